@@ -1,0 +1,57 @@
+#pragma once
+
+#include "lineaccumulator.h"
+#include "processrunnererror.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QPointer>
+#include <QProcess>
+#include <QStringList>
+
+#include <QCoroTask>
+
+#include <functional>
+#include <optional>
+
+struct ProcessResult {
+    // Exit code, or the number of the signal that ended the child (15, 9).
+    qint32 status = 0;
+    QByteArray standardOutput;
+    QByteArray standardError;
+
+    bool operator==(const ProcessResult &) const = default;
+};
+
+// What a caller keeps of a running child: its process id and a way to stop it.
+class ProcessHandle {
+public:
+    ProcessHandle() = default;
+    explicit ProcessHandle(QProcess *process);
+
+    qint64 processID() const { return m_processID; }
+    bool isValid() const { return m_processID > 0; }
+    void terminate() const; // SIGTERM
+    void kill() const;      // SIGKILL
+
+private:
+    void signal(int number) const;
+
+    QPointer<QProcess> m_process;
+    qint64 m_processID = 0;
+};
+
+using ProcessEnvironment = QMap<QString, QString>;
+using ProcessCallback = std::function<void(const ProcessHandle &handle)>;
+
+// Starts outside programs directly by path (no shell, no PATH search), collects both output
+// streams as bytes and streams them as lines while the child runs. It never judges the exit
+// status: callers decide whether a non-zero status is an error.
+class ProcessRunner {
+public:
+    // environment: absent inherits this process's environment; a map (even empty) is the whole
+    // environment of the child. Throws ProcessRunnerError::couldNotStart.
+    static QCoro::Task<ProcessResult> run(QString executable, QStringList arguments,
+                                          std::optional<ProcessEnvironment> environment = std::nullopt,
+                                          ProcessCallback onProcess = {}, LineCallback onLine = {});
+};

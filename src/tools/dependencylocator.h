@@ -1,0 +1,60 @@
+#pragma once
+
+#include "toolinfo.h"
+
+#include <QStringList>
+
+#include <QCoroTask>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+// Where the locator looks. Production code uses system(); tests point every entry at
+// temporary folders.
+struct LocatorEnvironment {
+    QString homeFolder;
+    QString pathVariable; // the process's PATH
+    QString managedToolsFolder;
+    QStringList searchFolders;       // "~" stands for homeFolder
+    QStringList homebrewExecutables; // "~" stands for homeFolder
+    QStringList denoCandidates;      // after the managed Deno; "~" stands for homeFolder
+    QStringList nodeCandidates;
+    std::chrono::milliseconds versionQueryLimit{10'000};
+
+    static LocatorEnvironment system();
+};
+
+// Finds working copies of yt-dlp and FFmpeg, reads their versions and tells how they were
+// installed. Nothing is cached: every call looks at the file system afresh.
+class DependencyLocator {
+public:
+    explicit DependencyLocator(LocatorEnvironment environment = LocatorEnvironment::system());
+
+    QCoro::Task<std::optional<ToolInfo>> locateYT_DLP(const QString &preferredPath) const;
+    QCoro::Task<std::optional<ToolInfo>> locateFFmpeg(const QString &preferredPath) const;
+    // Arguments that tell yt-dlp which JavaScript runtime to use; empty when none is found.
+    QStringList locateJavaScriptRuntimeArguments() const;
+    ToolInstallSource installSource(const QString &path) const;
+
+    QString managedYTDLPPath() const;
+    QString managedFFmpegPath() const;
+    QString managedDenoPath() const;
+    const LocatorEnvironment &environment() const { return m_environment; }
+
+    // "ffmpeg version 7.1.1 Copyright…" gives "7.1.1".
+    static QString ffmpegVersion(const QString &output);
+
+private:
+    using VersionParser = std::function<QString(const QString &)>;
+    static QCoro::Task<std::optional<ToolInfo>> locate(DependencyLocator locator, QString name, QString preferredPath,
+                                                        QStringList additionalPaths, QStringList versionArguments,
+                                                        VersionParser parseVersion);
+    QString expandHome(const QString &path) const;
+    QStringList candidates(const QString &name, const QString &preferredPath,
+                           const QStringList &additionalPaths) const;
+
+    LocatorEnvironment m_environment;
+};
+
+bool isExecutableFile(const QString &path);

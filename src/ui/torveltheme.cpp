@@ -1,0 +1,5 @@
+#include "torveltheme.h"
+
+namespace TorvelTheme {
+QColor accent() { return QColor(0x2F, 0x6B, 0xFF); }
+} // namespace TorvelTheme

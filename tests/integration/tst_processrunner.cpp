@@ -1,0 +1,164 @@
+#include "process/processrunner.h"
+#include "testsupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "common/blockingwait.h"
+
+class TestProcessRunner : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString script(const QString &name, const QString &body) {
+        return TestSupport::writeScript(m_dir.filePath(name), body);
+    }
+
+private Q_SLOTS:
+    void linesStreamWhileTheChildRuns() {
+        // The child stops after "a\r\nb\rc" until the test has seen both finished lines, so the
+        // lines can only have arrived while it was running.
+        const QString release = m_dir.filePath(QStringLiteral("release"));
+        const QString path = script(QStringLiteral("stream.sh"),
+                                    QStringLiteral("printf 'a\\r\\nb\\rc'\n"
+                                                   "while [ ! -e '%1' ]; do sleep 0.02; done\n")
+                                        .arg(release));
+        QStringList lines;
+        bool cArrivedEarly = false;
+        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(path, {}, std::nullopt, {}, [&](const QString &line) {
+            lines.append(line);
+            if (line == QLatin1String("c") && !QFile::exists(release))
+                cArrivedEarly = true;
+            if (lines == QStringList{QStringLiteral("a"), QStringLiteral("b")})
+                TestSupport::writeFile(release, {});
+        }));
+        QCOMPARE(result.status, 0);
+        QCOMPARE(lines, (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+        QVERIFY(!cArrivedEarly);
+        QCOMPARE(result.standardOutput, QByteArray("a\r\nb\rc"));
+    }
+
+    void separatorsAndBlankOutput() {
+        QStringList lines;
+        auto collect = [&](const QString &line) { lines.append(line); };
+        ProcessResult result = BlockingWait::wait(ProcessRunner::run(
+            script(QStringLiteral("newlines.sh"), QStringLiteral("printf '\\n\\n\\r\\n\\f\\v'")), {}, std::nullopt, {},
+            collect));
+        QVERIFY(lines.isEmpty());
+        QCOMPARE(result.standardOutput, QByteArray("\n\n\r\n\f\v"));
+
+        // Unicode line and paragraph separators end lines too; spaces are kept as they are.
+        result = BlockingWait::wait(ProcessRunner::run(script(QStringLiteral("unicode.sh"),
+                                                          QStringLiteral("printf 'uno\\342\\200\\250dos\\302\\205  \\n'")),
+                                                   {}, std::nullopt, {}, collect));
+        QCOMPARE(lines, (QStringList{QStringLiteral("uno"), QStringLiteral("dos"), QStringLiteral("  ")}));
+    }
+
+    void characterSplitBetweenChunksStaysWhole() {
+        // "é" is written as two separate bytes with a pause between them.
+        QStringList lines;
+        BlockingWait::wait(ProcessRunner::run(
+            script(QStringLiteral("split.sh"), QStringLiteral("printf 'caf\\303'; sleep 0.3; printf '\\251\\n\\377x'")),
+            {}, std::nullopt, {}, [&](const QString &line) { lines.append(line); }));
+        QCOMPARE(lines, (QStringList{QStringLiteral("café"), QStringLiteral("\uFFFDx")}));
+    }
+
+    void bothStreamsAreKeptApartWithoutLineCallback() {
+        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
+            script(QStringLiteral("both.sh"), QStringLiteral("printf 'salida'; printf 'error' >&2; exit 1")), {}));
+        QCOMPARE(result.status, 1);
+        QCOMPARE(result.standardOutput, QByteArray("salida"));
+        QCOMPARE(result.standardError, QByteArray("error"));
+    }
+
+    void argumentsArePassedWithoutAShell() {
+        const QStringList arguments{QStringLiteral("$HOME"), QStringLiteral("a b"), QStringLiteral("'; rm -rf /"),
+                                    QStringLiteral("ñandú")};
+        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
+            script(QStringLiteral("args.sh"), QStringLiteral("for a in \"$@\"; do printf '%s\\n' \"$a\"; done")),
+            arguments));
+        QCOMPARE(QString::fromUtf8(result.standardOutput), arguments.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    }
+
+    void environmentAbsentEmptyOrGiven() {
+        qputenv("TORVEL_RUNNER_PROBE", "heredado");
+        const QString env = QStringLiteral("/usr/bin/env");
+        ProcessResult result = BlockingWait::wait(ProcessRunner::run(env, {}));
+        QVERIFY(result.standardOutput.contains("TORVEL_RUNNER_PROBE=heredado"));
+
+        result = BlockingWait::wait(ProcessRunner::run(env, {}, ProcessEnvironment{}));
+        QCOMPARE(result.standardOutput, QByteArray());
+
+        result = BlockingWait::wait(ProcessRunner::run(env, {}, ProcessEnvironment{{QStringLiteral("SOLO"), QStringLiteral("1")}}));
+        QCOMPARE(result.standardOutput, QByteArray("SOLO=1\n"));
+    }
+
+    void missingOrNonExecutableProgramCannotStart_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("missing") << m_dir.filePath(QStringLiteral("no-such-tool"));
+        QTest::newRow("not executable") << TestSupport::writeFile(m_dir.filePath(QStringLiteral("plain.txt")), "echo hi");
+        QTest::newRow("bare name is not searched in PATH") << QStringLiteral("sh");
+    }
+
+    void missingOrNonExecutableProgramCannotStart() {
+        QFETCH(QString, path);
+        bool processSeen = false;
+        bool lineSeen = false;
+        try {
+            BlockingWait::wait(ProcessRunner::run(path, {}, std::nullopt, [&](const ProcessHandle &) { processSeen = true; },
+                                              [&](const QString &) { lineSeen = true; }));
+            QFAIL("the run should not start");
+        } catch (const ProcessRunnerError &error) {
+            QCOMPARE(error.kind(), ProcessRunnerError::Kind::couldNotStart);
+            QVERIFY(error.errorDescription().startsWith(QStringLiteral("No se pudo iniciar la herramienta: ")));
+            QVERIFY(error.errorDescription().size() > 36);
+        }
+        QVERIFY(!processSeen);
+        QVERIFY(!lineSeen);
+    }
+
+    void terminatedChildReportsSignalAndEarlierOutput() {
+        ProcessHandle handle;
+        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
+            script(QStringLiteral("long.sh"), QStringLiteral("echo antes\nexec sleep 30")), {}, std::nullopt,
+            [&](const ProcessHandle &h) { handle = h; },
+            [&](const QString &line) {
+                if (line == QLatin1String("antes"))
+                    handle.terminate();
+            }));
+        QVERIFY(handle.processID() > 0);
+        QCOMPARE(result.status, 15);
+        QCOMPARE(result.standardOutput, QByteArray("antes\n"));
+
+        ProcessHandle killed;
+        const ProcessResult killedResult = BlockingWait::wait(ProcessRunner::run(
+            script(QStringLiteral("long2.sh"), QStringLiteral("exec sleep 30")), {}, std::nullopt,
+            [&](const ProcessHandle &h) { h.kill(); }));
+        QCOMPARE(killedResult.status, 9);
+    }
+
+    void twoWritersInterleaveWithoutLosingLines() {
+        const QString path = script(QStringLiteral("writers.sh"),
+                                    QStringLiteral("i=0; while [ $i -lt 300 ]; do echo \"out $i\"; i=$((i+1)); done &\n"
+                                                   "j=0; while [ $j -lt 300 ]; do echo \"err $j\" >&2; j=$((j+1)); done &\n"
+                                                   "wait"));
+        QStringList outLines;
+        QStringList errLines;
+        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(path, {}, std::nullopt, {}, [&](const QString &line) {
+            (line.startsWith(QLatin1String("out")) ? outLines : errLines).append(line);
+        }));
+        QCOMPARE(outLines.size(), 300);
+        QCOMPARE(errLines.size(), 300);
+        for (int i = 0; i < 300; ++i) {
+            QCOMPARE(outLines.at(i), QStringLiteral("out %1").arg(i));
+            QCOMPARE(errLines.at(i), QStringLiteral("err %1").arg(i));
+        }
+        QVERIFY(!result.standardOutput.contains("err"));
+        QVERIFY(!result.standardError.contains("out"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProcessRunner)
+#include "tst_processrunner.moc"

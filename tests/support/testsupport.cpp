@@ -1,0 +1,36 @@
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace TestSupport {
+
+QString writeFile(const QString &path, const QByteArray &contents) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(contents);
+    return path;
+}
+
+QString writeScript(const QString &path, const QString &body) {
+    writeFile(path, (QStringLiteral("#!/bin/sh\n") + body + QLatin1Char('\n')).toUtf8());
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                    QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    return path;
+}
+
+QString applicationPath() { return qEnvironmentVariable("TORVEL_APP"); }
+
+QString artefactFolder(const QString &name) {
+    QString root = qEnvironmentVariable("TORVEL_TEST_BINARY_DIR");
+    if (root.isEmpty())
+        root = QDir::currentPath();
+    const QString folder = root + QStringLiteral("/test-artefacts/") + name;
+    QDir().mkpath(folder);
+    return folder;
+}
+
+} // namespace TestSupport

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+namespace TestSupport {
+
+// Writes an executable /bin/sh script and returns its path.
+QString writeScript(const QString &path, const QString &body);
+// Writes a file (creating its folders) and returns its path.
+QString writeFile(const QString &path, const QByteArray &contents);
+// The built application, for tests that run it as a separate process.
+QString applicationPath();
+// A folder under the build tree where tests keep artefacts (screenshots, media).
+QString artefactFolder(const QString &name);
+
+} // namespace TestSupport
