@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// One snapshot of a download's overall progress, as the interface shows it.
+struct DownloadProgress {
+    double fraction = 0;
+    QString phaseText;
+    QString statusText;
+    QString speedText;
+    QString etaText;
+
+    // fraction 0, "Preparando…", "Preparando descarga…", no speed, no time.
+    static DownloadProgress initial();
+
+    bool operator==(const DownloadProgress &) const = default;
+};
+
+// Turns yt-dlp's plan, progress and post-processing lines into one overall fraction that never
+// goes backwards, with phase, status, speed and remaining-time texts. Lines may be fed from
+// several threads; the emitter is always called with no lock held.
+class DownloadProgressTracker {
+public:
+    using Emitter = std::function<void(const DownloadProgress &)>;
+
+    DownloadProgressTracker(int expectedDownloadCount, bool reservesPostProcessing, Emitter emitter);
+
+    // Handles a plan, progress or post-processing line; false for any other line.
+    bool consume(const QString &line);
+    // The final-file line arrived: "Guardando archivo…" at 0.999.
+    void finalizing();
+    // The result was placed: fraction 1, "Completado", "Descarga completada".
+    void complete();
+
+    double lastFraction() const;
+
+    // Value rules of the output protocol.
+    static double percentage(const std::optional<QString> &text);
+    static std::optional<qint64> integer(const std::optional<QString> &text);
+    static std::optional<double> number(const std::optional<QString> &text);
+    static bool meaningfulValue(const QString &text);
+    static bool meaningfulCodec(const std::optional<QString> &text);
+
+    static QString downloadPhase(const std::optional<QString> &videoCodec, const std::optional<QString> &audioCodec,
+                                 qint64 index, qint64 count);
+    static QString postprocessPhase(const QString &name);
+    static bool isFFmpegProcessor(const QString &name);
+
+private:
+    void consumePlan(const QString &payload);
+    void consumeDownload(const QString &payload);
+    void consumePostprocess(const QString &payload);
+    void finishEstimator(const QString &name);
+    double weightedFraction(double raw, qint64 index, qint64 count) const;
+    // Raises lastFraction to at least `floor` (capped at 1) and emits it with the texts.
+    void raiseAndEmit(double floor, const QString &phase, const QString &status, const QString &speed = {},
+                      const QString &eta = {});
+
+    mutable QMutex m_lock;
+    const int m_expectedDownloadCount;
+    const bool m_reservesPostProcessing;
+    const Emitter m_emit;
+    double m_lastFraction = 0;
+    double m_lastRawDownloadFraction = 0;
+    qint64 m_fallbackDownloadIndex = 1;
+    std::optional<QList<double>> m_plannedWeights;
+    QStringList m_downloadFormatIDs;
+};

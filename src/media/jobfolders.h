@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// Private job folders where yt-dlp writes, and the placement of a finished file into the
+// user's folder under a name that never overwrites another file.
+class JobFolders {
+public:
+    using Clock = std::function<QDateTime()>;
+
+    // jobsRoot: the caches folder + "/TorvelDownloader/Jobs" in production; empty when the
+    // platform reports no caches folder.
+    explicit JobFolders(QString jobsRoot, Clock clock = &QDateTime::currentDateTimeUtc);
+
+    const QString &jobsRoot() const { return m_jobsRoot; }
+
+    // Creates jobsRoot + "/" + a new upper-case UUID, with any missing parents, and returns it.
+    // Throws PlatformError when it cannot be created.
+    QString createJobFolder() const;
+
+    // Removes job folders whose modification date is more than 24 hours old. Never fails.
+    void cleanAbandonedJobs() const;
+
+    // The finished file: the reported final path when a file exists there, else the first file
+    // (by name) that is neither hidden nor partial (".part", ".ytdl"). Nothing when none exists.
+    static std::optional<QString> locateResult(const QString &jobFolder, const std::optional<QString> &finalPath);
+
+    // folder + name when free; else "base 2.ext" … "base 999.ext"; else a UUID-prefixed name.
+    static QString uniqueDestination(const QString &fileName, const QString &folder);
+
+    // Creates the destination folder, moves the result under a unique name and removes the job
+    // folder. Throws PlatformError (the job folder and the file stay where they are).
+    static QString placeResult(const QString &resultPath, const QString &jobFolder, const QString &destinationFolder);
+
+    // Removes a folder and everything in it, ignoring failures.
+    static void removeQuietly(const QString &folder);
+
+private:
+    QString m_jobsRoot;
+    Clock m_clock;
+};
