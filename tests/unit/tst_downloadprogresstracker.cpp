@@ -1,0 +1,344 @@
+#include "media/downloadoutputprotocol.h"
+#include "media/downloadprogresstracker.h"
+#include "media/mediainfo.h"
+
+#include <QLocale>
+#include <QTest>
+
+#include <cmath>
+
+using Tracker = DownloadProgressTracker;
+
+namespace {
+
+QString u8(const char *text) {
+    return QString::fromUtf8(text);
+}
+QString progress(const char *payload) {
+    return u8("[download] __TORVEL_PROGRESS__") + u8(payload);
+}
+
+// Feeds lines to a fresh tracker and keeps every snapshot it emits.
+struct Run {
+    QList<DownloadProgress> snapshots;
+    Tracker tracker;
+    Run(int expected, bool reserves)
+        : tracker(expected, reserves, [this](const DownloadProgress &p) { snapshots.append(p); }) {}
+    const DownloadProgress &feed(const QStringList &lines) {
+        for (const QString &line : lines)
+            tracker.consume(line);
+        static const DownloadProgress none;
+        return snapshots.isEmpty() ? none : snapshots.constLast();
+    }
+};
+
+} // namespace
+
+class TestDownloadProgressTracker : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain)); }
+
+    void valueRules() {
+        QCOMPARE(Tracker::percentage(u8(" 45,3%")), 0.453);
+        QCOMPARE(Tracker::percentage(u8("NA")), 0.0);
+        QCOMPARE(Tracker::percentage(u8("150%")), 1.0);
+        QCOMPARE(Tracker::percentage(u8("-3%")), 0.0);
+        QCOMPARE(Tracker::percentage(std::nullopt), 0.0);
+        QCOMPARE(Tracker::integer(u8("12.0")), std::nullopt);
+        QCOMPARE(Tracker::integer(u8("+42")), 42);
+        QCOMPARE(Tracker::integer(u8(" -7\n")), -7);
+        QCOMPARE(Tracker::integer(u8("")), std::nullopt);
+        QCOMPARE(Tracker::integer(u8("+-5")), std::nullopt);
+        QCOMPARE(Tracker::integer(u8("99999999999999999999")), std::nullopt);
+        QCOMPARE(Tracker::number(u8(" 2.5e3\n")), 2500.0);
+        QCOMPARE(Tracker::number(u8("2,5")), std::nullopt); // never the user's decimal comma
+        QCOMPARE(Tracker::number(u8("NA")), std::nullopt);
+        QVERIFY(std::isnan(Tracker::number(u8("nan")).value_or(0)));
+        QVERIFY(!Tracker::meaningfulValue(u8(" NA ")));
+        QVERIFY(!Tracker::meaningfulValue(u8("none")));
+        QVERIFY(Tracker::meaningfulValue(u8("137")));
+        QVERIFY(!Tracker::meaningfulCodec(std::nullopt));
+    }
+
+    void protocolPayloads_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("marker");
+        QTest::addColumn<QStringList>("fields"); // empty: the marker is not in the line
+        const QString progressMarker = DownloadOutputProtocol::progressMarker();
+        const QString fileMarker = DownloadOutputProtocol::fileMarker();
+        QTest::newRow("text before the marker")
+            << progress("12.5%|1024|NA") << progressMarker << QStringList{u8("12.5%"), u8("1024"), u8("NA")};
+        QTest::newRow("first occurrence")
+            << u8("__TORVEL_FILE__a|__TORVEL_FILE__b") << fileMarker << QStringList{u8("a"), u8("__TORVEL_FILE__b")};
+        QTest::newRow("empty fields kept") << progress("||") << progressMarker << QStringList{{}, {}, {}};
+        QTest::newRow("path untrimmed") << u8("__TORVEL_FILE__ /tmp/a b.mp4 ") << fileMarker
+                                        << QStringList{u8(" /tmp/a b.mp4 ")};
+        QTest::newRow("truncated marker") << u8("__TORVEL_PROGRES 50%") << progressMarker << QStringList{};
+    }
+    void protocolPayloads() {
+        QFETCH(QString, line);
+        QFETCH(QString, marker);
+        QFETCH(QStringList, fields);
+        const auto payload = DownloadOutputProtocol::payload(line, marker);
+        QCOMPARE(payload.has_value(), !fields.isEmpty());
+        if (payload)
+            QCOMPARE(DownloadOutputProtocol::fields(*payload), fields);
+        QCOMPARE(DownloadOutputProtocol::field(fields, fields.size()), std::nullopt);
+    }
+
+    void templatesCarryTheirFields() {
+        using namespace DownloadOutputProtocol;
+        const auto count = [](const QString &text, const QString &marker) {
+            return fields(*payload(text, marker)).size();
+        };
+        QCOMPARE(count(downloadProgressTemplate(), progressMarker()), 11);
+        QCOMPARE(count(postprocessProgressTemplate(), postprocessMarker()), 2);
+        QCOMPARE(count(planPrintTemplate(), planMarker()), 10);
+        QCOMPARE(count(filePrintTemplate(), fileMarker()), 1);
+    }
+
+    void singleTransfer_data() {
+        QTest::addColumn<bool>("reserves");
+        QTest::addColumn<double>("half");
+        QTest::addColumn<double>("full");
+        QTest::newRow("nothing after the download") << false << 0.495 << 0.99;
+        QTest::newRow("post-processing reserved") << true << 0.49 << 0.98;
+    }
+    void singleTransfer() {
+        QFETCH(bool, reserves);
+        QFETCH(double, half);
+        QFETCH(double, full);
+        Run run(1, reserves);
+        QCOMPARE(run.feed({progress(" 50.0%|500000|1000000|NA|NA|NA|NA|NA|18|avc1|mp4a")}).fraction, half);
+        QCOMPARE(run.feed({progress("100.0%|1000000|1000000|NA|NA|NA|NA|NA|18|avc1|mp4a")}).fraction, full);
+        QCOMPARE(run.snapshots.last().phaseText, u8("Descargando video y audio"));
+        run.tracker.finalizing();
+        QCOMPARE(run.snapshots.last(),
+                 (DownloadProgress{
+                     0.999, u8("Guardando archivo…"), u8("Moviendo el resultado a la carpeta elegida"), {}, {}}));
+        run.tracker.complete();
+        QCOMPARE(run.snapshots.last(), (DownloadProgress{1, u8("Completado"), u8("Descarga completada"), {}, {}}));
+    }
+
+    void twoTransfers_data() {
+        QTest::addColumn<QString>("plan");
+        QTest::addColumn<double>("video");
+        QTest::addColumn<double>("audioHalf");
+        QTest::newRow("no plan") << QString() << 0.5 << 0.74;
+        QTest::newRow("plan without values") << u8("__TORVEL_PLAN__NA|NA|NA|NA|NA|NA|NA|NA|NA|NA") << 0.5 << 0.74;
+        QTest::newRow("nine fields") << u8("__TORVEL_PLAN__300|NA|NA|NA|NA|100|NA|NA|NA") << 0.5 << 0.74;
+        QTest::newRow("sizes") << u8("__TORVEL_PLAN__300000000|NA|NA|NA|NA|100000000|NA|NA|NA|NA") << 0.735
+                               << 0.735 + 0.245 / 2;
+        QTest::newRow("approximate sizes")
+            << u8("__TORVEL_PLAN__NA|300|NA|NA|NA|NA|100|NA|NA|NA") << 0.735 << 0.735 + 0.245 / 2;
+        const double video = 0.98 * 4000 / 4128;
+        QTest::newRow("bitrates") << u8("__TORVEL_PLAN__NA|NA|4000|NA|NA|NA|NA|NA|NA|128") << video
+                                  << video + 0.98 * 128 / 4128 / 2;
+        QTest::newRow("one size missing")
+            << u8("__TORVEL_PLAN__300|NA|NA|4000|NA|NA|NA|0|NA|128") << video << video + 0.98 * 128 / 4128 / 2;
+        QTest::newRow("infinite size") << u8("__TORVEL_PLAN__inf|NA|NA|NA|NA|100|NA|NA|NA|NA") << 0.5 << 0.74;
+    }
+    void twoTransfers() {
+        QFETCH(QString, plan);
+        QFETCH(double, video);
+        QFETCH(double, audioHalf);
+        Run run(2, true);
+        QVERIFY(plan.isEmpty() || run.tracker.consume(plan));
+        QVERIFY(run.snapshots.isEmpty());
+        const DownloadProgress first = run.feed({progress("100%|5242880|5242880|NA|NA|0|NA|NA|137|avc1|none")});
+        QCOMPARE(first.fraction, video);
+        QCOMPARE(first.phaseText, u8("Descargando video · pista 1 de 2"));
+        const DownloadProgress second = run.feed({progress("  0.1%|2048|2097152|NA|NA|NA|NA|NA|140|none|mp4a"),
+                                                  progress(" 50.0%|1048576|2097152|NA|NA|NA|NA|NA|140|none|mp4a")});
+        QCOMPARE(second.fraction, audioHalf);
+        QCOMPARE(second.phaseText, u8("Descargando audio · pista 2 de 2"));
+    }
+
+    void transferNumber_data() {
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("phase");
+        const QString both = u8("Descargando video y audio");
+        QTest::newRow("falls by more than 0.15")
+            << 2 << QStringList{progress("97%"), progress("2%")} << both + u8(" · pista 2 de 2");
+        QTest::newRow("falls by less") << 2 << QStringList{progress("30%"), progress("20%")}
+                                       << both + u8(" · pista 1 de 2");
+        QTest::newRow("stops at the expected count")
+            << 2 << QStringList{progress("97%"), progress("2%"), progress("97%"), progress("2%")}
+            << both + u8(" · pista 2 de 2");
+        QTest::newRow("one expected") << 1 << QStringList{progress("97%"), progress("2%")} << both;
+        QTest::newRow("index and count fields")
+            << 1 << QStringList{progress("10%|NA|NA|NA|NA|NA|2|2|NA|NA|NA")} << both + u8(" · pista 2 de 2");
+        QTest::newRow("known identifier returns")
+            << 2
+            << QStringList{progress("99%|NA|NA|NA|NA|NA|NA|NA|137|NA|NA"),
+                           progress("9%|NA|NA|NA|NA|NA|NA|NA|140|NA|NA"), progress("5%|NA|NA|NA|NA|NA|NA|NA|137|NA|NA")}
+            << both + u8(" · pista 1 de 2");
+        QTest::newRow("more identifiers than expected")
+            << 1
+            << QStringList{progress("9%|NA|NA|NA|NA|NA|NA|NA|a|NA|NA"), progress("9%|NA|NA|NA|NA|NA|NA|NA|b|NA|NA"),
+                           progress("9%|NA|NA|NA|NA|NA|NA|NA|c|NA|NA")}
+            << both + u8(" · pista 3 de 3");
+    }
+    void transferNumber() {
+        QFETCH(int, expected);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, phase);
+        Run run(expected, false);
+        QCOMPARE(run.feed(lines).phaseText, phase);
+    }
+
+    void downloadPhase_data() {
+        QTest::addColumn<QString>("video"); // "-": absent
+        QTest::addColumn<QString>("audio");
+        QTest::addColumn<QString>("phase");
+        QTest::newRow("both") << u8("vp9") << u8("opus") << u8("Descargando video y audio");
+        QTest::newRow("video only") << u8("avc1") << u8("none") << u8("Descargando video");
+        QTest::newRow("audio only") << u8("none") << u8("mp4a") << u8("Descargando audio");
+        QTest::newRow("video none, audio unknown") << u8(" NONE ") << u8("NA") << u8("Descargando audio");
+        QTest::newRow("audio none, video unknown") << u8("") << u8("none") << u8("Descargando video");
+        QTest::newRow("nothing known") << u8("-") << u8("NA") << u8("Descargando video y audio");
+    }
+    void downloadPhase() {
+        QFETCH(QString, video);
+        QFETCH(QString, audio);
+        QFETCH(QString, phase);
+        const auto optional = [](const QString &text) {
+            return text == QLatin1String("-") ? std::nullopt : std::optional(text);
+        };
+        QCOMPARE(Tracker::downloadPhase(optional(video), optional(audio), 1, 1), phase);
+        QCOMPARE(Tracker::downloadPhase(optional(video), optional(audio), 5, 3), phase + u8(" · pista 3 de 3"));
+    }
+
+    void tinyTransferChangesNothing() {
+        Run run(2, false);
+        run.feed({progress("30%"), progress("99.9%|20000|20000|NA|NA|NA|NA|NA|NA|NA|NA")});
+        QCOMPARE(run.snapshots.size(), 1);
+        // Had the side file counted, 0.30 → 1 → 0.20 would have looked like a new transfer.
+        QCOMPARE(run.feed({progress("20%")}).phaseText, u8("Descargando video y audio · pista 1 de 2"));
+        QCOMPARE(run.feed({progress("100%|65536|NA|65536|NA|NA|NA|NA|NA|NA|NA")}).fraction, 0.5);
+    }
+
+    void neverBackwards() {
+        Run run(2, true);
+        run.feed({u8("__TORVEL_PLAN__60|NA|NA|NA|NA|38|NA|NA|NA|NA"), progress("100%|NA|NA|NA|NA|NA|NA|NA|137|NA|NA")});
+        const DownloadProgress again = run.feed({progress("40%|400|1000|NA|NA|NA|NA|NA|137|NA|NA")});
+        QCOMPARE(again.fraction, 0.6);
+        QCOMPARE(again.statusText, formattedByteCount(400) + u8(" de ") + formattedByteCount(1000));
+    }
+
+    void amountTexts_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<QString>("eta");
+        const QString mb = formattedByteCount(1048576);
+        QTest::newRow("estimate") << progress("10%|1048576|NA|10485760|NA|NA")
+                                  << mb + u8(" de ~") + formattedByteCount(10485760) << QString() << QString();
+        QTest::newRow("exact total") << progress("10%|1048576|10485760|11000000|3200000.9|65")
+                                     << mb + u8(" de ") + formattedByteCount(10485760)
+                                     << formattedByteCount(3200000) + u8("/s") << u8("Quedan 1:05");
+        QTest::newRow("total of zero") << progress("0%|1048576|0|NA|NA|3725") << mb << QString()
+                                       << u8("Quedan 1:02:05");
+        QTest::newRow("nothing downloaded yet")
+            << progress("0%|NA|NA|NA") << u8("Descargando…") << QString() << QString();
+        QTest::newRow("not a number") << progress("50%|1000|2000|NA|nan|-inf")
+                                      << formattedByteCount(1000) + u8(" de ") + formattedByteCount(2000) << QString()
+                                      << QString();
+        QTest::newRow("beyond a double") << progress("50%|NA|NA|NA|1e400|1e400") << u8("Descargando…") << QString()
+                                         << QString();
+        QTest::newRow("beyond 64 bits") << progress("50%|99999999999999999999|99999999999999999999|NA|1e19|1e19")
+                                        << u8("Descargando…") << QString() << QString();
+    }
+    void amountTexts() {
+        QFETCH(QString, line);
+        QFETCH(QString, status);
+        QFETCH(QString, speed);
+        QFETCH(QString, eta);
+        Run run(1, false);
+        const DownloadProgress snapshot = run.feed({line});
+        QCOMPARE(snapshot.statusText, status);
+        QCOMPARE(snapshot.speedText, speed);
+        QCOMPARE(snapshot.etaText, eta);
+    }
+
+    void hostileLinesStaySane_data() {
+        QTest::addColumn<QString>("line");
+        QTest::newRow("twelve fields of garbage") << progress("a|b|c|d|e|f|g|h|i|j|k|l");
+        QTest::newRow("percent alone") << progress("50%");
+        QTest::newRow("marker without payload") << progress("");
+        QTest::newRow("absurd percent") << progress("1e400%|NA|NA|NA|NA|NA|NA|NA|NA|NA|NA");
+        QTest::newRow("huge count") << progress("50%|NA|NA|NA|NA|NA|99999999999999999999|9223372036854775807");
+        QTest::newRow("negative index and count") << progress("50%|NA|NA|NA|NA|NA|-4|-3");
+        QTest::newRow("plan of infinities") << u8("__TORVEL_PLAN__inf|inf|inf|nan|NA|inf|1|2|3|4");
+    }
+    void hostileLinesStaySane() {
+        QFETCH(QString, line);
+        Run run(2, true);
+        QVERIFY(run.tracker.consume(line));
+        run.feed({progress("50%|1|2|NA|1|1|NA|NA|137|NA|NA")});
+        for (const DownloadProgress &snapshot : std::as_const(run.snapshots))
+            QVERIFY2(std::isfinite(snapshot.fraction) && snapshot.fraction >= 0 && snapshot.fraction <= 0.98,
+                     qPrintable(QString::number(snapshot.fraction)));
+    }
+
+    void postprocessing_data() {
+        QTest::addColumn<QStringList>("statuses"); // payloads after the marker
+        QTest::addColumn<double>("fraction");      // negative: nothing emitted
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<QString>("status");
+        const QString approximate = u8("Procesando con FFmpeg · progreso aproximado");
+        const QString converted = u8("Combinación o conversión completada");
+        QTest::newRow("merger started") << QStringList{u8("started|Merger")} << 0.98 << u8("Combinando video y audio…")
+                                        << approximate;
+        QTest::newRow("merger finished") << QStringList{u8("started|Merger"), u8("finished|Merger")} << 0.998
+                                         << u8("Finalizando archivo…") << converted;
+        QTest::newRow("fixup is FFmpeg") << QStringList{u8("finished|FixupM3u8")} << 0.998 << u8("Finalizando archivo…")
+                                         << converted;
+        QTest::newRow("metadata finished") << QStringList{u8("finished|FFmpegMetadata")} << 0.985
+                                           << u8("Escribiendo metadatos…") << u8("Preparando el resultado");
+        QTest::newRow("started after a finish keeps the bar")
+            << QStringList{u8("finished|MoveFiles"), u8("STARTED|ExtractAudio")} << 0.985
+            << u8("Extrayendo y convirtiendo audio…") << approximate;
+        QTest::newRow("no name") << QStringList{u8("started")} << 0.98 << u8("Procesando archivo…") << approximate;
+        QTest::newRow("processing ignored") << QStringList{u8("processing|Merger")} << -1.0 << QString() << QString();
+    }
+    void postprocessing() {
+        QFETCH(QStringList, statuses);
+        QFETCH(double, fraction);
+        QFETCH(QString, phase);
+        QFETCH(QString, status);
+        Run run(2, true);
+        for (const QString &payload : std::as_const(statuses))
+            QVERIFY(run.tracker.consume(u8("[Merger] __TORVEL_POSTPROCESS__") + payload));
+        if (fraction < 0) {
+            QVERIFY(run.snapshots.isEmpty());
+            return;
+        }
+        QCOMPARE(run.snapshots.last(), (DownloadProgress{fraction, phase, status, {}, {}}));
+    }
+
+    void otherLinesAreNotConsumed() {
+        Run run(1, false);
+        QVERIFY(!run.tracker.consume(u8("[download] Destination: Clip [abc].mp4")));
+        QVERIFY(!run.tracker.consume(u8("__TORVEL_FILE__/tmp/Clip [abc].mp4")));
+        QVERIFY(run.tracker.consume(u8("__TORVEL_PLAN__x __TORVEL_PROGRESS__50%"))); // the plan marker wins
+        QVERIFY(run.snapshots.isEmpty());
+    }
+
+    void emitterMayCallBackIntoTheTracker() {
+        QList<double> seen;
+        Tracker *self = nullptr;
+        Tracker tracker(1, false, [&](const DownloadProgress &) { seen.append(self->lastFraction()); });
+        self = &tracker;
+        tracker.consume(progress("50%"));
+        tracker.finalizing();
+        tracker.complete();
+        QCOMPARE(seen, (QList<double>{0.495, 0.999, 1.0}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDownloadProgressTracker)
+#include "tst_downloadprogresstracker.moc"
