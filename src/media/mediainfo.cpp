@@ -1,8 +1,328 @@
 #include "mediainfo.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
 #include <QLocale>
+#include <QStringList>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoroFuture>
 
 #include <cmath>
+#include <exception>
+#include <variant>
+
+namespace {
+
+const QString noStream = QStringLiteral("none");
+const QString audioOnlyNote = QStringLiteral("audio only");
+
+bool carriesStream(const std::optional<QString> &codec) {
+    return codec && *codec != noStream;
+}
+
+// Reads the fields of one JSON object with strict typing. A missing key and null both mean
+// "absent"; any other kind than the field's own fails the whole document, naming the key and,
+// inside the format list, the format's position counted from 1.
+class FieldReader {
+public:
+    // A position of 0 stands for the item itself.
+    explicit FieldReader(const QJsonObject &object, qsizetype formatPosition = 0)
+        : m_object(object), m_formatPosition(formatPosition) {}
+
+    std::optional<QString> text(QLatin1String key) const {
+        const QJsonValue value = m_object.value(key);
+        switch (value.type()) {
+        case QJsonValue::Null:
+        case QJsonValue::Undefined:
+            return std::nullopt;
+        case QJsonValue::String:
+            return value.toString();
+        default:
+            fail(key, "un texto");
+        }
+    }
+
+    std::optional<double> number(QLatin1String key) const {
+        const QJsonValue value = m_object.value(key);
+        switch (value.type()) {
+        case QJsonValue::Null:
+        case QJsonValue::Undefined:
+            return std::nullopt;
+        case QJsonValue::Double:
+            return value.toDouble();
+        default:
+            fail(key, "un número");
+        }
+    }
+
+    std::optional<qint64> integer(QLatin1String key) const {
+        const QJsonValue value = m_object.value(key);
+        switch (value.type()) {
+        case QJsonValue::Null:
+        case QJsonValue::Undefined:
+            return std::nullopt;
+        case QJsonValue::Double: {
+            // toInteger() hands back its default for a fraction or for a value beyond 64 bits, and
+            // QJsonValue does not say whether the parser kept an exact integer; so a zero result is
+            // trusted only when the number itself is zero.
+            const qint64 whole = value.toInteger(0);
+            if (whole != 0 || value.toDouble() == 0)
+                return whole;
+            break;
+        }
+        default:
+            break;
+        }
+        fail(key, "un número entero");
+    }
+
+    QString requiredText(QLatin1String key) const {
+        if (std::optional<QString> value = text(key))
+            return *std::move(value);
+        throw MediaDecodingError(m_formatPosition == 0
+                                     ? QStringLiteral("Falta el campo obligatorio \"%1\".").arg(key)
+                                     : QStringLiteral("Falta el campo obligatorio \"%1\" en el formato %2.")
+                                           .arg(key, QString::number(m_formatPosition)));
+    }
+
+    [[noreturn]] void fail(QLatin1String key, const char *expected) const {
+        const QString kind = QString::fromUtf8(expected);
+        throw MediaDecodingError(m_formatPosition == 0 ? QStringLiteral("El campo \"%1\" debe ser %2.").arg(key, kind)
+                                                       : QStringLiteral("El campo \"%1\" del formato %2 debe ser %3.")
+                                                             .arg(key, QString::number(m_formatPosition), kind));
+    }
+
+private:
+    const QJsonObject &m_object;
+    qsizetype m_formatPosition;
+};
+
+MediaFormat decodeFormat(const QJsonObject &object, qsizetype position) {
+    const FieldReader read(object, position);
+    MediaFormat format;
+    format.formatID = read.requiredText(QLatin1String("format_id"));
+    format.formatNote = read.text(QLatin1String("format_note"));
+    format.ext = read.text(QLatin1String("ext"));
+    format.resolution = read.text(QLatin1String("resolution"));
+    format.width = read.integer(QLatin1String("width"));
+    format.height = read.integer(QLatin1String("height"));
+    format.fps = read.number(QLatin1String("fps"));
+    format.videoCodec = read.text(QLatin1String("vcodec"));
+    format.audioCodec = read.text(QLatin1String("acodec"));
+    format.fileSize = read.integer(QLatin1String("filesize"));
+    format.approximateFileSize = read.integer(QLatin1String("filesize_approx"));
+    format.totalBitrate = read.number(QLatin1String("tbr"));
+    format.videoBitrate = read.number(QLatin1String("vbr"));
+    format.audioBitrate = read.number(QLatin1String("abr"));
+    format.audioSampleRate = read.number(QLatin1String("asr"));
+    format.audioChannels = read.integer(QLatin1String("audio_channels"));
+    format.language = read.text(QLatin1String("language"));
+    format.dynamicRange = read.text(QLatin1String("dynamic_range"));
+    format.protocolName = read.text(QLatin1String("protocol"));
+    return format;
+}
+
+QList<MediaFormat> decodeFormats(const QJsonObject &document) {
+    const QJsonValue value = document.value(QLatin1String("formats"));
+    if (value.isUndefined() || value.isNull())
+        throw MediaDecodingError(QStringLiteral("Falta el campo obligatorio \"formats\"."));
+    if (!value.isArray())
+        throw MediaDecodingError(QStringLiteral("El campo \"formats\" debe ser una lista."));
+    const QJsonArray array = value.toArray();
+    QList<MediaFormat> formats;
+    formats.reserve(array.size());
+    qsizetype position = 0;
+    for (const QJsonValue &entry : array) {
+        ++position;
+        if (!entry.isObject())
+            throw MediaDecodingError(QStringLiteral("El formato %1 debe ser un objeto.").arg(position));
+        formats.append(decodeFormat(entry.toObject(), position));
+    }
+    return formats;
+}
+
+// Either the decoded item or what stopped it; exceptions do not travel through a QFuture
+// unless they are QExceptions, so the worker hands its failure back as a value.
+using DecodingOutcome = std::variant<MediaInfo, std::exception_ptr>;
+
+DecodingOutcome decodeCatchingFailure(const QByteArray &json) {
+    try {
+        return MediaInfo::decode(json);
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
+// Codec names are compared by family prefix in lower case: yt-dlp writes "avc1.64001F",
+// "VP09.00.40.08" or "mp4a.40.2" depending on the site.
+bool codecStartsWithAny(const QString &codec, std::initializer_list<QLatin1String> prefixes) {
+    const QString lower = codec.toLower();
+    for (QLatin1String prefix : prefixes)
+        if (lower.startsWith(prefix))
+            return true;
+    return false;
+}
+
+} // namespace
+
+MediaInfo MediaInfo::decode(const QByteArray &json) {
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        throw MediaDecodingError(QStringLiteral("JSON no válido: %1 (posición %2)")
+                                     .arg(parseError.errorString(), QString::number(parseError.offset)));
+    if (!document.isObject())
+        throw MediaDecodingError(QStringLiteral("El documento JSON debe ser un objeto."));
+
+    const QJsonObject object = document.object();
+    const FieldReader read(object);
+    MediaInfo info;
+    // A fixed reading order ("formats" before "webpage_url") makes a document with several
+    // problems always report the same one.
+    info.id = read.requiredText(QLatin1String("id"));
+    info.title = read.requiredText(QLatin1String("title"));
+    info.uploader = read.text(QLatin1String("uploader"));
+    info.duration = read.number(QLatin1String("duration"));
+    info.thumbnail = read.text(QLatin1String("thumbnail"));
+    info.formats = decodeFormats(object);
+    info.webpageURL = read.text(QLatin1String("webpage_url"));
+    return info;
+}
+
+QCoro::Task<MediaInfo> MediaInfo::decodeInBackground(QByteArray json) {
+    // The future is made in its own statement: g++ 12 mishandles a capturing lambda that is a
+    // temporary inside a co_await operand and releases what it captured twice.
+    const QFuture<DecodingOutcome> decoding = QtConcurrent::run(decodeCatchingFailure, json);
+    const DecodingOutcome outcome = co_await decoding;
+    if (const auto *error = std::get_if<std::exception_ptr>(&outcome))
+        std::rethrow_exception(*error);
+    co_return std::get<MediaInfo>(outcome);
+}
+
+bool MediaFormat::hasVideo() const {
+    return carriesStream(videoCodec);
+}
+
+bool MediaFormat::hasAudio() const {
+    return carriesStream(audioCodec);
+}
+
+QString MediaFormat::qualityLabel() const {
+    if (!hasVideo())
+        return QStringLiteral("Solo audio");
+    if (height)
+        return QString::number(*height) + QLatin1Char('p');
+    if (formatNote && *formatNote != audioOnlyNote)
+        return *formatNote;
+    return QStringLiteral("Video");
+}
+
+QString MediaFormat::resolutionDetail() const {
+    if (width && height)
+        return QString::number(*width) + QChar(0x00D7) + QString::number(*height);
+    if (formatNote && !formatNote->isEmpty() && *formatNote != audioOnlyNote)
+        return *formatNote;
+    if (!hasVideo())
+        return QStringLiteral("Solo audio");
+    return QStringLiteral("Resolución no informada");
+}
+
+QString MediaFormat::detailLabel() const {
+    QStringList parts;
+    if (ext)
+        parts.append(ext->toUpper());
+    if (formatNote && !formatNote->isEmpty() && *formatNote != qualityLabel())
+        parts.append(*formatNote);
+    if (fps && *fps > 0)
+        // Printed from the rounded double so that no frame rate, however absurd, overflows an integer.
+        parts.append(QString::number(std::round(*fps), 'f', 0) + QStringLiteral(" fps"));
+    if (hasVideo() && !hasAudio())
+        parts.append(QStringLiteral("sin audio"));
+    if (hasAudio() && !hasVideo())
+        parts.append(QStringLiteral("audio"));
+    if (const std::optional<qint64> size = fileSize ? fileSize : approximateFileSize)
+        parts.append(formattedByteCount(*size));
+    return parts.join(QStringLiteral(" · "));
+}
+
+std::optional<QString> MediaFormat::videoCodecLabel() const {
+    if (!hasVideo())
+        return std::nullopt;
+    if (codecStartsWithAny(*videoCodec, {QLatin1String("avc1"), QLatin1String("h264")}))
+        return QStringLiteral("H.264");
+    if (codecStartsWithAny(*videoCodec, {QLatin1String("av01"), QLatin1String("av1")}))
+        return QStringLiteral("AV1");
+    if (codecStartsWithAny(*videoCodec, {QLatin1String("vp9"), QLatin1String("vp09")}))
+        return QStringLiteral("VP9");
+    if (codecStartsWithAny(*videoCodec, {QLatin1String("hvc1"), QLatin1String("hev1"), QLatin1String("hevc")}))
+        return QStringLiteral("HEVC");
+    return videoCodec;
+}
+
+std::optional<QString> MediaFormat::audioCodecLabel() const {
+    if (!hasAudio())
+        return std::nullopt;
+    if (codecStartsWithAny(*audioCodec, {QLatin1String("mp4a"), QLatin1String("aac")}))
+        return QStringLiteral("AAC");
+    if (codecStartsWithAny(*audioCodec, {QLatin1String("opus")}))
+        return QStringLiteral("Opus");
+    if (codecStartsWithAny(*audioCodec, {QLatin1String("vorbis")}))
+        return QStringLiteral("Vorbis");
+    if (codecStartsWithAny(*audioCodec, {QLatin1String("mp3")}))
+        return QStringLiteral("MP3");
+    return audioCodec;
+}
+
+namespace {
+
+// Folds values into a hash in order; an optional adds whether it holds a value before the value,
+// so an absent field and a present one never hash alike by accident.
+class HashFolder {
+public:
+    explicit HashFolder(size_t seed) : m_hash(seed) {}
+
+    template <typename T> HashFolder &add(const T &value) {
+        m_hash = qHashMulti(m_hash, value);
+        return *this;
+    }
+    template <typename T> HashFolder &add(const std::optional<T> &value) {
+        return value ? add(true).add(*value) : add(false);
+    }
+    size_t result() const { return m_hash; }
+
+private:
+    size_t m_hash;
+};
+
+} // namespace
+
+size_t qHash(const MediaFormat &format, size_t seed) {
+    return HashFolder(seed)
+        .add(format.formatID)
+        .add(format.formatNote)
+        .add(format.ext)
+        .add(format.resolution)
+        .add(format.width)
+        .add(format.height)
+        .add(format.fps)
+        .add(format.videoCodec)
+        .add(format.audioCodec)
+        .add(format.fileSize)
+        .add(format.approximateFileSize)
+        .add(format.totalBitrate)
+        .add(format.videoBitrate)
+        .add(format.audioBitrate)
+        .add(format.audioSampleRate)
+        .add(format.audioChannels)
+        .add(format.language)
+        .add(format.dynamicRange)
+        .add(format.protocolName)
+        .result();
+}
 
 QString torvelDuration(double seconds) {
     // Beyond about 292 billion years the count no longer fits; such a value is meaningless.
@@ -14,7 +334,12 @@ QString torvelDuration(double seconds) {
     const qint64 rest = total % 60;
     if (total < 3600)
         return QStringLiteral("%1:%2").arg(minutes).arg(rest, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2:%3").arg(hours).arg(minutes, 2, 10, QLatin1Char('0')).arg(rest, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2:%3")
+        .arg(hours)
+        .arg(minutes, 2, 10, QLatin1Char('0'))
+        .arg(rest, 2, 10, QLatin1Char('0'));
 }
 
-QString formattedByteCount(qint64 bytes) { return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat); }
+QString formattedByteCount(qint64 bytes) {
+    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+}
