@@ -1,1 +1,154 @@
-// Implementation in progress.
+#include "appsettings.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+QString ytDLPPathKey() {
+    return QStringLiteral("ytDLPPath");
+}
+QString ffmpegPathKey() {
+    return QStringLiteral("ffmpegPath");
+}
+QString downloadDirectoryKey() {
+    return QStringLiteral("downloadDirectory");
+}
+QString revealWhenFinishedKey() {
+    return QStringLiteral("revealWhenFinished");
+}
+
+std::optional<QString> storedString(const QSettings &store, const QString &key) {
+    const QVariant value = store.value(key);
+    if (value.typeId() != QMetaType::QString)
+        return std::nullopt;
+    return value.toString();
+}
+
+std::optional<bool> storedBoolean(const QSettings &store, const QString &key) {
+    const QVariant value = store.value(key);
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool();
+    // An INI file has no types: QSettings writes a bool as this text and reads it back as a string.
+    if (value.typeId() == QMetaType::QString) {
+        const QString text = value.toString();
+        if (text == QLatin1String("true"))
+            return true;
+        if (text == QLatin1String("false"))
+            return false;
+    }
+    return std::nullopt;
+}
+
+// Whether QSettings reads the file at `path` without a complaint. QSettings shares one parsed copy
+// of a file among all its objects in the process and tells only the object that parsed it about a
+// syntax error, so the store's own status() may miss it; a private copy under another name is
+// parsed afresh.
+std::optional<bool> parsesCleanly(const QString &path, QSettings::Format format) {
+    QFile original(path);
+    if (!original.exists())
+        return true;
+    if (!original.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray contents = original.readAll();
+    if (original.error() != QFileDevice::NoError)
+        return false;
+    if (contents.isEmpty())
+        return true;
+
+    const QTemporaryDir folder;
+    if (!folder.isValid())
+        return std::nullopt;
+    const QString copyPath = folder.filePath(QFileInfo(path).fileName());
+    QFile copy(copyPath);
+    if (!copy.open(QIODevice::WriteOnly) || copy.write(contents) != contents.size() || !copy.flush())
+        return std::nullopt;
+    copy.close();
+
+    const QSettings probe(copyPath, format);
+    const QStringList keys = probe.allKeys(); // parses every section
+    if (probe.status() != QSettings::NoError)
+        return false;
+    // A value QSettings cannot decode would come back from a rewrite as "@Invalid()".
+    return std::all_of(keys.cbegin(), keys.cend(), [&](const QString &key) { return probe.value(key).isValid(); });
+}
+
+} // namespace
+
+AppSettings::AppSettings(QSettings *defaults, QString downloadsFolder, QString homeFolder, QObject *parent)
+    : QObject(parent), m_defaults(defaults), m_homeFolder(std::move(homeFolder)) {
+    Q_ASSERT(m_defaults);
+    m_ytDLPPath = storedString(*m_defaults, ytDLPPathKey()).value_or(QString());
+    m_ffmpegPath = storedString(*m_defaults, ffmpegPathKey()).value_or(QString());
+    m_downloadDirectory = storedString(*m_defaults, downloadDirectoryKey()).value_or(std::move(downloadsFolder));
+    m_revealWhenFinished = storedBoolean(*m_defaults, revealWhenFinishedKey()).value_or(true);
+}
+
+QString AppSettings::downloadDirectoryPath() const {
+    if (m_downloadDirectory == QLatin1String("~"))
+        return m_homeFolder;
+    if (m_downloadDirectory.startsWith(QLatin1String("~/")))
+        return m_homeFolder + m_downloadDirectory.mid(1);
+    return m_downloadDirectory;
+}
+
+void AppSettings::setYtDLPPath(const QString &path) {
+    const bool changed = path != m_ytDLPPath;
+    m_ytDLPPath = path;
+    store(ytDLPPathKey(), path);
+    if (changed)
+        Q_EMIT ytDLPPathChanged();
+}
+
+void AppSettings::setFfmpegPath(const QString &path) {
+    const bool changed = path != m_ffmpegPath;
+    m_ffmpegPath = path;
+    store(ffmpegPathKey(), path);
+    if (changed)
+        Q_EMIT ffmpegPathChanged();
+}
+
+void AppSettings::setDownloadDirectory(const QString &path) {
+    const bool changed = path != m_downloadDirectory;
+    m_downloadDirectory = path;
+    store(downloadDirectoryKey(), path);
+    if (changed)
+        Q_EMIT downloadDirectoryChanged();
+}
+
+void AppSettings::setRevealWhenFinished(bool reveal) {
+    const bool changed = reveal != m_revealWhenFinished;
+    m_revealWhenFinished = reveal;
+    store(revealWhenFinishedKey(), reveal);
+    if (changed)
+        Q_EMIT revealWhenFinishedChanged();
+}
+
+void AppSettings::store(const QString &key, const QVariant &value) {
+    if (!storeIsSafeToRewrite()) {
+        if (!m_warnedAboutStore) {
+            m_warnedAboutStore = true;
+            qWarning("The settings file %s cannot be read cleanly; setting changes are kept for this session only.",
+                     qPrintable(m_defaults->fileName()));
+        }
+        return;
+    }
+    m_defaults->setValue(key, value);
+    m_defaults->sync();
+}
+
+// On a write QSettings rewrites the whole file from the keys it understood: lines it could not
+// parse would be dropped, and an unreadable file would be replaced by one holding only our keys.
+bool AppSettings::storeIsSafeToRewrite() const {
+    if (const std::optional<bool> clean = parsesCleanly(m_defaults->fileName(), m_defaults->format()))
+        return *clean;
+    // No room for a private copy: rely on what the store itself has noticed.
+    m_defaults->sync();
+    (void)m_defaults->allKeys();
+    return m_defaults->status() == QSettings::NoError;
+}

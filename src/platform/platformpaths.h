@@ -17,6 +17,8 @@ QString jobsRoot();           // caches + "/TorvelDownloader/Jobs"
 
 inline constexpr char organizationName[] = "Torvel";
 inline constexpr char applicationName[] = "Torvel Downloader";
+// Names the application towards the desktop: the single-instance server, the bundle's Info.json.
+inline constexpr char bundleIdentifier[] = "app.torvel.downloader";
 QString settingsFile();
 
 } // namespace PlatformPaths

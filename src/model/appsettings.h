@@ -1,0 +1,71 @@
+#pragma once
+
+#include "platform/platformpaths.h"
+
+#include <QObject>
+#include <QString>
+
+class QSettings;
+
+// The user preferences that survive a restart, read from and written through to a QSettings
+// store. Lives on the interface thread.
+//
+// Reading: a string setting counts only when the store holds a string; anything else gives the
+// setting's fallback. With the INI files QSettings uses on Linux a boolean comes back as the text
+// "true" or "false" (or as a bool while the same process still has it cached), so exactly those
+// count as a stored boolean for revealWhenFinished; any other value ("sí", "1", a list) gives
+// true. The downloads folder is only the fallback of downloadDirectory and is never stored.
+//
+// Writing: every assignment, even of the value already held, is stored and synced at once. A
+// store file that QSettings cannot read or parse cleanly is never rewritten, because QSettings
+// would drop whatever it could not parse: the assignment then stays in memory for this run.
+class AppSettings : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString ytDLPPath READ ytDLPPath WRITE setYtDLPPath NOTIFY ytDLPPathChanged)
+    Q_PROPERTY(QString ffmpegPath READ ffmpegPath WRITE setFfmpegPath NOTIFY ffmpegPathChanged)
+    Q_PROPERTY(
+        QString downloadDirectory READ downloadDirectory WRITE setDownloadDirectory NOTIFY downloadDirectoryChanged)
+    Q_PROPERTY(
+        bool revealWhenFinished READ revealWhenFinished WRITE setRevealWhenFinished NOTIFY revealWhenFinishedChanged)
+
+public:
+    // The store must outlive this object. Loading reads the four keys and writes nothing.
+    explicit AppSettings(QSettings *defaults, QString downloadsFolder = PlatformPaths::downloadsFolder(),
+                         QString homeFolder = PlatformPaths::homeFolder(), QObject *parent = nullptr);
+
+    QString ytDLPPath() const { return m_ytDLPPath; }
+    QString ffmpegPath() const { return m_ffmpegPath; }
+    // As the user typed it; may begin with "~".
+    QString downloadDirectory() const { return m_downloadDirectory; }
+    bool revealWhenFinished() const { return m_revealWhenFinished; }
+
+    // downloadDirectory with a leading "~" (alone or followed by "/") replaced by the home folder.
+    QString downloadDirectoryPath() const;
+
+    QSettings *defaults() const { return m_defaults; }
+
+    // Each setter stores the value even when it equals the current one; the change signal is
+    // emitted only when the value differs.
+    void setYtDLPPath(const QString &path);
+    void setFfmpegPath(const QString &path);
+    void setDownloadDirectory(const QString &path);
+    void setRevealWhenFinished(bool reveal);
+
+Q_SIGNALS:
+    void ytDLPPathChanged();
+    void ffmpegPathChanged();
+    void downloadDirectoryChanged();
+    void revealWhenFinishedChanged();
+
+private:
+    void store(const QString &key, const QVariant &value);
+    bool storeIsSafeToRewrite() const;
+
+    QSettings *m_defaults;
+    QString m_homeFolder;
+    QString m_ytDLPPath;
+    QString m_ffmpegPath;
+    QString m_downloadDirectory;
+    bool m_revealWhenFinished = true;
+    bool m_warnedAboutStore = false;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// What the application model asks of the desktop. The real one talks to the file manager, the
+// window system, file dialogs and the clipboard; tests pass a recording fake.
+class DesktopServices {
+public:
+    virtual ~DesktopServices() = default;
+
+    // Shows the file selected in the file manager. Returns at once; never fails visibly.
+    virtual void revealFile(const QString &path) = 0;
+    // Brings the application's main window to the front.
+    virtual void activateApplication() = 0;
+    // Modal choosers; nothing when the user cancels.
+    virtual std::optional<QString> chooseFolder(const QString &title, const QString &confirmText,
+                                                const QString &startFolder) = 0;
+    virtual std::optional<QString> chooseExecutable(const QString &title, const QString &confirmText) = 0;
+    // The clipboard's plain text; empty when it holds none.
+    virtual QString clipboardText() = 0;
+
+protected:
+    DesktopServices() = default;
+    DesktopServices(const DesktopServices &) = default;
+    DesktopServices &operator=(const DesktopServices &) = default;
+};

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/desktopservices.h"
+
+// The freedesktop.org desktop: the file manager over D-Bus, Qt's dialogs and clipboard.
+class LinuxDesktopServices final : public DesktopServices {
+public:
+    void revealFile(const QString &path) override;
+    void activateApplication() override;
+    std::optional<QString> chooseFolder(const QString &title, const QString &confirmText,
+                                        const QString &startFolder) override;
+    std::optional<QString> chooseExecutable(const QString &title, const QString &confirmText) override;
+    QString clipboardText() override;
+};

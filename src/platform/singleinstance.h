@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class QLocalServer;
+class QLocalSocket;
+
+// The bundle identifier followed by ".incoming-url": names the incoming-link notification and,
+// with the user id, the server through which a second start hands its link to the first.
+QString torvelIncomingURL();
+
+// The incoming-link notification: links opened from other applications (the tdl: scheme) are
+// posted here, whichever road they came by; the application model subscribes.
+class IncomingLinks : public QObject {
+    Q_OBJECT
+
+public:
+    static IncomingLinks &instance();
+
+    // Emits urlReceived on the calling thread; a subscriber that wants to act only after the
+    // current event connects with Qt::QueuedConnection.
+    void post(const QUrl &url);
+
+Q_SIGNALS:
+    void urlReceived(const QUrl &url);
+
+private:
+    IncomingLinks() = default;
+};
+
+// One running instance per user. A later start calls forwardToRunningInstance and exits when it
+// succeeds; otherwise it calls listen and becomes the instance that receives the links.
+//
+// The exchange: the client sends the URL in its encoded form and a line feed (at most
+// maximumRequestSize bytes); the server answers "ok\n" and posts the URL on IncomingLinks, or
+// answers "no\n" to something that is not an absolute URL.
+class SingleInstance : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr qint64 maximumRequestSize = 64 * 1024;
+
+    // torvelIncomingURL() + "-" + the user id, in the user's runtime folder when there is one
+    // (a folder only that user may enter), else in the temporary folder.
+    static QString defaultServerName();
+
+    explicit SingleInstance(QString serverName = defaultServerName(), QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    QString serverName() const { return m_serverName; }
+
+    // Blocks for at most timeoutMs (-1: no limit), so it can run before the event loop starts. True once the
+    // running instance has acknowledged the URL; false when no instance listens, it does not
+    // answer in time or it refuses the URL.
+    bool forwardToRunningInstance(const QUrl &url, int timeoutMs = 3000) const;
+
+    // Starts serving under serverName. False when another instance answers under that name. A
+    // socket file that nobody answers on (left by an instance that crashed) is replaced.
+    bool listen();
+    bool isListening() const;
+
+    // How long a client may take to send its request before it is dropped (default 5 s).
+    void setClientTimeout(int milliseconds) { m_clientTimeout = milliseconds; }
+
+private:
+    void acceptConnections();
+    void serve(QLocalSocket *socket);
+
+    QString m_serverName;
+    QLocalServer *m_server;
+    int m_clientTimeout = 5000;
+};
