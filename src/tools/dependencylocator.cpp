@@ -107,12 +107,13 @@ QCoro::Task<std::optional<ToolInfo>> DependencyLocator::locate(DependencyLocator
         // A candidate that does not answer in time is stopped and skipped.
         QTimer limit;
         limit.setSingleShot(true);
+        const ProcessCallback startLimit = [&](const ProcessHandle &handle) {
+            QObject::connect(&limit, &QTimer::timeout, [handle] { handle.kill(); });
+            limit.start(locator.m_environment.versionQueryLimit);
+        };
         ProcessResult result;
         try {
-            result = co_await ProcessRunner::run(path, versionArguments, std::nullopt, [&](const ProcessHandle &handle) {
-                QObject::connect(&limit, &QTimer::timeout, [handle] { handle.kill(); });
-                limit.start(locator.m_environment.versionQueryLimit);
-            });
+            result = co_await ProcessRunner::run(path, versionArguments, std::nullopt, startLimit);
         } catch (const ProcessRunnerError &) {
             continue;
         }

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "media/downloadprogresstracker.h"
+#include "media/jobfolders.h"
+#include "media/mediainfo.h"
+#include "model/downloadchoice.h"
+#include "platform/platformpaths.h"
+#include "process/processrunner.h"
+#include "tools/dependencylocator.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QUrl>
+
+#include <QCoroTask>
+
+#include <functional>
+#include <optional>
+
+// Runs yt-dlp: analysis of an address into MediaInfo, and the download of one chosen way into
+// a private job folder, with progress, cancellation and placement of the finished file.
+class YTDLPService {
+public:
+    using ProgressCallback = std::function<void(const DownloadProgress &)>;
+
+    explicit YTDLPService(DependencyLocator locator = DependencyLocator(),
+                          JobFolders jobFolders = JobFolders(PlatformPaths::jobsRoot()));
+
+    // Throws ProcessRunnerError (couldNotStart, or failed with yt-dlp's last lines or the
+    // decoding failure).
+    QCoro::Task<MediaInfo> analyze(QUrl url, QString ytDLPPath);
+
+    // Returns the placed file's path. Throws CancellationError when yt-dlp was stopped by a
+    // signal, ProcessRunnerError for a failure, PlatformError when the job folder or the
+    // destination cannot be prepared.
+    QCoro::Task<QString> download(QUrl url, DownloadChoice choice, QString ytDLPPath, std::optional<QString> ffmpegPath,
+                                  QString destinationDirectory, ProgressCallback progress);
+
+    // Asks the running download's yt-dlp to terminate. A request made before yt-dlp has
+    // started is kept and delivered the moment it starts.
+    void cancel();
+
+    void cleanAbandonedJobs() const { m_jobFolders.cleanAbandonedJobs(); }
+    static QString uniqueDestination(const QString &fileName, const QString &folder) {
+        return JobFolders::uniqueDestination(fileName, folder);
+    }
+
+    // Tool discovery already read the version of the located yt-dlp; this spares asking again.
+    void rememberVersion(const QString &ytDLPPath, const QString &version);
+
+    // What the last six lines of a tool's standard error say.
+    static QString readableError(const QByteArray &standardError);
+    // Appends the advice for refused temporary addresses (HTTP 403/404).
+    static QString actionableDownloadError(const QString &message);
+
+    // The exact command lines, for the given located version of yt-dlp. Options that a version
+    // predates are left out, since yt-dlp rejects unknown options.
+    QStringList analysisArguments(const QUrl &url, const QString &ytDLPVersion) const;
+    QStringList downloadArguments(const QUrl &url, const DownloadChoice &choice, const QString &jobFolder,
+                                  const std::optional<QString> &ffmpegPath, const QString &ytDLPVersion) const;
+
+private:
+    // The version of the yt-dlp at path, asked once per file and modification time.
+    QCoro::Task<QString> versionOf(QString ytDLPPath);
+    QStringList javaScriptRuntimeArguments(const QString &ytDLPVersion) const;
+    void setActiveProcess(const ProcessHandle &handle);
+    void clearActiveProcess();
+
+    DependencyLocator m_locator;
+    JobFolders m_jobFolders;
+    QHash<QString, QString> m_versions; // "path|mtime" → version, interface thread only
+
+    QMutex m_processLock;
+    std::optional<ProcessHandle> m_activeProcess;
+    bool m_cancelRequested = false;
+};

@@ -1,0 +1,160 @@
+#include "common/blockingwait.h"
+#include "localhttpserver.h"
+#include "media/ytdlpservice.h"
+#include "mediafixtures.h"
+#include "model/downloadchoice.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+// Debian's real yt-dlp and FFmpeg against a DASH presentation served on 127.0.0.1.
+class TestRealYTDLP : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<LocalHttpServer> m_server;
+    std::unique_ptr<YTDLPService> m_service;
+    const QString m_ytDLP = QStringLiteral("/usr/bin/yt-dlp");
+
+    QString jobsRoot() const { return m_dir.filePath(QStringLiteral("Jobs")); }
+    QString destination() const { return m_dir.filePath(QStringLiteral("Descargas")); }
+    QUrl manifest() const { return m_server->url(QStringLiteral("manifest.mpd")); }
+    ChoiceSelection analyzed() {
+        ChoiceSelection selection;
+        selection.mediaInfo = BlockingWait::wait(m_service->analyze(manifest(), m_ytDLP));
+        return selection;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (!MediaFixtures::toolsAvailable())
+            QSKIP("Debian's yt-dlp and ffmpeg are not installed");
+        QVERIFY(MediaFixtures::makeDashPresentation(m_dir.filePath(QStringLiteral("site"))));
+        m_server = std::make_unique<LocalHttpServer>(m_dir.filePath(QStringLiteral("site")));
+        m_service = std::make_unique<YTDLPService>(DependencyLocator(), JobFolders(jobsRoot()));
+    }
+
+    void analysisDecodesTheFormats() {
+        ChoiceSelection selection = analyzed();
+        const MediaInfo &media = *selection.mediaInfo;
+        QCOMPARE(media.formats.size(), 3);
+        QCOMPARE(media.webpageURL, manifest().toString());
+
+        const QList<MediaFormat> exact = selection.exactFormats();
+        QCOMPARE(exact.size(), 3);
+        QCOMPARE(exact.at(0).height, 360);
+        QCOMPARE(exact.at(0).qualityLabel(), QStringLiteral("360p"));
+        QCOMPARE(exact.at(0).resolutionDetail(), QStringLiteral("640×360"));
+        QCOMPARE(exact.at(0).videoCodecLabel(), QStringLiteral("H.264"));
+        QVERIFY(!exact.at(0).hasAudio());
+        QCOMPARE(exact.at(1).height, 180);
+        QCOMPARE(exact.at(2).qualityLabel(), QStringLiteral("Solo audio"));
+        QCOMPARE(exact.at(2).audioCodecLabel(), QStringLiteral("AAC"));
+
+        const QList<MediaFormat> audioOnly = selection.audioOnlyFormats();
+        QCOMPARE(audioOnly.size(), 1);
+        selection.selectedAudioFormatID = audioOnly.first().formatID;
+        selection.selectChoice(DownloadChoice::exact(exact.at(1)));
+        const DownloadChoice combined = selection.selectedChoice();
+        QCOMPARE(combined.formatSelector, exact.at(1).formatID + QLatin1Char('+') + audioOnly.first().formatID);
+    }
+
+    void addressBeginningWithADashIsNotAnOption() {
+        try {
+            BlockingWait::wait(m_service->analyze(QUrl(QStringLiteral("-version")), m_ytDLP));
+            QFAIL("yt-dlp should reject the address");
+        } catch (const ProcessRunnerError &error) {
+            QVERIFY2(!error.errorDescription().contains(QStringLiteral("no such option")),
+                     qPrintable(error.errorDescription()));
+            QVERIFY2(error.errorDescription().contains(QStringLiteral("-version")), qPrintable(error.errorDescription()));
+        }
+    }
+
+    void recommendedMergesVideoAndAudio() {
+        QList<DownloadProgress> seen;
+        const auto record = [&seen](const DownloadProgress &progress) { seen.append(progress); };
+        const QString first = BlockingWait::wait(m_service->download(manifest(), DownloadChoice::recommended(), m_ytDLP,
+                                                                     QStringLiteral("/usr/bin/ffmpeg"), destination(),
+                                                                     record));
+        QCOMPARE(QFileInfo(first).dir().path(), destination());
+        QCOMPARE(QFileInfo(first).fileName(), QStringLiteral("manifest [manifest].mp4"));
+        QCOMPARE(MediaFixtures::streamTypes(first), QStringLiteral("video,audio"));
+
+        QVERIFY(seen.size() > 3);
+        for (qsizetype i = 1; i < seen.size(); ++i)
+            QVERIFY2(seen.at(i).fraction >= seen.at(i - 1).fraction, qPrintable(QString::number(i)));
+        QCOMPARE(seen.last().fraction, 1.0);
+        QCOMPARE(seen.last().phaseText, QStringLiteral("Completado"));
+        QCOMPARE(seen.last().statusText, QStringLiteral("Descarga completada"));
+        QVERIFY(QDir(jobsRoot()).isEmpty());
+
+        const QString second = BlockingWait::wait(m_service->download(
+            manifest(), DownloadChoice::recommended(), m_ytDLP, QStringLiteral("/usr/bin/ffmpeg"), destination(), {}));
+        QCOMPARE(QFileInfo(second).fileName(), QStringLiteral("manifest [manifest] 2.mp4"));
+        QVERIFY(QFileInfo::exists(first));
+    }
+
+    void audioOnlyAsMP3() {
+        const QString file = BlockingWait::wait(m_service->download(manifest(), DownloadChoice::audio(AudioExportFormat::mp3),
+                                                                    m_ytDLP, QStringLiteral("/usr/bin/ffmpeg"),
+                                                                    destination(), {}));
+        QVERIFY2(file.endsWith(QLatin1String(".mp3")), qPrintable(file));
+        QCOMPARE(MediaFixtures::streamTypes(file), QStringLiteral("audio"));
+    }
+
+    void cancelledDownloadLeavesNothing() {
+        const QString folder = m_dir.filePath(QStringLiteral("Cancelada"));
+        bool cancelled = false;
+        try {
+            BlockingWait::wait(m_service->download(manifest(), DownloadChoice::recommended(), m_ytDLP,
+                                                   QStringLiteral("/usr/bin/ffmpeg"), folder,
+                                                   [this](const DownloadProgress &) { m_service->cancel(); }));
+        } catch (const CancellationError &) {
+            cancelled = true;
+        }
+        QVERIFY(cancelled);
+        QVERIFY(QDir(jobsRoot()).isEmpty());
+        QVERIFY(!QFileInfo::exists(folder) || QDir(folder).isEmpty());
+    }
+
+    void commandLineDownloadAndInterrupt() {
+        const QString home = m_dir.filePath(QStringLiteral("home"));
+        const ProcessEnvironment environment{{QStringLiteral("HOME"), home},
+                                             {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")},
+                                             {QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}};
+        const QString folder = m_dir.filePath(QStringLiteral("Línea de órdenes"));
+        const ProcessResult done = BlockingWait::wait(ProcessRunner::run(
+            TestSupport::applicationPath(),
+            {QStringLiteral("download"), manifest().toString(), QStringLiteral("--choice"), QStringLiteral("audio-only"),
+             QStringLiteral("--to"), folder},
+            environment));
+        QCOMPARE(done.status, 0);
+        const QString placed = QString::fromUtf8(done.standardOutput).trimmed();
+        QCOMPARE(placed, folder + QStringLiteral("/manifest [manifest].m4a"));
+        QVERIFY(QFileInfo::exists(placed));
+        QVERIFY(done.standardError.contains("Completado · 100 %"));
+
+        // Ctrl-C as soon as the transfer reports progress.
+        ProcessHandle handle;
+        const ProcessResult interrupted = BlockingWait::wait(ProcessRunner::run(
+            TestSupport::applicationPath(), {QStringLiteral("download"), manifest().toString(), QStringLiteral("--to"), folder},
+            environment, [&](const ProcessHandle &h) { handle = h; },
+            [&](const QString &line) {
+                if (line.contains(QStringLiteral("Descargando")))
+                    ::kill(static_cast<pid_t>(handle.processID()), SIGINT);
+            }));
+        QCOMPARE(interrupted.status, 130);
+        QVERIFY(interrupted.standardError.contains("Descarga cancelada."));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
+        QVERIFY(QDir(home + QStringLiteral("/.cache/TorvelDownloader/Jobs")).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRealYTDLP)
+#include "tst_realytdlp.moc"

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// Media made by Debian's FFmpeg for tests that run the real yt-dlp.
+namespace MediaFixtures {
+
+bool toolsAvailable(); // /usr/bin/yt-dlp, /usr/bin/ffmpeg and /usr/bin/ffprobe exist
+
+// A DASH presentation "manifest.mpd" in folder: two H.264 video-only representations
+// (640×360 and 320×180) and one AAC audio-only representation, `seconds` long.
+// Returns false (with a warning) when FFmpeg fails.
+bool makeDashPresentation(const QString &folder, int seconds = 3, int videoKbps = 600);
+
+// The streams ffprobe finds in a file, e.g. "video,audio".
+QString streamTypes(const QString &file);
+
+} // namespace MediaFixtures
