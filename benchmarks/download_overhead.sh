@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Measures what torvel-downloader adds to a download: the same local DASH presentation is
+# downloaded through `torvel-downloader download` and with the identical yt-dlp command line
+# run directly, alternately, several times. Reports each time and the ratio of the medians.
+#
+# Usage: benchmarks/download_overhead.sh [BUILD_DIR] [ROUNDS] [SECONDS]
+# Needs Debian's yt-dlp, ffmpeg and python3. Everything stays on 127.0.0.1.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${1:-$root/build/release}"
+rounds="${2:-5}"
+seconds="${3:-120}"
+app="$build/src/app/torvel-downloader"
+[ -x "$app" ] || { echo "build the application first: $app" >&2; exit 2; }
+
+work="$(mktemp -d)"
+server_pid=""
+cleanup() { [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+
+echo "Generating a ${seconds}-second presentation…" >&2
+mkdir -p "$work/site"
+(cd "$work/site" && ffmpeg -hide_banner -loglevel error -y \
+    -f lavfi -i "testsrc2=size=1280x720:rate=30:duration=$seconds" \
+    -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=$seconds" \
+    -map 0:v -map 1:a -c:v libx264 -preset ultrafast -b:v 4000k -c:a aac -b:a 128k \
+    -f dash -seg_duration 2 -use_template 1 -use_timeline 0 \
+    -adaptation_sets "id=0,streams=v id=1,streams=a" manifest.mpd)
+du -sh "$work/site" >&2
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/site" >/dev/null 2>&1 &
+server_pid=$!
+url="http://127.0.0.1:$port/manifest.mpd"
+for _ in $(seq 50); do curl -sf -o /dev/null "$url" && break; sleep 0.1; done
+
+# A wrapper in place of yt-dlp records the download's command line and the moment it starts.
+cat > "$work/yt-dlp" <<WRAP
+#!/bin/sh
+case " \$* " in *" --paths "*)
+    date +%s.%N > "$work/started"
+    for a in "\$@"; do printf '%s\0' "\$a"; done > "$work/arguments" ;;
+esac
+exec /usr/bin/yt-dlp "\$@"
+WRAP
+chmod +x "$work/yt-dlp"
+mkdir -p "$work/home/.config/Torvel"
+printf '[General]\nytDLPPath=%s\nffmpegPath=/usr/bin/ffmpeg\n' "$work/yt-dlp" > "$work/home/.config/Torvel/Torvel Downloader.conf"
+
+now() { date +%s.%N; }
+app_times=(); direct_times=()
+for round in $(seq "$rounds"); do
+    rm -rf "$work/out" "$work/direct" && mkdir -p "$work/out" "$work/direct"
+    HOME="$work/home" "$app" download "$url" --to "$work/out" >/dev/null 2>&1
+    finished=$(now)
+    app_time=$(echo "$finished - $(cat "$work/started")" | bc)
+
+    # The same arguments, with a fresh job folder in place of the one the application used.
+    mapfile -d '' arguments < "$work/arguments"
+    for i in "${!arguments[@]}"; do
+        [ "${arguments[$i]}" = "--paths" ] && arguments[$((i + 1))]="$work/direct"
+    done
+    start=$(now)
+    /usr/bin/yt-dlp "${arguments[@]}" >/dev/null 2>&1
+    direct_time=$(echo "$(now) - $start" | bc)
+
+    app_times+=("$app_time"); direct_times+=("$direct_time")
+    printf 'round %d: torvel-downloader %.3f s, yt-dlp directly %.3f s\n' "$round" "$app_time" "$direct_time"
+done
+
+median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+app_median=$(median "${app_times[@]}"); direct_median=$(median "${direct_times[@]}")
+printf 'median: torvel-downloader %.3f s, yt-dlp directly %.3f s, ratio %.4f\n' \
+    "$app_median" "$direct_median" "$(echo "$app_median / $direct_median" | bc -l)"
