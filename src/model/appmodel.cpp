@@ -1,0 +1,170 @@
+#include "appmodel.h"
+
+#include "model/weburl.h"
+#include "platform/singleinstance.h"
+
+#include <QPointer>
+
+AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, DependencyLocator locator, JobFolders jobFolders,
+                   QObject *parent)
+    : QObject(parent), m_settings(settings), m_desktop(desktop), m_locator(locator),
+      m_service(std::move(locator), std::move(jobFolders)) {
+    m_service.cleanAbandonedJobs();
+    // Queued: a link is handled after whatever the interface is doing when it arrives.
+    connect(&IncomingLinks::instance(), &IncomingLinks::urlReceived, this, &AppModel::handleIncomingURL,
+            Qt::QueuedConnection);
+    refreshDependencies();
+}
+
+AppModel::~AppModel() = default;
+
+QString AppModel::normalizedURLText(const QString &text) { return WebURL::normalizedURLText(text); }
+
+std::optional<QUrl> AppModel::validatedWebURL(const QString &text) { return WebURL::validatedWebURL(text); }
+
+void AppModel::setUrlInput(const QString &text) {
+    if (m_urlInput == text)
+        return;
+    m_urlInput = text;
+    Q_EMIT urlInputChanged();
+}
+
+void AppModel::setPhase(Phase phase) {
+    if (m_phase == phase)
+        return;
+    m_phase = phase;
+    Q_EMIT phaseChanged();
+}
+
+void AppModel::setMediaInfo(const std::optional<MediaInfo> &media) {
+    if (m_selection.mediaInfo == media)
+        return;
+    m_selection.mediaInfo = media;
+    Q_EMIT mediaInfoChanged();
+}
+
+void AppModel::setSelectedChoiceID(const QString &choiceID) {
+    if (m_selection.selectedChoiceID == choiceID)
+        return;
+    m_selection.selectedChoiceID = choiceID;
+    Q_EMIT selectionChanged();
+}
+
+void AppModel::setSelectedAudioFormatID(const std::optional<QString> &formatID) {
+    if (m_selection.selectedAudioFormatID == formatID)
+        return;
+    m_selection.selectedAudioFormatID = formatID;
+    Q_EMIT selectionChanged();
+}
+
+void AppModel::setAudioExportFormat(AudioExportFormat format) {
+    if (m_selection.audioExportFormat == format)
+        return;
+    m_selection.audioExportFormat = format;
+    Q_EMIT selectionChanged();
+}
+
+void AppModel::selectChoice(const DownloadChoice &choice) {
+    const ChoiceSelection before = m_selection;
+    m_selection.selectChoice(choice);
+    if (!(m_selection == before))
+        Q_EMIT selectionChanged();
+}
+
+void AppModel::setProgress(const DownloadProgress &progress) {
+    if (m_progress == progress)
+        return;
+    m_progress = progress;
+    Q_EMIT progressChanged();
+}
+
+void AppModel::setErrorMessage(const QString &message) {
+    if (m_errorMessage == message)
+        return;
+    m_errorMessage = message;
+    Q_EMIT errorMessageChanged();
+}
+
+void AppModel::setCompletedFile(const std::optional<QString> &file) {
+    if (m_completedFile == file)
+        return;
+    m_completedFile = file;
+    Q_EMIT completedFileChanged();
+}
+
+void AppModel::fail(const QString &message) {
+    setErrorMessage(message);
+    setPhase(Phase::failed);
+}
+
+void AppModel::deliverProgress(const DownloadProgress &progress) {
+    const bool scheduled = m_pendingProgress.has_value();
+    m_pendingProgress = progress;
+    if (scheduled)
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_pendingProgress)
+                return;
+            const DownloadProgress latest = *m_pendingProgress;
+            m_pendingProgress.reset();
+            setProgress(latest);
+        },
+        Qt::QueuedConnection);
+}
+
+QCoro::Task<> AppModel::refreshDependencies() {
+    QPointer<AppModel> self(this);
+    m_isCheckingTools = true;
+    Q_EMIT toolsChanged();
+    // Both searches start before either is awaited, so they run side by side.
+    auto ytDLPSearch = m_locator.locateYT_DLP(m_settings.ytDLPPath());
+    auto ffmpegSearch = m_locator.locateFFmpeg(m_settings.ffmpegPath());
+    const std::optional<ToolInfo> ytDLP = co_await ytDLPSearch;
+    const std::optional<ToolInfo> ffmpeg = co_await ffmpegSearch;
+    if (!self)
+        co_return;
+    m_ytDLP = ytDLP;
+    m_ffmpeg = ffmpeg;
+    if (ytDLP) {
+        m_settings.setYtDLPPath(ytDLP->path);
+        m_service.rememberVersion(ytDLP->path, ytDLP->version);
+    }
+    if (ffmpeg)
+        m_settings.setFfmpegPath(ffmpeg->path);
+    m_isCheckingTools = false;
+    Q_EMIT toolsChanged();
+}
+
+ToolIndicatorState AppModel::indicatorState(ToolKind tool) const {
+    const std::optional<ToolInfo> &located = tool == ToolKind::ytDLP ? m_ytDLP : m_ffmpeg;
+    return located ? ToolIndicatorState::current : ToolIndicatorState::missing;
+}
+
+void AppModel::setSelectedOptionsTab(OptionsTab tab) {
+    if (m_selectedOptionsTab == tab)
+        return;
+    m_selectedOptionsTab = tab;
+    Q_EMIT selectedOptionsTabChanged();
+}
+
+void AppModel::chooseDownloadDirectory() {
+    const std::optional<QString> folder = m_desktop.chooseFolder(
+        QStringLiteral("Elegir carpeta de descargas"), QStringLiteral("Seleccionar"), downloadDirectoryURL());
+    if (folder)
+        m_settings.setDownloadDirectory(*folder);
+}
+
+void AppModel::chooseExecutable(ToolKind tool) {
+    const std::optional<QString> path = m_desktop.chooseExecutable(
+        tool == ToolKind::ytDLP ? QStringLiteral("Seleccionar yt-dlp") : QStringLiteral("Seleccionar ffmpeg"),
+        QStringLiteral("Usar ejecutable"));
+    if (!path)
+        return;
+    if (tool == ToolKind::ytDLP)
+        m_settings.setYtDLPPath(*path);
+    else
+        m_settings.setFfmpegPath(*path);
+    refreshDependencies();
+}
