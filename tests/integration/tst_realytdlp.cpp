@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,6 +28,11 @@ private:
     QString jobsRoot() const { return m_dir.filePath(QStringLiteral("Jobs")); }
     QString destination() const { return m_dir.filePath(QStringLiteral("Descargas")); }
     QUrl manifest() const { return m_server->url(QStringLiteral("manifest.mpd")); }
+    ProcessEnvironment commandLineEnvironment() const {
+        return {{QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home"))},
+                {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")},
+                {QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}};
+    }
     ChoiceSelection analyzed() {
         ChoiceSelection selection;
         selection.mediaInfo = BlockingWait::wait(m_service->analyze(manifest(), m_ytDLP));
@@ -123,11 +131,34 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(folder) || QDir(folder).isEmpty());
     }
 
+    void commandLineAnalysis() {
+        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
+            TestSupport::applicationPath(), {QStringLiteral("analyze"), manifest().toString(), QStringLiteral("--json")},
+            commandLineEnvironment()));
+        QCOMPARE(result.status, 0);
+        const QJsonObject report = QJsonDocument::fromJson(result.standardOutput).object();
+        QCOMPARE(report.value(QStringLiteral("title")).toString(), QStringLiteral("manifest"));
+        QCOMPARE(report.value(QStringLiteral("durationText")).toString(), QStringLiteral("—"));
+        QCOMPARE(report.value(QStringLiteral("standardChoices")).toArray().size(), 3);
+        QCOMPARE(report.value(QStringLiteral("standardChoices")).toArray().at(0).toObject().value(QStringLiteral("formatSelector")).toString(),
+                 QStringLiteral("bv*+ba/b"));
+        QCOMPARE(report.value(QStringLiteral("exactChoices")).toArray().size(), 3);
+        QCOMPARE(report.value(QStringLiteral("audioOnlyFormats")).toArray().size(), 1);
+        const QJsonObject first = report.value(QStringLiteral("formats")).toArray().at(0).toObject();
+        for (const char *key : {"formatID", "qualityLabel", "resolutionDetail", "detailLabel", "videoCodecLabel",
+                                "audioCodecLabel", "hasVideo", "hasAudio"})
+            QVERIFY2(first.contains(QLatin1String(key)), key);
+
+        const ProcessResult invalid = BlockingWait::wait(ProcessRunner::run(
+            TestSupport::applicationPath(), {QStringLiteral("analyze"), QStringLiteral("ftp://127.0.0.1/x")},
+            commandLineEnvironment()));
+        QCOMPARE(invalid.status, 1);
+        QCOMPARE(invalid.standardError, QByteArray("Introduce una URL válida que comience con http:// o https://.\n"));
+    }
+
     void commandLineDownloadAndInterrupt() {
         const QString home = m_dir.filePath(QStringLiteral("home"));
-        const ProcessEnvironment environment{{QStringLiteral("HOME"), home},
-                                             {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")},
-                                             {QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}};
+        const ProcessEnvironment environment = commandLineEnvironment();
         const QString folder = m_dir.filePath(QStringLiteral("Línea de órdenes"));
         const ProcessResult done = BlockingWait::wait(ProcessRunner::run(
             TestSupport::applicationPath(),
