@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QWidget>
+
+class AppModel;
+class DesktopServices;
+class PhaseView;
+class QScrollArea;
+
+// The content of the main window: header, address card and the phase's views in one centered,
+// scrolling column over the window background. Everything it shows comes from the model and
+// every action goes to it.
+class ContentView : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int columnSpacing = 22;
+    static constexpr int columnPadding = 28;
+    static constexpr int maximumColumnWidth = 960;
+
+    // The model and the desktop services must outlive the view.
+    ContentView(AppModel &model, DesktopServices &desktop, QWidget *parent = nullptr);
+
+    QScrollArea *scrollArea() const { return m_scrollArea; }
+    // The centered column holding every view.
+    QWidget *column() const { return m_column; }
+    PhaseView *phaseView() const { return m_phaseView; }
+
+Q_SIGNALS:
+    // "Abrir opciones" under the address field: the shell opens the options window.
+    void openOptionsRequested();
+
+private:
+    QScrollArea *m_scrollArea;
+    QWidget *m_column;
+    PhaseView *m_phaseView;
+};
