@@ -59,10 +59,7 @@ private:
         m_model.reset();
         if (withYTDLP)
             TestSupport::writeScript(path(QStringLiteral("bin/yt-dlp")), QString::fromLatin1(fakeYTDLP).arg(path(QStringLiteral("bin"))));
-        LocatorEnvironment environment;
-        environment.homeFolder = path(QStringLiteral("home"));
-        environment.pathVariable = path(QStringLiteral("bin"));
-        environment.managedToolsFolder = path(QStringLiteral("tools"));
+        const LocatorEnvironment environment = TestSupport::sandboxedTools(m_dir->path());
         m_model = std::make_unique<AppModel>(*m_settings, m_desktop, DependencyLocator(environment),
                                              JobFolders(path(QStringLiteral("jobs"))));
         QTRY_VERIFY(!m_model->isCheckingTools());

@@ -22,7 +22,17 @@ QString writeScript(const QString &path, const QString &body) {
     return path;
 }
 
-QString applicationPath() { return qEnvironmentVariable("TORVEL_APP"); }
+LocatorEnvironment sandboxedTools(const QString &folder) {
+    LocatorEnvironment environment;
+    environment.homeFolder = folder + QStringLiteral("/home");
+    environment.pathVariable = folder + QStringLiteral("/bin");
+    environment.managedToolsFolder = folder + QStringLiteral("/tools");
+    return environment;
+}
+
+QString applicationPath() {
+    return qEnvironmentVariable("TORVEL_APP");
+}
 
 QString artefactFolder(const QString &name) {
     QString root = qEnvironmentVariable("TORVEL_TEST_BINARY_DIR");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/dependencylocator.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -9,6 +11,9 @@ namespace TestSupport {
 QString writeScript(const QString &path, const QString &body);
 // Writes a file (creating its folders) and returns its path.
 QString writeFile(const QString &path, const QByteArray &contents);
+// A tool search confined to a test folder: PATH is folder/bin, the home folder folder/home and the
+// managed tools folder/tools; none of the machine's own folders are searched.
+LocatorEnvironment sandboxedTools(const QString &folder);
 // The built application, for tests that run it as a separate process.
 QString applicationPath();
 // A folder under the build tree where tests keep artefacts (screenshots, media).

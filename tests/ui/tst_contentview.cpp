@@ -228,10 +228,7 @@ private:
     }
 
     void start() {
-        LocatorEnvironment environment;
-        environment.homeFolder = path(QStringLiteral("home"));
-        environment.pathVariable = path(QStringLiteral("bin"));
-        environment.managedToolsFolder = path(QStringLiteral("tools"));
+        const LocatorEnvironment environment = TestSupport::sandboxedTools(m_dir->path());
         m_store = std::make_unique<QSettings>(path(QStringLiteral("settings.ini")), QSettings::IniFormat);
         m_settings = std::make_unique<AppSettings>(m_store.get(), destination(), path(QStringLiteral("home")));
         m_desktop = std::make_unique<FakeDesktopServices>();

@@ -147,10 +147,7 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         QDir().mkpath(path(QStringLiteral("logs")));
         fakeYTDLP(path(QStringLiteral("bin")), path(QStringLiteral("logs")));
-        LocatorEnvironment environment;
-        environment.homeFolder = path(QStringLiteral("home"));
-        environment.pathVariable = path(QStringLiteral("bin"));
-        environment.managedToolsFolder = path(QStringLiteral("tools"));
+        const LocatorEnvironment environment = TestSupport::sandboxedTools(m_dir->path());
         m_store = std::make_unique<QSettings>(path(QStringLiteral("settings.ini")), QSettings::IniFormat);
         m_settings = std::make_unique<AppSettings>(m_store.get(), path(QStringLiteral("Descargas")),
                                                    path(QStringLiteral("home")));
