@@ -71,8 +71,7 @@ QCoro::Task<int> doctor(bool json) {
     printTool(QStringLiteral("yt-dlp"), ytDLP);
     printTool(QStringLiteral("FFmpeg"), ffmpeg);
     out() << "Entorno JavaScript para yt-dlp: "
-          << (runtimeArguments.isEmpty() ? QStringLiteral("ninguno") : runtimeArguments.join(QLatin1Char(' ')))
-          << '\n'
+          << (runtimeArguments.isEmpty() ? QStringLiteral("ninguno") : runtimeArguments.join(QLatin1Char(' '))) << '\n'
           << "Carpeta de herramientas administradas: " << PlatformPaths::managedToolsFolder() << '\n'
           << "Carpeta de trabajos de descarga: " << PlatformPaths::jobsRoot() << '\n'
           << "Archivo de ajustes: " << PlatformPaths::settingsFile() << '\n';
@@ -84,7 +83,8 @@ void printUsage() {
     err() << "Uso:\n"
           << "  torvel-downloader doctor [--json]\n"
           << "  torvel-downloader analyze URL [--json]\n"
-          << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to CARPETA]\n";
+          << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
+             "CARPETA]\n";
     err().flush();
 }
 
@@ -151,7 +151,9 @@ QJsonObject choiceJSON(const DownloadChoice &choice) {
             {QStringLiteral("extraArguments"), QJsonArray::fromStringList(choice.extraArguments)}};
 }
 
-QJsonValue optionalJSON(const std::optional<QString> &value) { return value ? QJsonValue(*value) : QJsonValue::Null; }
+QJsonValue optionalJSON(const std::optional<QString> &value) {
+    return value ? QJsonValue(*value) : QJsonValue::Null;
+}
 
 void printAnalysis(const ChoiceSelection &selection, bool json) {
     const MediaInfo &media = *selection.mediaInfo;
@@ -199,7 +201,8 @@ void printAnalysis(const ChoiceSelection &selection, bool json) {
         out() << "  " << choice.id << "  " << choice.title << " · " << choice.subtitle << '\n';
     out() << "\nFormatos exactos:\n";
     for (const MediaFormat &format : selection.exactFormats())
-        out() << "  format-" << format.formatID << "  " << format.qualityLabel() << " · " << format.detailLabel() << '\n';
+        out() << "  format-" << format.formatID << "  " << format.qualityLabel() << " · " << format.detailLabel()
+              << '\n';
     out() << "\nPistas de solo audio:";
     for (const MediaFormat &format : selection.audioOnlyFormats())
         out() << ' ' << format.formatID;
@@ -214,7 +217,8 @@ QCoro::Task<std::optional<int>> analyzeInto(const QString &urlText, YTDLPService
     if (!url)
         co_return fail(QStringLiteral("Introduce una URL válida que comience con http:// o https://."));
     if (!tools.ytDLP)
-        co_return fail(QStringLiteral("No encontramos yt-dlp. Abre Opciones para seleccionar el ejecutable o instalarlo."));
+        co_return fail(
+            QStringLiteral("No encontramos yt-dlp. Abre Opciones para seleccionar el ejecutable o instalarlo."));
     service.rememberVersion(tools.ytDLP->path, tools.ytDLP->version);
     try {
         selection.mediaInfo = co_await service.analyze(*url, tools.ytDLP->path);
@@ -316,7 +320,8 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
         if (!listed)
             co_return fail(QStringLiteral("La pista de audio %1 no existe para este enlace.").arg(audioID));
         if (!selection.selectedVideoOnlyFormat())
-            co_return fail(QStringLiteral("Solo un formato de video sin audio puede combinarse con una pista de audio."));
+            co_return fail(
+                QStringLiteral("Solo un formato de video sin audio puede combinarse con una pista de audio."));
         selection.selectedAudioFormatID = audioID;
     }
 
@@ -328,7 +333,9 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     const QUrl url = *WebURL::validatedWebURL(options.url);
     const DownloadChoice choice = selection.selectedChoice();
     const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
-    const YTDLPService::ProgressCallback showProgress = [&line](const DownloadProgress &progress) { line.show(progress); };
+    const YTDLPService::ProgressCallback showProgress = [&line](const DownloadProgress &progress) {
+        line.show(progress);
+    };
     QString placed;
     try {
         placed = co_await service.download(url, choice, tools.ytDLP->path, ffmpegPath, destination, showProgress);

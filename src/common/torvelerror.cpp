@@ -6,7 +6,9 @@ const char *TorvelError::what() const noexcept {
     return m_what.constData();
 }
 
-QString CancellationError::errorDescription() const { return QStringLiteral("La operación se canceló."); }
+QString CancellationError::errorDescription() const {
+    return QStringLiteral("La operación se canceló.");
+}
 
 QString describeError(const std::exception &error) {
     if (const auto *torvel = dynamic_cast<const TorvelError *>(&error))

@@ -12,25 +12,25 @@
 
 // One downloadable format of an analyzed item, as yt-dlp describes it.
 struct MediaFormat {
-    QString formatID;                           // "format_id", required
-    std::optional<QString> formatNote;          // "format_note"
-    std::optional<QString> ext;                 // "ext"
-    std::optional<QString> resolution;          // "resolution"
-    std::optional<qint64> width;                // "width"
-    std::optional<qint64> height;               // "height"
-    std::optional<double> fps;                  // "fps"
-    std::optional<QString> videoCodec;          // "vcodec"
-    std::optional<QString> audioCodec;          // "acodec"
-    std::optional<qint64> fileSize;             // "filesize", bytes
-    std::optional<qint64> approximateFileSize;  // "filesize_approx", bytes
-    std::optional<double> totalBitrate;         // "tbr", kbit/s
-    std::optional<double> videoBitrate;         // "vbr", kbit/s
-    std::optional<double> audioBitrate;         // "abr", kbit/s
-    std::optional<double> audioSampleRate;      // "asr", Hz
-    std::optional<qint64> audioChannels;        // "audio_channels"
-    std::optional<QString> language;            // "language"
-    std::optional<QString> dynamicRange;        // "dynamic_range"
-    std::optional<QString> protocolName;        // "protocol"
+    QString formatID;                          // "format_id", required
+    std::optional<QString> formatNote;         // "format_note"
+    std::optional<QString> ext;                // "ext"
+    std::optional<QString> resolution;         // "resolution"
+    std::optional<qint64> width;               // "width"
+    std::optional<qint64> height;              // "height"
+    std::optional<double> fps;                 // "fps"
+    std::optional<QString> videoCodec;         // "vcodec"
+    std::optional<QString> audioCodec;         // "acodec"
+    std::optional<qint64> fileSize;            // "filesize", bytes
+    std::optional<qint64> approximateFileSize; // "filesize_approx", bytes
+    std::optional<double> totalBitrate;        // "tbr", kbit/s
+    std::optional<double> videoBitrate;        // "vbr", kbit/s
+    std::optional<double> audioBitrate;        // "abr", kbit/s
+    std::optional<double> audioSampleRate;     // "asr", Hz
+    std::optional<qint64> audioChannels;       // "audio_channels"
+    std::optional<QString> language;           // "language"
+    std::optional<QString> dynamicRange;       // "dynamic_range"
+    std::optional<QString> protocolName;       // "protocol"
 
     const QString &id() const { return formatID; }
     // A codec of "none" (exactly) means the stream is absent.
@@ -50,13 +50,13 @@ size_t qHash(const MediaFormat &format, size_t seed = 0);
 
 // The analyzed item.
 struct MediaInfo {
-    QString id;                         // "id", required
-    QString title;                      // "title", required
-    std::optional<QString> uploader;    // "uploader"
-    std::optional<double> duration;     // "duration", seconds
-    std::optional<QString> thumbnail;   // "thumbnail"
-    std::optional<QString> webpageURL;  // "webpage_url"
-    QList<MediaFormat> formats;         // "formats", required
+    QString id;                        // "id", required
+    QString title;                     // "title", required
+    std::optional<QString> uploader;   // "uploader"
+    std::optional<double> duration;    // "duration", seconds
+    std::optional<QString> thumbnail;  // "thumbnail"
+    std::optional<QString> webpageURL; // "webpage_url"
+    QList<MediaFormat> formats;        // "formats", required
 
     bool operator==(const MediaInfo &) const = default;
 

@@ -27,7 +27,8 @@ struct DownloadOutputState {
 // so several marker lines arrive glued together. Each marker starts a line of its own.
 QStringList splitAtMarkers(const QString &line) {
     static const QString markers[] = {DownloadOutputProtocol::planMarker(), DownloadOutputProtocol::progressMarker(),
-                                      DownloadOutputProtocol::postprocessMarker(), DownloadOutputProtocol::fileMarker()};
+                                      DownloadOutputProtocol::postprocessMarker(),
+                                      DownloadOutputProtocol::fileMarker()};
     // A file path runs to the end of the line, whatever it contains.
     const qsizetype fileStart = line.indexOf(DownloadOutputProtocol::fileMarker());
     const qsizetype end = fileStart < 0 ? line.size() : fileStart;
@@ -104,7 +105,8 @@ QStringList YTDLPService::downloadArguments(const QUrl &url, const DownloadChoic
               << downloadProgressTemplate() << QStringLiteral("--progress-template") << postprocessProgressTemplate()
               << QStringLiteral("--print") << planPrintTemplate() << QStringLiteral("--print") << filePrintTemplate()
               << QStringLiteral("--paths") << jobFolder << QStringLiteral("--output")
-              << QStringLiteral("%(title).180B [%(id)s].%(ext)s") << QStringLiteral("--format") << choice.formatSelector;
+              << QStringLiteral("%(title).180B [%(id)s].%(ext)s") << QStringLiteral("--format")
+              << choice.formatSelector;
     if (ffmpegPath && !ffmpegPath->isEmpty())
         arguments << QStringLiteral("--ffmpeg-location") << *ffmpegPath;
     arguments << choice.extraArguments << QStringLiteral("--") << url.toString(QUrl::FullyEncoded);
@@ -178,7 +180,8 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     const std::optional<QString> produced = JobFolders::locateResult(jobFolder, output.finalPath);
     if (!produced) {
         JobFolders::removeQuietly(jobFolder);
-        throw ProcessRunnerError::failed(0, QStringLiteral("La descarga terminó, pero no se encontró el archivo resultante."));
+        throw ProcessRunnerError::failed(
+            0, QStringLiteral("La descarga terminó, pero no se encontró el archivo resultante."));
     }
     const QString placed = JobFolders::placeResult(*produced, jobFolder, destinationDirectory);
     tracker.complete();
@@ -224,6 +227,7 @@ QString YTDLPService::actionableDownloadError(const QString &message) {
     if (!message.contains(QLatin1String("HTTP Error 403"), Qt::CaseInsensitive) &&
         !message.contains(QLatin1String("HTTP Error 404"), Qt::CaseInsensitive))
         return message;
-    return message + QStringLiteral("\n\nEl servidor de origen rechazó la URL temporal del archivo. Comprueba si hay una "
-                                    "actualización de yt-dlp en Opciones › Herramientas y vuelve a analizar el enlace.");
+    return message +
+           QStringLiteral("\n\nEl servidor de origen rechazó la URL temporal del archivo. Comprueba si hay una "
+                          "actualización de yt-dlp en Opciones › Herramientas y vuelve a analizar el enlace.");
 }

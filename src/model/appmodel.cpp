@@ -18,9 +18,13 @@ AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, DependencyLo
 
 AppModel::~AppModel() = default;
 
-QString AppModel::normalizedURLText(const QString &text) { return WebURL::normalizedURLText(text); }
+QString AppModel::normalizedURLText(const QString &text) {
+    return WebURL::normalizedURLText(text);
+}
 
-std::optional<QUrl> AppModel::validatedWebURL(const QString &text) { return WebURL::validatedWebURL(text); }
+std::optional<QUrl> AppModel::validatedWebURL(const QString &text) {
+    return WebURL::validatedWebURL(text);
+}
 
 void AppModel::setUrlInput(const QString &text) {
     if (m_urlInput == text)
@@ -150,8 +154,8 @@ void AppModel::setSelectedOptionsTab(OptionsTab tab) {
 }
 
 void AppModel::chooseDownloadDirectory() {
-    const std::optional<QString> folder = m_desktop.chooseFolder(
-        QStringLiteral("Elegir carpeta de descargas"), QStringLiteral("Seleccionar"), downloadDirectoryURL());
+    const std::optional<QString> folder = m_desktop.chooseFolder(QStringLiteral("Elegir carpeta de descargas"),
+                                                                 QStringLiteral("Seleccionar"), downloadDirectoryURL());
     if (folder)
         m_settings.setDownloadDirectory(*folder);
 }

@@ -133,5 +133,6 @@ void AppModel::handleIncomingURL(const QUrl &url) {
     m_desktop.activateApplication();
     setUrlInput(*address);
     // Only fills in and analyzes: a link from outside never starts a download.
-    QMetaObject::invokeMethod(this, [this] { analyze(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { analyze(); }, Qt::QueuedConnection);
 }

@@ -12,9 +12,9 @@ enum class AudioExportFormat { m4a, mp3 };
 
 namespace AudioExportFormats {
 QList<AudioExportFormat> allCases();
-QString rawValue(AudioExportFormat format);                           // "m4a", "mp3"
+QString rawValue(AudioExportFormat format);                             // "m4a", "mp3"
 std::optional<AudioExportFormat> fromRawValue(const QString &rawValue); // nothing for any other text
-QString label(AudioExportFormat format);                              // "M4A", "MP3"
+QString label(AudioExportFormat format);                                // "M4A", "MP3"
 QString description(AudioExportFormat format);
 } // namespace AudioExportFormats
 

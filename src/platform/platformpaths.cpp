@@ -6,9 +6,13 @@
 
 namespace PlatformPaths {
 
-QString homeFolder() { return QDir::homePath(); }
+QString homeFolder() {
+    return QDir::homePath();
+}
 
-QString cacheFolder() { return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation); }
+QString cacheFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+}
 
 QString applicationSupportFolder() {
     const QString location = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -20,9 +24,13 @@ QString downloadsFolder() {
     return location.isEmpty() ? homeFolder() + QStringLiteral("/Downloads") : location;
 }
 
-QString temporaryFolder() { return QDir::tempPath(); }
+QString temporaryFolder() {
+    return QDir::tempPath();
+}
 
-QString managedToolsFolder() { return applicationSupportFolder() + QStringLiteral("/Torvel Downloader/Tools"); }
+QString managedToolsFolder() {
+    return applicationSupportFolder() + QStringLiteral("/Torvel Downloader/Tools");
+}
 
 QString jobsRoot() {
     const QString caches = cacheFolder();

@@ -9,9 +9,13 @@
 
 ProcessHandle::ProcessHandle(QProcess *process) : m_process(process), m_processID(process->processId()) {}
 
-void ProcessHandle::terminate() const { signal(SIGTERM); }
+void ProcessHandle::terminate() const {
+    signal(SIGTERM);
+}
 
-void ProcessHandle::kill() const { signal(SIGKILL); }
+void ProcessHandle::kill() const {
+    signal(SIGKILL);
+}
 
 void ProcessHandle::signal(int number) const {
     QProcess *process = m_process.data();
@@ -28,8 +32,8 @@ void ProcessHandle::signal(int number) const {
 }
 
 QCoro::Task<ProcessResult> ProcessRunner::run(QString executable, QStringList arguments,
-                                              std::optional<ProcessEnvironment> environment,
-                                              ProcessCallback onProcess, LineCallback onLine) {
+                                              std::optional<ProcessEnvironment> environment, ProcessCallback onProcess,
+                                              LineCallback onLine) {
     QProcess process;
     // A name without a slash would make QProcess search PATH; a file location is what we mean.
     process.setProgram(executable.isEmpty() ? executable : QFileInfo(executable).absoluteFilePath());

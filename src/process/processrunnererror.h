@@ -7,7 +7,9 @@ public:
     enum class Kind { couldNotStart, failed };
 
     static ProcessRunnerError couldNotStart(QString message) { return {Kind::couldNotStart, 0, std::move(message)}; }
-    static ProcessRunnerError failed(qint32 status, QString message) { return {Kind::failed, status, std::move(message)}; }
+    static ProcessRunnerError failed(qint32 status, QString message) {
+        return {Kind::failed, status, std::move(message)};
+    }
 
     Kind kind() const { return m_kind; }
     qint32 status() const { return m_status; }

@@ -52,11 +52,17 @@ LocatorEnvironment LocatorEnvironment::system() {
 
 DependencyLocator::DependencyLocator(LocatorEnvironment environment) : m_environment(std::move(environment)) {}
 
-QString DependencyLocator::managedYTDLPPath() const { return m_environment.managedToolsFolder + QStringLiteral("/yt-dlp"); }
+QString DependencyLocator::managedYTDLPPath() const {
+    return m_environment.managedToolsFolder + QStringLiteral("/yt-dlp");
+}
 
-QString DependencyLocator::managedFFmpegPath() const { return m_environment.managedToolsFolder + QStringLiteral("/ffmpeg"); }
+QString DependencyLocator::managedFFmpegPath() const {
+    return m_environment.managedToolsFolder + QStringLiteral("/ffmpeg");
+}
 
-QString DependencyLocator::managedDenoPath() const { return m_environment.managedToolsFolder + QStringLiteral("/deno"); }
+QString DependencyLocator::managedDenoPath() const {
+    return m_environment.managedToolsFolder + QStringLiteral("/deno");
+}
 
 QString DependencyLocator::expandHome(const QString &path) const {
     if (path == QLatin1String("~"))
@@ -195,7 +201,8 @@ QStringList DependencyLocator::locateJavaScriptRuntimeArguments() const {
     for (const QString &candidate : m_environment.nodeCandidates) {
         const QString path = expandHome(candidate);
         if (isExecutableFile(path))
-            return {QStringLiteral("--no-js-runtimes"), QStringLiteral("--js-runtimes"), QStringLiteral("node:") + path};
+            return {QStringLiteral("--no-js-runtimes"), QStringLiteral("--js-runtimes"),
+                    QStringLiteral("node:") + path};
     }
     return {};
 }

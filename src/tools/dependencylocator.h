@@ -48,11 +48,10 @@ public:
 private:
     using VersionParser = std::function<QString(const QString &)>;
     static QCoro::Task<std::optional<ToolInfo>> locate(DependencyLocator locator, QString name, QString preferredPath,
-                                                        QStringList additionalPaths, QStringList versionArguments,
-                                                        VersionParser parseVersion);
+                                                       QStringList additionalPaths, QStringList versionArguments,
+                                                       VersionParser parseVersion);
     QString expandHome(const QString &path) const;
-    QStringList candidates(const QString &name, const QString &preferredPath,
-                           const QStringList &additionalPaths) const;
+    QStringList candidates(const QString &name, const QString &preferredPath, const QStringList &additionalPaths) const;
 
     LocatorEnvironment m_environment;
 };

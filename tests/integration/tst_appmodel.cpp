@@ -12,11 +12,12 @@
 
 namespace {
 
-const char document[] = R"({"id":"abc","title":"Clip","duration":75,"formats":[)"
-                        R"({"format_id":"18","ext":"mp4","height":360,"vcodec":"avc1.42001E","acodec":"mp4a.40.2","tbr":500},)"
-                        R"({"format_id":"140","ext":"m4a","vcodec":"none","acodec":"mp4a.40.2","tbr":129},)"
-                        R"({"format_id":"251","ext":"webm","vcodec":"none","acodec":"opus","tbr":140},)"
-                        R"({"format_id":"137","ext":"mp4","height":1080,"vcodec":"avc1.640028","acodec":"none","tbr":4000}]})";
+const char document[] =
+    R"({"id":"abc","title":"Clip","duration":75,"formats":[)"
+    R"({"format_id":"18","ext":"mp4","height":360,"vcodec":"avc1.42001E","acodec":"mp4a.40.2","tbr":500},)"
+    R"({"format_id":"140","ext":"m4a","vcodec":"none","acodec":"mp4a.40.2","tbr":129},)"
+    R"({"format_id":"251","ext":"webm","vcodec":"none","acodec":"opus","tbr":140},)"
+    R"({"format_id":"137","ext":"mp4","height":1080,"vcodec":"avc1.640028","acodec":"none","tbr":4000}]})";
 
 // A yt-dlp whose behaviour the test switches with marker files in its folder.
 const char fakeYTDLP[] = R"(dir='%1'
@@ -51,14 +52,16 @@ private:
     void touch(const QString &name) { TestSupport::writeFile(path(QStringLiteral("bin/") + name), {}); }
     QStringList lastArguments() const {
         QFile file(path(QStringLiteral("bin/last-args")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-                                              : QStringList();
+        return file.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                   : QStringList();
     }
 
     void makeModel(bool withYTDLP = true) {
         m_model.reset();
         if (withYTDLP)
-            TestSupport::writeScript(path(QStringLiteral("bin/yt-dlp")), QString::fromLatin1(fakeYTDLP).arg(path(QStringLiteral("bin"))));
+            TestSupport::writeScript(path(QStringLiteral("bin/yt-dlp")),
+                                     QString::fromLatin1(fakeYTDLP).arg(path(QStringLiteral("bin"))));
         const LocatorEnvironment environment = TestSupport::sandboxedTools(m_dir->path());
         m_model = std::make_unique<AppModel>(*m_settings, m_desktop, DependencyLocator(environment),
                                              JobFolders(path(QStringLiteral("jobs"))));
@@ -74,7 +77,8 @@ private Q_SLOTS:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         m_store = std::make_unique<QSettings>(path(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        m_settings = std::make_unique<AppSettings>(m_store.get(), path(QStringLiteral("Descargas")), path(QStringLiteral("home")));
+        m_settings = std::make_unique<AppSettings>(m_store.get(), path(QStringLiteral("Descargas")),
+                                                   path(QStringLiteral("home")));
         m_desktop = FakeDesktopServices();
         TestSupport::writeFile(path(QStringLiteral("bin/document.json")), document);
     }
@@ -99,7 +103,8 @@ private Q_SLOTS:
 
         makeModel();
         analyzeTo(AppModel::Phase::failed, QStringLiteral("example.invalid/v"));
-        QCOMPARE(m_model->errorMessage(), QStringLiteral("Introduce una URL válida que comience con http:// o https://."));
+        QCOMPARE(m_model->errorMessage(),
+                 QStringLiteral("Introduce una URL válida que comience con http:// o https://."));
 
         touch(QStringLiteral("analysis-fails"));
         analyzeTo(AppModel::Phase::failed);
@@ -198,7 +203,8 @@ private Q_SLOTS:
                                        << QStringLiteral("https://example.invalid/a?x=1&y=2");
         QTest::newRow("angle brackets") << QStringLiteral(" <https://example.invalid/mi\\_video> ")
                                         << QStringLiteral("https://example.invalid/mi_video");
-        QTest::newRow("capital scheme") << QStringLiteral("HTTPS://Example.invalid/v") << QStringLiteral("https://example.invalid/v");
+        QTest::newRow("capital scheme") << QStringLiteral("HTTPS://Example.invalid/v")
+                                        << QStringLiteral("https://example.invalid/v");
         QTest::newRow("ftp") << QStringLiteral("ftp://example.invalid/a") << QString();
         QTest::newRow("https without host") << QStringLiteral("https:///a") << QString();
         QTest::newRow("bare domain") << QStringLiteral("example.invalid/v") << QString();
@@ -216,7 +222,8 @@ private Q_SLOTS:
     void incomingLinks() {
         makeModel();
         const QString rejected = QStringLiteral("El enlace recibido no es válido o no utiliza una URL web segura.");
-        m_model->handleIncomingURL(QUrl(QStringLiteral("TDL://ANALYZE?url=https%3A%2F%2Fexample.invalid%2Fv%3Fa%3D1&url=https://other.invalid/")));
+        m_model->handleIncomingURL(QUrl(
+            QStringLiteral("TDL://ANALYZE?url=https%3A%2F%2Fexample.invalid%2Fv%3Fa%3D1&url=https://other.invalid/")));
         QCOMPARE(m_model->urlInput(), QStringLiteral("https://example.invalid/v?a=1"));
         QCOMPARE(m_desktop.activations, 1);
         QTRY_COMPARE(m_model->phase(), AppModel::Phase::ready);
@@ -227,8 +234,9 @@ private Q_SLOTS:
         touch(QStringLiteral("download-waits"));
         m_model->startDownload();
         QTRY_VERIFY(m_model->progress().fraction > 0);
-        for (const char *link : {"tdl://analyze", "tdl://analyze?url=", "tdl://analyze?url=ftp://example.invalid/a",
-                                 "tdl://other?url=https://example.invalid/", "https://analyze?url=https://example.invalid/"}) {
+        for (const char *link :
+             {"tdl://analyze", "tdl://analyze?url=", "tdl://analyze?url=ftp://example.invalid/a",
+              "tdl://other?url=https://example.invalid/", "https://analyze?url=https://example.invalid/"}) {
             m_model->handleIncomingURL(QUrl(QString::fromLatin1(link)));
             QCOMPARE(m_model->phase(), AppModel::Phase::failed);
             QCOMPARE(m_model->errorMessage(), rejected);
@@ -254,7 +262,8 @@ private Q_SLOTS:
         QCOMPARE(m_desktop.folderRequests.last().startFolder, path(QStringLiteral("Descargas")));
         QCOMPARE(m_settings->downloadDirectory(), path(QStringLiteral("Otra carpeta")));
 
-        const QString chosen = TestSupport::writeScript(path(QStringLiteral("elsewhere/yt-dlp")), QStringLiteral("echo 2025.10.22"));
+        const QString chosen =
+            TestSupport::writeScript(path(QStringLiteral("elsewhere/yt-dlp")), QStringLiteral("echo 2025.10.22"));
         m_desktop.executableAnswer = chosen;
         m_model->chooseExecutable(ToolKind::ytDLP);
         QCOMPARE(m_desktop.executableRequests.last().title, QStringLiteral("Seleccionar yt-dlp"));

@@ -29,11 +29,13 @@ private Q_SLOTS:
         QJsonParseError error;
         const QJsonObject report = QJsonDocument::fromJson(result.standardOutput, &error).object();
         QCOMPARE(error.error, QJsonParseError::NoError);
-        for (const char *key : {"ytDLP", "ffmpeg", "javaScriptRuntimeArguments", "managedToolsFolder", "jobsRoot", "settingsFile"})
+        for (const char *key :
+             {"ytDLP", "ffmpeg", "javaScriptRuntimeArguments", "managedToolsFolder", "jobsRoot", "settingsFile"})
             QVERIFY2(report.contains(QLatin1String(key)), key);
         QCOMPARE(report.value(QStringLiteral("managedToolsFolder")).toString(),
                  m_home.path() + QStringLiteral("/.local/share/Torvel Downloader/Tools"));
-        QCOMPARE(report.value(QStringLiteral("jobsRoot")).toString(), m_home.path() + QStringLiteral("/.cache/TorvelDownloader/Jobs"));
+        QCOMPARE(report.value(QStringLiteral("jobsRoot")).toString(),
+                 m_home.path() + QStringLiteral("/.cache/TorvelDownloader/Jobs"));
         QVERIFY(report.value(QStringLiteral("settingsFile")).toString().startsWith(m_home.path()));
 
         // Debian's own packages, which the test setup installs.

@@ -17,7 +17,9 @@ private:
     LocatorEnvironment m_environment;
 
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
-    QString tool(const QString &relative, const QString &body) { return TestSupport::writeScript(path(relative), body); }
+    QString tool(const QString &relative, const QString &body) {
+        return TestSupport::writeScript(path(relative), body);
+    }
     DependencyLocator locator() const { return DependencyLocator(m_environment); }
     static void link(const QString &target, const QString &linkPath) {
         QDir().mkpath(QFileInfo(linkPath).absolutePath());
@@ -30,9 +32,11 @@ private Q_SLOTS:
         m_environment = {};
         m_environment.homeFolder = path(QStringLiteral("home"));
         m_environment.managedToolsFolder = path(QStringLiteral("home/.local/share/Torvel Downloader/Tools"));
-        m_environment.pathVariable = path(QStringLiteral("path1")) + QStringLiteral("::") + path(QStringLiteral("path2"));
+        m_environment.pathVariable =
+            path(QStringLiteral("path1")) + QStringLiteral("::") + path(QStringLiteral("path2"));
         m_environment.searchFolders = {path(QStringLiteral("fixed")), QStringLiteral("~/.local/bin")};
-        m_environment.homebrewExecutables = {path(QStringLiteral("brew/bin/brew")), QStringLiteral("~/.linuxbrew/bin/brew")};
+        m_environment.homebrewExecutables = {path(QStringLiteral("brew/bin/brew")),
+                                             QStringLiteral("~/.linuxbrew/bin/brew")};
         m_environment.denoCandidates = {path(QStringLiteral("fixed/deno")), QStringLiteral("~/.deno/bin/deno")};
         m_environment.nodeCandidates = {path(QStringLiteral("fixed/node")), path(QStringLiteral("usr/bin/node"))};
         m_environment.versionQueryLimit = std::chrono::milliseconds(800);
@@ -108,8 +112,9 @@ private Q_SLOTS:
     void ffmpegVersionParser_data() {
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("version");
-        QTest::newRow("release") << QStringLiteral("ffmpeg version 7.1.1 Copyright (c) 2000-2025 the FFmpeg developers\nbuilt with")
-                                 << QStringLiteral("7.1.1");
+        QTest::newRow("release")
+            << QStringLiteral("ffmpeg version 7.1.1 Copyright (c) 2000-2025 the FFmpeg developers\nbuilt with")
+            << QStringLiteral("7.1.1");
         QTest::newRow("development") << QStringLiteral("ffmpeg version N-118000-g1234abcd-tessus  https://evermeet.cx")
                                      << QStringLiteral("N-118000-g1234abcd-tessus");
         QTest::newRow("no banner") << QStringLiteral("   ") << QStringLiteral("   ");
@@ -127,20 +132,24 @@ private Q_SLOTS:
         // Homebrew: a link into a Cellar folder; the first executable brew is the payload.
         const QString cellar = tool(QStringLiteral("brew/Cellar/ffmpeg/7.1/bin/ffmpeg"), QStringLiteral("exit 0"));
         link(cellar, path(QStringLiteral("brew/bin/ffmpeg")));
-        QCOMPARE(locator().installSource(path(QStringLiteral("brew/bin/ffmpeg"))), ToolInstallSource::homebrew(QStringLiteral("brew")));
+        QCOMPARE(locator().installSource(path(QStringLiteral("brew/bin/ffmpeg"))),
+                 ToolInstallSource::homebrew(QStringLiteral("brew")));
         const QString brew = tool(QStringLiteral("brew/bin/brew"), QStringLiteral("exit 0"));
         QCOMPARE(locator().installSource(path(QStringLiteral("brew/bin/ffmpeg"))), ToolInstallSource::homebrew(brew));
 
         // pip: into site-packages, or anything under ~/.local.
-        const QString sitePackages = tool(QStringLiteral("lib/python3.11/site-packages/bin/yt-dlp"), QStringLiteral("exit 0"));
+        const QString sitePackages =
+            tool(QStringLiteral("lib/python3.11/site-packages/bin/yt-dlp"), QStringLiteral("exit 0"));
         link(sitePackages, path(QStringLiteral("bin/yt-dlp-pip")));
         QCOMPARE(locator().installSource(path(QStringLiteral("bin/yt-dlp-pip"))).kind, Kind::pip);
         QCOMPARE(locator().installSource(tool(QStringLiteral("home/.local/bin/yt-dlp"), QStringLiteral("exit 0"))).kind,
                  Kind::pip);
 
         // Managed wins over the "/.local/" rule.
-        QCOMPARE(locator().installSource(tool(QStringLiteral("home/.local/share/Torvel Downloader/Tools/ffmpeg"),
-                                              QStringLiteral("exit 0"))).kind,
+        QCOMPARE(locator()
+                     .installSource(tool(QStringLiteral("home/.local/share/Torvel Downloader/Tools/ffmpeg"),
+                                         QStringLiteral("exit 0")))
+                     .kind,
                  Kind::managed);
 
         // Distribution and MacPorts folders, also through a dangling link.
@@ -158,7 +167,8 @@ private Q_SLOTS:
     void javaScriptRuntimeChoice() {
         const QString node = tool(QStringLiteral("usr/bin/node"), QStringLiteral("exit 0"));
         QCOMPARE(locator().locateJavaScriptRuntimeArguments(),
-                 (QStringList{QStringLiteral("--no-js-runtimes"), QStringLiteral("--js-runtimes"), QStringLiteral("node:") + node}));
+                 (QStringList{QStringLiteral("--no-js-runtimes"), QStringLiteral("--js-runtimes"),
+                              QStringLiteral("node:") + node}));
 
         const QString homeDeno = tool(QStringLiteral("home/.deno/bin/deno"), QStringLiteral("exit 0"));
         QCOMPARE(locator().locateJavaScriptRuntimeArguments(),

@@ -21,19 +21,20 @@ private Q_SLOTS:
         // The child stops after "a\r\nb\rc" until the test has seen both finished lines, so the
         // lines can only have arrived while it was running.
         const QString release = m_dir.filePath(QStringLiteral("release"));
-        const QString path = script(QStringLiteral("stream.sh"),
-                                    QStringLiteral("printf 'a\\r\\nb\\rc'\n"
-                                                   "while [ ! -e '%1' ]; do sleep 0.02; done\n")
-                                        .arg(release));
+        const QString path =
+            script(QStringLiteral("stream.sh"), QStringLiteral("printf 'a\\r\\nb\\rc'\n"
+                                                               "while [ ! -e '%1' ]; do sleep 0.02; done\n")
+                                                    .arg(release));
         QStringList lines;
         bool cArrivedEarly = false;
-        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(path, {}, std::nullopt, {}, [&](const QString &line) {
-            lines.append(line);
-            if (line == QLatin1String("c") && !QFile::exists(release))
-                cArrivedEarly = true;
-            if (lines == QStringList{QStringLiteral("a"), QStringLiteral("b")})
-                TestSupport::writeFile(release, {});
-        }));
+        const ProcessResult result =
+            BlockingWait::wait(ProcessRunner::run(path, {}, std::nullopt, {}, [&](const QString &line) {
+                lines.append(line);
+                if (line == QLatin1String("c") && !QFile::exists(release))
+                    cArrivedEarly = true;
+                if (lines == QStringList{QStringLiteral("a"), QStringLiteral("b")})
+                    TestSupport::writeFile(release, {});
+            }));
         QCOMPARE(result.status, 0);
         QCOMPARE(lines, (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
         QVERIFY(!cArrivedEarly);
@@ -43,16 +44,16 @@ private Q_SLOTS:
     void separatorsAndBlankOutput() {
         QStringList lines;
         auto collect = [&](const QString &line) { lines.append(line); };
-        ProcessResult result = BlockingWait::wait(ProcessRunner::run(
-            script(QStringLiteral("newlines.sh"), QStringLiteral("printf '\\n\\n\\r\\n\\f\\v'")), {}, std::nullopt, {},
-            collect));
+        ProcessResult result = BlockingWait::wait(
+            ProcessRunner::run(script(QStringLiteral("newlines.sh"), QStringLiteral("printf '\\n\\n\\r\\n\\f\\v'")), {},
+                               std::nullopt, {}, collect));
         QVERIFY(lines.isEmpty());
         QCOMPARE(result.standardOutput, QByteArray("\n\n\r\n\f\v"));
 
         // Unicode line and paragraph separators end lines too; spaces are kept as they are.
-        result = BlockingWait::wait(ProcessRunner::run(script(QStringLiteral("unicode.sh"),
-                                                          QStringLiteral("printf 'uno\\342\\200\\250dos\\302\\205  \\n'")),
-                                                   {}, std::nullopt, {}, collect));
+        result = BlockingWait::wait(ProcessRunner::run(
+            script(QStringLiteral("unicode.sh"), QStringLiteral("printf 'uno\\342\\200\\250dos\\302\\205  \\n'")), {},
+            std::nullopt, {}, collect));
         QCOMPARE(lines, (QStringList{QStringLiteral("uno"), QStringLiteral("dos"), QStringLiteral("  ")}));
     }
 
@@ -91,14 +92,16 @@ private Q_SLOTS:
         result = BlockingWait::wait(ProcessRunner::run(env, {}, ProcessEnvironment{}));
         QCOMPARE(result.standardOutput, QByteArray());
 
-        result = BlockingWait::wait(ProcessRunner::run(env, {}, ProcessEnvironment{{QStringLiteral("SOLO"), QStringLiteral("1")}}));
+        result = BlockingWait::wait(
+            ProcessRunner::run(env, {}, ProcessEnvironment{{QStringLiteral("SOLO"), QStringLiteral("1")}}));
         QCOMPARE(result.standardOutput, QByteArray("SOLO=1\n"));
     }
 
     void missingOrNonExecutableProgramCannotStart_data() {
         QTest::addColumn<QString>("path");
         QTest::newRow("missing") << m_dir.filePath(QStringLiteral("no-such-tool"));
-        QTest::newRow("not executable") << TestSupport::writeFile(m_dir.filePath(QStringLiteral("plain.txt")), "echo hi");
+        QTest::newRow("not executable") << TestSupport::writeFile(m_dir.filePath(QStringLiteral("plain.txt")),
+                                                                  "echo hi");
         QTest::newRow("bare name is not searched in PATH") << QStringLiteral("sh");
     }
 
@@ -107,8 +110,9 @@ private Q_SLOTS:
         bool processSeen = false;
         bool lineSeen = false;
         try {
-            BlockingWait::wait(ProcessRunner::run(path, {}, std::nullopt, [&](const ProcessHandle &) { processSeen = true; },
-                                              [&](const QString &) { lineSeen = true; }));
+            BlockingWait::wait(ProcessRunner::run(
+                path, {}, std::nullopt, [&](const ProcessHandle &) { processSeen = true; },
+                [&](const QString &) { lineSeen = true; }));
             QFAIL("the run should not start");
         } catch (const ProcessRunnerError &error) {
             QCOMPARE(error.kind(), ProcessRunnerError::Kind::couldNotStart);
@@ -133,22 +137,24 @@ private Q_SLOTS:
         QCOMPARE(result.standardOutput, QByteArray("antes\n"));
 
         ProcessHandle killed;
-        const ProcessResult killedResult = BlockingWait::wait(ProcessRunner::run(
-            script(QStringLiteral("long2.sh"), QStringLiteral("exec sleep 30")), {}, std::nullopt,
-            [&](const ProcessHandle &h) { h.kill(); }));
+        const ProcessResult killedResult =
+            BlockingWait::wait(ProcessRunner::run(script(QStringLiteral("long2.sh"), QStringLiteral("exec sleep 30")),
+                                                  {}, std::nullopt, [&](const ProcessHandle &h) { h.kill(); }));
         QCOMPARE(killedResult.status, 9);
     }
 
     void twoWritersInterleaveWithoutLosingLines() {
-        const QString path = script(QStringLiteral("writers.sh"),
-                                    QStringLiteral("i=0; while [ $i -lt 300 ]; do echo \"out $i\"; i=$((i+1)); done &\n"
-                                                   "j=0; while [ $j -lt 300 ]; do echo \"err $j\" >&2; j=$((j+1)); done &\n"
-                                                   "wait"));
+        const QString path =
+            script(QStringLiteral("writers.sh"),
+                   QStringLiteral("i=0; while [ $i -lt 300 ]; do echo \"out $i\"; i=$((i+1)); done &\n"
+                                  "j=0; while [ $j -lt 300 ]; do echo \"err $j\" >&2; j=$((j+1)); done &\n"
+                                  "wait"));
         QStringList outLines;
         QStringList errLines;
-        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(path, {}, std::nullopt, {}, [&](const QString &line) {
-            (line.startsWith(QLatin1String("out")) ? outLines : errLines).append(line);
-        }));
+        const ProcessResult result =
+            BlockingWait::wait(ProcessRunner::run(path, {}, std::nullopt, {}, [&](const QString &line) {
+                (line.startsWith(QLatin1String("out")) ? outLines : errLines).append(line);
+            }));
         QCOMPARE(outLines.size(), 300);
         QCOMPARE(errLines.size(), 300);
         for (int i = 0; i < 300; ++i) {

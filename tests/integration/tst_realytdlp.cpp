@@ -80,16 +80,17 @@ private Q_SLOTS:
         } catch (const ProcessRunnerError &error) {
             QVERIFY2(!error.errorDescription().contains(QStringLiteral("no such option")),
                      qPrintable(error.errorDescription()));
-            QVERIFY2(error.errorDescription().contains(QStringLiteral("-version")), qPrintable(error.errorDescription()));
+            QVERIFY2(error.errorDescription().contains(QStringLiteral("-version")),
+                     qPrintable(error.errorDescription()));
         }
     }
 
     void recommendedMergesVideoAndAudio() {
         QList<DownloadProgress> seen;
         const auto record = [&seen](const DownloadProgress &progress) { seen.append(progress); };
-        const QString first = BlockingWait::wait(m_service->download(manifest(), DownloadChoice::recommended(), m_ytDLP,
-                                                                     QStringLiteral("/usr/bin/ffmpeg"), destination(),
-                                                                     record));
+        const QString first =
+            BlockingWait::wait(m_service->download(manifest(), DownloadChoice::recommended(), m_ytDLP,
+                                                   QStringLiteral("/usr/bin/ffmpeg"), destination(), record));
         QCOMPARE(QFileInfo(first).dir().path(), destination());
         QCOMPARE(QFileInfo(first).fileName(), QStringLiteral("manifest [manifest].mp4"));
         QCOMPARE(MediaFixtures::streamTypes(first), QStringLiteral("video,audio"));
@@ -109,9 +110,9 @@ private Q_SLOTS:
     }
 
     void audioOnlyAsMP3() {
-        const QString file = BlockingWait::wait(m_service->download(manifest(), DownloadChoice::audio(AudioExportFormat::mp3),
-                                                                    m_ytDLP, QStringLiteral("/usr/bin/ffmpeg"),
-                                                                    destination(), {}));
+        const QString file =
+            BlockingWait::wait(m_service->download(manifest(), DownloadChoice::audio(AudioExportFormat::mp3), m_ytDLP,
+                                                   QStringLiteral("/usr/bin/ffmpeg"), destination(), {}));
         QVERIFY2(file.endsWith(QLatin1String(".mp3")), qPrintable(file));
         QCOMPARE(MediaFixtures::streamTypes(file), QStringLiteral("audio"));
     }
@@ -133,14 +134,19 @@ private Q_SLOTS:
 
     void commandLineAnalysis() {
         const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
-            TestSupport::applicationPath(), {QStringLiteral("analyze"), manifest().toString(), QStringLiteral("--json")},
-            commandLineEnvironment()));
+            TestSupport::applicationPath(),
+            {QStringLiteral("analyze"), manifest().toString(), QStringLiteral("--json")}, commandLineEnvironment()));
         QCOMPARE(result.status, 0);
         const QJsonObject report = QJsonDocument::fromJson(result.standardOutput).object();
         QCOMPARE(report.value(QStringLiteral("title")).toString(), QStringLiteral("manifest"));
         QCOMPARE(report.value(QStringLiteral("durationText")).toString(), QStringLiteral("—"));
         QCOMPARE(report.value(QStringLiteral("standardChoices")).toArray().size(), 3);
-        QCOMPARE(report.value(QStringLiteral("standardChoices")).toArray().at(0).toObject().value(QStringLiteral("formatSelector")).toString(),
+        QCOMPARE(report.value(QStringLiteral("standardChoices"))
+                     .toArray()
+                     .at(0)
+                     .toObject()
+                     .value(QStringLiteral("formatSelector"))
+                     .toString(),
                  QStringLiteral("bv*+ba/b"));
         QCOMPARE(report.value(QStringLiteral("exactChoices")).toArray().size(), 3);
         QCOMPARE(report.value(QStringLiteral("audioOnlyFormats")).toArray().size(), 1);
@@ -160,11 +166,11 @@ private Q_SLOTS:
         const QString home = m_dir.filePath(QStringLiteral("home"));
         const ProcessEnvironment environment = commandLineEnvironment();
         const QString folder = m_dir.filePath(QStringLiteral("Línea de órdenes"));
-        const ProcessResult done = BlockingWait::wait(ProcessRunner::run(
-            TestSupport::applicationPath(),
-            {QStringLiteral("download"), manifest().toString(), QStringLiteral("--choice"), QStringLiteral("audio-only"),
-             QStringLiteral("--to"), folder},
-            environment));
+        const ProcessResult done = BlockingWait::wait(
+            ProcessRunner::run(TestSupport::applicationPath(),
+                               {QStringLiteral("download"), manifest().toString(), QStringLiteral("--choice"),
+                                QStringLiteral("audio-only"), QStringLiteral("--to"), folder},
+                               environment));
         QCOMPARE(done.status, 0);
         const QString placed = QString::fromUtf8(done.standardOutput).trimmed();
         QCOMPARE(placed, folder + QStringLiteral("/manifest [manifest].m4a"));
@@ -174,8 +180,9 @@ private Q_SLOTS:
         // Ctrl-C as soon as the transfer reports progress.
         ProcessHandle handle;
         const ProcessResult interrupted = BlockingWait::wait(ProcessRunner::run(
-            TestSupport::applicationPath(), {QStringLiteral("download"), manifest().toString(), QStringLiteral("--to"), folder},
-            environment, [&](const ProcessHandle &h) { handle = h; },
+            TestSupport::applicationPath(),
+            {QStringLiteral("download"), manifest().toString(), QStringLiteral("--to"), folder}, environment,
+            [&](const ProcessHandle &h) { handle = h; },
             [&](const QString &line) {
                 if (line.contains(QStringLiteral("Descargando")))
                     ::kill(static_cast<pid_t>(handle.processID()), SIGINT);

@@ -49,12 +49,12 @@ private:
 
     QString download(const QString &ytDLP, const DownloadChoice &choice = DownloadChoice::recommended(),
                      QList<DownloadProgress> *seen = nullptr) {
-        return BlockingWait::wait(m_service->download(
-            QUrl(QStringLiteral("https://example.invalid/watch?v=1")), choice, ytDLP, QStringLiteral("/usr/bin/ffmpeg"),
-            destination(), [seen](const DownloadProgress &progress) {
-                if (seen)
-                    seen->append(progress);
-            }));
+        return BlockingWait::wait(m_service->download(QUrl(QStringLiteral("https://example.invalid/watch?v=1")), choice,
+                                                      ytDLP, QStringLiteral("/usr/bin/ffmpeg"), destination(),
+                                                      [seen](const DownloadProgress &progress) {
+                                                          if (seen)
+                                                              seen->append(progress);
+                                                      }));
     }
     QString downloadFailure(const QString &ytDLP) {
         try {
@@ -78,8 +78,11 @@ private Q_SLOTS:
 
     void analysisCommandLineDependsOnTheVersion() {
         const QUrl url(QStringLiteral("https://example.invalid/watch?v=1&list=2"));
-        const QStringList tail{QStringLiteral("--dump-single-json"), QStringLiteral("--skip-download"),
-                               QStringLiteral("--no-playlist"), QStringLiteral("--no-warnings"), QStringLiteral("--"),
+        const QStringList tail{QStringLiteral("--dump-single-json"),
+                               QStringLiteral("--skip-download"),
+                               QStringLiteral("--no-playlist"),
+                               QStringLiteral("--no-warnings"),
+                               QStringLiteral("--"),
                                url.toString()};
         const QString script = QStringLiteral("printf '%s' '%1'").arg(QString::fromLatin1(minimalDocument));
 
@@ -99,15 +102,17 @@ private Q_SLOTS:
     void analysisFailuresAreReadable_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("last six lines") << QStringLiteral("i=1; while [ $i -le 20 ]; do echo \"line $i\" >&2; i=$((i+1)); done; exit 1")
-                                        << QStringLiteral("line 15\nline 16\nline 17\nline 18\nline 19\nline 20");
+        QTest::newRow("last six lines")
+            << QStringLiteral("i=1; while [ $i -le 20 ]; do echo \"line $i\" >&2; i=$((i+1)); done; exit 1")
+            << QStringLiteral("line 15\nline 16\nline 17\nline 18\nline 19\nline 20");
         QTest::newRow("blank error output") << QStringLiteral("printf '\\n  \\n\\n' >&2; exit 2")
                                             << QStringLiteral("La herramienta terminó con un error.");
         QTest::newRow("invalid document")
             << QStringLiteral("printf '{\"id\":\"x\",\"title\":\"t\"}'")
             << QStringLiteral("yt-dlp respondió, pero no fue posible interpretar los formatos. ");
         QTest::newRow("not JSON at all") << QStringLiteral("echo '<html>'")
-                                         << QStringLiteral("yt-dlp respondió, pero no fue posible interpretar los formatos. ");
+                                         << QStringLiteral(
+                                                "yt-dlp respondió, pero no fue posible interpretar los formatos. ");
     }
 
     void analysisFailuresAreReadable() {
@@ -140,13 +145,14 @@ private Q_SLOTS:
                  QStringList({QStringLiteral("--output"), QStringLiteral("%(title).180B [%(id)s].%(ext)s"),
                               QStringLiteral("--format"), QStringLiteral("ba/b"), QStringLiteral("--ffmpeg-location"),
                               QStringLiteral("/usr/bin/ffmpeg"), QStringLiteral("--extract-audio"),
-                              QStringLiteral("--audio-format"), QStringLiteral("mp3"), QStringLiteral("--audio-quality"),
-                              QStringLiteral("0"), QStringLiteral("--"),
+                              QStringLiteral("--audio-format"), QStringLiteral("mp3"),
+                              QStringLiteral("--audio-quality"), QStringLiteral("0"), QStringLiteral("--"),
                               QStringLiteral("https://example.invalid/watch?v=1")}));
 
         // Older builds do not know --progress-delta; an empty FFmpeg path adds no location.
-        BlockingWait::wait(m_service->download(QUrl(QStringLiteral("https://example.invalid/")), DownloadChoice::recommended(),
-                                               fakeYTDLP(script), QString(), destination(), {}));
+        BlockingWait::wait(m_service->download(QUrl(QStringLiteral("https://example.invalid/")),
+                                               DownloadChoice::recommended(), fakeYTDLP(script), QString(),
+                                               destination(), {}));
         QVERIFY(!recordedArguments().contains(QStringLiteral("--progress-delta")));
         QVERIFY(!recordedArguments().contains(QStringLiteral("--ffmpeg-location")));
         QVERIFY(jobFolders().isEmpty());
@@ -159,7 +165,8 @@ private Q_SLOTS:
             "\n\nEl servidor de origen rechazó la URL temporal del archivo. Comprueba si hay una actualización de "
             "yt-dlp en Opciones › Herramientas y vuelve a analizar el enlace.");
         QTest::newRow("refused transfer")
-            << QStringLiteral("echo 'ERROR: unable to download video data: HTTP Error 403: Forbidden'; echo 'otra cosa'; exit 1")
+            << QStringLiteral(
+                   "echo 'ERROR: unable to download video data: HTTP Error 403: Forbidden'; echo 'otra cosa'; exit 1")
             << QStringLiteral("ERROR: unable to download video data: HTTP Error 403: Forbidden") + advice;
         QTest::newRow("upper-case error on standard error, later lines win")
             << QStringLiteral("echo 'error: first' >&2; echo 'FATAL ERROR: second' >&2; echo tail >&2; exit 1")
@@ -167,9 +174,11 @@ private Q_SLOTS:
         QTest::newRow("no error line: last lines of standard error")
             << QStringLiteral("echo 'algo falló' >&2; exit 3") << QStringLiteral("algo falló");
         QTest::newRow("exit 0 without a result")
-            << QStringLiteral("exit 0") << QStringLiteral("La descarga terminó, pero no se encontró el archivo resultante.");
+            << QStringLiteral("exit 0")
+            << QStringLiteral("La descarga terminó, pero no se encontró el archivo resultante.");
         QTest::newRow("only partial and hidden files")
-            << QStringLiteral("echo x > \"$job/Clip.mp4.part\"; echo x > \"$job/.Clip.mp4\"; echo x > \"$job/Clip.ytdl\"")
+            << QStringLiteral(
+                   "echo x > \"$job/Clip.mp4.part\"; echo x > \"$job/.Clip.mp4\"; echo x > \"$job/Clip.ytdl\"")
             << QStringLiteral("La descarga terminó, pero no se encontró el archivo resultante.");
     }
 
@@ -182,9 +191,9 @@ private Q_SLOTS:
 
     void resultIsFoundAndPlacedUnderAUniqueName() {
         // The reported path no longer exists: the folder is scanned, hidden and partial files skipped.
-        const QString script = QStringLiteral(
-            "echo x > \"$job/.hidden.mp4\"; echo x > \"$job/a.mp4.part\"; echo data > \"$job/Vídeo \\\"raro\\\" [abc].mp4\"\n"
-            "echo \"__TORVEL_FILE__$job/gone.mp4\"");
+        const QString script = QStringLiteral("echo x > \"$job/.hidden.mp4\"; echo x > \"$job/a.mp4.part\"; echo data "
+                                              "> \"$job/Vídeo \\\"raro\\\" [abc].mp4\"\n"
+                                              "echo \"__TORVEL_FILE__$job/gone.mp4\"");
         QDir().mkpath(destination());
         TestSupport::writeFile(destination() + QStringLiteral("/Vídeo \"raro\" [abc].mp4"), "older");
         QList<DownloadProgress> seen;
@@ -201,16 +210,17 @@ private Q_SLOTS:
 
     void gluedMarkerLinesAreReadOneByOne() {
         // Debian's yt-dlp writes post-processing reports without line ends.
-        const QString script = QStringLiteral(
-            "echo data > \"$job/Clip [abc].mp4\"\n"
-            "printf '__TORVEL_POSTPROCESS__started|Merger__TORVEL_POSTPROCESS__finished|Merger' >&2\n"
-            "echo \"__TORVEL_FILE__$job/Clip [abc].mp4\"");
+        const QString script =
+            QStringLiteral("echo data > \"$job/Clip [abc].mp4\"\n"
+                           "printf '__TORVEL_POSTPROCESS__started|Merger__TORVEL_POSTPROCESS__finished|Merger' >&2\n"
+                           "echo \"__TORVEL_FILE__$job/Clip [abc].mp4\"");
         QList<DownloadProgress> seen;
         download(fakeYTDLP(script), DownloadChoice::recommended(), &seen);
         QStringList phases;
         for (const DownloadProgress &progress : std::as_const(seen))
             phases.append(progress.phaseText);
-        QVERIFY2(phases.contains(QStringLiteral("Combinando video y audio…")), qPrintable(phases.join(QLatin1Char('|'))));
+        QVERIFY2(phases.contains(QStringLiteral("Combinando video y audio…")),
+                 qPrintable(phases.join(QLatin1Char('|'))));
         QVERIFY(phases.contains(QStringLiteral("Finalizando archivo…")));
     }
 

@@ -20,21 +20,49 @@ bool makeDashPresentation(const QString &folder, int seconds, int videoKbps) {
     QProcess ffmpeg;
     ffmpeg.setWorkingDirectory(folder);
     ffmpeg.start(QStringLiteral("/usr/bin/ffmpeg"),
-                 {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-                  QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                  QStringLiteral("testsrc=size=640x360:rate=25:duration=") + duration, QStringLiteral("-f"),
-                  QStringLiteral("lavfi"), QStringLiteral("-i"),
+                 {QStringLiteral("-hide_banner"),
+                  QStringLiteral("-loglevel"),
+                  QStringLiteral("error"),
+                  QStringLiteral("-y"),
+                  QStringLiteral("-f"),
+                  QStringLiteral("lavfi"),
+                  QStringLiteral("-i"),
+                  QStringLiteral("testsrc=size=640x360:rate=25:duration=") + duration,
+                  QStringLiteral("-f"),
+                  QStringLiteral("lavfi"),
+                  QStringLiteral("-i"),
                   QStringLiteral("sine=frequency=440:sample_rate=44100:duration=") + duration,
-                  QStringLiteral("-map"), QStringLiteral("0:v"), QStringLiteral("-map"), QStringLiteral("0:v"),
-                  QStringLiteral("-map"), QStringLiteral("1:a"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
-                  QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-b:v:0"),
-                  QStringLiteral("%1k").arg(videoKbps), QStringLiteral("-s:v:1"), QStringLiteral("320x180"),
-                  QStringLiteral("-b:v:1"), QStringLiteral("%1k").arg(videoKbps / 3), QStringLiteral("-c:a"),
-                  QStringLiteral("aac"), QStringLiteral("-b:a"), QStringLiteral("96k"), QStringLiteral("-f"),
-                  QStringLiteral("dash"), QStringLiteral("-seg_duration"), QStringLiteral("1"),
-                  QStringLiteral("-use_template"), QStringLiteral("1"), QStringLiteral("-use_timeline"),
-                  QStringLiteral("0"), QStringLiteral("-adaptation_sets"),
-                  QStringLiteral("id=0,streams=v id=1,streams=a"), QStringLiteral("manifest.mpd")});
+                  QStringLiteral("-map"),
+                  QStringLiteral("0:v"),
+                  QStringLiteral("-map"),
+                  QStringLiteral("0:v"),
+                  QStringLiteral("-map"),
+                  QStringLiteral("1:a"),
+                  QStringLiteral("-c:v"),
+                  QStringLiteral("libx264"),
+                  QStringLiteral("-preset"),
+                  QStringLiteral("ultrafast"),
+                  QStringLiteral("-b:v:0"),
+                  QStringLiteral("%1k").arg(videoKbps),
+                  QStringLiteral("-s:v:1"),
+                  QStringLiteral("320x180"),
+                  QStringLiteral("-b:v:1"),
+                  QStringLiteral("%1k").arg(videoKbps / 3),
+                  QStringLiteral("-c:a"),
+                  QStringLiteral("aac"),
+                  QStringLiteral("-b:a"),
+                  QStringLiteral("96k"),
+                  QStringLiteral("-f"),
+                  QStringLiteral("dash"),
+                  QStringLiteral("-seg_duration"),
+                  QStringLiteral("1"),
+                  QStringLiteral("-use_template"),
+                  QStringLiteral("1"),
+                  QStringLiteral("-use_timeline"),
+                  QStringLiteral("0"),
+                  QStringLiteral("-adaptation_sets"),
+                  QStringLiteral("id=0,streams=v id=1,streams=a"),
+                  QStringLiteral("manifest.mpd")});
     if (!ffmpeg.waitForFinished(120'000) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
         qWarning("ffmpeg failed: %s", ffmpeg.readAllStandardError().constData());
         return false;
@@ -49,7 +77,9 @@ QString streamTypes(const QString &file) {
                    QStringLiteral("stream=codec_type"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), file});
     if (!ffprobe.waitForFinished(30'000) || ffprobe.exitCode() != 0)
         return {};
-    return QString::fromUtf8(ffprobe.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts).join(QLatin1Char(','));
+    return QString::fromUtf8(ffprobe.readAllStandardOutput())
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+        .join(QLatin1Char(','));
 }
 
 } // namespace MediaFixtures
