@@ -72,16 +72,18 @@ void LinuxDesktopServices::revealFile(const QString &path) {
     });
 }
 
-void LinuxDesktopServices::activateApplication() {
-    QWidget *window = mainWindow();
-    if (!window)
-        return;
+void bringWindowForward(QWidget *window) {
     if (window->isMinimized())
         window->showNormal();
     else
         window->show();
     window->raise();
     window->activateWindow();
+}
+
+void LinuxDesktopServices::activateApplication() {
+    if (QWidget *window = mainWindow())
+        bringWindowForward(window);
 }
 
 std::optional<QString> LinuxDesktopServices::chooseFolder(const QString &title, const QString &confirmText,

@@ -2,6 +2,11 @@
 
 #include "platform/desktopservices.h"
 
+class QWidget;
+
+// Shows a window (restoring it when minimised), raises it and gives it the focus.
+void bringWindowForward(QWidget *window);
+
 // The freedesktop.org desktop: the file manager over D-Bus, Qt's dialogs and clipboard.
 class LinuxDesktopServices final : public DesktopServices {
 public:

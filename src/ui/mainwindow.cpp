@@ -6,7 +6,9 @@
 #include "optionswindow.h"
 #include "toolstatuspill.h"
 
+#include "platform/linuxdesktopservices.h"
 #include <QAction>
+
 #include <QCloseEvent>
 #include <QLayout>
 #include <QMenuBar>
@@ -15,19 +17,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-
-namespace {
-
-void bringForward(QWidget *window) {
-    if (window->isMinimized())
-        window->showNormal();
-    else
-        window->show();
-    window->raise();
-    window->activateWindow();
-}
-
-} // namespace
 
 MainWindow::MainWindow(AppModel &model, DesktopServices &desktop, QWidget *parent)
     : QMainWindow(parent), m_model(model), m_desktop(desktop) {
@@ -202,7 +191,7 @@ void MainWindow::pasteLink() {
 void MainWindow::showOptionsWindow() {
     if (!m_optionsWindow)
         m_optionsWindow = new OptionsWindow(m_model, this);
-    bringForward(m_optionsWindow);
+    bringWindowForward(m_optionsWindow);
 }
 
 void MainWindow::showOptions() {
@@ -219,7 +208,7 @@ void MainWindow::showToolManager(ToolKind) {
 void MainWindow::showAboutWindow() {
     if (!m_aboutWindow)
         m_aboutWindow = new AboutWindow(m_model, this);
-    bringForward(m_aboutWindow);
+    bringWindowForward(m_aboutWindow);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
@@ -239,7 +228,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 
 void MainWindow::askBeforeQuitting() {
     if (m_quitQuestion) {
-        bringForward(m_quitQuestion);
+        bringWindowForward(m_quitQuestion);
         return;
     }
     auto *question = new QMessageBox(this);
