@@ -74,11 +74,11 @@ int runWindows(int argc, char *argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("torvel-downloader"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TORVEL_VERSION));
 
-    // One instance per user. A later start hands its link to the running one and ends; without
-    // a link it has nothing to hand over and ends as well.
+    // One instance per user. A later start hands its link to the running one, or asks it for
+    // its window, and ends.
     const std::optional<QUrl> link = incomingLink(QCoreApplication::arguments());
     SingleInstance instance;
-    if (link && instance.forwardToRunningInstance(*link))
+    if (link ? instance.forwardToRunningInstance(*link) : instance.activateRunningInstance())
         return 0;
     if (!instance.listen()) {
         if (anotherInstanceAnswers(instance.serverName()))
@@ -97,6 +97,8 @@ int runWindows(int argc, char *argv[]) {
 
     MainWindow window(model, desktop);
     window.show();
+    QObject::connect(&instance, &SingleInstance::activationRequested, &window,
+                     [&desktop] { desktop.activateApplication(); });
 
     // A link given to this, the first instance, goes the same way as a forwarded one, once the
     // first tool search has found yt-dlp: analyzing earlier would only report it missing.

@@ -53,8 +53,17 @@ SingleInstance::SingleInstance(QString serverName, QObject *parent)
 SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::forwardToRunningInstance(const QUrl &url, int timeoutMs) const {
-    const QByteArray request = url.toEncoded() + '\n';
-    if (!url.isValid() || request.size() > maximumRequestSize)
+    if (!url.isValid() || url.isEmpty())
+        return false;
+    return send(url.toEncoded() + '\n', timeoutMs);
+}
+
+bool SingleInstance::activateRunningInstance(int timeoutMs) const {
+    return send(QByteArrayLiteral("\n"), timeoutMs);
+}
+
+bool SingleInstance::send(const QByteArray &request, int timeoutMs) const {
+    if (request.size() > maximumRequestSize)
         return false;
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
@@ -122,6 +131,13 @@ void SingleInstance::serve(QLocalSocket *socket) {
         }
         disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
         const QByteArray line = socket->readLine(maximumRequestSize + 1).chopped(1);
+        if (line.isEmpty()) {
+            socket->write(acceptedReply);
+            socket->flush();
+            socket->disconnectFromServer();
+            Q_EMIT activationRequested();
+            return;
+        }
         const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
         const bool accepted = url.isValid() && !url.scheme().isEmpty();
         socket->write(accepted ? acceptedReply : refusedReply);

@@ -35,7 +35,7 @@ private:
 //
 // The exchange: the client sends the URL in its encoded form and a line feed (at most
 // maximumRequestSize bytes); the server answers "ok\n" and posts the URL on IncomingLinks, or
-// answers "no\n" to something that is not an absolute URL.
+// answers "no\n" to something that is not an absolute URL. An empty line asks for the window.
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -55,6 +55,9 @@ public:
     // running instance has acknowledged the URL; false when no instance listens, it does not
     // answer in time or it refuses the URL.
     bool forwardToRunningInstance(const QUrl &url, int timeoutMs = 3000) const;
+    // Asks the running instance to bring its window forward (a start without a link). True
+    // once it has acknowledged.
+    bool activateRunningInstance(int timeoutMs = 3000) const;
 
     // Starts serving under serverName. False when another instance answers under that name. A
     // socket file that nobody answers on (left by an instance that crashed) is replaced.
@@ -64,7 +67,12 @@ public:
     // How long a client may take to send its request before it is dropped (default 5 s).
     void setClientTimeout(int milliseconds) { m_clientTimeout = milliseconds; }
 
+Q_SIGNALS:
+    // A later start without a link asked for the window.
+    void activationRequested();
+
 private:
+    bool send(const QByteArray &request, int timeoutMs) const;
     void acceptConnections();
     void serve(QLocalSocket *socket);
 

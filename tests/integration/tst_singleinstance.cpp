@@ -64,6 +64,19 @@ private Q_SLOTS:
         QCOMPARE(received.count(), 2);
     }
 
+    void aStartWithoutALinkOnlyAsksForTheWindow() {
+        SingleInstance running(server("activate"));
+        QVERIFY(running.listen());
+        QSignalSpy activations(&running, &SingleInstance::activationRequested);
+        QSignalSpy received(&IncomingLinks::instance(), &IncomingLinks::urlReceived);
+        const QString name = running.serverName();
+        QFuture<bool> asked = QtConcurrent::run([name] { return SingleInstance(name).activateRunningInstance(5000); });
+        QTRY_VERIFY(asked.isFinished());
+        QVERIFY(asked.result());
+        QCOMPARE(activations.count(), 1);
+        QCOMPARE(received.count(), 0);
+    }
+
     void withoutARunningInstanceForwardingFailsAtOnce() {
         QElapsedTimer clock;
         clock.start();
