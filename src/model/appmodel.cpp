@@ -102,20 +102,31 @@ void AppModel::fail(const QString &message) {
 }
 
 void AppModel::deliverProgress(const DownloadProgress &progress) {
-    const bool scheduled = m_pendingProgress.has_value();
-    m_pendingProgress = progress;
-    if (scheduled)
-        return;
+    {
+        // The engine may report from any thread; only the latest snapshot matters.
+        QMutexLocker locker(&m_pendingProgressLock);
+        const bool scheduled = m_pendingProgress.has_value();
+        m_pendingProgress = progress;
+        if (scheduled)
+            return;
+    }
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (!m_pendingProgress)
-                return;
-            const DownloadProgress latest = *m_pendingProgress;
-            m_pendingProgress.reset();
-            setProgress(latest);
+            std::optional<DownloadProgress> latest;
+            {
+                QMutexLocker locker(&m_pendingProgressLock);
+                latest.swap(m_pendingProgress);
+            }
+            if (latest)
+                setProgress(*latest);
         },
         Qt::QueuedConnection);
+}
+
+void AppModel::dropPendingProgress() {
+    QMutexLocker locker(&m_pendingProgressLock);
+    m_pendingProgress.reset();
 }
 
 QCoro::Task<> AppModel::refreshDependencies() {

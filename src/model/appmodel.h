@@ -10,6 +10,7 @@
 #include "tools/dependencylocator.h"
 #include "tools/toolinfo.h"
 
+#include <QMutex>
 #include <QObject>
 #include <QUrl>
 
@@ -111,6 +112,7 @@ private:
     // Hands a snapshot from the engine to the interface thread. Snapshots that arrive faster
     // than the interface draws are folded into the latest one.
     void deliverProgress(const DownloadProgress &progress);
+    void dropPendingProgress();
 
     AppSettings &m_settings;
     DesktopServices &m_desktop;
@@ -128,5 +130,6 @@ private:
     bool m_isCheckingTools = false;
     OptionsTab m_selectedOptionsTab = OptionsTab::general;
 
+    QMutex m_pendingProgressLock; // guards m_pendingProgress only
     std::optional<DownloadProgress> m_pendingProgress;
 };

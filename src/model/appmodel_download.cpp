@@ -91,7 +91,7 @@ QCoro::Task<> AppModel::startDownload() {
         if (m_settings.revealWhenFinished())
             m_desktop.revealFile(*placed);
     } else if (cancelled) {
-        m_pendingProgress.reset();
+        dropPendingProgress();
         setPhase(Phase::ready);
         setProgress(DownloadProgress::initial());
     } else {
