@@ -48,12 +48,13 @@ mkdir -p "$work/home/.config/Torvel"
 printf '[General]\nytDLPPath=%s\nffmpegPath=/usr/bin/ffmpeg\n' "$work/yt-dlp" > "$work/home/.config/Torvel/Torvel Downloader.conf"
 
 now() { date +%s.%N; }
+minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", a - b }'; }
 app_times=(); direct_times=()
 for round in $(seq "$rounds"); do
     rm -rf "$work/out" "$work/direct" && mkdir -p "$work/out" "$work/direct"
     HOME="$work/home" "$app" download "$url" --to "$work/out" >/dev/null 2>&1
     finished=$(now)
-    app_time=$(echo "$finished - $(cat "$work/started")" | bc)
+    app_time=$(minus "$finished" "$(cat "$work/started")")
 
     # The same arguments, with a fresh job folder in place of the one the application used.
     mapfile -d '' arguments < "$work/arguments"
@@ -62,7 +63,7 @@ for round in $(seq "$rounds"); do
     done
     start=$(now)
     /usr/bin/yt-dlp "${arguments[@]}" >/dev/null 2>&1
-    direct_time=$(echo "$(now) - $start" | bc)
+    direct_time=$(minus "$(now)" "$start")
 
     app_times+=("$app_time"); direct_times+=("$direct_time")
     printf 'round %d: torvel-downloader %.3f s, yt-dlp directly %.3f s\n' "$round" "$app_time" "$direct_time"
@@ -71,4 +72,4 @@ done
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 app_median=$(median "${app_times[@]}"); direct_median=$(median "${direct_times[@]}")
 printf 'median: torvel-downloader %.3f s, yt-dlp directly %.3f s, ratio %.4f\n' \
-    "$app_median" "$direct_median" "$(echo "$app_median / $direct_median" | bc -l)"
+    "$app_median" "$direct_median" "$(awk -v a="$app_median" -v b="$direct_median" 'BEGIN { print a / b }')"
