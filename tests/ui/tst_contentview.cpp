@@ -21,7 +21,6 @@
 
 #include <QAbstractScrollArea>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFontDatabase>
 #include <QImageWriter>
@@ -852,13 +851,9 @@ private Q_SLOTS:
         QTRY_COMPARE(find<ThumbnailView>(QStringLiteral("thumbnailView"))->state(), ThumbnailView::State::placeholder);
         CHECKED(verifyNothingClipped());
 
-        QElapsedTimer timer;
-        timer.start();
         AdvancedFormatsView *advanced = openAdvancedFormats();
         QApplication::processEvents();
         QCOMPARE(advanced->cards().size(), 150);
-        qInfo("150 format cards built and laid out in %lld ms", timer.elapsed());
-        QVERIFY(timer.elapsed() < 5000);
         // Columns at least 250 wide, as many as fit.
         for (ExactFormatCard *card : advanced->cards())
             QVERIFY(card->width() >= AdvancedFormatsView::minimumColumnWidth);
