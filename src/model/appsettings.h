@@ -42,8 +42,6 @@ public:
     // downloadDirectory with a leading "~" (alone or followed by "/") replaced by the home folder.
     QString downloadDirectoryPath() const;
 
-    QSettings *defaults() const { return m_defaults; }
-
     // Each setter stores the value even when it equals the current one; the change signal is
     // emitted only when the value differs.
     void setYtDLPPath(const QString &path);

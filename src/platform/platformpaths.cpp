@@ -24,10 +24,6 @@ QString downloadsFolder() {
     return location.isEmpty() ? homeFolder() + QStringLiteral("/Downloads") : location;
 }
 
-QString temporaryFolder() {
-    return QDir::tempPath();
-}
-
 QString managedToolsFolder() {
     return applicationSupportFolder() + QStringLiteral("/Torvel Downloader/Tools");
 }

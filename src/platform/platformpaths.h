@@ -10,7 +10,6 @@ QString homeFolder();
 QString cacheFolder();              // empty when the platform reports none
 QString applicationSupportFolder(); // ~/.local/share when the platform reports none
 QString downloadsFolder();          // home + "/Downloads" when the platform reports none
-QString temporaryFolder();
 
 QString managedToolsFolder(); // application support + "/Torvel Downloader/Tools"
 QString jobsRoot();           // caches + "/TorvelDownloader/Jobs"

@@ -30,7 +30,6 @@ public:
     explicit ProcessHandle(QProcess *process);
 
     qint64 processID() const { return m_processID; }
-    bool isValid() const { return m_processID > 0; }
     void terminate() const; // SIGTERM
     void kill() const;      // SIGKILL
 

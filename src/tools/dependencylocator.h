@@ -40,7 +40,6 @@ public:
     QString managedYTDLPPath() const;
     QString managedFFmpegPath() const;
     QString managedDenoPath() const;
-    const LocatorEnvironment &environment() const { return m_environment; }
 
     // "ffmpeg version 7.1.1 Copyright…" gives "7.1.1".
     static QString ffmpegVersion(const QString &output);

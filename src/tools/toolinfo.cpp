@@ -1,9 +1,5 @@
 #include "toolinfo.h"
 
-QString toolKindRawValue(ToolKind kind) {
-    return kind == ToolKind::ytDLP ? QStringLiteral("ytDLP") : QStringLiteral("ffmpeg");
-}
-
 QString ToolInstallSource::displayLabel() const {
     switch (kind) {
     case Kind::managed:

@@ -4,8 +4,6 @@
 
 enum class ToolKind { ytDLP, ffmpeg };
 
-QString toolKindRawValue(ToolKind kind);
-
 // How a copy of a tool was installed; decides how it can be updated.
 struct ToolInstallSource {
     enum class Kind { homebrew, managed, macPorts, pip, systemPackage, standalone };
