@@ -45,14 +45,30 @@ void printTool(const QString &name, const std::optional<ToolInfo> &tool) {
           << "  Origen: " << tool->installSource.displayLabel() << '\n';
 }
 
-QCoro::Task<int> doctor(bool json) {
+struct LocatedTools {
+    std::optional<ToolInfo> ytDLP;
+    std::optional<ToolInfo> ffmpeg;
+};
+
+// Both searches start before either is awaited, so they run side by side.
+QCoro::Task<LocatedTools> locateTools(const AppSettings &settings) {
     const DependencyLocator locator;
-    // Both searches start before either is awaited, so they run side by side.
-    auto ytDLPSearch = locator.locateYT_DLP(QString());
-    auto ffmpegSearch = locator.locateFFmpeg(QString());
-    const std::optional<ToolInfo> ytDLP = co_await ytDLPSearch;
-    const std::optional<ToolInfo> ffmpeg = co_await ffmpegSearch;
-    const QStringList runtimeArguments = locator.locateJavaScriptRuntimeArguments();
+    auto ytDLPSearch = locator.locateYT_DLP(settings.ytDLPPath());
+    auto ffmpegSearch = locator.locateFFmpeg(settings.ffmpegPath());
+    LocatedTools tools;
+    tools.ytDLP = co_await ytDLPSearch;
+    tools.ffmpeg = co_await ffmpegSearch;
+    co_return tools;
+}
+
+QCoro::Task<int> doctor(bool json) {
+    // The same search the application makes, starting from the configured paths.
+    QSettings store;
+    const AppSettings settings(&store);
+    const LocatedTools tools = co_await locateTools(settings);
+    const std::optional<ToolInfo> &ytDLP = tools.ytDLP;
+    const std::optional<ToolInfo> &ffmpeg = tools.ffmpeg;
+    const QStringList runtimeArguments = DependencyLocator().locateJavaScriptRuntimeArguments();
 
     if (json) {
         const QJsonObject report{
@@ -125,21 +141,6 @@ Options parseOptions(const QStringList &arguments, const QStringList &withValue,
     if (options.url.isNull())
         options.problem = QStringLiteral("Falta la URL.");
     return options;
-}
-
-struct LocatedTools {
-    std::optional<ToolInfo> ytDLP;
-    std::optional<ToolInfo> ffmpeg;
-};
-
-QCoro::Task<LocatedTools> locateTools(const AppSettings &settings) {
-    const DependencyLocator locator;
-    auto ytDLPSearch = locator.locateYT_DLP(settings.ytDLPPath());
-    auto ffmpegSearch = locator.locateFFmpeg(settings.ffmpegPath());
-    LocatedTools tools;
-    tools.ytDLP = co_await ytDLPSearch;
-    tools.ffmpeg = co_await ffmpegSearch;
-    co_return tools;
 }
 
 QJsonObject choiceJSON(const DownloadChoice &choice) {
