@@ -4,6 +4,9 @@
 #include "tools/versioncomparison.h"
 
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoroFuture>
 
 namespace {
 
@@ -22,6 +25,20 @@ struct DownloadOutputState {
     std::optional<QString> finalPath;
     QString latestError;
 };
+
+// The outcome of placing a file on a worker: the placed path, or why it failed.
+struct Placement {
+    QString path;
+    std::optional<QString> failure;
+};
+
+Placement placeCatchingFailure(const QString &result, const QString &jobFolder, const QString &destination) {
+    try {
+        return {JobFolders::placeResult(result, jobFolder, destination), std::nullopt};
+    } catch (const PlatformError &error) {
+        return {QString(), error.errorDescription()};
+    }
+}
 
 // Older yt-dlp builds (Debian 12 ships one) print post-processing progress without line ends,
 // so several marker lines arrive glued together. Each marker starts a line of its own.
@@ -183,9 +200,15 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
         throw ProcessRunnerError::failed(
             0, QStringLiteral("La descarga terminó, pero no se encontró el archivo resultante."));
     }
-    const QString placed = JobFolders::placeResult(*produced, jobFolder, destinationDirectory);
+    // Across disks the move is a copy of the whole file: it runs on a worker so that a large
+    // result never stalls the window.
+    const QFuture<Placement> placing =
+        QtConcurrent::run(placeCatchingFailure, *produced, jobFolder, destinationDirectory);
+    const Placement placement = co_await placing;
+    if (placement.failure)
+        throw PlatformError(*placement.failure);
     tracker.complete();
-    co_return placed;
+    co_return placement.path;
 }
 
 void YTDLPService::setActiveProcess(const ProcessHandle &handle) {
