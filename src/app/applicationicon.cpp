@@ -1,6 +1,6 @@
 #include "applicationicon.h"
 
-#include "ui/torvellogo.h"
+#include "ui/components/torvellogo.h"
 
 #include <QPixmap>
 

@@ -6,7 +6,7 @@
 #include "platform/linuxdesktopservices.h"
 #include "platform/platformpaths.h"
 #include "platform/singleinstance.h"
-#include "ui/mainwindow.h"
+#include "ui/main/mainwindow.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "media/downloadchoice.h"
 #include "media/downloadprogresstracker.h"
 #include "media/jobfolders.h"
 #include "media/mediainfo.h"
-#include "model/downloadchoice.h"
 #include "platform/platformpaths.h"
 #include "process/processrunner.h"
 #include "tools/dependencylocator.h"

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "media/downloadchoice.h"
 #include "media/downloadprogresstracker.h"
 #include "media/mediainfo.h"
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
-#include "model/downloadchoice.h"
 #include "model/toolindicatorstate.h"
 #include "platform/desktopservices.h"
 #include "tools/dependencylocator.h"

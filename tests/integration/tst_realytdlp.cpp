@@ -1,8 +1,8 @@
 #include "common/blockingwait.h"
 #include "localhttpserver.h"
+#include "media/downloadchoice.h"
 #include "media/ytdlpservice.h"
 #include "mediafixtures.h"
-#include "model/downloadchoice.h"
 #include "testsupport.h"
 
 #include <QDir>

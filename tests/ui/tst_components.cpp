@@ -1,15 +1,15 @@
 #include "testsupport.h"
 
 #include "tools/toolinfo.h"
-#include "ui/aboutview.h"
-#include "ui/appbackground.h"
-#include "ui/iconlabel.h"
-#include "ui/icons.h"
-#include "ui/primarybutton.h"
-#include "ui/toolstatuspill.h"
-#include "ui/torvelcard.h"
-#include "ui/torvellogo.h"
-#include "ui/torveltheme.h"
+#include "ui/about/aboutview.h"
+#include "ui/components/appbackground.h"
+#include "ui/components/iconlabel.h"
+#include "ui/components/icons.h"
+#include "ui/components/primarybutton.h"
+#include "ui/components/toolstatuspill.h"
+#include "ui/components/torvelcard.h"
+#include "ui/components/torvellogo.h"
+#include "ui/components/torveltheme.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "model/downloadchoice.h"
+#include "media/downloadchoice.h"
 
 #include <QSet>
 #include <QTest>

@@ -1,0 +1,62 @@
+#include "uiparts.h"
+
+#include "ui/components/icons.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+namespace UiParts {
+
+namespace {
+// Tall enough to sit beside a line of text and a primary button without looking cramped.
+constexpr int borderedButtonHeight = 30;
+} // namespace
+
+void setTextColor(QWidget *widget, const QColor &color) {
+    if (!color.isValid()) {
+        // A palette that resolves nothing: the widget inherits its parent's colors again.
+        widget->setPalette(QPalette());
+        return;
+    }
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
+
+QFont scaledFont(TorvelTheme::TextStyle style, qreal factor, QFont::Weight weight) {
+    QFont font = TorvelTheme::font(style, weight);
+    if (font.pixelSize() > 0)
+        font.setPixelSize(qMax(1, qRound(font.pixelSize() * factor)));
+    else
+        font.setPointSizeF(font.pointSizeF() * factor);
+    return font;
+}
+
+QLabel *label(const QString &text, TorvelTheme::TextStyle style, QWidget *parent, const QString &objectName,
+              QFont::Weight weight) {
+    auto *result = new QLabel(text, parent);
+    result->setFont(TorvelTheme::font(style, weight));
+    result->setTextFormat(Qt::PlainText);
+    if (!objectName.isEmpty())
+        result->setObjectName(objectName);
+    return result;
+}
+
+QLabel *secondaryLabel(const QString &text, TorvelTheme::TextStyle style, QWidget *parent, const QString &objectName) {
+    QLabel *result = label(text, style, parent, objectName);
+    setTextColor(result, TorvelTheme::secondaryText(result->palette()));
+    return result;
+}
+
+QPushButton *borderedButton(const QString &text, const QString &iconName, QWidget *parent, const QString &objectName) {
+    auto *button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    if (!iconName.isEmpty())
+        button->setIcon(Icons::icon(iconName));
+    button->setCursor(Qt::PointingHandCursor);
+    button->setMinimumHeight(borderedButtonHeight);
+    return button;
+}
+
+} // namespace UiParts

@@ -1,0 +1,60 @@
+#include "contentview.h"
+
+#include "ui/components/appbackground.h"
+#include "ui/main/mainheaderview.h"
+#include "ui/main/phaseview.h"
+#include "ui/main/urlinputcard.h"
+
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+ContentView::ContentView(AppModel &model, DesktopServices &desktop, QWidget *parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("contentView"));
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto *background = new AppBackground(this);
+    outer->addWidget(background);
+    auto *backgroundLayout = new QVBoxLayout(background);
+    backgroundLayout->setContentsMargins(0, 0, 0, 0);
+
+    m_scrollArea = new QScrollArea(background);
+    m_scrollArea->setObjectName(QStringLiteral("contentScrollArea"));
+    m_scrollArea->setFrameShape(QFrame::NoFrame);
+    m_scrollArea->setWidgetResizable(true);
+    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The background shows through the scrolling area.
+    m_scrollArea->setAutoFillBackground(false);
+    m_scrollArea->viewport()->setAutoFillBackground(false);
+    backgroundLayout->addWidget(m_scrollArea);
+
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("contentPage"));
+    page->setAutoFillBackground(false);
+    auto *centering = new QHBoxLayout(page);
+    centering->setContentsMargins(0, 0, 0, 0);
+    centering->setSpacing(0);
+    m_column = new QWidget(page);
+    m_column->setObjectName(QStringLiteral("contentColumn"));
+    m_column->setMaximumWidth(maximumColumnWidth);
+    QSizePolicy columnPolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    columnPolicy.setHeightForWidth(true);
+    m_column->setSizePolicy(columnPolicy);
+    centering->addStretch();
+    centering->addWidget(m_column, 1);
+    centering->addStretch();
+
+    auto *column = new QVBoxLayout(m_column);
+    column->setContentsMargins(columnPadding, columnPadding, columnPadding, columnPadding);
+    column->setSpacing(columnSpacing);
+    column->addWidget(new MainHeaderView(model, m_column));
+    auto *urlCard = new URLInputCard(model, desktop, m_column);
+    column->addWidget(urlCard);
+    m_phaseView = new PhaseView(model, m_column);
+    column->addWidget(m_phaseView);
+    // Spare height stays below the content instead of stretching the cards.
+    column->addStretch(1);
+
+    m_scrollArea->setWidget(page);
+    connect(urlCard, &URLInputCard::openOptionsRequested, this, &ContentView::openOptionsRequested);
+}

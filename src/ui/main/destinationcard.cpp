@@ -1,0 +1,48 @@
+#include "destinationcard.h"
+
+#include "model/appmodel.h"
+#include "ui/components/elidedlabel.h"
+#include "ui/components/iconlabel.h"
+#include "ui/components/primarybutton.h"
+#include "ui/components/uiparts.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+DestinationCard::DestinationCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m_model(model) {
+    using TorvelTheme::TextStyle;
+    setObjectName(QStringLiteral("destinationCard"));
+    auto *row = new QHBoxLayout;
+    row->setSpacing(12);
+    row->addWidget(new IconLabel(QStringLiteral("folder.fill"), TorvelTheme::accent(), 28, this), 0, Qt::AlignVCenter);
+
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    texts->addWidget(UiParts::secondaryLabel(QStringLiteral("Guardar en"), TextStyle::caption, this,
+                                             QStringLiteral("destinationCaption")));
+    m_path = new ElidedLabel(QString(), Qt::ElideMiddle, this);
+    m_path->setObjectName(QStringLiteral("destinationPathLabel"));
+    m_path->setFont(TorvelTheme::font(TextStyle::body, QFont::Medium));
+    texts->addWidget(m_path);
+    row->addLayout(texts, 1);
+
+    QPushButton *change =
+        UiParts::borderedButton(QStringLiteral("Cambiar…"), QString(), this, QStringLiteral("changeFolderButton"));
+    row->addWidget(change, 0, Qt::AlignVCenter);
+    auto *download = new PrimaryButton(QStringLiteral("Descargar"), this);
+    download->setObjectName(QStringLiteral("downloadButton"));
+    download->setIconName(QStringLiteral("arrow.down.circle.fill"));
+    row->addWidget(download, 0, Qt::AlignVCenter);
+    contentLayout()->addLayout(row);
+
+    connect(change, &QPushButton::clicked, this, [this] { m_model.chooseDownloadDirectory(); });
+    connect(download, &QPushButton::clicked, this, [this] { m_model.startDownload(); });
+    connect(&m_model.settings(), &AppSettings::downloadDirectoryChanged, this, &DestinationCard::refresh);
+    refresh();
+}
+
+void DestinationCard::refresh() {
+    m_path->setText(m_model.downloadDirectoryURL());
+}

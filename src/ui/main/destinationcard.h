@@ -1,0 +1,20 @@
+#pragma once
+
+#include "ui/components/torvelcard.h"
+
+class AppModel;
+class ElidedLabel;
+
+// Where the file goes, a way to change it, and the button that starts the download.
+class DestinationCard : public TorvelCard {
+    Q_OBJECT
+
+public:
+    explicit DestinationCard(AppModel &model, QWidget *parent = nullptr);
+
+private:
+    void refresh();
+
+    AppModel &m_model;
+    ElidedLabel *m_path;
+};

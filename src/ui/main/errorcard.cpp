@@ -1,0 +1,38 @@
+#include "errorcard.h"
+
+#include "model/appmodel.h"
+#include "ui/components/iconlabel.h"
+#include "ui/components/selectabletext.h"
+#include "ui/components/uiparts.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+ErrorCard::ErrorCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m_model(model) {
+    using TorvelTheme::TextStyle;
+    setObjectName(QStringLiteral("errorCard"));
+    auto *row = new QHBoxLayout;
+    row->setSpacing(14);
+    row->addWidget(new IconLabel(QStringLiteral("exclamationmark.triangle.fill"), TorvelTheme::warning(), 30, this), 0,
+                   Qt::AlignTop);
+
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(4);
+    texts->addWidget(UiParts::label(QStringLiteral("No se pudo completar la operación"), TextStyle::headline, this,
+                                    QStringLiteral("errorTitleLabel")));
+    m_message = new SelectableText(this);
+    m_message->setObjectName(QStringLiteral("errorMessageLabel"));
+    m_message->setFont(TorvelTheme::font(TextStyle::callout));
+    UiParts::setTextColor(m_message, TorvelTheme::secondaryText(palette()));
+    texts->addWidget(m_message);
+    row->addLayout(texts, 1);
+    contentLayout()->addLayout(row);
+
+    connect(&m_model, &AppModel::errorMessageChanged, this, &ErrorCard::refresh);
+    refresh();
+}
+
+void ErrorCard::refresh() {
+    m_message->setText(m_model.errorMessage());
+}

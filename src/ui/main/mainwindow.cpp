@@ -1,0 +1,276 @@
+#include "mainwindow.h"
+
+#include "ui/about/aboutwindow.h"
+#include "ui/components/icons.h"
+#include "ui/components/toolstatuspill.h"
+#include "ui/main/contentview.h"
+#include "ui/options/optionswindow.h"
+
+#include "platform/linuxdesktopservices.h"
+#include <QAction>
+
+#include <QCloseEvent>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+MainWindow::MainWindow(AppModel &model, DesktopServices &desktop, QWidget *parent)
+    : QMainWindow(parent), m_model(model), m_desktop(desktop) {
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(QStringLiteral("Torvel Downloader"));
+    setMinimumSize(minimumWindowSize);
+    resize(defaultWindowSize);
+    setCentralWidget(createContent());
+
+    createActions();
+    createMenus();
+    createToolBar();
+
+    m_quitDeadline = new QTimer(this);
+    m_quitDeadline->setSingleShot(true);
+    m_quitDeadline->setInterval(cancellationGraceMs);
+    connect(m_quitDeadline, &QTimer::timeout, this, &MainWindow::finishQuitting);
+
+    // Every published change may alter a title or an enabled state.
+    for (const auto signal :
+         {&AppModel::urlInputChanged, &AppModel::phaseChanged, &AppModel::mediaInfoChanged, &AppModel::selectionChanged,
+          &AppModel::progressChanged, &AppModel::errorMessageChanged, &AppModel::completedFileChanged,
+          &AppModel::toolsChanged, &AppModel::selectedOptionsTabChanged})
+        connect(&m_model, signal, this, &MainWindow::refreshActions);
+    connect(&m_model, &AppModel::toolsChanged, this, &MainWindow::refreshToolPills);
+    refreshActions();
+    refreshToolPills();
+}
+
+MainWindow::~MainWindow() = default;
+
+QWidget *MainWindow::createContent() {
+    auto *content = new ContentView(m_model, m_desktop, this);
+    // "Abrir opciones" shows the options on whatever tab they were left.
+    connect(content, &ContentView::openOptionsRequested, this, &MainWindow::showOptionsWindow);
+    return content;
+}
+
+void MainWindow::createActions() {
+    const auto action = [this](const QString &text, const QString &objectName) {
+        auto *result = new QAction(text, this);
+        result->setObjectName(objectName);
+        return result;
+    };
+
+    m_aboutAction = action(QStringLiteral("Acerca de Torvel Downloader"), QStringLiteral("aboutAction"));
+    m_aboutAction->setMenuRole(QAction::AboutRole);
+    connect(m_aboutAction, &QAction::triggered, this, &MainWindow::showAboutWindow);
+
+    // The self-update check is not built yet: the item stays disabled until refreshActions
+    // can follow the model's update check, and triggering it will start that check.
+    m_checkForUpdatesAction =
+        action(QStringLiteral("Buscar actualizaciones…"), QStringLiteral("checkForUpdatesAction"));
+    m_checkForUpdatesAction->setMenuRole(QAction::ApplicationSpecificRole);
+
+    m_optionsAction = action(QStringLiteral("Opciones…"), QStringLiteral("optionsAction"));
+    m_optionsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    m_optionsAction->setMenuRole(QAction::PreferencesRole);
+    connect(m_optionsAction, &QAction::triggered, this, &MainWindow::showOptions);
+
+    m_quitAction = action(QStringLiteral("Salir"), QStringLiteral("quitAction"));
+    m_quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    m_quitAction->setMenuRole(QAction::QuitRole);
+    connect(m_quitAction, &QAction::triggered, this, &QWidget::close);
+
+    m_newDownloadAction = action(QStringLiteral("Nueva descarga"), QStringLiteral("newDownloadAction"));
+    m_newDownloadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    connect(m_newDownloadAction, &QAction::triggered, this, [this] { m_model.reset(); });
+
+    m_pasteLinkAction = action(QStringLiteral("Pegar enlace"), QStringLiteral("pasteLinkAction"));
+    m_pasteLinkAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    connect(m_pasteLinkAction, &QAction::triggered, this, &MainWindow::pasteLink);
+
+    m_analyzeAction = action(QStringLiteral("Analizar"), QStringLiteral("analyzeAction"));
+    // Return on the main keyboard and Enter on the keypad.
+    m_analyzeAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    connect(m_analyzeAction, &QAction::triggered, this, [this] { m_model.analyze(); });
+
+    m_cancelAction = action(QStringLiteral("Cancelar"), QStringLiteral("cancelAction"));
+    m_cancelAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
+    connect(m_cancelAction, &QAction::triggered, this, [this] { m_model.cancelDownload(); });
+
+    m_revealAction = action(QStringLiteral("Mostrar archivo en su carpeta"), QStringLiteral("revealAction"));
+    connect(m_revealAction, &QAction::triggered, this, [this] { m_model.revealCompletedFile(); });
+}
+
+void MainWindow::createMenus() {
+    QMenuBar *bar = menuBar();
+
+    QMenu *application = bar->addMenu(QStringLiteral("Torvel Downloader"));
+    application->setObjectName(QStringLiteral("applicationMenu"));
+    application->addAction(m_aboutAction);
+    application->addSeparator();
+    application->addAction(m_checkForUpdatesAction);
+    application->addSeparator();
+    application->addAction(m_optionsAction);
+    application->addSeparator();
+    application->addAction(m_quitAction);
+
+    QMenu *file = bar->addMenu(QStringLiteral("Archivo"));
+    file->setObjectName(QStringLiteral("fileMenu"));
+    file->addAction(m_newDownloadAction);
+
+    QMenu *download = bar->addMenu(QStringLiteral("Descarga"));
+    download->setObjectName(QStringLiteral("downloadMenu"));
+    download->addAction(m_pasteLinkAction);
+    download->addAction(m_analyzeAction);
+    download->addSeparator();
+    download->addAction(m_cancelAction);
+    download->addAction(m_revealAction);
+}
+
+void MainWindow::createToolBar() {
+    QToolBar *toolBar = addToolBar(QStringLiteral("Herramientas"));
+    toolBar->setObjectName(QStringLiteral("mainToolBar"));
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
+    toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    toolBar->toggleViewAction()->setVisible(false);
+    toolBar->setIconSize(QSize(16, 16));
+    toolBar->layout()->setSpacing(8);
+    toolBar->setContentsMargins(8, 4, 8, 4);
+
+    // One group at the trailing end.
+    auto *spacer = new QWidget(toolBar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolBar->addWidget(spacer);
+
+    m_ytDLPPill = new ToolStatusPill(QStringLiteral("yt-dlp"), ToolIndicatorState::missing, toolBar);
+    m_ytDLPPill->setObjectName(QStringLiteral("ytDLPPill"));
+    connect(m_ytDLPPill, &ToolStatusPill::clicked, this, [this] { showToolManager(ToolKind::ytDLP); });
+    toolBar->addWidget(m_ytDLPPill);
+
+    m_ffmpegPill = new ToolStatusPill(QStringLiteral("FFmpeg"), ToolIndicatorState::missing, toolBar);
+    m_ffmpegPill->setObjectName(QStringLiteral("ffmpegPill"));
+    connect(m_ffmpegPill, &ToolStatusPill::clicked, this, [this] { showToolManager(ToolKind::ffmpeg); });
+    toolBar->addWidget(m_ffmpegPill);
+
+    auto *options = new QToolButton(toolBar);
+    options->setObjectName(QStringLiteral("optionsToolButton"));
+    options->setText(QStringLiteral("Opciones"));
+    options->setToolTip(QStringLiteral("Opciones"));
+    options->setIcon(Icons::icon(QStringLiteral("gearshape")));
+    options->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    options->setAutoRaise(true);
+    connect(options, &QToolButton::clicked, this, &MainWindow::showOptions);
+    toolBar->addWidget(options);
+}
+
+void MainWindow::refreshActions() {
+    const AppModel::Phase phase = m_model.phase();
+    m_analyzeAction->setEnabled(phase != AppModel::Phase::analyzing && phase != AppModel::Phase::downloading);
+    m_cancelAction->setEnabled(phase == AppModel::Phase::downloading);
+    m_revealAction->setEnabled(m_model.completedFile().has_value());
+    // Until the self-update check exists; then: "Buscando actualizaciones…" while it runs,
+    // disabled while it checks or installs.
+    m_checkForUpdatesAction->setText(QStringLiteral("Buscar actualizaciones…"));
+    m_checkForUpdatesAction->setEnabled(false);
+}
+
+void MainWindow::refreshToolPills() {
+    m_ytDLPPill->setState(m_model.indicatorState(ToolKind::ytDLP));
+    m_ffmpegPill->setState(m_model.indicatorState(ToolKind::ffmpeg));
+}
+
+void MainWindow::pasteLink() {
+    const QString text = m_desktop.clipboardText();
+    if (!text.isEmpty())
+        m_model.setUrlInput(AppModel::normalizedURLText(text));
+}
+
+void MainWindow::showOptionsWindow() {
+    if (!m_optionsWindow)
+        m_optionsWindow = new OptionsWindow(m_model, this);
+    bringWindowForward(m_optionsWindow);
+}
+
+void MainWindow::showOptions() {
+    m_model.setSelectedOptionsTab(AppModel::OptionsTab::general);
+    showOptionsWindow();
+}
+
+void MainWindow::showToolManager(ToolKind) {
+    // The tool manager will also propose the tool's install or update here.
+    m_model.setSelectedOptionsTab(AppModel::OptionsTab::tools);
+    showOptionsWindow();
+}
+
+void MainWindow::showAboutWindow() {
+    if (!m_aboutWindow)
+        m_aboutWindow = new AboutWindow(m_model, this);
+    bringWindowForward(m_aboutWindow);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event) {
+    if (m_model.phase() == AppModel::Phase::downloading && !m_closeDespiteDownload) {
+        event->ignore();
+        // Once the user chose to quit, the window closes by itself when the download has stopped.
+        if (!m_quitting)
+            askBeforeQuitting();
+        return;
+    }
+    if (m_optionsWindow)
+        m_optionsWindow->close();
+    if (m_aboutWindow)
+        m_aboutWindow->close();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::askBeforeQuitting() {
+    if (m_quitQuestion) {
+        bringWindowForward(m_quitQuestion);
+        return;
+    }
+    auto *question = new QMessageBox(this);
+    question->setObjectName(QStringLiteral("quitWhileDownloadingQuestion"));
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    question->setIcon(QMessageBox::Warning);
+    question->setWindowTitle(QStringLiteral("¿Salir de Torvel Downloader?"));
+    question->setText(QStringLiteral("¿Salir de Torvel Downloader?"));
+    question->setInformativeText(QStringLiteral("Hay una descarga en curso. Si sales, se cancelará."));
+    QPushButton *keep = question->addButton(QStringLiteral("Seguir descargando"), QMessageBox::RejectRole);
+    keep->setObjectName(QStringLiteral("keepDownloadingButton"));
+    QPushButton *quit = question->addButton(QStringLiteral("Salir"), QMessageBox::DestructiveRole);
+    quit->setObjectName(QStringLiteral("quitButton"));
+    question->setDefaultButton(keep);
+    question->setEscapeButton(keep);
+    connect(quit, &QPushButton::clicked, this, &MainWindow::quitAfterCancelling);
+    m_quitQuestion = question;
+    // Window-modal and asynchronous: the download and incoming links go on while it is shown.
+    question->open();
+}
+
+void MainWindow::quitAfterCancelling() {
+    if (m_quitting)
+        return;
+    m_quitting = true;
+    // The phase leaves downloading only after yt-dlp has ended and its job folder is gone.
+    m_quitWhenStopped = connect(&m_model, &AppModel::phaseChanged, this, [this] {
+        if (m_model.phase() != AppModel::Phase::downloading)
+            finishQuitting();
+    });
+    m_quitDeadline->start();
+    m_model.cancelDownload();
+    if (m_model.phase() != AppModel::Phase::downloading)
+        finishQuitting();
+}
+
+void MainWindow::finishQuitting() {
+    disconnect(m_quitWhenStopped);
+    m_quitDeadline->stop();
+    // Reached through the deadline, the download still runs: a yt-dlp that ignores the request
+    // is not waited for any longer.
+    m_closeDespiteDownload = true;
+    // After the model has finished publishing the change that got us here.
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}

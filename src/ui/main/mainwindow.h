@@ -1,0 +1,88 @@
+#pragma once
+
+#include "model/appmodel.h"
+#include "platform/desktopservices.h"
+#include "ui/about/aboutwindow.h"
+#include "ui/options/optionswindow.h"
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+
+class QAction;
+class QTimer;
+class ToolStatusPill;
+
+// The main window: the download view, a toolbar with the tools' state and the options, and the
+// menus with every command and its shortcut. Linux has no application menu, so what it would hold
+// lives in the first menu of the window's menu bar, "Torvel Downloader". The options and about
+// windows belong to this window and exist at most once each.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr QSize minimumWindowSize{900, 680};
+    static constexpr QSize defaultWindowSize{980, 760};
+    // How long quitting waits for a cancelled download to end before it quits anyway.
+    static constexpr int cancellationGraceMs = 10'000;
+
+    // The model and the desktop services must outlive the window.
+    MainWindow(AppModel &model, DesktopServices &desktop, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Opens the options window on the tab the model holds, or brings it to the front.
+    void showOptionsWindow();
+    // "Opciones…": always the General tab.
+    void showOptions();
+    // A tool's status pill: the Herramientas tab.
+    void showToolManager(ToolKind tool);
+    void showAboutWindow();
+
+    // Nothing until first opened.
+    OptionsWindow *optionsWindow() const { return m_optionsWindow; }
+    AboutWindow *aboutWindow() const { return m_aboutWindow; }
+    // The question asked when the window is closed during a download, while it is shown.
+    QMessageBox *quitQuestion() const { return m_quitQuestion; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    QWidget *createContent();
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void refreshActions();
+    void refreshToolPills();
+    void pasteLink();
+    void askBeforeQuitting();
+    void quitAfterCancelling();
+    void finishQuitting();
+
+    AppModel &m_model;
+    DesktopServices &m_desktop;
+
+    QAction *m_aboutAction = nullptr;
+    QAction *m_checkForUpdatesAction = nullptr;
+    QAction *m_optionsAction = nullptr;
+    QAction *m_quitAction = nullptr;
+    QAction *m_newDownloadAction = nullptr;
+    QAction *m_pasteLinkAction = nullptr;
+    QAction *m_analyzeAction = nullptr;
+    QAction *m_cancelAction = nullptr;
+    QAction *m_revealAction = nullptr;
+
+    ToolStatusPill *m_ytDLPPill = nullptr;
+    ToolStatusPill *m_ffmpegPill = nullptr;
+
+    QPointer<OptionsWindow> m_optionsWindow;
+    QPointer<AboutWindow> m_aboutWindow;
+    QPointer<QMessageBox> m_quitQuestion;
+
+    // Set once the user chose to quit during a download; the window closes when the download
+    // has ended, or despite it once the grace period is over.
+    bool m_quitting = false;
+    bool m_closeDespiteDownload = false;
+    QMetaObject::Connection m_quitWhenStopped;
+    QTimer *m_quitDeadline = nullptr;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "ui/components/torvelcard.h"
+
+class AnalyzeButton;
+class AppModel;
+class DesktopServices;
+class QPushButton;
+class URLTextField;
+
+// Where the address goes in: the field, "Pegar", "Analizar", and a warning with a way to the
+// options when yt-dlp is not available.
+class URLInputCard : public TorvelCard {
+    Q_OBJECT
+
+public:
+    URLInputCard(AppModel &model, DesktopServices &desktop, QWidget *parent = nullptr);
+
+Q_SIGNALS:
+    void openOptionsRequested();
+
+private:
+    void showUrlInput();
+    void refreshEnabled();
+    void refreshWarning();
+    void paste();
+
+    AppModel &m_model;
+    DesktopServices &m_desktop;
+    URLTextField *m_field;
+    QPushButton *m_paste;
+    AnalyzeButton *m_analyze;
+    QWidget *m_warning;
+    bool m_showingModel = false;
+};

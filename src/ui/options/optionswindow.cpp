@@ -1,0 +1,264 @@
+#include "optionswindow.h"
+
+#include "ui/about/aboutview.h"
+#include "ui/about/deploymentinfo.h"
+#include "ui/components/elidedpathfield.h"
+#include "ui/components/iconlabel.h"
+#include "ui/components/icons.h"
+#include "ui/components/switchbutton.h"
+#include "ui/components/torvelcard.h"
+#include "ui/components/torveltheme.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int windowPadding = 20;
+constexpr int pagePadding = 16;
+constexpr int sectionSpacing = 18;
+constexpr int rowSpacing = 12;
+
+void setTextColor(QWidget *widget, const QColor &color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    widget->setPalette(palette);
+}
+
+QLabel *label(const QString &text, const QString &objectName, QWidget *parent) {
+    auto *result = new QLabel(text, parent);
+    result->setObjectName(objectName);
+    return result;
+}
+
+QLabel *caption(const QString &text, const QString &objectName, QWidget *parent) {
+    QLabel *result = label(text, objectName, parent);
+    result->setFont(TorvelTheme::font(TorvelTheme::TextStyle::caption));
+    result->setWordWrap(true);
+    setTextColor(result, TorvelTheme::secondaryText(result->palette()));
+    return result;
+}
+
+// A thin line between two rows of a section.
+QWidget *separator(QWidget *parent) {
+    auto *line = new QWidget(parent);
+    line->setFixedHeight(1);
+    line->setAutoFillBackground(true);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Window, TorvelTheme::primary(palette, 0.08));
+    line->setPalette(palette);
+    return line;
+}
+
+// A grouped-form section: a small heading over a card that holds the section's rows.
+TorvelCard *addSection(QVBoxLayout *page, const QString &title, const QString &objectName) {
+    QWidget *parent = page->parentWidget();
+    QLabel *heading = label(title, objectName + QStringLiteral("Title"), parent);
+    heading->setFont(TorvelTheme::font(TorvelTheme::TextStyle::headline));
+    auto *card = new TorvelCard(parent);
+    card->setObjectName(objectName);
+    card->contentLayout()->setContentsMargins(16, 14, 16, 14);
+    card->contentLayout()->setSpacing(rowSpacing);
+    auto *group = new QVBoxLayout;
+    group->setSpacing(6);
+    group->addWidget(heading);
+    group->addWidget(card);
+    page->addLayout(group);
+    return card;
+}
+
+} // namespace
+
+OptionsWindow::OptionsWindow(AppModel &model, QWidget *parent) : QWidget(parent, Qt::Window), m_model(model) {
+    setObjectName(QStringLiteral("optionsWindow"));
+    setWindowTitle(QStringLiteral("Opciones"));
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(windowPadding, windowPadding, windowPadding, windowPadding);
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("optionsTabs"));
+    m_tabs->setDocumentMode(false);
+    layout->addWidget(m_tabs);
+
+    // Same order as AppModel::OptionsTab.
+    m_tabs->addTab(buildGeneralPage(), Icons::icon(QStringLiteral("gearshape")), QStringLiteral("General"));
+    m_tabs->addTab(buildToolsPage(), Icons::icon(QStringLiteral("wrench.and.screwdriver")),
+                   QStringLiteral("Herramientas"));
+    m_tabs->addTab(buildAboutPage(), Icons::icon(QStringLiteral("info.circle")), QStringLiteral("Acerca de"));
+
+    showSelectedTab();
+    connect(&m_model, &AppModel::selectedOptionsTabChanged, this, &OptionsWindow::showSelectedTab);
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        m_model.setSelectedOptionsTab(tabAt(index));
+        fitAboutPage();
+    });
+
+    resize(defaultWidth, defaultHeight);
+}
+
+void OptionsWindow::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    if (m_fittedToContent)
+        return;
+    m_fittedToContent = true;
+    // With large fonts the about view can be taller than its tab: the window then grows to show
+    // it whole. The shown tab's page has the size every page gets; the width is measured without
+    // the scroll bar that the about page shows until the window has grown.
+    const QWidget *page = m_tabs->currentWidget();
+    const int scrollBarWidth = m_aboutPage->verticalScrollBar()->sizeHint().width();
+    const int missing = m_about->heightForWidth(page->width() - scrollBarWidth) - page->height();
+    if (missing > 0)
+        resize(width(), height() + missing);
+}
+
+void OptionsWindow::fitAboutPage() {
+    // Only the shown page has its real size; a hidden one keeps whatever it had.
+    if (!m_aboutPage->isVisible())
+        return;
+    const int missing = m_aboutPage->verticalScrollBar()->maximum();
+    if (missing > 0)
+        resize(width(), height() + missing);
+}
+
+int OptionsWindow::tabIndex(AppModel::OptionsTab tab) {
+    return static_cast<int>(tab);
+}
+
+AppModel::OptionsTab OptionsWindow::tabAt(int index) {
+    switch (index) {
+    case 1:
+        return AppModel::OptionsTab::tools;
+    case 2:
+        return AppModel::OptionsTab::about;
+    default:
+        return AppModel::OptionsTab::general;
+    }
+}
+
+void OptionsWindow::showSelectedTab() {
+    m_tabs->setCurrentIndex(tabIndex(m_model.selectedOptionsTab()));
+}
+
+QWidget *OptionsWindow::buildGeneralPage() {
+    auto *page = new QWidget(m_tabs);
+    page->setObjectName(QStringLiteral("generalPage"));
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(pagePadding, pagePadding, pagePadding, pagePadding);
+    layout->setSpacing(sectionSpacing);
+
+    // Descargas: where finished files go, and whether they are shown afterwards.
+    TorvelCard *downloads = addSection(layout, QStringLiteral("Descargas"), QStringLiteral("downloadsSection"));
+    auto *folderRow = new QHBoxLayout;
+    folderRow->setSpacing(10);
+    folderRow->addWidget(label(QStringLiteral("Carpeta"), QStringLiteral("folderLabel"), downloads));
+    m_folderField = new ElidedPathField(downloads);
+    m_folderField->setObjectName(QStringLiteral("downloadFolderField"));
+    m_folderField->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    folderRow->addWidget(m_folderField, 1);
+    auto *choose = new QPushButton(QStringLiteral("Elegir…"), downloads);
+    choose->setObjectName(QStringLiteral("chooseFolderButton"));
+    connect(choose, &QPushButton::clicked, this, [this] { m_model.chooseDownloadDirectory(); });
+    folderRow->addWidget(choose);
+    downloads->contentLayout()->addLayout(folderRow);
+    downloads->contentLayout()->addWidget(separator(downloads));
+
+    auto *revealRow = new QHBoxLayout;
+    const QString revealText = QStringLiteral("Mostrar el archivo en su carpeta al terminar");
+    QLabel *revealLabel = label(revealText, QStringLiteral("revealWhenFinishedLabel"), downloads);
+    revealLabel->setWordWrap(true);
+    revealRow->addWidget(revealLabel, 1);
+    m_revealSwitch = new SwitchButton(downloads);
+    m_revealSwitch->setObjectName(QStringLiteral("revealWhenFinishedSwitch"));
+    m_revealSwitch->setAccessibleName(revealText);
+    revealLabel->setBuddy(m_revealSwitch);
+    revealRow->addWidget(m_revealSwitch);
+    downloads->contentLayout()->addLayout(revealRow);
+    connect(m_revealSwitch, &SwitchButton::toggled, this,
+            [this](bool on) { m_model.settings().setRevealWhenFinished(on); });
+
+    showDownloadDirectory();
+    showRevealWhenFinished();
+    connect(&m_model.settings(), &AppSettings::downloadDirectoryChanged, this, &OptionsWindow::showDownloadDirectory);
+    connect(&m_model.settings(), &AppSettings::revealWhenFinishedChanged, this, &OptionsWindow::showRevealWhenFinished);
+
+    // Privacidad.
+    TorvelCard *privacy = addSection(layout, QStringLiteral("Privacidad"), QStringLiteral("privacySection"));
+    auto *privacyRow = new QHBoxLayout;
+    privacyRow->setSpacing(10);
+    privacyRow->addWidget(new IconLabel(QStringLiteral("hand.raised.fill"), TorvelTheme::accent(), 18, privacy), 0,
+                          Qt::AlignTop);
+    QLabel *privacyText =
+        label(QStringLiteral("Los enlaces, metadatos y archivos se procesan localmente. Torvel Downloader no los "
+                             "envía a ") +
+                  DeploymentInfo::makerDomain() + QStringLiteral("."),
+              QStringLiteral("privacyLabel"), privacy);
+    privacyText->setWordWrap(true);
+    privacyRow->addWidget(privacyText, 1);
+    privacy->contentLayout()->addLayout(privacyRow);
+
+    // Integración web: what a tdl: link may do.
+    TorvelCard *web = addSection(layout, QStringLiteral("Integración web"), QStringLiteral("webIntegrationSection"));
+    auto *protocolRow = new QHBoxLayout;
+    protocolRow->addWidget(label(QStringLiteral("Protocolo"), QStringLiteral("protocolLabel"), web));
+    protocolRow->addStretch();
+    QLabel *scheme = label(QStringLiteral("tdl://"), QStringLiteral("protocolSchemeLabel"), web);
+    QFont monospaced = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    monospaced.setPointSizeF(scheme->font().pointSizeF());
+    scheme->setFont(monospaced);
+    scheme->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    protocolRow->addWidget(scheme);
+    web->contentLayout()->addLayout(protocolRow);
+    web->contentLayout()->addWidget(
+        caption(QStringLiteral("Los enlaces externos solo pueden abrir y analizar una URL. La descarga siempre "
+                               "requiere una acción dentro de la aplicación."),
+                QStringLiteral("webIntegrationCaption"), web));
+
+    layout->addStretch();
+    return page;
+}
+
+QWidget *OptionsWindow::buildToolsPage() {
+    // The tool manager fills this page; until it arrives the tab stays empty.
+    auto *page = new QWidget(m_tabs);
+    page->setObjectName(QStringLiteral("toolsPage"));
+    return page;
+}
+
+QWidget *OptionsWindow::buildAboutPage() {
+    // The scroll area tells how much height the wrapped texts need at the tab's width (see
+    // showEvent); the window grows by whatever is missing, so the view is never cut off.
+    auto *scroll = new QScrollArea(m_tabs);
+    m_aboutPage = scroll;
+    scroll->setObjectName(QStringLiteral("aboutPage"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    m_about = new AboutView(true, scroll);
+    m_about->setAutoFillBackground(false);
+    scroll->setWidget(m_about);
+
+    // The estimate of showEvent can fall a few pixels short; the shown page corrects it.
+    connect(scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, &OptionsWindow::fitAboutPage);
+
+    const auto showTools = [this] { m_about->setTools(m_model.ytDLP(), m_model.ffmpeg()); };
+    showTools();
+    connect(&m_model, &AppModel::toolsChanged, this, showTools);
+    return scroll;
+}
+
+void OptionsWindow::showDownloadDirectory() {
+    m_folderField->setFullText(m_model.downloadDirectoryURL());
+}
+
+void OptionsWindow::showRevealWhenFinished() {
+    // Showing the stored value must not store it again.
+    const QSignalBlocker blocker(m_revealSwitch);
+    m_revealSwitch->setChecked(m_model.settings().revealWhenFinished());
+}
