@@ -1,5 +1,7 @@
 #include "mediainfo.h"
 
+#include "common/background.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,9 +9,6 @@
 #include <QJsonValue>
 #include <QLocale>
 #include <QStringList>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include <QCoroFuture>
 
 #include <cmath>
 #include <exception>
@@ -145,18 +144,6 @@ QList<MediaFormat> decodeFormats(const QJsonObject &document) {
     return formats;
 }
 
-// Either the decoded item or what stopped it; exceptions do not travel through a QFuture
-// unless they are QExceptions, so the worker hands its failure back as a value.
-using DecodingOutcome = std::variant<MediaInfo, std::exception_ptr>;
-
-DecodingOutcome decodeCatchingFailure(const QByteArray &json) {
-    try {
-        return MediaInfo::decode(json);
-    } catch (...) {
-        return std::current_exception();
-    }
-}
-
 // Codec names are compared by family prefix in lower case: yt-dlp writes "avc1.64001F",
 // "VP09.00.40.08" or "mp4a.40.2" depending on the site.
 bool codecStartsWithAny(const QString &codec, std::initializer_list<QLatin1String> prefixes) {
@@ -194,13 +181,8 @@ MediaInfo MediaInfo::decode(const QByteArray &json) {
 }
 
 QCoro::Task<MediaInfo> MediaInfo::decodeInBackground(QByteArray json) {
-    // The future is made in its own statement: g++ 12 mishandles a capturing lambda that is a
-    // temporary inside a co_await operand and releases what it captured twice.
-    const QFuture<DecodingOutcome> decoding = QtConcurrent::run(decodeCatchingFailure, json);
-    const DecodingOutcome outcome = co_await decoding;
-    if (const auto *error = std::get_if<std::exception_ptr>(&outcome))
-        std::rethrow_exception(*error);
-    co_return std::get<MediaInfo>(outcome);
+    auto decoding = [json] { return decode(json); };
+    co_return co_await Background::run(decoding);
 }
 
 bool MediaFormat::hasVideo() const {

@@ -1,12 +1,10 @@
 #include "ytdlpservice.h"
 
+#include "common/background.h"
 #include "media/downloadoutputprotocol.h"
 #include "tools/versioncomparison.h"
 
 #include <QFileInfo>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include <QCoroFuture>
 
 namespace {
 
@@ -25,20 +23,6 @@ struct DownloadOutputState {
     std::optional<QString> finalPath;
     QString latestError;
 };
-
-// The outcome of placing a file on a worker: the placed path, or why it failed.
-struct Placement {
-    QString path;
-    std::optional<QString> failure;
-};
-
-Placement placeCatchingFailure(const QString &result, const QString &jobFolder, const QString &destination) {
-    try {
-        return {JobFolders::placeResult(result, jobFolder, destination), std::nullopt};
-    } catch (const PlatformError &error) {
-        return {QString(), error.errorDescription()};
-    }
-}
 
 // Older yt-dlp builds (Debian 12 ships one) print post-processing progress without line ends,
 // so several marker lines arrive glued together. Each marker starts a line of its own.
@@ -202,13 +186,13 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     }
     // Across disks the move is a copy of the whole file: it runs on a worker so that a large
     // result never stalls the window.
-    const QFuture<Placement> placing =
-        QtConcurrent::run(placeCatchingFailure, *produced, jobFolder, destinationDirectory);
-    const Placement placement = co_await placing;
-    if (placement.failure)
-        throw PlatformError(*placement.failure);
+    const QString producedFile = *produced;
+    auto placing = [producedFile, jobFolder, destinationDirectory] {
+        return JobFolders::placeResult(producedFile, jobFolder, destinationDirectory);
+    };
+    const QString placed = co_await Background::run(placing);
     tracker.complete();
-    co_return placement.path;
+    co_return placed;
 }
 
 void YTDLPService::setActiveProcess(const ProcessHandle &handle) {

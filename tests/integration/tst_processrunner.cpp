@@ -1,4 +1,5 @@
 #include "process/processrunner.h"
+#include "process/processtree.h"
 #include "testsupport.h"
 
 #include <QFile>
@@ -163,6 +164,35 @@ private Q_SLOTS:
         }
         QVERIFY(!result.standardOutput.contains("err"));
         QVERIFY(!result.standardError.contains("out"));
+    }
+
+    void descendantsComeInPostOrder() {
+        // 10 started 20 and 40 (in that order), 20 started 30; 50 is unrelated; 60 and 70 form a loop.
+        const QList<QPair<qint32, qint32>> pairs{{20, 10}, {40, 10}, {30, 20}, {50, 1}, {60, 70}, {70, 60}};
+        QCOMPARE(ProcessTree::descendantsFromPairs(pairs, 10), (QList<qint32>{30, 20, 40}));
+        QCOMPARE(ProcessTree::descendantsFromPairs(pairs, 60), (QList<qint32>{70}));
+        QCOMPARE(ProcessTree::descendantsFromPairs(pairs, 99), QList<qint32>());
+    }
+
+    void terminatingATreeReachesGrandchildrenAndKillsStragglers() {
+        // A child that ignores SIGTERM keeps a grandchild; both must be gone after the grace period.
+        const QString path =
+            script(QStringLiteral("tree.sh"), QStringLiteral("sleep 60 &\n"
+                                                             "sh -c 'trap \"\" TERM; sleep 60 & wait' &\n"
+                                                             "sleep 0.2; echo ready; wait"));
+        ProcessHandle handle;
+        QList<qint32> tree;
+        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
+            path, {}, std::nullopt, [&](const ProcessHandle &h) { handle = h; },
+            [&](const QString &line) {
+                if (line != QLatin1String("ready"))
+                    return;
+                tree = ProcessTree::descendantProcessIDs(qint32(handle.processID()));
+                ProcessTree::terminate(qint32(handle.processID()), std::chrono::milliseconds(300));
+            }));
+        QCOMPARE(result.status, 15);
+        QCOMPARE(tree.size(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(std::none_of(tree.cbegin(), tree.cend(), TestSupport::isRunning), 3000);
     }
 };
 

@@ -34,6 +34,15 @@ QString applicationPath() {
     return qEnvironmentVariable("TORVEL_APP");
 }
 
+bool isRunning(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close >= 0 && text.mid(close + 2, 1) != "Z";
+}
+
 QString artefactFolder(const QString &name) {
     QString root = qEnvironmentVariable("TORVEL_TEST_BINARY_DIR");
     if (root.isEmpty())

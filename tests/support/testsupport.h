@@ -16,6 +16,8 @@ QString writeFile(const QString &path, const QByteArray &contents);
 LocatorEnvironment sandboxedTools(const QString &folder);
 // The built application, for tests that run it as a separate process.
 QString applicationPath();
+// Whether a process exists and has not ended (a zombie waiting for its parent counts as ended).
+bool isRunning(qint64 pid);
 // A folder under the build tree where tests keep artefacts (screenshots, media).
 QString artefactFolder(const QString &name);
 

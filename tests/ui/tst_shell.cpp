@@ -5,13 +5,13 @@
 #include "model/appmodel.h"
 #include "model/appsettings.h"
 #include "tools/dependencylocator.h"
-#include "ui/aboutview.h"
-#include "ui/aboutwindow.h"
-#include "ui/elidedpathfield.h"
-#include "ui/mainwindow.h"
-#include "ui/optionswindow.h"
-#include "ui/switchbutton.h"
-#include "ui/toolstatuspill.h"
+#include "ui/about/aboutview.h"
+#include "ui/about/aboutwindow.h"
+#include "ui/components/elidedpathfield.h"
+#include "ui/components/switchbutton.h"
+#include "ui/components/toolstatuspill.h"
+#include "ui/main/mainwindow.h"
+#include "ui/options/optionswindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -539,8 +539,7 @@ private Q_SLOTS:
     }
 
     void userInstallRegistersTheLinkHandler() {
-        const QString script = QFINDTESTDATA("../../packaging/linux/install-user.sh");
-        QVERIFY(!script.isEmpty());
+        const QString script = QStringLiteral(QT_TESTCASE_SOURCEDIR "/../packaging/linux/install-user.sh");
         const QString home = path(QStringLiteral("mi casa"));
         const QString calls = path(QStringLiteral("logs/desktop-tools.log"));
         // Stand-ins for the desktop's tools, so the real desktop of whoever runs the tests is untouched.

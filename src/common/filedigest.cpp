@@ -1,0 +1,43 @@
+#include "filedigest.h"
+
+#include "common/background.h"
+#include "common/torvelerror.h"
+
+#include <QFile>
+
+#include <openssl/evp.h>
+
+#include <memory>
+
+namespace FileDigest {
+
+QString sha256(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw PlatformError(file.errorString());
+
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+        throw PlatformError(QStringLiteral("No se pudo iniciar el cálculo SHA-256."));
+
+    QByteArray block(1024 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = file.read(block.data(), block.size());
+        if (read < 0)
+            throw PlatformError(file.errorString());
+        if (read == 0)
+            break;
+        EVP_DigestUpdate(context.get(), block.constData(), size_t(read));
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context.get(), digest, &length);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex());
+}
+
+QCoro::Task<QString> sha256InBackground(QString path) {
+    auto digest = [path] { return sha256(path); };
+    co_return co_await Background::run(digest);
+}
+
+} // namespace FileDigest
