@@ -3,6 +3,7 @@
 #include "common/blockingwait.h"
 #include "model/appmodel.h"
 #include "model/appsettings.h"
+#include "platform/applicationinfo.h"
 #include "platform/linuxdesktopservices.h"
 #include "platform/platformpaths.h"
 #include "platform/singleinstance.h"
@@ -72,7 +73,7 @@ void postWhenToolsAreKnown(AppModel &model, const QUrl &link) {
 int runWindows(int argc, char *argv[]) {
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("torvel-downloader"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TORVEL_VERSION));
+    QCoreApplication::setApplicationVersion(ApplicationInfo::current().displayVersion());
 
     // One instance per user. A later start hands its link to the running one, or asks it for
     // its window, and ends.

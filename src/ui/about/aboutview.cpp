@@ -1,5 +1,7 @@
 #include "aboutview.h"
 
+#include "platform/applicationinfo.h"
+
 #include "ui/about/deploymentinfo.h"
 #include "ui/components/iconlabel.h"
 #include "ui/components/torvelcard.h"
@@ -142,8 +144,7 @@ AboutView::AboutView(bool compact, QWidget *parent)
 }
 
 QString AboutView::applicationVersion() {
-    const QString version = QCoreApplication::applicationVersion();
-    return version.isEmpty() ? DeploymentInfo::fallbackVersion() : version;
+    return ApplicationInfo::current().displayVersion();
 }
 
 void AboutView::setTools(const std::optional<ToolInfo> &ytDLP, const std::optional<ToolInfo> &ffmpeg) {

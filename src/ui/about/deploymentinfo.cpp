@@ -2,10 +2,6 @@
 
 namespace DeploymentInfo {
 
-QString fallbackVersion() {
-    return QStringLiteral("0.5.2");
-}
-
 QString makerDomain() {
     return QStringLiteral("torvel.example");
 }

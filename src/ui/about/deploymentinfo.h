@@ -7,9 +7,6 @@
 // it, where the outside projects live, who builds the managed FFmpeg copies.
 namespace DeploymentInfo {
 
-// The version shown when the application does not report one.
-QString fallbackVersion();
-
 QString makerDomain();
 QUrl makerWebsite();
 QString makerNotice();
