@@ -1,6 +1,7 @@
 #include "archivefixtures.h"
 #include "common/blockingwait.h"
 #include "common/filedigest.h"
+#include "common/serviceaddress.h"
 #include "platform/applicationinfo.h"
 #include "platform/archiveextractor.h"
 #include "testsupport.h"
@@ -145,6 +146,47 @@ private Q_SLOTS:
         QFETCH(qint64, build);
         const ApplicationInfo info{std::nullopt, std::nullopt, text};
         QCOMPARE(info.buildNumber(), build);
+    }
+
+    void acceptsOnlyHttpsOrLoopbackOverrides_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("origin"); // empty: refused
+        QTest::newRow("https") << "https://mirror.example:8443/"
+                               << "https://mirror.example:8443";
+        QTest::newRow("capitals") << "HTTPS://Mirror.Example"
+                                  << "https://mirror.example";
+        QTest::newRow("loopback v4") << "http://127.0.0.9:8080"
+                                     << "http://127.0.0.9:8080";
+        QTest::newRow("loopback v6") << "http://[::1]:9"
+                                     << "http://[::1]:9";
+        QTest::newRow("plain http") << "http://mirror.example"
+                                    << "";
+        QTest::newRow("localhost by name") << "http://localhost:80"
+                                           << "";
+        QTest::newRow("lookalike") << "http://127.0.0.1.evil.test"
+                                   << "";
+        QTest::newRow("with a path") << "https://mirror.example/releases"
+                                     << "";
+        QTest::newRow("credentials") << "https://user:pw@mirror.example"
+                                     << "";
+        QTest::newRow("ftp") << "ftp://127.0.0.1"
+                             << "";
+        QTest::newRow("no host") << "https:///"
+                                 << "";
+    }
+    void acceptsOnlyHttpsOrLoopbackOverrides() {
+        QFETCH(QString, value);
+        QFETCH(QString, origin);
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("TORVEL_X_URL"), value);
+        try {
+            const std::optional<QUrl> url = ServiceAddress::override(environment, QStringLiteral("TORVEL_X_URL"));
+            QCOMPARE(url.value_or(QUrl()).toString(), origin);
+        } catch (const ServiceAddressError &error) {
+            QVERIFY2(origin.isEmpty(), qPrintable(error.errorDescription()));
+            QVERIFY(error.errorDescription().startsWith(QStringLiteral("La variable TORVEL_X_URL no es válida")));
+        }
+        QCOMPARE(ServiceAddress::override(QProcessEnvironment(), QStringLiteral("TORVEL_X_URL")), std::nullopt);
     }
 };
 
