@@ -4,6 +4,8 @@
 #include "common/serviceaddress.h"
 #include "platform/applicationinfo.h"
 #include "platform/archiveextractor.h"
+#include "process/processrunner.h"
+#include "scriptedhttpserver.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -187,6 +189,22 @@ private Q_SLOTS:
             QVERIFY(error.errorDescription().startsWith(QStringLiteral("La variable TORVEL_X_URL no es válida")));
         }
         QCOMPARE(ServiceAddress::override(QProcessEnvironment(), QStringLiteral("TORVEL_X_URL")), std::nullopt);
+    }
+
+    void scriptedServerRedirectsAndThrottles() {
+        // The fake hosts of the tool and update tests; curl is what the application uses.
+        ScriptedHttpServer server;
+        server.route(QStringLiteral("/latest"),
+                     ScriptedHttpServer::Response::redirect(server.url(QStringLiteral("/v1"))));
+        ScriptedHttpServer::Response slow = ScriptedHttpServer::Response::ok(QByteArray(3000, 'x'));
+        slow.bytesPerTick = 1000;
+        server.route(QStringLiteral("/v1"), slow);
+        const QStringList arguments{QStringLiteral("-sSL"), QStringLiteral("-w"), QStringLiteral("%{url_effective}"),
+                                    server.url(QStringLiteral("/latest?x=1")).toString()};
+        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(QStringLiteral("/usr/bin/curl"), arguments));
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.standardOutput, QByteArray(3000, 'x') + server.url(QStringLiteral("/v1")).toEncoded());
+        QCOMPARE(server.requests(), (QStringList{QStringLiteral("GET /latest?x=1"), QStringLiteral("GET /v1")}));
     }
 };
 
