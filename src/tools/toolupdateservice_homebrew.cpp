@@ -59,7 +59,8 @@ QCoro::Task<std::optional<ToolUpdateStatus>> ToolUpdateService::ytDLPStatus(std:
     QString latest;
     try {
         if (ytDLP->installSource.kind == ToolInstallSource::Kind::homebrew) {
-            latest = co_await formulaVersion(QStringLiteral("yt-dlp"));
+            const QString formula = QStringLiteral("yt-dlp");
+            latest = co_await formulaVersion(formula);
         } else {
             const QUrl address =
                 ToolHosts::address(m_hosts.gitHubAPI, QStringLiteral("/repos/yt-dlp/yt-dlp/releases/latest"));
@@ -81,7 +82,8 @@ QCoro::Task<std::optional<ToolUpdateStatus>> ToolUpdateService::ffmpegStatus(std
         co_return std::nullopt;
     QString latest;
     try {
-        latest = co_await formulaVersion(QStringLiteral("ffmpeg"));
+        const QString formula = QStringLiteral("ffmpeg");
+        latest = co_await formulaVersion(formula);
     } catch (const std::exception &) {
         co_return std::nullopt;
     }

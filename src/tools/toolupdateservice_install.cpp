@@ -104,7 +104,8 @@ QCoro::Task<> ToolUpdateService::verifySHA256(QString file, QUrl checksumURL, QS
 
     QString actual;
     try {
-        actual = co_await FileDigest::sha256InBackground(file, cancelFlag());
+        const std::shared_ptr<std::atomic_bool> cancelled = cancelFlag();
+        actual = co_await FileDigest::sha256InBackground(file, cancelled);
     } catch (const PlatformError &) {
     }
     if (actual.isEmpty() || actual != expected.toLower())
@@ -142,7 +143,10 @@ QCoro::Task<> ToolUpdateService::extract(QString archive, QString folder, const 
     throwIfCancelled();
     report(onEvent, ToolUpdateEvent::output(QStringLiteral("Extrayendo ") + QFileInfo(archive).fileName() +
                                             QStringLiteral("…")));
-    co_await ArchiveExtractor::extractInBackground(archive, folder, cancelFlag());
+    ArchiveExtractor::Limits limits;
+    limits.maxTotalBytes = m_limits.maxUnpackedBytes;
+    const std::shared_ptr<std::atomic_bool> cancelled = cancelFlag();
+    co_await ArchiveExtractor::extractInBackground(archive, folder, cancelled, limits);
     throwIfCancelled();
 }
 
@@ -230,7 +234,8 @@ ToolUpdateService::installManagedYTDLP(ToolUpdateEventHandler onEvent) {
                                              QStringLiteral("."));
     QString actual;
     try {
-        actual = co_await FileDigest::sha256InBackground(download, cancelFlag());
+        const std::shared_ptr<std::atomic_bool> cancelled = cancelFlag();
+        actual = co_await FileDigest::sha256InBackground(download, cancelled);
     } catch (const PlatformError &) {
     }
     if (actual.isEmpty() || actual != expected->toLower())
