@@ -49,7 +49,7 @@ public:
         qint64 maxAssetBytes = qint64(1) << 30;           // one downloaded program or archive
         qint64 maxDocumentBytes = qint64(8) << 20;        // a catalog document or checksum file
         qint64 maxUnpackedBytes = qint64(2) << 30;        // what one archive may unpack to
-        qint64 maxOutputCharacters = qint64(64) << 20;    // what one command may print
+        qint64 maxOutputCharacters = qint64(16) << 20;    // what one command may print
         int maxRedirects = 10;
     };
 

@@ -219,6 +219,9 @@ private Q_SLOTS:
                                         QStringLiteral("Instalando yt-dlp…")}));
         QVERIFY(logged(QStringLiteral("/usr/bin/curl --location ") + m_server->url(ytDLPLatest + asset).toString()));
         QVERIFY(logged(QStringLiteral("Extrayendo deno.zip…")));
+        QVERIFY(std::none_of(m_events.cbegin(), m_events.cend(), [](const ToolUpdateEvent &event) {
+            return event.text.contains(QLatin1String("__TORVEL"));
+        }));
         QVERIFY(logged(QStringLiteral("SHA-256 verificado: ") + denoAsset + QStringLiteral(".")));
         QVERIFY(m_server->requests().contains(QStringLiteral("GET ") + ytDLPVersioned + asset));
         QCOMPARE(snapshot().keys(), (QStringList{QStringLiteral("deno"), QStringLiteral("yt-dlp")}));
@@ -286,6 +289,8 @@ private Q_SLOTS:
         QTest::newRow("FFprobe for another processor") << true << QStringLiteral("La firma de ffprobe no es válida.");
         QTest::newRow("FFmpeg zip without ffmpeg")
             << true << QStringLiteral("Los paquetes descargados no contienen FFmpeg y FFprobe.");
+        QTest::newRow("flipped byte in an archive")
+            << true << QStringLiteral("La verificación SHA-256 de ffprobe.zip no coincide.");
         QTest::newRow("empty checksum file")
             << true << QStringLiteral("No se pudo interpretar el checksum de ffmpeg.zip.");
         QTest::newRow("server never answers") << true << QStringLiteral("curl: (28)");
@@ -335,6 +340,8 @@ private Q_SLOTS:
         } else if (row == QLatin1String("FFmpeg zip without ffmpeg")) {
             m_release.ffmpegZip = zip({file(QStringLiteral("ffmpeg/ffmpeg"), "x", 0755)});
             m_release.ffmpegChecksum = sha(m_release.ffmpegZip);
+        } else if (row == QLatin1String("flipped byte in an archive")) {
+            m_release.ffprobeZip[100] = char(m_release.ffprobeZip[100] ^ 1);
         } else if (row == QLatin1String("empty checksum file"))
             m_release.ffmpegChecksum.clear();
         else if (row == QLatin1String("server never answers")) {
@@ -381,51 +388,27 @@ private Q_SLOTS:
     void updateRouting_data() {
         QTest::addColumn<QString>("ytDLPSource"); // empty: not located
         QTest::addColumn<QString>("ffmpegSource");
-        QTest::addColumn<int>("only"); // -1: every tool
-        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<int>("only");        // -1: every tool
+        QTest::addColumn<QString>("outcome"); // the message, or the start of the refusal
         QTest::addColumn<QStringList>("expectedCalls");
-        const QString ffmpegAdvice = QStringLiteral("Esta copia de FFmpeg no tiene un actualizador integrado. Instala "
-                                                    "una copia administrada por Torvel o actualízala manualmente.");
-        QTest::newRow("both from Homebrew") << "homebrew"
-                                            << "homebrew" << -1 << "Homebrew actualizó yt-dlp y ffmpeg."
-                                            << QStringList{QStringLiteral("upgrade yt-dlp ffmpeg ")};
-        QTest::newRow("managed yt-dlp") << "managed"
-                                        << "" << -1
-                                        << "Se instaló yt-dlp 2025.10.22 con el ejecutable oficial verificado."
-                                        << QStringList();
-        QTest::newRow("stand-alone yt-dlp") << "standalone"
-                                            << "" << -1 << "yt-dlp se actualizó con su actualizador integrado."
-                                            << QStringList{QStringLiteral("yt-dlp -U")};
-        QTest::newRow("pip yt-dlp") << "pip"
-                                    << "" << -1
-                                    << "yt-dlp fue instalado con pip. Actualízalo con el mismo entorno de Python que "
-                                       "utilizaste para instalarlo."
-                                    << QStringList();
-        QTest::newRow("MacPorts yt-dlp") << "macPorts"
-                                         << "" << -1
-                                         << "yt-dlp pertenece a MacPorts. Actualízalo con MacPorts para no romper su "
-                                            "instalación."
-                                         << QStringList();
-        QTest::newRow("system yt-dlp") << "systemPackage"
-                                       << "" << -1
-                                       << "yt-dlp pertenece al gestor de paquetes del sistema. Actualízalo con él o "
-                                          "instala la copia administrada por Torvel."
-                                       << QStringList();
-        QTest::newRow("only FFmpeg") << "pip"
-                                     << "homebrew" << 1 << "Homebrew actualizó ffmpeg."
-                                     << QStringList{QStringLiteral("upgrade ffmpeg ")};
-        QTest::newRow("managed yt-dlp, then MacPorts FFmpeg")
-            << "managed"
-            << "macPorts" << -1
-            << "FFmpeg pertenece a MacPorts. Actualízalo con MacPorts para conservar sus dependencias."
-            << QStringList();
-        QTest::newRow("stand-alone FFmpeg") << ""
-                                            << "standalone" << -1 << ffmpegAdvice << QStringList();
-        QTest::newRow("system FFmpeg") << ""
-                                       << "systemPackage" << -1 << ffmpegAdvice << QStringList();
-        QTest::newRow("only yt-dlp, which is current")
-            << ""
-            << "homebrew" << 0 << "Las herramientas ya están actualizadas." << QStringList();
+        const auto row = [](const char *name, const char *ytDLP, const char *ffmpeg, int only, const char *outcome,
+                            const char *call = nullptr) {
+            QTest::newRow(name) << ytDLP << ffmpeg << only << outcome
+                                << (call ? QStringList{QString::fromUtf8(call)} : QStringList());
+        };
+        row("both from Homebrew", "homebrew", "homebrew", -1, "Homebrew actualizó yt-dlp y ffmpeg.",
+            "upgrade yt-dlp ffmpeg ");
+        row("managed yt-dlp", "managed", "", -1, "Se instaló yt-dlp 2025.10.22 con el ejecutable oficial verificado.");
+        row("stand-alone yt-dlp", "standalone", "", -1, "yt-dlp se actualizó con su actualizador integrado.",
+            "yt-dlp -U");
+        row("pip yt-dlp", "pip", "", -1, "yt-dlp fue instalado con pip.");
+        row("MacPorts yt-dlp", "macPorts", "", -1, "yt-dlp pertenece a MacPorts.");
+        row("system yt-dlp", "systemPackage", "", -1, "yt-dlp pertenece al gestor de paquetes del sistema.");
+        row("only FFmpeg", "pip", "homebrew", 1, "Homebrew actualizó ffmpeg.", "upgrade ffmpeg ");
+        row("managed yt-dlp, then MacPorts FFmpeg", "managed", "macPorts", -1, "FFmpeg pertenece a MacPorts.");
+        row("stand-alone FFmpeg", "", "standalone", -1, "Esta copia de FFmpeg no tiene un actualizador integrado.");
+        row("system FFmpeg", "", "systemPackage", -1, "Esta copia de FFmpeg no tiene un actualizador integrado.");
+        row("only yt-dlp, which is current", "", "homebrew", 0, "Las herramientas ya están actualizadas.");
     }
     void updateRouting() {
         QFETCH(QString, ytDLPSource);
@@ -460,7 +443,8 @@ private Q_SLOTS:
         const QString failure = failureOf([&]() -> QCoro::Task<> {
             message = co_await m_service->update(statuses, ytDLP, ffmpeg, tool, m_record);
         }());
-        QCOMPARE(failure.isEmpty() ? message : failure, outcome);
+        const QString result = failure.isEmpty() ? message : failure;
+        QVERIFY2(result.startsWith(outcome), qPrintable(result));
         QCOMPARE(calls(), expectedCalls);
         // Work done before a refusal stays done.
         if (ytDLPSource == QLatin1String("managed"))
@@ -492,6 +476,30 @@ private Q_SLOTS:
         QCOMPARE(failureOf(m_service->uninstallHomebrew(ToolKind::ffmpeg, fakeBrew(3), m_record)),
                  QStringLiteral("El comando terminó con el código 3.\nLa herramienta no proporcionó más detalles."));
         QCOMPARE(BlockingWait::wait(m_service->checkHomebrewSupport(path(QStringLiteral("missing")))), std::nullopt);
+    }
+
+    // In-process steps and the steps between commands honour cancel() as the commands do.
+    void cancelBetweenCommands_data() {
+        QTest::addColumn<QString>("when");
+        QTest::newRow("before the checksum and digest") << "Verificando la descarga…";
+        QTest::newRow("before the extraction") << "Extrayendo deno.zip…";
+        QTest::newRow("before the replacement") << "Instalando yt-dlp…";
+    }
+    void cancelBetweenCommands() {
+        QFETCH(QString, when);
+        const ToolUpdateEventHandler cancelThere = [&](const ToolUpdateEvent &event) {
+            if (event.text == when)
+                m_service->cancel();
+        };
+        QCOMPARE(failureOf(m_service->installManagedYTDLP(cancelThere)), QStringLiteral("cancelada"));
+        QCOMPARE(readFile(tools(QStringLiteral("yt-dlp"))), QByteArray("old yt-dlp"));
+        // No work item is left; Deno, complete before the replacement, may stay.
+        const QStringList managed{QStringLiteral("deno"), QStringLiteral("ffmpeg"), QStringLiteral("ffprobe"),
+                                  QStringLiteral("yt-dlp")};
+        const QStringList left = snapshot().keys();
+        QVERIFY2(std::all_of(left.cbegin(), left.cend(), [&](const QString &name) { return managed.contains(name); }),
+                 qPrintable(left.join(QLatin1Char(' '))));
+        QCOMPARE(runningChildren(), QList<qint32>());
     }
 
     void cancelStopsASlowDownload() {

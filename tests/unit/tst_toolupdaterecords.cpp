@@ -106,6 +106,11 @@ private Q_SLOTS:
         QVERIFY(log.text().startsWith(ToolUpdateLog::marker()));
         QVERIFY(log.text().endsWith(QLatin1Char('\n') + line));
         QCOMPARE(log.text().size(), ToolUpdateLog::marker().size() + 45'000);
+        // The next cut comes once the log has grown past the limit again, not on every append.
+        log.append(QString(4'000, QLatin1Char('b')));
+        QCOMPARE(log.text().size(), ToolUpdateLog::marker().size() + 49'001);
+        log.append(QString(1'000, QLatin1Char('c')));
+        QCOMPARE(log.text().size(), ToolUpdateLog::marker().size() + 45'000);
     }
 
     void hostsFromEnvironment() {
