@@ -74,7 +74,7 @@ void postWhenToolsAreKnown(AppModel &model, const QUrl &link) {
     });
 }
 
-int runWindows(int argc, char *argv[]) {
+int runWindows(int argc, char *argv[], const ToolHosts &toolHosts) {
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("torvel-downloader"));
     QCoreApplication::setApplicationVersion(ApplicationInfo::current().displayVersion());
@@ -98,7 +98,7 @@ int runWindows(int argc, char *argv[]) {
     QSettings store;
     AppSettings settings(&store);
     LinuxDesktopServices desktop;
-    AppModel model(settings, desktop);
+    AppModel model(settings, desktop, toolHosts);
 
     MainWindow window(model, desktop);
     window.show();
@@ -135,5 +135,5 @@ int main(int argc, char *argv[]) {
         ToolsCommand::useHosts(toolHosts);
         return runCommandLine(argc, argv);
     }
-    return runWindows(argc, argv);
+    return runWindows(argc, argv, toolHosts);
 }

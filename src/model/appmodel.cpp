@@ -2,13 +2,15 @@
 
 #include "model/weburl.h"
 #include "platform/singleinstance.h"
+#include "tools/toolupdateservice.h"
 
 #include <QPointer>
 
-AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, DependencyLocator locator, JobFolders jobFolders,
-                   QObject *parent)
+AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, ToolHosts toolHosts, DependencyLocator locator,
+                   JobFolders jobFolders, Clock clock, QObject *parent)
     : QObject(parent), m_settings(settings), m_desktop(desktop), m_locator(locator),
-      m_service(std::move(locator), std::move(jobFolders)) {
+      m_service(locator, std::move(jobFolders)), m_clock(std::move(clock)),
+      m_toolUpdateService(std::make_shared<ToolUpdateService>(std::move(toolHosts), std::move(locator))) {
     m_service.cleanAbandonedJobs();
     // Queued: a link is handled after whatever the interface is doing when it arrives.
     connect(&IncomingLinks::instance(), &IncomingLinks::urlReceived, this, &AppModel::handleIncomingURL,
@@ -16,7 +18,11 @@ AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, DependencyLo
     refreshDependencies();
 }
 
-AppModel::~AppModel() = default;
+AppModel::~AppModel() {
+    // A tool operation still running stops with its whole process tree; the service lives on
+    // until its calls have ended.
+    m_toolUpdateService->cancel();
+}
 
 QString AppModel::normalizedURLText(const QString &text) {
     return WebURL::normalizedURLText(text);
@@ -150,11 +156,9 @@ QCoro::Task<> AppModel::refreshDependencies() {
         m_settings.setFfmpegPath(ffmpeg->path);
     m_isCheckingTools = false;
     Q_EMIT toolsChanged();
-}
-
-ToolIndicatorState AppModel::indicatorState(ToolKind tool) const {
-    const std::optional<ToolInfo> &located = tool == ToolKind::ytDLP ? m_ytDLP : m_ffmpeg;
-    return located ? ToolIndicatorState::current : ToolIndicatorState::missing;
+    co_await refreshHomebrewSupport();
+    if (self)
+        co_await checkForUpdates();
 }
 
 void AppModel::setSelectedOptionsTab(OptionsTab tab) {

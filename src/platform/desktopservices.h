@@ -20,6 +20,8 @@ public:
     virtual std::optional<QString> chooseExecutable(const QString &title, const QString &confirmText) = 0;
     // The clipboard's plain text; empty when it holds none.
     virtual QString clipboardText() = 0;
+    // Replaces the clipboard's contents with plain text.
+    virtual void setClipboardText(const QString &text) = 0;
 
 protected:
     DesktopServices() = default;

@@ -107,3 +107,7 @@ std::optional<QString> LinuxDesktopServices::chooseExecutable(const QString &tit
 QString LinuxDesktopServices::clipboardText() {
     return QGuiApplication::clipboard()->text();
 }
+
+void LinuxDesktopServices::setClipboardText(const QString &text) {
+    QGuiApplication::clipboard()->setText(text);
+}

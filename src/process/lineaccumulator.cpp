@@ -45,9 +45,19 @@ void LineAccumulator::append(const QByteArray &chunk, const LineCallback &emitLi
     m_pendingBytes = bytes.right(tail);
     bytes.chop(tail);
 
+    // Only the new text can hold a separator: scanning the whole remainder again would make a
+    // tool that prints for minutes without a line end cost time in the square of its output.
+    const qsizetype scanned = m_remainder.size();
     m_remainder += QString::fromUtf8(bytes);
-    QStringList pieces = splitLines(m_remainder);
-    m_remainder = pieces.takeLast();
+    QStringList pieces;
+    qsizetype start = 0;
+    for (qsizetype i = scanned; i < m_remainder.size(); ++i) {
+        if (isLineSeparator(m_remainder.at(i))) {
+            pieces.append(m_remainder.mid(start, i - start));
+            start = i + 1;
+        }
+    }
+    m_remainder.remove(0, start);
     for (const QString &piece : std::as_const(pieces)) {
         if (!piece.isEmpty())
             emitLine(piece);

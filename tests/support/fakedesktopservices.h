@@ -61,4 +61,8 @@ public:
         ++clipboardReads;
         return clipboard;
     }
+    void setClipboardText(const QString &text) override {
+        calls.append(QStringLiteral("setClipboardText"));
+        clipboard = text;
+    }
 };

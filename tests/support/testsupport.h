@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/dependencylocator.h"
+#include "tools/toolhosts.h"
 
 #include <QString>
 #include <QTemporaryDir>
@@ -14,6 +15,8 @@ QString writeFile(const QString &path, const QByteArray &contents);
 // A tool search confined to a test folder: PATH is folder/bin, the home folder folder/home and the
 // managed tools folder/tools; none of the machine's own folders are searched.
 LocatorEnvironment sandboxedTools(const QString &folder);
+// Tool hosts on a loopback port where nothing listens: every catalog query fails at once.
+ToolHosts unreachableToolHosts();
 // The built application, for tests that run it as a separate process.
 QString applicationPath();
 // Whether a process exists and has not ended (a zombie waiting for its parent counts as ended).

@@ -91,6 +91,20 @@ private Q_SLOTS:
         QCOMPARE(log.text(), u"==> Pouring\ndos"_s);
     }
 
+    void homebrewStepsAndNotices() {
+        const auto step = [](const QString &line) { return ToolUpdateLog::homebrewStep(ToolUpdateLog::cleaned(line)); };
+        QCOMPARE(step(u"==>   Pouring ffmpeg--7.1"_s), u"Pouring ffmpeg--7.1"_s);
+        QCOMPARE(step(u"\x1b[34m==>\x1b[0m \t\x1b[1mUpgrading 1 outdated package\x1b[0m"_s),
+                 u"Upgrading 1 outdated package"_s);
+        QVERIFY(!step(u"==>"_s));
+        QVERIFY(!step(u"==> \t "_s));
+        QVERIFY(!step(u"Downloading ==> x"_s));
+        QVERIFY(
+            ToolUpdateLog::announcesBuildFromSource(u"Warning: You are using macOS 12. We WOULD BUILD FROM SOURCE"_s));
+        QVERIFY(ToolUpdateLog::announcesBuildFromSource(u"Homebrew no longer builds bottles for it"_s));
+        QVERIFY(!ToolUpdateLog::announcesBuildFromSource(u"Pouring bottle"_s));
+    }
+
     void logIsCutOnceItCrossesTheLimit() {
         ToolUpdateLog log;
         // Combining accents make a character of two code units: the limit counts what a person sees.
