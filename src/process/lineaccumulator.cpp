@@ -58,6 +58,10 @@ void LineAccumulator::append(const QByteArray &chunk, const LineCallback &emitLi
         }
     }
     m_remainder.remove(0, start);
+    while (m_remainder.size() >= maxLineLength) {
+        pieces.append(m_remainder.first(maxLineLength));
+        m_remainder.remove(0, maxLineLength);
+    }
     for (const QString &piece : std::as_const(pieces)) {
         if (!piece.isEmpty())
             emitLine(piece);

@@ -7,15 +7,20 @@
 
 namespace {
 
-// Below U+0300 (where the combining marks begin) and without a carriage return, which joins a
-// following line feed, every character is a cluster of its own. Tools print mostly such text,
-// so counting it needs no boundary analysis.
-bool oneClusterPerCharacter(QStringView text) {
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x300 && c != u'\r'; });
+// Below U+0300 (where the combining marks begin) every character but a carriage return, which
+// joins a following line feed, is a cluster of its own and never joins its neighbours. Tools
+// print mostly such text, so counting it needs no boundary analysis. Returns the index just past
+// the last character that may join another; 0 when there is none.
+qsizetype endOfLastJoining(QStringView text) {
+    const char16_t *characters = reinterpret_cast<const char16_t *>(text.data());
+    for (qsizetype i = text.size(); i > 0; --i)
+        if (characters[i - 1] >= 0x300 || characters[i - 1] == u'\r')
+            return i;
+    return 0;
 }
 
 qsizetype graphemeCount(const QString &text) {
-    if (oneClusterPerCharacter(text))
+    if (endOfLastJoining(text) == 0)
         return text.size();
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype count = 0;
@@ -24,10 +29,14 @@ qsizetype graphemeCount(const QString &text) {
     return count;
 }
 
-// Where the last `count` grapheme clusters of text begin.
-qsizetype startOfLast(const QString &text, qsizetype count) {
-    if (oneClusterPerCharacter(text))
-        return std::max<qsizetype>(text.size() - count, 0);
+// Where the last `count` grapheme clusters of text begin, given where its last joining
+// character ends.
+qsizetype startOfLast(const QString &text, qsizetype count, qsizetype joiningEnd) {
+    // With only simple characters from just before the tail to the end, the last `count` clusters
+    // are the last `count` characters.
+    const qsizetype start = text.size() - count;
+    if (start > 0 && start - 1 >= joiningEnd)
+        return start;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     finder.toEnd();
     qsizetype position = text.size();
@@ -93,15 +102,21 @@ bool ToolUpdateLog::append(const QString &text) {
     // A trimmed entry ends and begins with visible characters and joins at a line break, so the
     // clusters of the whole are the sum of the clusters of its pieces.
     m_characters += graphemeCount(piece);
+    if (const qsizetype joining = endOfLastJoining(piece))
+        m_joiningEnd = m_text.size() + joining;
     m_text += piece;
     if (m_characters <= limit)
         return true;
-    m_text = marker() + m_text.mid(startOfLast(m_text, keptAfterCut));
-    m_characters = graphemeCount(marker()) + keptAfterCut;
+    const qsizetype start = startOfLast(m_text, keptAfterCut, m_joiningEnd);
+    const QString head = marker();
+    m_joiningEnd = m_joiningEnd > start ? head.size() + m_joiningEnd - start : endOfLastJoining(head);
+    m_text = head + QStringView(m_text).mid(start);
+    m_characters = graphemeCount(head) + keptAfterCut;
     return true;
 }
 
 void ToolUpdateLog::clear() {
     m_text.clear();
     m_characters = 0;
+    m_joiningEnd = 0;
 }

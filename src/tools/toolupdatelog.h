@@ -37,4 +37,5 @@ public:
 private:
     QString m_text;
     qsizetype m_characters = 0;
+    qsizetype m_joiningEnd = 0; // just past the last character that may join its neighbours
 };

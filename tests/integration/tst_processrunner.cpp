@@ -67,6 +67,15 @@ private Q_SLOTS:
         QCOMPARE(lines, (QStringList{QStringLiteral("café"), QStringLiteral("\uFFFDx")}));
     }
 
+    void aLineWithoutEndComesInBoundedPieces() {
+        QList<qsizetype> sizes;
+        const qsizetype total = 2 * LineAccumulator::maxLineLength + 5;
+        BlockingWait::wait(ProcessRunner::run(
+            script(QStringLiteral("noend.sh"), QStringLiteral("head -c %1 /dev/zero | tr '\\000' x").arg(total)), {},
+            std::nullopt, {}, [&](const QString &line) { sizes.append(line.size()); }));
+        QCOMPARE(sizes, (QList<qsizetype>{LineAccumulator::maxLineLength, LineAccumulator::maxLineLength, 5}));
+    }
+
     void bothStreamsAreKeptApartWithoutLineCallback() {
         const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
             script(QStringLiteral("both.sh"), QStringLiteral("printf 'salida'; printf 'error' >&2; exit 1")), {}));
