@@ -5,6 +5,7 @@
 #include "model/appsettings.h"
 #include "model/weburl.h"
 #include "platform/platformpaths.h"
+#include "selfupdatecommand.h"
 #include "tools/dependencylocator.h"
 
 #include <QJsonArray>
@@ -361,7 +362,7 @@ namespace CommandLine {
 
 bool handles(const QStringList &arguments) {
     static const QStringList commands{QStringLiteral("doctor"), QStringLiteral("analyze"), QStringLiteral("download"),
-                                      QStringLiteral("--help")};
+                                      QStringLiteral("self-update"), QStringLiteral("--help")};
     return arguments.size() > 1 && commands.contains(arguments.at(1));
 }
 
@@ -379,6 +380,8 @@ QCoro::Task<int> run(QStringList arguments) {
         co_return co_await analyzeCommand(rest);
     if (command == QLatin1String("download"))
         co_return co_await downloadCommand(rest);
+    if (command == QLatin1String("self-update"))
+        co_return co_await SelfUpdateCommand::run(rest);
     printUsage();
     co_return command == QLatin1String("--help") ? 0 : 2;
 }

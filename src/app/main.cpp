@@ -1,6 +1,7 @@
 #include "applicationicon.h"
 #include "commandline.h"
 #include "common/blockingwait.h"
+#include "common/serviceaddress.h"
 #include "model/appmodel.h"
 #include "model/appsettings.h"
 #include "platform/applicationinfo.h"
@@ -13,6 +14,7 @@
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocalSocket>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTranslator>
 
@@ -91,10 +93,21 @@ int runWindows(int argc, char *argv[]) {
     installQtTranslations(application);
     QApplication::setWindowIcon(applicationIcon());
 
+    // The update host can be pointed elsewhere for tests and mirrors; a bad value stops here.
+    std::optional<AppUpdateService::Configuration> updates;
+    try {
+        updates = AppUpdateService::Configuration::system(QProcessEnvironment::systemEnvironment());
+    } catch (const ServiceAddressError &error) {
+        qCritical("%s", qPrintable(error.errorDescription()));
+        QMessageBox::critical(nullptr, QStringLiteral("Torvel Downloader"), error.errorDescription());
+        return 1;
+    }
+
     QSettings store;
     AppSettings settings(&store);
     LinuxDesktopServices desktop;
-    AppModel model(settings, desktop);
+    AppModel model(settings, desktop, DependencyLocator(), JobFolders(PlatformPaths::jobsRoot()),
+                   AppUpdateService(*updates));
 
     MainWindow window(model, desktop);
     window.show();
