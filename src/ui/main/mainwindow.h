@@ -3,6 +3,7 @@
 #include "model/appmodel.h"
 #include "platform/desktopservices.h"
 #include "ui/about/aboutwindow.h"
+#include "ui/about/appupdatedialog.h"
 #include "ui/options/optionswindow.h"
 
 #include <QMainWindow>
@@ -43,6 +44,8 @@ public:
     AboutWindow *aboutWindow() const { return m_aboutWindow; }
     // The question asked when the window is closed during a download, while it is shown.
     QMessageBox *quitQuestion() const { return m_quitQuestion; }
+    // The self-update dialog of the model's appUpdateAlert, while it is shown.
+    AppUpdateDialog *appUpdateDialog() const { return m_appUpdateDialog; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -54,6 +57,7 @@ private:
     void createToolBar();
     void refreshActions();
     void refreshToolPills();
+    void showAppUpdateAlert();
     void pasteLink();
     void askBeforeQuitting();
     void quitAfterCancelling();
@@ -78,6 +82,7 @@ private:
     QPointer<OptionsWindow> m_optionsWindow;
     QPointer<AboutWindow> m_aboutWindow;
     QPointer<QMessageBox> m_quitQuestion;
+    QPointer<AppUpdateDialog> m_appUpdateDialog;
 
     // Set once the user chose to quit during a download; the window closes when the download
     // has ended, or despite it once the grace period is over.
