@@ -1,14 +1,9 @@
 #include "common/blockingwait.h"
-#include "fakedesktopservices.h"
-#include "model/appmodel.h"
-#include "scriptedhttpserver.h"
-#include "testsupport.h"
 #include "updatefixtures.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,22 +45,6 @@ class TestAppUpdateCheck : public QObject {
         configuration.installedBundle = m_dir.filePath(QStringLiteral("Torvel Downloader.app"));
         return configuration;
     }
-    // "none", the newer version found, or the error's text.
-    QString check(const Response &response) {
-        m_server.route(QStringLiteral("/update.json"), response);
-        try {
-            const auto update = BlockingWait::wait(AppUpdateService(configuration()).latestUpdate(5));
-            return update ? update->version : QStringLiteral("none");
-        } catch (const TorvelError &error) {
-            return error.errorDescription();
-        }
-    }
-    std::unique_ptr<AppModel> makeModel(AppSettings &settings, FakeDesktopServices &desktop) {
-        return std::make_unique<AppModel>(
-            settings, desktop, DependencyLocator(TestSupport::sandboxedTools(m_dir.path())),
-            JobFolders(m_dir.filePath(QStringLiteral("jobs"))), AppUpdateService(configuration()));
-    }
-
 private Q_SLOTS:
     void initTestCase() {
         UpdateFixtures::makeBundle(m_dir.filePath(QStringLiteral("Torvel Downloader.app")), QStringLiteral("1.0.0"), 5);
@@ -85,41 +64,29 @@ private Q_SLOTS:
             missing.remove(key);
             QTest::addRow("without %s", qPrintable(key)) << json(missing) << invalidManifest;
         }
-        const QList<std::pair<const char *, std::pair<QString, QJsonValue>>> changes{
-            {"null URL", {QStringLiteral("zipURL"), QJsonValue::Null}},
-            {"build as text", {QStringLiteral("build"), QStringLiteral("6")}},
-            {"fractional size", {QStringLiteral("size"), 1.5}},
-            {"version as number", {QStringLiteral("version"), 2}},
-            {"63-character digest", {QStringLiteral("sha256"), QString(63, QLatin1Char('a'))}},
-            {"65-character digest", {QStringLiteral("sha256"), QString(65, QLatin1Char('a'))}},
-            {"size 0", {QStringLiteral("size"), 0}},
-            {"build 0", {QStringLiteral("build"), 0}},
-            {"empty version", {QStringLiteral("version"), QString()}},
-            {"unparsable URL", {QStringLiteral("dmgURL"), QStringLiteral("http://[::1")}},
-            {"plain http elsewhere", {QStringLiteral("zipURL"), QStringLiteral("https://127.0.0.1/u.zip")}},
-            {"look-alike host", {QStringLiteral("dmgURL"), QStringLiteral("http://127.0.0.1.evil.test/u")}},
-            {"minimum 99", {QStringLiteral("minimumSystemVersion"), QStringLiteral("99")}},
-            {"minimum abc", {QStringLiteral("minimumSystemVersion"), QStringLiteral("abc")}},
+        const auto changed = [this](const char *name, const char *key, const QJsonValue &value, const QString &expected,
+                                    qint64 build = 6) {
+            QJsonObject object = manifest(build);
+            object.insert(QLatin1String(key), value);
+            QTest::newRow(name) << json(object) << expected;
         };
-        const QStringList expected{invalidManifest,
-                                   invalidManifest,
-                                   invalidManifest,
-                                   invalidManifest,
-                                   invalidManifest,
-                                   invalidManifest,
-                                   invalidManifest,
-                                   invalidManifest,
-                                   invalidManifest,
-                                   invalidManifest,
-                                   untrusted,
-                                   untrusted,
-                                   QStringLiteral("Esta actualización requiere glibc 99 o posterior."),
-                                   QStringLiteral("Esta actualización requiere glibc abc o posterior.")};
-        for (qsizetype i = 0; i < changes.size(); ++i) {
-            QJsonObject changed = manifest(changes[i].first[0] == 'm' ? 5 : 6);
-            changed.insert(changes[i].second.first, changes[i].second.second);
-            QTest::newRow(changes[i].first) << json(changed) << expected[i];
-        }
+        changed("null URL", "zipURL", QJsonValue::Null, invalidManifest);
+        changed("build as text", "build", QStringLiteral("6"), invalidManifest);
+        changed("fractional size", "size", 1.5, invalidManifest);
+        changed("version as number", "version", 2, invalidManifest);
+        changed("63-character digest", "sha256", QString(63, QLatin1Char('a')), invalidManifest);
+        changed("65-character digest", "sha256", QString(65, QLatin1Char('a')), invalidManifest);
+        changed("size 0", "size", 0, invalidManifest);
+        changed("build 0", "build", 0, invalidManifest);
+        changed("empty version", "version", QString(), invalidManifest);
+        changed("unparsable URL", "dmgURL", QStringLiteral("http://[::1"), invalidManifest);
+        changed("https elsewhere", "zipURL", QStringLiteral("https://127.0.0.1/u.zip"), untrusted);
+        changed("look-alike host", "dmgURL", QStringLiteral("http://127.0.0.1.evil.test/u"), untrusted);
+        // Refused even when not newer.
+        changed("minimum 99", "minimumSystemVersion", QStringLiteral("99"),
+                QStringLiteral("Esta actualización requiere glibc 99 o posterior."), 5);
+        changed("minimum abc", "minimumSystemVersion", QStringLiteral("abc"),
+                QStringLiteral("Esta actualización requiere glibc abc o posterior."), 5);
         QTest::newRow("array") << Response::ok("[]", "application/json") << invalidManifest;
         QTest::newRow("HTML") << Response::ok("<html>hola</html>", "text/html") << invalidManifest;
         for (const int status : {304, 404, 500}) {
@@ -144,98 +111,75 @@ private Q_SLOTS:
         QTest::newRow("trickles") << trickle
                                   << QStringLiteral("El servidor de actualizaciones tardó demasiado en responder.");
     }
+    // "none", the newer version found, or the error's text.
     void check() {
         QFETCH(Response, response);
         QFETCH(QString, expected);
-        QCOMPARE(check(response), expected);
+        m_server.route(QStringLiteral("/update.json"), response);
+        QString outcome;
+        try {
+            const auto update = BlockingWait::wait(AppUpdateService(configuration()).latestUpdate(5));
+            outcome = update ? update->version : QStringLiteral("none");
+        } catch (const TorvelError &error) {
+            outcome = error.errorDescription();
+        }
+        QCOMPARE(outcome, expected);
     }
 
-    void origin_data() {
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("authorised");
-        QTest::newRow("exact") << QStringLiteral("https://updates.torvel.example/a.zip") << true;
-        QTest::newRow("capitals") << QStringLiteral("HTTPS://UPDATES.Torvel.Example/A.zip") << true;
-        QTest::newRow("other port and query") << QStringLiteral("https://updates.torvel.example:8443/a?b") << true;
-        QTest::newRow("http") << QStringLiteral("http://updates.torvel.example/a.zip") << false;
-        QTest::newRow("look-alike") << QStringLiteral("https://updates.torvel.example.evil.test/a") << false;
-        QTest::newRow("suffix") << QStringLiteral("https://evilupdates.torvel.example/a") << false;
-        QTest::newRow("subdomain") << QStringLiteral("https://cdn.updates.torvel.example/a") << false;
-        QTest::newRow("no host") << QStringLiteral("https:///a.zip") << false;
-        QTest::newRow("relative") << QStringLiteral("a.zip") << false;
-    }
-    void origin() {
-        QFETCH(QString, url);
-        QFETCH(bool, authorised);
+    void originAndMinimumSystem() {
         AppUpdateService::Configuration configuration;
         configuration.manifestURL = QUrl(QStringLiteral("https://updates.torvel.example/downloads/update.json"));
-        QCOMPARE(AppUpdateService(configuration).isAuthorised(QUrl(url)), authorised);
+        const AppUpdateService service(configuration);
+        for (const char *url : {"https://updates.torvel.example/a.zip", "HTTPS://UPDATES.Torvel.Example/A.zip",
+                                "https://updates.torvel.example:8443/a?b"})
+            QVERIFY2(service.isAuthorised(QUrl(QString::fromLatin1(url))), url);
+        for (const char *url : {"http://updates.torvel.example/a.zip", "https://updates.torvel.example.evil.test/a",
+                                "https://evilupdates.torvel.example/a", "https://cdn.updates.torvel.example/a",
+                                "https:///a.zip", "a.zip"})
+            QVERIFY2(!service.isAuthorised(QUrl(QString::fromLatin1(url))), url);
+        const auto supports = [](const char *minimum) {
+            return AppUpdateService::systemSupports(QString::fromLatin1(minimum), QStringLiteral("2.36"));
+        };
+        for (const char *minimum : {"2.17", "2.36", "2.x.30", "+2.-1"})
+            QVERIFY2(supports(minimum), minimum);
+        for (const char *minimum : {"99", "abc", "2.36.1", "2..40"})
+            QVERIFY2(!supports(minimum), minimum);
     }
 
-    void minimumSystem_data() {
-        QTest::addColumn<QString>("minimum");
-        QTest::addColumn<bool>("supported");
-        QTest::newRow("99") << QStringLiteral("99") << false;
-        QTest::newRow("abc") << QStringLiteral("abc") << false;
-        QTest::newRow("2.17") << QStringLiteral("2.17") << true;
-        QTest::newRow("same") << QStringLiteral("2.36") << true;
-        QTest::newRow("patch above") << QStringLiteral("2.36.1") << false;
-        QTest::newRow("empty pieces") << QStringLiteral("2..40") << false;
-        QTest::newRow("pieces dropped") << QStringLiteral("2.x.30") << true;
-        QTest::newRow("sign") << QStringLiteral("+2.-1") << true;
+    // The automatic check at start-up answers only a newer build; a manual one always answers.
+    void modelCheck_data() {
+        QTest::addColumn<Response>("response");
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<QString>("alert");
+        QTest::newRow("current, automatic") << json(manifest(5)) << false << QString();
+        QTest::newRow("current, manual") << json(manifest(5)) << true
+                                         << QStringLiteral(
+                                                "information-Torvel Downloader 1.0.0 es la versión más reciente.");
+        QTest::newRow("failing, automatic") << Response::notFound() << false << QString();
+        QTest::newRow("failing, manual") << Response::notFound() << true << QStringLiteral("failure-") + invalidServer;
+        QTest::newRow("newer, automatic") << json(manifest()) << false << QStringLiteral("available-6");
     }
-    void minimumSystem() {
-        QFETCH(QString, minimum);
-        QFETCH(bool, supported);
-        QCOMPARE(AppUpdateService::systemSupports(minimum, QStringLiteral("2.36")), supported);
-    }
-
-    // The automatic check answers only a newer build; a manual one always answers.
     void modelCheck() {
-        QSettings store(m_dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        AppSettings settings(&store, m_dir.filePath(QStringLiteral("Descargas")), m_dir.path());
-        FakeDesktopServices desktop;
-        QByteArray accept, cache;
-        const QByteArray current = QJsonDocument(manifest(5)).toJson();
+        QFETCH(Response, response);
+        QFETCH(bool, manual);
+        QFETCH(QString, alert);
+        QByteArray accept;
+        const qsizetype before = m_server.requests().size();
         m_server.route(QStringLiteral("/update.json"), [&](const ScriptedHttpServer::Request &request) {
-            accept = request.headers.value("accept");
-            cache = request.headers.value("cache-control");
-            return Response::ok(current, "application/json");
+            accept = request.headers.value("accept") + ' ' + request.headers.value("cache-control");
+            return response;
         });
-        auto model = makeModel(settings, desktop);
-        QTRY_VERIFY(!model->isCheckingApplicationUpdate());
-        QCOMPARE(model->appUpdateAlert(), std::nullopt);
-        QCOMPARE(accept, QByteArray("application/json"));
-        QCOMPARE(cache, QByteArray("no-cache"));
-        BlockingWait::wait(model->checkForApplicationUpdate(true));
-        QCOMPARE(model->appUpdateAlert()->id(),
-                 QStringLiteral("information-Torvel Downloader 1.0.0 es la versión más reciente."));
-
-        Response failing = json(manifest());
-        failing.status = 500;
-        m_server.route(QStringLiteral("/update.json"), failing);
-        model = makeModel(settings, desktop);
-        QTRY_VERIFY(!model->isCheckingApplicationUpdate());
-        QCOMPARE(model->appUpdateAlert(), std::nullopt);
-        BlockingWait::wait(model->checkForApplicationUpdate(true));
-        QCOMPARE(model->appUpdateAlert(), AppUpdateAlert::failure(invalidServer));
-
-        m_server.route(QStringLiteral("/update.json"), json(manifest()));
-        model = makeModel(settings, desktop);
-        QTRY_VERIFY(!model->isCheckingApplicationUpdate());
-        QCOMPARE(model->appUpdateAlert()->id(), QStringLiteral("available-6"));
-
-        // While a check runs, another one does nothing.
-        Response slow = json(manifest(5));
-        slow.bytesPerTick = 20;
-        m_server.route(QStringLiteral("/update.json"), slow);
-        model->dismissAppUpdateAlert();
-        const qsizetype requests = m_server.requests().size();
-        auto first = model->checkForApplicationUpdate(true);
-        QVERIFY(model->isCheckingApplicationUpdate());
-        BlockingWait::wait(model->checkForApplicationUpdate(true));
-        BlockingWait::wait(std::move(first));
-        QCOMPARE(m_server.requests().size(), requests + 1);
-        QCOMPARE(model->appUpdateAlert()->kind, AppUpdateAlert::Kind::information);
+        UpdateFixtures::ModelHarness harness(m_dir.path(), configuration());
+        QCOMPARE(accept, QByteArray("application/json no-cache"));
+        if (manual) {
+            // A second request while the first runs does nothing.
+            auto first = harness.model.checkForApplicationUpdate(true);
+            BlockingWait::wait(harness.model.checkForApplicationUpdate(true));
+            BlockingWait::wait(std::move(first));
+        }
+        QCOMPARE(m_server.requests().size() - before, manual ? 2 : 1);
+        QCOMPARE(harness.model.appUpdateAlert() ? harness.model.appUpdateAlert()->id() : QString(), alert);
+        QVERIFY(!harness.model.isCheckingApplicationUpdate());
     }
 };
 

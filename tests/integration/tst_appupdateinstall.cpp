@@ -1,64 +1,39 @@
 #include "common/blockingwait.h"
-#include "fakedesktopservices.h"
-#include "model/appmodel.h"
-#include "scriptedhttpserver.h"
+#include "platform/updateplatform.h"
 #include "testsupport.h"
+#include "update/appupdateerror.h"
 #include "update/bundleseal.h"
 #include "updatefixtures.h"
 
 #include <QDir>
 #include <QProcess>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <unistd.h>
 
-using ArchiveFixtures::Entry;
-
 namespace {
-enum class Fault {
-    none,
-    sizeMore,
-    sizeLess,
-    digest,
-    identifier,
-    shortVersion,
-    added,
-    changed,
-    otherKey,
-    escaping,
-    linkOutside,
-    bomb,
-    noProgram,
-    noKey,
-    otherName,
-    readOnly
-};
 const QString prefix = QStringLiteral("Torvel Downloader.app/");
+QString read(const QString &file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).trimmed() : QString();
+}
 } // namespace
 
-// Real installs: a bundle sealed by the test, served locally, unpacked, proved and swapped in by
-// the installer script over an installation in a temporary folder.
+// Real installs: bundles sealed by the test, served locally, unpacked, proved and swapped in by
+// the installer script over an installation in a temporary folder; and the release scripts.
 class TestAppUpdateInstall : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    QTemporaryDir m_dir;
     ScriptedHttpServer m_server;
     QString m_key, m_otherKey;
     QProcess m_oldProcess; // stands in for the running application
-    std::unique_ptr<QSettings> m_store;
-    std::unique_ptr<AppSettings> m_settings;
-    FakeDesktopServices m_desktop;
     bool m_immutable = false;
 
-    QString path(const QString &relative) const { return m_dir->filePath(relative); }
+    QString path(const QString &relative) const { return m_dir.filePath(relative); }
     QString installed() const { return path(QStringLiteral("apps/Torvel Downloader.app")); }
-    static QString read(const QString &file) {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).trimmed() : QString();
-    }
     AppUpdateService::Configuration configuration() const {
         AppUpdateService::Configuration configuration;
         configuration.manifestURL = m_server.url(QStringLiteral("/update.json"));
@@ -71,45 +46,30 @@ class TestAppUpdateInstall : public QObject {
             path(QStringLiteral("open")), QStringLiteral("echo \"$1\" > '%1'").arg(path(QStringLiteral("opened"))));
         return configuration;
     }
-    std::unique_ptr<AppModel> model(const AppUpdateService::Configuration &configuration) {
-        return std::make_unique<AppModel>(*m_settings, m_desktop,
-                                          DependencyLocator(TestSupport::sandboxedTools(m_dir->path())),
-                                          JobFolders(path(QStringLiteral("jobs"))), AppUpdateService(configuration));
-    }
-    // Version 2.0.0, build 6, sealed, zipped and served.
-    AppUpdateManifest publish(Fault fault) {
+    // Version 2.0.0, build 6, sealed, zipped and served, spoilt as the fault says.
+    AppUpdateManifest publish(const QByteArray &fault) {
         const QString bundle = path(QStringLiteral("release/Torvel Downloader.app"));
-        QDir(path(QStringLiteral("release"))).removeRecursively();
-        UpdateFixtures::makeBundle(
-            bundle, QString::fromLatin1(fault == Fault::shortVersion ? "1.2" : "2.0.0"), 6,
-            QString::fromLatin1(fault == Fault::identifier ? "app.other" : "app.torvel.downloader"));
-        if (fault == Fault::noProgram)
+        QDir(bundle).removeRecursively();
+        UpdateFixtures::makeBundle(bundle, QString::fromLatin1(fault == "1.2 for 1.2.0" ? "1.2" : "2.0.0"), 6,
+                                   QString::fromLatin1(fault == "identifier" ? "app.other" : "app.torvel.downloader"));
+        if (fault == "no program")
             QFile::remove(bundle + QStringLiteral("/bin/torvel-downloader"));
-        BundleSeal::seal(bundle, fault == Fault::otherKey ? m_otherKey : m_key);
-        if (fault == Fault::added)
+        BundleSeal::seal(bundle, fault == "another key" ? m_otherKey : m_key);
+        if (fault == "added after sealing")
             TestSupport::writeFile(bundle + QStringLiteral("/share/extra.txt"), "x");
-        if (fault == Fault::changed)
+        if (fault == "changed after sealing")
             TestSupport::writeFile(bundle + QStringLiteral("/share/readme.txt"), "2.0.1");
-        QList<Entry> entries =
-            UpdateFixtures::entriesOf(bundle, fault == Fault::otherName ? QStringLiteral("Other.app/") : prefix);
-        if (fault == Fault::escaping)
+        QList<ArchiveFixtures::Entry> entries =
+            UpdateFixtures::entriesOf(bundle, fault == "other bundle name" ? QStringLiteral("Other.app/") : prefix);
+        if (fault == "escaping entry")
             entries.append(ArchiveFixtures::file(prefix + QStringLiteral("../../evil"), "x"));
-        if (fault == Fault::linkOutside)
+        if (fault == "link outside")
             entries.append(ArchiveFixtures::symlink(prefix + QStringLiteral("lib/passwd"), "/etc/passwd"));
-        if (fault == Fault::bomb)
+        if (fault == "bomb")
             entries.append(ArchiveFixtures::file(prefix + QStringLiteral("lib/zeros"), QByteArray(2 << 20, '\0')));
-        const QString zip = path(QStringLiteral("u.zip"));
-        ArchiveFixtures::write(zip, entries);
-        QFile file(zip);
-        file.open(QIODevice::ReadOnly);
-        m_server.route(QStringLiteral("/u.zip"), ScriptedHttpServer::Response::ok(file.readAll()));
-        AppUpdateManifest manifest =
-            UpdateFixtures::manifestFor(zip, m_server.url(QStringLiteral("/u.zip")), QStringLiteral("2.0.0"), 6);
-        manifest.size += fault == Fault::sizeMore ? 1 : fault == Fault::sizeLess ? -1 : 0;
-        if (fault == Fault::digest)
-            manifest.sha256 = QString(64, QLatin1Char('0'));
-        if (fault == Fault::none)
-            manifest.sha256 = manifest.sha256.toUpper();
+        AppUpdateManifest manifest = UpdateFixtures::serve(m_server, m_dir.path(), entries);
+        manifest.size += fault == "one byte more" ? 1 : fault == "one byte less" ? -1 : 0;
+        manifest.sha256 = fault == "digest" ? QString(64, QLatin1Char('0')) : manifest.sha256.toUpper();
         return manifest;
     }
     void quitOldProcess() {
@@ -117,110 +77,92 @@ class TestAppUpdateInstall : public QObject {
         m_oldProcess.waitForFinished();
     }
     QStringList leftovers() const {
-        return QDir(path(QStringLiteral("tmp"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden) +
-               QDir(path(QStringLiteral("apps"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        const auto flags = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
+        return QDir(path(QStringLiteral("tmp"))).entryList(flags) + QDir(path(QStringLiteral("apps"))).entryList(flags);
+    }
+    int run(const QString &script, const QStringList &arguments, const QProcessEnvironment &environment) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(qEnvironmentVariable("TORVEL_SOURCE_DIR") + QStringLiteral("/packaging/linux/") + script,
+                      arguments);
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
 private Q_SLOTS:
     void initTestCase() {
-        m_dir = std::make_unique<QTemporaryDir>();
         m_key = UpdateFixtures::makeKey(path(QStringLiteral("key.pem")));
         m_otherKey = UpdateFixtures::makeKey(path(QStringLiteral("other.pem")));
         qputenv("TORVEL_TEST_MARKER", QFile::encodeName(path(QStringLiteral("marker"))));
     }
     void init() {
-        for (const QString &folder : {QStringLiteral("apps"), QStringLiteral("tmp")})
-            QDir(path(folder)).removeRecursively();
+        QDir(path(QStringLiteral("apps"))).removeRecursively();
+        QDir(path(QStringLiteral("tmp"))).removeRecursively();
+        QDir().mkpath(path(QStringLiteral("tmp")));
         QFile::remove(path(QStringLiteral("marker")));
         QFile::remove(path(QStringLiteral("opened")));
-        QDir().mkpath(path(QStringLiteral("tmp")));
         UpdateFixtures::makeBundle(installed(), QStringLiteral("1.0.0"), 5);
         m_oldProcess.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
         QVERIFY(m_oldProcess.waitForStarted());
-        m_store = std::make_unique<QSettings>(path(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        m_settings = std::make_unique<AppSettings>(m_store.get(), path(QStringLiteral("Descargas")), m_dir->path());
     }
     void cleanup() {
         quitOldProcess();
-        if (m_immutable)
+        if (std::exchange(m_immutable, false))
             QProcess::execute(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("-i"), path(QStringLiteral("apps"))});
         QFile::setPermissions(path(QStringLiteral("apps")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_immutable = false;
     }
 
     void updatesAndStartsTheNewVersion() {
-        auto app = model(configuration());
-        QTRY_VERIFY(!app->isCheckingApplicationUpdate());
-        QStringList stages;
-        connect(app.get(), &AppModel::applicationUpdateChanged, this,
-                [&] { stages.append(app->applicationUpdateStage()); });
-        QSignalSpy termination(app.get(), &AppModel::applicationTerminationRequested);
-        const AppUpdateManifest manifest = publish(Fault::none);
-        auto installing = app->installApplicationUpdate(manifest);
-        BlockingWait::wait(app->installApplicationUpdate(manifest)); // a second request returns at once
+        UpdateFixtures::ModelHarness harness(m_dir.path(), configuration());
+        QSignalSpy termination(&harness.model, &AppModel::applicationTerminationRequested);
+        const AppUpdateManifest manifest = publish("none");
+        auto installing = harness.model.installApplicationUpdate(manifest);
+        BlockingWait::wait(harness.model.installApplicationUpdate(manifest)); // a second request returns at once
         BlockingWait::wait(std::move(installing));
         QCOMPARE(m_server.requests().count(QStringLiteral("GET /u.zip")), 1);
-        QCOMPARE(stages, QStringList({QStringLiteral("Preparando la actualización…"),
-                                      QStringLiteral("Descargando Torvel Downloader 2.0.0…"),
-                                      QStringLiteral("Verificando la integridad del archivo…"),
-                                      QStringLiteral("Comprobando el paquete de la aplicación…"),
-                                      QStringLiteral("Preparando el reinicio…"),
-                                      QStringLiteral("Reiniciando Torvel Downloader…")}));
+        QCOMPARE(harness.model.applicationUpdateStage(), QStringLiteral("Reiniciando Torvel Downloader…"));
         QCOMPARE(termination.count(), 1);
-        QVERIFY(app->isInstallingApplicationUpdate());
+        QVERIFY(harness.model.isInstallingApplicationUpdate());
 
         // Nothing moves while the old process runs.
         QTest::qWait(400);
         QCOMPARE(ApplicationInfo::fromBundle(installed()).shortVersion, QStringLiteral("1.0.0"));
         quitOldProcess();
         QTRY_COMPARE_WITH_TIMEOUT(read(path(QStringLiteral("marker"))), installed() + QStringLiteral(" 2.0.0"), 10000);
-        QCOMPARE(ApplicationInfo::fromBundle(installed()).shortVersion, QStringLiteral("2.0.0"));
-        QVERIFY(QFileInfo(installed() + QStringLiteral("/bin/torvel-downloader")).isExecutable());
-        QCOMPARE(QFileInfo(installed() + QStringLiteral("/share/readme.txt")).permissions() & 0x7777, 0x6644);
-        BundleSeal::verify(installed(), BundleSeal::publicKeyOf(m_key));
+        BundleSeal::verify(installed(), BundleSeal::publicKeyOf(m_key)); // every file and mode as sealed
         QTRY_COMPARE(leftovers(), QStringList{QStringLiteral("Torvel Downloader.app")});
         QVERIFY(!QFile::exists(path(QStringLiteral("opened"))));
     }
 
     void refusesAndLeavesTheInstallationAlone_data() {
-        QTest::addColumn<Fault>("fault");
         QTest::addColumn<QString>("message");
         const QString size = QStringLiteral("El archivo descargado está incompleto o no tiene el tamaño esperado.");
-        const QString invalid =
-            QStringLiteral("El paquete descargado no contiene una versión válida de Torvel Downloader.");
+        const QString invalid = QStringLiteral("El paquete descargado no contiene una versión válida de Torvel "
+                                               "Downloader.");
         const QString failed = QStringLiteral("No se pudo preparar la actualización. ");
-        QTest::newRow("one byte more") << Fault::sizeMore << size;
-        QTest::newRow("one byte less") << Fault::sizeLess << size;
-        QTest::newRow("digest") << Fault::digest
-                                << QStringLiteral(
-                                       "La verificación SHA-256 no coincide. La actualización no se instalará.");
-        QTest::newRow("identifier") << Fault::identifier << invalid;
-        QTest::newRow("1.2 for 1.2.0") << Fault::shortVersion << invalid;
+        for (const char *fault : {"one byte more", "one byte less"})
+            QTest::newRow(fault) << size;
+        QTest::newRow("digest") << QStringLiteral("La verificación SHA-256 no coincide. La actualización no se "
+                                                  "instalará.");
+        for (const char *fault : {"identifier", "1.2 for 1.2.0", "no program", "no release key", "other bundle name"})
+            QTest::newRow(fault) << invalid;
         QTest::newRow("added after sealing")
-            << Fault::added << failed + QStringLiteral("El archivo share/extra.txt no figura en el sello del paquete.");
+            << failed + QStringLiteral("El archivo share/extra.txt no figura en el sello del paquete.");
         QTest::newRow("changed after sealing")
-            << Fault::changed
             << failed + QStringLiteral("El archivo share/readme.txt no coincide con el sello del paquete.");
-        QTest::newRow("another key") << Fault::otherKey
-                                     << failed + QStringLiteral("El sello del paquete no es válido.");
-        QTest::newRow("escaping entry") << Fault::escaping << failed;
-        QTest::newRow("link outside") << Fault::linkOutside << failed;
-        QTest::newRow("bomb") << Fault::bomb << failed;
-        QTest::newRow("no program") << Fault::noProgram << invalid;
-        QTest::newRow("no release key") << Fault::noKey << invalid;
-        QTest::newRow("other bundle name") << Fault::otherName << invalid;
-        QTest::newRow("read-only installation")
-            << Fault::readOnly
-            << QStringLiteral("La app no puede reemplazarse desde su ubicación actual. Instala la actualización con el "
-                              "paquete descargable.");
+        QTest::newRow("another key") << failed + QStringLiteral("El sello del paquete no es válido.");
+        for (const char *fault : {"escaping entry", "link outside", "bomb"})
+            QTest::newRow(fault) << failed;
+        QTest::newRow("read-only installation") << QStringLiteral("La app no puede reemplazarse desde su ubicación "
+                                                                  "actual. Instala la actualización con el paquete "
+                                                                  "descargable.");
     }
     void refusesAndLeavesTheInstallationAlone() {
-        QFETCH(Fault, fault);
         QFETCH(QString, message);
+        const QByteArray fault = QTest::currentDataTag();
         AppUpdateService::Configuration settings = configuration();
-        if (fault == Fault::noKey)
+        if (fault == "no release key")
             settings.publicKey.clear();
-        if (fault == Fault::readOnly) {
+        if (fault == "read-only installation") {
             // Root writes anywhere: an immutable folder is what stops it.
             m_immutable = ::geteuid() == 0;
             if (m_immutable && QProcess::execute(QStringLiteral("/usr/bin/chattr"),
@@ -230,16 +172,17 @@ private Q_SLOTS:
                 QFile::setPermissions(path(QStringLiteral("apps")), QFile::ReadOwner | QFile::ExeOwner);
         }
         const QByteArray before = BundleSeal::listing(installed());
-        auto app = model(settings);
+        UpdateFixtures::ModelHarness harness(m_dir.path(), settings);
         const AppUpdateManifest manifest = publish(fault);
-        BlockingWait::wait(app->installApplicationUpdate(manifest));
+        BlockingWait::wait(harness.model.installApplicationUpdate(manifest));
 
-        const std::optional<AppUpdateAlert> alert = app->appUpdateAlert();
+        const std::optional<AppUpdateAlert> alert = harness.model.appUpdateAlert();
         QVERIFY(alert && alert->kind == AppUpdateAlert::Kind::failure);
         QVERIFY2(alert->message.startsWith(message), qPrintable(alert->message));
-        QCOMPARE(alert->dmgURL, fault == Fault::readOnly ? std::optional<QUrl>(manifest.dmgURL) : std::nullopt);
-        QVERIFY(!app->isInstallingApplicationUpdate());
-        QCOMPARE(app->applicationUpdateStage(), QString());
+        QCOMPARE(alert->dmgURL,
+                 m_immutable || fault == "read-only installation" ? std::optional(manifest.dmgURL) : std::nullopt);
+        QVERIFY(!harness.model.isInstallingApplicationUpdate());
+        QCOMPARE(harness.model.applicationUpdateStage(), QString());
         QCOMPARE(BundleSeal::listing(installed()), before);
         QCOMPARE(leftovers(), QStringList{QStringLiteral("Torvel Downloader.app")});
     }
@@ -250,7 +193,7 @@ private Q_SLOTS:
         settings.copyProgram = TestSupport::writeScript(
             path(QStringLiteral("copy")), QStringLiteral("mkdir -p \"$3/bin\"; cp \"$2/Info.json\" \"$3/\"; exit 1"));
         const QByteArray before = BundleSeal::listing(installed());
-        const AppUpdateManifest manifest = publish(Fault::none);
+        const AppUpdateManifest manifest = publish("none");
         BlockingWait::wait(AppUpdateService(settings).prepareUpdate(manifest, [](const QString &) {}));
         quitOldProcess();
         QTRY_COMPARE_WITH_TIMEOUT(read(path(QStringLiteral("marker"))), installed() + QStringLiteral(" 1.0.0"), 10000);
@@ -259,6 +202,55 @@ private Q_SLOTS:
         // The work folder stays for a look; the backup and the script are gone.
         QCOMPARE(leftovers().size(), 2);
         QVERIFY(leftovers().first().startsWith(QStringLiteral("TorvelDownloader-Update-")));
+    }
+
+    // make-release's bundle is sealed for its own key only; install-user.sh installs it.
+    void releaseScriptsMakeAndInstallASealedBundle() {
+        const QByteArray publicKey = BundleSeal::publicKeyOf(m_key);
+        // A program built with the key carries its public half; make-release refuses one without.
+        const QString binary = TestSupport::writeScript(
+            path(QStringLiteral("program")), QStringLiteral("# ") + QString::fromLatin1(publicKey.toBase64()));
+        const QString plain = TestSupport::writeScript(path(QStringLiteral("plain")), QStringLiteral("exit 0"));
+        QStringList arguments = QStringLiteral("--key %1 --version 1.4.0 --build 14 --url https://h.example/dl/ "
+                                               "--out %2 --binary %3")
+                                    .arg(m_key, path(QStringLiteral("out")), plain)
+                                    .split(QLatin1Char(' '));
+        const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QCOMPARE(run(QStringLiteral("make-release"), arguments, environment), 1);
+        arguments.last() = binary;
+        QCOMPARE(run(QStringLiteral("make-release"), arguments, environment), 0);
+
+        const QString name = QStringLiteral("TorvelDownloader-1.4.0-linux-") + UpdatePlatform::architecture();
+        QFile document(path(QStringLiteral("out/update.json")));
+        QVERIFY(document.open(QIODevice::ReadOnly));
+        const AppUpdateManifest manifest = AppUpdateManifest::decode(document.readAll());
+        AppUpdateManifest expected = UpdateFixtures::manifestFor(
+            path(QStringLiteral("out/") + name + QStringLiteral(".zip")),
+            QUrl(QStringLiteral("https://h.example/dl/") + name + QStringLiteral(".zip")), QStringLiteral("1.4.0"), 14);
+        expected.dmgURL = QUrl(QStringLiteral("https://h.example/dl/") + name + QStringLiteral(".tar.gz"));
+        expected.minimumSystemVersion = UpdatePlatform::systemVersion();
+        QCOMPARE(manifest, expected);
+
+        ArchiveExtractor::extract(path(QStringLiteral("out/") + name + QStringLiteral(".zip")),
+                                  path(QStringLiteral("x")));
+        AppUpdateService::Configuration settings;
+        settings.publicKey = publicKey;
+        AppUpdateService(settings).validateApplication(path(QStringLiteral("x/") + prefix), manifest);
+        settings.publicKey = BundleSeal::publicKeyOf(m_otherKey);
+        QVERIFY_THROWS_EXCEPTION(AppUpdateError, AppUpdateService(settings).validateApplication(
+                                                     path(QStringLiteral("x/") + prefix), manifest));
+
+        QProcessEnvironment home = environment;
+        home.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+        home.remove(QStringLiteral("XDG_DATA_HOME"));
+        home.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+        QCOMPARE(run(QStringLiteral("install-user.sh"),
+                     {path(QStringLiteral("out/") + name + QStringLiteral(".tar.gz"))}, home),
+                 0);
+        const QString bundle = path(QStringLiteral("home/.local/opt/Torvel Downloader.app"));
+        QCOMPARE(QFileInfo(path(QStringLiteral("home/.local/bin/torvel-downloader"))).symLinkTarget(),
+                 bundle + QStringLiteral("/bin/torvel-downloader"));
+        BundleSeal::verify(bundle, publicKey);
     }
 };
 

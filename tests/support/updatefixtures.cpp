@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTest>
 
 namespace UpdateFixtures {
 
@@ -55,6 +56,24 @@ AppUpdateManifest manifestFor(const QString &archivePath, const QUrl &url, const
     manifest.sha256 = FileDigest::sha256(archivePath);
     manifest.size = QFileInfo(archivePath).size();
     return manifest;
+}
+
+AppUpdateManifest serve(ScriptedHttpServer &server, const QString &folder,
+                        const QList<ArchiveFixtures::Entry> &entries) {
+    const QString zip = folder + QStringLiteral("/u.zip");
+    ArchiveFixtures::write(zip, entries);
+    QFile file(zip);
+    file.open(QIODevice::ReadOnly);
+    server.route(QStringLiteral("/u.zip"), ScriptedHttpServer::Response::ok(file.readAll()));
+    return manifestFor(zip, server.url(QStringLiteral("/u.zip")), QStringLiteral("2.0.0"), 6);
+}
+
+ModelHarness::ModelHarness(const QString &folder, const AppUpdateService::Configuration &updates)
+    : store(folder + QStringLiteral("/settings.ini"), QSettings::IniFormat),
+      settings(&store, folder + QStringLiteral("/Descargas"), folder),
+      model(settings, desktop, DependencyLocator(TestSupport::sandboxedTools(folder)),
+            JobFolders(folder + QStringLiteral("/jobs")), AppUpdateService(updates)) {
+    static_cast<void>(QTest::qWaitFor([this] { return !model.isCheckingApplicationUpdate(); }));
 }
 
 } // namespace UpdateFixtures

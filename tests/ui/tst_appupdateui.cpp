@@ -1,7 +1,3 @@
-#include "common/filedigest.h"
-#include "fakedesktopservices.h"
-#include "model/appmodel.h"
-#include "scriptedhttpserver.h"
 #include "testsupport.h"
 #include "ui/about/appupdatedialog.h"
 #include "ui/main/applicationupdatebanner.h"
@@ -13,13 +9,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QJsonDocument>
-#include <QSettings>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocumentFragment>
 
-using namespace std::chrono_literals;
 using Response = ScriptedHttpServer::Response;
 
 class TestAppUpdateUi : public QObject {
@@ -28,10 +21,7 @@ class TestAppUpdateUi : public QObject {
     QTemporaryDir m_dir;
     ScriptedHttpServer m_server;
     AppUpdateManifest m_manifest;
-    std::unique_ptr<QSettings> m_store;
-    std::unique_ptr<AppSettings> m_settings;
-    FakeDesktopServices m_desktop;
-    std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<UpdateFixtures::ModelHarness> m_app;
 
     QString path(const QString &relative) const { return m_dir.filePath(relative); }
     static void screenshot(QWidget *widget, const QString &name) {
@@ -58,81 +48,28 @@ private Q_SLOTS:
         const QString bundle = path(QStringLiteral("release/Torvel Downloader.app"));
         UpdateFixtures::makeBundle(bundle, QStringLiteral("2.0.0"), 6);
         BundleSeal::seal(bundle, key);
-        ArchiveFixtures::write(path(QStringLiteral("u.zip")),
-                               UpdateFixtures::entriesOf(bundle, QStringLiteral("Torvel Downloader.app/")));
-        QFile zip(path(QStringLiteral("u.zip")));
-        QVERIFY(zip.open(QIODevice::ReadOnly));
-        m_server.route(QStringLiteral("/u.zip"), Response::ok(zip.readAll()));
-        m_manifest = UpdateFixtures::manifestFor(path(QStringLiteral("u.zip")), m_server.url(QStringLiteral("/u.zip")),
-                                                 QStringLiteral("2.0.0"), 6);
+        m_manifest = UpdateFixtures::serve(m_server, m_dir.path(),
+                                           UpdateFixtures::entriesOf(bundle, QStringLiteral("Torvel Downloader.app/")));
         m_manifest.releaseNotes = QStringLiteral("Descargas <más> rápidas.\nMenos errores.");
 
         AppUpdateService::Configuration configuration;
         configuration.manifestURL = m_server.url(QStringLiteral("/update.json"));
         configuration.publicKey = BundleSeal::publicKeyOf(key);
         configuration.temporaryFolder = path(QStringLiteral("tmp"));
-        configuration.manifestTimeout = 300ms;
         QDir().mkpath(configuration.temporaryFolder);
-        m_store = std::make_unique<QSettings>(path(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        m_settings = std::make_unique<AppSettings>(m_store.get(), path(QStringLiteral("Descargas")), m_dir.path());
-        m_model = std::make_unique<AppModel>(*m_settings, m_desktop,
-                                             DependencyLocator(TestSupport::sandboxedTools(m_dir.path())),
-                                             JobFolders(path(QStringLiteral("jobs"))), AppUpdateService(configuration));
-        QTRY_VERIFY(!m_model->isCheckingApplicationUpdate());
+        m_app = std::make_unique<UpdateFixtures::ModelHarness>(m_dir.path(), configuration);
     }
 
-    void dialogs_data() {
-        QTest::addColumn<AppUpdateAlert>("alert");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QStringList>("buttons");
-        const QUrl package(QStringLiteral("https://updates.torvel.example/p.tar.gz"));
-        QTest::newRow("available") << AppUpdateAlert::available(m_manifest)
-                                   << QStringLiteral("Actualización disponible")
-                                   << QStringLiteral("Torvel Downloader 2.0.0 está disponible. Descargas <más> "
-                                                     "rápidas.\nMenos errores.")
-                                   << QStringList{QStringLiteral("laterButton"), QStringLiteral("updateNowButton")};
-        QTest::newRow("information") << AppUpdateAlert::information(QStringLiteral("Es la versión más reciente."))
-                                     << QStringLiteral("Torvel Downloader")
-                                     << QStringLiteral("Es la versión más reciente.")
-                                     << QStringList{QStringLiteral("okButton")};
-        QTest::newRow("package") << AppUpdateAlert::failure(QStringLiteral("No puede reemplazarse."), package)
-                                 << QStringLiteral("No se pudo instalar automáticamente")
-                                 << QStringLiteral("No puede reemplazarse.")
-                                 << QStringList{QStringLiteral("closeButton"), QStringLiteral("downloadPackageButton")};
-        QTest::newRow("failure") << AppUpdateAlert::failure(QStringLiteral("Falló."))
-                                 << QStringLiteral("No se pudo actualizar") << QStringLiteral("Falló.")
-                                 << QStringList{QStringLiteral("okButton")};
-    }
-    void dialogs() {
-        QFETCH(AppUpdateAlert, alert);
-        QFETCH(QString, title);
-        QFETCH(QString, message);
-        QFETCH(QStringList, buttons);
-        AppUpdateDialog dialog(alert);
-        QCOMPARE(dialog.windowTitle(), title);
-        QCOMPARE(dialog.text(), title);
-        QCOMPARE(QTextDocumentFragment::fromHtml(dialog.informativeText()).toPlainText(), message);
-        QCOMPARE(TestAppUpdateUi::buttons(dialog), buttons);
-        dialog.show();
-        screenshot(&dialog, QString::fromLatin1(QTest::currentDataTag()));
-    }
-
-    void menuReadsCheckingWhileTheCheckRuns() {
-        Response hang;
-        hang.hang = true;
-        m_server.route(QStringLiteral("/update.json"), hang);
-        MainWindow window(*m_model, m_desktop);
-        QAction *check = window.findChild<QAction *>(QStringLiteral("checkForUpdatesAction"));
-        check->trigger();
-        QCOMPARE(check->text(), QStringLiteral("Buscando actualizaciones…"));
-        QVERIFY(!check->isEnabled());
-        QTRY_VERIFY(window.appUpdateDialog());
-        QCOMPARE(check->text(), QStringLiteral("Buscar actualizaciones…"));
-        QVERIFY(check->isEnabled());
-        QCOMPARE(window.appUpdateDialog()->windowTitle(), QStringLiteral("No se pudo actualizar"));
-        button(window.appUpdateDialog(), "okButton")->click();
-        QCOMPARE(m_model->appUpdateAlert(), std::nullopt);
+    void plainDialogs() {
+        const QList<std::pair<AppUpdateAlert, const char *>> alerts{
+            {AppUpdateAlert::information(QStringLiteral("Al día.")), "Torvel Downloader"},
+            {AppUpdateAlert::failure(QStringLiteral("Falló <b>.")), "No se pudo actualizar"}};
+        for (const auto &[alert, title] : alerts) {
+            AppUpdateDialog dialog(alert);
+            QCOMPARE(dialog.windowTitle(), QString::fromUtf8(title));
+            QCOMPARE(QTextDocumentFragment::fromHtml(dialog.informativeText()).toPlainText(), alert.message);
+            QCOMPARE(buttons(dialog), QStringList{QStringLiteral("okButton")});
+        }
     }
 
     // From the menu to the package: found, "Actualizar ahora" once, the banner through the
@@ -141,26 +78,33 @@ private Q_SLOTS:
     void updateNowRunsOnceAndOffersThePackage() {
         m_server.route(QStringLiteral("/update.json"),
                        Response::ok(QJsonDocument(m_manifest.encode()).toJson(), "application/json"));
-        MainWindow window(*m_model, m_desktop);
+        MainWindow window(m_app->model, m_app->desktop);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto *banner = window.findChild<ApplicationUpdateBanner *>();
         QAction *check = window.findChild<QAction *>(QStringLiteral("checkForUpdatesAction"));
         QVERIFY(!banner->isVisible());
         check->trigger();
+        QCOMPARE(check->text(), QStringLiteral("Buscando actualizaciones…"));
+        QVERIFY(!check->isEnabled());
         QTRY_VERIFY(window.appUpdateDialog());
-        QCOMPARE(window.appUpdateDialog()->windowTitle(), QStringLiteral("Actualización disponible"));
+        QCOMPARE(check->text(), QStringLiteral("Buscar actualizaciones…"));
+        AppUpdateDialog *available = window.appUpdateDialog();
+        QCOMPARE(available->windowTitle(), QStringLiteral("Actualización disponible"));
+        QCOMPARE(QTextDocumentFragment::fromHtml(available->informativeText()).toPlainText(),
+                 QStringLiteral("Torvel Downloader 2.0.0 está disponible. Descargas <más> rápidas.\nMenos errores."));
+        QCOMPARE(buttons(*available), QStringList({QStringLiteral("laterButton"), QStringLiteral("updateNowButton")}));
+        screenshot(available, QStringLiteral("available"));
 
         QStringList seen;
-        connect(m_model.get(), &AppModel::applicationUpdateChanged, this, [&] {
+        connect(&m_app->model, &AppModel::applicationUpdateChanged, this, [&] {
             seen.append(banner->isVisible() ? banner->stage() : QStringLiteral("-"));
             if (banner->isVisible() && !check->isEnabled() && seen.size() == 3)
                 screenshot(&window, QStringLiteral("banner"));
         });
         const qsizetype downloads = m_server.requests().count(QStringLiteral("GET /u.zip"));
-        QAbstractButton *updateNow = button(window.appUpdateDialog(), "updateNowButton");
-        updateNow->click();
-        QCOMPARE(m_model->appUpdateAlert(), std::nullopt);
+        button(available, "updateNowButton")->click();
+        QCOMPARE(m_app->model.appUpdateAlert(), std::nullopt);
         QTRY_VERIFY(window.appUpdateDialog() &&
                     window.appUpdateDialog()->windowTitle() == QStringLiteral("No se pudo instalar automáticamente"));
         QCOMPARE(seen, QStringList({QStringLiteral("Preparando la actualización…"),
@@ -169,12 +113,14 @@ private Q_SLOTS:
                                     QStringLiteral("Comprobando el paquete de la aplicación…"),
                                     QStringLiteral("Preparando el reinicio…"), QStringLiteral("-")}));
         QCOMPARE(m_server.requests().count(QStringLiteral("GET /u.zip")), downloads + 1);
+        QCOMPARE(buttons(*window.appUpdateDialog()),
+                 QStringList({QStringLiteral("closeButton"), QStringLiteral("downloadPackageButton")}));
         screenshot(window.appUpdateDialog(), QStringLiteral("package-offered"));
 
         button(window.appUpdateDialog(), "downloadPackageButton")->click();
-        QCOMPARE(m_desktop.openedURLs, QList<QUrl>{m_manifest.dmgURL});
+        QCOMPARE(m_app->desktop.openedURLs, QList<QUrl>{m_manifest.dmgURL});
         QCOMPARE(m_server.requests().count(QStringLiteral("GET /u.zip")), downloads + 1);
-        QCOMPARE(m_model->appUpdateAlert(), std::nullopt);
+        QCOMPARE(m_app->model.appUpdateAlert(), std::nullopt);
         QVERIFY(QDir(path(QStringLiteral("tmp"))).isEmpty());
     }
 };
