@@ -1,6 +1,7 @@
 #include "appupdatedialog.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 
 AppUpdateDialog::AppUpdateDialog(const AppUpdateAlert &alert, QWidget *parent) : QMessageBox(parent), m_alert(alert) {
@@ -46,6 +47,9 @@ AppUpdateDialog::AppUpdateDialog(const AppUpdateAlert &alert, QWidget *parent) :
     setInformativeText(QStringLiteral("<p>") +
                        message.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
                        QStringLiteral("</p>"));
+    // Release notes read badly in the message box's narrow default column.
+    if (auto *informative = findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setMinimumWidth(380);
 }
 
 QPushButton *AppUpdateDialog::addNamedButton(const QString &text, ButtonRole role, const QString &objectName) {
