@@ -128,6 +128,8 @@ private:
     std::optional<ToolInfo> m_ytDLP;
     std::optional<ToolInfo> m_ffmpeg;
     bool m_isCheckingTools = false;
+    // An incoming link arrived during a tool search; its analysis starts when the search ends.
+    bool m_analysisAwaitsTools = false;
     OptionsTab m_selectedOptionsTab = OptionsTab::general;
 
     QMutex m_pendingProgressLock; // guards m_pendingProgress only
