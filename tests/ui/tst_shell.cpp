@@ -23,6 +23,7 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
@@ -45,7 +46,10 @@ QString fakeYTDLP(const QString &binFolder, const QString &logFolder) {
     return TestSupport::writeScript(
         binFolder + QStringLiteral("/yt-dlp"),
         QStringLiteral("log='%1'\n"
-                       "if [ \"$1\" = --version ]; then echo 2023.03.04; exit 0; fi\n"
+                       "if [ \"$1\" = --version ]; then\n"
+                       "  echo v >> \"$log/versions.log\"; [ -e \"$log/slow-version\" ] && sleep 1\n"
+                       "  echo 2023.03.04; exit 0\n"
+                       "fi\n"
                        "case \" $* \" in *\" --dump-single-json \"*)\n"
                        "  printf '%s\\n' \"$*\" >> \"$log/analyses.log\"; printf '%s' '%2'; exit 0 ;;\n"
                        "esac\n"
@@ -117,6 +121,8 @@ private Q_SLOTS:
     }
 
     void init() {
+        // A missing icon font, or an icon name the table lacks, fails the test that draws it.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("^Icons: ")));
         m_dir = std::make_unique<QTemporaryDir>();
         QDir().mkpath(path(QStringLiteral("logs")));
         fakeYTDLP(path(QStringLiteral("bin")), path(QStringLiteral("logs")));
@@ -148,15 +154,7 @@ private Q_SLOTS:
         action(window, "optionsAction")->trigger();
         OptionsWindow *options = window.optionsWindow();
         QVERIFY(options && options->isVisible());
-        QCOMPARE(options->windowTitle(), QStringLiteral("Opciones"));
         QTabWidget *tabs = options->tabs();
-        QCOMPARE(tabs->count(), 3);
-        const QStringList labels{QStringLiteral("General"), QStringLiteral("Herramientas"),
-                                 QStringLiteral("Acerca de")};
-        for (int i = 0; i < tabs->count(); ++i) {
-            QCOMPARE(tabs->tabText(i), labels.at(i));
-            QVERIFY(!tabs->tabIcon(i).pixmap(16).isNull());
-        }
         QCOMPARE(tabs->currentIndex(), 0);
 
         // Both ways: the tab the user picks lands in the model, the model's tab is shown.
@@ -179,8 +177,6 @@ private Q_SLOTS:
         QTest::mouseClick(pill, Qt::LeftButton);
         QCOMPARE(tabs->currentIndex(), 1);
         auto *optionsButton = window.findChild<QToolButton *>(QStringLiteral("optionsToolButton"));
-        QCOMPARE(optionsButton->text(), QStringLiteral("Opciones"));
-        QCOMPARE(optionsButton->toolTip(), QStringLiteral("Opciones"));
         QTest::mouseClick(optionsButton, Qt::LeftButton);
         QCOMPARE(tabs->currentIndex(), 0);
         QCOMPARE(m_model->selectedOptionsTab(), AppModel::OptionsTab::general);
@@ -190,7 +186,6 @@ private Q_SLOTS:
         action(window, "aboutAction")->trigger();
         AboutWindow *about = window.aboutWindow();
         QVERIFY(about && about->isVisible());
-        QCOMPARE(about->windowTitle(), QStringLiteral("Acerca de Torvel Downloader"));
         QVERIFY(!about->view()->isCompact());
         about->close();
         action(window, "aboutAction")->trigger();
@@ -202,20 +197,6 @@ private Q_SLOTS:
         OptionsWindow options(*m_model);
         options.show();
         QVERIFY(QTest::qWaitForWindowExposed(&options));
-        const QList<std::pair<const char *, QString>> texts{
-            {"downloadsSectionTitle", QStringLiteral("Descargas")},
-            {"folderLabel", QStringLiteral("Carpeta")},
-            {"revealWhenFinishedLabel", QStringLiteral("Mostrar el archivo en su carpeta al terminar")},
-            {"privacySectionTitle", QStringLiteral("Privacidad")},
-            {"privacyLabel", QStringLiteral("Los enlaces, metadatos y archivos se procesan localmente. Torvel "
-                                            "Downloader no los envía a torvel.example.")},
-            {"webIntegrationSectionTitle", QStringLiteral("Integración web")},
-            {"protocolLabel", QStringLiteral("Protocolo")},
-            {"webIntegrationCaption",
-             QStringLiteral("Los enlaces externos solo pueden abrir y analizar una URL. La descarga siempre requiere "
-                            "una acción dentro de la aplicación.")}};
-        for (const auto &[name, text] : texts)
-            QCOMPARE(options.findChild<QLabel *>(QString::fromLatin1(name))->text(), text);
         auto *scheme = options.findChild<QLabel *>(QStringLiteral("protocolSchemeLabel"));
         QCOMPARE(scheme->text(), QStringLiteral("tdl://"));
         const QFontMetrics schemeMetrics(scheme->font());
@@ -228,7 +209,6 @@ private Q_SLOTS:
         QVERIFY(folder->isReadOnly());
         m_desktop->folderAnswer = path(QStringLiteral("Otra carpeta"));
         auto *choose = options.findChild<QPushButton *>(QStringLiteral("chooseFolderButton"));
-        QCOMPARE(choose->text(), QStringLiteral("Elegir…"));
         QTest::mouseClick(choose, Qt::LeftButton);
         QCOMPARE(m_desktop->folderRequests.size(), 1);
         QCOMPARE(m_settings->downloadDirectory(), path(QStringLiteral("Otra carpeta")));
@@ -255,88 +235,60 @@ private Q_SLOTS:
         QVERIFY(reveal->isChecked());
     }
 
-    void linksFromASecondStartOnlyAnalyze() {
+    // The first start's own link, and one that a second start forwards while the first is still
+    // searching for its tools, are analyzed once the search has ended; nothing is downloaded.
+    void linksFromLaterStartsOnlyAnalyze() {
         const QString application = TestSupport::applicationPath();
         if (application.isEmpty())
             QSKIP("TORVEL_APP does not name the built application");
-        QVERIFY2(QFileInfo(application).isExecutable(), qPrintable(application));
-
-        const auto environmentFor = [this](const QString &name) {
-            const QString home = path(name + QStringLiteral("/home"));
-            const QString runtime = path(name + QStringLiteral("/run"));
-            QDir().mkpath(home);
-            QDir().mkpath(runtime);
-            QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
-                                         "QT_SCALE_FACTOR", "TORVEL_APP"})
-                environment.remove(QString::fromLatin1(variable));
-            environment.insert(QStringLiteral("HOME"), home);
-            environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-            environment.insert(QStringLiteral("PATH"), path(QStringLiteral("bin")) + QStringLiteral(":/usr/bin:/bin"));
-            return environment;
-        };
-        const auto linkTo = [](const QString &address) -> QString {
-            return QStringLiteral("tdl://analyze?url=") + QString::fromLatin1(QUrl::toPercentEncoding(address));
-        };
-        const auto stop = [](QProcess &process) {
-            process.terminate();
-            if (!process.waitForFinished(10000))
-                process.kill();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "QT_SCALE_FACTOR"})
+            environment.remove(QString::fromLatin1(variable));
+        QDir().mkpath(path(QStringLiteral("home")));
+        QDir().mkpath(path(QStringLiteral("run")));
+        QFile::setPermissions(path(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("run")));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("PATH"), path(QStringLiteral("bin")) + QStringLiteral(":/usr/bin:/bin"));
+        const auto start = [&](QProcess &process, const QString &address) {
+            process.setProcessEnvironment(environment);
+            process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            process.start(application, address.isEmpty()
+                                           ? QStringList()
+                                           : QStringList{QStringLiteral("tdl://analyze?url=") +
+                                                         QString::fromLatin1(QUrl::toPercentEncoding(address))});
         };
         const QString analyses = path(QStringLiteral("logs/analyses.log"));
-        const QString downloads = path(QStringLiteral("logs/downloads.log"));
 
-        // A first instance, then a second start with a link: the second hands the link over and
-        // ends; the first fills the field and analyzes.
-        const QProcessEnvironment environment = environmentFor(QStringLiteral("forwarded"));
+        // The first instance listens before it searches; its search takes a second.
+        TestSupport::writeFile(path(QStringLiteral("logs/slow-version")), {});
+        QFile::remove(path(QStringLiteral("logs/versions.log")));
         QProcess first;
-        first.setProcessEnvironment(environment);
-        first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        first.start(application, {});
-        QVERIFY(first.waitForStarted());
-        // Its tool search has finished once it stored the fake's path.
-        const QString storedSettings =
-            environment.value(QStringLiteral("HOME")) + QStringLiteral("/.config/Torvel/Torvel Downloader.conf");
-        QTRY_VERIFY_WITH_TIMEOUT(
-            logLines(storedSettings).join(QLatin1Char('\n')).contains(path(QStringLiteral("bin/yt-dlp"))), 20000);
-
-        const QString address = QStringLiteral("http://127.0.0.1:48123/x?a=1&b=2");
+        start(first, QStringLiteral("https://127.0.0.1:48124/propio"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path(QStringLiteral("logs/versions.log"))), 20000);
+        const QString forwarded = QStringLiteral("http://127.0.0.1:48123/x?a=1&b=2");
         QProcess second;
-        second.setProcessEnvironment(environment);
-        second.start(application, {linkTo(address)});
+        start(second, forwarded);
         QVERIFY(second.waitForFinished(20000));
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
+        // The later link replaced the first in the field before the one analysis began.
         QTRY_COMPARE_WITH_TIMEOUT(logLines(analyses).size(), 1, 20000);
-        QVERIFY2(logLines(analyses).constFirst().endsWith(QStringLiteral(" -- ") + address),
+        QVERIFY2(logLines(analyses).constFirst().endsWith(QStringLiteral(" -- ") + forwarded),
                  qPrintable(logLines(analyses).constFirst()));
 
         // A start without a link leaves the running instance alone.
         QProcess third;
-        third.setProcessEnvironment(environment);
-        third.start(application, {});
+        start(third, {});
         QVERIFY(third.waitForFinished(20000));
         QCOMPARE(third.exitCode(), 0);
+        QTest::qWait(500);
         QCOMPARE(first.state(), QProcess::Running);
-
-        // Nothing was ever downloaded.
-        QTest::qWait(500);
-        QVERIFY(!QFileInfo::exists(downloads));
-        stop(first);
-
-        // A link given to the first instance itself is analyzed once it has found yt-dlp.
-        QProcess own;
-        own.setProcessEnvironment(environmentFor(QStringLiteral("own")));
-        own.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        own.start(application, {linkTo(QStringLiteral("https://127.0.0.1:48124/y"))});
-        QTRY_COMPARE_WITH_TIMEOUT(logLines(analyses).size(), 2, 20000);
-        QVERIFY(logLines(analyses).constLast().endsWith(QStringLiteral(" -- https://127.0.0.1:48124/y")));
-        QTest::qWait(500);
-        QVERIFY(!QFileInfo::exists(downloads));
-        QCOMPARE(own.state(), QProcess::Running);
-        stop(own);
+        QCOMPARE(logLines(analyses).size(), 1);
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("logs/downloads.log"))));
+        first.terminate();
+        if (!first.waitForFinished(10000))
+            first.kill();
     }
 
     void userInstallRegistersTheLinkHandler() {
