@@ -269,21 +269,12 @@ private Q_SLOTS:
         buttons->addStretch();
         layout->addLayout(buttons);
 
+        // Every icon of the table on a card.
         auto *card = new TorvelCard;
         auto *icons = new QGridLayout;
-        icons->setHorizontalSpacing(14);
-        icons->setVerticalSpacing(10);
         const QStringList names = Icons::names();
-        for (int i = 0; i < names.size(); ++i) {
-            auto *cell = new QVBoxLayout;
-            cell->setSpacing(3);
-            cell->addWidget(new IconLabel(names.at(i), TorvelTheme::accent(), 24), 0, Qt::AlignHCenter);
-            auto *caption = new QLabel(names.at(i));
-            caption->setFont(TorvelTheme::font(TorvelTheme::TextStyle::caption2));
-            caption->setAlignment(Qt::AlignHCenter);
-            cell->addWidget(caption);
-            icons->addLayout(cell, i / 5, i % 5);
-        }
+        for (int i = 0; i < names.size(); ++i)
+            icons->addWidget(new IconLabel(names.at(i), TorvelTheme::accent(), 24), i / 12, i % 12);
         card->contentLayout()->addLayout(icons);
         layout->addWidget(card);
 

@@ -6,8 +6,6 @@
 #include "model/appsettings.h"
 #include "platform/linuxdesktopservices.h"
 #include "platform/singleinstance.h"
-#include "ui/components/elidedlabel.h"
-#include "ui/components/labeledicon.h"
 #include "ui/components/qttranslations.h"
 #include "ui/components/segmentedcontrol.h"
 #include "ui/components/selectabletext.h"
@@ -26,13 +24,11 @@
 #include "ui/options/optionswindow.h"
 
 #include <QAbstractScrollArea>
-#include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QFontDatabase>
 #include <QGlyphRun>
 #include <QImageWriter>
 #include <QLabel>
@@ -99,34 +95,30 @@ QByteArray standardDocument(const QString &thumbnail) {
         .toUtf8();
 }
 
-// 150 formats of every kind, a few of them without any number, and a 300-character title.
+// 150 formats of three kinds, every tenth without any number, and a 300-character title that
+// begins with a run of characters longer than any line.
 QByteArray largeDocument(const QString &thumbnail) {
     QStringList formats;
-    for (int i = 0; i < 150; ++i) {
-        const QString id = QStringLiteral("\"format_id\": \"f%1\"").arg(i);
-        if (i % 10 == 9)
-            formats.append(QStringLiteral("{%1, \"vcodec\": \"av01.0.08M.08\"}").arg(id));
-        else if (i % 3 == 0)
-            formats.append(QStringLiteral("{%1, \"vcodec\": \"none\", \"acodec\": \"opus\", \"ext\": \"webm\", "
-                                          "\"abr\": %2, \"tbr\": %2, \"audio_channels\": 2}")
-                               .arg(id)
-                               .arg(40 + i));
-        else
-            formats.append(QStringLiteral("{%1, \"vcodec\": \"vp09.00.40.08\", \"acodec\": \"%2\", \"ext\": \"webm\", "
-                                          "\"width\": %3, \"height\": 720, \"fps\": 60, \"tbr\": %4, "
-                                          "\"format_note\": \"DASH video %5 HDR10 alta tasa de bits\"}")
-                               .arg(id, i % 3 == 1 ? QStringLiteral("none") : QStringLiteral("mp4a.40.2"))
-                               .arg(256 * (1 + i % 8))
-                               .arg(300.0 + i * 37.5)
-                               .arg(i));
-    }
-    // One run of characters without a space longer than any line, then words.
+    for (int i = 0; i < 150; ++i)
+        formats.append(i % 10 == 9 ? QStringLiteral(R"({"format_id": "f%1", "vcodec": "av01.0.08M.08"})").arg(i)
+                       : i % 3 == 0
+                           ? QStringLiteral(R"({"format_id": "f%1", "vcodec": "none", "acodec": "opus", "ext": "webm",
+                                                "abr": %2, "tbr": %2, "audio_channels": 2})")
+                                 .arg(i)
+                                 .arg(40 + i)
+                           : QStringLiteral(R"({"format_id": "f%1", "vcodec": "vp09.00.40.08", "acodec": "%2",
+                                                "ext": "webm", "width": %3, "height": 720, "fps": 60, "tbr": %4,
+                                                "format_note": "DASH video %1 HDR10 alta tasa de bits"})")
+                                 .arg(i)
+                                 .arg(i % 3 == 1 ? QStringLiteral("none") : QStringLiteral("mp4a.40.2"))
+                                 .arg(256 * (1 + i % 8))
+                                 .arg(300.0 + i * 37.5));
     QString title = QStringLiteral("Grabación_") + QString(110, QLatin1Char('x')) + QLatin1Char(' ');
     while (title.size() < 300)
         title += QStringLiteral("Un título larguísimo de concierto completo grabado en directo ");
     return QStringLiteral(R"({"id": "long", "title": "%1", "uploader": "Canal con un nombre también bastante largo",
         "duration": 5400, "thumbnail": "%2", "formats": [%3]})")
-        .arg(title.left(300), thumbnail, formats.join(QStringLiteral(",\n")))
+        .arg(title.left(300), thumbnail, formats.join(QLatin1Char(',')))
         .toUtf8();
 }
 
@@ -324,6 +316,14 @@ private:
     QString textOf(const QString &name, QWidget *within = nullptr) const {
         QWidget *widget = (within ? within : m_window.get())->findChild<QWidget *>(name);
         return widget ? widget->property("text").toString() : QStringLiteral("(no widget %1)").arg(name);
+    }
+
+    // The texts of several widgets, to compare in one go.
+    QStringList texts(const QStringList &names, QWidget *within = nullptr) const {
+        QStringList result;
+        for (const QString &name : names)
+            result.append(textOf(name, within));
+        return result;
     }
 
     bool isSelected(const QString &name) const {
@@ -592,10 +592,10 @@ private Q_SLOTS:
         QCOMPARE(menuStates(), QList<bool>({true, false, false}));
         QCOMPARE(shownViews(), QStringList({QStringLiteral("mediaCard"), QStringLiteral("choiceCard"),
                                             QStringLiteral("destinationCard"), QStringLiteral("newDownloadButton")}));
-        QCOMPARE(textOf(QStringLiteral("mediaTitleLabel")), mediaTitle);
-        QCOMPARE(textOf(QStringLiteral("mediaUploaderLabel")), QStringLiteral("Canal Torvel"));
-        QCOMPARE(textOf(QStringLiteral("mediaDurationLabel")), QStringLiteral("1:00"));
-        QCOMPARE(textOf(QStringLiteral("mediaFormatCountLabel")), QStringLiteral("6 formatos"));
+        QCOMPARE(texts({QStringLiteral("mediaTitleLabel"), QStringLiteral("mediaUploaderLabel"),
+                        QStringLiteral("mediaDurationLabel"), QStringLiteral("mediaFormatCountLabel")}),
+                 QStringList({mediaTitle, QStringLiteral("Canal Torvel"), QStringLiteral("1:00"),
+                              QStringLiteral("6 formatos")}));
         QVERIFY(isSelected(QStringLiteral("choiceTile-recommended")));
         QVERIFY(!isSelected(QStringLiteral("choiceTile-compatible-mp4")));
         QCOMPARE(textOf(QStringLiteral("advancedFormatsToggle")), QStringLiteral("Formatos avanzados (5)"));
@@ -692,14 +692,10 @@ private Q_SLOTS:
         AdvancedFormatsView *advanced = openAdvancedFormats();
         QCOMPARE(advanced->cards().size(), 5);
         QVERIFY(!find(QStringLiteral("exactFormatCard-sb0")));
-        auto *video = find(QStringLiteral("exactFormatCard-137"));
-        const QStringList facts{QStringLiteral("formatQualityLabel"), QStringLiteral("formatResolutionLabel"),
-                                QStringLiteral("formatFpsLabel"),     QStringLiteral("formatBitrateLabel"),
-                                QStringLiteral("formatSizeLabel"),    QStringLiteral("formatAudioLabel")};
-        QStringList shownFacts;
-        for (const QString &fact : facts)
-            shownFacts.append(textOf(fact, video));
-        QCOMPARE(shownFacts,
+        QCOMPARE(texts({QStringLiteral("formatQualityLabel"), QStringLiteral("formatResolutionLabel"),
+                        QStringLiteral("formatFpsLabel"), QStringLiteral("formatBitrateLabel"),
+                        QStringLiteral("formatSizeLabel"), QStringLiteral("formatAudioLabel")},
+                       find(QStringLiteral("exactFormatCard-137"))),
                  QStringList({QStringLiteral("1080p"), QStringLiteral("1920×1080"), QStringLiteral("30 fps"),
                               QStringLiteral("1.5 Mb/s"), QStringLiteral("~11,3 MB"), QStringLiteral("Sin audio")}));
         QCOMPARE(textOf(QStringLiteral("formatAudioLabel"), find(QStringLiteral("exactFormatCard-251"))),
@@ -773,10 +769,10 @@ private Q_SLOTS:
         QVERIFY2(fraction > 0.38 && fraction < 0.42, qPrintable(QString::number(fraction)));
         QCOMPARE(textOf(QStringLiteral("progressPercentLabel")), FormatTexts::percentageText(fraction));
         QCOMPARE(find<QProgressBar>(QStringLiteral("progressBar"))->value(), int(fraction * 1000));
-        QCOMPARE(textOf(QStringLiteral("progressTitleLabel")), mediaTitle);
-        QCOMPARE(textOf(QStringLiteral("progressStatusLabel")), QStringLiteral("8,0 MB de 10,0 MB"));
-        QCOMPARE(textOf(QStringLiteral("progressSpeedLabel")), QStringLiteral("1,5 MB/s"));
-        QCOMPARE(textOf(QStringLiteral("progressEtaLabel")), QStringLiteral("Quedan 0:42"));
+        QCOMPARE(texts({QStringLiteral("progressTitleLabel"), QStringLiteral("progressStatusLabel"),
+                        QStringLiteral("progressSpeedLabel"), QStringLiteral("progressEtaLabel")}),
+                 QStringList({mediaTitle, QStringLiteral("8,0 MB de 10,0 MB"), QStringLiteral("1,5 MB/s"),
+                              QStringLiteral("Quedan 0:42")}));
         CHECKED(verifyNothingClipped());
         CHECKED(screenshot(QStringLiteral("contentview-downloading")));
         // "Nueva descarga" leaves a running download alone.
@@ -793,6 +789,7 @@ private Q_SLOTS:
         // The progress redraws left the format grid alone.
         QCOMPARE(find<AdvancedFormatsView>(QStringLiteral("advancedFormatsView"))->cards(), cards);
         QVERIFY(QDir(path(QStringLiteral("jobs"))).isEmpty());
+        QCOMPARE(m_model->progress(), DownloadProgress::initial());
 
         CHECKED(click(QStringLiteral("choiceTile-audio-only")));
         m_desktop->folderAnswer = path(QStringLiteral("Elegida"));
@@ -844,6 +841,11 @@ private Q_SLOTS:
         QCOMPARE(shownViews(), QStringList{QStringLiteral("idleView")});
         QCOMPARE(find<URLTextField>(QStringLiteral("urlField"))->toPlainText(), QString());
         QCOMPARE(menuStates(), QList<bool>({true, false, false}));
+        // A new download keeps the way of downloading but forgets the paired track.
+        QCOMPARE(m_model->selectedChoiceID(), QStringLiteral("audio-only"));
+        QCOMPARE(m_model->selectedAudioFormatID(), std::nullopt);
+        m_model->startDownload(); // nothing to download from idle
+        QCOMPARE(m_model->phase(), Phase::idle);
     }
 
     // A refused link leaves a running download its card, its controls and the closing question.
@@ -924,23 +926,6 @@ private Q_SLOTS:
         CHECKED(click(QStringLiteral("exactFormatCard-f149")));
         CHECKED(verifyNothingClipped());
         CHECKED(screenshot(QStringLiteral("contentview-many-formats"), QStringLiteral("audioPairingView")));
-
-        // Many progress updates while the grid is open behind the downloading card.
-        QString lines;
-        for (int i = 1; i <= 300; ++i)
-            lines += progressLine(i / 3.0, i * 1000, 900000, 1, 1, QStringLiteral("f149"));
-        TestSupport::writeFile(path(QStringLiteral("progress.txt")), lines.toUtf8());
-        touch(QStringLiteral("hold-download"));
-        QList<QPointer<ExactFormatCard>> before;
-        for (ExactFormatCard *card : advanced->cards())
-            before.append(card);
-        CHECKED(click(QStringLiteral("downloadButton")));
-        QTRY_VERIFY(m_model->progress().fraction > 0.9);
-        CHECKED(verifyNothingClipped());
-        action("cancelAction")->trigger();
-        QTRY_COMPARE(m_model->phase(), Phase::ready);
-        for (qsizetype i = 0; i < before.size(); ++i)
-            QVERIFY(before.at(i) && before.at(i) == advanced->cards().at(i));
     }
 
     void thumbnailLoadsInTheBackground() {
