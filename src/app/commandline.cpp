@@ -6,6 +6,7 @@
 #include "model/weburl.h"
 #include "platform/platformpaths.h"
 #include "tools/dependencylocator.h"
+#include "toolscommand.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -100,7 +101,9 @@ void printUsage() {
           << "  torvel-downloader doctor [--json]\n"
           << "  torvel-downloader analyze URL [--json]\n"
           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
-             "CARPETA]\n";
+             "CARPETA]\n"
+          << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
+             "yt-dlp|ffmpeg\n";
     err().flush();
 }
 
@@ -361,7 +364,7 @@ namespace CommandLine {
 
 bool handles(const QStringList &arguments) {
     static const QStringList commands{QStringLiteral("doctor"), QStringLiteral("analyze"), QStringLiteral("download"),
-                                      QStringLiteral("--help")};
+                                      QStringLiteral("tools"), QStringLiteral("--help")};
     return arguments.size() > 1 && commands.contains(arguments.at(1));
 }
 
@@ -379,6 +382,8 @@ QCoro::Task<int> run(QStringList arguments) {
         co_return co_await analyzeCommand(rest);
     if (command == QLatin1String("download"))
         co_return co_await downloadCommand(rest);
+    if (command == QLatin1String("tools"))
+        co_return co_await ToolsCommand::run(rest);
     printUsage();
     co_return command == QLatin1String("--help") ? 0 : 2;
 }

@@ -1,12 +1,15 @@
 #include "applicationicon.h"
 #include "commandline.h"
 #include "common/blockingwait.h"
+#include "common/serviceaddress.h"
 #include "model/appmodel.h"
 #include "model/appsettings.h"
 #include "platform/applicationinfo.h"
 #include "platform/linuxdesktopservices.h"
 #include "platform/platformpaths.h"
 #include "platform/singleinstance.h"
+#include "tools/toolhosts.h"
+#include "toolscommand.h"
 #include "ui/components/qttranslations.h"
 #include "ui/main/mainwindow.h"
 
@@ -15,6 +18,7 @@
 #include <QLocalSocket>
 #include <QSettings>
 
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -92,10 +96,21 @@ int main(int argc, char *argv[]) {
     QCoreApplication::setOrganizationName(QString::fromLatin1(PlatformPaths::organizationName));
     QCoreApplication::setApplicationName(QString::fromLatin1(PlatformPaths::applicationName));
 
+    // Host overrides are read once, here; a bad one stops the start before anything else.
+    ToolHosts toolHosts;
+    try {
+        toolHosts = ToolHosts::fromEnvironment();
+    } catch (const ServiceAddressError &error) {
+        std::fprintf(stderr, "%s\n", error.errorDescription().toLocal8Bit().constData());
+        return 1;
+    }
+
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    if (CommandLine::handles(arguments))
+    if (CommandLine::handles(arguments)) {
+        ToolsCommand::useHosts(toolHosts);
         return runCommandLine(argc, argv);
+    }
     return runWindows(argc, argv);
 }
