@@ -152,6 +152,10 @@ QCoro::Task<> AppModel::refreshDependencies() {
         m_settings.setFfmpegPath(ffmpeg->path);
     m_isCheckingTools = false;
     Q_EMIT toolsChanged();
+    if (m_analysisAwaitsTools) {
+        m_analysisAwaitsTools = false;
+        analyze();
+    }
 }
 
 ToolIndicatorState AppModel::indicatorState(ToolKind tool) const {

@@ -154,6 +154,8 @@ private:
     std::optional<ToolInfo> m_ytDLP;
     std::optional<ToolInfo> m_ffmpeg;
     bool m_isCheckingTools = false;
+    // An incoming link arrived during a tool search; its analysis starts when the search ends.
+    bool m_analysisAwaitsTools = false;
     OptionsTab m_selectedOptionsTab = OptionsTab::general;
 
     AppUpdateService m_appUpdateService;

@@ -22,13 +22,15 @@ MainWindow::MainWindow(AppModel &model, DesktopServices &desktop, QWidget *paren
     : QMainWindow(parent), m_model(model), m_desktop(desktop) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Torvel Downloader"));
-    setMinimumSize(minimumWindowSize);
-    resize(defaultWindowSize);
     setCentralWidget(createContent());
 
     createActions();
     createMenus();
     createToolBar();
+
+    // The window's own minimum follows from the content's plus the menu bar and the toolbar.
+    centralWidget()->setMinimumSize(minimumContentSize);
+    resize(defaultContentSize + (minimumSizeHint() - minimumContentSize));
 
     m_quitDeadline = new QTimer(this);
     m_quitDeadline->setSingleShot(true);
@@ -42,6 +44,11 @@ MainWindow::MainWindow(AppModel &model, DesktopServices &desktop, QWidget *paren
           &AppModel::toolsChanged, &AppModel::selectedOptionsTabChanged, &AppModel::applicationUpdateChanged})
         connect(&m_model, signal, this, &MainWindow::refreshActions);
     connect(&m_model, &AppModel::toolsChanged, this, &MainWindow::refreshToolPills);
+    // A download that ends by itself while the closing question is shown leaves nothing to ask.
+    connect(&m_model, &AppModel::phaseChanged, this, [this] {
+        if (m_quitQuestion && m_model.phase() != AppModel::Phase::downloading)
+            m_quitQuestion->reject();
+    });
     connect(&m_model, &AppModel::appUpdateAlertChanged, this, &MainWindow::showAppUpdateAlert);
     // The installer waits for this process: quit the way the user would.
     connect(&m_model, &AppModel::applicationTerminationRequested, this, &QWidget::close, Qt::QueuedConnection);

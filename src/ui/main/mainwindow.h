@@ -22,8 +22,9 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    static constexpr QSize minimumWindowSize{900, 680};
-    static constexpr QSize defaultWindowSize{980, 760};
+    // The content's sizes, below the menu bar and the toolbar.
+    static constexpr QSize minimumContentSize{900, 680};
+    static constexpr QSize defaultContentSize{980, 760};
     // How long quitting waits for a cancelled download to end before it quits anyway.
     static constexpr int cancellationGraceMs = 10'000;
 
