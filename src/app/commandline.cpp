@@ -364,9 +364,9 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
 namespace CommandLine {
 
 bool handles(const QStringList &arguments) {
-    static const QStringList commands{QStringLiteral("doctor"), QStringLiteral("analyze"), QStringLiteral("download"),
-                                      QStringLiteral("tools"), QStringLiteral("self-update"),
-                                      QStringLiteral("--help")};
+    static const QStringList commands{QStringLiteral("doctor"),      QStringLiteral("analyze"),
+                                      QStringLiteral("download"),    QStringLiteral("tools"),
+                                      QStringLiteral("self-update"), QStringLiteral("--help")};
     return arguments.size() > 1 && commands.contains(arguments.at(1));
 }
 
