@@ -5,6 +5,7 @@
 #include "model/appsettings.h"
 #include "model/weburl.h"
 #include "platform/platformpaths.h"
+#include "selfupdatecommand.h"
 #include "tools/dependencylocator.h"
 #include "toolscommand.h"
 
@@ -363,8 +364,9 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
 namespace CommandLine {
 
 bool handles(const QStringList &arguments) {
-    static const QStringList commands{QStringLiteral("doctor"), QStringLiteral("analyze"), QStringLiteral("download"),
-                                      QStringLiteral("tools"), QStringLiteral("--help")};
+    static const QStringList commands{QStringLiteral("doctor"),      QStringLiteral("analyze"),
+                                      QStringLiteral("download"),    QStringLiteral("tools"),
+                                      QStringLiteral("self-update"), QStringLiteral("--help")};
     return arguments.size() > 1 && commands.contains(arguments.at(1));
 }
 
@@ -384,6 +386,8 @@ QCoro::Task<int> run(QStringList arguments) {
         co_return co_await downloadCommand(rest);
     if (command == QLatin1String("tools"))
         co_return co_await ToolsCommand::run(rest);
+    if (command == QLatin1String("self-update"))
+        co_return co_await SelfUpdateCommand::run(rest);
     printUsage();
     co_return command == QLatin1String("--help") ? 0 : 2;
 }

@@ -10,17 +10,16 @@
 #include "platform/singleinstance.h"
 #include "tools/toolhosts.h"
 #include "toolscommand.h"
+#include "ui/components/qttranslations.h"
 #include "ui/main/mainwindow.h"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QLibraryInfo>
 #include <QLocalSocket>
+#include <QMessageBox>
 #include <QSettings>
-#include <QTranslator>
 
 #include <cstdio>
-#include <memory>
 #include <optional>
 
 namespace {
@@ -52,28 +51,6 @@ bool anotherInstanceAnswers(const QString &serverName) {
     return answers;
 }
 
-// Qt's own texts (the context menus of text fields, standard buttons) in the interface's language.
-void installQtTranslations(QApplication &application) {
-    auto *translator = new QTranslator(&application);
-    if (translator->load(QLocale(QLocale::Spanish), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
-}
-
-void postWhenToolsAreKnown(AppModel &model, const QUrl &link) {
-    if (!model.isCheckingTools()) {
-        IncomingLinks::instance().post(link);
-        return;
-    }
-    auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection = QObject::connect(&model, &AppModel::toolsChanged, &model, [&model, link, connection] {
-        if (model.isCheckingTools())
-            return;
-        QObject::disconnect(*connection);
-        IncomingLinks::instance().post(link);
-    });
-}
-
 int runWindows(int argc, char *argv[], const ToolHosts &toolHosts) {
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("torvel-downloader"));
@@ -92,23 +69,35 @@ int runWindows(int argc, char *argv[], const ToolHosts &toolHosts) {
                  qPrintable(instance.serverName()));
     }
 
-    installQtTranslations(application);
+    if (!QtTranslations::installSpanish())
+        qWarning("Qt's Spanish translation is not installed (qt6-translations-l10n): Qt's own texts stay in English.");
     QApplication::setWindowIcon(applicationIcon());
+
+    // The update host can be pointed elsewhere for tests and mirrors; a bad value stops here.
+    std::optional<AppUpdateService::Configuration> updates;
+    try {
+        updates = AppUpdateService::Configuration::system(QProcessEnvironment::systemEnvironment());
+    } catch (const ServiceAddressError &error) {
+        qCritical("%s", qPrintable(error.errorDescription()));
+        QMessageBox::critical(nullptr, QStringLiteral("Torvel Downloader"), error.errorDescription());
+        return 1;
+    }
 
     QSettings store;
     AppSettings settings(&store);
     LinuxDesktopServices desktop;
-    AppModel model(settings, desktop, toolHosts);
+    AppModel model(settings, desktop, toolHosts, DependencyLocator(), JobFolders(PlatformPaths::jobsRoot()),
+                   AppUpdateService(*updates));
 
     MainWindow window(model, desktop);
     window.show();
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,
                      [&desktop] { desktop.activateApplication(); });
 
-    // A link given to this, the first instance, goes the same way as a forwarded one, once the
-    // first tool search has found yt-dlp: analyzing earlier would only report it missing.
+    // A link given to this, the first instance, goes the same way as a forwarded one; the model
+    // analyzes it once the first tool search has ended.
     if (link)
-        postWhenToolsAreKnown(model, *link);
+        IncomingLinks::instance().post(*link);
 
     return QApplication::exec();
 }

@@ -7,15 +7,18 @@
 #include <QPointer>
 
 AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, ToolHosts toolHosts, DependencyLocator locator,
-                   JobFolders jobFolders, Clock clock, QObject *parent)
+                   JobFolders jobFolders, AppUpdateService appUpdateService, Clock clock, QObject *parent)
     : QObject(parent), m_settings(settings), m_desktop(desktop), m_locator(locator),
       m_service(locator, std::move(jobFolders)), m_clock(std::move(clock)),
-      m_toolUpdateService(std::make_shared<ToolUpdateService>(std::move(toolHosts), std::move(locator))) {
+      m_toolUpdateService(std::make_shared<ToolUpdateService>(std::move(toolHosts), std::move(locator))),
+      m_appUpdateService(std::move(appUpdateService)) {
     m_service.cleanAbandonedJobs();
     // Queued: a link is handled after whatever the interface is doing when it arrives.
     connect(&IncomingLinks::instance(), &IncomingLinks::urlReceived, this, &AppModel::handleIncomingURL,
             Qt::QueuedConnection);
     refreshDependencies();
+    // Beside the tool search; silent unless it finds a newer build.
+    checkForApplicationUpdate(false);
 }
 
 AppModel::~AppModel() {
@@ -156,6 +159,10 @@ QCoro::Task<> AppModel::refreshDependencies() {
         m_settings.setFfmpegPath(ffmpeg->path);
     m_isCheckingTools = false;
     Q_EMIT toolsChanged();
+    if (m_analysisAwaitsTools) {
+        m_analysisAwaitsTools = false;
+        analyze();
+    }
     co_await refreshHomebrewSupport();
     if (self)
         co_await checkForUpdates();

@@ -5,6 +5,7 @@
 #include "media/mediainfo.h"
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
+#include "model/appupdatealert.h"
 #include "model/toolindicatorstate.h"
 #include "platform/desktopservices.h"
 #include "tools/dependencylocator.h"
@@ -14,6 +15,7 @@
 #include "tools/toolupdateevent.h"
 #include "tools/toolupdatelog.h"
 #include "tools/toolupdatestatus.h"
+#include "update/appupdateservice.h"
 
 #include <QDateTime>
 #include <QList>
@@ -36,7 +38,8 @@ class ToolUpdateService;
 //
 // The class is split over several sources by concern: appmodel.cpp (construction and state),
 // appmodel_download.cpp (analysis and download workflow), appmodel_tools.cpp (the tools: version
-// check, Homebrew state and the install, update and removal operations with their live log).
+// check, Homebrew state and the install, update and removal operations with their live log),
+// appmodel_update.cpp (self-update).
 class AppModel : public QObject {
     Q_OBJECT
 
@@ -59,15 +62,18 @@ public:
         static PendingToolAction uninstallHomebrew(ToolKind tool) { return {Kind::uninstallHomebrew, tool}; }
         bool operator==(const PendingToolAction &) const = default;
     };
-
+    using AppUpdateAlert = ::AppUpdateAlert;
     using Clock = std::function<QDateTime()>;
 
     // The settings and the desktop services must outlive the model. toolHosts: where tool
-    // management finds its catalogs and downloads. clock: "now" for the tool operations' times.
+    // management finds its catalogs and downloads. The default update service has no update
+    // host: the application passes AppUpdateService::Configuration::system(). clock: "now" for
+    // the tool operations' times.
     AppModel(AppSettings &settings, DesktopServices &desktop, ToolHosts toolHosts,
              DependencyLocator locator = DependencyLocator(),
              JobFolders jobFolders = JobFolders(PlatformPaths::jobsRoot()),
-             Clock clock = &QDateTime::currentDateTimeUtc, QObject *parent = nullptr);
+             AppUpdateService appUpdateService = AppUpdateService(), Clock clock = &QDateTime::currentDateTimeUtc,
+             QObject *parent = nullptr);
     ~AppModel() override;
 
     AppSettings &settings() const { return m_settings; }
@@ -155,6 +161,19 @@ public:
     void chooseDownloadDirectory();
     void chooseExecutable(ToolKind tool);
 
+    // The self-update: the dialog to show (the interface dismisses it), the check and the
+    // installation with its stage text.
+    const std::optional<AppUpdateAlert> &appUpdateAlert() const;
+    void dismissAppUpdateAlert();
+    bool isCheckingApplicationUpdate() const { return m_isCheckingApplicationUpdate; }
+    bool isInstallingApplicationUpdate() const { return m_isInstallingApplicationUpdate; }
+    const QString &applicationUpdateStage() const { return m_applicationUpdateStage; }
+    qint64 currentApplicationBuild() const;
+    QString currentApplicationVersion() const;
+    const AppUpdateService &appUpdateService() const { return m_appUpdateService; }
+    QCoro::Task<> checkForApplicationUpdate(bool manual);
+    QCoro::Task<> installApplicationUpdate(AppUpdateManifest manifest);
+
     static QString normalizedURLText(const QString &text);
     static std::optional<QUrl> validatedWebURL(const QString &text);
 
@@ -184,6 +203,11 @@ Q_SIGNALS:
     // homebrewSupportInfo, homebrewDependents or isCheckingHomebrewSupport
     void homebrewChanged();
     void pendingToolActionChanged();
+    void appUpdateAlertChanged();
+    // isCheckingApplicationUpdate, isInstallingApplicationUpdate or applicationUpdateStage
+    void applicationUpdateChanged();
+    // An update is ready and its installer waits: the application quits the way the user would.
+    void applicationTerminationRequested();
 
 private:
     void setPhase(Phase phase);
@@ -197,6 +221,8 @@ private:
     // than the interface draws are folded into the latest one.
     void deliverProgress(const DownloadProgress &progress);
     void dropPendingProgress();
+    void setAppUpdateAlert(const std::optional<AppUpdateAlert> &alert);
+    void setApplicationUpdateState(bool checking, bool installing, const QString &stage);
 
     // The tool side (appmodel_tools.cpp). Changes made while a batch of events is handled are
     // announced once, when the batch ends.
@@ -254,6 +280,8 @@ private:
     std::optional<ToolInfo> m_ytDLP;
     std::optional<ToolInfo> m_ffmpeg;
     bool m_isCheckingTools = false;
+    // An incoming link arrived during a tool search; its analysis starts when the search ends.
+    bool m_analysisAwaitsTools = false;
     OptionsTab m_selectedOptionsTab = OptionsTab::general;
 
     QList<ToolUpdateStatus> m_updateStatuses;
@@ -282,6 +310,12 @@ private:
     QMutex m_pendingToolEventsLock; // guards the two fields below only
     QList<ToolUpdateEvent> m_pendingToolEvents;
     bool m_toolEventsScheduled = false;
+
+    AppUpdateService m_appUpdateService;
+    std::optional<AppUpdateAlert> m_appUpdateAlert;
+    bool m_isCheckingApplicationUpdate = false;
+    bool m_isInstallingApplicationUpdate = false;
+    QString m_applicationUpdateStage;
 
     QMutex m_pendingProgressLock; // guards m_pendingProgress only
     std::optional<DownloadProgress> m_pendingProgress;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
 #include <optional>
 
@@ -22,6 +23,8 @@ public:
     virtual QString clipboardText() = 0;
     // Replaces the clipboard's contents with plain text.
     virtual void setClipboardText(const QString &text) = 0;
+    // Hands an address to the desktop's default handler (a web address to the browser).
+    virtual void openURL(const QUrl &url) = 0;
 
 protected:
     DesktopServices() = default;

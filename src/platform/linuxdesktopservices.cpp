@@ -111,3 +111,8 @@ QString LinuxDesktopServices::clipboardText() {
 void LinuxDesktopServices::setClipboardText(const QString &text) {
     QGuiApplication::clipboard()->setText(text);
 }
+
+void LinuxDesktopServices::openURL(const QUrl &url) {
+    if (!QDesktopServices::openUrl(url))
+        qWarning("No program opened %s", qPrintable(url.toString()));
+}

@@ -17,4 +17,5 @@ public:
     std::optional<QString> chooseExecutable(const QString &title, const QString &confirmText) override;
     QString clipboardText() override;
     void setClipboardText(const QString &text) override;
+    void openURL(const QUrl &url) override;
 };

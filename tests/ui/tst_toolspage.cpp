@@ -101,7 +101,7 @@ private:
         const QUrl origin = m_server->origin();
         m_model = std::make_unique<AppModel>(*m_settings, *m_desktop, ToolHosts{origin, origin, origin, origin},
                                              DependencyLocator(environment), JobFolders(path(u"jobs"_s)),
-                                             [this] { return m_now; });
+                                             AppUpdateService(), [this] { return m_now; });
         QTRY_VERIFY(!m_model->isCheckingTools() && !m_model->isCheckingUpdates() &&
                     !m_model->isCheckingHomebrewSupport());
         m_model->setSelectedOptionsTab(AppModel::OptionsTab::tools);
