@@ -1,9 +1,13 @@
+#include "common/blockingwait.h"
 #include "fakedesktopservices.h"
 #include "model/appmodel.h"
 #include "platform/toolassets.h"
 #include "scriptedhttpserver.h"
 #include "testsupport.h"
+#include "tools/toolupdateservice.h"
 #include "ui/components/labeledicon.h"
+#include "ui/components/toolstatuspill.h"
+#include "ui/main/mainwindow.h"
 #include "ui/options/optionswindow.h"
 #include "ui/options/toolactiondialog.h"
 #include "ui/options/toolspage.h"
@@ -13,6 +17,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -20,6 +25,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolBar>
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
@@ -349,6 +355,53 @@ private Q_SLOTS:
         QTRY_COMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::success);
         QCOMPARE(find<QLabel>(u"stateText"_s, find(u"ytDLPRow"_s))->text(), u"Actualizado"_s);
         QVERIFY(!m_window->actionDialog()->isVisible());
+    }
+
+    void mainWindowPillsInstallAndQuitting() {
+        standaloneYTDLP("2025.01.01");
+        open();
+        MainWindow window(*m_model, *m_desktop);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *ytDLP = window.findChild<ToolStatusPill *>(u"ytDLPPill"_s);
+        auto *ffmpeg = window.findChild<ToolStatusPill *>(u"ffmpegPill"_s);
+        QCOMPARE(ytDLP->state(), ToolIndicatorState::updateAvailable);
+        QCOMPARE(ffmpeg->state(), ToolIndicatorState::missing);
+        QVERIFY(window.findChild<QToolBar *>(u"mainToolBar"_s)->grab().save(screenshotPath(u"pills-update-missing"_s)));
+
+        // The red pill opens Herramientas and proposes the install there.
+        QTest::mouseClick(ffmpeg, Qt::LeftButton);
+        QVERIFY(window.optionsWindow()->isVisible());
+        QCOMPARE(window.optionsWindow()->tabs()->currentIndex(), 1);
+        QCOMPARE(m_model->pendingToolAction(), Action::install(ToolKind::ffmpeg));
+        QTRY_VERIFY(window.optionsWindow()->actionDialog()->isVisible());
+        window.optionsWindow()->actionDialog()->reject();
+
+        // The orange one proposes the update; confirmed, the pill turns green afterwards.
+        write(u"update-script"_s, "echo 2025.10.22 > \"$dir/version\"");
+        QTest::mouseClick(ytDLP, Qt::LeftButton);
+        QCOMPARE(m_model->pendingToolAction(), Action::update(ToolKind::ytDLP));
+        QTRY_VERIFY(window.optionsWindow()->actionDialog()->isVisible());
+        window.optionsWindow()->actionDialog()->findChild<QPushButton *>(u"confirmActionButton"_s)->click();
+        QTRY_COMPARE(ytDLP->state(), ToolIndicatorState::current);
+        QVERIFY(
+            window.findChild<QToolBar *>(u"mainToolBar"_s)->grab().save(screenshotPath(u"pills-current-missing"_s)));
+
+        // Closing during an operation asks; quitting cancels it and leaves nothing running.
+        write(u"update-script"_s, R"(sleep 30 & wait)");
+        write(u"version"_s, "2025.01.01");
+        BlockingWait::wait(m_model->refreshDependencies());
+        m_model->updateTools(ToolKind::ytDLP);
+        QTRY_VERIFY(m_model->updateProcessID());
+        QVERIFY(!window.close());
+        QTRY_VERIFY(window.quitQuestion() && window.quitQuestion()->isVisible());
+        QCOMPARE(window.quitQuestion()->informativeText(),
+                 u"Hay una operación de herramientas en curso. Si sales, se cancelará."_s);
+        window.quitQuestion()->findChild<QPushButton *>(u"quitButton"_s)->click();
+        QTRY_VERIFY(!window.isVisible());
+        QCOMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::cancelled);
+        QTRY_COMPARE(ToolUpdateService::descendantProcessIDs(qint32(QCoreApplication::applicationPid())),
+                     QList<qint32>());
     }
 
     void copyCommand() {
