@@ -1,18 +1,13 @@
 #include "common/blockingwait.h"
-#include "fakedesktopservices.h"
-#include "model/appmodel.h"
 #include "platform/toolassets.h"
-#include "scriptedhttpserver.h"
 #include "testsupport.h"
+#include "toolfixtures.h"
 #include "tools/toolupdateservice.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -20,24 +15,6 @@ using Response = ScriptedHttpServer::Response;
 using Kind = AppModel::PendingToolAction;
 
 namespace {
-
-// A stand-alone yt-dlp: its version comes from a file, and "-U" runs whatever the test wrote
-// into update-script.
-const char fakeYTDLP[] = R"(dir='%1'
-case "$1" in
---version) cat "$dir/version" 2>/dev/null || echo 2025.01.01; exit 0 ;;
--U) [ -e "$dir/update-script" ] && . "$dir/update-script"; exit 0 ;;
-esac)";
-
-// brew: "doctor" prints the diagnosis file, "uses" the dependents file, "uninstall" removes
-// the link that made yt-dlp visible.
-const char fakeBrew[] = R"sh(dir='%1'
-echo "$*" >> "$dir/brew-calls"
-case "$1" in
-doctor) cat "$dir/doctor"; exit 1 ;;
-uses) cat "$dir/dependents" 2>/dev/null; exit 0 ;;
-uninstall) rm -f "$dir/bin/yt-dlp"; echo "Uninstalling /x/Cellar/yt-dlp/1... (10 files)"; exit 0 ;;
-esac)sh";
 
 QList<qint32> runningChildren() {
     QList<qint32> running;
@@ -54,43 +31,14 @@ class TestAppModelTools : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScriptedHttpServer> m_server;
-    std::unique_ptr<QSettings> m_store;
-    std::unique_ptr<AppSettings> m_settings;
-    FakeDesktopServices m_desktop;
+    std::unique_ptr<ToolMachine> m_machine;
     std::unique_ptr<AppModel> m_model;
     QDateTime m_now = QDateTime(QDate(2025, 10, 1), QTime(12, 0), Qt::UTC);
 
-    QString path(const QString &relative) const { return m_dir->filePath(relative); }
-    void write(const QString &name, const QByteArray &contents) { TestSupport::writeFile(path(name), contents); }
-    QByteArray readFile(const QString &name) const {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
+    QString path(const QString &relative) const { return m_machine->path(relative); }
     void makeModel() {
         m_model.reset();
-        LocatorEnvironment environment = TestSupport::sandboxedTools(m_dir->path());
-        environment.homebrewExecutables = {path(u"brew"_s)};
-        const QUrl origin = m_server->origin();
-        m_model = std::make_unique<AppModel>(*m_settings, m_desktop, ToolHosts{origin, origin, origin, origin},
-                                             DependencyLocator(environment), JobFolders(path(u"jobs"_s)),
-                                             AppUpdateService(), [this] { return m_now; });
-        QTRY_VERIFY(!m_model->isCheckingTools() && !m_model->isCheckingUpdates() &&
-                    !m_model->isCheckingHomebrewSupport());
-    }
-    void standaloneYTDLP() {
-        TestSupport::writeScript(path(u"bin/yt-dlp"_s), QString::fromLatin1(fakeYTDLP).arg(m_dir->path()));
-    }
-    // yt-dlp linked from a Homebrew Cellar, with a brew that answers from files.
-    void homebrewYTDLP(const QByteArray &diagnosis, const QByteArray &dependents = {}) {
-        TestSupport::writeScript(path(u"Cellar/yt-dlp/1/bin/yt-dlp"_s),
-                                 QString::fromLatin1(fakeYTDLP).arg(m_dir->path()));
-        QFile::link(path(u"Cellar/yt-dlp/1/bin/yt-dlp"_s), path(u"bin/yt-dlp"_s));
-        TestSupport::writeScript(path(u"brew"_s), QString::fromLatin1(fakeBrew).arg(m_dir->path()));
-        write(u"doctor"_s, diagnosis);
-        write(u"dependents"_s, dependents);
+        m_model = m_machine->makeModel([this] { return m_now; });
     }
 
     // Every published value of the tool side, to show that something changed nothing.
@@ -107,25 +55,7 @@ private:
     }
 
 private Q_SLOTS:
-    void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_server = std::make_unique<ScriptedHttpServer>();
-        m_store = std::make_unique<QSettings>(path(u"settings.ini"_s), QSettings::IniFormat);
-        m_settings = std::make_unique<AppSettings>(m_store.get(), path(u"Descargas"_s), path(u"home"_s));
-        m_desktop = FakeDesktopServices();
-        QDir().mkpath(path(u"bin"_s));
-        // A JavaScript runtime exists, so a yt-dlp install needs no Deno.
-        TestSupport::writeScript(path(u"tools/deno"_s), u"echo 'deno 2.5.0'"_s);
-
-        const QByteArray asset = "#!/bin/sh\necho 2025.10.22\n";
-        const QString folder = u"/yt-dlp/yt-dlp/releases/latest/download/"_s;
-        m_server->route(folder + ToolAssets::ytDLPAssetName(), Response::ok(asset));
-        m_server->route(folder + u"SHA2-256SUMS"_s,
-                        Response::ok(QCryptographicHash::hash(asset, QCryptographicHash::Sha256).toHex() + "  " +
-                                     ToolAssets::ytDLPAssetName().toUtf8() + "\n"));
-        m_server->route(u"/repos/yt-dlp/yt-dlp/releases/latest"_s, Response::ok(R"({"tag_name":"2025.10.22"})"));
-        m_server->route(u"/api/formula/yt-dlp.json"_s, Response::ok(R"({"versions":{"stable":"2025.10.22"}})"));
-    }
+    void init() { m_machine = std::make_unique<ToolMachine>(); }
     void cleanup() {
         m_model.reset();
         QTRY_COMPARE(runningChildren(), QList<qint32>());
@@ -134,11 +64,8 @@ private Q_SLOTS:
     void installFromMissingToCurrent() {
         makeModel();
         QCOMPARE(m_model->indicatorState(ToolKind::ytDLP), ToolIndicatorState::missing);
-        QVERIFY(m_model->updateStatuses().isEmpty());
         m_model->showToolManager(ToolKind::ytDLP, true);
         QCOMPARE(m_model->selectedOptionsTab(), AppModel::OptionsTab::tools);
-        QCOMPARE(m_model->pendingToolAction(), Kind::install(ToolKind::ytDLP));
-        m_model->showToolManager(ToolKind::ffmpeg, false);
         QCOMPARE(m_model->pendingToolAction(), Kind::install(ToolKind::ytDLP));
 
         QList<ToolIndicatorState> pill{m_model->indicatorState(ToolKind::ytDLP)};
@@ -178,21 +105,19 @@ private Q_SLOTS:
         QCOMPARE(lines.first(), u"Iniciando instalación administrada de yt-dlp."_s);
         QCOMPARE(lines.last(), message);
         QVERIFY(lines.contains(u"▶ Verificando la descarga…"_s));
-        QVERIFY(lines.filter(QRegularExpression(u"^\\$ /usr/bin/curl --location http://127.0.0.1:\\d+/"_s)).size() ==
-                1);
-        QVERIFY(lines.filter(QRegularExpression(u"^Proceso activo: PID \\d+\\.$"_s)).size() >= 1);
-        QCOMPARE(m_settings->ytDLPPath(), path(u"tools/yt-dlp"_s));
-        QCOMPARE(m_model->ytDLP()->installSource.kind, ToolInstallSource::Kind::managed);
+        QVERIFY(m_model->updateLog().contains(u"\n$ /usr/bin/curl --location http://127.0.0.1:"_s));
+        QVERIFY(m_model->updateLog().contains(QRegularExpression(u"\nProceso activo: PID \\d+\\.\n"_s)));
+        QCOMPARE(m_machine->settings.ytDLPPath(), path(u"tools/yt-dlp"_s));
         QCOMPARE(pill, (QList<ToolIndicatorState>{ToolIndicatorState::missing, ToolIndicatorState::current}));
         m_model->showToolManager(ToolKind::ytDLP, true);
         QCOMPARE(m_model->pendingToolAction(), std::nullopt);
     }
 
     void failedUpdateWithAFlood() {
-        standaloneYTDLP();
+        m_machine->standaloneYTDLP();
         // Enough output to cut the log, a line of escapes only, invalid UTF-8, Homebrew's step
         // marker and its build-from-source warning, then an error of several lines.
-        write(u"update-script"_s, R"(seq 1 12000 | sed 's/^/salida /'
+        m_machine->write(u"update-script"_s, R"(seq 1 12000 | sed 's/^/salida /'
 printf '\033[1m\033[0m   \n'
 echo '==>   Pouring yt-dlp'
 printf 'bytes \377\376 inválidos\n'
@@ -202,8 +127,6 @@ echo 'segunda línea' >&2
 exit 1)");
         makeModel();
         QCOMPARE(m_model->indicatorState(ToolKind::ytDLP), ToolIndicatorState::updateAvailable);
-        m_model->showToolManager(ToolKind::ytDLP, true);
-        QCOMPARE(m_model->pendingToolAction(), Kind::update(ToolKind::ytDLP));
 
         QStringList stages;
         connect(m_model.get(), &AppModel::updateStageChanged, this, [&] { stages.append(m_model->updateStage()); });
@@ -226,12 +149,12 @@ exit 1)");
         QVERIFY(log.endsWith(u"\nWarning: yt-dlp would build from source"_s));
         QCOMPARE(refreshes.count(), 0);
         m_model->copyToolUpdateLog();
-        QCOMPARE(m_desktop.clipboard, log);
+        QCOMPARE(m_machine->desktop.clipboard, log);
     }
 
     void cancelStopsEveryProcessWithoutARefresh() {
-        standaloneYTDLP();
-        write(u"update-script"_s, R"(echo '==> Descargando'
+        m_machine->standaloneYTDLP();
+        m_machine->write(u"update-script"_s, R"(echo '==> Descargando'
 sleep 30 & echo $! > "$dir/child"
 wait)");
         makeModel();
@@ -240,7 +163,7 @@ wait)");
         QTRY_VERIFY(m_model->updateProcessID() && QFile::exists(path(u"child"_s)));
         QTRY_COMPARE(m_model->updateStage(), u"Descargando"_s);
         const qint32 updater = *m_model->updateProcessID();
-        const qint64 child = readFile(u"child"_s).trimmed().toLongLong();
+        const qint64 child = m_machine->read(u"child"_s).trimmed().toLongLong();
         m_model->cancelToolOperation();
         QCOMPARE(m_model->updateStage(), u"Cancelando…"_s);
         BlockingWait::wait(std::move(update));
@@ -251,27 +174,21 @@ wait)");
                                 "instalarse se conservaron."_s;
         QCOMPARE(m_model->updateMessage(), message);
         QVERIFY(m_model->updateLog().endsWith(u"\nSe solicitó cancelar el proceso.\n"_s + message));
-        QCOMPARE(m_model->updateProcessID(), std::nullopt);
-        QVERIFY(!m_model->isUpdatingTools());
+        QVERIFY(!m_model->isUpdatingTools() && !TestSupport::isRunning(updater));
         QCOMPARE(refreshes.count(), 0);
-        QVERIFY(!TestSupport::isRunning(updater));
         QTRY_VERIFY(!TestSupport::isRunning(child));
     }
 
     void homebrewRemovalProposesTheManagedCopy() {
-        homebrewYTDLP(R"({"tier":3,"findings":[]})");
+        m_machine->homebrewYTDLP(R"({"tier":3,"findings":[]})");
         makeModel();
         QVERIFY(m_model->toolUsesHomebrew(ToolKind::ytDLP));
-        QCOMPARE(m_model->homebrewSupportInfo()->tier, 3);
-        QVERIFY(m_model->homebrewWarning(ToolKind::ytDLP));
-        QVERIFY(!m_model->homebrewWarning(ToolKind::ffmpeg));
-        QCOMPARE(m_model->homebrewDependentSummary(ToolKind::ytDLP), std::nullopt);
 
         // The path setting is empty by the time the tools are searched again.
         QStringList pathWhenSearching;
         connect(m_model.get(), &AppModel::toolsChanged, this, [&] {
             if (m_model->isCheckingTools())
-                pathWhenSearching.append(m_settings->ytDLPPath());
+                pathWhenSearching.append(m_machine->settings.ytDLPPath());
         });
         BlockingWait::wait(m_model->uninstallHomebrew(ToolKind::ytDLP));
         QCOMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::success);
@@ -281,7 +198,7 @@ wait)");
         QCOMPARE(m_model->ytDLP(), std::nullopt);
         QCOMPARE(m_model->pendingToolAction(), Kind::install(ToolKind::ytDLP));
         QCOMPARE(m_model->homebrewSupportInfo(), std::nullopt);
-        QVERIFY(readFile(u"brew-calls"_s).contains("uninstall yt-dlp\n"));
+        QVERIFY(m_machine->read(u"brew-calls"_s).contains("uninstall yt-dlp\n"));
 
         // Not a Homebrew copy any more: nothing to remove, nothing changes.
         const QStringList before = snapshot();
@@ -303,15 +220,13 @@ wait)");
                                       << QString();
         QTest::newRow("findings of other types")
             << QByteArray(R"({"tier":3,"findings":[{"text":7,"tier":3}]})") << QByteArray() << QString() << QString();
-        QTest::newRow("not a document") << QByteArray("Error: unknown command") << QByteArray() << QString()
-                                        << QString();
     }
     void homebrewWarningsFollowTheDiagnosis() {
         QFETCH(QByteArray, diagnosis);
         QFETCH(QByteArray, dependents);
         QFETCH(QString, tier);
         QFETCH(QString, summary);
-        homebrewYTDLP(diagnosis, dependents);
+        m_machine->homebrewYTDLP(diagnosis, dependents);
         makeModel();
         QCOMPARE(m_model->homebrewSupportWarning().value_or(QString()),
                  tier.isEmpty() ? QString()
@@ -319,6 +234,7 @@ wait)");
                                       u". Los paquetes pueden compilarse desde código fuente y tardar horas. "
                                       "Recomendamos migrar a las versiones precompiladas administradas por Torvel."_s);
         QCOMPARE(m_model->homebrewWarning(ToolKind::ytDLP).has_value(), !tier.isEmpty());
+        QVERIFY(!m_model->homebrewWarning(ToolKind::ffmpeg));
         QCOMPARE(m_model->homebrewDependentSummary(ToolKind::ytDLP).value_or(QString()), summary);
     }
 
@@ -326,7 +242,7 @@ wait)");
         // The download crawls, so the install is still running when the model goes away.
         Response slow = Response::ok(QByteArray(200'000, '#'));
         slow.bytesPerTick = 1'000;
-        m_server->route(u"/yt-dlp/yt-dlp/releases/latest/download/"_s + ToolAssets::ytDLPAssetName(), slow);
+        m_machine->server.route(u"/yt-dlp/yt-dlp/releases/latest/download/"_s + ToolAssets::ytDLPAssetName(), slow);
         makeModel();
         m_model->installTool(ToolKind::ytDLP);
         QTRY_VERIFY(m_model->updateProcessID());
