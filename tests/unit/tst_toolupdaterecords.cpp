@@ -84,7 +84,7 @@ private Q_SLOTS:
         QVERIFY(!ToolUpdateLog::entry(ToolUpdateEvent::processFinished(0)));
 
         ToolUpdateLog log;
-        log.append(u"\x1b[1;32m \x1b[0m  \n"_s); // only escapes and spaces: nothing
+        QVERIFY(!log.append(u"\x1b[1;32m \x1b[0m  \n"_s)); // only escapes and spaces: nothing
         QVERIFY(log.text().isEmpty());
         log.append(u"  \x1b[?25l==> Pouring\x1b[0m\r\n"_s);
         log.append(u"dos"_s);
@@ -121,6 +121,17 @@ private Q_SLOTS:
         QCOMPARE(log.text().size(), ToolUpdateLog::marker().size() + 49'001);
         log.append(QString(1'000, QLatin1Char('c')));
         QCOMPARE(log.text().size(), ToolUpdateLog::marker().size() + 45'000);
+
+        // Exactly at the limit nothing is cut; a cut never splits a character from its accent,
+        // however plain the text after it is.
+        ToolUpdateLog exact;
+        QVERIFY(exact.append(QString(50'000, QLatin1Char('a'))));
+        QCOMPARE(exact.text().size(), 50'000);
+        ToolUpdateLog accent;
+        accent.append(QString(5'001, QLatin1Char('a')) + u"e\u0300"_s + QString(43'999, QLatin1Char('b')));
+        accent.append(QString(999, QLatin1Char('c')));
+        QCOMPARE(accent.text(), ToolUpdateLog::marker() + u"e\u0300"_s + QString(43'999, QLatin1Char('b')) + u'\n' +
+                                    QString(999, QLatin1Char('c')));
     }
 
     void hostsFromEnvironment() {
