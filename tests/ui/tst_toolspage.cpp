@@ -164,7 +164,7 @@ private Q_SLOTS:
         for (const QString &name : actions)
             QVERIFY2(!find(name)->isEnabled(), qPrintable(name));
         QVERIFY(find(u"redetectButton"_s)->isEnabled());
-        QVERIFY(shown(u"cancelOperationButton"_s));
+        QVERIFY(shown(u"cancelOperationButton"_s) && shown(u"activitySpinner"_s) && !shown(u"activityOutcomeIcon"_s));
         QCOMPARE(find<LabeledIcon>(u"processLabel"_s)->text(),
                  u"Proceso activo (PID %1). La etapa y el tiempo sin nueva salida se muestran arriba."_s.arg(
                      *m_model->updateProcessID()));
@@ -187,6 +187,9 @@ private Q_SLOTS:
         m_now = last.addSecs(9);
         panel->refreshTimes();
         QCOMPARE(silence->text(), u"Actividad reciente"_s);
+        m_now = last.addSecs(60);
+        panel->refreshTimes();
+        QCOMPARE(silence->palette().color(QPalette::WindowText), TorvelTheme::warning());
         m_now = last.addSecs(75);
         panel->refreshTimes();
         QCOMPARE(silence->text(), u"Sin salida: 1:15"_s);
@@ -219,7 +222,7 @@ private Q_SLOTS:
         QCOMPARE(message->text(), u"El comando terminó con el código 3."_s);
         QCOMPARE(message->iconName(), u"xmark.octagon.fill"_s);
         QCOMPARE(find<QLabel>(u"activityTitle"_s)->text(), u"La operación falló"_s);
-        QVERIFY(!shown(u"silenceLabel"_s) && !shown(u"processLabel"_s));
+        QVERIFY(!shown(u"silenceLabel"_s) && !shown(u"processLabel"_s) && shown(u"activityOutcomeIcon"_s));
         screenshot(u"tools-failed"_s);
     }
 
