@@ -106,7 +106,11 @@ int runWindows(int argc, char *argv[]) {
     if (link)
         postWhenToolsAreKnown(model, *link);
 
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The window closes during a download only after the closing question's grace period;
+    // whatever yt-dlp still runs then, FFmpeg included, ends with the application.
+    model.service().killProcessTree();
+    return status;
 }
 
 } // namespace

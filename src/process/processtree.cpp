@@ -34,6 +34,15 @@ bool exists(qint32 pid) {
 
 } // namespace
 
+bool isRunning(qint32 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close >= 0 && text.mid(close + 2, 1) != "Z";
+}
+
 QList<qint32> descendantsFromPairs(const QList<QPair<qint32, qint32>> &pairs, qint32 pid) {
     QHash<qint32, QList<qint32>> children;
     for (const auto &[child, parent] : pairs)
@@ -71,9 +80,9 @@ QList<qint32> descendantProcessIDs(qint32 pid) {
     return descendantsFromPairs(pairs, pid);
 }
 
-void terminate(qint32 pid, std::chrono::milliseconds grace) {
+QList<qint32> terminate(qint32 pid, std::chrono::milliseconds grace) {
     if (pid <= 0)
-        return;
+        return {};
     const QList<qint32> descendants = descendantProcessIDs(pid);
     ::kill(pid, SIGTERM);
     for (qint32 descendant : descendants)
@@ -87,6 +96,7 @@ void terminate(qint32 pid, std::chrono::milliseconds grace) {
         if (exists(pid))
             ::kill(pid, SIGKILL);
     }).detach();
+    return QList<qint32>{pid} + descendants;
 }
 
 void kill(qint32 pid) {

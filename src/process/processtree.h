@@ -19,10 +19,15 @@ QList<qint32> descendantProcessIDs(qint32 pid);
 // a process are visited in the order they were listed; each process appears once.
 QList<qint32> descendantsFromPairs(const QList<QPair<qint32, qint32>> &pairs, qint32 pid);
 
+// Whether pid exists and has not ended: a zombie waiting for its parent to collect it counts
+// as ended.
+bool isRunning(qint32 pid);
+
 // Sends SIGTERM to pid, then to each descendant in list order, and returns at once. After
 // `grace`, a detached thread sends SIGKILL to whichever of them still exist: descendants in
-// list order, pid last. A pid <= 0 does nothing.
-void terminate(qint32 pid, std::chrono::milliseconds grace = std::chrono::seconds(2));
+// list order, pid last. A pid <= 0 does nothing. Returns pid and the descendants it signalled,
+// so that a caller can wait for all of them to be gone.
+QList<qint32> terminate(qint32 pid, std::chrono::milliseconds grace = std::chrono::seconds(2));
 
 // Sends SIGKILL to every descendant and then to pid, now. For quitting the application.
 void kill(qint32 pid);
