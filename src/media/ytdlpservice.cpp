@@ -258,9 +258,15 @@ QCoro::Task<> YTDLPService::awaitStoppedProcesses() {
         const QMutexLocker locker(&m_processLock);
         stopped = m_stoppedProcesses;
     }
+    // yt-dlp leads its own process group, so its first process's id also names the group, which
+    // holds whatever it started later.
+    const qint32 group = stopped.value(0);
+    const auto running = [&] {
+        return std::any_of(stopped.cbegin(), stopped.cend(), ProcessTree::isRunning) ||
+               ProcessTree::groupIsRunning(group);
+    };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (std::any_of(stopped.cbegin(), stopped.cend(), ProcessTree::isRunning) &&
-           std::chrono::steady_clock::now() < deadline)
+    while (running() && std::chrono::steady_clock::now() < deadline)
         co_await QCoro::sleepFor(std::chrono::milliseconds(50));
 }
 

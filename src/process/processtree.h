@@ -7,7 +7,9 @@
 
 // Stops a child together with everything it started (yt-dlp with its FFmpeg, brew with its
 // compilers, a test run with its helpers). The tree is read from /proc before the first signal,
-// so children re-parented to init after their parent died are still reached.
+// so children re-parented to init after their parent died are still reached. A child that
+// leads a process group of its own (ProcessOptions::ownProcessGroup) is also signalled through
+// its group, which reaches what it started after the tree was read.
 namespace ProcessTree {
 
 // Every descendant of pid, in post-order: each process comes after all of its own descendants;
@@ -22,6 +24,9 @@ QList<qint32> descendantsFromPairs(const QList<QPair<qint32, qint32>> &pairs, qi
 // Whether pid exists and has not ended: a zombie waiting for its parent to collect it counts
 // as ended.
 bool isRunning(qint32 pid);
+
+// Whether any process of the group exists and has not ended.
+bool groupIsRunning(qint32 groupID);
 
 // Sends SIGTERM to pid, then to each descendant in list order, and returns at once. After
 // `grace`, a detached thread sends SIGKILL to whichever of them still exist: descendants in

@@ -247,6 +247,8 @@ private Q_SLOTS:
         QTest::newRow("not a number") << progress("50%|1000|2000|NA|nan|-inf")
                                       << formattedByteCount(1000) + u8(" de ") + formattedByteCount(2000) << QString()
                                       << QString();
+        QTest::newRow("negative amounts") << progress("50%|-5000000|-1|-10|-5000|-65") << u8("Descargando…")
+                                          << QString() << QString();
         QTest::newRow("beyond a double") << progress("50%|NA|NA|NA|1e400|1e400") << u8("Descargando…") << QString()
                                          << QString();
         QTest::newRow("beyond 64 bits") << progress("50%|99999999999999999999|99999999999999999999|NA|1e19|1e19")
@@ -324,8 +326,11 @@ private Q_SLOTS:
         Run run(1, false);
         QVERIFY(!run.tracker.consume(u8("[download] Destination: Clip [abc].mp4")));
         QVERIFY(!run.tracker.consume(u8("__TORVEL_FILE__/tmp/Clip [abc].mp4")));
-        QVERIFY(run.tracker.consume(u8("__TORVEL_PLAN__x __TORVEL_PROGRESS__50%"))); // the plan marker wins
+        QVERIFY(run.tracker.consume(u8("__TORVEL_PLAN__x __TORVEL_PROGRESS__50%"))); // the first marker wins
         QVERIFY(run.snapshots.isEmpty());
+        // A marker inside a site's field does not take the line over.
+        QVERIFY(run.tracker.consume(progress("50%|NA|NA|NA|NA|NA|NA|NA|__TORVEL_PLAN__|NA|NA")));
+        QCOMPARE(run.snapshots.size(), 1);
     }
 
     void emitterMayCallBackIntoTheTracker() {
