@@ -119,13 +119,13 @@ void JobFolders::prepareDestination(const QString &folder) {
     try {
         createFolder(folder);
     } catch (const PlatformError &error) {
-        throw PlatformError(QStringLiteral("No se puede crear la carpeta de destino %1: %2")
-                                .arg(folder, error.errorDescription()));
+        throw PlatformError(
+            QStringLiteral("No se puede crear la carpeta de destino %1: %2").arg(folder, error.errorDescription()));
     }
     QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".torvel-XXXXXX")));
     if (!probe.open())
-        throw PlatformError(QStringLiteral("No se puede guardar en la carpeta de destino %1: %2")
-                                .arg(folder, probe.errorString()));
+        throw PlatformError(
+            QStringLiteral("No se puede guardar en la carpeta de destino %1: %2").arg(folder, probe.errorString()));
 }
 
 QString JobFolders::uniqueDestination(const QString &fileName, const QString &folder) {

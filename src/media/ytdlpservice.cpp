@@ -46,8 +46,114 @@ struct DownloadOutputState {
 
 } // namespace
 
+struct YTDLPService::RunState {
+    QMutex lock; // guards every field below
+    bool serviceExists = true;
+    Operation operation = Operation::none;
+    std::optional<ProcessHandle> activeProcess;
+    bool cancelRequested = false;
+    QList<qint32> stoppedProcesses; // what a cancel signalled, yt-dlp (its group's id) first
+
+    // Claims the one yt-dlp slot or throws ProcessRunnerError::couldNotStart.
+    void begin(Operation wanted) {
+        const QMutexLocker locker(&lock);
+        if (operation == Operation::download)
+            throw ProcessRunnerError::couldNotStart(QStringLiteral(
+                "ya hay una descarga en curso. Espera a que termine o cancélala antes de empezar otra."));
+        if (operation == Operation::analysis)
+            throw ProcessRunnerError::couldNotStart(
+                QStringLiteral("yt-dlp todavía está analizando un enlace. Espera a que termine."));
+        operation = wanted;
+        cancelRequested = false;
+        stoppedProcesses.clear();
+    }
+
+    void end() {
+        const QMutexLocker locker(&lock);
+        operation = Operation::none;
+        activeProcess.reset();
+        cancelRequested = false;
+        stoppedProcesses.clear();
+    }
+
+    bool cancelled() {
+        const QMutexLocker locker(&lock);
+        return cancelRequested;
+    }
+
+    // After an await: a service that is gone has nothing left to do.
+    void throwIfServiceGone() {
+        const QMutexLocker locker(&lock);
+        if (!serviceExists)
+            throw CancellationError();
+    }
+
+    void setActiveProcess(const std::optional<ProcessHandle> &handle) {
+        bool cancelAtOnce = false;
+        {
+            const QMutexLocker locker(&lock);
+            activeProcess = handle;
+            cancelAtOnce = handle && cancelRequested;
+        }
+        if (cancelAtOnce)
+            terminate(*handle);
+    }
+
+    // yt-dlp's children (FFmpeg) are read from /proc before the first signal and stopped too.
+    void terminate(const ProcessHandle &handle) {
+        const QList<qint32> stopped = ProcessTree::terminate(qint32(handle.processID()));
+        const QMutexLocker locker(&lock);
+        stoppedProcesses += stopped;
+    }
+
+    // The process to stop, if any, with the request recorded for one that has yet to start.
+    std::optional<ProcessHandle> requestCancel() {
+        const QMutexLocker locker(&lock);
+        if (operation == Operation::none)
+            return std::nullopt;
+        cancelRequested = true;
+        return activeProcess;
+    }
+
+    // After a cancel: until every process it signalled is gone, or three seconds at most. yt-dlp
+    // leads its own process group, so its id also names the group, which holds whatever it
+    // started after the tree was read.
+    QCoro::Task<> awaitStoppedProcesses() {
+        QList<qint32> stopped;
+        {
+            const QMutexLocker locker(&lock);
+            stopped = stoppedProcesses;
+        }
+        const qint32 group = stopped.value(0);
+        const auto running = [&] {
+            return std::any_of(stopped.cbegin(), stopped.cend(), ProcessTree::isRunning) ||
+                   ProcessTree::groupIsRunning(group);
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        const std::chrono::milliseconds pause(50);
+        while (running() && std::chrono::steady_clock::now() < deadline)
+            co_await QCoro::sleepFor(pause);
+    }
+};
+
+namespace {
+
+// Whatever way an operation ends, it gives up its process and its claim on the service.
+struct OperationEnd {
+    std::function<void()> end;
+    ~OperationEnd() { end(); }
+};
+
+} // namespace
+
 YTDLPService::YTDLPService(DependencyLocator locator, JobFolders jobFolders)
-    : m_locator(std::move(locator)), m_jobFolders(std::move(jobFolders)) {}
+    : m_locator(std::move(locator)), m_jobFolders(std::move(jobFolders)), m_state(std::make_shared<RunState>()) {}
+
+YTDLPService::~YTDLPService() {
+    killProcessTree();
+    const QMutexLocker locker(&m_state->lock);
+    m_state->serviceExists = false;
+}
 
 void YTDLPService::rememberVersion(const QString &ytDLPPath, const QString &version) {
     m_versions.insert(versionKey(ytDLPPath), version);
@@ -57,17 +163,21 @@ QCoro::Task<QString> YTDLPService::versionOf(QString ytDLPPath) {
     const QString key = versionKey(ytDLPPath);
     if (const auto known = m_versions.constFind(key); known != m_versions.cend())
         co_return *known;
+    const SharedRunState state = m_state;
     QString version;
     try {
         const QStringList arguments{QStringLiteral("--version")};
         const std::optional<std::chrono::milliseconds> limit = m_locator.versionQueryLimit();
-        const ProcessResult result = co_await runYTDLP(ytDLPPath, arguments, {}, ytDLPOptions(), limit);
+        const LineCallback noLines;
+        const ProcessOptions options = ytDLPOptions();
+        const ProcessResult result = co_await runYTDLP(state, ytDLPPath, arguments, noLines, options, limit);
         if (result.status == 0)
             version = QString::fromUtf8(result.standardOutput).trimmed();
     } catch (const ProcessRunnerError &) {
         // The real run that follows reports why the tool cannot start.
     }
-    if (cancelRequested())
+    state->throwIfServiceGone();
+    if (state->cancelled())
         throw CancellationError();
     // A failed query is asked again next time rather than remembered.
     if (!version.isEmpty())
@@ -110,26 +220,20 @@ QStringList YTDLPService::downloadArguments(const QUrl &url, const DownloadChoic
     return arguments;
 }
 
-namespace {
-
-// Whatever way an operation ends, it gives up its process and its claim on the service.
-struct OperationEnd {
-    std::function<void()> end;
-    ~OperationEnd() { end(); }
-};
-
-} // namespace
-
 QCoro::Task<MediaInfo> YTDLPService::analyze(QUrl url, QString ytDLPPath) {
-    beginOperation(Operation::analysis);
-    const OperationEnd ending{[this] { endOperation(); }};
+    const SharedRunState state = m_state;
+    state->begin(Operation::analysis);
+    const OperationEnd ending{[state] { state->end(); }};
 
     const QString version = co_await versionOf(ytDLPPath);
     const QStringList arguments = analysisArguments(url, version);
     // The whole document is needed: no tail limit here.
-    const ProcessResult result = co_await runYTDLP(ytDLPPath, arguments, {}, ytDLPOptions(), std::nullopt);
-    if (cancelRequested()) {
-        co_await awaitStoppedProcesses();
+    const LineCallback noLines;
+    const ProcessOptions options = ytDLPOptions();
+    const std::optional<std::chrono::milliseconds> noLimit;
+    const ProcessResult result = co_await runYTDLP(state, ytDLPPath, arguments, noLines, options, noLimit);
+    if (state->cancelled()) {
+        co_await state->awaitStoppedProcesses();
         throw CancellationError();
     }
     if (result.status != 0)
@@ -148,8 +252,9 @@ QCoro::Task<MediaInfo> YTDLPService::analyze(QUrl url, QString ytDLPPath) {
 QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QString ytDLPPath,
                                             std::optional<QString> ffmpegPath, QString destinationDirectory,
                                             ProgressCallback progress) {
-    beginOperation(Operation::download);
-    const OperationEnd ending{[this] { endOperation(); }};
+    const SharedRunState state = m_state;
+    state->begin(Operation::download);
+    const OperationEnd ending{[state] { state->end(); }};
 
     // A destination that cannot take the file fails now, not after the whole download.
     JobFolders::prepareDestination(destinationDirectory);
@@ -183,9 +288,10 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     ProcessOptions options = ytDLPOptions();
     options.retainedOutputTail = retainedDownloadOutput;
     options.recordEnd = &DownloadOutputProtocol::recordEnd;
+    const std::optional<std::chrono::milliseconds> noLimit;
     ProcessResult result;
     try {
-        result = co_await runYTDLP(ytDLPPath, arguments, onLine, options, std::nullopt);
+        result = co_await runYTDLP(state, ytDLPPath, arguments, onLine, options, noLimit);
     } catch (const CancellationError &) {
         JobFolders::removeQuietly(jobFolder);
         throw;
@@ -195,7 +301,7 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
         const bool cancelled = result.status == 15 || result.status == 9;
         // What the cancel stopped (FFmpeg among it) must be gone before its folder goes.
         if (cancelled)
-            co_await awaitStoppedProcesses();
+            co_await state->awaitStoppedProcesses();
         JobFolders::removeQuietly(jobFolder);
         if (cancelled)
             throw CancellationError();
@@ -221,122 +327,42 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     co_return placed;
 }
 
-QCoro::Task<ProcessResult> YTDLPService::runYTDLP(QString ytDLPPath, QStringList arguments, LineCallback onLine,
-                                                  ProcessOptions options,
+QCoro::Task<ProcessResult> YTDLPService::runYTDLP(SharedRunState state, QString ytDLPPath, QStringList arguments,
+                                                  LineCallback onLine, ProcessOptions options,
                                                   std::optional<std::chrono::milliseconds> limit) {
-    if (cancelRequested())
+    if (state->cancelled())
         throw CancellationError();
     // A yt-dlp that does not answer in time is stopped with everything it started.
     QTimer deadline;
     deadline.setSingleShot(true);
-    const ProcessCallback onProcess = [this, &deadline, limit](const ProcessHandle &handle) {
-        setActiveProcess(handle);
+    const ProcessCallback onProcess = [state, &deadline, limit](const ProcessHandle &handle) {
+        state->setActiveProcess(handle);
         if (!limit)
             return;
         const auto pid = qint32(handle.processID());
         QObject::connect(&deadline, &QTimer::timeout, [pid] { ProcessTree::kill(pid); });
         deadline.start(*limit);
     };
-    const auto forget = [this] {
-        const QMutexLocker locker(&m_processLock);
-        m_activeProcess.reset();
-    };
+    const std::optional<ProcessHandle> none;
     ProcessResult result;
     try {
-        result = co_await ProcessRunner::run(ytDLPPath, arguments, std::nullopt, onProcess, onLine, options);
+        const std::optional<ProcessEnvironment> inherited;
+        result = co_await ProcessRunner::run(ytDLPPath, arguments, inherited, onProcess, onLine, options);
     } catch (...) {
-        forget();
+        state->setActiveProcess(none);
         throw;
     }
-    forget();
+    state->setActiveProcess(none);
     co_return result;
 }
 
-QCoro::Task<> YTDLPService::awaitStoppedProcesses() {
-    QList<qint32> stopped;
-    {
-        const QMutexLocker locker(&m_processLock);
-        stopped = m_stoppedProcesses;
-    }
-    // yt-dlp leads its own process group, so its first process's id also names the group, which
-    // holds whatever it started later.
-    const qint32 group = stopped.value(0);
-    const auto running = [&] {
-        return std::any_of(stopped.cbegin(), stopped.cend(), ProcessTree::isRunning) ||
-               ProcessTree::groupIsRunning(group);
-    };
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (running() && std::chrono::steady_clock::now() < deadline)
-        co_await QCoro::sleepFor(std::chrono::milliseconds(50));
-}
-
-void YTDLPService::beginOperation(Operation operation) {
-    const QMutexLocker locker(&m_processLock);
-    if (m_operation == Operation::download)
-        throw ProcessRunnerError::couldNotStart(QStringLiteral(
-            "ya hay una descarga en curso. Espera a que termine o cancélala antes de empezar otra."));
-    if (m_operation == Operation::analysis)
-        throw ProcessRunnerError::couldNotStart(
-            QStringLiteral("yt-dlp todavía está analizando un enlace. Espera a que termine."));
-    m_operation = operation;
-    m_cancelRequested = false;
-    m_stoppedProcesses.clear();
-}
-
-void YTDLPService::endOperation() {
-    const QMutexLocker locker(&m_processLock);
-    m_operation = Operation::none;
-    m_activeProcess.reset();
-    m_cancelRequested = false;
-    m_stoppedProcesses.clear();
-}
-
-bool YTDLPService::cancelRequested() {
-    const QMutexLocker locker(&m_processLock);
-    return m_cancelRequested;
-}
-
-void YTDLPService::setActiveProcess(const ProcessHandle &handle) {
-    bool cancelAtOnce = false;
-    {
-        const QMutexLocker locker(&m_processLock);
-        m_activeProcess = handle;
-        cancelAtOnce = m_cancelRequested;
-    }
-    if (cancelAtOnce) {
-        const QList<qint32> stopped = ProcessTree::terminate(qint32(handle.processID()));
-        const QMutexLocker locker(&m_processLock);
-        m_stoppedProcesses += stopped;
-    }
-}
-
 void YTDLPService::cancel() {
-    std::optional<ProcessHandle> process;
-    {
-        const QMutexLocker locker(&m_processLock);
-        if (m_operation == Operation::none)
-            return;
-        m_cancelRequested = true;
-        process = m_activeProcess;
-    }
-    if (!process)
-        return;
-    // yt-dlp's children (FFmpeg) are read from /proc before the first signal and stopped too.
-    const QList<qint32> stopped = ProcessTree::terminate(qint32(process->processID()));
-    const QMutexLocker locker(&m_processLock);
-    m_stoppedProcesses += stopped;
+    if (const std::optional<ProcessHandle> process = m_state->requestCancel())
+        m_state->terminate(*process);
 }
 
 void YTDLPService::killProcessTree() {
-    std::optional<ProcessHandle> process;
-    {
-        const QMutexLocker locker(&m_processLock);
-        if (m_operation == Operation::none)
-            return;
-        m_cancelRequested = true;
-        process = m_activeProcess;
-    }
-    if (process)
+    if (const std::optional<ProcessHandle> process = m_state->requestCancel())
         ProcessTree::kill(qint32(process->processID()));
 }
 

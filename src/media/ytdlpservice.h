@@ -17,6 +17,7 @@
 #include <QCoroTask>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 // Runs yt-dlp: analysis of an address into MediaInfo, and the download of one chosen way into
@@ -29,6 +30,10 @@ public:
 
     explicit YTDLPService(DependencyLocator locator = DependencyLocator(),
                           JobFolders jobFolders = JobFolders(PlatformPaths::jobsRoot()));
+    // Kills whatever yt-dlp still runs: nothing the service started outlives it.
+    ~YTDLPService();
+    YTDLPService(const YTDLPService &) = delete;
+    YTDLPService &operator=(const YTDLPService &) = delete;
 
     // Throws CancellationError when cancelled, ProcessRunnerError (couldNotStart, also while
     // another yt-dlp runs, or failed with yt-dlp's last lines or the decoding failure).
@@ -68,29 +73,22 @@ public:
 
 private:
     enum class Operation { none, analysis, download };
-    // Claims the one yt-dlp slot or throws ProcessRunnerError::couldNotStart.
-    void beginOperation(Operation operation);
-    void endOperation();
-    bool cancelRequested();
+    // The running operation's process and cancel state. The operation's coroutines hold it,
+    // since they may outlive the service: once the service is gone they end without touching it.
+    struct RunState;
+    using SharedRunState = std::shared_ptr<RunState>;
 
     // Runs yt-dlp as the operation's cancellable process. Throws CancellationError, without
     // starting anything, when a cancel is already pending.
-    QCoro::Task<ProcessResult> runYTDLP(QString ytDLPPath, QStringList arguments, LineCallback onLine,
-                                        ProcessOptions options, std::optional<std::chrono::milliseconds> limit);
+    static QCoro::Task<ProcessResult> runYTDLP(SharedRunState state, QString ytDLPPath, QStringList arguments,
+                                               LineCallback onLine, ProcessOptions options,
+                                               std::optional<std::chrono::milliseconds> limit);
     // The version of the yt-dlp at path, asked once per file, modification time and size.
     QCoro::Task<QString> versionOf(QString ytDLPPath);
-    // After a cancel: until every process it signalled is gone, or three seconds at most.
-    QCoro::Task<> awaitStoppedProcesses();
     QStringList javaScriptRuntimeArguments(const QString &ytDLPVersion) const;
-    void setActiveProcess(const ProcessHandle &handle);
 
     DependencyLocator m_locator;
     JobFolders m_jobFolders;
     QHash<QString, QString> m_versions; // "path|mtime|size" → version, interface thread only
-
-    QMutex m_processLock;
-    Operation m_operation = Operation::none;
-    std::optional<ProcessHandle> m_activeProcess;
-    bool m_cancelRequested = false;
-    QList<qint32> m_stoppedProcesses; // what the last cancel signalled
+    SharedRunState m_state;
 };

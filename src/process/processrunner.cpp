@@ -4,8 +4,8 @@
 #include <QCoroSignal>
 #include <QFileInfo>
 #include <QFuture>
-#include <QPromise>
 #include <QProcessEnvironment>
+#include <QPromise>
 #include <QThread>
 
 #include <signal.h>
@@ -81,7 +81,8 @@ QCoro::Task<ProcessResult> ProcessRunner::run(QString executable, QStringList ar
         const bool ownGroup = options.ownProcessGroup;
         const bool dieWith = options.dieWithApplication;
         const pid_t application = ::getpid();
-        process.setChildProcessModifier([ownGroup, dieWith, application] { prepareChild(ownGroup, dieWith, application); });
+        process.setChildProcessModifier(
+            [ownGroup, dieWith, application] { prepareChild(ownGroup, dieWith, application); });
     }
     if (environment) {
         QProcessEnvironment childEnvironment; // starts empty: nothing is inherited

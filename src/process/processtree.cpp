@@ -138,11 +138,12 @@ void kill(qint32 pid) {
         return;
     const bool group = leadsOwnGroup(pid);
     const QList<qint32> descendants = descendantProcessIDs(pid);
-    for (qint32 descendant : descendants)
-        ::kill(descendant, SIGKILL);
+    // The child first: it must not see its own children die and end as if it had finished.
+    ::kill(pid, SIGKILL);
     if (group)
         ::kill(-pid, SIGKILL);
-    ::kill(pid, SIGKILL);
+    for (qint32 descendant : descendants)
+        ::kill(descendant, SIGKILL);
 }
 
 } // namespace ProcessTree

@@ -34,7 +34,7 @@ bool groupIsRunning(qint32 groupID);
 // so that a caller can wait for all of them to be gone.
 QList<qint32> terminate(qint32 pid, std::chrono::milliseconds grace = std::chrono::seconds(2));
 
-// Sends SIGKILL to every descendant and then to pid, now. For quitting the application.
+// Sends SIGKILL to pid and then to every descendant, now. For quitting the application.
 void kill(qint32 pid);
 
 } // namespace ProcessTree

@@ -71,8 +71,8 @@ private Q_SLOTS:
         QTest::newRow("analyze without URL") << QStringList{QStringLiteral("analyze")};
         QTest::newRow("unknown option") << QStringList{QStringLiteral("download"), url, QStringLiteral("--fast")};
         QTest::newRow("missing value") << QStringList{QStringLiteral("download"), url, QStringLiteral("--to")};
-        QTest::newRow("audio format")
-            << QStringList{QStringLiteral("download"), url, QStringLiteral("--audio-format"), QStringLiteral("ogg")};
+        QTest::newRow("audio format") << QStringList{QStringLiteral("download"), url, QStringLiteral("--audio-format"),
+                                                     QStringLiteral("ogg")};
     }
     void usageErrorsExitWithTwo() {
         QFETCH(QStringList, arguments);

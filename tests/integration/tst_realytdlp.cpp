@@ -124,12 +124,13 @@ private Q_SLOTS:
         // running when the cancel arrives.
         const QString slow = m_dir.filePath(QStringLiteral("slow"));
         const QString started = slow + QStringLiteral("/started");
-        TestSupport::writeScript(slow + QStringLiteral("/ffmpeg"),
-                                 QStringLiteral("n=$#; for a in \"$@\"; do [ \"$a\" = -i ] && set -- \"$@\" -readrate 1\n"
-                                                "set -- \"$@\" \"$a\"; done; shift $n\n"
-                                                "case \" $* \" in *' -i '*) echo $$ >> '%1' ;; esac\n"
-                                                "exec /usr/bin/ffmpeg \"$@\"")
-                                     .arg(started));
+        TestSupport::writeScript(
+            slow + QStringLiteral("/ffmpeg"),
+            QStringLiteral("n=$#; for a in \"$@\"; do [ \"$a\" = -i ] && set -- \"$@\" -readrate 1\n"
+                           "set -- \"$@\" \"$a\"; done; shift $n\n"
+                           "case \" $* \" in *' -i '*) echo $$ >> '%1' ;; esac\n"
+                           "exec /usr/bin/ffmpeg \"$@\"")
+                .arg(started));
         QVERIFY(QFile::link(QStringLiteral("/usr/bin/ffprobe"), slow + QStringLiteral("/ffprobe")));
         const QString folder = m_dir.filePath(QStringLiteral("Cancelada"));
         // Cancelled once the merge is shown and FFmpeg has started on it.
@@ -147,10 +148,9 @@ private Q_SLOTS:
             merging = true;
             poll.start(20);
         };
-        QVERIFY_THROWS_EXCEPTION(CancellationError,
-                                 BlockingWait::wait(m_service->download(manifest(), DownloadChoice::recommended(),
-                                                                        m_ytDLP, slow + QStringLiteral("/ffmpeg"),
-                                                                        folder, cancelWhenMerging)));
+        QVERIFY_THROWS_EXCEPTION(CancellationError, BlockingWait::wait(m_service->download(
+                                                        manifest(), DownloadChoice::recommended(), m_ytDLP,
+                                                        slow + QStringLiteral("/ffmpeg"), folder, cancelWhenMerging)));
         QVERIFY(merging);
         QFile log(started);
         QVERIFY(log.open(QIODevice::ReadOnly));

@@ -310,9 +310,10 @@ private Q_SLOTS:
             BlockingWait::wait(std::move(*second));
             QFAIL("a second download started");
         } catch (const ProcessRunnerError &error) {
-            QCOMPARE(error.errorDescription(), QStringLiteral("No se pudo iniciar la herramienta: ya hay una descarga en "
-                                                              "curso. Espera a que termine o cancélala antes de empezar "
-                                                              "otra."));
+            QCOMPARE(error.errorDescription(),
+                     QStringLiteral("No se pudo iniciar la herramienta: ya hay una descarga en "
+                                    "curso. Espera a que termine o cancélala antes de empezar "
+                                    "otra."));
         }
     }
 

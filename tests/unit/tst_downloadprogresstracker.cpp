@@ -247,8 +247,8 @@ private Q_SLOTS:
         QTest::newRow("not a number") << progress("50%|1000|2000|NA|nan|-inf")
                                       << formattedByteCount(1000) + u8(" de ") + formattedByteCount(2000) << QString()
                                       << QString();
-        QTest::newRow("negative amounts") << progress("50%|-5000000|-1|-10|-5000|-65") << u8("Descargando…")
-                                          << QString() << QString();
+        QTest::newRow("negative amounts")
+            << progress("50%|-5000000|-1|-10|-5000|-65") << u8("Descargando…") << QString() << QString();
         QTest::newRow("beyond a double") << progress("50%|NA|NA|NA|1e400|1e400") << u8("Descargando…") << QString()
                                          << QString();
         QTest::newRow("beyond 64 bits") << progress("50%|99999999999999999999|99999999999999999999|NA|1e19|1e19")
