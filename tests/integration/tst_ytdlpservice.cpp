@@ -114,9 +114,6 @@ private Q_SLOTS:
         QTest::newRow("invalid document")
             << QStringLiteral("printf '{\"id\":\"x\",\"title\":\"t\"}'")
             << QStringLiteral("yt-dlp respondió, pero no fue posible interpretar los formatos. ");
-        QTest::newRow("not JSON at all") << QStringLiteral("echo '<html>'")
-                                         << QStringLiteral(
-                                                "yt-dlp respondió, pero no fue posible interpretar los formatos. ");
     }
 
     void analysisFailuresAreReadable() {

@@ -88,6 +88,29 @@ private Q_SLOTS:
         QCOMPARE(DownloadOutputProtocol::field(fields, fields.size()), std::nullopt);
     }
 
+    void recordEnds_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("first"); // the first record; empty: its end is not known yet
+        const QString report = u8("__TORVEL_POSTPROCESS__started|Merger");
+        const QString complete = u8("__TORVEL_PROGRESS__50%|1|2|3|4|5|6|7|8|v|a");
+        QTest::newRow("report at the end") << report << report;
+        QTest::newRow("report glued to a report") << report + u8("__TORVEL_POSTPROCESS__finished|Merger") << report;
+        QTest::newRow("report glued to an error") << u8("__TORVEL_POSTPROCESS__started|ExtractAudioERROR: x")
+                                                  << u8("__TORVEL_POSTPROCESS__started|ExtractAudio");
+        QTest::newRow("report with more text") << report + u8(" y __TORVEL_FILE__/x") << QString();
+        QTest::newRow("report without a name") << u8("__TORVEL_POSTPROCESS__started|") << QString();
+        QTest::newRow("progress glued to a path") << complete + u8("__TORVEL_FILE__/x") << complete;
+        QTest::newRow("progress cut short") << u8("__TORVEL_PROGRESS__50%|1|2") << QString();
+        QTest::newRow("marker in a site's field") << u8("__TORVEL_PROGRESS__50%|1|2|3|4|5|6|7|x__TORVEL_FILE__y|v|a")
+                                                  << QString();
+        QTest::newRow("marker in a path") << u8("__TORVEL_FILE__/a__TORVEL_PROGRESS__b") << QString();
+    }
+    void recordEnds() {
+        QFETCH(QString, text);
+        QFETCH(QString, first);
+        QCOMPARE(DownloadOutputProtocol::recordEnd(text), first.size());
+    }
+
     void templatesCarryTheirFields() {
         using namespace DownloadOutputProtocol;
         const auto count = [](const QString &text, const QString &marker) {
