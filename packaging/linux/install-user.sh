@@ -2,12 +2,20 @@
 # Installs Torvel Downloader for the current user and makes it the handler of tdl: links.
 #
 #   packaging/linux/install-user.sh [--link] [EXECUTABLE]
+#   packaging/linux/install-user.sh BUNDLE.tar.gz | "BUNDLE.app"
 #
 # EXECUTABLE defaults to the Release build of scripts/run (build/release/src/app/torvel-downloader).
 # It is copied to ~/.local/bin, or with --link only linked there (handy while developing: every
-# rebuild is picked up). The desktop file goes to ~/.local/share/applications with Exec pointing
-# at that copy, the icon to ~/.local/share/icons/hicolor/scalable/apps. Where the desktop's tools
-# are installed, the desktop database is refreshed and the file is made the default handler of
+# rebuild is picked up).
+#
+# A release bundle (the .tar.gz or the "Torvel Downloader.app" folder made by make-release) is
+# installed as ~/.local/opt/Torvel Downloader.app, replacing an earlier one, and
+# ~/.local/bin/torvel-downloader becomes a link into it. Installed this way the application can
+# update itself.
+#
+# The desktop file goes to ~/.local/share/applications with Exec pointing at the installed
+# program, the icon to ~/.local/share/icons/hicolor/scalable/apps. Where the desktop's tools are
+# installed, the desktop database is refreshed and the file is made the default handler of
 # x-scheme-handler/tdl.
 set -eu
 
@@ -21,39 +29,82 @@ if [ "${1:-}" = --link ]; then
 fi
 if [ $# -gt 1 ] || [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
     echo "Uso: $0 [--link] [EJECUTABLE]" >&2
+    echo "     $0 PAQUETE.tar.gz | PAQUETE.app" >&2
     exit 2
 fi
-executable=${1:-$root/build/release/src/app/torvel-downloader}
-if [ ! -x "$executable" ] || [ -d "$executable" ]; then
-    echo "No se encontró el ejecutable: $executable" >&2
-    echo "Compílalo primero (scripts/run) o indica su ruta." >&2
-    exit 1
-fi
-executable=$(cd "$(dirname "$executable")" && pwd)/$(basename "$executable")
+source=${1:-$root/build/release/src/app/torvel-downloader}
 
 data_home=${XDG_DATA_HOME:-$HOME/.local/share}
 bin_dir=$HOME/.local/bin
 applications=$data_home/applications
 icons=$data_home/icons/hicolor/scalable/apps
 mkdir -p "$bin_dir" "$applications" "$icons"
-
 installed=$bin_dir/torvel-downloader
-rm -f "$installed"
-if $link; then
-    ln -s "$executable" "$installed"
-else
-    cp "$executable" "$installed.new"
-    chmod 755 "$installed.new"
-    mv "$installed.new" "$installed"
+icon=$here/torvel-downloader.svg
+
+case $source in
+*.tar.gz | *.tgz | *.app | *.app/)
+    if $link; then
+        echo "--link no se aplica a un paquete." >&2
+        exit 2
+    fi
+    opt=$HOME/.local/opt
+    bundle="$opt/Torvel Downloader.app"
+    mkdir -p "$opt"
+    work=$(mktemp -d "$opt/.torvel-install-XXXXXX")
+    trap 'rm -rf "$work"' EXIT
+    if [ -d "$source" ]; then
+        cp -a "$source" "$work/Torvel Downloader.app"
+    else
+        tar -xzf "$source" -C "$work"
+    fi
+    new="$work/Torvel Downloader.app"
+    if [ ! -x "$new/bin/torvel-downloader" ] || [ ! -f "$new/Info.json" ]; then
+        echo "No es un paquete de Torvel Downloader: $source" >&2
+        exit 1
+    fi
+    # Renames only: the installed bundle is never half-replaced.
+    if [ -e "$bundle" ]; then
+        mv "$bundle" "$work/previous.app"
+    fi
+    mv "$new" "$bundle"
+    rm -f "$installed"
+    ln -s "$bundle/bin/torvel-downloader" "$installed"
+    executable=$bundle/bin/torvel-downloader
+    icon=$bundle/share/icons/hicolor/scalable/apps/torvel-downloader.svg
+    [ -f "$icon" ] || icon=$here/torvel-downloader.svg
+    ;;
+*)
+    executable=$source
+    ;;
+esac
+
+if [ -z "${bundle:-}" ]; then
+    if [ ! -x "$executable" ] || [ -d "$executable" ]; then
+        echo "No se encontró el ejecutable: $executable" >&2
+        echo "Compílalo primero (scripts/run) o indica su ruta." >&2
+        exit 1
+    fi
+    executable=$(cd "$(dirname "$executable")" && pwd)/$(basename "$executable")
+    rm -f "$installed"
+    if $link; then
+        ln -s "$executable" "$installed"
+    else
+        cp "$executable" "$installed.new"
+        chmod 755 "$installed.new"
+        mv "$installed.new" "$installed"
+    fi
+    # The desktop starts the copy (or the link) in ~/.local/bin.
+    executable=$installed
 fi
 
 # The Exec key's own quoting: inside double quotes, " ` $ and \ take a backslash, and the key's
 # value escapes every backslash once more.
-quoted=$(printf '%s' "$installed" | sed -e 's/[\\"`$]/\\&/g' -e 's/\\/\\\\/g')
+quoted=$(printf '%s' "$executable" | sed -e 's/[\\"`$]/\\&/g' -e 's/\\/\\\\/g')
 sed -e "s|^Exec=.*|Exec=\"$(printf '%s' "$quoted" | sed -e 's/[|&\\]/\\&/g')\" %u|" \
     "$here/torvel-downloader.desktop" > "$applications/torvel-downloader.desktop.new"
 mv "$applications/torvel-downloader.desktop.new" "$applications/torvel-downloader.desktop"
-cp "$here/torvel-downloader.svg" "$icons/torvel-downloader.svg"
+cp "$icon" "$icons/torvel-downloader.svg"
 # Icon themes notice new files by the folder's time.
 touch "$data_home/icons/hicolor"
 
@@ -66,4 +117,4 @@ else
     echo "xdg-mime no está disponible (paquete xdg-utils): los enlaces tdl: no se asociaron." >&2
 fi
 
-echo "Torvel Downloader instalado en $installed"
+echo "Torvel Downloader instalado en $executable"

@@ -5,7 +5,9 @@
 #include "model/appsettings.h"
 #include "model/weburl.h"
 #include "platform/platformpaths.h"
+#include "selfupdatecommand.h"
 #include "tools/dependencylocator.h"
+#include "toolscommand.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -103,7 +105,9 @@ void printUsage() {
           << "  torvel-downloader doctor [--json]\n"
           << "  torvel-downloader analyze URL [--json]\n"
           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
-             "CARPETA]\n";
+             "CARPETA]\n"
+          << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
+             "yt-dlp|ffmpeg\n";
     err().flush();
 }
 
@@ -421,6 +425,10 @@ QCoro::Task<int> dispatch(QStringList arguments) {
         co_return co_await analyzeCommand(rest);
     if (command == QLatin1String("download"))
         co_return co_await downloadCommand(rest);
+    if (command == QLatin1String("tools"))
+        co_return co_await ToolsCommand::run(rest);
+    if (command == QLatin1String("self-update"))
+        co_return co_await SelfUpdateCommand::run(rest);
     printUsage();
     co_return command == QLatin1String("--help") ? 0 : 2;
 }
@@ -430,8 +438,9 @@ QCoro::Task<int> dispatch(QStringList arguments) {
 namespace CommandLine {
 
 bool handles(const QStringList &arguments) {
-    static const QStringList commands{QStringLiteral("doctor"), QStringLiteral("analyze"), QStringLiteral("download"),
-                                      QStringLiteral("--help")};
+    static const QStringList commands{QStringLiteral("doctor"),      QStringLiteral("analyze"),
+                                      QStringLiteral("download"),    QStringLiteral("tools"),
+                                      QStringLiteral("self-update"), QStringLiteral("--help")};
     return arguments.size() > 1 && commands.contains(arguments.at(1));
 }
 

@@ -1,22 +1,25 @@
 #include "applicationicon.h"
 #include "commandline.h"
 #include "common/blockingwait.h"
+#include "common/serviceaddress.h"
 #include "model/appmodel.h"
 #include "model/appsettings.h"
 #include "platform/applicationinfo.h"
 #include "platform/linuxdesktopservices.h"
 #include "platform/platformpaths.h"
 #include "platform/singleinstance.h"
+#include "tools/toolhosts.h"
+#include "toolscommand.h"
+#include "ui/components/qttranslations.h"
 #include "ui/main/mainwindow.h"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QLibraryInfo>
 #include <QLocalSocket>
+#include <QMessageBox>
 #include <QSettings>
-#include <QTranslator>
 
-#include <memory>
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -48,28 +51,6 @@ bool anotherInstanceAnswers(const QString &serverName) {
     return answers;
 }
 
-// Qt's own texts (the context menus of text fields, standard buttons) in the interface's language.
-void installQtTranslations(QApplication &application) {
-    auto *translator = new QTranslator(&application);
-    if (translator->load(QLocale(QLocale::Spanish), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
-}
-
-void postWhenToolsAreKnown(AppModel &model, const QUrl &link) {
-    if (!model.isCheckingTools()) {
-        IncomingLinks::instance().post(link);
-        return;
-    }
-    auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection = QObject::connect(&model, &AppModel::toolsChanged, &model, [&model, link, connection] {
-        if (model.isCheckingTools())
-            return;
-        QObject::disconnect(*connection);
-        IncomingLinks::instance().post(link);
-    });
-}
-
 int runWindows(int argc, char *argv[]) {
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("torvel-downloader"));
@@ -88,23 +69,35 @@ int runWindows(int argc, char *argv[]) {
                  qPrintable(instance.serverName()));
     }
 
-    installQtTranslations(application);
+    if (!QtTranslations::installSpanish())
+        qWarning("Qt's Spanish translation is not installed (qt6-translations-l10n): Qt's own texts stay in English.");
     QApplication::setWindowIcon(applicationIcon());
+
+    // The update host can be pointed elsewhere for tests and mirrors; a bad value stops here.
+    std::optional<AppUpdateService::Configuration> updates;
+    try {
+        updates = AppUpdateService::Configuration::system(QProcessEnvironment::systemEnvironment());
+    } catch (const ServiceAddressError &error) {
+        qCritical("%s", qPrintable(error.errorDescription()));
+        QMessageBox::critical(nullptr, QStringLiteral("Torvel Downloader"), error.errorDescription());
+        return 1;
+    }
 
     QSettings store;
     AppSettings settings(&store);
     LinuxDesktopServices desktop;
-    AppModel model(settings, desktop);
+    AppModel model(settings, desktop, DependencyLocator(), JobFolders(PlatformPaths::jobsRoot()),
+                   AppUpdateService(*updates));
 
     MainWindow window(model, desktop);
     window.show();
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,
                      [&desktop] { desktop.activateApplication(); });
 
-    // A link given to this, the first instance, goes the same way as a forwarded one, once the
-    // first tool search has found yt-dlp: analyzing earlier would only report it missing.
+    // A link given to this, the first instance, goes the same way as a forwarded one; the model
+    // analyzes it once the first tool search has ended.
     if (link)
-        postWhenToolsAreKnown(model, *link);
+        IncomingLinks::instance().post(*link);
 
     const int status = QApplication::exec();
     // The window closes during a download only after the closing question's grace period;
@@ -119,10 +112,21 @@ int main(int argc, char *argv[]) {
     QCoreApplication::setOrganizationName(QString::fromLatin1(PlatformPaths::organizationName));
     QCoreApplication::setApplicationName(QString::fromLatin1(PlatformPaths::applicationName));
 
+    // Host overrides are read once, here; a bad one stops the start before anything else.
+    ToolHosts toolHosts;
+    try {
+        toolHosts = ToolHosts::fromEnvironment();
+    } catch (const ServiceAddressError &error) {
+        std::fprintf(stderr, "%s\n", error.errorDescription().toLocal8Bit().constData());
+        return 1;
+    }
+
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    if (CommandLine::handles(arguments))
+    if (CommandLine::handles(arguments)) {
+        ToolsCommand::useHosts(toolHosts);
         return runCommandLine(argc, argv);
+    }
     return runWindows(argc, argv);
 }

@@ -11,7 +11,7 @@
 
 namespace FileDigest {
 
-QString sha256(const QString &path) {
+QString sha256(const QString &path, const std::atomic_bool *cancelled) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw PlatformError(file.errorString());
@@ -22,6 +22,8 @@ QString sha256(const QString &path) {
 
     QByteArray block(1024 * 1024, Qt::Uninitialized);
     for (;;) {
+        if (cancelled && cancelled->load())
+            throw CancellationError();
         const qint64 read = file.read(block.data(), block.size());
         if (read < 0)
             throw PlatformError(file.errorString());
@@ -35,8 +37,8 @@ QString sha256(const QString &path) {
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex());
 }
 
-QCoro::Task<QString> sha256InBackground(QString path) {
-    auto digest = [path] { return sha256(path); };
+QCoro::Task<QString> sha256InBackground(QString path, std::shared_ptr<std::atomic_bool> cancelled) {
+    auto digest = [path, cancelled] { return sha256(path, cancelled.get()); };
     co_return co_await Background::run(digest);
 }
 

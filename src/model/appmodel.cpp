@@ -6,14 +6,16 @@
 #include <QPointer>
 
 AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, DependencyLocator locator, JobFolders jobFolders,
-                   QObject *parent)
+                   AppUpdateService appUpdateService, QObject *parent)
     : QObject(parent), m_settings(settings), m_desktop(desktop), m_locator(locator),
-      m_service(std::move(locator), std::move(jobFolders)) {
+      m_service(std::move(locator), std::move(jobFolders)), m_appUpdateService(std::move(appUpdateService)) {
     m_service.cleanAbandonedJobs();
     // Queued: a link is handled after whatever the interface is doing when it arrives.
     connect(&IncomingLinks::instance(), &IncomingLinks::urlReceived, this, &AppModel::handleIncomingURL,
             Qt::QueuedConnection);
     refreshDependencies();
+    // Beside the tool search; silent unless it finds a newer build.
+    checkForApplicationUpdate(false);
 }
 
 AppModel::~AppModel() = default;
@@ -150,6 +152,10 @@ QCoro::Task<> AppModel::refreshDependencies() {
         m_settings.setFfmpegPath(ffmpeg->path);
     m_isCheckingTools = false;
     Q_EMIT toolsChanged();
+    if (m_analysisAwaitsTools) {
+        m_analysisAwaitsTools = false;
+        analyze();
+    }
 }
 
 ToolIndicatorState AppModel::indicatorState(ToolKind tool) const {

@@ -5,10 +5,12 @@
 #include "media/mediainfo.h"
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
+#include "model/appupdatealert.h"
 #include "model/toolindicatorstate.h"
 #include "platform/desktopservices.h"
 #include "tools/dependencylocator.h"
 #include "tools/toolinfo.h"
+#include "update/appupdateservice.h"
 
 #include <QMutex>
 #include <QObject>
@@ -23,7 +25,7 @@
 // never throw: each outcome lands in published state.
 //
 // The class is split over several sources by concern: appmodel.cpp (construction and state),
-// appmodel_download.cpp (analysis and download workflow).
+// appmodel_download.cpp (analysis and download workflow), appmodel_update.cpp (self-update).
 class AppModel : public QObject {
     Q_OBJECT
 
@@ -33,9 +35,13 @@ public:
     enum class OptionsTab { general, tools, about };
     Q_ENUM(OptionsTab)
 
-    // The settings and the desktop services must outlive the model.
+    using AppUpdateAlert = ::AppUpdateAlert;
+
+    // The settings and the desktop services must outlive the model. The default update service
+    // has no update host: the application passes AppUpdateService::Configuration::system().
     AppModel(AppSettings &settings, DesktopServices &desktop, DependencyLocator locator = DependencyLocator(),
-             JobFolders jobFolders = JobFolders(PlatformPaths::jobsRoot()), QObject *parent = nullptr);
+             JobFolders jobFolders = JobFolders(PlatformPaths::jobsRoot()),
+             AppUpdateService appUpdateService = AppUpdateService(), QObject *parent = nullptr);
     ~AppModel() override;
 
     AppSettings &settings() const { return m_settings; }
@@ -85,6 +91,19 @@ public:
     void chooseDownloadDirectory();
     void chooseExecutable(ToolKind tool);
 
+    // The self-update: the dialog to show (the interface dismisses it), the check and the
+    // installation with its stage text.
+    const std::optional<AppUpdateAlert> &appUpdateAlert() const;
+    void dismissAppUpdateAlert();
+    bool isCheckingApplicationUpdate() const { return m_isCheckingApplicationUpdate; }
+    bool isInstallingApplicationUpdate() const { return m_isInstallingApplicationUpdate; }
+    const QString &applicationUpdateStage() const { return m_applicationUpdateStage; }
+    qint64 currentApplicationBuild() const;
+    QString currentApplicationVersion() const;
+    const AppUpdateService &appUpdateService() const { return m_appUpdateService; }
+    QCoro::Task<> checkForApplicationUpdate(bool manual);
+    QCoro::Task<> installApplicationUpdate(AppUpdateManifest manifest);
+
     static QString normalizedURLText(const QString &text);
     static std::optional<QUrl> validatedWebURL(const QString &text);
 
@@ -100,6 +119,11 @@ Q_SIGNALS:
     // ytDLP, ffmpeg or isCheckingTools
     void toolsChanged();
     void selectedOptionsTabChanged();
+    void appUpdateAlertChanged();
+    // isCheckingApplicationUpdate, isInstallingApplicationUpdate or applicationUpdateStage
+    void applicationUpdateChanged();
+    // An update is ready and its installer waits: the application quits the way the user would.
+    void applicationTerminationRequested();
 
 private:
     void setPhase(Phase phase);
@@ -113,6 +137,8 @@ private:
     // than the interface draws are folded into the latest one.
     void deliverProgress(const DownloadProgress &progress);
     void dropPendingProgress();
+    void setAppUpdateAlert(const std::optional<AppUpdateAlert> &alert);
+    void setApplicationUpdateState(bool checking, bool installing, const QString &stage);
 
     AppSettings &m_settings;
     DesktopServices &m_desktop;
@@ -128,7 +154,15 @@ private:
     std::optional<ToolInfo> m_ytDLP;
     std::optional<ToolInfo> m_ffmpeg;
     bool m_isCheckingTools = false;
+    // An incoming link arrived during a tool search; its analysis starts when the search ends.
+    bool m_analysisAwaitsTools = false;
     OptionsTab m_selectedOptionsTab = OptionsTab::general;
+
+    AppUpdateService m_appUpdateService;
+    std::optional<AppUpdateAlert> m_appUpdateAlert;
+    bool m_isCheckingApplicationUpdate = false;
+    bool m_isInstallingApplicationUpdate = false;
+    QString m_applicationUpdateStage;
 
     QMutex m_pendingProgressLock; // guards m_pendingProgress only
     std::optional<DownloadProgress> m_pendingProgress;

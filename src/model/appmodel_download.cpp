@@ -127,12 +127,23 @@ void AppModel::handleIncomingURL(const QUrl &url) {
             address = item->second;
     }
     if (!address) {
-        fail(QStringLiteral("El enlace recibido no es válido o no utiliza una URL web segura."));
+        const QString refusal = QStringLiteral("El enlace recibido no es válido o no utiliza una URL web segura.");
+        // A running analysis or download keeps its phase, and with it its card, its "Cancelar"
+        // and the question before closing: the refusal is shown beside it.
+        if (m_phase == Phase::analyzing || m_phase == Phase::downloading)
+            setErrorMessage(refusal);
+        else
+            fail(refusal);
         return;
     }
     m_desktop.activateApplication();
     setUrlInput(*address);
-    // Only fills in and analyzes: a link from outside never starts a download.
+    // Only fills in and analyzes: a link from outside never starts a download. During a tool
+    // search the analysis waits for its result, which would otherwise report yt-dlp missing.
+    if (m_isCheckingTools) {
+        m_analysisAwaitsTools = true;
+        return;
+    }
     QMetaObject::invokeMethod(
         this, [this] { analyze(); }, Qt::QueuedConnection);
 }

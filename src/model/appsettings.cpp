@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 namespace {
@@ -140,15 +141,44 @@ void AppSettings::store(const QString &key, const QVariant &value) {
     }
     m_defaults->setValue(key, value);
     m_defaults->sync();
+    // What QSettings has just written it can read again.
+    if (m_defaults->status() == QSettings::NoError)
+        m_examinedStamp = currentStamp();
+    else
+        m_examinedStamp.reset();
+}
+
+AppSettings::FileStamp AppSettings::currentStamp() const {
+    const std::filesystem::path file(QFile::encodeName(m_defaults->fileName()).toStdString());
+    std::error_code error;
+    FileStamp stamp;
+    stamp.exists = std::filesystem::exists(file, error);
+    if (!stamp.exists)
+        return stamp;
+    stamp.size = qint64(std::filesystem::file_size(file, error));
+    const auto modified = std::filesystem::last_write_time(file, error);
+    stamp.modified = qint64(std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count());
+    if (error)
+        stamp.modified = -1; // never equal to a stamp taken when the file could be examined
+    return stamp;
 }
 
 // On a write QSettings rewrites the whole file from the keys it understood: lines it could not
 // parse would be dropped, and an unreadable file would be replaced by one holding only our keys.
-bool AppSettings::storeIsSafeToRewrite() const {
-    if (const std::optional<bool> clean = parsesCleanly(m_defaults->fileName(), m_defaults->format()))
-        return *clean;
-    // No room for a private copy: rely on what the store itself has noticed.
-    m_defaults->sync();
-    (void)m_defaults->allKeys();
-    return m_defaults->status() == QSettings::NoError;
+bool AppSettings::storeIsSafeToRewrite() {
+    const FileStamp stamp = currentStamp();
+    if (m_examinedStamp && *m_examinedStamp == stamp && stamp.modified != -1)
+        return m_examinedSafe;
+    bool safe = false;
+    if (const std::optional<bool> clean = parsesCleanly(m_defaults->fileName(), m_defaults->format())) {
+        safe = *clean;
+    } else {
+        // No room for a private copy: rely on what the store itself has noticed.
+        m_defaults->sync();
+        (void)m_defaults->allKeys();
+        safe = m_defaults->status() == QSettings::NoError;
+    }
+    m_examinedStamp = stamp;
+    m_examinedSafe = safe;
+    return safe;
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QSettings;
 
 // The user preferences that survive a restart, read from and written through to a QSettings
@@ -19,6 +21,9 @@ class QSettings;
 // Writing: every assignment, even of the value already held, is stored and synced at once. A
 // store file that QSettings cannot read or parse cleanly is never rewritten, because QSettings
 // would drop whatever it could not parse: the assignment then stays in memory for this run.
+// The file is examined again only when its size or modification time differs from when it was
+// last examined or written here (the same test QSettings uses to re-read it), so an ordinary
+// assignment costs no copy and no parse.
 class AppSettings : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString ytDLPPath READ ytDLPPath WRITE setYtDLPPath NOTIFY ytDLPPathChanged)
@@ -57,7 +62,16 @@ Q_SIGNALS:
 
 private:
     void store(const QString &key, const QVariant &value);
-    bool storeIsSafeToRewrite() const;
+    bool storeIsSafeToRewrite();
+
+    // What identifies one version of the store file without reading it.
+    struct FileStamp {
+        bool exists = false;
+        qint64 size = 0;
+        qint64 modified = 0; // nanoseconds, as the file system keeps them
+        bool operator==(const FileStamp &) const = default;
+    };
+    FileStamp currentStamp() const;
 
     QSettings *m_defaults;
     QString m_homeFolder;
@@ -66,4 +80,6 @@ private:
     QString m_downloadDirectory;
     bool m_revealWhenFinished = true;
     bool m_warnedAboutStore = false;
+    std::optional<FileStamp> m_examinedStamp;
+    bool m_examinedSafe = false;
 };

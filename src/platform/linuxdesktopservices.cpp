@@ -107,3 +107,8 @@ std::optional<QString> LinuxDesktopServices::chooseExecutable(const QString &tit
 QString LinuxDesktopServices::clipboardText() {
     return QGuiApplication::clipboard()->text();
 }
+
+void LinuxDesktopServices::openURL(const QUrl &url) {
+    if (!QDesktopServices::openUrl(url))
+        qWarning("No program opened %s", qPrintable(url.toString()));
+}

@@ -16,4 +16,5 @@ public:
                                         const QString &startFolder) override;
     std::optional<QString> chooseExecutable(const QString &title, const QString &confirmText) override;
     QString clipboardText() override;
+    void openURL(const QUrl &url) override;
 };

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <optional>
 
@@ -36,6 +37,7 @@ public:
     QList<FolderRequest> folderRequests;
     QList<ExecutableRequest> executableRequests;
     int clipboardReads = 0;
+    QList<QUrl> openedURLs;
 
     void revealFile(const QString &path) override {
         calls.append(QStringLiteral("revealFile ") + path);
@@ -60,5 +62,9 @@ public:
         calls.append(QStringLiteral("clipboardText"));
         ++clipboardReads;
         return clipboard;
+    }
+    void openURL(const QUrl &url) override {
+        calls.append(QStringLiteral("openURL ") + url.toString());
+        openedURLs.append(url);
     }
 };

@@ -25,55 +25,6 @@
 
 namespace {
 
-// Every icon name the windows draw: download choices, main window, options window, about window.
-const QStringList interfaceIconNames{
-    QStringLiteral("sparkles.tv"),
-    QStringLiteral("play.rectangle"),
-    QStringLiteral("waveform"),
-    QStringLiteral("film"),
-    QStringLiteral("rectangle.stack.badge.plus"),
-    QStringLiteral("gearshape"),
-    QStringLiteral("plus"),
-    QStringLiteral("link"),
-    QStringLiteral("doc.on.clipboard"),
-    QStringLiteral("exclamationmark.triangle.fill"),
-    QStringLiteral("sparkle.magnifyingglass"),
-    QStringLiteral("arrow.down.circle.dotted"),
-    QStringLiteral("play.rectangle.fill"),
-    QStringLiteral("person.crop.circle"),
-    QStringLiteral("clock"),
-    QStringLiteral("rectangle.stack"),
-    QStringLiteral("slider.horizontal.3"),
-    QStringLiteral("checkmark.circle.fill"),
-    QStringLiteral("circle"),
-    QStringLiteral("waveform.badge.magnifyingglass"),
-    QStringLiteral("aspectratio"),
-    QStringLiteral("speedometer"),
-    QStringLiteral("gauge.with.dots.needle.33percent"),
-    QStringLiteral("externaldrive"),
-    QStringLiteral("speaker.slash.fill"),
-    QStringLiteral("speaker.wave.2.fill"),
-    QStringLiteral("speaker.slash"),
-    QStringLiteral("link.badge.plus"),
-    QStringLiteral("checkmark"),
-    QStringLiteral("folder.fill"),
-    QStringLiteral("arrow.down.circle.fill"),
-    QStringLiteral("magnifyingglass"),
-    QStringLiteral("wrench.and.screwdriver"),
-    QStringLiteral("info.circle"),
-    QStringLiteral("hand.raised.fill"),
-    QStringLiteral("doc.on.doc"),
-    QStringLiteral("arrow.clockwise"),
-    QStringLiteral("xmark.octagon.fill"),
-    QStringLiteral("arrow.triangle.2.circlepath"),
-    QStringLiteral("arrow.right"),
-    QStringLiteral("gearshape.2.fill"),
-    QStringLiteral("stop.circle.fill"),
-    QStringLiteral("terminal.fill"),
-    QStringLiteral("shippingbox.fill"),
-    QStringLiteral("arrow.down.to.line.compact"),
-};
-
 bool isClose(const QColor &actual, const QColor &expected, float tolerance = 0.06f) {
     return qAbs(actual.redF() - expected.redF()) <= tolerance &&
            qAbs(actual.greenF() - expected.greenF()) <= tolerance &&
@@ -169,9 +120,10 @@ private Q_SLOTS:
         QCOMPARE(clicked.count(), 1);
     }
 
-    void iconTableCoversTheInterface() {
+    // Every name in the table draws; the window tests fail on any name the table lacks.
+    void iconTableDraws() {
         const QRawFont font = QRawFont::fromFont(Icons::font(24));
-        for (const QString &name : interfaceIconNames) {
+        for (const QString &name : Icons::names()) {
             const std::optional<Icons::Glyph> glyph = Icons::glyph(name);
             QVERIFY2(glyph, qPrintable(name));
             QVERIFY2(font.supportsCharacter(QChar(glyph->codepoint)), qPrintable(name));
@@ -317,21 +269,12 @@ private Q_SLOTS:
         buttons->addStretch();
         layout->addLayout(buttons);
 
+        // Every icon of the table on a card.
         auto *card = new TorvelCard;
         auto *icons = new QGridLayout;
-        icons->setHorizontalSpacing(14);
-        icons->setVerticalSpacing(10);
         const QStringList names = Icons::names();
-        for (int i = 0; i < names.size(); ++i) {
-            auto *cell = new QVBoxLayout;
-            cell->setSpacing(3);
-            cell->addWidget(new IconLabel(names.at(i), TorvelTheme::accent(), 24), 0, Qt::AlignHCenter);
-            auto *caption = new QLabel(names.at(i));
-            caption->setFont(TorvelTheme::font(TorvelTheme::TextStyle::caption2));
-            caption->setAlignment(Qt::AlignHCenter);
-            cell->addWidget(caption);
-            icons->addLayout(cell, i / 5, i % 5);
-        }
+        for (int i = 0; i < names.size(); ++i)
+            icons->addWidget(new IconLabel(names.at(i), TorvelTheme::accent(), 24), i / 12, i % 12);
         card->contentLayout()->addLayout(icons);
         layout->addWidget(card);
 

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -166,6 +167,22 @@ private Q_SLOTS:
         const auto disk = reopened(path);
         QCOMPARE(disk->value(QStringLiteral("ffmpegPath")).toString(), QStringLiteral("/usr/local/bin/ffmpeg"));
         QCOMPARE(disk->value(QStringLiteral("ventana")).toString(), QStringLiteral("980x760"));
+    }
+
+    // Examined once, the file is trusted until its size or modification time changes (the test
+    // QSettings itself applies before re-reading it): an assignment costs no copy and no parse.
+    void anUnchangedFileIsNotExaminedAgain() {
+        const QString path = freshPath();
+        QSettings store(path, QSettings::IniFormat);
+        AppSettings settings(&store, downloads, home);
+        settings.setYtDLPPath(QStringLiteral("/usr/bin/yt-dlp"));
+        // Damage of the same size, with the time put back: only a new examination would see it.
+        const std::filesystem::path file(QFile::encodeName(path).toStdString());
+        const auto written = std::filesystem::last_write_time(file);
+        TestSupport::writeFile(path, contents(path).replace("[General]", "[Generalx"));
+        std::filesystem::last_write_time(file, written);
+        settings.setFfmpegPath(QStringLiteral("/usr/bin/ffmpeg"));
+        QVERIFY(contents(path).contains("ffmpegPath=/usr/bin/ffmpeg"));
     }
 
     void anUnreadableFileIsNeverRewritten() {

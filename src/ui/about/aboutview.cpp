@@ -4,6 +4,7 @@
 
 #include "ui/about/deploymentinfo.h"
 #include "ui/components/iconlabel.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/torvelcard.h"
 #include "ui/components/torvellogo.h"
 #include "ui/components/torveltheme.h"
@@ -22,12 +23,6 @@ constexpr int descriptionWidth = 430;
 // A link only for an address that parses; otherwise its text stays plain.
 bool isUsable(const QUrl &url) {
     return url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty();
-}
-
-void setTextColor(QWidget *widget, const QColor &color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
 }
 
 void showDetected(QLabel *label, const std::optional<ToolInfo> &tool) {
@@ -161,7 +156,7 @@ QLabel *AboutView::captionLabel(const QString &text, const QString &objectName, 
     label->setObjectName(objectName);
     label->setFont(font);
     label->setAlignment(Qt::AlignHCenter);
-    setTextColor(label, TorvelTheme::secondaryText(palette()));
+    SecondaryText::apply(label);
     return label;
 }
 
@@ -212,14 +207,14 @@ QWidget *AboutView::thirdPartyRow(const QString &id, const QString &name, const 
     detailLabel->setObjectName(QStringLiteral("aboutDetail-") + id);
     detailLabel->setFont(TorvelTheme::font(TextStyle::caption));
     detailLabel->setWordWrap(true);
-    setTextColor(detailLabel, TorvelTheme::secondaryText(palette()));
+    SecondaryText::apply(detailLabel);
     texts->addWidget(detailLabel);
 
     if (detected) {
         *detected = new QLabel(row);
         (*detected)->setObjectName(QStringLiteral("aboutDetected-") + id);
         (*detected)->setFont(TorvelTheme::font(TextStyle::caption2));
-        setTextColor(*detected, TorvelTheme::secondaryText(palette()));
+        SecondaryText::apply(*detected);
         texts->addWidget(*detected);
     }
     layout->addLayout(texts, 1);

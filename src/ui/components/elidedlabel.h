@@ -7,6 +7,7 @@
 // whenever it does not fit.
 class ElidedLabel : public QWidget {
     Q_OBJECT
+    Q_PROPERTY(QString text READ text)
 
 public:
     explicit ElidedLabel(const QString &text = {}, Qt::TextElideMode mode = Qt::ElideRight, QWidget *parent = nullptr);

@@ -12,6 +12,7 @@ class WrappingLabel;
 // first line. The text wraps when the row is too narrow for it.
 class LabeledIcon : public QWidget {
     Q_OBJECT
+    Q_PROPERTY(QString text READ text)
 
 public:
     LabeledIcon(const QString &iconName, const QString &text, TorvelTheme::TextStyle style, QWidget *parent = nullptr,

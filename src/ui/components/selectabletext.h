@@ -6,6 +6,7 @@
 // its text, so it never scrolls inside the page.
 class SelectableText : public QTextEdit {
     Q_OBJECT
+    Q_PROPERTY(QString text READ text)
 
 public:
     explicit SelectableText(QWidget *parent = nullptr);

@@ -1,6 +1,7 @@
 #include "uiparts.h"
 
 #include "ui/components/icons.h"
+#include "ui/components/secondarytext.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -45,7 +46,7 @@ QLabel *label(const QString &text, TorvelTheme::TextStyle style, QWidget *parent
 
 QLabel *secondaryLabel(const QString &text, TorvelTheme::TextStyle style, QWidget *parent, const QString &objectName) {
     QLabel *result = label(text, style, parent, objectName);
-    setTextColor(result, TorvelTheme::secondaryText(result->palette()));
+    SecondaryText::apply(result);
     return result;
 }
 

@@ -9,6 +9,8 @@ class QTextLayout;
 // window or gets cut off at the edge.
 class WrappingLabel : public QWidget {
     Q_OBJECT
+    // The text shown, readable by name like a QLabel's.
+    Q_PROPERTY(QString text READ text)
 
 public:
     explicit WrappingLabel(const QString &text = {}, QWidget *parent = nullptr);

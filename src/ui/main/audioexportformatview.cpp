@@ -2,6 +2,7 @@
 
 #include "model/appmodel.h"
 #include "ui/components/labeledicon.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/segmentedcontrol.h"
 #include "ui/components/uiparts.h"
 #include "ui/components/wrappinglabel.h"
@@ -32,7 +33,7 @@ AudioExportFormatView::AudioExportFormatView(AppModel &model, QWidget *parent) :
     m_description = new WrappingLabel(QString(), this);
     m_description->setObjectName(QStringLiteral("audioFormatDescription"));
     m_description->setFont(TorvelTheme::font(TextStyle::caption));
-    UiParts::setTextColor(m_description, TorvelTheme::secondaryText(palette()));
+    SecondaryText::apply(m_description);
     layout->addWidget(m_description);
 
     m_ffmpegWarning = new LabeledIcon(QStringLiteral("exclamationmark.triangle.fill"),

@@ -3,6 +3,7 @@
 #include "model/appmodel.h"
 #include "ui/components/iconlabel.h"
 #include "ui/components/icons.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/uiparts.h"
 #include "ui/components/wrappinglabel.h"
 #include "ui/main/formattexts.h"
@@ -90,12 +91,14 @@ void AudioPairingView::refresh() {
 
     if (!selected) {
         m_footer->setText(QStringLiteral("Se descargará el formato de video tal como está, sin agregar audio."));
-        UiParts::setTextColor(m_footer, TorvelTheme::secondaryText(palette()));
+        SecondaryText::apply(m_footer);
     } else if (m_model.ffmpeg()) {
         m_footer->setText(QStringLiteral("FFmpeg combinará ambas pistas en un único archivo."));
+        SecondaryText::remove(m_footer);
         UiParts::setTextColor(m_footer, TorvelTheme::success());
     } else {
         m_footer->setText(QStringLiteral("FFmpeg es necesario para unir el video y el audio."));
+        SecondaryText::remove(m_footer);
         UiParts::setTextColor(m_footer, TorvelTheme::warning());
     }
     rebuildMenu();

@@ -12,7 +12,7 @@
 ChoiceCard::ChoiceCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m_model(model) {
     setObjectName(QStringLiteral("choiceCard"));
     QVBoxLayout *layout = contentLayout();
-    layout->setSpacing(16);
+    layout->setSpacing(10);
 
     auto *title = new LabeledIcon(QStringLiteral("slider.horizontal.3"), QStringLiteral("Elige cómo descargar"),
                                   TorvelTheme::TextStyle::headline, this);

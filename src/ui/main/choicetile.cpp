@@ -1,6 +1,7 @@
 #include "choicetile.h"
 
 #include "ui/components/iconlabel.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/uiparts.h"
 #include "ui/components/wrappinglabel.h"
 
@@ -29,7 +30,7 @@ ChoiceTile::ChoiceTile(QWidget *parent) : TileButton(parent) {
     m_subtitle = new WrappingLabel(QString(), this);
     m_subtitle->setObjectName(QStringLiteral("choiceSubtitleLabel"));
     m_subtitle->setFont(TorvelTheme::font(TextStyle::caption));
-    UiParts::setTextColor(m_subtitle, TorvelTheme::secondaryText(palette()));
+    SecondaryText::apply(m_subtitle);
     layout->addWidget(m_subtitle);
     layout->addStretch();
     selectionChanged();

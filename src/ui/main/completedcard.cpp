@@ -4,6 +4,7 @@
 #include "ui/components/elidedlabel.h"
 #include "ui/components/iconlabel.h"
 #include "ui/components/primarybutton.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/uiparts.h"
 
 #include <QFileInfo>
@@ -28,7 +29,7 @@ CompletedCard::CompletedCard(AppModel &model, QWidget *parent) : TorvelCard(pare
     m_fileName = new ElidedLabel(QString(), Qt::ElideMiddle, this);
     m_fileName->setObjectName(QStringLiteral("completedFileLabel"));
     m_fileName->setFont(TorvelTheme::font(TextStyle::callout));
-    UiParts::setTextColor(m_fileName, TorvelTheme::secondaryText(palette()));
+    SecondaryText::apply(m_fileName);
     texts->addWidget(m_fileName);
     texts->addStretch();
     row->addLayout(texts, 1);

@@ -1,6 +1,8 @@
 #include "contentview.h"
 
+#include "model/appmodel.h"
 #include "ui/components/appbackground.h"
+#include "ui/main/applicationupdatebanner.h"
 #include "ui/main/mainheaderview.h"
 #include "ui/main/phaseview.h"
 #include "ui/main/urlinputcard.h"
@@ -47,6 +49,15 @@ ContentView::ContentView(AppModel &model, DesktopServices &desktop, QWidget *par
     auto *column = new QVBoxLayout(m_column);
     column->setContentsMargins(columnPadding, columnPadding, columnPadding, columnPadding);
     column->setSpacing(columnSpacing);
+    // Only while the application installs its own update.
+    auto *updateBanner = new ApplicationUpdateBanner(m_column);
+    column->addWidget(updateBanner);
+    const auto showUpdate = [&model, updateBanner] {
+        updateBanner->setStage(model.applicationUpdateStage());
+        updateBanner->setVisible(model.isInstallingApplicationUpdate());
+    };
+    connect(&model, &AppModel::applicationUpdateChanged, updateBanner, showUpdate);
+    showUpdate();
     column->addWidget(new MainHeaderView(model, m_column));
     auto *urlCard = new URLInputCard(model, desktop, m_column);
     column->addWidget(urlCard);

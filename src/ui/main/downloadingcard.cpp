@@ -1,6 +1,7 @@
 #include "downloadingcard.h"
 
 #include "model/appmodel.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/uiparts.h"
 #include "ui/components/wrappinglabel.h"
 #include "ui/main/formattexts.h"
@@ -67,7 +68,7 @@ DownloadingCard::DownloadingCard(AppModel &model, QWidget *parent) : TorvelCard(
     m_title = new WrappingLabel(QString(), this);
     m_title->setObjectName(QStringLiteral("progressTitleLabel"));
     m_title->setFont(TorvelTheme::font(TextStyle::callout));
-    UiParts::setTextColor(m_title, TorvelTheme::secondaryText(palette()));
+    SecondaryText::apply(m_title);
     texts->addWidget(m_title);
     header->addLayout(texts, 1);
 

@@ -2,6 +2,7 @@
 
 #include "model/appmodel.h"
 #include "ui/components/iconlabel.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/selectabletext.h"
 #include "ui/components/uiparts.h"
 
@@ -24,7 +25,7 @@ ErrorCard::ErrorCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m_m
     m_message = new SelectableText(this);
     m_message->setObjectName(QStringLiteral("errorMessageLabel"));
     m_message->setFont(TorvelTheme::font(TextStyle::callout));
-    UiParts::setTextColor(m_message, TorvelTheme::secondaryText(palette()));
+    SecondaryText::apply(m_message);
     texts->addWidget(m_message);
     row->addLayout(texts, 1);
     contentLayout()->addLayout(row);

@@ -4,6 +4,7 @@
 #include "ui/components/iconlabel.h"
 #include "ui/components/labeledicon.h"
 #include "ui/components/metadatapill.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/uiparts.h"
 #include "ui/components/wrappinglabel.h"
 #include "ui/main/formattexts.h"
@@ -26,7 +27,7 @@ ExactFormatCard::ExactFormatCard(const MediaFormat &format, std::optional<double
     auto *id = new LabeledIcon(format.hasVideo() ? QStringLiteral("film") : QStringLiteral("waveform"),
                                QStringLiteral("ID ") + format.formatID, TextStyle::caption, this, QFont::Medium);
     id->setObjectName(QStringLiteral("formatIDLabel"));
-    id->setColor(TorvelTheme::secondaryText(palette()));
+    SecondaryText::apply(id);
     id->setIconColor(TorvelTheme::accent());
     top->addWidget(id, 1);
     m_check = new IconLabel(QStringLiteral("checkmark.circle.fill"), TorvelTheme::accent(), 18, this);
@@ -56,11 +57,10 @@ ExactFormatCard::ExactFormatCard(const MediaFormat &format, std::optional<double
     auto *facts = new QWidget(this);
     facts->setObjectName(QStringLiteral("formatFacts"));
     auto *factsLayout = new FlowLayout(facts, 12, 4);
-    const QColor secondary = TorvelTheme::secondaryText(palette());
     auto addFact = [&](const QString &icon, const QString &text, const QString &objectName) {
         auto *fact = new LabeledIcon(icon, text, TextStyle::caption, facts);
         fact->setObjectName(objectName);
-        fact->setColor(secondary);
+        SecondaryText::apply(fact);
         factsLayout->addWidget(fact);
         return fact;
     };

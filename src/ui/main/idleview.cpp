@@ -1,6 +1,7 @@
 #include "idleview.h"
 
 #include "ui/components/iconlabel.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/uiparts.h"
 #include "ui/components/wrappinglabel.h"
 
@@ -33,7 +34,7 @@ IdleView::IdleView(QWidget *parent) : QWidget(parent) {
     promise->setFont(TorvelTheme::font(TextStyle::callout));
     promise->setAlignment(Qt::AlignHCenter);
     promise->setMaximumWidth(maximumTextWidth);
-    UiParts::setTextColor(promise, TorvelTheme::secondaryText(palette()));
+    SecondaryText::apply(promise);
     promiseRow->addStretch();
     promiseRow->addWidget(promise, 1);
     promiseRow->addStretch();

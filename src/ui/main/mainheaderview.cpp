@@ -1,6 +1,7 @@
 #include "mainheaderview.h"
 
 #include "model/appmodel.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/torvellogo.h"
 #include "ui/components/uiparts.h"
 #include "ui/components/wrappinglabel.h"
@@ -28,7 +29,7 @@ MainHeaderView::MainHeaderView(AppModel &model, QWidget *parent) : QWidget(paren
     auto *subtitle = new WrappingLabel(QStringLiteral("Descargas locales con tus propias herramientas"), this);
     subtitle->setObjectName(QStringLiteral("headerSubtitleLabel"));
     subtitle->setFont(TorvelTheme::font(TextStyle::callout));
-    UiParts::setTextColor(subtitle, TorvelTheme::secondaryText(palette()));
+    SecondaryText::apply(subtitle);
     texts->addWidget(subtitle);
     layout->addLayout(texts, 1);
 

@@ -22,13 +22,15 @@ MainWindow::MainWindow(AppModel &model, DesktopServices &desktop, QWidget *paren
     : QMainWindow(parent), m_model(model), m_desktop(desktop) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Torvel Downloader"));
-    setMinimumSize(minimumWindowSize);
-    resize(defaultWindowSize);
     setCentralWidget(createContent());
 
     createActions();
     createMenus();
     createToolBar();
+
+    // The window's own minimum follows from the content's plus the menu bar and the toolbar.
+    centralWidget()->setMinimumSize(minimumContentSize);
+    resize(defaultContentSize + (minimumSizeHint() - minimumContentSize));
 
     m_quitDeadline = new QTimer(this);
     m_quitDeadline->setSingleShot(true);
@@ -39,11 +41,20 @@ MainWindow::MainWindow(AppModel &model, DesktopServices &desktop, QWidget *paren
     for (const auto signal :
          {&AppModel::urlInputChanged, &AppModel::phaseChanged, &AppModel::mediaInfoChanged, &AppModel::selectionChanged,
           &AppModel::progressChanged, &AppModel::errorMessageChanged, &AppModel::completedFileChanged,
-          &AppModel::toolsChanged, &AppModel::selectedOptionsTabChanged})
+          &AppModel::toolsChanged, &AppModel::selectedOptionsTabChanged, &AppModel::applicationUpdateChanged})
         connect(&m_model, signal, this, &MainWindow::refreshActions);
     connect(&m_model, &AppModel::toolsChanged, this, &MainWindow::refreshToolPills);
+    // A download that ends by itself while the closing question is shown leaves nothing to ask.
+    connect(&m_model, &AppModel::phaseChanged, this, [this] {
+        if (m_quitQuestion && m_model.phase() != AppModel::Phase::downloading)
+            m_quitQuestion->reject();
+    });
+    connect(&m_model, &AppModel::appUpdateAlertChanged, this, &MainWindow::showAppUpdateAlert);
+    // The installer waits for this process: quit the way the user would.
+    connect(&m_model, &AppModel::applicationTerminationRequested, this, &QWidget::close, Qt::QueuedConnection);
     refreshActions();
     refreshToolPills();
+    showAppUpdateAlert();
 }
 
 MainWindow::~MainWindow() = default;
@@ -66,11 +77,10 @@ void MainWindow::createActions() {
     m_aboutAction->setMenuRole(QAction::AboutRole);
     connect(m_aboutAction, &QAction::triggered, this, &MainWindow::showAboutWindow);
 
-    // The self-update check is not built yet: the item stays disabled until refreshActions
-    // can follow the model's update check, and triggering it will start that check.
     m_checkForUpdatesAction =
         action(QStringLiteral("Buscar actualizaciones…"), QStringLiteral("checkForUpdatesAction"));
     m_checkForUpdatesAction->setMenuRole(QAction::ApplicationSpecificRole);
+    connect(m_checkForUpdatesAction, &QAction::triggered, this, [this] { m_model.checkForApplicationUpdate(true); });
 
     m_optionsAction = action(QStringLiteral("Opciones…"), QStringLiteral("optionsAction"));
     m_optionsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
@@ -171,10 +181,39 @@ void MainWindow::refreshActions() {
     m_analyzeAction->setEnabled(phase != AppModel::Phase::analyzing && phase != AppModel::Phase::downloading);
     m_cancelAction->setEnabled(phase == AppModel::Phase::downloading);
     m_revealAction->setEnabled(m_model.completedFile().has_value());
-    // Until the self-update check exists; then: "Buscando actualizaciones…" while it runs,
-    // disabled while it checks or installs.
-    m_checkForUpdatesAction->setText(QStringLiteral("Buscar actualizaciones…"));
-    m_checkForUpdatesAction->setEnabled(false);
+    const bool checking = m_model.isCheckingApplicationUpdate();
+    m_checkForUpdatesAction->setText(checking ? QStringLiteral("Buscando actualizaciones…")
+                                              : QStringLiteral("Buscar actualizaciones…"));
+    m_checkForUpdatesAction->setEnabled(!checking && !m_model.isInstallingApplicationUpdate());
+}
+
+void MainWindow::showAppUpdateAlert() {
+    // A dismissed alert was dismissed by its dialog, which is closing by itself.
+    const std::optional<AppUpdateAlert> &alert = m_model.appUpdateAlert();
+    if (!alert || (m_appUpdateDialog && *alert == m_appUpdateDialog->alert()))
+        return;
+    // A new outcome replaces a dialog still shown.
+    if (m_appUpdateDialog) {
+        m_appUpdateDialog->disconnect(this);
+        m_appUpdateDialog->close();
+    }
+    auto *dialog = new AppUpdateDialog(*alert, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Whichever button closes it, the alert is dismissed before anything it asks for starts.
+    connect(dialog, &QMessageBox::finished, this, [this, dialog] {
+        if (m_model.appUpdateAlert() == dialog->alert())
+            m_model.dismissAppUpdateAlert();
+    });
+    connect(dialog, &AppUpdateDialog::installRequested, this, [this](const AppUpdateManifest &manifest) {
+        m_model.dismissAppUpdateAlert();
+        m_model.installApplicationUpdate(manifest);
+    });
+    connect(dialog, &AppUpdateDialog::packageRequested, this, [this](const QUrl &url) {
+        m_model.dismissAppUpdateAlert();
+        m_desktop.openURL(url);
+    });
+    m_appUpdateDialog = dialog;
+    dialog->open();
 }
 
 void MainWindow::refreshToolPills() {

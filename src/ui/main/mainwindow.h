@@ -3,6 +3,7 @@
 #include "model/appmodel.h"
 #include "platform/desktopservices.h"
 #include "ui/about/aboutwindow.h"
+#include "ui/about/appupdatedialog.h"
 #include "ui/options/optionswindow.h"
 
 #include <QMainWindow>
@@ -21,8 +22,9 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    static constexpr QSize minimumWindowSize{900, 680};
-    static constexpr QSize defaultWindowSize{980, 760};
+    // The content's sizes, below the menu bar and the toolbar.
+    static constexpr QSize minimumContentSize{900, 680};
+    static constexpr QSize defaultContentSize{980, 760};
     // How long quitting waits for a cancelled download to end before it quits anyway.
     static constexpr int cancellationGraceMs = 10'000;
 
@@ -43,6 +45,8 @@ public:
     AboutWindow *aboutWindow() const { return m_aboutWindow; }
     // The question asked when the window is closed during a download, while it is shown.
     QMessageBox *quitQuestion() const { return m_quitQuestion; }
+    // The self-update dialog of the model's appUpdateAlert, while it is shown.
+    AppUpdateDialog *appUpdateDialog() const { return m_appUpdateDialog; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -54,6 +58,7 @@ private:
     void createToolBar();
     void refreshActions();
     void refreshToolPills();
+    void showAppUpdateAlert();
     void pasteLink();
     void askBeforeQuitting();
     void quitAfterCancelling();
@@ -78,6 +83,7 @@ private:
     QPointer<OptionsWindow> m_optionsWindow;
     QPointer<AboutWindow> m_aboutWindow;
     QPointer<QMessageBox> m_quitQuestion;
+    QPointer<AppUpdateDialog> m_appUpdateDialog;
 
     // Set once the user chose to quit during a download; the window closes when the download
     // has ended, or despite it once the grace period is over.

@@ -3,6 +3,7 @@
 #include "model/appmodel.h"
 #include "ui/components/flowlayout.h"
 #include "ui/components/labeledicon.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/uiparts.h"
 #include "ui/components/wrappinglabel.h"
 #include "ui/main/formattexts.h"
@@ -30,11 +31,10 @@ MediaCard::MediaCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m_m
     auto *metadata = new QWidget(this);
     metadata->setObjectName(QStringLiteral("mediaMetadata"));
     auto *metadataLayout = new FlowLayout(metadata, 16, 6);
-    const QColor secondary = TorvelTheme::secondaryText(palette());
     auto makeLabel = [&](const QString &icon, const QString &objectName) {
         auto *label = new LabeledIcon(icon, QString(), TextStyle::callout, metadata);
         label->setObjectName(objectName);
-        label->setColor(secondary);
+        SecondaryText::apply(label);
         metadataLayout->addWidget(label);
         return label;
     };

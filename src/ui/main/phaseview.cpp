@@ -28,6 +28,7 @@ PhaseView::PhaseView(AppModel &model, QWidget *parent) : QWidget(parent), m_mode
 
     connect(&m_model, &AppModel::phaseChanged, this, &PhaseView::refresh);
     connect(&m_model, &AppModel::mediaInfoChanged, this, &PhaseView::refresh);
+    connect(&m_model, &AppModel::errorMessageChanged, this, &PhaseView::refresh);
     refresh();
 }
 
@@ -39,7 +40,9 @@ void PhaseView::refresh() {
     m_working->setVisible(phase == Phase::analyzing);
     m_downloading->setVisible(phase == Phase::downloading);
     m_completed->setVisible(phase == Phase::completed);
-    m_error->setVisible(phase == Phase::failed);
+    // A link refused during an analysis or a download is shown below its card.
+    const bool busy = phase == Phase::analyzing || phase == Phase::downloading;
+    m_error->setVisible(phase == Phase::failed || (busy && !m_model.errorMessage().isEmpty()));
     m_configuration->setCompact(phase == Phase::completed || phase == Phase::failed);
     m_configuration->setVisible(hasMedia &&
                                 (phase == Phase::ready || phase == Phase::completed || phase == Phase::failed));

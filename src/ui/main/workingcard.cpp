@@ -1,6 +1,7 @@
 #include "workingcard.h"
 
 #include "ui/components/activityindicator.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/uiparts.h"
 #include "ui/components/wrappinglabel.h"
 
@@ -25,7 +26,7 @@ WorkingCard::WorkingCard(QWidget *parent) : TorvelCard(parent) {
     auto *detail = new WrappingLabel(QStringLiteral("Torvel Downloader está ejecutando yt-dlp localmente."), this);
     detail->setObjectName(QStringLiteral("workingDetailLabel"));
     detail->setFont(TorvelTheme::font(TextStyle::callout));
-    UiParts::setTextColor(detail, TorvelTheme::secondaryText(palette()));
+    SecondaryText::apply(detail);
     texts->addWidget(detail);
     texts->addStretch();
     row->addLayout(texts, 1);

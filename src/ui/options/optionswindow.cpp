@@ -5,6 +5,7 @@
 #include "ui/components/elidedpathfield.h"
 #include "ui/components/iconlabel.h"
 #include "ui/components/icons.h"
+#include "ui/components/secondarytext.h"
 #include "ui/components/switchbutton.h"
 #include "ui/components/torvelcard.h"
 #include "ui/components/torveltheme.h"
@@ -25,12 +26,6 @@ constexpr int pagePadding = 16;
 constexpr int sectionSpacing = 18;
 constexpr int rowSpacing = 12;
 
-void setTextColor(QWidget *widget, const QColor &color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
-
 QLabel *label(const QString &text, const QString &objectName, QWidget *parent) {
     auto *result = new QLabel(text, parent);
     result->setObjectName(objectName);
@@ -41,7 +36,7 @@ QLabel *caption(const QString &text, const QString &objectName, QWidget *parent)
     QLabel *result = label(text, objectName, parent);
     result->setFont(TorvelTheme::font(TorvelTheme::TextStyle::caption));
     result->setWordWrap(true);
-    setTextColor(result, TorvelTheme::secondaryText(result->palette()));
+    SecondaryText::apply(result);
     return result;
 }
 

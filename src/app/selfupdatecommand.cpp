@@ -1,0 +1,76 @@
+#include "selfupdatecommand.h"
+
+#include "common/serviceaddress.h"
+#include "update/appupdateerror.h"
+#include "update/appupdateservice.h"
+
+#include <QTextStream>
+
+namespace SelfUpdateCommand {
+
+namespace {
+
+void print(FILE *stream, const QString &line) {
+    QTextStream text(stream);
+    text << line << '\n';
+}
+
+QString describe(const QString &version, qint64 build) {
+    return version + QStringLiteral(" (compilación ") + QString::number(build) + QLatin1Char(')');
+}
+
+} // namespace
+
+QCoro::Task<int> run(QStringList arguments) {
+    const bool checkOnly = arguments == QStringList{QStringLiteral("--check")};
+    if (!checkOnly && !arguments.isEmpty()) {
+        print(stderr, QStringLiteral("Uso: torvel-downloader self-update [--check]"));
+        co_return 2;
+    }
+    std::optional<AppUpdateService> service;
+    try {
+        service.emplace(AppUpdateService::Configuration::system(QProcessEnvironment::systemEnvironment()));
+    } catch (const ServiceAddressError &error) {
+        print(stderr, error.errorDescription());
+        co_return 2;
+    }
+    const ApplicationInfo running = service->runningApplication();
+    const QString current = QStringLiteral("Torvel Downloader ") + running.displayVersion() +
+                            QStringLiteral(" es la versión más reciente.");
+
+    std::optional<AppUpdateManifest> update;
+    try {
+        const AppUpdateManifest manifest = co_await service->fetchManifest();
+        if (manifest.build > running.buildNumber())
+            update = manifest;
+        if (checkOnly) {
+            print(stdout, QStringLiteral("Versión publicada: ") + describe(manifest.version, manifest.build));
+            print(stdout,
+                  QStringLiteral("Versión instalada: ") + describe(running.displayVersion(), running.buildNumber()));
+            print(stdout, update ? QStringLiteral("Hay una versión más reciente: «torvel-downloader self-update» "
+                                                  "la instala.")
+                                 : current);
+            co_return 0;
+        }
+        if (!update) {
+            print(stdout, current);
+            co_return 0;
+        }
+        print(stdout, QStringLiteral("Preparando la actualización…"));
+        const AppUpdateService::Progress progress = [](const QString &stage) { print(stdout, stage); };
+        const AppUpdateManifest chosen = *update;
+        co_await service->prepareUpdate(chosen, progress);
+    } catch (const std::exception &error) {
+        print(stderr, describeError(error));
+        const auto *updateError = dynamic_cast<const AppUpdateError *>(&error);
+        if (update && updateError && updateError->kind() == AppUpdateError::Kind::unwritableInstallation)
+            print(stderr,
+                  QStringLiteral("Paquete para instalarla a mano: ") + update->dmgURL.toString(QUrl::FullyEncoded));
+        co_return 1;
+    }
+    // The installer waits for this process to end, then swaps the bundle and starts the new one.
+    print(stdout, QStringLiteral("Reiniciando Torvel Downloader…"));
+    co_return 0;
+}
+
+} // namespace SelfUpdateCommand

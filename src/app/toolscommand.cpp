@@ -1,0 +1,246 @@
+#include "toolscommand.h"
+
+#include "interruptwatcher.h"
+#include "model/appsettings.h"
+#include "tools/toolupdatelog.h"
+#include "tools/toolupdateservice.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QTextStream>
+
+namespace ToolsCommand {
+
+namespace {
+
+ToolHosts &configuredHosts() {
+    static ToolHosts hosts;
+    return hosts;
+}
+
+QTextStream &out() {
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err() {
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+const QString cancelledMessage = QStringLiteral(
+    "La operación fue cancelada. Las herramientas que ya hubieran terminado de instalarse se conservaron.");
+
+int usage() {
+    err() << "Uso:\n"
+          << "  torvel-downloader tools [--json]\n"
+          << "  torvel-downloader tools install yt-dlp|ffmpeg\n"
+          << "  torvel-downloader tools update [yt-dlp|ffmpeg]\n"
+          << "  torvel-downloader tools remove-homebrew yt-dlp|ffmpeg\n";
+    err().flush();
+    return 2;
+}
+
+std::optional<ToolKind> toolNamed(const QString &name) {
+    if (name.compare(QLatin1String("yt-dlp"), Qt::CaseInsensitive) == 0)
+        return ToolKind::ytDLP;
+    if (name.compare(QLatin1String("ffmpeg"), Qt::CaseInsensitive) == 0)
+        return ToolKind::ffmpeg;
+    return std::nullopt;
+}
+
+QString displayName(ToolKind tool) {
+    return ToolUpdateStatus::rawValue(ToolUpdateStatus::of(tool));
+}
+
+// One line of the live log, in the form the options window shows it.
+void logLine(const QString &text) {
+    const QString line = ToolUpdateLog::cleaned(text);
+    if (line.isEmpty())
+        return;
+    err() << line << '\n';
+    err().flush();
+}
+
+void logEvent(const ToolUpdateEvent &event) {
+    if (const std::optional<QString> entry = ToolUpdateLog::entry(event))
+        logLine(*entry);
+}
+
+struct Located {
+    std::optional<ToolInfo> ytDLP;
+    std::optional<ToolInfo> ffmpeg;
+
+    const std::optional<ToolInfo> &of(ToolKind tool) const { return tool == ToolKind::ytDLP ? ytDLP : ffmpeg; }
+};
+
+// The same search the application makes, starting from the configured paths; both searches
+// run side by side.
+QCoro::Task<Located> locate(const DependencyLocator &locator, const AppSettings &settings) {
+    auto ytDLPSearch = locator.locateYT_DLP(settings.ytDLPPath());
+    auto ffmpegSearch = locator.locateFFmpeg(settings.ffmpegPath());
+    Located located;
+    located.ytDLP = co_await ytDLPSearch;
+    located.ffmpeg = co_await ffmpegSearch;
+    co_return located;
+}
+
+std::optional<ToolUpdateStatus> statusOf(const QList<ToolUpdateStatus> &statuses, ToolKind tool) {
+    for (const ToolUpdateStatus &status : statuses)
+        if (status.tool == ToolUpdateStatus::of(tool))
+            return status;
+    return std::nullopt;
+}
+
+QJsonValue toolJSON(const std::optional<ToolInfo> &info, const std::optional<ToolUpdateStatus> &status) {
+    if (!info)
+        return QJsonValue::Null;
+    return QJsonObject{{QStringLiteral("path"), info->path},
+                       {QStringLiteral("source"), info->installSource.displayLabel()},
+                       {QStringLiteral("installedVersion"), info->version},
+                       {QStringLiteral("latestVersion"), status ? QJsonValue(status->latestVersion) : QJsonValue()},
+                       {QStringLiteral("updateAvailable"), status && status->updateAvailable}};
+}
+
+void printTool(ToolKind tool, const std::optional<ToolInfo> &info, const std::optional<ToolUpdateStatus> &status) {
+    out() << displayName(tool) << ": ";
+    if (!info) {
+        out() << "no encontrado\n";
+        return;
+    }
+    out() << info->path << '\n'
+          << "  Origen: " << info->installSource.displayLabel() << '\n'
+          << "  Versión instalada: " << info->version << '\n'
+          << "  Versión publicada: " << (status ? status->latestVersion : QStringLiteral("desconocida")) << '\n'
+          << "  Actualización disponible: " << (status && status->updateAvailable ? "sí" : "no") << '\n';
+}
+
+QCoro::Task<int> status(bool json) {
+    QSettings store;
+    const AppSettings settings(&store);
+    ToolUpdateService service(configuredHosts());
+    const Located located = co_await locate(service.locator(), settings);
+    const QList<ToolUpdateStatus> statuses = co_await service.check(located.ytDLP, located.ffmpeg);
+    const QStringList runtime = service.locator().locateJavaScriptRuntimeArguments();
+    const auto ytDLPStatus = statusOf(statuses, ToolKind::ytDLP);
+    const auto ffmpegStatus = statusOf(statuses, ToolKind::ffmpeg);
+    if (json) {
+        const QJsonObject report{
+            {QStringLiteral("yt-dlp"), toolJSON(located.ytDLP, ytDLPStatus)},
+            {QStringLiteral("FFmpeg"), toolJSON(located.ffmpeg, ffmpegStatus)},
+            {QStringLiteral("javaScriptRuntime"),
+             runtime.isEmpty() ? QJsonValue() : QJsonValue(QJsonArray::fromStringList(runtime))},
+        };
+        out() << QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Indented));
+    } else {
+        printTool(ToolKind::ytDLP, located.ytDLP, ytDLPStatus);
+        printTool(ToolKind::ffmpeg, located.ffmpeg, ffmpegStatus);
+        out() << "Entorno JavaScript para yt-dlp: "
+              << (runtime.isEmpty() ? QStringLiteral("ninguno") : runtime.join(QLatin1Char(' '))) << '\n';
+        if (statuses.isEmpty() && (located.ytDLP || located.ffmpeg))
+            out() << "No se pudo consultar el catálogo de versiones.\n";
+    }
+    out().flush();
+    co_return 0;
+}
+
+enum class Action { install, update, removeHomebrew };
+
+// Runs one operation with Ctrl-C wired to cancel(), the log on standard error and the outcome
+// as the exit status.
+QCoro::Task<int> operation(Action action, std::optional<ToolKind> tool) {
+    QSettings store;
+    AppSettings settings(&store);
+    ToolUpdateService service(configuredHosts());
+    bool interrupted = false;
+    InterruptWatcher interrupts;
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, [&] {
+        interrupted = true;
+        service.cancel();
+    });
+    const ToolUpdateEventHandler onEvent = logEvent;
+    const QString toolName = tool ? displayName(*tool) : QStringLiteral("herramientas");
+
+    try {
+        QString message;
+        if (action == Action::install) {
+            logLine(QStringLiteral("Iniciando instalación administrada de ") + toolName + QStringLiteral("."));
+            // The application uses the new copy from now on, as it does after an install in
+            // the options window.
+            if (*tool == ToolKind::ytDLP) {
+                const ToolUpdateService::ManagedInstallResult result = co_await service.installManagedYTDLP(onEvent);
+                settings.setYtDLPPath(result.path);
+                message = result.message;
+            } else {
+                const ToolUpdateService::ManagedInstallResult result = co_await service.installManagedFFmpeg(onEvent);
+                settings.setFfmpegPath(result.path);
+                message = result.message;
+            }
+        } else {
+            // Locating and the version check cannot be cancelled; Ctrl-C during them ends the
+            // command before the operation starts.
+            const Located located = co_await locate(service.locator(), settings);
+            if (interrupted)
+                throw CancellationError();
+            if (action == Action::update) {
+                logLine(QStringLiteral("Iniciando actualización de ") + toolName + QStringLiteral("."));
+                const QList<ToolUpdateStatus> statuses = co_await service.check(located.ytDLP, located.ffmpeg);
+                if (interrupted)
+                    throw CancellationError();
+                message = co_await service.update(statuses, located.ytDLP, located.ffmpeg, tool, onEvent);
+            } else {
+                const std::optional<ToolInfo> &info = located.of(*tool);
+                if (!info || info->installSource.kind != ToolInstallSource::Kind::homebrew) {
+                    err() << "La copia de " << toolName << " no está instalada con Homebrew.\n";
+                    err().flush();
+                    co_return 1;
+                }
+                logLine(QStringLiteral("Iniciando desinstalación de la copia Homebrew de ") + toolName +
+                        QStringLiteral("."));
+                message = co_await service.uninstallHomebrew(*tool, info->installSource.brewPath, onEvent);
+                if (*tool == ToolKind::ytDLP)
+                    settings.setYtDLPPath(QString());
+                else
+                    settings.setFfmpegPath(QString());
+            }
+        }
+        out() << message << '\n';
+        out().flush();
+        co_return 0;
+    } catch (const CancellationError &) {
+        out() << cancelledMessage << '\n';
+        out().flush();
+        co_return 130;
+    } catch (const std::exception &error) {
+        const QString description = describeError(error);
+        err() << (description.isEmpty() ? QStringLiteral("No se pudo completar la operación.") : description) << '\n';
+        err().flush();
+        co_return 1;
+    }
+}
+
+} // namespace
+
+void useHosts(const ToolHosts &hosts) {
+    configuredHosts() = hosts;
+}
+
+QCoro::Task<int> run(QStringList arguments) {
+    const QString action = arguments.value(0);
+    if (arguments.isEmpty() || arguments == QStringList{QStringLiteral("--json")})
+        co_return co_await status(!arguments.isEmpty());
+    const std::optional<ToolKind> tool = toolNamed(arguments.value(1));
+    if (arguments.size() > 2 || (arguments.size() == 2 && !tool))
+        co_return usage();
+    if (action == QLatin1String("install") && tool)
+        co_return co_await operation(Action::install, tool);
+    if (action == QLatin1String("update"))
+        co_return co_await operation(Action::update, tool);
+    if (action == QLatin1String("remove-homebrew") && tool)
+        co_return co_await operation(Action::removeHomebrew, tool);
+    co_return usage();
+}
+
+} // namespace ToolsCommand

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "toolupdateevent.h"
+
+#include <QString>
+
+#include <optional>
+
+// The activity log of a tool operation, as the options window and the command line show it:
+// ANSI control sequences removed, each entry trimmed and on a line of its own, and the whole
+// bounded so that a tool printing without end cannot grow it without end.
+class ToolUpdateLog {
+public:
+    // Counted in user-perceived characters (grapheme clusters).
+    static constexpr qsizetype limit = 50'000;
+    static constexpr qsizetype keptAfterCut = 45'000;
+    static QString marker(); // "… registro anterior omitido …\n"
+
+    // The text an event adds: "▶ " + stage, "$ " + command, the output line itself,
+    // "Proceso activo: PID " + n + "."; nothing for a finished process.
+    static std::optional<QString> entry(const ToolUpdateEvent &event);
+    // ANSI control sequences removed, then surrounding white space and line breaks trimmed.
+    static QString cleaned(const QString &text);
+
+    // Appends the cleaned text on a line of its own; an empty result adds nothing. When the log
+    // then holds more than `limit` characters it becomes the marker followed by its last
+    // `keptAfterCut` characters.
+    void append(const QString &text);
+    void clear();
+    const QString &text() const { return m_text; }
+
+private:
+    QString m_text;
+    qsizetype m_characters = 0;
+};

@@ -1,0 +1,373 @@
+#include "toolupdateservice.h"
+
+#include "common/filedigest.h"
+#include "platform/archiveextractor.h"
+#include "platform/nativeexecutable.h"
+#include "platform/toolassets.h"
+#include "process/lineaccumulator.h"
+#include "toolupdateerror.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QUuid>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+QString uuid() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+// A tool's first line of output, bounded: it ends up in a sentence shown to the user.
+QString firstLine(const QString &text) {
+    return LineAccumulator::splitLines(text).constFirst().left(200);
+}
+
+bool isRegularFile(const QString &path) {
+    const QFileInfo info(path);
+    return info.isFile() && !info.isSymLink();
+}
+
+void report(const ToolUpdateEventHandler &onEvent, const ToolUpdateEvent &event) {
+    if (onEvent)
+        onEvent(event);
+}
+
+void createFolder(const QString &path) {
+    if (!QDir().mkpath(path))
+        throw PlatformError(QStringLiteral("No se pudo crear la carpeta ") + path + QStringLiteral("."));
+}
+
+// Work items of one install: removed on every way out, whatever removal errors there are.
+struct WorkItems {
+    QStringList paths;
+    ~WorkItems() {
+        for (const QString &path : std::as_const(paths)) {
+            if (QFileInfo(path).isDir() && !QFileInfo(path).isSymLink())
+                QDir(path).removeRecursively();
+            else
+                QFile::remove(path);
+        }
+    }
+};
+
+bool isHexDigest(const QString &text) {
+    static const QRegularExpression digest(QStringLiteral("^[0-9a-fA-F]{64}$"));
+    return digest.match(text).hasMatch();
+}
+
+} // namespace
+
+QString ToolUpdateService::managedToolsFolder() const {
+    return QFileInfo(m_locator.managedYTDLPPath()).path();
+}
+
+std::optional<QString> ToolUpdateService::sha256Entry(const QString &name, const QString &list) {
+    static const QRegularExpression space(QStringLiteral("\\s+"));
+    const QStringList lines = LineAccumulator::splitLines(list);
+    for (const QString &line : lines) {
+        const QStringList pieces = line.split(space, Qt::SkipEmptyParts);
+        if (pieces.size() < 2)
+            continue;
+        QString listed = pieces.last();
+        while (listed.startsWith(QLatin1Char('*')))
+            listed.remove(0, 1);
+        while (listed.endsWith(QLatin1Char('*')))
+            listed.chop(1);
+        if (listed == name)
+            return pieces.first();
+    }
+    return std::nullopt;
+}
+
+QCoro::Task<> ToolUpdateService::verifySHA256(QString file, QUrl checksumURL, QString expectedFileName,
+                                              ToolUpdateEventHandler onEvent) {
+    report(onEvent, ToolUpdateEvent::output(QStringLiteral("Descargando checksum de ") + expectedFileName +
+                                            QStringLiteral("…")));
+    const QByteArray data = co_await downloadData(checksumURL);
+    const QString text = QString::fromUtf8(data);
+    static const QRegularExpression space(QStringLiteral("\\s+"));
+    // A file for one asset may hold the bare digest, or name the asset differently.
+    const QString expected =
+        sha256Entry(expectedFileName, text).value_or(text.split(space, Qt::SkipEmptyParts).value(0));
+    // An error page or anything else that is not a digest cannot be compared with one.
+    if (!isHexDigest(expected))
+        throw ToolUpdateError::commandFailed(QStringLiteral("No se pudo interpretar el checksum de ") +
+                                             expectedFileName + QStringLiteral("."));
+
+    QString actual;
+    try {
+        const std::shared_ptr<std::atomic_bool> cancelled = cancelFlag();
+        actual = co_await FileDigest::sha256InBackground(file, cancelled);
+    } catch (const PlatformError &) {
+    }
+    if (actual.isEmpty() || actual != expected.toLower())
+        throw ToolUpdateError::commandFailed(QStringLiteral("La verificación SHA-256 de ") + expectedFileName +
+                                             QStringLiteral(" no coincide."));
+    report(onEvent,
+           ToolUpdateEvent::output(QStringLiteral("SHA-256 verificado: ") + expectedFileName + QStringLiteral(".")));
+}
+
+QCoro::Task<std::optional<ProcessResult>> ToolUpdateService::testRun(QString executable, QStringList arguments) {
+    Run run;
+    run.executable = executable;
+    run.arguments = arguments;
+    run.limit = m_limits.testRun;
+    RunOutcome outcome;
+    try {
+        outcome = co_await execute(run);
+    } catch (const ProcessRunnerError &) {
+        co_return std::nullopt; // not a program this machine can start
+    }
+    if (outcome.stop != RunOutcome::Stop::none || outcome.result.status != 0)
+        co_return std::nullopt;
+    co_return outcome.result;
+}
+
+QCoro::Task<QString> ToolUpdateService::validatedVersion(QString executable, QStringList arguments) {
+    const std::optional<ProcessResult> result = co_await testRun(executable, arguments);
+    if (!result)
+        throw ToolUpdateError::commandFailed(QFileInfo(executable).fileName() +
+                                             QStringLiteral(" no superó la comprobación de funcionamiento."));
+    co_return QString::fromUtf8(result->standardOutput) + QString::fromUtf8(result->standardError);
+}
+
+QCoro::Task<> ToolUpdateService::extract(QString archive, QString folder, const ToolUpdateEventHandler &onEvent) {
+    throwIfCancelled();
+    report(onEvent, ToolUpdateEvent::output(QStringLiteral("Extrayendo ") + QFileInfo(archive).fileName() +
+                                            QStringLiteral("…")));
+    ArchiveExtractor::Limits limits;
+    limits.maxTotalBytes = m_limits.maxUnpackedBytes;
+    const std::shared_ptr<std::atomic_bool> cancelled = cancelFlag();
+    co_await ArchiveExtractor::extractInBackground(archive, folder, cancelled, limits);
+    throwIfCancelled();
+}
+
+void ToolUpdateService::makeExecutable(const QString &path) {
+    const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
+                                    QFile::WriteUser | QFile::ExeUser | QFile::ReadGroup | QFile::ExeGroup |
+                                    QFile::ReadOther | QFile::ExeOther;
+    QFile file(path);
+    if (!file.setPermissions(mode))
+        throw PlatformError(file.errorString());
+}
+
+std::optional<QString> ToolUpdateService::renameFile(const QString &from, const QString &to) {
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return std::nullopt;
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+void ToolUpdateService::installAtomically(const QList<InstallPair> &pairs, const FileMove &move) {
+    struct Backup {
+        QString destination;
+        QString backup;
+    };
+    QList<Backup> backups;
+    const auto restoreBackups = [&] {
+        for (const Backup &backup : std::as_const(backups))
+            move(backup.backup, backup.destination);
+    };
+    const auto failure = [](const QString &from, const QString &to, const QString &error) {
+        return PlatformError(QStringLiteral("No se pudo mover ") + from + QStringLiteral(" a ") + to +
+                             QStringLiteral(": ") + error);
+    };
+
+    for (const InstallPair &pair : pairs) {
+        const QFileInfo existing(pair.destination);
+        if (!existing.exists() && !existing.isSymLink())
+            continue;
+        const QString backup = pair.destination + QStringLiteral(".backup-") + uuid();
+        if (const std::optional<QString> error = move(pair.destination, backup)) {
+            restoreBackups();
+            throw failure(pair.destination, backup, *error);
+        }
+        backups.append({pair.destination, backup});
+    }
+
+    QStringList installed;
+    for (const InstallPair &pair : pairs) {
+        if (const std::optional<QString> error = move(pair.source, pair.destination)) {
+            for (const QString &destination : std::as_const(installed))
+                QFile::remove(destination);
+            restoreBackups();
+            throw failure(pair.source, pair.destination, *error);
+        }
+        installed.append(pair.destination);
+    }
+    for (const Backup &backup : std::as_const(backups))
+        QFile::remove(backup.backup);
+}
+
+QCoro::Task<ToolUpdateService::ManagedInstallResult>
+ToolUpdateService::installManagedYTDLP(ToolUpdateEventHandler onEvent) {
+    OperationScope scope(*this);
+    const QString folder = managedToolsFolder();
+    createFolder(folder);
+    const QString managed = m_locator.managedYTDLPPath();
+    const QString asset = ToolAssets::ytDLPAssetName();
+    const QString download = folder + QStringLiteral("/yt-dlp.download-") + uuid();
+    const WorkItems workItems{{download}};
+
+    report(onEvent, ToolUpdateEvent::stage(QStringLiteral("Descargando el ejecutable oficial de yt-dlp…")));
+    const QString releasePath = QStringLiteral("/yt-dlp/yt-dlp/releases/latest/download/");
+    const QUrl assetURL = ToolHosts::address(m_hosts.gitHub, releasePath + asset);
+    co_await downloadAsset(assetURL, download, onEvent);
+
+    report(onEvent, ToolUpdateEvent::stage(QStringLiteral("Verificando la descarga…")));
+    const QUrl listURL = ToolHosts::address(m_hosts.gitHub, releasePath + QStringLiteral("SHA2-256SUMS"));
+    std::optional<QString> expected;
+    try {
+        const QByteArray list = co_await downloadData(listURL);
+        expected = sha256Entry(asset, QString::fromUtf8(list));
+    } catch (const ToolUpdateError &) {
+    }
+    if (!expected)
+        throw ToolUpdateError::commandFailed(QStringLiteral("No se pudo obtener el checksum oficial de ") + asset +
+                                             QStringLiteral("."));
+    QString actual;
+    try {
+        const std::shared_ptr<std::atomic_bool> cancelled = cancelFlag();
+        actual = co_await FileDigest::sha256InBackground(download, cancelled);
+    } catch (const PlatformError &) {
+    }
+    if (actual.isEmpty() || actual != expected->toLower())
+        throw ToolUpdateError::commandFailed(QStringLiteral("La verificación SHA-256 de ") + asset +
+                                             QStringLiteral(" no coincide. No se instaló el archivo."));
+    report(onEvent, ToolUpdateEvent::output(QStringLiteral("SHA-256 verificado correctamente.")));
+
+    makeExecutable(download);
+    const QStringList versionArguments{QStringLiteral("--version")};
+    const std::optional<ProcessResult> run = co_await testRun(download, versionArguments);
+    if (!run)
+        throw ToolUpdateError::commandFailed(
+            QStringLiteral("El ejecutable descargado no superó la comprobación de funcionamiento."));
+    const QString version = firstLine(QString::fromUtf8(run->standardOutput).trimmed());
+    report(onEvent,
+           ToolUpdateEvent::output(QStringLiteral("Ejecutable validado: yt-dlp ") + version + QStringLiteral(".")));
+
+    if (m_locator.locateJavaScriptRuntimeArguments().isEmpty()) {
+        report(onEvent, ToolUpdateEvent::output(
+                            QStringLiteral("No se detectó un runtime JavaScript compatible; se instalará Deno.")));
+        co_await installManagedDeno(onEvent);
+    }
+
+    report(onEvent, ToolUpdateEvent::stage(QStringLiteral("Instalando yt-dlp…")));
+    throwIfCancelled();
+    installAtomically({{download, managed}});
+    co_return ManagedInstallResult{managed, QStringLiteral("Se instaló yt-dlp ") + version +
+                                                QStringLiteral(" con el ejecutable oficial verificado.")};
+}
+
+QCoro::Task<ToolUpdateService::ManagedInstallResult>
+ToolUpdateService::installManagedDeno(ToolUpdateEventHandler onEvent) {
+    OperationScope scope(*this);
+    const QString folder = managedToolsFolder();
+    const QString managed = m_locator.managedDenoPath();
+    const QString work = folder + QStringLiteral("/deno-install-") + uuid();
+    const QString archive = work + QStringLiteral("/deno.zip");
+    const QString extraction = work + QStringLiteral("/extracted");
+    const WorkItems workItems{{work}};
+    createFolder(extraction);
+
+    report(onEvent, ToolUpdateEvent::stage(QStringLiteral("Consultando la versión estable de Deno…")));
+    const QUrl releaseURL =
+        ToolHosts::address(m_hosts.gitHubAPI, QStringLiteral("/repos/denoland/deno/releases/latest"));
+    const QByteArray release = co_await downloadData(releaseURL);
+    const QJsonValue tagValue = QJsonDocument::fromJson(release).object().value(QLatin1String("tag_name"));
+    // The tag becomes part of an address: only a plain release name is taken.
+    static const QRegularExpression plainTag(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._+-]{0,99}$"));
+    const QString tag = tagValue.toString();
+    if (!tagValue.isString() || !plainTag.match(tag).hasMatch())
+        throw ToolUpdateError::invalidResponse(QStringLiteral("Deno"));
+
+    const QString asset = ToolAssets::denoAssetName();
+    const QUrl assetURL = ToolHosts::address(m_hosts.gitHub, QStringLiteral("/denoland/deno/releases/download/") + tag +
+                                                                 QLatin1Char('/') + asset);
+    report(onEvent, ToolUpdateEvent::stage(QStringLiteral("Descargando Deno ") + tag + QStringLiteral("…")));
+    co_await downloadAsset(assetURL, archive, onEvent);
+    const QUrl checksumURL(assetURL.toString(QUrl::FullyEncoded) + QStringLiteral(".sha256sum"), QUrl::StrictMode);
+    co_await verifySHA256(archive, checksumURL, asset, onEvent);
+
+    report(onEvent, ToolUpdateEvent::stage(QStringLiteral("Instalando Deno…")));
+    co_await extract(archive, extraction, onEvent);
+    const QString deno = extraction + QStringLiteral("/deno");
+    if (!isRegularFile(deno))
+        throw ToolUpdateError::commandFailed(
+            QStringLiteral("El paquete oficial de Deno no contiene el ejecutable esperado."));
+    makeExecutable(deno);
+    const QStringList versionArguments{QStringLiteral("--version")};
+    const QString output = co_await validatedVersion(deno, versionArguments);
+    throwIfCancelled();
+    installAtomically({{deno, managed}});
+    report(onEvent, ToolUpdateEvent::output(QStringLiteral("Deno quedó instalado sin Homebrew, Rust ni LLVM.")));
+    co_return ManagedInstallResult{managed,
+                                   QStringLiteral("Se instaló Deno ") + firstLine(output) + QStringLiteral(".")};
+}
+
+QCoro::Task<ToolUpdateService::ManagedInstallResult>
+ToolUpdateService::installManagedFFmpeg(ToolUpdateEventHandler onEvent) {
+    OperationScope scope(*this);
+    const QString folder = managedToolsFolder();
+    const QString work = folder + QStringLiteral("/ffmpeg-install-") + uuid();
+    const WorkItems workItems{{work}};
+    createFolder(work);
+    const QString base =
+        QStringLiteral("/redirect/latest/linux/") + ToolAssets::ffmpegProcessorElement() + QStringLiteral("/release");
+
+    struct Program {
+        QString name;  // "ffmpeg"
+        QString stage; // announced before its download
+    };
+    const Program programs[] = {
+        {QStringLiteral("ffmpeg"), QStringLiteral("Descargando FFmpeg precompilado para este equipo…")},
+        {QStringLiteral("ffprobe"), QStringLiteral("Descargando FFprobe precompilado…")},
+    };
+    for (const Program &program : programs) {
+        report(onEvent, ToolUpdateEvent::stage(program.stage));
+        const QString archiveName = program.name + QStringLiteral(".zip");
+        const QUrl address = ToolHosts::address(m_hosts.ffmpegBuilds, base + QLatin1Char('/') + archiveName);
+        const QString archive = work + QLatin1Char('/') + archiveName;
+        const QUrl resolved = co_await downloadAsset(address, archive, onEvent);
+        // The checksum lies beside the versioned file the redirect led to.
+        const QUrl checksumURL(resolved.toString(QUrl::FullyEncoded) + QStringLiteral(".sha256"), QUrl::StrictMode);
+        co_await verifySHA256(archive, checksumURL, archiveName, onEvent);
+    }
+
+    report(onEvent, ToolUpdateEvent::stage(QStringLiteral("Verificando e instalando FFmpeg…")));
+    for (const Program &program : programs) {
+        const QString archive = work + QLatin1Char('/') + program.name + QStringLiteral(".zip");
+        const QString extraction = work + QLatin1Char('/') + program.name;
+        createFolder(extraction);
+        co_await extract(archive, extraction, onEvent);
+    }
+    const QString ffmpeg = work + QStringLiteral("/ffmpeg/ffmpeg");
+    const QString ffprobe = work + QStringLiteral("/ffprobe/ffprobe");
+    if (!isRegularFile(ffmpeg) || !isRegularFile(ffprobe))
+        throw ToolUpdateError::commandFailed(QStringLiteral("Los paquetes descargados no contienen FFmpeg y FFprobe."));
+    for (const QString &program : {ffmpeg, ffprobe}) {
+        makeExecutable(program);
+        if (!NativeExecutable::isNativeExecutable(program))
+            throw ToolUpdateError::commandFailed(QStringLiteral("La firma de ") + QFileInfo(program).fileName() +
+                                                 QStringLiteral(" no es válida."));
+    }
+    const QStringList versionArguments{QStringLiteral("-version")};
+    const QString banner = co_await validatedVersion(ffmpeg, versionArguments);
+    co_await validatedVersion(ffprobe, versionArguments);
+
+    throwIfCancelled();
+    const QString managedFFmpeg = m_locator.managedFFmpegPath();
+    installAtomically({{ffmpeg, managedFFmpeg}, {ffprobe, folder + QStringLiteral("/ffprobe")}});
+    const QString bannerLine = firstLine(banner);
+    report(onEvent, ToolUpdateEvent::output((bannerLine.isEmpty() ? QStringLiteral("FFmpeg") : bannerLine) +
+                                            QStringLiteral(" validado e instalado.")));
+    co_return ManagedInstallResult{managedFFmpeg,
+                                   QStringLiteral("Se instalaron FFmpeg y FFprobe precompilados y verificados.")};
+}

@@ -1,0 +1,69 @@
+#include "installerscript.h"
+
+namespace InstallerScript {
+
+namespace {
+
+QString quoted(QString text) {
+    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
+}
+
+} // namespace
+
+QString text(const QString &copyProgram, const QString &openProgram) {
+    return QStringLiteral(R"(#!/bin/sh
+# Replaces the Torvel Downloader bundle once the running copy has quit.
+set -u
+old_pid=$1
+source_app=$2
+target_app=$3
+backup_app=$4
+update_root=$5
+fallback_dmg=$6
+)") + QStringLiteral("copy_program=") +
+           quoted(copyProgram) + QStringLiteral("\nopen_program=") + quoted(openProgram) + QStringLiteral(R"(
+
+open_fallback() {
+    "$open_program" "$fallback_dmg" < /dev/null > /dev/null 2>&1 &
+}
+
+# Detached from this script, which ends right after.
+start_app() {
+    "$1/bin/torvel-downloader" < /dev/null > /dev/null 2>&1 &
+}
+
+attempt=0
+while [ "$attempt" -lt 300 ]; do
+    kill -0 "$old_pid" 2> /dev/null || break
+    sleep 0.1
+    attempt=$((attempt + 1))
+done
+if kill -0 "$old_pid" 2> /dev/null; then
+    open_fallback
+    exit 1
+fi
+
+if [ -e "$target_app" ] && ! /bin/mv "$target_app" "$backup_app"; then
+    open_fallback
+    exit 1
+fi
+
+if "$copy_program" -a "$source_app" "$target_app"; then
+    start_app "$target_app"
+    /bin/rm -rf "$backup_app" "$update_root"
+    /bin/rm -f "$0"
+    exit 0
+fi
+
+/bin/rm -rf "$target_app"
+if [ -e "$backup_app" ]; then
+    /bin/mv "$backup_app" "$target_app"
+fi
+start_app "$target_app"
+open_fallback
+/bin/rm -f "$0"
+exit 1
+)");
+}
+
+} // namespace InstallerScript

@@ -1,0 +1,546 @@
+#include "archivefixtures.h"
+#include "common/blockingwait.h"
+#include "platform/toolassets.h"
+#include "scriptedhttpserver.h"
+#include "testsupport.h"
+#include "tools/toolupdateservice.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+
+using Response = ScriptedHttpServer::Response;
+// Changes what the fake hosts publish, for one row of a table.
+using Tamper = std::function<void()>;
+Q_DECLARE_METATYPE(Tamper)
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray sha(const QByteArray &data) {
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray script(const QByteArray &body) {
+    return "#!/bin/sh\n" + body + "\n";
+}
+
+// Children of this test process that are still running.
+QList<qint32> runningChildren() {
+    QList<qint32> running;
+    const QList<qint32> all = ToolUpdateService::descendantProcessIDs(qint32(QCoreApplication::applicationPid()));
+    for (qint32 pid : all)
+        if (TestSupport::isRunning(pid))
+            running.append(pid);
+    return running;
+}
+
+const QString asset = ToolAssets::ytDLPAssetName();
+const QString denoAsset = ToolAssets::denoAssetName();
+const QString ffmpegBase = u"/redirect/latest/linux/"_s + ToolAssets::ffmpegProcessorElement() + u"/release/"_s;
+const QString ffmpegRelease = u"/download/linux/8.0/"_s;
+const QString ytDLPLatest = u"/yt-dlp/yt-dlp/releases/latest/download/"_s;
+const QString ytDLPVersioned = u"/yt-dlp/yt-dlp/releases/download/2025.10.22/"_s;
+const QString denoFolder = u"/denoland/deno/releases/download/v2.5.0/"_s;
+
+} // namespace
+
+class TestToolUpdateService : public QObject {
+    Q_OBJECT
+
+private:
+    // What the fake hosts publish; a test changes a piece before it runs the operation.
+    struct Release {
+        QByteArray ytDLP, sums, denoRelease, denoZip, denoChecksum;
+        QByteArray ffmpegZip, ffmpegChecksum, ffprobeZip, ffprobeChecksum;
+    } m_release;
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<ScriptedHttpServer> m_server;
+    std::unique_ptr<ToolUpdateService> m_service;
+    QList<ToolUpdateEvent> m_events;
+    const ToolUpdateEventHandler m_record = [this](const ToolUpdateEvent &event) { m_events.append(event); };
+
+    QString path(const QString &name) const { return m_work->filePath(name); }
+    QString tools(const QString &name = QString()) const { return path(u"tools/"_s + name); }
+
+    QByteArray zip(const QList<ArchiveFixtures::Entry> &entries) {
+        const QString file = path(u"fixture.zip"_s);
+        ArchiveFixtures::write(file, entries);
+        return readFile(file);
+    }
+    void setYTDLP(const QByteArray &contents) {
+        m_release.ytDLP = contents;
+        m_release.sums = sha("other") + "  yt-dlp.tar.gz\n" + sha(contents) + "  *" + asset.toUtf8() + "\n";
+    }
+    void setDenoZip(const QByteArray &contents) {
+        m_release.denoZip = contents;
+        m_release.denoChecksum = sha(contents) + "  " + denoAsset.toUtf8() + "\n";
+    }
+    void serve(const QString &route, const QByteArray Release::*piece) {
+        m_server->route(route,
+                        [this, piece](const ScriptedHttpServer::Request &) { return Response::ok(m_release.*piece); });
+    }
+    void redirect(const QString &from, const QString &to) {
+        m_server->route(from, Response::redirect(m_server->url(to)));
+    }
+
+    // The contents of the managed tools folder, work items included.
+    QMap<QString, QByteArray> snapshot() const {
+        QMap<QString, QByteArray> files;
+        const QStringList names = QDir(tools()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        for (const QString &name : names)
+            files.insert(name, readFile(tools(name)));
+        return files;
+    }
+
+    // Runs an operation to its end: the error's description, "cancelada", or empty on success.
+    template <typename T> QString failureOf(QCoro::Task<T> &&task) {
+        try {
+            BlockingWait::wait(std::move(task));
+        } catch (const CancellationError &) {
+            return u"cancelada"_s;
+        } catch (const TorvelError &error) {
+            return error.errorDescription();
+        }
+        return {};
+    }
+
+    QStringList stages() const {
+        QStringList texts;
+        for (const ToolUpdateEvent &event : m_events)
+            if (event.kind == ToolUpdateEvent::Kind::stage)
+                texts.append(event.text);
+        return texts;
+    }
+    bool logged(const QString &text) const {
+        return std::any_of(m_events.cbegin(), m_events.cend(),
+                           [&](const ToolUpdateEvent &e) { return e.text == text; });
+    }
+
+    // A fake brew: records its arguments (and HOMEBREW_NO_AUTO_UPDATE) and answers "uses" and
+    // "doctor" from files the test writes.
+    QString fakeBrew(int status = 0) {
+        return TestSupport::writeScript(path(u"brew"_s),
+                                        QStringLiteral("echo \"$* ${HOMEBREW_NO_AUTO_UPDATE}\" >> '%1/calls'\n"
+                                                       "[ \"$1\" = uses ] && cat '%1/dependents' 2>/dev/null\n"
+                                                       "[ \"$1\" = doctor ] && cat '%1/doctor' && exit 1\n"
+                                                       "exit %2")
+                                            .arg(m_work->path())
+                                            .arg(status));
+    }
+    QStringList calls() const {
+        return QString::fromUtf8(readFile(path(u"calls"_s))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    // The command line, with every host pointed at the fake server and a home of its own.
+    ProcessResult runApp(const QStringList &arguments, const QString &githubURL = QString(),
+                         const ProcessCallback &onProcess = {}) {
+        const QString origin = m_server->origin().toString();
+        const ProcessEnvironment environment{{u"HOME"_s, path(u"home"_s)},
+                                             {u"PATH"_s, u"/usr/bin:/bin"_s},
+                                             {u"TORVEL_GITHUB_URL"_s, githubURL.isNull() ? origin : githubURL},
+                                             {u"TORVEL_GITHUB_API_URL"_s, origin},
+                                             {u"TORVEL_HOMEBREW_API_URL"_s, origin},
+                                             {u"TORVEL_FFMPEG_URL"_s, origin}};
+        QStringList all{u"tools"_s};
+        all.append(arguments);
+        return BlockingWait::wait(ProcessRunner::run(TestSupport::applicationPath(), all, environment, onProcess));
+    }
+
+private Q_SLOTS:
+    void init() {
+        m_work = std::make_unique<QTemporaryDir>();
+        m_server = std::make_unique<ScriptedHttpServer>();
+        m_events.clear();
+        setYTDLP(script("echo 2025.10.22"));
+        m_release.denoRelease = R"({"tag_name":"v2.5.0","assets":[]})";
+        setDenoZip(zip(
+            {ArchiveFixtures::file(u"deno"_s, script("echo 'deno 2.5.0 (stable, release)'; echo 'v8 14.0'"), 0755)}));
+        m_release.ffmpegZip = zip({ArchiveFixtures::file(u"ffmpeg"_s, readFile(u"/usr/bin/ffmpeg"_s), 0755)});
+        m_release.ffmpegChecksum = sha(m_release.ffmpegZip); // a bare digest is accepted
+        m_release.ffprobeZip = zip({ArchiveFixtures::file(u"ffprobe"_s, readFile(u"/usr/bin/ffprobe"_s), 0755)});
+        m_release.ffprobeChecksum = sha(m_release.ffprobeZip) + "  ffprobe.zip\n";
+
+        redirect(ytDLPLatest + asset, ytDLPVersioned + asset);
+        redirect(ytDLPLatest + u"SHA2-256SUMS"_s, ytDLPVersioned + u"SHA2-256SUMS"_s);
+        serve(ytDLPVersioned + asset, &Release::ytDLP);
+        serve(ytDLPVersioned + u"SHA2-256SUMS"_s, &Release::sums);
+        serve(u"/repos/denoland/deno/releases/latest"_s, &Release::denoRelease);
+        serve(denoFolder + denoAsset, &Release::denoZip);
+        serve(denoFolder + denoAsset + u".sha256sum"_s, &Release::denoChecksum);
+        redirect(ffmpegBase + u"ffmpeg.zip"_s, ffmpegRelease + u"ffmpeg.zip"_s);
+        redirect(ffmpegBase + u"ffprobe.zip"_s, ffmpegRelease + u"ffprobe.zip"_s);
+        serve(ffmpegRelease + u"ffmpeg.zip"_s, &Release::ffmpegZip);
+        serve(ffmpegRelease + u"ffmpeg.zip.sha256"_s, &Release::ffmpegChecksum);
+        serve(ffmpegRelease + u"ffprobe.zip"_s, &Release::ffprobeZip);
+        serve(ffmpegRelease + u"ffprobe.zip.sha256"_s, &Release::ffprobeChecksum);
+        m_server->route(u"/repos/yt-dlp/yt-dlp/releases/latest"_s, Response::ok(R"({"tag_name":"yt-dlp 2025.10.22"})"));
+        m_server->route(u"/api/formula/yt-dlp.json"_s, Response::ok(R"({"versions":{"stable":"2025.09.26"}})"));
+        m_server->route(u"/api/formula/ffmpeg.json"_s, Response::ok(R"({"versions":{"stable":"8.0"}})"));
+
+        const QUrl origin = m_server->origin();
+        ToolUpdateService::Limits limits;
+        limits.catalogFetch = limits.dataFetch = limits.connect = limits.stalledTransfer = std::chrono::seconds(2);
+        limits.testRun = limits.homebrewQuery = std::chrono::seconds(3);
+        limits.maxAssetBytes = limits.maxUnpackedBytes = limits.maxOutputCharacters = 1'000'000;
+        m_service =
+            std::make_unique<ToolUpdateService>(ToolHosts{origin, origin, origin, origin},
+                                                DependencyLocator(TestSupport::sandboxedTools(m_work->path())), limits);
+        TestSupport::writeFile(tools(u"yt-dlp"_s), "old yt-dlp");
+        TestSupport::writeFile(tools(u"ffmpeg"_s), "old ffmpeg");
+        TestSupport::writeFile(tools(u"ffprobe"_s), "old ffprobe");
+    }
+
+    void managedYTDLPFreshThenOverTheManagedCopy() {
+        QDir(tools()).removeRecursively();
+        auto result = BlockingWait::wait(m_service->installManagedYTDLP(m_record));
+        QCOMPARE(result.path, tools(u"yt-dlp"_s));
+        QCOMPARE(result.message, u"Se instaló yt-dlp 2025.10.22 con el ejecutable oficial verificado."_s);
+        QCOMPARE(stages(),
+                 (QStringList{u"Descargando el ejecutable oficial de yt-dlp…"_s, u"Verificando la descarga…"_s,
+                              u"Consultando la versión estable de Deno…"_s, u"Descargando Deno v2.5.0…"_s,
+                              u"Instalando Deno…"_s, u"Instalando yt-dlp…"_s}));
+        QVERIFY(logged(u"/usr/bin/curl --location "_s + m_server->url(ytDLPLatest + asset).toString()));
+        QVERIFY(logged(u"Extrayendo deno.zip…"_s));
+        QVERIFY(std::none_of(m_events.cbegin(), m_events.cend(), [](const ToolUpdateEvent &event) {
+            return event.text.contains(QLatin1String("__TORVEL"));
+        }));
+        QVERIFY(logged(u"SHA-256 verificado: "_s + denoAsset + u"."_s));
+        QVERIFY(m_server->requests().contains(u"GET "_s + ytDLPVersioned + asset));
+        QCOMPARE(snapshot().keys(), (QStringList{u"deno"_s, u"yt-dlp"_s}));
+        QCOMPARE(readFile(tools(u"yt-dlp"_s)), m_release.ytDLP);
+        QVERIFY(QFileInfo(tools(u"deno"_s)).isExecutable());
+
+        // Now a JavaScript runtime exists: no Deno activity at all, and the old copy is replaced.
+        m_events.clear();
+        setYTDLP(script("echo 2025.11.01"));
+        result = BlockingWait::wait(m_service->installManagedYTDLP(m_record));
+        QCOMPARE(result.message, u"Se instaló yt-dlp 2025.11.01 con el ejecutable oficial verificado."_s);
+        QVERIFY(std::none_of(m_events.cbegin(), m_events.cend(),
+                             [](const ToolUpdateEvent &event) { return event.text.contains(QLatin1String("Deno")); }));
+        QCOMPARE(snapshot().keys(), (QStringList{u"deno"_s, u"yt-dlp"_s}));
+        QCOMPARE(readFile(tools(u"yt-dlp"_s)), m_release.ytDLP);
+    }
+
+    void managedFFmpegAsOneSet() {
+        const auto result = BlockingWait::wait(m_service->installManagedFFmpeg(m_record));
+        QCOMPARE(result, (ToolUpdateService::ManagedInstallResult{
+                             tools(u"ffmpeg"_s), u"Se instalaron FFmpeg y FFprobe precompilados y verificados."_s}));
+        QCOMPARE(readFile(tools(u"ffmpeg"_s)), readFile(u"/usr/bin/ffmpeg"_s));
+        QCOMPARE(readFile(tools(u"ffprobe"_s)), readFile(u"/usr/bin/ffprobe"_s));
+        QCOMPARE(snapshot().keys(), (QStringList{u"ffmpeg"_s, u"ffprobe"_s, u"yt-dlp"_s}));
+        // The checksum is the one beside the file the redirect led to.
+        QVERIFY(m_server->requests().contains(u"GET "_s + ffmpegRelease + u"ffmpeg.zip.sha256"_s));
+        QVERIFY(m_events.last().text.startsWith(QLatin1String("ffmpeg version ")));
+        QVERIFY(m_events.last().text.endsWith(QLatin1String(" validado e instalado.")));
+    }
+
+    void refusalsLeaveThePreviousFiles_data() {
+        QTest::addColumn<bool>("ffmpeg");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<Tamper>("tamper");
+        const auto row = [](const char *name, bool ffmpeg, const QString &expected, const Tamper &tamper) {
+            QTest::newRow(name) << ffmpeg << expected << tamper;
+        };
+        const auto denoZip = [this](const ArchiveFixtures::Entry &entry) {
+            return [=, this] { setDenoZip(zip({entry})); };
+        };
+        const auto ytDLP = [this](const QByteArray &body) { return [=, this] { setYTDLP(script(body)); }; };
+        const QString failedRun = u"El ejecutable descargado no superó la comprobación de funcionamiento."_s;
+        const QString forbidden = u"contiene una entrada no permitida"_s;
+        using ArchiveFixtures::file;
+
+        row("flipped byte", false,
+            u"La verificación SHA-256 de "_s + asset + u" no coincide. No se instaló el archivo."_s,
+            [this] { m_release.ytDLP[12] = char(m_release.ytDLP[12] ^ 1); });
+        row("list without the asset", false, u"No se pudo obtener el checksum oficial de "_s + asset + u"."_s,
+            [this] { m_release.sums = sha(m_release.ytDLP) + "  yt-dlp_macos\n"; });
+        row("test run fails", false, failedRun, ytDLP("echo broken >&2; exit 1"));
+        row("test run hangs", false, failedRun, ytDLP("sleep 30"));
+        row("test run prints megabytes", false, u"demasiada salida"_s, ytDLP("yes 2025.10.22 | head -c 3000000"));
+        row("test run prints no line ends", false, u"demasiada salida"_s,
+            ytDLP("head -c 3000000 /dev/zero | tr '\\000' 7"));
+        row("Deno release of wrong types", false, u"No se pudo consultar la versión más reciente de Deno."_s,
+            [this] { m_release.denoRelease = R"({"tag_name":["v2.5.0"]})"; });
+        row("Deno zip without deno", false, u"El paquete oficial de Deno no contiene el ejecutable esperado."_s,
+            denoZip(file(u"bin/deno"_s, script("exit 0"), 0755)));
+        row("zip entry with ..", false, forbidden, denoZip(file(u"../deno"_s, script("exit 0"), 0755)));
+        row("zip entry with absolute path", false, forbidden, denoZip(file(u"/tmp/deno"_s, script("exit 0"), 0755)));
+        row("zip link leaving the folder", false, forbidden,
+            denoZip(ArchiveFixtures::symlink(u"deno"_s, "../../../../bin/true")));
+        row("zip bomb", false, u"al descomprimirse; se canceló la extracción."_s,
+            denoZip(file(u"deno"_s, QByteArray(4'000'000, '\0'), 0755)));
+        row("HTML page as checksum", false, u"No se pudo interpretar el checksum de "_s + denoAsset + u"."_s,
+            [this] { m_release.denoChecksum = "<!DOCTYPE html>\n<html><body>Rate limit exceeded</body></html>\n"; });
+        row("asset missing", false, u"error: 404"_s,
+            [this] { m_server->route(ytDLPVersioned + asset, Response::notFound()); });
+        row("oversized asset", false, u"supera el tamaño máximo permitido"_s,
+            [this] { setYTDLP(script("echo 1") + QByteArray(2'000'000, '#')); });
+        row("redirect to plain http elsewhere", false,
+            u"Se rechazó la dirección http://example.invalid/a: solo se admiten direcciones https."_s,
+            [this] { m_server->route(ytDLPLatest + asset, Response::redirect(QUrl(u"http://example.invalid/a"_s))); });
+        row("FFprobe for another processor", true, u"La firma de ffprobe no es válida."_s, [this] {
+            QByteArray probe = readFile(u"/usr/bin/ffprobe"_s);
+            probe[18] = char(probe[18] == 62 ? 183 : 62); // e_machine: the other supported processor
+            m_release.ffprobeZip = zip({file(u"ffprobe"_s, probe, 0755)});
+            m_release.ffprobeChecksum = sha(m_release.ffprobeZip);
+        });
+        row("FFmpeg zip without ffmpeg", true, u"Los paquetes descargados no contienen FFmpeg y FFprobe."_s, [this] {
+            m_release.ffmpegZip = zip({file(u"ffmpeg/ffmpeg"_s, "x", 0755)});
+            m_release.ffmpegChecksum = sha(m_release.ffmpegZip);
+        });
+        row("flipped byte in an archive", true, u"La verificación SHA-256 de ffprobe.zip no coincide."_s,
+            [this] { m_release.ffprobeZip[100] = char(m_release.ffprobeZip[100] ^ 1); });
+        row("empty checksum file", true, u"No se pudo interpretar el checksum de ffmpeg.zip."_s,
+            [this] { m_release.ffmpegChecksum.clear(); });
+        row("server never answers", true, u"curl: (28)"_s, [this] {
+            Response hang;
+            hang.hang = true;
+            m_server->route(ffmpegRelease + u"ffprobe.zip"_s, hang);
+        });
+    }
+    void refusalsLeaveThePreviousFiles() {
+        QFETCH(bool, ffmpeg);
+        QFETCH(QString, expected);
+        QFETCH(Tamper, tamper);
+        tamper();
+        const QMap<QString, QByteArray> before = snapshot();
+        const QString failure = ffmpeg ? failureOf(m_service->installManagedFFmpeg(m_record))
+                                       : failureOf(m_service->installManagedYTDLP(m_record));
+        QVERIFY2(failure.contains(expected), qPrintable(failure));
+        QCOMPARE(snapshot(), before);
+        QCOMPARE(runningChildren(), QList<qint32>());
+    }
+
+    void versionCheck() {
+        ToolInfo ytDLP{path(u"yt-dlp"_s), u"2025.09.26"_s, ToolInstallSource::of(ToolInstallSource::Kind::standalone)};
+        const ToolInfo ffmpeg{path(u"ffmpeg"_s), u"8.0"_s, ToolInstallSource::of(ToolInstallSource::Kind::managed)};
+        using Tool = ToolUpdateStatus::Tool;
+        QCOMPARE(BlockingWait::wait(m_service->check(ytDLP, ffmpeg)),
+                 (QList<ToolUpdateStatus>{{Tool::ytDLP, u"2025.09.26"_s, u"2025.10.22"_s, true},
+                                          {Tool::ffmpeg, u"8.0"_s, u"8.0"_s, false}}));
+        // A Homebrew copy is compared with its formula, not with the project's release.
+        ytDLP.installSource = ToolInstallSource::homebrew(u"/bin/false"_s);
+        QCOMPARE(BlockingWait::wait(m_service->check(ytDLP, std::nullopt)),
+                 (QList<ToolUpdateStatus>{{Tool::ytDLP, u"2025.09.26"_s, u"2025.09.26"_s, false}}));
+
+        // Documents of the wrong shape, and a host that never answers, leave the tools out.
+        m_server->route(u"/api/formula/yt-dlp.json"_s, Response::ok(R"({"versions":{"stable":7}})"));
+        Response hang;
+        hang.hang = true;
+        m_server->route(u"/api/formula/ffmpeg.json"_s, hang);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(BlockingWait::wait(m_service->check(ytDLP, ffmpeg)), QList<ToolUpdateStatus>());
+        QVERIFY(clock.elapsed() < 5000);
+    }
+
+    void updateRouting_data() {
+        QTest::addColumn<QString>("ytDLPSource"); // empty: not located
+        QTest::addColumn<QString>("ffmpegSource");
+        QTest::addColumn<int>("only");        // -1: every tool
+        QTest::addColumn<QString>("outcome"); // the message, or the start of the refusal
+        QTest::addColumn<QStringList>("expectedCalls");
+        const auto row = [](const char *name, const char *ytDLP, const char *ffmpeg, int only, const char *outcome,
+                            const char *call = nullptr) {
+            QTest::newRow(name) << ytDLP << ffmpeg << only << outcome
+                                << (call ? QStringList{QString::fromUtf8(call)} : QStringList());
+        };
+        row("both from Homebrew", "homebrew", "homebrew", -1, "Homebrew actualizó yt-dlp y ffmpeg.",
+            "upgrade yt-dlp ffmpeg ");
+        row("managed yt-dlp", "managed", "", -1, "Se instaló yt-dlp 2025.10.22 con el ejecutable oficial verificado.");
+        row("stand-alone yt-dlp", "standalone", "", -1, "yt-dlp se actualizó con su actualizador integrado.",
+            "yt-dlp -U");
+        row("pip yt-dlp", "pip", "", -1, "yt-dlp fue instalado con pip.");
+        row("MacPorts yt-dlp", "macPorts", "", -1, "yt-dlp pertenece a MacPorts.");
+        row("system yt-dlp", "systemPackage", "", -1, "yt-dlp pertenece al gestor de paquetes del sistema.");
+        row("only FFmpeg", "pip", "homebrew", 1, "Homebrew actualizó ffmpeg.", "upgrade ffmpeg ");
+        row("managed yt-dlp, then MacPorts FFmpeg", "managed", "macPorts", -1, "FFmpeg pertenece a MacPorts.");
+        row("stand-alone FFmpeg", "", "standalone", -1, "Esta copia de FFmpeg no tiene un actualizador integrado.");
+        row("system FFmpeg", "", "systemPackage", -1, "Esta copia de FFmpeg no tiene un actualizador integrado.");
+        row("only yt-dlp, which is current", "", "homebrew", 0, "Las herramientas ya están actualizadas.");
+    }
+    void updateRouting() {
+        QFETCH(QString, ytDLPSource);
+        QFETCH(QString, ffmpegSource);
+        QFETCH(int, only);
+        QFETCH(QString, outcome);
+        QFETCH(QStringList, expectedCalls);
+        using Kind = ToolInstallSource::Kind;
+        const QString brew = fakeBrew();
+        const QString standalone =
+            TestSupport::writeScript(path(u"yt-dlp"_s), u"echo \"yt-dlp $*\" >> '%1/calls'"_s.arg(m_work->path()));
+        const QHash<QString, ToolInstallSource> sources{
+            {u"homebrew"_s, ToolInstallSource::homebrew(brew)},
+            {u"managed"_s, ToolInstallSource::of(Kind::managed)},
+            {u"pip"_s, ToolInstallSource::of(Kind::pip)},
+            {u"macPorts"_s, ToolInstallSource::of(Kind::macPorts)},
+            {u"systemPackage"_s, ToolInstallSource::of(Kind::systemPackage)},
+            {u"standalone"_s, ToolInstallSource::of(Kind::standalone)}};
+        std::optional<ToolInfo> ytDLP, ffmpeg;
+        QList<ToolUpdateStatus> statuses;
+        if (!ytDLPSource.isEmpty()) {
+            ytDLP = ToolInfo{standalone, u"2025.01.01"_s, sources.value(ytDLPSource)};
+            statuses.append({ToolUpdateStatus::Tool::ytDLP, ytDLP->version, u"2025.10.22"_s, true});
+        }
+        if (!ffmpegSource.isEmpty()) {
+            ffmpeg = ToolInfo{path(u"ffmpeg"_s), u"7.0"_s, sources.value(ffmpegSource)};
+            statuses.append({ToolUpdateStatus::Tool::ffmpeg, ffmpeg->version, u"8.0"_s, true});
+        }
+        const std::optional<ToolKind> tool =
+            only < 0 ? std::nullopt : std::optional<ToolKind>(only == 0 ? ToolKind::ytDLP : ToolKind::ffmpeg);
+        QString message;
+        const QString failure = failureOf([&]() -> QCoro::Task<> {
+            message = co_await m_service->update(statuses, ytDLP, ffmpeg, tool, m_record);
+        }());
+        const QString result = failure.isEmpty() ? message : failure;
+        QVERIFY2(result.startsWith(outcome), qPrintable(result));
+        QCOMPARE(calls(), expectedCalls);
+        // Work done before a refusal stays done.
+        if (ytDLPSource == QLatin1String("managed"))
+            QCOMPARE(readFile(tools(u"yt-dlp"_s)), m_release.ytDLP);
+    }
+
+    void homebrewQueriesAndRemoval() {
+        TestSupport::writeFile(path(u"doctor"_s), R"({"tier":3,"findings":[{"text":"Tier 3 host.\nMore.","tier":3}]})");
+        TestSupport::writeFile(path(u"dependents"_s), "\n  gallery-dl\n\n\tmpv  \n");
+        const QString brew = fakeBrew();
+        QCOMPARE(BlockingWait::wait(m_service->checkHomebrewSupport(brew)),
+                 (HomebrewSupportInfo{3, false, u"Tier 3 host."_s}));
+        QCOMPARE(failureOf(m_service->uninstallHomebrew(ToolKind::ytDLP, brew, m_record)),
+                 QStringLiteral("No se desinstaló yt-dlp porque Homebrew lo necesita para: gallery-dl, mpv. Instala la "
+                                "versión precompilada de Torvel en paralelo; la aplicación la usará sin alterar esos "
+                                "programas."));
+        QCOMPARE(calls(),
+                 (QStringList{u"doctor check_for_unsupported_macos --json "_s, u"uses --installed yt-dlp 1"_s}));
+
+        QFile::remove(path(u"dependents"_s));
+        QCOMPARE(BlockingWait::wait(m_service->uninstallHomebrew(ToolKind::ffmpeg, brew, m_record)),
+                 u"Se desinstaló la copia Homebrew de FFmpeg. Las dependencias se conservaron."_s);
+        QCOMPARE(calls().mid(2), (QStringList{u"uses --installed ffmpeg 1"_s, u"uninstall ffmpeg "_s}));
+        QVERIFY(logged(u"No se ejecutará autoremove; las dependencias se conservarán."_s));
+
+        // A failing command without output names its status and says there is nothing more.
+        QCOMPARE(failureOf(m_service->uninstallHomebrew(ToolKind::ffmpeg, fakeBrew(3), m_record)),
+                 u"El comando terminó con el código 3.\nLa herramienta no proporcionó más detalles."_s);
+        QCOMPARE(BlockingWait::wait(m_service->checkHomebrewSupport(path(u"missing"_s))), std::nullopt);
+    }
+
+    // In-process steps and the steps between commands honour cancel() as the commands do.
+    void cancelBetweenCommands_data() {
+        QTest::addColumn<QString>("when");
+        QTest::newRow("before the checksum and digest") << "Verificando la descarga…";
+        QTest::newRow("before the extraction") << "Extrayendo deno.zip…";
+        QTest::newRow("before the replacement") << "Instalando yt-dlp…";
+    }
+    void cancelBetweenCommands() {
+        QFETCH(QString, when);
+        const ToolUpdateEventHandler cancelThere = [&](const ToolUpdateEvent &event) {
+            if (event.text == when)
+                m_service->cancel();
+        };
+        QCOMPARE(failureOf(m_service->installManagedYTDLP(cancelThere)), u"cancelada"_s);
+        QCOMPARE(readFile(tools(u"yt-dlp"_s)), QByteArray("old yt-dlp"));
+        // No work item is left; Deno, complete before the replacement, may stay.
+        const QStringList managed{u"deno"_s, u"ffmpeg"_s, u"ffprobe"_s, u"yt-dlp"_s};
+        const QStringList left = snapshot().keys();
+        QVERIFY2(std::all_of(left.cbegin(), left.cend(), [&](const QString &name) { return managed.contains(name); }),
+                 qPrintable(left.join(QLatin1Char(' '))));
+        QCOMPARE(runningChildren(), QList<qint32>());
+    }
+
+    void cancelStopsACommandAndItsGrandchild() {
+        // The updater and its helper ignore SIGTERM: only the kill pass two seconds later ends them.
+        const QString pidFile = path(u"grandchild"_s);
+        const QString updater = TestSupport::writeScript(
+            path(u"yt-dlp"_s), u"trap '' TERM\nsleep 30 &\necho $! > '%1'\nwait"_s.arg(pidFile));
+        const ToolInfo ytDLP{updater, u"1"_s, ToolInstallSource::of(ToolInstallSource::Kind::standalone)};
+        QElapsedTimer clock;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!readFile(pidFile).trimmed().isEmpty() && !clock.isValid()) {
+                clock.start();
+                m_service->cancel();
+            }
+        });
+        poll.start(20);
+        const QList<ToolUpdateStatus> statuses{{ToolUpdateStatus::Tool::ytDLP, u"1"_s, u"2"_s, true}};
+        QCOMPARE(failureOf(m_service->update(statuses, ytDLP, std::nullopt, std::nullopt, m_record)), u"cancelada"_s);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!TestSupport::isRunning(readFile(pidFile).trimmed().toLongLong()));
+        QCOMPARE(runningChildren(), QList<qint32>());
+    }
+
+    void commandLineStatusAndInstall() {
+        ProcessResult result = runApp({u"--json"_s});
+        QCOMPARE(result.status, 0);
+        const QJsonObject report = QJsonDocument::fromJson(result.standardOutput).object();
+        QCOMPARE(report.keys(), (QStringList{u"FFmpeg"_s, u"javaScriptRuntime"_s, u"yt-dlp"_s}));
+        const QJsonObject ffmpeg = report.value(u"FFmpeg"_s).toObject();
+        QCOMPARE(ffmpeg.value(u"latestVersion"_s).toString(), u"8.0"_s);
+        QCOMPARE(ffmpeg.value(u"source"_s).toString(), u"Paquete del sistema"_s);
+        QVERIFY(ffmpeg.value(u"updateAvailable"_s).isBool());
+
+        result = runApp({u"install"_s, u"yt-dlp"_s});
+        QCOMPARE(result.status, 0);
+        const QString managed = path(u"home/.local/share/Torvel Downloader/Tools/yt-dlp"_s);
+        QCOMPARE(result.standardOutput, "Se instaló yt-dlp 2025.10.22 con el ejecutable oficial verificado.\n");
+        const QString log = QString::fromUtf8(result.standardError);
+        QVERIFY(log.startsWith(QStringLiteral("Iniciando instalación administrada de yt-dlp.\n"
+                                              "▶ Descargando el ejecutable oficial de yt-dlp…\n"
+                                              "$ /usr/bin/curl --location ")));
+        QVERIFY(log.contains(u"\nProceso activo: PID "_s));
+        QCOMPARE(readFile(managed), m_release.ytDLP);
+        QVERIFY(readFile(path(u"home/.config/Torvel/Torvel Downloader.conf"_s)).contains("Tools/yt-dlp"));
+
+        result = runApp({u"install"_s, u"nothing"_s});
+        QCOMPARE(result.status, 2);
+        result = runApp({}, u"http://github.example"_s);
+        QCOMPARE(result.status, 1);
+        QVERIFY(result.standardError.contains("TORVEL_GITHUB_URL"));
+    }
+
+    // Ctrl-C during a download the server throttles.
+    void commandLineCancelsOnCtrlC() {
+        Response slow = Response::ok(QByteArray(900'000, 'x'));
+        slow.bytesPerTick = 1000;
+        m_server->route(ytDLPVersioned + asset, slow);
+        QElapsedTimer clock;
+        const ProcessCallback interruptLater = [&clock](const ProcessHandle &handle) {
+            const qint64 pid = handle.processID();
+            QTimer::singleShot(1500, [pid, &clock] {
+                clock.start();
+                ::kill(pid_t(pid), SIGINT);
+            });
+        };
+        const ProcessResult result = runApp({u"install"_s, u"yt-dlp"_s}, QString(), interruptLater);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(result.status, 130);
+        QCOMPARE(result.standardOutput, "La operación fue cancelada. Las herramientas que ya hubieran terminado de "
+                                        "instalarse se conservaron.\n");
+        // The transfer the command started is gone, and so is its work item.
+        const QString log = QString::fromUtf8(result.standardError);
+        const qint64 curl = log.section(u"Proceso activo: PID "_s, -1).section(QLatin1Char('.'), 0, 0).toLongLong();
+        QVERIFY(curl > 0);
+        QVERIFY(!TestSupport::isRunning(curl));
+        QCOMPARE(QDir(path(u"home/.local/share/Torvel Downloader/Tools"_s)).entryList(QDir::Files), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestToolUpdateService)
+#include "tst_toolupdateservice.moc"

@@ -1,0 +1,163 @@
+#include "testsupport.h"
+#include "tools/homebrewsupportinfo.h"
+#include "tools/toolhosts.h"
+#include "tools/toolupdatelog.h"
+#include "tools/toolupdateservice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Pair = ToolUpdateService::InstallPair;
+
+using namespace Qt::StringLiterals;
+
+class TestToolUpdateRecords : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void checksumEntries_data() {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected"); // empty: no entry
+        QTest::newRow("asterisk") << "aaa  *yt-dlp_linux\nbbb  yt-dlp_linux.zip\n"
+                                  << "yt-dlp_linux"
+                                  << "aaa";
+        QTest::newRow("longer name does not match") << "bbb  yt-dlp_linux.zip"
+                                                    << "yt-dlp_linux"
+                                                    << "";
+        QTest::newRow("crlf and tabs") << "x  a\r\nccc\tdeno.zip\r\n"
+                                       << "deno.zip"
+                                       << "ccc";
+        QTest::newRow("bare digest has no name") << "ddd\n"
+                                                 << "deno.zip"
+                                                 << "";
+        QTest::newRow("case-sensitive") << "eee  FFMPEG.zip"
+                                        << "ffmpeg.zip"
+                                        << "";
+    }
+    void checksumEntries() {
+        QFETCH(QString, list);
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        QCOMPARE(ToolUpdateService::sha256Entry(name, list).value_or(QString()), expected);
+    }
+
+    void homebrewDiagnosis_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("decodes");
+        QTest::addColumn<int>("tier"); // -1: none
+        QTest::addColumn<bool>("unsupported");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("matching finding")
+            << QByteArray(R"({"tier":3,"findings":[{"text":"other","tier":2},{"text":"  First.\nDetails","tier":3}]})")
+            << true << 3 << false << "First.";
+        QTest::newRow("unsupported without finding")
+            << QByteArray(R"({"tier":"unsupported","findings":[]})") << true << -1 << true
+            << "Homebrew clasificó esta configuración como no compatible.";
+        QTest::newRow("text tier is unknown and matches unsupported")
+            << QByteArray(R"({"tier":"2","findings":[{"text":"Why","tier":"unsupported"}]})") << true << -1 << false
+            << "Why";
+        QTest::newRow("number without finding") << QByteArray(R"({"tier":1,"findings":[]})") << true << 1 << false
+                                                << "Homebrew clasificó esta configuración como Tier 1.";
+        QTest::newRow("missing findings") << QByteArray(R"({"tier":1})") << false << -1 << false << "";
+        QTest::newRow("not JSON") << QByteArray("Error: unknown command") << false << -1 << false << "";
+    }
+    void homebrewDiagnosis() {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, decodes);
+        QFETCH(int, tier);
+        QFETCH(bool, unsupported);
+        QFETCH(QString, reason);
+        const std::optional<HomebrewSupportInfo> info = HomebrewSupportInfo::fromDiagnosis(json);
+        QCOMPARE(info.has_value(), decodes);
+        if (decodes)
+            QCOMPARE(*info,
+                     (HomebrewSupportInfo{tier < 0 ? std::nullopt : std::optional<int>(tier), unsupported, reason}));
+    }
+
+    void logEntriesAndFilter() {
+        QCOMPARE(ToolUpdateLog::entry(ToolUpdateEvent::stage(u"Instalando…"_s)), u"▶ Instalando…"_s);
+        QCOMPARE(ToolUpdateLog::entry(ToolUpdateEvent::command(u"/bin/x -U"_s)), u"$ /bin/x -U"_s);
+        QCOMPARE(ToolUpdateLog::entry(ToolUpdateEvent::processStarted(42)), u"Proceso activo: PID 42."_s);
+        QVERIFY(!ToolUpdateLog::entry(ToolUpdateEvent::processFinished(0)));
+
+        ToolUpdateLog log;
+        log.append(u"\x1b[1;32m \x1b[0m  \n"_s); // only escapes and spaces: nothing
+        QVERIFY(log.text().isEmpty());
+        log.append(u"  \x1b[?25l==> Pouring\x1b[0m\r\n"_s);
+        log.append(u"dos"_s);
+        QCOMPARE(log.text(), u"==> Pouring\ndos"_s);
+    }
+
+    void logIsCutOnceItCrossesTheLimit() {
+        ToolUpdateLog log;
+        // Combining accents make a character of two code units: the limit counts what a person sees.
+        log.append(u"e\u0301"_s.repeated(100) + QString(49'890, QLatin1Char('a')));
+        QVERIFY(log.text().size() > 50'000);
+        QVERIFY(!log.text().startsWith(ToolUpdateLog::marker()));
+        const QString line = u"0123456789abcdefghij"_s;
+        log.append(line);
+        QVERIFY(log.text().startsWith(ToolUpdateLog::marker()));
+        QVERIFY(log.text().endsWith(QLatin1Char('\n') + line));
+        QCOMPARE(log.text().size(), ToolUpdateLog::marker().size() + 45'000);
+        // The next cut comes once the log has grown past the limit again, not on every append.
+        log.append(QString(4'000, QLatin1Char('b')));
+        QCOMPARE(log.text().size(), ToolUpdateLog::marker().size() + 49'001);
+        log.append(QString(1'000, QLatin1Char('c')));
+        QCOMPARE(log.text().size(), ToolUpdateLog::marker().size() + 45'000);
+    }
+
+    void hostsFromEnvironment() {
+        QProcessEnvironment environment;
+        QCOMPARE(ToolHosts::fromEnvironment(environment), ToolHosts());
+        environment.insert(u"TORVEL_FFMPEG_URL"_s, u"http://127.0.0.1:8080/"_s);
+        environment.insert(u"TORVEL_GITHUB_URL"_s, u"https://mirror.example"_s);
+        const ToolHosts hosts = ToolHosts::fromEnvironment(environment);
+        QCOMPARE(ToolHosts::address(hosts.ffmpegBuilds, u"/a.zip"_s), QUrl(u"http://127.0.0.1:8080/a.zip"_s));
+        QCOMPARE(hosts.gitHub, QUrl(u"https://mirror.example"_s));
+        QCOMPARE(hosts.homebrewAPI, ToolHosts().homebrewAPI);
+    }
+
+    // Moves numbered in order: backups of the existing destinations first, then the installs.
+    void installAtomicallyRestoresThePreviousSet_data() {
+        QTest::addColumn<int>("failingMove"); // 0: none
+        for (int move = 0; move <= 4; ++move)
+            QTest::newRow(qPrintable(u"move %1"_s.arg(move))) << move;
+    }
+    void installAtomicallyRestoresThePreviousSet() {
+        QFETCH(int, failingMove);
+        QTemporaryDir dir;
+        const auto path = [&](const char *name) { return dir.filePath(QString::fromLatin1(name)); };
+        TestSupport::writeFile(path("ffmpeg"), "old ffmpeg");
+        TestSupport::writeFile(path("ffprobe"), "old ffprobe");
+        TestSupport::writeFile(path("work/ffmpeg"), "new ffmpeg");
+        TestSupport::writeFile(path("work/ffprobe"), "new ffprobe");
+        int moves = 0;
+        const ToolUpdateService::FileMove move = [&](const QString &from, const QString &to) -> std::optional<QString> {
+            if (++moves == failingMove)
+                return u"disco lleno"_s;
+            return ToolUpdateService::renameFile(from, to);
+        };
+        const QList<Pair> pairs{{path("work/ffmpeg"), path("ffmpeg")}, {path("work/ffprobe"), path("ffprobe")}};
+        try {
+            ToolUpdateService::installAtomically(pairs, move);
+            QCOMPARE(failingMove, 0);
+        } catch (const PlatformError &error) {
+            QVERIFY(failingMove > 0);
+            QVERIFY(error.errorDescription().endsWith(u": disco lleno"_s));
+        }
+        const auto read = [&](const char *name) {
+            QFile file(path(name));
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        const QByteArray prefix = failingMove == 0 ? "new " : "old ";
+        QCOMPARE(read("ffmpeg"), prefix + "ffmpeg");
+        QCOMPARE(read("ffprobe"), prefix + "ffprobe");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{u"ffmpeg"_s, u"ffprobe"_s}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestToolUpdateRecords)
+#include "tst_toolupdaterecords.moc"
