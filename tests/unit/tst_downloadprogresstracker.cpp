@@ -101,8 +101,8 @@ private Q_SLOTS:
         QTest::newRow("report without a name") << u8("__TORVEL_POSTPROCESS__started|") << QString();
         QTest::newRow("progress glued to a path") << complete + u8("__TORVEL_FILE__/x") << complete;
         QTest::newRow("progress cut short") << u8("__TORVEL_PROGRESS__50%|1|2") << QString();
-        QTest::newRow("marker in a site's field") << u8("__TORVEL_PROGRESS__50%|1|2|3|4|5|6|7|x__TORVEL_FILE__y|v|a")
-                                                  << QString();
+        QTest::newRow("marker in a site's field")
+            << u8("__TORVEL_PROGRESS__50%|1|2|3|4|5|6|7|x__TORVEL_FILE__y|v|a") << QString();
         QTest::newRow("marker in a path") << u8("__TORVEL_FILE__/a__TORVEL_PROGRESS__b") << QString();
     }
     void recordEnds() {
