@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Measures what torvel-downloader adds to a download: the same local DASH presentation is
-# downloaded through `torvel-downloader download` and with the identical yt-dlp command line
-# run directly, alternately, several times. Reports each time and the ratio of the medians.
+# downloaded with the whole `torvel-downloader download` command (start-up, tool search,
+# analysis when the choice needs one, placement) and with the identical yt-dlp command line run
+# directly. Which of the two runs first alternates from round to round; both use the same HOME.
+# Reports each time and the ratio of the medians.
 #
 # Usage: benchmarks/download_overhead.sh [BUILD_DIR] [ROUNDS] [SECONDS]
 # Needs Debian's yt-dlp, ffmpeg and python3. Everything stays on 127.0.0.1.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${1:-$root/build/release}"
-rounds="${2:-5}"
+build="${1:-$root/build/bench}"
+rounds="${2:-6}"
 seconds="${3:-120}"
 app="$build/src/app/torvel-downloader"
 [ -x "$app" ] || { echo "build the application first: $app" >&2; exit 2; }
@@ -34,39 +36,52 @@ server_pid=$!
 url="http://127.0.0.1:$port/manifest.mpd"
 for _ in $(seq 50); do curl -sf -o /dev/null "$url" && break; sleep 0.1; done
 
-# A wrapper in place of yt-dlp records the download's command line and the moment it starts.
+export HOME="$work/home"
+settings="$HOME/.config/Torvel/Torvel Downloader.conf"
+mkdir -p "$(dirname "$settings")"
+use_ytdlp() { printf '[General]\nytDLPPath=%s\nffmpegPath=/usr/bin/ffmpeg\n' "$1" > "$settings"; }
+
+# Once, untimed: a wrapper in place of yt-dlp records the download's command line.
 cat > "$work/yt-dlp" <<WRAP
 #!/bin/sh
-case " \$* " in *" --paths "*)
-    date +%s.%N > "$work/started"
-    for a in "\$@"; do printf '%s\0' "\$a"; done > "$work/arguments" ;;
-esac
+case " \$* " in *" --paths "*) for a in "\$@"; do printf '%s\0' "\$a"; done > "$work/arguments" ;; esac
 exec /usr/bin/yt-dlp "\$@"
 WRAP
 chmod +x "$work/yt-dlp"
-mkdir -p "$work/home/.config/Torvel"
-printf '[General]\nytDLPPath=%s\nffmpegPath=/usr/bin/ffmpeg\n' "$work/yt-dlp" > "$work/home/.config/Torvel/Torvel Downloader.conf"
+use_ytdlp "$work/yt-dlp"
+"$app" download "$url" --to "$work/warm" >/dev/null 2>&1
+mapfile -d '' arguments < "$work/arguments"
+for i in "${!arguments[@]}"; do
+    [ "${arguments[$i]}" = "--paths" ] && arguments[$((i + 1))]="$work/direct"
+done
+
+# The timed runs use Debian's yt-dlp itself; one more untimed run warms every cache the
+# application keeps between runs, as a user's second download would find them.
+use_ytdlp /usr/bin/yt-dlp
+"$app" download "$url" --to "$work/warm" >/dev/null 2>&1
+/usr/bin/yt-dlp "${arguments[@]}" >/dev/null 2>&1
 
 now() { date +%s.%N; }
 minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", a - b }'; }
-app_times=(); direct_times=()
-for round in $(seq "$rounds"); do
-    rm -rf "$work/out" "$work/direct" && mkdir -p "$work/out" "$work/direct"
-    HOME="$work/home" "$app" download "$url" --to "$work/out" >/dev/null 2>&1
-    finished=$(now)
-    app_time=$(minus "$finished" "$(cat "$work/started")")
-
-    # The same arguments, with a fresh job folder in place of the one the application used.
-    mapfile -d '' arguments < "$work/arguments"
-    for i in "${!arguments[@]}"; do
-        [ "${arguments[$i]}" = "--paths" ] && arguments[$((i + 1))]="$work/direct"
-    done
-    start=$(now)
+run_app() {
+    rm -rf "$work/out"
+    local start; start=$(now)
+    "$app" download "$url" --to "$work/out" >/dev/null 2>&1
+    app_time=$(minus "$(now)" "$start")
+}
+run_direct() {
+    rm -rf "$work/direct" && mkdir -p "$work/direct"
+    local start; start=$(now)
     /usr/bin/yt-dlp "${arguments[@]}" >/dev/null 2>&1
     direct_time=$(minus "$(now)" "$start")
+}
 
+app_times=(); direct_times=()
+for round in $(seq "$rounds"); do
+    if [ $((round % 2)) -eq 1 ]; then run_app; run_direct; first=application; else run_direct; run_app; first=yt-dlp; fi
     app_times+=("$app_time"); direct_times+=("$direct_time")
-    printf 'round %d: torvel-downloader %.3f s, yt-dlp directly %.3f s\n' "$round" "$app_time" "$direct_time"
+    printf 'round %d (%s first): torvel-downloader %.3f s, yt-dlp directly %.3f s\n' \
+        "$round" "$first" "$app_time" "$direct_time"
 done
 
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }

@@ -52,14 +52,17 @@ struct LocatedTools {
     std::optional<ToolInfo> ffmpeg;
 };
 
-// Both searches start before either is awaited, so they run side by side.
-QCoro::Task<LocatedTools> locateTools(const AppSettings &settings) {
+// Both searches start before either is awaited, so they run side by side. Analysis needs no
+// FFmpeg, so it does not search for one.
+QCoro::Task<LocatedTools> locateTools(const AppSettings &settings, bool withFFmpeg = true) {
     const DependencyLocator locator;
     auto ytDLPSearch = locator.locateYT_DLP(settings.ytDLPPath());
-    auto ffmpegSearch = locator.locateFFmpeg(settings.ffmpegPath());
     LocatedTools tools;
+    if (withFFmpeg) {
+        auto ffmpegSearch = locator.locateFFmpeg(settings.ffmpegPath());
+        tools.ffmpeg = co_await ffmpegSearch;
+    }
     tools.ytDLP = co_await ytDLPSearch;
-    tools.ffmpeg = co_await ffmpegSearch;
     co_return tools;
 }
 
@@ -113,6 +116,37 @@ int fail(const QString &message) {
     err().flush();
     return 1;
 }
+
+// A command line that cannot be understood: the usage, the problem, status 2.
+int usageError(const QString &problem) {
+    printUsage();
+    err() << problem << '\n';
+    err().flush();
+    return 2;
+}
+
+int cancelled(const QString &message) {
+    err() << message << '\n';
+    err().flush();
+    return 130;
+}
+
+// Ctrl-C, from the start of a command: it stops whatever yt-dlp the service runs, and the flag
+// stops the command between two runs (during the tool search, before the download starts).
+class Interruption {
+public:
+    explicit Interruption(YTDLPService &service) {
+        QObject::connect(&m_watcher, &InterruptWatcher::interrupted, [this, &service] {
+            m_requested = true;
+            service.cancel();
+        });
+    }
+    bool requested() const { return m_requested; }
+
+private:
+    InterruptWatcher m_watcher;
+    bool m_requested = false;
+};
 
 // Options after the subcommand: the address first, then "--name value" pairs.
 struct Options {
@@ -215,18 +249,18 @@ void printAnalysis(const ChoiceSelection &selection, bool json) {
     out().flush();
 }
 
+const QString invalidURL = QStringLiteral("Introduce una URL válida que comience con http:// o https://.");
+const QString missingYTDLP =
+    QStringLiteral("No encontramos yt-dlp. Abre Opciones para seleccionar el ejecutable o instalarlo.");
+
 // Analyzes the address with the located yt-dlp; fills `selection` or returns an exit status.
-QCoro::Task<std::optional<int>> analyzeInto(const QString &urlText, YTDLPService &service, const LocatedTools &tools,
-                                            ChoiceSelection &selection) {
-    const std::optional<QUrl> url = WebURL::validatedWebURL(urlText);
-    if (!url)
-        co_return fail(QStringLiteral("Introduce una URL válida que comience con http:// o https://."));
-    if (!tools.ytDLP)
-        co_return fail(
-            QStringLiteral("No encontramos yt-dlp. Abre Opciones para seleccionar el ejecutable o instalarlo."));
-    service.rememberVersion(tools.ytDLP->path, tools.ytDLP->version);
+QCoro::Task<std::optional<int>> analyzeInto(QUrl url, YTDLPService &service, const ToolInfo &ytDLP,
+                                            ChoiceSelection &selection, QString cancelMessage) {
+    service.rememberVersion(ytDLP.path, ytDLP.version);
     try {
-        selection.mediaInfo = co_await service.analyze(*url, tools.ytDLP->path);
+        selection.mediaInfo = co_await service.analyze(url, ytDLP.path);
+    } catch (const CancellationError &) {
+        co_return cancelled(cancelMessage);
     } catch (const TorvelError &error) {
         co_return fail(error.errorDescription());
     }
@@ -239,16 +273,24 @@ QCoro::Task<std::optional<int>> analyzeInto(const QString &urlText, YTDLPService
 
 QCoro::Task<int> analyzeCommand(QStringList arguments) {
     const Options options = parseOptions(arguments, {}, {QStringLiteral("--json")});
-    if (!options.problem.isEmpty()) {
-        printUsage();
-        co_return fail(options.problem);
-    }
+    if (!options.problem.isEmpty())
+        co_return usageError(options.problem);
+    const std::optional<QUrl> url = WebURL::validatedWebURL(options.url);
+    if (!url)
+        co_return fail(invalidURL);
+    YTDLPService service;
+    const Interruption interruption(service);
+    const QString cancelMessage = QStringLiteral("Análisis cancelado.");
+
     QSettings store;
     const AppSettings settings(&store);
-    const LocatedTools tools = co_await locateTools(settings);
-    YTDLPService service;
+    const LocatedTools tools = co_await locateTools(settings, false);
+    if (interruption.requested())
+        co_return cancelled(cancelMessage);
+    if (!tools.ytDLP)
+        co_return fail(missingYTDLP);
     ChoiceSelection selection;
-    if (const auto status = co_await analyzeInto(options.url, service, tools, selection))
+    if (const auto status = co_await analyzeInto(*url, service, *tools.ytDLP, selection, cancelMessage))
         co_return *status;
     printAnalysis(selection, options.flags.contains(QStringLiteral("--json")));
     co_return 0;
@@ -290,34 +332,47 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
                                          {QStringLiteral("--choice"), QStringLiteral("--audio-format"),
                                           QStringLiteral("--audio"), QStringLiteral("--to")},
                                          {});
-    if (!options.problem.isEmpty()) {
-        printUsage();
-        co_return fail(options.problem);
-    }
+    if (!options.problem.isEmpty())
+        co_return usageError(options.problem);
     ChoiceSelection selection;
     if (options.values.contains(QStringLiteral("--audio-format"))) {
         const auto format = AudioExportFormats::fromRawValue(options.values.value(QStringLiteral("--audio-format")));
         if (!format)
-            co_return fail(QStringLiteral("El formato de audio debe ser m4a o mp3."));
+            co_return usageError(QStringLiteral("El formato de audio debe ser m4a o mp3."));
         selection.audioExportFormat = *format;
     }
+    const std::optional<QUrl> url = WebURL::validatedWebURL(options.url);
+    if (!url)
+        co_return fail(invalidURL);
+    YTDLPService service;
+    const Interruption interruption(service);
+    const QString cancelMessage = QStringLiteral("Descarga cancelada.");
 
     QSettings store;
     const AppSettings settings(&store);
     const LocatedTools tools = co_await locateTools(settings);
-    YTDLPService service;
-    if (const auto status = co_await analyzeInto(options.url, service, tools, selection))
-        co_return *status;
+    if (interruption.requested())
+        co_return cancelled(cancelMessage);
+    if (!tools.ytDLP)
+        co_return fail(missingYTDLP);
 
+    // The standard ways need no format list, so they skip the analysis and its yt-dlp run.
     const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
     QList<DownloadChoice> offered = selection.standardChoices();
-    offered.append(selection.exactChoices());
+    const bool standard = std::any_of(offered.cbegin(), offered.cend(),
+                                      [&](const DownloadChoice &choice) { return choice.id == choiceID; });
+    const bool pairsAudio = options.values.contains(QStringLiteral("--audio"));
+    if (!standard || pairsAudio) {
+        if (const auto status = co_await analyzeInto(*url, service, *tools.ytDLP, selection, cancelMessage))
+            co_return *status;
+        offered.append(selection.exactChoices());
+    }
     const auto chosen = std::find_if(offered.cbegin(), offered.cend(),
                                      [&](const DownloadChoice &choice) { return choice.id == choiceID; });
     if (chosen == offered.cend())
         co_return fail(QStringLiteral("Esta forma de descarga no existe para este enlace: %1").arg(choiceID));
     selection.selectChoice(*chosen);
-    if (options.values.contains(QStringLiteral("--audio"))) {
+    if (pairsAudio) {
         const QString audioID = options.values.value(QStringLiteral("--audio"));
         const QList<MediaFormat> audioOnly = selection.audioOnlyFormats();
         const bool listed = std::any_of(audioOnly.cbegin(), audioOnly.cend(),
@@ -329,26 +384,25 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
                 QStringLiteral("Solo un formato de video sin audio puede combinarse con una pista de audio."));
         selection.selectedAudioFormatID = audioID;
     }
+    if (interruption.requested())
+        co_return cancelled(cancelMessage);
 
     const QString destination = options.values.value(QStringLiteral("--to"), settings.downloadDirectoryPath());
     ProgressLine line;
-    InterruptWatcher interrupts;
-    QObject::connect(&interrupts, &InterruptWatcher::interrupted, [&service] { service.cancel(); });
-
-    const QUrl url = *WebURL::validatedWebURL(options.url);
     const DownloadChoice choice = selection.selectedChoice();
     const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
     const YTDLPService::ProgressCallback showProgress = [&line](const DownloadProgress &progress) {
         line.show(progress);
     };
+    service.rememberVersion(tools.ytDLP->path, tools.ytDLP->version);
+    const QUrl address = *url;
+    const QString ytDLPPath = tools.ytDLP->path;
     QString placed;
     try {
-        placed = co_await service.download(url, choice, tools.ytDLP->path, ffmpegPath, destination, showProgress);
+        placed = co_await service.download(address, choice, ytDLPPath, ffmpegPath, destination, showProgress);
     } catch (const CancellationError &) {
         line.finish();
-        err() << "Descarga cancelada.\n";
-        err().flush();
-        co_return 130;
+        co_return cancelled(cancelMessage);
     } catch (const TorvelError &error) {
         line.finish();
         co_return fail(error.errorDescription());
@@ -357,6 +411,26 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     out() << placed << '\n';
     out().flush();
     co_return 0;
+}
+
+QCoro::Task<int> dispatch(QStringList arguments) {
+    const QString command = arguments.value(1);
+    const QStringList rest = arguments.mid(2);
+    if (command == QLatin1String("doctor")) {
+        if (!rest.isEmpty() && rest != QStringList{QStringLiteral("--json")})
+            co_return usageError(QStringLiteral("Opción desconocida: %1").arg(rest.join(QLatin1Char(' '))));
+        co_return co_await doctor(!rest.isEmpty());
+    }
+    if (command == QLatin1String("analyze"))
+        co_return co_await analyzeCommand(rest);
+    if (command == QLatin1String("download"))
+        co_return co_await downloadCommand(rest);
+    if (command == QLatin1String("tools"))
+        co_return co_await ToolsCommand::run(rest);
+    if (command == QLatin1String("self-update"))
+        co_return co_await SelfUpdateCommand::run(rest);
+    printUsage();
+    co_return command == QLatin1String("--help") ? 0 : 2;
 }
 
 } // namespace
@@ -371,25 +445,14 @@ bool handles(const QStringList &arguments) {
 }
 
 QCoro::Task<int> run(QStringList arguments) {
-    const QString command = arguments.value(1);
-    const QStringList rest = arguments.mid(2);
-    if (command == QLatin1String("doctor")) {
-        if (!rest.isEmpty() && rest != QStringList{QStringLiteral("--json")}) {
-            printUsage();
-            co_return 2;
-        }
-        co_return co_await doctor(!rest.isEmpty());
+    // Whatever a subcommand did not expect ends it with a sentence, never with an abort.
+    std::optional<QString> failure;
+    try {
+        co_return co_await dispatch(arguments);
+    } catch (const std::exception &error) {
+        failure = describeError(error);
     }
-    if (command == QLatin1String("analyze"))
-        co_return co_await analyzeCommand(rest);
-    if (command == QLatin1String("download"))
-        co_return co_await downloadCommand(rest);
-    if (command == QLatin1String("tools"))
-        co_return co_await ToolsCommand::run(rest);
-    if (command == QLatin1String("self-update"))
-        co_return co_await SelfUpdateCommand::run(rest);
-    printUsage();
-    co_return command == QLatin1String("--help") ? 0 : 2;
+    co_return fail(QStringLiteral("Error inesperado: ") + *failure);
 }
 
 } // namespace CommandLine

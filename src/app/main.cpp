@@ -99,7 +99,11 @@ int runWindows(int argc, char *argv[], const ToolHosts &toolHosts) {
     if (link)
         IncomingLinks::instance().post(*link);
 
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The window closes during a download only after the closing question's grace period;
+    // whatever yt-dlp still runs then, FFmpeg included, ends with the application.
+    model.service().killProcessTree();
+    return status;
 }
 
 } // namespace

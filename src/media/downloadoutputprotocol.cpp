@@ -38,6 +38,94 @@ QString filePrintTemplate() {
     return QStringLiteral("after_move:__TORVEL_FILE__%(filepath)s");
 }
 
+QString markerText(Marker marker) {
+    switch (marker) {
+    case Marker::plan:
+        return planMarker();
+    case Marker::progress:
+        return progressMarker();
+    case Marker::postprocess:
+        return postprocessMarker();
+    case Marker::file:
+        break;
+    }
+    return fileMarker();
+}
+
+std::optional<MarkerAt> firstMarker(QStringView line, qsizetype from) {
+    std::optional<MarkerAt> first;
+    for (const Marker marker : {Marker::plan, Marker::progress, Marker::postprocess, Marker::file}) {
+        const qsizetype at = line.indexOf(markerText(marker), from);
+        if (at >= 0 && (!first || at < first->position))
+            first = MarkerAt{marker, at};
+    }
+    return first;
+}
+
+namespace {
+
+bool isAsciiLetterOrDigit(QChar c) {
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+           (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
+}
+
+// yt-dlp's own message lines, which it may write right after an unterminated report.
+bool startsMessage(QStringView text) {
+    return text.startsWith(QLatin1String("ERROR:")) || text.startsWith(QLatin1String("WARNING:"));
+}
+
+// A post-processing payload is a lower-case status, "|" and the post-processor's name, a
+// single word such as Merger or ExtractAudio.
+qsizetype postprocessRecordEnd(QStringView text, qsizetype payloadStart) {
+    qsizetype i = payloadStart;
+    while (i < text.size() && text.at(i) >= QLatin1Char('a') && text.at(i) <= QLatin1Char('z'))
+        ++i;
+    if (i == payloadStart || i >= text.size() || text.at(i) != QLatin1Char('|'))
+        return 0;
+    const qsizetype nameStart = ++i;
+    while (i < text.size() && isAsciiLetterOrDigit(text.at(i)) && !(i > nameStart && startsMessage(text.mid(i))))
+        ++i;
+    if (i == nameStart)
+        return 0;
+    if (i == text.size())
+        return i;
+    const std::optional<MarkerAt> next = firstMarker(text, i);
+    return (next && next->position == i) || startsMessage(text.mid(i)) ? i : 0;
+}
+
+// Progress and plan payloads have a fixed number of fields; the last one runs to the next marker.
+qsizetype fieldsRecordEnd(QStringView text, qsizetype payloadStart, qsizetype fieldCount) {
+    qsizetype at = payloadStart;
+    for (qsizetype separators = 1; separators < fieldCount; ++separators) {
+        at = text.indexOf(QLatin1Char('|'), at);
+        if (at < 0)
+            return 0;
+        ++at;
+    }
+    const std::optional<MarkerAt> next = firstMarker(text, at);
+    return next ? next->position : 0;
+}
+
+} // namespace
+
+qsizetype recordEnd(QStringView text) {
+    const std::optional<MarkerAt> first = firstMarker(text);
+    if (!first)
+        return 0;
+    const qsizetype payloadStart = first->position + markerText(first->marker).size();
+    switch (first->marker) {
+    case Marker::postprocess:
+        return postprocessRecordEnd(text, payloadStart);
+    case Marker::progress:
+        return fieldsRecordEnd(text, payloadStart, 11);
+    case Marker::plan:
+        return fieldsRecordEnd(text, payloadStart, 10);
+    case Marker::file:
+        break;
+    }
+    return 0;
+}
+
 std::optional<QString> payload(const QString &line, const QString &marker) {
     const qsizetype at = line.indexOf(marker);
     if (at < 0)

@@ -19,6 +19,24 @@ QString postprocessProgressTemplate(); // --progress-template, "postprocess:…"
 QString planPrintTemplate();           // --print, "before_dl:…"
 QString filePrintTemplate();           // --print, "after_move:…"
 
+enum class Marker { plan, progress, postprocess, file };
+QString markerText(Marker marker);
+
+// The marker that occurs first in the line (a record's own marker comes before any that a site
+// could place inside a field), with its position.
+struct MarkerAt {
+    Marker marker;
+    qsizetype position;
+};
+std::optional<MarkerAt> firstMarker(QStringView line, qsizetype from = 0);
+
+// Where the first record of the text ends (see RecordEnd). yt-dlp prints some reports without
+// a line end, so records arrive glued together. A record ends where the next marker directly
+// follows a complete payload; a post-processing report also ends before a glued "ERROR:" or
+// "WARNING:" line, and at the end of the text, since it is never followed by a line end. A
+// file path runs to the end of its line whatever it holds.
+qsizetype recordEnd(QStringView text);
+
 // The text after the first occurrence of marker, or nothing when the line lacks it.
 std::optional<QString> payload(const QString &line, const QString &marker);
 // A payload split at every "|", empty fields kept.

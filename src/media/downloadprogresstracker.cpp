@@ -53,6 +53,14 @@ std::optional<double> positiveAmount(const std::optional<QString> &text) {
     return std::nullopt;
 }
 
+std::optional<qint64> atLeast(std::optional<qint64> value, qint64 minimum) {
+    return value && *value >= minimum ? value : std::nullopt;
+}
+
+std::optional<double> finiteAtLeastZero(std::optional<double> value) {
+    return value && std::isfinite(*value) && *value >= 0 ? value : std::nullopt;
+}
+
 bool isNoneCodec(const std::optional<QString> &codec) {
     return codec && codec->trimmed().toLower() == QLatin1String("none");
 }
@@ -70,19 +78,18 @@ DownloadProgressTracker::DownloadProgressTracker(int expectedDownloadCount, bool
 
 bool DownloadProgressTracker::consume(const QString &line) {
     using namespace DownloadOutputProtocol;
-    if (const auto plan = payload(line, planMarker())) {
-        consumePlan(*plan);
-        return true;
-    }
-    if (const auto progress = payload(line, progressMarker())) {
-        consumeDownload(*progress);
-        return true;
-    }
-    if (const auto postprocess = payload(line, postprocessMarker())) {
-        consumePostprocess(*postprocess);
-        return true;
-    }
-    return false;
+    // The marker that comes first is the line's own; a later one is text inside a field.
+    const std::optional<MarkerAt> first = firstMarker(line);
+    if (!first || first->marker == Marker::file)
+        return false;
+    const QString rest = line.mid(first->position + markerText(first->marker).size());
+    if (first->marker == Marker::plan)
+        consumePlan(rest);
+    else if (first->marker == Marker::progress)
+        consumeDownload(rest);
+    else
+        consumePostprocess(rest);
+    return true;
 }
 
 void DownloadProgressTracker::finalizing() {
@@ -239,13 +246,14 @@ void DownloadProgressTracker::consumeDownload(const QString &payload) {
     using DownloadOutputProtocol::field;
     const QStringList parts = DownloadOutputProtocol::fields(payload);
     const double raw = percentage(field(parts, 0));
-    const std::optional<qint64> downloaded = integer(field(parts, 1));
-    const std::optional<qint64> total = integer(field(parts, 2));
-    const std::optional<qint64> estimate = integer(field(parts, 3));
-    const std::optional<double> speed = number(field(parts, 4));
-    const std::optional<double> remaining = number(field(parts, 5));
-    const std::optional<qint64> indexField = integer(field(parts, 6));
-    const std::optional<qint64> countField = integer(field(parts, 7));
+    // A negative amount, speed, time or position is no amount at all: absent, never shown.
+    const std::optional<qint64> downloaded = atLeast(integer(field(parts, 1)), 0);
+    const std::optional<qint64> total = atLeast(integer(field(parts, 2)), 1);
+    const std::optional<qint64> estimate = atLeast(integer(field(parts, 3)), 1);
+    const std::optional<double> speed = finiteAtLeastZero(number(field(parts, 4)));
+    const std::optional<double> remaining = finiteAtLeastZero(number(field(parts, 5)));
+    const std::optional<qint64> indexField = atLeast(integer(field(parts, 6)), 1);
+    const std::optional<qint64> countField = atLeast(integer(field(parts, 7)), 1);
     const std::optional<QString> formatID = field(parts, 8);
     const std::optional<QString> videoCodec = field(parts, 9);
     const std::optional<QString> audioCodec = field(parts, 10);

@@ -31,7 +31,8 @@ public:
 
     DownloadProgressTracker(int expectedDownloadCount, bool reservesPostProcessing, Emitter emitter);
 
-    // Handles a plan, progress or post-processing line; false for any other line.
+    // Handles a plan, progress or post-processing line, recognised by the marker that occurs
+    // first in it; false for any other line.
     bool consume(const QString &line);
     // The final-file line arrived: "Guardando archivo…" at 0.999.
     void finalizing();

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
+#include <QTemporaryFile>
 #include <QUuid>
 
 #include <cerrno>
@@ -15,6 +16,8 @@
 namespace {
 
 constexpr qint64 abandonedAfterSeconds = 86400;
+// A job folder holding a finished file that could not be placed; the clean-up leaves it alone.
+const QString keptMarker = QStringLiteral("/.kept");
 
 QString newUuidText() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
@@ -62,20 +65,20 @@ void moveFile(const QString &source, const QString &target) {
 
 JobFolders::JobFolders(QString jobsRoot, Clock clock) : m_jobsRoot(std::move(jobsRoot)), m_clock(std::move(clock)) {}
 
-QString JobFolders::createJobFolder() const {
+QString JobFolders::effectiveRoot() const {
     // Without a caches folder the temporary folder still keeps yt-dlp out of the user's folder.
-    const QString root =
-        m_jobsRoot.isEmpty() ? QDir::temp().filePath(QStringLiteral("TorvelDownloader/Jobs")) : m_jobsRoot;
-    const QString folder = QDir(root).filePath(newUuidText());
+    return m_jobsRoot.isEmpty() ? QDir::temp().filePath(QStringLiteral("TorvelDownloader/Jobs")) : m_jobsRoot;
+}
+
+QString JobFolders::createJobFolder() const {
+    const QString folder = QDir(effectiveRoot()).filePath(newUuidText());
     createFolder(folder);
     return folder;
 }
 
 void JobFolders::cleanAbandonedJobs() const {
-    if (m_jobsRoot.isEmpty())
-        return;
     try {
-        const QDir root(m_jobsRoot);
+        const QDir root(effectiveRoot());
         if (!root.exists())
             return;
         const QDateTime cutoff = m_clock().addSecs(-abandonedAfterSeconds);
@@ -83,7 +86,7 @@ void JobFolders::cleanAbandonedJobs() const {
             root.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QFileInfo &entry : entries) {
             const QDateTime modified = entry.lastModified();
-            if (modified.isValid() && modified < cutoff)
+            if (modified.isValid() && modified < cutoff && !QFileInfo::exists(entry.filePath() + keptMarker))
                 removeQuietly(entry.filePath());
         }
     } catch (...) {
@@ -92,17 +95,37 @@ void JobFolders::cleanAbandonedJobs() const {
 }
 
 std::optional<QString> JobFolders::locateResult(const QString &jobFolder, const std::optional<QString> &finalPath) {
-    if (finalPath && !finalPath->isEmpty() && QFileInfo(*finalPath).isFile())
-        return *finalPath;
     if (jobFolder.isEmpty())
         return std::nullopt;
-    const QFileInfoList files = QDir(jobFolder).entryInfoList(QDir::Files, QDir::Name);
+    // The reported path comes from yt-dlp's output, which a page can shape: only a file that
+    // really lies inside the job folder is taken, never one a link or ".." leads elsewhere.
+    const QString root = QFileInfo(jobFolder).canonicalFilePath();
+    if (finalPath && !finalPath->isEmpty() && !root.isEmpty()) {
+        const QFileInfo reported(*finalPath);
+        const QString canonical = reported.canonicalFilePath();
+        if (reported.isFile() && canonical.startsWith(root + QLatin1Char('/')))
+            return canonical;
+    }
+    const QFileInfoList files = QDir(jobFolder).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Name);
     for (const QFileInfo &file : files) {
         const QString extension = file.suffix();
         if (extension != QLatin1String("part") && extension != QLatin1String("ytdl"))
             return file.filePath();
     }
     return std::nullopt;
+}
+
+void JobFolders::prepareDestination(const QString &folder) {
+    try {
+        createFolder(folder);
+    } catch (const PlatformError &error) {
+        throw PlatformError(
+            QStringLiteral("No se puede crear la carpeta de destino %1: %2").arg(folder, error.errorDescription()));
+    }
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".torvel-XXXXXX")));
+    if (!probe.open())
+        throw PlatformError(
+            QStringLiteral("No se puede guardar en la carpeta de destino %1: %2").arg(folder, probe.errorString()));
 }
 
 QString JobFolders::uniqueDestination(const QString &fileName, const QString &folder) {
@@ -125,9 +148,20 @@ QString JobFolders::uniqueDestination(const QString &fileName, const QString &fo
 }
 
 QString JobFolders::placeResult(const QString &resultPath, const QString &jobFolder, const QString &destinationFolder) {
-    createFolder(destinationFolder);
-    const QString target = uniqueDestination(QFileInfo(resultPath).fileName(), destinationFolder);
-    moveFile(resultPath, target);
+    QString target;
+    try {
+        createFolder(destinationFolder);
+        target = uniqueDestination(QFileInfo(resultPath).fileName(), destinationFolder);
+        moveFile(resultPath, target);
+    } catch (const PlatformError &error) {
+        // The file is all the user has of the download: the job folder keeps it, out of the
+        // clean-up's reach, and the message says where.
+        QFile marker(jobFolder + keptMarker);
+        [[maybe_unused]] const bool marked = marker.open(QIODevice::WriteOnly);
+        throw PlatformError(QStringLiteral("No se pudo guardar el archivo en la carpeta elegida (%1): %2\n"
+                                           "El archivo descargado se conservó en %3")
+                                .arg(destinationFolder, error.errorDescription(), resultPath));
+    }
     removeQuietly(jobFolder);
     return target;
 }

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <variant>
 
 namespace {
@@ -100,6 +101,23 @@ private:
     qsizetype m_formatPosition;
 };
 
+// Sites fill these fields and yt-dlp passes them on unchecked. A value outside what the field can
+// mean ("-720p", "-5,0 MB", a frame rate of 309 digits) is treated as absent, never shown.
+constexpr qint64 largestDimension = 100'000;
+constexpr double highestFrameRate = 1'000;
+
+std::optional<qint64> within(std::optional<qint64> value, qint64 lowest, qint64 highest) {
+    return value && *value >= lowest && *value <= highest ? value : std::nullopt;
+}
+
+std::optional<qint64> nonNegative(std::optional<qint64> value) {
+    return within(value, 0, std::numeric_limits<qint64>::max());
+}
+
+std::optional<double> positive(std::optional<double> value, double highest = std::numeric_limits<double>::max()) {
+    return value && std::isfinite(*value) && *value > 0 && *value <= highest ? value : std::nullopt;
+}
+
 MediaFormat decodeFormat(const QJsonObject &object, qsizetype position) {
     const FieldReader read(object, position);
     MediaFormat format;
@@ -107,18 +125,18 @@ MediaFormat decodeFormat(const QJsonObject &object, qsizetype position) {
     format.formatNote = read.text(QLatin1String("format_note"));
     format.ext = read.text(QLatin1String("ext"));
     format.resolution = read.text(QLatin1String("resolution"));
-    format.width = read.integer(QLatin1String("width"));
-    format.height = read.integer(QLatin1String("height"));
-    format.fps = read.number(QLatin1String("fps"));
+    format.width = within(read.integer(QLatin1String("width")), 1, largestDimension);
+    format.height = within(read.integer(QLatin1String("height")), 1, largestDimension);
+    format.fps = positive(read.number(QLatin1String("fps")), highestFrameRate);
     format.videoCodec = read.text(QLatin1String("vcodec"));
     format.audioCodec = read.text(QLatin1String("acodec"));
-    format.fileSize = read.integer(QLatin1String("filesize"));
-    format.approximateFileSize = read.integer(QLatin1String("filesize_approx"));
-    format.totalBitrate = read.number(QLatin1String("tbr"));
-    format.videoBitrate = read.number(QLatin1String("vbr"));
-    format.audioBitrate = read.number(QLatin1String("abr"));
-    format.audioSampleRate = read.number(QLatin1String("asr"));
-    format.audioChannels = read.integer(QLatin1String("audio_channels"));
+    format.fileSize = nonNegative(read.integer(QLatin1String("filesize")));
+    format.approximateFileSize = nonNegative(read.integer(QLatin1String("filesize_approx")));
+    format.totalBitrate = positive(read.number(QLatin1String("tbr")));
+    format.videoBitrate = positive(read.number(QLatin1String("vbr")));
+    format.audioBitrate = positive(read.number(QLatin1String("abr")));
+    format.audioSampleRate = positive(read.number(QLatin1String("asr")));
+    format.audioChannels = within(read.integer(QLatin1String("audio_channels")), 1, 1024);
     format.language = read.text(QLatin1String("language"));
     format.dynamicRange = read.text(QLatin1String("dynamic_range"));
     format.protocolName = read.text(QLatin1String("protocol"));
@@ -174,6 +192,8 @@ MediaInfo MediaInfo::decode(const QByteArray &json) {
     info.title = read.requiredText(QLatin1String("title"));
     info.uploader = read.text(QLatin1String("uploader"));
     info.duration = read.number(QLatin1String("duration"));
+    if (info.duration && !(std::isfinite(*info.duration) && *info.duration >= 0))
+        info.duration.reset();
     info.thumbnail = read.text(QLatin1String("thumbnail"));
     info.formats = decodeFormats(object);
     info.webpageURL = read.text(QLatin1String("webpage_url"));

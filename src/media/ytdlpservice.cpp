@@ -2,9 +2,15 @@
 
 #include "common/background.h"
 #include "media/downloadoutputprotocol.h"
+#include "process/processtree.h"
 #include "tools/versioncomparison.h"
 
 #include <QFileInfo>
+#include <QTimer>
+
+#include <QCoroTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -18,45 +24,136 @@ QString versionKey(const QString &path) {
            QString::number(info.size());
 }
 
+// At most this much of each output stream is kept once its lines have been read: enough for
+// the closing lines, flat however long a download prints progress.
+constexpr qsizetype retainedDownloadOutput = 64 * 1024;
+constexpr int messageLines = 6;
+
+// yt-dlp, and whatever it starts, in a process group of its own that dies with the application.
+ProcessOptions ytDLPOptions() {
+    ProcessOptions options;
+    options.ownProcessGroup = true;
+    options.dieWithApplication = true;
+    return options;
+}
+
 // What one download learns from yt-dlp's output besides progress.
 struct DownloadOutputState {
     std::optional<QString> finalPath;
     QString latestError;
+    QStringList recentLines; // the last lines that are neither progress nor protocol
 };
 
-// Older yt-dlp builds (Debian 12 ships one) print post-processing progress without line ends,
-// so several marker lines arrive glued together. Each marker starts a line of its own.
-QStringList splitAtMarkers(const QString &line) {
-    static const QString markers[] = {DownloadOutputProtocol::planMarker(), DownloadOutputProtocol::progressMarker(),
-                                      DownloadOutputProtocol::postprocessMarker(),
-                                      DownloadOutputProtocol::fileMarker()};
-    // A file path runs to the end of the line, whatever it contains.
-    const qsizetype fileStart = line.indexOf(DownloadOutputProtocol::fileMarker());
-    const qsizetype end = fileStart < 0 ? line.size() : fileStart;
-    QList<qsizetype> starts;
-    for (const QString &marker : markers) {
-        for (qsizetype at = line.indexOf(marker); at >= 0 && at < end; at = line.indexOf(marker, at + marker.size()))
-            starts.append(at);
+} // namespace
+
+struct YTDLPService::RunState {
+    QMutex lock; // guards every field below
+    bool serviceExists = true;
+    Operation operation = Operation::none;
+    std::optional<ProcessHandle> activeProcess;
+    bool cancelRequested = false;
+    QList<qint32> stoppedProcesses; // what a cancel signalled, yt-dlp (its group's id) first
+
+    // Claims the one yt-dlp slot or throws ProcessRunnerError::couldNotStart.
+    void begin(Operation wanted) {
+        const QMutexLocker locker(&lock);
+        if (operation == Operation::download)
+            throw ProcessRunnerError::couldNotStart(QStringLiteral(
+                "ya hay una descarga en curso. Espera a que termine o cancélala antes de empezar otra."));
+        if (operation == Operation::analysis)
+            throw ProcessRunnerError::couldNotStart(
+                QStringLiteral("yt-dlp todavía está analizando un enlace. Espera a que termine."));
+        operation = wanted;
+        cancelRequested = false;
+        stoppedProcesses.clear();
     }
-    if (fileStart >= 0)
-        starts.append(fileStart);
-    if (starts.size() < 2)
-        return {line};
-    std::sort(starts.begin(), starts.end());
-    QStringList pieces;
-    // Text before the first marker stays with it, as it would on a line of its own.
-    for (qsizetype i = 0; i < starts.size(); ++i) {
-        const qsizetype from = i == 0 ? 0 : starts.at(i);
-        const qsizetype to = i + 1 < starts.size() ? starts.at(i + 1) : line.size();
-        pieces.append(line.mid(from, to - from));
+
+    void end() {
+        const QMutexLocker locker(&lock);
+        operation = Operation::none;
+        activeProcess.reset();
+        cancelRequested = false;
+        stoppedProcesses.clear();
     }
-    return pieces;
-}
+
+    bool cancelled() {
+        const QMutexLocker locker(&lock);
+        return cancelRequested;
+    }
+
+    // After an await: a service that is gone has nothing left to do.
+    void throwIfServiceGone() {
+        const QMutexLocker locker(&lock);
+        if (!serviceExists)
+            throw CancellationError();
+    }
+
+    void setActiveProcess(const std::optional<ProcessHandle> &handle) {
+        bool cancelAtOnce = false;
+        {
+            const QMutexLocker locker(&lock);
+            activeProcess = handle;
+            cancelAtOnce = handle && cancelRequested;
+        }
+        if (cancelAtOnce)
+            terminate(*handle);
+    }
+
+    // yt-dlp's children (FFmpeg) are read from /proc before the first signal and stopped too.
+    void terminate(const ProcessHandle &handle) {
+        const QList<qint32> stopped = ProcessTree::terminate(qint32(handle.processID()));
+        const QMutexLocker locker(&lock);
+        stoppedProcesses += stopped;
+    }
+
+    // The process to stop, if any, with the request recorded for one that has yet to start.
+    std::optional<ProcessHandle> requestCancel() {
+        const QMutexLocker locker(&lock);
+        if (operation == Operation::none)
+            return std::nullopt;
+        cancelRequested = true;
+        return activeProcess;
+    }
+
+    // After a cancel: until every process it signalled is gone, or three seconds at most. yt-dlp
+    // leads its own process group, so its id also names the group, which holds whatever it
+    // started after the tree was read.
+    QCoro::Task<> awaitStoppedProcesses() {
+        QList<qint32> stopped;
+        {
+            const QMutexLocker locker(&lock);
+            stopped = stoppedProcesses;
+        }
+        const qint32 group = stopped.value(0);
+        const auto running = [&] {
+            return std::any_of(stopped.cbegin(), stopped.cend(), ProcessTree::isRunning) ||
+                   ProcessTree::groupIsRunning(group);
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        const std::chrono::milliseconds pause(50);
+        while (running() && std::chrono::steady_clock::now() < deadline)
+            co_await QCoro::sleepFor(pause);
+    }
+};
+
+namespace {
+
+// Whatever way an operation ends, it gives up its process and its claim on the service.
+struct OperationEnd {
+    std::function<void()> end;
+    ~OperationEnd() { end(); }
+};
 
 } // namespace
 
 YTDLPService::YTDLPService(DependencyLocator locator, JobFolders jobFolders)
-    : m_locator(std::move(locator)), m_jobFolders(std::move(jobFolders)) {}
+    : m_locator(std::move(locator)), m_jobFolders(std::move(jobFolders)), m_state(std::make_shared<RunState>()) {}
+
+YTDLPService::~YTDLPService() {
+    killProcessTree();
+    const QMutexLocker locker(&m_state->lock);
+    m_state->serviceExists = false;
+}
 
 void YTDLPService::rememberVersion(const QString &ytDLPPath, const QString &version) {
     m_versions.insert(versionKey(ytDLPPath), version);
@@ -66,16 +163,25 @@ QCoro::Task<QString> YTDLPService::versionOf(QString ytDLPPath) {
     const QString key = versionKey(ytDLPPath);
     if (const auto known = m_versions.constFind(key); known != m_versions.cend())
         co_return *known;
+    const SharedRunState state = m_state;
     QString version;
     try {
         const QStringList arguments{QStringLiteral("--version")};
-        const ProcessResult result = co_await ProcessRunner::run(ytDLPPath, arguments);
+        const std::optional<std::chrono::milliseconds> limit = m_locator.versionQueryLimit();
+        const LineCallback noLines;
+        const ProcessOptions options = ytDLPOptions();
+        const ProcessResult result = co_await runYTDLP(state, ytDLPPath, arguments, noLines, options, limit);
         if (result.status == 0)
             version = QString::fromUtf8(result.standardOutput).trimmed();
     } catch (const ProcessRunnerError &) {
         // The real run that follows reports why the tool cannot start.
     }
-    m_versions.insert(key, version);
+    state->throwIfServiceGone();
+    if (state->cancelled())
+        throw CancellationError();
+    // A failed query is asked again next time rather than remembered.
+    if (!version.isEmpty())
+        m_versions.insert(key, version);
     co_return version;
 }
 
@@ -115,9 +221,21 @@ QStringList YTDLPService::downloadArguments(const QUrl &url, const DownloadChoic
 }
 
 QCoro::Task<MediaInfo> YTDLPService::analyze(QUrl url, QString ytDLPPath) {
+    const SharedRunState state = m_state;
+    state->begin(Operation::analysis);
+    const OperationEnd ending{[state] { state->end(); }};
+
     const QString version = co_await versionOf(ytDLPPath);
     const QStringList arguments = analysisArguments(url, version);
-    const ProcessResult result = co_await ProcessRunner::run(ytDLPPath, arguments);
+    // The whole document is needed: no tail limit here.
+    const LineCallback noLines;
+    const ProcessOptions options = ytDLPOptions();
+    const std::optional<std::chrono::milliseconds> noLimit;
+    const ProcessResult result = co_await runYTDLP(state, ytDLPPath, arguments, noLines, options, noLimit);
+    if (state->cancelled()) {
+        co_await state->awaitStoppedProcesses();
+        throw CancellationError();
+    }
     if (result.status != 0)
         throw ProcessRunnerError::failed(result.status, readableError(result.standardError));
 
@@ -134,47 +252,61 @@ QCoro::Task<MediaInfo> YTDLPService::analyze(QUrl url, QString ytDLPPath) {
 QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QString ytDLPPath,
                                             std::optional<QString> ffmpegPath, QString destinationDirectory,
                                             ProgressCallback progress) {
-    {
-        QMutexLocker locker(&m_processLock);
-        m_cancelRequested = false;
-    }
-    // Whatever way this download ends, it no longer has a process to cancel.
-    struct ActiveProcessReset {
-        YTDLPService *service;
-        ~ActiveProcessReset() { service->clearActiveProcess(); }
-    } reset{this};
+    const SharedRunState state = m_state;
+    state->begin(Operation::download);
+    const OperationEnd ending{[state] { state->end(); }};
 
-    const QString jobFolder = m_jobFolders.createJobFolder();
+    // A destination that cannot take the file fails now, not after the whole download.
+    JobFolders::prepareDestination(destinationDirectory);
     const QString version = co_await versionOf(ytDLPPath);
+    const QString jobFolder = m_jobFolders.createJobFolder();
 
     const bool merges = choice.formatSelector.contains(QLatin1Char('+'));
     DownloadProgressTracker tracker(merges ? 2 : 1, merges || !choice.extraArguments.isEmpty(), std::move(progress));
     DownloadOutputState output;
     const QString fileMarker = DownloadOutputProtocol::fileMarker();
 
-    auto routeLine = [&](const QString &line) {
+    // Each line is one record: the runner divides records that yt-dlp glues together, and hands
+    // over an unterminated post-processing report as soon as it arrives.
+    const LineCallback onLine = [&](const QString &line) {
         if (tracker.consume(line))
             return;
         if (const auto path = DownloadOutputProtocol::payload(line, fileMarker)) {
             output.finalPath = *path;
             tracker.finalizing();
-        } else if (line.contains(QLatin1String("error"), Qt::CaseInsensitive)) {
+            return;
+        }
+        if (line.contains(QLatin1String("error"), Qt::CaseInsensitive))
             output.latestError = line;
+        if (!line.trimmed().isEmpty()) {
+            output.recentLines.append(line);
+            if (output.recentLines.size() > messageLines)
+                output.recentLines.removeFirst();
         }
     };
     const QStringList arguments = downloadArguments(url, choice, jobFolder, ffmpegPath, version);
-    const ProcessCallback onProcess = [this](const ProcessHandle &handle) { setActiveProcess(handle); };
-    const LineCallback onLine = [&](const QString &line) {
-        for (const QString &piece : splitAtMarkers(line))
-            routeLine(piece);
-    };
-    const ProcessResult result = co_await ProcessRunner::run(ytDLPPath, arguments, std::nullopt, onProcess, onLine);
+    ProcessOptions options = ytDLPOptions();
+    options.retainedOutputTail = retainedDownloadOutput;
+    options.recordEnd = &DownloadOutputProtocol::recordEnd;
+    const std::optional<std::chrono::milliseconds> noLimit;
+    ProcessResult result;
+    try {
+        result = co_await runYTDLP(state, ytDLPPath, arguments, onLine, options, noLimit);
+    } catch (const CancellationError &) {
+        JobFolders::removeQuietly(jobFolder);
+        throw;
+    }
 
     if (result.status != 0) {
+        const bool cancelled = result.status == 15 || result.status == 9;
+        // What the cancel stopped (FFmpeg among it) must be gone before its folder goes.
+        if (cancelled)
+            co_await state->awaitStoppedProcesses();
         JobFolders::removeQuietly(jobFolder);
-        if (result.status == 15 || result.status == 9)
+        if (cancelled)
             throw CancellationError();
-        const QString message = output.latestError.isEmpty() ? readableError(result.standardError) : output.latestError;
+        const QString message =
+            output.latestError.isEmpty() ? output.recentLines.join(QLatin1Char('\n')) : output.latestError;
         throw ProcessRunnerError::failed(result.status, actionableDownloadError(message));
     }
 
@@ -195,33 +327,43 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     co_return placed;
 }
 
-void YTDLPService::setActiveProcess(const ProcessHandle &handle) {
-    bool cancelAtOnce = false;
-    {
-        QMutexLocker locker(&m_processLock);
-        m_activeProcess = handle;
-        cancelAtOnce = m_cancelRequested;
+QCoro::Task<ProcessResult> YTDLPService::runYTDLP(SharedRunState state, QString ytDLPPath, QStringList arguments,
+                                                  LineCallback onLine, ProcessOptions options,
+                                                  std::optional<std::chrono::milliseconds> limit) {
+    if (state->cancelled())
+        throw CancellationError();
+    // A yt-dlp that does not answer in time is stopped with everything it started.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    const ProcessCallback onProcess = [state, &deadline, limit](const ProcessHandle &handle) {
+        state->setActiveProcess(handle);
+        if (!limit)
+            return;
+        const auto pid = qint32(handle.processID());
+        QObject::connect(&deadline, &QTimer::timeout, [pid] { ProcessTree::kill(pid); });
+        deadline.start(*limit);
+    };
+    const std::optional<ProcessHandle> none;
+    ProcessResult result;
+    try {
+        const std::optional<ProcessEnvironment> inherited;
+        result = co_await ProcessRunner::run(ytDLPPath, arguments, inherited, onProcess, onLine, options);
+    } catch (...) {
+        state->setActiveProcess(none);
+        throw;
     }
-    if (cancelAtOnce)
-        handle.terminate();
-}
-
-void YTDLPService::clearActiveProcess() {
-    QMutexLocker locker(&m_processLock);
-    m_activeProcess.reset();
-    m_cancelRequested = false;
+    state->setActiveProcess(none);
+    co_return result;
 }
 
 void YTDLPService::cancel() {
-    std::optional<ProcessHandle> process;
-    {
-        QMutexLocker locker(&m_processLock);
-        process = m_activeProcess;
-        if (!process)
-            m_cancelRequested = true;
-    }
-    if (process)
-        process->terminate();
+    if (const std::optional<ProcessHandle> process = m_state->requestCancel())
+        m_state->terminate(*process);
+}
+
+void YTDLPService::killProcessTree() {
+    if (const std::optional<ProcessHandle> process = m_state->requestCancel())
+        ProcessTree::kill(qint32(process->processID()));
 }
 
 QString YTDLPService::readableError(const QByteArray &standardError) {

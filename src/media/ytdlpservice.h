@@ -12,33 +12,45 @@
 #include <QMutex>
 #include <QUrl>
 
+#include <chrono>
+
 #include <QCoroTask>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 // Runs yt-dlp: analysis of an address into MediaInfo, and the download of one chosen way into
-// a private job folder, with progress, cancellation and placement of the finished file.
+// a private job folder, with progress, cancellation and placement of the finished file. One
+// yt-dlp at a time: a second analysis or download is refused while one runs, so the running
+// one keeps its process and stays cancellable.
 class YTDLPService {
 public:
     using ProgressCallback = std::function<void(const DownloadProgress &)>;
 
     explicit YTDLPService(DependencyLocator locator = DependencyLocator(),
                           JobFolders jobFolders = JobFolders(PlatformPaths::jobsRoot()));
+    // Kills whatever yt-dlp still runs: nothing the service started outlives it.
+    ~YTDLPService();
+    YTDLPService(const YTDLPService &) = delete;
+    YTDLPService &operator=(const YTDLPService &) = delete;
 
-    // Throws ProcessRunnerError (couldNotStart, or failed with yt-dlp's last lines or the
-    // decoding failure).
+    // Throws CancellationError when cancelled, ProcessRunnerError (couldNotStart, also while
+    // another yt-dlp runs, or failed with yt-dlp's last lines or the decoding failure).
     QCoro::Task<MediaInfo> analyze(QUrl url, QString ytDLPPath);
 
     // Returns the placed file's path. Throws CancellationError when yt-dlp was stopped by a
-    // signal, ProcessRunnerError for a failure, PlatformError when the job folder or the
-    // destination cannot be prepared.
+    // signal, ProcessRunnerError for a failure (couldNotStart while another yt-dlp runs),
+    // PlatformError when the destination cannot be written or the result cannot be placed.
     QCoro::Task<QString> download(QUrl url, DownloadChoice choice, QString ytDLPPath, std::optional<QString> ffmpegPath,
                                   QString destinationDirectory, ProgressCallback progress);
 
-    // Asks the running download's yt-dlp to terminate. A request made before yt-dlp has
-    // started is kept and delivered the moment it starts.
+    // Stops the running yt-dlp (version query, analysis or download) with everything it started:
+    // SIGTERM now, SIGKILL two seconds later. A request made before yt-dlp has started is kept
+    // and delivered the moment it starts.
     void cancel();
+    // Kills the running yt-dlp and everything it started at once; for quitting the application.
+    void killProcessTree();
 
     void cleanAbandonedJobs() const { m_jobFolders.cleanAbandonedJobs(); }
     static QString uniqueDestination(const QString &fileName, const QString &folder) {
@@ -60,17 +72,23 @@ public:
                                   const std::optional<QString> &ffmpegPath, const QString &ytDLPVersion) const;
 
 private:
-    // The version of the yt-dlp at path, asked once per file and modification time.
+    enum class Operation { none, analysis, download };
+    // The running operation's process and cancel state. The operation's coroutines hold it,
+    // since they may outlive the service: once the service is gone they end without touching it.
+    struct RunState;
+    using SharedRunState = std::shared_ptr<RunState>;
+
+    // Runs yt-dlp as the operation's cancellable process. Throws CancellationError, without
+    // starting anything, when a cancel is already pending.
+    static QCoro::Task<ProcessResult> runYTDLP(SharedRunState state, QString ytDLPPath, QStringList arguments,
+                                               LineCallback onLine, ProcessOptions options,
+                                               std::optional<std::chrono::milliseconds> limit);
+    // The version of the yt-dlp at path, asked once per file, modification time and size.
     QCoro::Task<QString> versionOf(QString ytDLPPath);
     QStringList javaScriptRuntimeArguments(const QString &ytDLPVersion) const;
-    void setActiveProcess(const ProcessHandle &handle);
-    void clearActiveProcess();
 
     DependencyLocator m_locator;
     JobFolders m_jobFolders;
-    QHash<QString, QString> m_versions; // "path|mtime" → version, interface thread only
-
-    QMutex m_processLock;
-    std::optional<ProcessHandle> m_activeProcess;
-    bool m_cancelRequested = false;
+    QHash<QString, QString> m_versions; // "path|mtime|size" → version, interface thread only
+    SharedRunState m_state;
 };

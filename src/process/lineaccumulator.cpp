@@ -45,26 +45,23 @@ void LineAccumulator::append(const QByteArray &chunk, const LineCallback &emitLi
     m_pendingBytes = bytes.right(tail);
     bytes.chop(tail);
 
-    // Only the new text can hold a separator: scanning the whole remainder again would make a
-    // tool that prints for minutes without a line end cost time in the square of its output.
-    const qsizetype scanned = m_remainder.size();
-    m_remainder += QString::fromUtf8(bytes);
-    QStringList pieces;
+    // The remainder holds no separator, so only the new text needs scanning: a long line that
+    // arrives in many chunks costs time in proportion to its length, not to its square.
+    const QString added = QString::fromUtf8(bytes);
     qsizetype start = 0;
-    for (qsizetype i = scanned; i < m_remainder.size(); ++i) {
-        if (isLineSeparator(m_remainder.at(i))) {
-            pieces.append(m_remainder.mid(start, i - start));
-            start = i + 1;
-        }
+    for (qsizetype i = 0; i < added.size(); ++i) {
+        if (!isLineSeparator(added.at(i)))
+            continue;
+        QString line = m_remainder + QStringView(added).mid(start, i - start);
+        m_remainder.clear();
+        this->emitLine(std::move(line), emitLine);
+        start = i + 1;
     }
-    m_remainder.remove(0, start);
-    while (m_remainder.size() >= maxLineLength) {
-        pieces.append(m_remainder.first(maxLineLength));
-        m_remainder.remove(0, maxLineLength);
-    }
-    for (const QString &piece : std::as_const(pieces)) {
-        if (!piece.isEmpty())
-            emitLine(piece);
+    m_remainder += QStringView(added).mid(start);
+    releaseCompleteRecords(emitLine);
+    while (m_remainder.size() > maximumLineLength) {
+        this->emitLine(m_remainder.left(maximumLineLength), emitLine);
+        m_remainder.remove(0, maximumLineLength);
     }
 }
 
@@ -73,6 +70,28 @@ void LineAccumulator::flush(const LineCallback &emitLine) {
     QString rest = m_remainder + QString::fromUtf8(m_pendingBytes);
     m_remainder.clear();
     m_pendingBytes.clear();
-    if (!rest.isEmpty())
-        emitLine(rest);
+    this->emitLine(std::move(rest), emitLine);
+}
+
+void LineAccumulator::emitLine(QString line, const LineCallback &emitLine) const {
+    while (m_recordEnd && !line.isEmpty()) {
+        const qsizetype end = m_recordEnd(line);
+        if (end <= 0 || end >= line.size())
+            break;
+        emitLine(line.left(end));
+        line.remove(0, end);
+    }
+    if (!line.isEmpty())
+        emitLine(line);
+}
+
+void LineAccumulator::releaseCompleteRecords(const LineCallback &emitLine) {
+    while (m_recordEnd && !m_remainder.isEmpty()) {
+        const qsizetype end = std::min(m_recordEnd(m_remainder), m_remainder.size());
+        if (end <= 0)
+            return;
+        const QString record = m_remainder.left(end);
+        m_remainder.remove(0, end);
+        emitLine(record);
+    }
 }

@@ -1,5 +1,7 @@
 #include "dependencylocator.h"
 
+#include "toolversioncache.h"
+
 #include "platform/platformpaths.h"
 #include "process/processrunner.h"
 
@@ -18,6 +20,8 @@ LocatorEnvironment LocatorEnvironment::system() {
     environment.homeFolder = PlatformPaths::homeFolder();
     environment.pathVariable = qEnvironmentVariable("PATH");
     environment.managedToolsFolder = PlatformPaths::managedToolsFolder();
+    if (const QString caches = PlatformPaths::cacheFolder(); !caches.isEmpty())
+        environment.versionCacheFile = caches + QStringLiteral("/TorvelDownloader/tool-versions.json");
     environment.searchFolders = {
         QStringLiteral("/opt/homebrew/bin"),
         QStringLiteral("/usr/local/bin"),
@@ -110,6 +114,11 @@ QCoro::Task<std::optional<ToolInfo>> DependencyLocator::locate(DependencyLocator
         if (!isExecutableFile(path))
             continue;
 
+        // A file unchanged since its version was read answered then and is not started again.
+        const ToolVersionCache cache(locator.m_environment.versionCacheFile);
+        if (const std::optional<QString> known = cache.lookup(path))
+            co_return ToolInfo{path, *known, locator.installSource(path)};
+
         // A candidate that does not answer in time is stopped and skipped.
         QTimer limit;
         limit.setSingleShot(true);
@@ -129,6 +138,7 @@ QCoro::Task<std::optional<ToolInfo>> DependencyLocator::locate(DependencyLocator
         QString version = parseVersion(QString::fromUtf8(result.standardOutput));
         if (version.isEmpty())
             version = QStringLiteral("detectado");
+        cache.store(path, version);
         co_return ToolInfo{path, version, locator.installSource(path)};
     }
     co_return std::nullopt;

@@ -21,12 +21,14 @@ struct LocatorEnvironment {
     QStringList denoCandidates;      // after the managed Deno; "~" stands for homeFolder
     QStringList nodeCandidates;
     std::chrono::milliseconds versionQueryLimit{10'000};
+    QString versionCacheFile; // versions remembered between runs (ToolVersionCache); empty: none
 
     static LocatorEnvironment system();
 };
 
 // Finds working copies of yt-dlp and FFmpeg, reads their versions and tells how they were
-// installed. Nothing is cached: every call looks at the file system afresh.
+// installed. Every call looks at the file system afresh; only a version already read from the
+// same, unchanged file is taken from the version cache instead of starting the tool again.
 class DependencyLocator {
 public:
     explicit DependencyLocator(LocatorEnvironment environment = LocatorEnvironment::system());
@@ -36,6 +38,7 @@ public:
     // Arguments that tell yt-dlp which JavaScript runtime to use; empty when none is found.
     QStringList locateJavaScriptRuntimeArguments() const;
     ToolInstallSource installSource(const QString &path) const;
+    std::chrono::milliseconds versionQueryLimit() const { return m_environment.versionQueryLimit; }
 
     QString managedYTDLPPath() const;
     QString managedFFmpegPath() const;

@@ -6,6 +6,9 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <csignal>
 
 #include "common/blockingwait.h"
 
@@ -15,11 +18,12 @@ class TestCommandLine : public QObject {
 private:
     QTemporaryDir m_home;
 
-    ProcessResult runApp(const QStringList &arguments) {
-        const ProcessEnvironment environment{{QStringLiteral("HOME"), m_home.path()},
+    ProcessResult runApp(const QStringList &arguments, const QString &home = {}, ProcessCallback onProcess = {}) {
+        const ProcessEnvironment environment{{QStringLiteral("HOME"), home.isEmpty() ? m_home.path() : home},
                                              {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")},
                                              {QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}};
-        return BlockingWait::wait(ProcessRunner::run(TestSupport::applicationPath(), arguments, environment));
+        return BlockingWait::wait(
+            ProcessRunner::run(TestSupport::applicationPath(), arguments, environment, std::move(onProcess)));
     }
 
 private Q_SLOTS:
@@ -60,10 +64,64 @@ private Q_SLOTS:
             QVERIFY(text.contains(QStringLiteral("yt-dlp: /usr/bin/yt-dlp\n  Versión: ")));
     }
 
-    void unknownCommandShowsUsage() {
-        const ProcessResult result = runApp({QStringLiteral("doctor"), QStringLiteral("--nonsense")});
+    void usageErrorsExitWithTwo_data() {
+        QTest::addColumn<QStringList>("arguments");
+        const QString url = QStringLiteral("https://example.invalid/v");
+        QTest::newRow("doctor option") << QStringList{QStringLiteral("doctor"), QStringLiteral("--nonsense")};
+        QTest::newRow("analyze without URL") << QStringList{QStringLiteral("analyze")};
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("download"), url, QStringLiteral("--fast")};
+        QTest::newRow("missing value") << QStringList{QStringLiteral("download"), url, QStringLiteral("--to")};
+        QTest::newRow("audio format") << QStringList{QStringLiteral("download"), url, QStringLiteral("--audio-format"),
+                                                     QStringLiteral("ogg")};
+    }
+    void usageErrorsExitWithTwo() {
+        QFETCH(QStringList, arguments);
+        const ProcessResult result = runApp(arguments);
         QCOMPARE(result.status, 2);
-        QVERIFY(result.standardError.contains("Uso:"));
+        QVERIFY(result.standardError.startsWith("Uso:"));
+    }
+
+    void stoppingTheCommandStopsYTDLP_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        QTest::newRow("Ctrl-C during the analysis") << QStringLiteral("analyze") << int(SIGINT) << 130;
+        QTest::newRow("application killed during the download") << QStringLiteral("download") << int(SIGKILL) << 9;
+    }
+    void stoppingTheCommandStopsYTDLP() {
+        QFETCH(QString, command);
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        // A yt-dlp that hangs once started, configured as the user's own choice.
+        const QTemporaryDir home;
+        const QString pidFile = home.filePath(QStringLiteral("yt-dlp.pid"));
+        const QString ytDLP = TestSupport::writeScript(
+            home.filePath(QStringLiteral("bin/yt-dlp")),
+            QStringLiteral("[ \"$1\" = --version ] && { echo 2023.03.04; exit 0; }\necho $$ > '%1'\nexec sleep 30")
+                .arg(pidFile));
+        TestSupport::writeFile(home.filePath(QStringLiteral(".config/Torvel/Torvel Downloader.conf")),
+                               "[General]\nytDLPPath=" + ytDLP.toUtf8() + "\n");
+        QTimer poll;
+        const ProcessCallback signalOnceStarted = [&](const ProcessHandle &app) {
+            QObject::connect(&poll, &QTimer::timeout, [&, app] {
+                if (QFileInfo(pidFile).size() > 0 && poll.isActive()) {
+                    poll.stop();
+                    ::kill(pid_t(app.processID()), signal);
+                }
+            });
+            poll.start(20);
+        };
+        QStringList arguments{command, QStringLiteral("https://example.invalid/v")};
+        if (command == QLatin1String("download"))
+            arguments << QStringLiteral("--to") << home.filePath(QStringLiteral("out"));
+        const ProcessResult result = runApp(arguments, home.path(), signalOnceStarted);
+        QCOMPARE(result.status, status);
+        if (status == 130)
+            QCOMPARE(result.standardError, QByteArray("Análisis cancelado.\n"));
+        QFile pid(pidFile);
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        const qint64 ytDLPProcess = pid.readAll().trimmed().toLongLong();
+        QTRY_VERIFY_WITH_TIMEOUT(!TestSupport::isRunning(ytDLPProcess), 3000);
     }
 };
 

@@ -77,6 +77,20 @@ private Q_SLOTS:
         QCOMPARE(probes.readAll(), QByteArray("probe\n"));
     }
 
+    void versionIsRememberedUntilTheFileChanges() {
+        m_environment.versionCacheFile = path(QStringLiteral("cache/versions.json"));
+        const QString log = path(QStringLiteral("asked.log"));
+        const QString asking = QStringLiteral("echo asked >> '%1'; echo %2");
+        tool(QStringLiteral("path1/yt-dlp"), asking.arg(log, QStringLiteral("2024.01.01")));
+        for (int run = 0; run < 2; ++run)
+            QCOMPARE(BlockingWait::wait(locator().locateYT_DLP(QString()))->version, QStringLiteral("2024.01.01"));
+        tool(QStringLiteral("path1/yt-dlp"), asking.arg(log, QStringLiteral("2025.11.12-replaced")));
+        QCOMPARE(BlockingWait::wait(locator().locateYT_DLP(QString()))->version, QStringLiteral("2025.11.12-replaced"));
+        QFile asked(log);
+        QVERIFY(asked.open(QIODevice::ReadOnly));
+        QCOMPARE(asked.readAll(), QByteArray("asked\nasked\n"));
+    }
+
     void hangingCandidateIsSkippedAfterTheLimit() {
         tool(QStringLiteral("path1/ffmpeg"), QStringLiteral("exec sleep 30"));
         const QString good = tool(QStringLiteral("path2/ffmpeg"),

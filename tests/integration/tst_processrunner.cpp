@@ -67,13 +67,33 @@ private Q_SLOTS:
         QCOMPARE(lines, (QStringList{QStringLiteral("café"), QStringLiteral("\uFFFDx")}));
     }
 
-    void aLineWithoutEndComesInBoundedPieces() {
-        QList<qsizetype> sizes;
-        const qsizetype total = 2 * LineAccumulator::maxLineLength + 5;
-        BlockingWait::wait(ProcessRunner::run(
-            script(QStringLiteral("noend.sh"), QStringLiteral("head -c %1 /dev/zero | tr '\\000' x").arg(total)), {},
-            std::nullopt, {}, [&](const QString &line) { sizes.append(line.size()); }));
-        QCOMPARE(sizes, (QList<qsizetype>{LineAccumulator::maxLineLength, LineAccumulator::maxLineLength, 5}));
+    void outputStaysWithinBounds() {
+        // 2.5 MB without a line end, then one line: the long line comes in 1 MiB pieces and only
+        // the tail asked for is kept.
+        const QString path = script(QStringLiteral("long.sh"),
+                                    QStringLiteral("head -c 2500000 /dev/zero | tr '\\0' a; printf '\\nend\\n'"));
+        QList<qsizetype> lengths;
+        ProcessOptions options;
+        options.retainedOutputTail = 65536;
+        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
+            path, {}, std::nullopt, {}, [&](const QString &line) { lengths.append(line.size()); }, options));
+        QCOMPARE(lengths, (QList<qsizetype>{1048576, 1048576, 402848, 3}));
+        QCOMPARE(result.standardOutput.size(), 65536);
+        QCOMPARE(result.standardOutput, QByteArray(65531, 'a').append("\nend\n"));
+    }
+
+    void childInItsOwnGroupWithoutTheTerminal() {
+        ProcessOptions options;
+        options.ownProcessGroup = true;
+        options.dieWithApplication = true;
+        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
+            script(QStringLiteral("group.sh"),
+                   QStringLiteral("echo \"$$ $(cut -d' ' -f5 /proc/$$/stat) $(readlink /proc/$$/fd/0)\"")),
+            {}, std::nullopt, {}, {}, options));
+        const QList<QByteArray> fields = result.standardOutput.trimmed().split(' ');
+        QCOMPARE(fields.size(), 3);
+        QCOMPARE(fields.at(1), fields.at(0)); // process group id = its own id
+        QCOMPARE(fields.at(2), QByteArray("/dev/null"));
     }
 
     void bothStreamsAreKeptApartWithoutLineCallback() {

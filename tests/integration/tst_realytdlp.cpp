@@ -6,12 +6,14 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 
@@ -117,17 +119,44 @@ private Q_SLOTS:
         QCOMPARE(MediaFixtures::streamTypes(file), QStringLiteral("audio"));
     }
 
-    void cancelledDownloadLeavesNothing() {
+    void cancelDuringTheMergeLeavesNoProcess() {
+        // FFmpeg slowed down to real time (-readrate 1 before each input), so the merge is still
+        // running when the cancel arrives.
+        const QString slow = m_dir.filePath(QStringLiteral("slow"));
+        const QString started = slow + QStringLiteral("/started");
+        TestSupport::writeScript(
+            slow + QStringLiteral("/ffmpeg"),
+            QStringLiteral("n=$#; for a in \"$@\"; do [ \"$a\" = -i ] && set -- \"$@\" -readrate 1\n"
+                           "set -- \"$@\" \"$a\"; done; shift $n\n"
+                           "case \" $* \" in *' -i '*) echo $$ >> '%1' ;; esac\n"
+                           "exec /usr/bin/ffmpeg \"$@\"")
+                .arg(started));
+        QVERIFY(QFile::link(QStringLiteral("/usr/bin/ffprobe"), slow + QStringLiteral("/ffprobe")));
         const QString folder = m_dir.filePath(QStringLiteral("Cancelada"));
-        bool cancelled = false;
-        try {
-            BlockingWait::wait(m_service->download(manifest(), DownloadChoice::recommended(), m_ytDLP,
-                                                   QStringLiteral("/usr/bin/ffmpeg"), folder,
-                                                   [this](const DownloadProgress &) { m_service->cancel(); }));
-        } catch (const CancellationError &) {
-            cancelled = true;
-        }
-        QVERIFY(cancelled);
+        // Cancelled once the merge is shown and FFmpeg has started on it.
+        bool merging = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (QFileInfo(started).size() > 0 && poll.isActive()) {
+                poll.stop();
+                m_service->cancel();
+            }
+        });
+        const auto cancelWhenMerging = [&](const DownloadProgress &progress) {
+            if (progress.phaseText != QStringLiteral("Combinando video y audio…") || merging)
+                return;
+            merging = true;
+            poll.start(20);
+        };
+        QVERIFY_THROWS_EXCEPTION(CancellationError, BlockingWait::wait(m_service->download(
+                                                        manifest(), DownloadChoice::recommended(), m_ytDLP,
+                                                        slow + QStringLiteral("/ffmpeg"), folder, cancelWhenMerging)));
+        QVERIFY(merging);
+        QFile log(started);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        for (const QByteArray &pid : log.readAll().split('\n'))
+            QVERIFY2(pid.isEmpty() || !TestSupport::isRunning(pid.toLongLong()), pid.constData());
+        QTest::qWait(300); // nothing comes back to write into the removed job folder
         QVERIFY(QDir(jobsRoot()).isEmpty());
         QVERIFY(!QFileInfo::exists(folder) || QDir(folder).isEmpty());
     }

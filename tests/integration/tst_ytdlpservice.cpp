@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,15 +13,17 @@ namespace {
 const QByteArray minimalDocument =
     R"({"id":"abc","title":"Clip","formats":[{"format_id":"18","vcodec":"avc1.42001E","acodec":"mp4a.40.2"}]})";
 
-// The start of every fake yt-dlp: answers the version query and records its arguments, one per
-// line, then finds the job folder given with --paths.
-QString fakePrologue(const QString &version, const QString &argumentLog) {
-    return QStringLiteral("if [ \"$1\" = --version ]; then echo '%1'; exit 0; fi\n"
+// The start of every fake yt-dlp: answers the version query (after a pause when asked) and
+// records its arguments, one per line, then finds the job folder given with --paths.
+QString fakePrologue(const QString &version, const QString &argumentLog, bool slowVersion = false) {
+    return QStringLiteral("if [ \"$1\" = --version ]; then %3echo '%1'; exit 0; fi\n"
                           "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%2'\n"
                           "job=''; prev=''\n"
                           "for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n")
-        .arg(version, argumentLog);
+        .arg(version, argumentLog, slowVersion ? QStringLiteral("sleep 5; ") : QString());
 }
+
+const QUrl address(QStringLiteral("https://example.invalid/watch?v=1"));
 
 } // namespace
 
@@ -35,9 +38,10 @@ private:
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
     QString jobsRoot() const { return path(QStringLiteral("cache/Jobs")); }
     QString destination() const { return path(QStringLiteral("Descargas")); }
-    QString fakeYTDLP(const QString &body, const QString &version = QStringLiteral("2023.03.04")) {
+    QString fakeYTDLP(const QString &body, const QString &version = QStringLiteral("2023.03.04"),
+                      bool slowVersion = false) {
         return TestSupport::writeScript(path(QStringLiteral("bin/yt-dlp")),
-                                        fakePrologue(version, path(QStringLiteral("args.txt"))) + body);
+                                        fakePrologue(version, path(QStringLiteral("args.txt")), slowVersion) + body);
     }
     QStringList recordedArguments() const {
         QFile file(path(QStringLiteral("args.txt")));
@@ -110,9 +114,6 @@ private Q_SLOTS:
         QTest::newRow("invalid document")
             << QStringLiteral("printf '{\"id\":\"x\",\"title\":\"t\"}'")
             << QStringLiteral("yt-dlp respondió, pero no fue posible interpretar los formatos. ");
-        QTest::newRow("not JSON at all") << QStringLiteral("echo '<html>'")
-                                         << QStringLiteral(
-                                                "yt-dlp respondió, pero no fue posible interpretar los formatos. ");
     }
 
     void analysisFailuresAreReadable() {
@@ -171,8 +172,14 @@ private Q_SLOTS:
         QTest::newRow("upper-case error on standard error, later lines win")
             << QStringLiteral("echo 'error: first' >&2; echo 'FATAL ERROR: second' >&2; echo tail >&2; exit 1")
             << QStringLiteral("FATAL ERROR: second");
-        QTest::newRow("no error line: last lines of standard error")
-            << QStringLiteral("echo 'algo falló' >&2; exit 3") << QStringLiteral("algo falló");
+        QTest::newRow("no error line: last lines, without protocol lines")
+            << QStringLiteral("echo '__TORVEL_PROGRESS__ 5%' >&2; echo 'algo falló' >&2\n"
+                              "printf '__TORVEL_POSTPROCESS__started|Merger' >&2; exit 3")
+            << QStringLiteral("algo falló");
+        QTest::newRow("error glued to a post-processing report")
+            << QStringLiteral("printf '__TORVEL_POSTPROCESS__started|ExtractAudioERROR: Postprocessing: audio "
+                              "conversion failed: x\\n' >&2; exit 1")
+            << QStringLiteral("ERROR: Postprocessing: audio conversion failed: x");
         QTest::newRow("exit 0 without a result")
             << QStringLiteral("exit 0")
             << QStringLiteral("La descarga terminó, pero no se encontró el archivo resultante.");
@@ -190,10 +197,15 @@ private Q_SLOTS:
     }
 
     void resultIsFoundAndPlacedUnderAUniqueName() {
-        // The reported path no longer exists: the folder is scanned, hidden and partial files skipped.
-        const QString script = QStringLiteral("echo x > \"$job/.hidden.mp4\"; echo x > \"$job/a.mp4.part\"; echo data "
-                                              "> \"$job/Vídeo \\\"raro\\\" [abc].mp4\"\n"
-                                              "echo \"__TORVEL_FILE__$job/gone.mp4\"");
+        // A marker inside a site's field is no final-file line, and a reported path outside the
+        // job folder is not taken: the folder is scanned, hidden and partial files skipped.
+        const QString mine = TestSupport::writeFile(path(QStringLiteral("mine.mp4")), "mine");
+        const QString script =
+            QStringLiteral("echo '__TORVEL_PROGRESS__ 50.0%|500|1000|NA|NA|NA|NA|NA|x__TORVEL_FILE__%1|avc1|mp4a'\n"
+                           "echo x > \"$job/.hidden.mp4\"; echo x > \"$job/a.mp4.part\"; echo data "
+                           "> \"$job/Vídeo \\\"raro\\\" [abc].mp4\"\n"
+                           "echo '__TORVEL_FILE__%1'")
+                .arg(mine);
         QDir().mkpath(destination());
         TestSupport::writeFile(destination() + QStringLiteral("/Vídeo \"raro\" [abc].mp4"), "older");
         QList<DownloadProgress> seen;
@@ -202,55 +214,125 @@ private Q_SLOTS:
         QFile file(placed);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("data\n"));
+        QVERIFY(QFileInfo::exists(mine));
         QVERIFY(jobFolders().isEmpty());
-        QVERIFY(!seen.isEmpty());
-        QCOMPARE(seen.last().fraction, 1.0);
+        QList<double> fractions;
+        for (const DownloadProgress &progress : std::as_const(seen))
+            fractions.append(progress.fraction);
+        QCOMPARE(fractions, (QList<double>{0.25, 0.999, 1.0}));
         QCOMPARE(seen.last().phaseText, QStringLiteral("Completado"));
     }
 
-    void gluedMarkerLinesAreReadOneByOne() {
-        // Debian's yt-dlp writes post-processing reports without line ends.
+    void postProcessingIsShownWhileItRuns() {
+        // Debian's yt-dlp writes post-processing reports without line ends; the fake waits
+        // (5 s at most) until the merge has been shown before it goes on.
+        const QString shown = path(QStringLiteral("shown"));
         const QString script =
             QStringLiteral("echo data > \"$job/Clip [abc].mp4\"\n"
-                           "printf '__TORVEL_POSTPROCESS__started|Merger__TORVEL_POSTPROCESS__finished|Merger' >&2\n"
-                           "echo \"__TORVEL_FILE__$job/Clip [abc].mp4\"");
-        QList<DownloadProgress> seen;
-        download(fakeYTDLP(script), DownloadChoice::recommended(), &seen);
+                           "printf '__TORVEL_POSTPROCESS__started|Merger' >&2\n"
+                           "i=0; while [ ! -e '%1' ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i+1)); done\n"
+                           "printf '__TORVEL_POSTPROCESS__finished|Merger__TORVEL_POSTPROCESS__started|MoveFiles' >&2\n"
+                           "echo \"__TORVEL_FILE__$job/Clip [abc].mp4\"")
+                .arg(shown);
         QStringList phases;
-        for (const DownloadProgress &progress : std::as_const(seen))
+        bool mergeShownWhileRunning = false;
+        const auto record = [&](const DownloadProgress &progress) {
             phases.append(progress.phaseText);
-        QVERIFY2(phases.contains(QStringLiteral("Combinando video y audio…")),
-                 qPrintable(phases.join(QLatin1Char('|'))));
+            if (progress.phaseText == QStringLiteral("Combinando video y audio…") && !QFileInfo::exists(shown)) {
+                mergeShownWhileRunning = progress.fraction == 0.98;
+                TestSupport::writeFile(shown, {});
+            }
+        };
+        BlockingWait::wait(
+            m_service->download(address, DownloadChoice::recommended(), fakeYTDLP(script), {}, destination(), record));
+        QVERIFY2(mergeShownWhileRunning, qPrintable(phases.join(QLatin1Char('|'))));
         QVERIFY(phases.contains(QStringLiteral("Finalizando archivo…")));
+        QCOMPARE(phases.last(), QStringLiteral("Completado"));
     }
 
-    void cancellationIsNotAFailure() {
-        const QString script = QStringLiteral("echo x > \"$job/Clip.mp4.part\"\n"
-                                              "echo '__TORVEL_PROGRESS__ 10.0%|100|1000|NA|NA|NA|NA|NA|18|avc1|mp4a'\n"
-                                              "exec sleep 30");
-        const QString ytDLP = fakeYTDLP(script);
-        bool cancelled = false;
+    void destinationProblems() {
+        // A destination that cannot be created fails before yt-dlp starts.
+        TestSupport::writeFile(path(QStringLiteral("file")), "x");
+        const QString ytDLP =
+            fakeYTDLP(QStringLiteral("echo x > \"$job/Clip.mp4\"; rm -rf '%1'; echo x > '%1'").arg(destination()));
+        QVERIFY_THROWS_EXCEPTION(PlatformError,
+                                 BlockingWait::wait(m_service->download(address, DownloadChoice::recommended(), ytDLP,
+                                                                        {}, path(QStringLiteral("file/out")), {})));
+        QVERIFY(recordedArguments().isEmpty());
+
+        // One that disappears during the download: the file is kept and the message says where.
         try {
-            BlockingWait::wait(m_service->download(QUrl(QStringLiteral("https://example.invalid/")),
-                                                   DownloadChoice::recommended(), ytDLP, std::nullopt, destination(),
-                                                   [this](const DownloadProgress &) { m_service->cancel(); }));
-        } catch (const CancellationError &) {
-            cancelled = true;
+            download(ytDLP);
+            QFAIL("placing into a regular file succeeded");
+        } catch (const PlatformError &error) {
+            const QString kept = jobsRoot() + QLatin1Char('/') + jobFolders().value(0) + QStringLiteral("/Clip.mp4");
+            QVERIFY2(error.errorDescription().endsWith(QStringLiteral("se conservó en ") + kept),
+                     qPrintable(error.errorDescription()));
+            QVERIFY(QFileInfo::exists(kept));
         }
-        QVERIFY(cancelled);
+    }
+
+    void cancellationStopsTheWholeTree_data() {
+        QTest::addColumn<bool>("atOnce");
+        QTest::newRow("cancel") << false;
+        QTest::newRow("quitting kills at once") << true;
+    }
+    void cancellationStopsTheWholeTree() {
+        QFETCH(bool, atOnce);
+        const QString childID = path(QStringLiteral("child.pid"));
+        const QString script = QStringLiteral("echo x > \"$job/Clip.mp4.part\"\n"
+                                              "sleep 30 & echo $! > '%1'\n"
+                                              "echo '__TORVEL_PROGRESS__ 10.0%|100|1000|NA|NA|NA|NA|NA|18|avc1|mp4a'\n"
+                                              "wait")
+                                   .arg(childID);
+        const QString ytDLP = fakeYTDLP(script);
+        // While it runs, a second download is refused and the first stays cancellable.
+        std::optional<QCoro::Task<QString>> second;
+        const auto onProgress = [&](const DownloadProgress &) {
+            if (second)
+                return;
+            second = m_service->download(address, DownloadChoice::recommended(), ytDLP, {}, destination(), {});
+            atOnce ? m_service->killProcessTree() : m_service->cancel();
+        };
+        QVERIFY_THROWS_EXCEPTION(CancellationError,
+                                 BlockingWait::wait(m_service->download(address, DownloadChoice::recommended(), ytDLP,
+                                                                        std::nullopt, destination(), onProgress)));
+        QFile file(childID);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const qint64 child = file.readAll().trimmed().toLongLong();
+        QTRY_VERIFY_WITH_TIMEOUT(!TestSupport::isRunning(child), 1000);
         QVERIFY(jobFolders().isEmpty());
         QVERIFY(!QFileInfo::exists(destination()) || QDir(destination()).isEmpty());
+        try {
+            BlockingWait::wait(std::move(*second));
+            QFAIL("a second download started");
+        } catch (const ProcessRunnerError &error) {
+            QCOMPARE(error.errorDescription(),
+                     QStringLiteral("No se pudo iniciar la herramienta: ya hay una descarga en "
+                                    "curso. Espera a que termine o cancélala antes de empezar "
+                                    "otra."));
+        }
     }
 
-    void cancelBeforeYTDLPStartsIsKept() {
-        // The request arrives while the version is still being asked for.
-        const QString ytDLP = TestSupport::writeScript(
-            path(QStringLiteral("bin/slow-yt-dlp")),
-            QStringLiteral("if [ \"$1\" = --version ]; then sleep 0.3; echo 2023.03.04; exit 0; fi\nexec sleep 30"));
-        auto task = m_service->download(QUrl(QStringLiteral("https://example.invalid/")), DownloadChoice::recommended(),
-                                        ytDLP, std::nullopt, destination(), {});
+    void versionQueryIsLimitedAndCancellable() {
+        // A cancel while the version is asked ends the download at once; yt-dlp never runs.
+        const QString ytDLP =
+            fakeYTDLP(QStringLiteral("echo x > \"$job/Clip.mp4\""), QStringLiteral("2023.03.04"), true);
+        QElapsedTimer timer;
+        timer.start();
+        auto task = m_service->download(address, DownloadChoice::recommended(), ytDLP, std::nullopt, destination(), {});
         m_service->cancel();
         QVERIFY_THROWS_EXCEPTION(CancellationError, BlockingWait::wait(std::move(task)));
+        QVERIFY(recordedArguments().isEmpty());
+
+        // One that does not answer is given up after the discovery's limit.
+        LocatorEnvironment environment;
+        environment.versionQueryLimit = std::chrono::milliseconds(300);
+        m_service = std::make_unique<YTDLPService>(DependencyLocator(environment), JobFolders(jobsRoot()));
+        BlockingWait::wait(
+            m_service->download(address, DownloadChoice::recommended(), ytDLP, std::nullopt, destination(), {}));
+        QVERIFY(!recordedArguments().isEmpty());
+        QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
     }
 };
 

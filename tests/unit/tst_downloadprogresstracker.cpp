@@ -88,6 +88,29 @@ private Q_SLOTS:
         QCOMPARE(DownloadOutputProtocol::field(fields, fields.size()), std::nullopt);
     }
 
+    void recordEnds_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("first"); // the first record; empty: its end is not known yet
+        const QString report = u8("__TORVEL_POSTPROCESS__started|Merger");
+        const QString complete = u8("__TORVEL_PROGRESS__50%|1|2|3|4|5|6|7|8|v|a");
+        QTest::newRow("report at the end") << report << report;
+        QTest::newRow("report glued to a report") << report + u8("__TORVEL_POSTPROCESS__finished|Merger") << report;
+        QTest::newRow("report glued to an error") << u8("__TORVEL_POSTPROCESS__started|ExtractAudioERROR: x")
+                                                  << u8("__TORVEL_POSTPROCESS__started|ExtractAudio");
+        QTest::newRow("report with more text") << report + u8(" y __TORVEL_FILE__/x") << QString();
+        QTest::newRow("report without a name") << u8("__TORVEL_POSTPROCESS__started|") << QString();
+        QTest::newRow("progress glued to a path") << complete + u8("__TORVEL_FILE__/x") << complete;
+        QTest::newRow("progress cut short") << u8("__TORVEL_PROGRESS__50%|1|2") << QString();
+        QTest::newRow("marker in a site's field")
+            << u8("__TORVEL_PROGRESS__50%|1|2|3|4|5|6|7|x__TORVEL_FILE__y|v|a") << QString();
+        QTest::newRow("marker in a path") << u8("__TORVEL_FILE__/a__TORVEL_PROGRESS__b") << QString();
+    }
+    void recordEnds() {
+        QFETCH(QString, text);
+        QFETCH(QString, first);
+        QCOMPARE(DownloadOutputProtocol::recordEnd(text), first.size());
+    }
+
     void templatesCarryTheirFields() {
         using namespace DownloadOutputProtocol;
         const auto count = [](const QString &text, const QString &marker) {
@@ -247,6 +270,8 @@ private Q_SLOTS:
         QTest::newRow("not a number") << progress("50%|1000|2000|NA|nan|-inf")
                                       << formattedByteCount(1000) + u8(" de ") + formattedByteCount(2000) << QString()
                                       << QString();
+        QTest::newRow("negative amounts")
+            << progress("50%|-5000000|-1|-10|-5000|-65") << u8("Descargando…") << QString() << QString();
         QTest::newRow("beyond a double") << progress("50%|NA|NA|NA|1e400|1e400") << u8("Descargando…") << QString()
                                          << QString();
         QTest::newRow("beyond 64 bits") << progress("50%|99999999999999999999|99999999999999999999|NA|1e19|1e19")
@@ -324,8 +349,11 @@ private Q_SLOTS:
         Run run(1, false);
         QVERIFY(!run.tracker.consume(u8("[download] Destination: Clip [abc].mp4")));
         QVERIFY(!run.tracker.consume(u8("__TORVEL_FILE__/tmp/Clip [abc].mp4")));
-        QVERIFY(run.tracker.consume(u8("__TORVEL_PLAN__x __TORVEL_PROGRESS__50%"))); // the plan marker wins
+        QVERIFY(run.tracker.consume(u8("__TORVEL_PLAN__x __TORVEL_PROGRESS__50%"))); // the first marker wins
         QVERIFY(run.snapshots.isEmpty());
+        // A marker inside a site's field does not take the line over.
+        QVERIFY(run.tracker.consume(progress("50%|NA|NA|NA|NA|NA|NA|NA|__TORVEL_PLAN__|NA|NA")));
+        QCOMPARE(run.snapshots.size(), 1);
     }
 
     void emitterMayCallBackIntoTheTracker() {

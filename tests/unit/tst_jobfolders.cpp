@@ -99,6 +99,15 @@ private Q_SLOTS:
 
         createEntries(m_dir->path(), {u8("file")});
         QVERIFY_THROWS_EXCEPTION(PlatformError, JobFolders(path(u8("file/Jobs"))).createJobFolder());
+
+        // Without a caches folder, jobs go to the temporary folder and are cleaned there too.
+        QDir().mkpath(path(u8("tmp")));
+        qputenv("TMPDIR", QFile::encodeName(path(u8("tmp"))));
+        const QString fallback = JobFolders(QString()).createJobFolder();
+        QVERIFY(fallback.startsWith(path(u8("tmp/TorvelDownloader/Jobs/"))));
+        JobFolders(QString(), [] { return QDateTime::currentDateTimeUtc().addDays(2); }).cleanAbandonedJobs();
+        qunsetenv("TMPDIR");
+        QVERIFY(!QFileInfo::exists(fallback));
     }
 
     void locateResult_data() {
@@ -107,6 +116,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");  // empty: no result
         QTest::newRow("reported file") << QStringList{u8("a.mp4"), u8("b.mp4")} << u8("b.mp4") << u8("b.mp4");
         QTest::newRow("reported file is gone") << QStringList{u8("Clip.mp4")} << u8("Clip.mkv") << u8("Clip.mp4");
+        QTest::newRow("reported file outside the job folder")
+            << QStringList{u8("Clip.mp4"), u8("../mine.mp4")} << u8("../mine.mp4") << u8("Clip.mp4");
         QTest::newRow("reported folder") << QStringList{u8("a.mp4/"), u8("b.mp4")} << u8("a.mp4") << u8("b.mp4");
         QTest::newRow("partial files skipped")
             << QStringList{u8("a.mp4.part"), u8("b.mp4.ytdl"), u8("c.mp4")} << QString() << u8("c.mp4");
@@ -161,15 +172,18 @@ private Q_SLOTS:
     }
 
     void placeResultFailureKeepsTheFile() {
-        const QString job = path(u8("job"));
+        const QString job = path(u8("Jobs/job"));
         createEntries(job, {u8("Clip.mp4")});
         createEntries(m_dir->path(), {u8("file")});
         try {
             JobFolders::placeResult(job + u8("/Clip.mp4"), job, path(u8("file/out")));
             QFAIL("placing under a regular file succeeded");
         } catch (const PlatformError &error) {
-            QVERIFY(!error.errorDescription().isEmpty());
+            QVERIFY2(error.errorDescription().contains(u8("se conservó en ") + job + u8("/Clip.mp4")),
+                     qPrintable(error.errorDescription()));
         }
+        // Not even the clean-up of old jobs takes it.
+        JobFolders(path(u8("Jobs")), [] { return QDateTime::currentDateTimeUtc().addDays(2); }).cleanAbandonedJobs();
         QCOMPARE(contents(job + u8("/Clip.mp4")), QByteArray("Clip.mp4"));
     }
 
