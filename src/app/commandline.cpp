@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "console.h"
 #include "interruptwatcher.h"
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
@@ -13,21 +14,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
-#include <QTextStream>
 
 #include <unistd.h>
 
 namespace {
 
-QTextStream &out() {
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err() {
-    static QTextStream stream(stderr);
-    return stream;
-}
+using Console::err;
+using Console::out;
 
 QJsonValue toolJSON(const std::optional<ToolInfo> &tool) {
     if (!tool)

@@ -1,17 +1,18 @@
 #include "selfupdatecommand.h"
 
+#include "console.h"
+
 #include "update/appupdateerror.h"
 #include "update/appupdateservice.h"
-
-#include <QTextStream>
 
 namespace SelfUpdateCommand {
 
 namespace {
 
 void print(FILE *stream, const QString &line) {
-    QTextStream text(stream);
+    QTextStream &text = stream == stderr ? Console::err() : Console::out();
     text << line << '\n';
+    text.flush();
 }
 
 QString describe(const QString &version, qint64 build) {

@@ -1,5 +1,6 @@
 #include "toolscommand.h"
 
+#include "console.h"
 #include "interruptwatcher.h"
 #include "model/appsettings.h"
 #include "tools/toolupdatelog.h"
@@ -9,21 +10,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
-#include <QTextStream>
 
 namespace ToolsCommand {
 
 namespace {
 
-QTextStream &out() {
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err() {
-    static QTextStream stream(stderr);
-    return stream;
-}
+using Console::err;
+using Console::out;
 
 const QString cancelledMessage = QStringLiteral(
     "La operación fue cancelada. Las herramientas que ya hubieran terminado de instalarse se conservaron.");
