@@ -16,10 +16,22 @@
 // back what it threw and the awaiting coroutine rethrows it.
 namespace Background {
 
+// Frees what libraries keep per thread (OpenSSL's error queue and random generator): pool
+// threads stay parked for later work, so that state would otherwise live until the pool ends.
+void releaseThreadState();
+
+struct ThreadStateRelease {
+    ThreadStateRelease() = default;
+    ThreadStateRelease(const ThreadStateRelease &) = delete;
+    ThreadStateRelease &operator=(const ThreadStateRelease &) = delete;
+    ~ThreadStateRelease() { releaseThreadState(); }
+};
+
 template <typename Function> QCoro::Task<std::invoke_result_t<Function>> run(Function function) {
     using Result = std::invoke_result_t<Function>;
     if constexpr (std::is_void_v<Result>) {
         QFuture<std::exception_ptr> future = QtConcurrent::run([function]() mutable -> std::exception_ptr {
+            const ThreadStateRelease release;
             try {
                 function();
                 return {};
@@ -33,6 +45,7 @@ template <typename Function> QCoro::Task<std::invoke_result_t<Function>> run(Fun
     } else {
         using Outcome = std::variant<std::exception_ptr, Result>;
         QFuture<Outcome> future = QtConcurrent::run([function]() mutable -> Outcome {
+            const ThreadStateRelease release;
             try {
                 return Outcome(std::in_place_index<1>, function());
             } catch (...) {

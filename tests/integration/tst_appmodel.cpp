@@ -83,7 +83,10 @@ private Q_SLOTS:
         m_desktop = FakeDesktopServices();
         TestSupport::writeFile(path(QStringLiteral("bin/document.json")), document);
     }
-    void cleanup() { m_model.reset(); }
+    void cleanup() {
+        m_model.reset();
+        QVERIFY(TestSupport::waitUntilChildless());
+    }
 
     // The window tests walk the refusals and the phases; these are the model's own rules.
     void failedAnalysisStillDownloadsTheDefault() {

@@ -1,5 +1,6 @@
 #include "common/blockingwait.h"
 #include "platform/toolassets.h"
+#include "process/processtree.h"
 #include "testsupport.h"
 #include "toolfixtures.h"
 #include "tools/toolupdateservice.h"
@@ -13,19 +14,6 @@
 using namespace Qt::StringLiterals;
 using Response = ScriptedHttpServer::Response;
 using Kind = AppModel::PendingToolAction;
-
-namespace {
-
-QList<qint32> runningChildren() {
-    QList<qint32> running;
-    const QList<qint32> all = ToolUpdateService::descendantProcessIDs(qint32(QCoreApplication::applicationPid()));
-    for (qint32 pid : all)
-        if (TestSupport::isRunning(pid))
-            running.append(pid);
-    return running;
-}
-
-} // namespace
 
 class TestAppModelTools : public QObject {
     Q_OBJECT
@@ -58,7 +46,7 @@ private Q_SLOTS:
     void init() { m_machine = std::make_unique<ToolMachine>(); }
     void cleanup() {
         m_model.reset();
-        QTRY_COMPARE(runningChildren(), QList<qint32>());
+        QVERIFY(TestSupport::waitUntilChildless());
     }
 
     void installFromMissingToCurrent() {
@@ -174,9 +162,9 @@ wait)");
                                 "instalarse se conservaron."_s;
         QCOMPARE(m_model->updateMessage(), message);
         QVERIFY(m_model->updateLog().endsWith(u"\nSe solicitó cancelar el proceso.\n"_s + message));
-        QVERIFY(!m_model->isUpdatingTools() && !TestSupport::isRunning(updater));
+        QVERIFY(!m_model->isUpdatingTools() && !ProcessTree::isRunning(qint32(updater)));
         QCOMPARE(refreshes.count(), 0);
-        QTRY_VERIFY(!TestSupport::isRunning(child));
+        QTRY_VERIFY(!ProcessTree::isRunning(qint32(child)));
     }
 
     void homebrewRemovalProposesTheManagedCopy() {
@@ -245,9 +233,13 @@ wait)");
         m_machine->server.route(u"/yt-dlp/yt-dlp/releases/latest/download/"_s + ToolAssets::ytDLPAssetName(), slow);
         makeModel();
         m_model->installTool(ToolKind::ytDLP);
-        QTRY_VERIFY(m_model->updateProcessID());
+        // Quit once the partial download exists: its removal shows the operation has unwound.
+        const auto partial = [&] {
+            return QDir(path(u"tools"_s)).entryList({u"yt-dlp.download-*"_s}, QDir::Files | QDir::Hidden);
+        };
+        QTRY_VERIFY(m_model->updateProcessID() && !partial().isEmpty());
         m_model.reset();
-        QTRY_COMPARE(runningChildren(), QList<qint32>());
+        QTRY_COMPARE(TestSupport::runningChildren(), QList<qint32>());
         QTRY_COMPARE(QDir(path(u"tools"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                      QStringList{u"deno"_s});
     }

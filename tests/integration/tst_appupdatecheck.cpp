@@ -1,4 +1,5 @@
 #include "common/blockingwait.h"
+#include "testsupport.h"
 #include "updatefixtures.h"
 
 #include <QJsonArray>
@@ -46,6 +47,7 @@ class TestAppUpdateCheck : public QObject {
         return configuration;
     }
 private Q_SLOTS:
+    void cleanup() { QVERIFY(TestSupport::waitUntilChildless()); }
     void initTestCase() {
         UpdateFixtures::makeBundle(m_dir.filePath(QStringLiteral("Torvel Downloader.app")), QStringLiteral("1.0.0"), 5);
     }

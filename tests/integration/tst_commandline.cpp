@@ -1,4 +1,5 @@
 #include "process/processrunner.h"
+#include "process/processtree.h"
 #include "testsupport.h"
 
 #include <QFileInfo>
@@ -22,8 +23,9 @@ private:
         const ProcessEnvironment environment{{QStringLiteral("HOME"), home.isEmpty() ? m_home.path() : home},
                                              {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")},
                                              {QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}};
-        return BlockingWait::wait(
-            ProcessRunner::run(TestSupport::applicationPath(), arguments, environment, std::move(onProcess)));
+        return BlockingWait::wait(ProcessRunner::run(TestSupport::applicationPath(), arguments,
+                                                     TestSupport::applicationEnvironment(environment),
+                                                     std::move(onProcess)));
     }
 
 private Q_SLOTS:
@@ -121,7 +123,7 @@ private Q_SLOTS:
         QFile pid(pidFile);
         QVERIFY(pid.open(QIODevice::ReadOnly));
         const qint64 ytDLPProcess = pid.readAll().trimmed().toLongLong();
-        QTRY_VERIFY_WITH_TIMEOUT(!TestSupport::isRunning(ytDLPProcess), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!ProcessTree::isRunning(qint32(ytDLPProcess)), 3000);
     }
 };
 

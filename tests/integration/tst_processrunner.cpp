@@ -221,7 +221,7 @@ private Q_SLOTS:
             }));
         QCOMPARE(result.status, 15);
         QCOMPARE(tree.size(), 3);
-        QTRY_VERIFY_WITH_TIMEOUT(std::none_of(tree.cbegin(), tree.cend(), TestSupport::isRunning), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::none_of(tree.cbegin(), tree.cend(), ProcessTree::isRunning), 3000);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "media/downloadchoice.h"
 #include "media/ytdlpservice.h"
 #include "mediafixtures.h"
+#include "process/processtree.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -31,9 +32,9 @@ private:
     QString destination() const { return m_dir.filePath(QStringLiteral("Descargas")); }
     QUrl manifest() const { return m_server->url(QStringLiteral("manifest.mpd")); }
     ProcessEnvironment commandLineEnvironment() const {
-        return {{QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home"))},
-                {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")},
-                {QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}};
+        return TestSupport::applicationEnvironment({{QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home"))},
+                                                    {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")},
+                                                    {QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}});
     }
     ChoiceSelection analyzed() {
         ChoiceSelection selection;
@@ -155,7 +156,7 @@ private Q_SLOTS:
         QFile log(started);
         QVERIFY(log.open(QIODevice::ReadOnly));
         for (const QByteArray &pid : log.readAll().split('\n'))
-            QVERIFY2(pid.isEmpty() || !TestSupport::isRunning(pid.toLongLong()), pid.constData());
+            QVERIFY2(pid.isEmpty() || !ProcessTree::isRunning(qint32(pid.toLongLong())), pid.constData());
         QTest::qWait(300); // nothing comes back to write into the removed job folder
         QVERIFY(QDir(jobsRoot()).isEmpty());
         QVERIFY(!QFileInfo::exists(folder) || QDir(folder).isEmpty());

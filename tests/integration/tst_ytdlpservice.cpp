@@ -1,5 +1,6 @@
 #include "common/blockingwait.h"
 #include "media/ytdlpservice.h"
+#include "process/processtree.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -300,7 +301,7 @@ private Q_SLOTS:
         QFile file(childID);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const qint64 child = file.readAll().trimmed().toLongLong();
-        QTRY_VERIFY_WITH_TIMEOUT(!TestSupport::isRunning(child), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!ProcessTree::isRunning(qint32(child)), 1000);
         QVERIFY(jobFolders().isEmpty());
         QVERIFY(!QFileInfo::exists(destination()) || QDir(destination()).isEmpty());
         try {

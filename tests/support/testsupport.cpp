@@ -1,8 +1,11 @@
 #include "testsupport.h"
 
+#include "process/processtree.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 
 namespace TestSupport {
 
@@ -39,13 +42,26 @@ QString applicationPath() {
     return qEnvironmentVariable("TORVEL_APP");
 }
 
-bool isRunning(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close >= 0 && text.mid(close + 2, 1) != "Z";
+ProcessEnvironment applicationEnvironment(ProcessEnvironment environment) {
+    // A sanitizer build's child must report with the same options as the test itself.
+    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+        if (qEnvironmentVariableIsSet(name))
+            environment.insert(QString::fromLatin1(name), qEnvironmentVariable(name));
+    return environment;
+}
+
+QList<qint32> runningChildren() {
+    QList<qint32> running;
+    const QList<qint32> all = ProcessTree::descendantProcessIDs(qint32(QCoreApplication::applicationPid()));
+    for (qint32 pid : all)
+        if (ProcessTree::isRunning(pid))
+            running.append(pid);
+    return running;
+}
+
+bool waitUntilChildless(int timeoutMilliseconds) {
+    const qint32 self = qint32(QCoreApplication::applicationPid());
+    return QTest::qWaitFor([self] { return ProcessTree::descendantProcessIDs(self).isEmpty(); }, timeoutMilliseconds);
 }
 
 QString artefactFolder(const QString &name) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "process/processrunner.h"
 #include "tools/dependencylocator.h"
 #include "tools/toolhosts.h"
 
@@ -19,8 +20,13 @@ LocatorEnvironment sandboxedTools(const QString &folder);
 ToolHosts unreachableToolHosts();
 // The built application, for tests that run it as a separate process.
 QString applicationPath();
-// Whether a process exists and has not ended (a zombie waiting for its parent counts as ended).
-bool isRunning(qint64 pid);
+// The environment given, with the sanitizer options of this test process added.
+ProcessEnvironment applicationEnvironment(ProcessEnvironment environment);
+// Children (and their descendants) of this test process that are still running.
+QList<qint32> runningChildren();
+// Waits until this process has no child left, not even one waiting to be collected, so that the
+// work that awaited it has moved on and nothing is still pending when the test ends.
+bool waitUntilChildless(int timeoutMilliseconds = 10'000);
 // A folder under the build tree where tests keep artefacts (screenshots, media).
 QString artefactFolder(const QString &name);
 

@@ -59,6 +59,10 @@ private Q_SLOTS:
         QDir().mkpath(configuration.temporaryFolder);
         m_app = std::make_unique<UpdateFixtures::ModelHarness>(m_dir.path(), configuration);
     }
+    void cleanupTestCase() {
+        m_app.reset();
+        QVERIFY(TestSupport::waitUntilChildless());
+    }
 
     void plainDialogs() {
         const QList<std::pair<AppUpdateAlert, const char *>> alerts{

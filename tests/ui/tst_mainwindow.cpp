@@ -433,6 +433,7 @@ private Q_SLOTS:
             QTRY_VERIFY(m_model->phase() != Phase::downloading && m_model->phase() != Phase::analyzing);
         m_window.reset();
         m_model.reset();
+        QVERIFY(TestSupport::waitUntilChildless());
         m_desktop.reset();
         m_settings.reset();
         m_store.reset();

@@ -139,6 +139,7 @@ private Q_SLOTS:
 
     void cleanup() {
         m_model.reset();
+        QVERIFY(TestSupport::waitUntilChildless());
         m_desktop.reset();
         m_settings.reset();
         m_store.reset();

@@ -103,6 +103,7 @@ private Q_SLOTS:
             QTRY_VERIFY(!m_model->isUpdatingTools());
         m_window.reset();
         m_model.reset();
+        QVERIFY(TestSupport::waitUntilChildless());
     }
 
     void rowsPerState_data() {

@@ -1,0 +1,11 @@
+#include "background.h"
+
+#include <openssl/crypto.h>
+
+namespace Background {
+
+void releaseThreadState() {
+    OPENSSL_thread_stop();
+}
+
+} // namespace Background
