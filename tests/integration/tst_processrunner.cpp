@@ -8,6 +8,8 @@
 
 #include "common/blockingwait.h"
 
+using namespace Qt::StringLiterals;
+
 class TestProcessRunner : public QObject {
     Q_OBJECT
 
@@ -21,11 +23,9 @@ private Q_SLOTS:
     void linesStreamWhileTheChildRuns() {
         // The child stops after "a\r\nb\rc" until the test has seen both finished lines, so the
         // lines can only have arrived while it was running.
-        const QString release = m_dir.filePath(QStringLiteral("release"));
-        const QString path =
-            script(QStringLiteral("stream.sh"), QStringLiteral("printf 'a\\r\\nb\\rc'\n"
-                                                               "while [ ! -e '%1' ]; do sleep 0.02; done\n")
-                                                    .arg(release));
+        const QString release = m_dir.filePath(u"release"_s);
+        const QString path = script(u"stream.sh"_s, u"printf 'a\\r\\nb\\rc'\n"
+                                                    "while [ ! -e '%1' ]; do sleep 0.02; done\n"_s.arg(release));
         QStringList lines;
         bool cArrivedEarly = false;
         const ProcessResult result =
@@ -33,11 +33,11 @@ private Q_SLOTS:
                 lines.append(line);
                 if (line == QLatin1String("c") && !QFile::exists(release))
                     cArrivedEarly = true;
-                if (lines == QStringList{QStringLiteral("a"), QStringLiteral("b")})
+                if (lines == QStringList{u"a"_s, u"b"_s})
                     TestSupport::writeFile(release, {});
             }));
         QCOMPARE(result.status, 0);
-        QCOMPARE(lines, (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+        QCOMPARE(lines, (QStringList{u"a"_s, u"b"_s, u"c"_s}));
         QVERIFY(!cArrivedEarly);
         QCOMPARE(result.standardOutput, QByteArray("a\r\nb\rc"));
     }
@@ -45,33 +45,31 @@ private Q_SLOTS:
     void separatorsAndBlankOutput() {
         QStringList lines;
         auto collect = [&](const QString &line) { lines.append(line); };
-        ProcessResult result = BlockingWait::wait(
-            ProcessRunner::run(script(QStringLiteral("newlines.sh"), QStringLiteral("printf '\\n\\n\\r\\n\\f\\v'")), {},
-                               std::nullopt, {}, collect));
+        ProcessResult result = BlockingWait::wait(ProcessRunner::run(
+            script(u"newlines.sh"_s, u"printf '\\n\\n\\r\\n\\f\\v'"_s), {}, std::nullopt, {}, collect));
         QVERIFY(lines.isEmpty());
         QCOMPARE(result.standardOutput, QByteArray("\n\n\r\n\f\v"));
 
         // Unicode line and paragraph separators end lines too; spaces are kept as they are.
-        result = BlockingWait::wait(ProcessRunner::run(
-            script(QStringLiteral("unicode.sh"), QStringLiteral("printf 'uno\\342\\200\\250dos\\302\\205  \\n'")), {},
-            std::nullopt, {}, collect));
-        QCOMPARE(lines, (QStringList{QStringLiteral("uno"), QStringLiteral("dos"), QStringLiteral("  ")}));
+        result = BlockingWait::wait(
+            ProcessRunner::run(script(u"unicode.sh"_s, u"printf 'uno\\342\\200\\250dos\\302\\205  \\n'"_s), {},
+                               std::nullopt, {}, collect));
+        QCOMPARE(lines, (QStringList{u"uno"_s, u"dos"_s, u"  "_s}));
     }
 
     void characterSplitBetweenChunksStaysWhole() {
         // "é" is written as two separate bytes with a pause between them.
         QStringList lines;
-        BlockingWait::wait(ProcessRunner::run(
-            script(QStringLiteral("split.sh"), QStringLiteral("printf 'caf\\303'; sleep 0.3; printf '\\251\\n\\377x'")),
-            {}, std::nullopt, {}, [&](const QString &line) { lines.append(line); }));
-        QCOMPARE(lines, (QStringList{QStringLiteral("café"), QStringLiteral("\uFFFDx")}));
+        BlockingWait::wait(
+            ProcessRunner::run(script(u"split.sh"_s, u"printf 'caf\\303'; sleep 0.3; printf '\\251\\n\\377x'"_s), {},
+                               std::nullopt, {}, [&](const QString &line) { lines.append(line); }));
+        QCOMPARE(lines, (QStringList{u"café"_s, u"\uFFFDx"_s}));
     }
 
     void outputStaysWithinBounds() {
         // 2.5 MB without a line end, then one line: the long line comes in 1 MiB pieces and only
         // the tail asked for is kept.
-        const QString path = script(QStringLiteral("long.sh"),
-                                    QStringLiteral("head -c 2500000 /dev/zero | tr '\\0' a; printf '\\nend\\n'"));
+        const QString path = script(u"long.sh"_s, u"head -c 2500000 /dev/zero | tr '\\0' a; printf '\\nend\\n'"_s);
         QList<qsizetype> lengths;
         ProcessOptions options;
         options.retainedOutputTail = 65536;
@@ -87,9 +85,8 @@ private Q_SLOTS:
         options.ownProcessGroup = true;
         options.dieWithApplication = true;
         const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
-            script(QStringLiteral("group.sh"),
-                   QStringLiteral("echo \"$$ $(cut -d' ' -f5 /proc/$$/stat) $(readlink /proc/$$/fd/0)\"")),
-            {}, std::nullopt, {}, {}, options));
+            script(u"group.sh"_s, u"echo \"$$ $(cut -d' ' -f5 /proc/$$/stat) $(readlink /proc/$$/fd/0)\""_s), {},
+            std::nullopt, {}, {}, options));
         const QList<QByteArray> fields = result.standardOutput.trimmed().split(' ');
         QCOMPARE(fields.size(), 3);
         QCOMPARE(fields.at(1), fields.at(0)); // process group id = its own id
@@ -97,42 +94,38 @@ private Q_SLOTS:
     }
 
     void bothStreamsAreKeptApartWithoutLineCallback() {
-        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
-            script(QStringLiteral("both.sh"), QStringLiteral("printf 'salida'; printf 'error' >&2; exit 1")), {}));
+        const ProcessResult result = BlockingWait::wait(
+            ProcessRunner::run(script(u"both.sh"_s, u"printf 'salida'; printf 'error' >&2; exit 1"_s), {}));
         QCOMPARE(result.status, 1);
         QCOMPARE(result.standardOutput, QByteArray("salida"));
         QCOMPARE(result.standardError, QByteArray("error"));
     }
 
     void argumentsArePassedWithoutAShell() {
-        const QStringList arguments{QStringLiteral("$HOME"), QStringLiteral("a b"), QStringLiteral("'; rm -rf /"),
-                                    QStringLiteral("ñandú")};
-        const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
-            script(QStringLiteral("args.sh"), QStringLiteral("for a in \"$@\"; do printf '%s\\n' \"$a\"; done")),
-            arguments));
+        const QStringList arguments{u"$HOME"_s, u"a b"_s, u"'; rm -rf /"_s, u"ñandú"_s};
+        const ProcessResult result = BlockingWait::wait(
+            ProcessRunner::run(script(u"args.sh"_s, u"for a in \"$@\"; do printf '%s\\n' \"$a\"; done"_s), arguments));
         QCOMPARE(QString::fromUtf8(result.standardOutput), arguments.join(QLatin1Char('\n')) + QLatin1Char('\n'));
     }
 
     void environmentAbsentEmptyOrGiven() {
         qputenv("TORVEL_RUNNER_PROBE", "heredado");
-        const QString env = QStringLiteral("/usr/bin/env");
+        const QString env = u"/usr/bin/env"_s;
         ProcessResult result = BlockingWait::wait(ProcessRunner::run(env, {}));
         QVERIFY(result.standardOutput.contains("TORVEL_RUNNER_PROBE=heredado"));
 
         result = BlockingWait::wait(ProcessRunner::run(env, {}, ProcessEnvironment{}));
         QCOMPARE(result.standardOutput, QByteArray());
 
-        result = BlockingWait::wait(
-            ProcessRunner::run(env, {}, ProcessEnvironment{{QStringLiteral("SOLO"), QStringLiteral("1")}}));
+        result = BlockingWait::wait(ProcessRunner::run(env, {}, ProcessEnvironment{{u"SOLO"_s, u"1"_s}}));
         QCOMPARE(result.standardOutput, QByteArray("SOLO=1\n"));
     }
 
     void missingOrNonExecutableProgramCannotStart_data() {
         QTest::addColumn<QString>("path");
-        QTest::newRow("missing") << m_dir.filePath(QStringLiteral("no-such-tool"));
-        QTest::newRow("not executable") << TestSupport::writeFile(m_dir.filePath(QStringLiteral("plain.txt")),
-                                                                  "echo hi");
-        QTest::newRow("bare name is not searched in PATH") << QStringLiteral("sh");
+        QTest::newRow("missing") << m_dir.filePath(u"no-such-tool"_s);
+        QTest::newRow("not executable") << TestSupport::writeFile(m_dir.filePath(u"plain.txt"_s), "echo hi");
+        QTest::newRow("bare name is not searched in PATH") << u"sh"_s;
     }
 
     void missingOrNonExecutableProgramCannotStart() {
@@ -146,7 +139,7 @@ private Q_SLOTS:
             QFAIL("the run should not start");
         } catch (const ProcessRunnerError &error) {
             QCOMPARE(error.kind(), ProcessRunnerError::Kind::couldNotStart);
-            QVERIFY(error.errorDescription().startsWith(QStringLiteral("No se pudo iniciar la herramienta: ")));
+            QVERIFY(error.errorDescription().startsWith(u"No se pudo iniciar la herramienta: "_s));
             QVERIFY(error.errorDescription().size() > 36);
         }
         QVERIFY(!processSeen);
@@ -156,7 +149,7 @@ private Q_SLOTS:
     void terminatedChildReportsSignalAndEarlierOutput() {
         ProcessHandle handle;
         const ProcessResult result = BlockingWait::wait(ProcessRunner::run(
-            script(QStringLiteral("long.sh"), QStringLiteral("echo antes\nexec sleep 30")), {}, std::nullopt,
+            script(u"long.sh"_s, u"echo antes\nexec sleep 30"_s), {}, std::nullopt,
             [&](const ProcessHandle &h) { handle = h; },
             [&](const QString &line) {
                 if (line == QLatin1String("antes"))
@@ -167,18 +160,16 @@ private Q_SLOTS:
         QCOMPARE(result.standardOutput, QByteArray("antes\n"));
 
         ProcessHandle killed;
-        const ProcessResult killedResult =
-            BlockingWait::wait(ProcessRunner::run(script(QStringLiteral("long2.sh"), QStringLiteral("exec sleep 30")),
-                                                  {}, std::nullopt, [&](const ProcessHandle &h) { h.kill(); }));
+        const ProcessResult killedResult = BlockingWait::wait(ProcessRunner::run(
+            script(u"long2.sh"_s, u"exec sleep 30"_s), {}, std::nullopt, [&](const ProcessHandle &h) { h.kill(); }));
         QCOMPARE(killedResult.status, 9);
     }
 
     void twoWritersInterleaveWithoutLosingLines() {
         const QString path =
-            script(QStringLiteral("writers.sh"),
-                   QStringLiteral("i=0; while [ $i -lt 300 ]; do echo \"out $i\"; i=$((i+1)); done &\n"
-                                  "j=0; while [ $j -lt 300 ]; do echo \"err $j\" >&2; j=$((j+1)); done &\n"
-                                  "wait"));
+            script(u"writers.sh"_s, u"i=0; while [ $i -lt 300 ]; do echo \"out $i\"; i=$((i+1)); done &\n"
+                                    "j=0; while [ $j -lt 300 ]; do echo \"err $j\" >&2; j=$((j+1)); done &\n"
+                                    "wait"_s);
         QStringList outLines;
         QStringList errLines;
         const ProcessResult result =
@@ -188,8 +179,8 @@ private Q_SLOTS:
         QCOMPARE(outLines.size(), 300);
         QCOMPARE(errLines.size(), 300);
         for (int i = 0; i < 300; ++i) {
-            QCOMPARE(outLines.at(i), QStringLiteral("out %1").arg(i));
-            QCOMPARE(errLines.at(i), QStringLiteral("err %1").arg(i));
+            QCOMPARE(outLines.at(i), u"out %1"_s.arg(i));
+            QCOMPARE(errLines.at(i), u"err %1"_s.arg(i));
         }
         QVERIFY(!result.standardOutput.contains("err"));
         QVERIFY(!result.standardError.contains("out"));
@@ -205,10 +196,9 @@ private Q_SLOTS:
 
     void terminatingATreeReachesGrandchildrenAndKillsStragglers() {
         // A child that ignores SIGTERM keeps a grandchild; both must be gone after the grace period.
-        const QString path =
-            script(QStringLiteral("tree.sh"), QStringLiteral("sleep 60 &\n"
-                                                             "sh -c 'trap \"\" TERM; sleep 60 & wait' &\n"
-                                                             "sleep 0.2; echo ready; wait"));
+        const QString path = script(u"tree.sh"_s, u"sleep 60 &\n"
+                                                  "sh -c 'trap \"\" TERM; sleep 60 & wait' &\n"
+                                                  "sleep 0.2; echo ready; wait"_s);
         ProcessHandle handle;
         QList<qint32> tree;
         const ProcessResult result = BlockingWait::wait(ProcessRunner::run(

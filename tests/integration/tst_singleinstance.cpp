@@ -11,6 +11,8 @@
 #include <QTextStream>
 #include <QtConcurrent>
 
+using namespace Qt::StringLiterals;
+
 // The test binary doubles as another instance: started with TORVEL_LISTEN it serves under
 // TORVEL_SERVER until it is killed.
 namespace {
@@ -23,7 +25,7 @@ QFuture<bool> forwardInBackground(const QString &server, const QUrl &url) {
 
 QProcessEnvironment childEnvironment(const QString &server) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TORVEL_SERVER"), server);
+    environment.insert(u"TORVEL_SERVER"_s, server);
     return environment;
 }
 
@@ -77,7 +79,7 @@ private Q_SLOTS:
         const QString name = server("stale");
         QProcess crashed;
         QProcessEnvironment environment = childEnvironment(name);
-        environment.insert(QStringLiteral("TORVEL_LISTEN"), QStringLiteral("1"));
+        environment.insert(u"TORVEL_LISTEN"_s, u"1"_s);
         crashed.setProcessEnvironment(environment);
         crashed.start(QCoreApplication::applicationFilePath());
         QByteArray output;

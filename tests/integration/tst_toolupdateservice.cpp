@@ -135,13 +135,11 @@ private:
     // A fake brew: records its arguments (and HOMEBREW_NO_AUTO_UPDATE) and answers "uses" and
     // "doctor" from files the test writes.
     QString fakeBrew(int status = 0) {
-        return TestSupport::writeScript(path(u"brew"_s),
-                                        QStringLiteral("echo \"$* ${HOMEBREW_NO_AUTO_UPDATE}\" >> '%1/calls'\n"
-                                                       "[ \"$1\" = uses ] && cat '%1/dependents' 2>/dev/null\n"
-                                                       "[ \"$1\" = doctor ] && cat '%1/doctor' && exit 1\n"
-                                                       "exit %2")
-                                            .arg(m_work->path())
-                                            .arg(status));
+        return TestSupport::writeScript(path(u"brew"_s), u"echo \"$* ${HOMEBREW_NO_AUTO_UPDATE}\" >> '%1/calls'\n"
+                                                         "[ \"$1\" = uses ] && cat '%1/dependents' 2>/dev/null\n"
+                                                         "[ \"$1\" = doctor ] && cat '%1/doctor' && exit 1\n"
+                                                         "exit %2"_s.arg(m_work->path())
+                                                             .arg(status));
     }
     QStringList calls() const {
         return QString::fromUtf8(readFile(path(u"calls"_s))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -423,9 +421,9 @@ private Q_SLOTS:
         QCOMPARE(BlockingWait::wait(m_service->checkHomebrewSupport(brew)),
                  (HomebrewSupportInfo{3, false, u"Tier 3 host."_s}));
         QCOMPARE(failureOf(m_service->uninstallHomebrew(ToolKind::ytDLP, brew, m_record)),
-                 QStringLiteral("No se desinstaló yt-dlp porque Homebrew lo necesita para: gallery-dl, mpv. Instala la "
-                                "versión precompilada de Torvel en paralelo; la aplicación la usará sin alterar esos "
-                                "programas."));
+                 u"No se desinstaló yt-dlp porque Homebrew lo necesita para: gallery-dl, mpv. Instala la "
+                 "versión precompilada de Torvel en paralelo; la aplicación la usará sin alterar esos "
+                 "programas."_s);
         QCOMPARE(calls(),
                  (QStringList{u"doctor check_for_unsupported_macos --json "_s, u"uses --installed yt-dlp 1"_s}));
 
@@ -501,9 +499,9 @@ private Q_SLOTS:
         const QString managed = path(u"home/.local/share/Torvel Downloader/Tools/yt-dlp"_s);
         QCOMPARE(result.standardOutput, "Se instaló yt-dlp 2025.10.22 con el ejecutable oficial verificado.\n");
         const QString log = QString::fromUtf8(result.standardError);
-        QVERIFY(log.startsWith(QStringLiteral("Iniciando instalación administrada de yt-dlp.\n"
-                                              "▶ Descargando el ejecutable oficial de yt-dlp…\n"
-                                              "$ /usr/bin/curl --location ")));
+        QVERIFY(log.startsWith(u"Iniciando instalación administrada de yt-dlp.\n"
+                               "▶ Descargando el ejecutable oficial de yt-dlp…\n"
+                               "$ /usr/bin/curl --location "_s));
         QVERIFY(log.contains(u"\nProceso activo: PID "_s));
         QCOMPARE(readFile(managed), m_release.ytDLP);
         QVERIFY(readFile(path(u"home/.config/Torvel/Torvel Downloader.conf"_s)).contains("Tools/yt-dlp"));

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QByteArray minimalDocument =
@@ -16,14 +18,14 @@ const QByteArray minimalDocument =
 // The start of every fake yt-dlp: answers the version query (after a pause when asked) and
 // records its arguments, one per line, then finds the job folder given with --paths.
 QString fakePrologue(const QString &version, const QString &argumentLog, bool slowVersion = false) {
-    return QStringLiteral("if [ \"$1\" = --version ]; then %3echo '%1'; exit 0; fi\n"
-                          "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%2'\n"
-                          "job=''; prev=''\n"
-                          "for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n")
-        .arg(version, argumentLog, slowVersion ? QStringLiteral("sleep 5; ") : QString());
+    return u"if [ \"$1\" = --version ]; then %3echo '%1'; exit 0; fi\n"
+           "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%2'\n"
+           "job=''; prev=''\n"
+           "for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"_s.arg(
+               version, argumentLog, slowVersion ? u"sleep 5; "_s : QString());
 }
 
-const QUrl address(QStringLiteral("https://example.invalid/watch?v=1"));
+const QUrl address(u"https://example.invalid/watch?v=1"_s);
 
 } // namespace
 
@@ -36,15 +38,14 @@ private:
     QString m_node;
 
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
-    QString jobsRoot() const { return path(QStringLiteral("cache/Jobs")); }
-    QString destination() const { return path(QStringLiteral("Descargas")); }
-    QString fakeYTDLP(const QString &body, const QString &version = QStringLiteral("2023.03.04"),
-                      bool slowVersion = false) {
-        return TestSupport::writeScript(path(QStringLiteral("bin/yt-dlp")),
-                                        fakePrologue(version, path(QStringLiteral("args.txt")), slowVersion) + body);
+    QString jobsRoot() const { return path(u"cache/Jobs"_s); }
+    QString destination() const { return path(u"Descargas"_s); }
+    QString fakeYTDLP(const QString &body, const QString &version = u"2023.03.04"_s, bool slowVersion = false) {
+        return TestSupport::writeScript(path(u"bin/yt-dlp"_s),
+                                        fakePrologue(version, path(u"args.txt"_s), slowVersion) + body);
     }
     QStringList recordedArguments() const {
-        QFile file(path(QStringLiteral("args.txt")));
+        QFile file(path(u"args.txt"_s));
         if (!file.open(QIODevice::ReadOnly))
             return {};
         return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -53,8 +54,8 @@ private:
 
     QString download(const QString &ytDLP, const DownloadChoice &choice = DownloadChoice::recommended(),
                      QList<DownloadProgress> *seen = nullptr) {
-        return BlockingWait::wait(m_service->download(QUrl(QStringLiteral("https://example.invalid/watch?v=1")), choice,
-                                                      ytDLP, QStringLiteral("/usr/bin/ffmpeg"), destination(),
+        return BlockingWait::wait(m_service->download(QUrl(u"https://example.invalid/watch?v=1"_s), choice, ytDLP,
+                                                      u"/usr/bin/ffmpeg"_s, destination(),
                                                       [seen](const DownloadProgress &progress) {
                                                           if (seen)
                                                               seen->append(progress);
@@ -66,61 +67,56 @@ private:
         } catch (const ProcessRunnerError &error) {
             return error.errorDescription();
         }
-        return QStringLiteral("(no failure)");
+        return u"(no failure)"_s;
     }
 
 private Q_SLOTS:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         LocatorEnvironment environment;
-        environment.homeFolder = path(QStringLiteral("home"));
-        environment.managedToolsFolder = path(QStringLiteral("tools"));
-        m_node = TestSupport::writeScript(path(QStringLiteral("node/node")), QStringLiteral("exit 0"));
+        environment.homeFolder = path(u"home"_s);
+        environment.managedToolsFolder = path(u"tools"_s);
+        m_node = TestSupport::writeScript(path(u"node/node"_s), u"exit 0"_s);
         environment.nodeCandidates = {m_node};
         m_service = std::make_unique<YTDLPService>(DependencyLocator(environment), JobFolders(jobsRoot()));
     }
 
     void analysisCommandLineDependsOnTheVersion() {
-        const QUrl url(QStringLiteral("https://example.invalid/watch?v=1&list=2"));
-        const QStringList tail{QStringLiteral("--dump-single-json"),
-                               QStringLiteral("--skip-download"),
-                               QStringLiteral("--no-playlist"),
-                               QStringLiteral("--no-warnings"),
-                               QStringLiteral("--"),
-                               url.toString()};
-        const QString script = QStringLiteral("printf '%s' '%1'").arg(QString::fromLatin1(minimalDocument));
+        const QUrl url(u"https://example.invalid/watch?v=1&list=2"_s);
+        const QStringList tail{
+            u"--dump-single-json"_s, u"--skip-download"_s, u"--no-playlist"_s, u"--no-warnings"_s, u"--"_s,
+            url.toString()};
+        const QString script = u"printf '%s' '%1'"_s.arg(QString::fromLatin1(minimalDocument));
 
         const MediaInfo media = BlockingWait::wait(m_service->analyze(url, fakeYTDLP(script)));
-        QCOMPARE(media.title, QStringLiteral("Clip"));
+        QCOMPARE(media.title, u"Clip"_s);
         QCOMPARE(recordedArguments(), tail); // 2023 predates the JavaScript-runtime options
 
         LocatorEnvironment environment;
         environment.nodeCandidates = {m_node};
         m_service = std::make_unique<YTDLPService>(DependencyLocator(environment), JobFolders(jobsRoot()));
-        BlockingWait::wait(m_service->analyze(url, fakeYTDLP(script, QStringLiteral("2025.11.12"))));
-        QCOMPARE(recordedArguments(), QStringList({QStringLiteral("--no-js-runtimes"), QStringLiteral("--js-runtimes"),
-                                                   QStringLiteral("node:") + m_node}) +
-                                          tail);
+        BlockingWait::wait(m_service->analyze(url, fakeYTDLP(script, u"2025.11.12"_s)));
+        QCOMPARE(recordedArguments(),
+                 QStringList({u"--no-js-runtimes"_s, u"--js-runtimes"_s, u"node:"_s + m_node}) + tail);
     }
 
     void analysisFailuresAreReadable_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("expected");
         QTest::newRow("last six lines")
-            << QStringLiteral("i=1; while [ $i -le 20 ]; do echo \"line $i\" >&2; i=$((i+1)); done; exit 1")
-            << QStringLiteral("line 15\nline 16\nline 17\nline 18\nline 19\nline 20");
-        QTest::newRow("blank error output") << QStringLiteral("printf '\\n  \\n\\n' >&2; exit 2")
-                                            << QStringLiteral("La herramienta terminó con un error.");
-        QTest::newRow("invalid document")
-            << QStringLiteral("printf '{\"id\":\"x\",\"title\":\"t\"}'")
-            << QStringLiteral("yt-dlp respondió, pero no fue posible interpretar los formatos. ");
+            << u"i=1; while [ $i -le 20 ]; do echo \"line $i\" >&2; i=$((i+1)); done; exit 1"_s
+            << u"line 15\nline 16\nline 17\nline 18\nline 19\nline 20"_s;
+        QTest::newRow("blank error output")
+            << u"printf '\\n  \\n\\n' >&2; exit 2"_s << u"La herramienta terminó con un error."_s;
+        QTest::newRow("invalid document") << u"printf '{\"id\":\"x\",\"title\":\"t\"}'"_s
+                                          << u"yt-dlp respondió, pero no fue posible interpretar los formatos. "_s;
     }
 
     void analysisFailuresAreReadable() {
         QFETCH(QString, script);
         QFETCH(QString, expected);
         try {
-            BlockingWait::wait(m_service->analyze(QUrl(QStringLiteral("https://example.invalid/")), fakeYTDLP(script)));
+            BlockingWait::wait(m_service->analyze(QUrl(u"https://example.invalid/"_s), fakeYTDLP(script)));
             QFAIL("the analysis should fail");
         } catch (const ProcessRunnerError &error) {
             QCOMPARE(error.kind(), ProcessRunnerError::Kind::failed);
@@ -135,58 +131,51 @@ private Q_SLOTS:
     }
 
     void downloadCommandLine() {
-        const QString script = QStringLiteral("echo x > \"$job/Clip [abc].mp4\"");
-        download(fakeYTDLP(script, QStringLiteral("2024.04.09")), DownloadChoice::audio(AudioExportFormat::mp3));
+        const QString script = u"echo x > \"$job/Clip [abc].mp4\""_s;
+        download(fakeYTDLP(script, u"2024.04.09"_s), DownloadChoice::audio(AudioExportFormat::mp3));
         const QStringList arguments = recordedArguments();
-        QCOMPARE(arguments.mid(0, 4), QStringList({QStringLiteral("--newline"), QStringLiteral("--progress"),
-                                                   QStringLiteral("--progress-delta"), QStringLiteral("0.2")}));
-        const qsizetype paths = arguments.indexOf(QStringLiteral("--paths"));
+        QCOMPARE(arguments.mid(0, 4), QStringList({u"--newline"_s, u"--progress"_s, u"--progress-delta"_s, u"0.2"_s}));
+        const qsizetype paths = arguments.indexOf(u"--paths"_s);
         QVERIFY(arguments.at(paths + 1).startsWith(jobsRoot() + QLatin1Char('/')));
-        QCOMPARE(arguments.mid(paths + 2),
-                 QStringList({QStringLiteral("--output"), QStringLiteral("%(title).180B [%(id)s].%(ext)s"),
-                              QStringLiteral("--format"), QStringLiteral("ba/b"), QStringLiteral("--ffmpeg-location"),
-                              QStringLiteral("/usr/bin/ffmpeg"), QStringLiteral("--extract-audio"),
-                              QStringLiteral("--audio-format"), QStringLiteral("mp3"),
-                              QStringLiteral("--audio-quality"), QStringLiteral("0"), QStringLiteral("--"),
-                              QStringLiteral("https://example.invalid/watch?v=1")}));
+        QCOMPARE(
+            arguments.mid(paths + 2),
+            QStringList({u"--output"_s, u"%(title).180B [%(id)s].%(ext)s"_s, u"--format"_s, u"ba/b"_s,
+                         u"--ffmpeg-location"_s, u"/usr/bin/ffmpeg"_s, u"--extract-audio"_s, u"--audio-format"_s,
+                         u"mp3"_s, u"--audio-quality"_s, u"0"_s, u"--"_s, u"https://example.invalid/watch?v=1"_s}));
 
         // Older builds do not know --progress-delta; an empty FFmpeg path adds no location.
-        BlockingWait::wait(m_service->download(QUrl(QStringLiteral("https://example.invalid/")),
-                                               DownloadChoice::recommended(), fakeYTDLP(script), QString(),
-                                               destination(), {}));
-        QVERIFY(!recordedArguments().contains(QStringLiteral("--progress-delta")));
-        QVERIFY(!recordedArguments().contains(QStringLiteral("--ffmpeg-location")));
+        BlockingWait::wait(m_service->download(QUrl(u"https://example.invalid/"_s), DownloadChoice::recommended(),
+                                               fakeYTDLP(script), QString(), destination(), {}));
+        QVERIFY(!recordedArguments().contains(u"--progress-delta"_s));
+        QVERIFY(!recordedArguments().contains(u"--ffmpeg-location"_s));
         QVERIFY(jobFolders().isEmpty());
     }
 
     void downloadFailures_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("expected");
-        const QString advice = QStringLiteral(
-            "\n\nEl servidor de origen rechazó la URL temporal del archivo. Comprueba si hay una actualización de "
-            "yt-dlp en Opciones › Herramientas y vuelve a analizar el enlace.");
+        const QString advice =
+            u"\n\nEl servidor de origen rechazó la URL temporal del archivo. Comprueba si hay una actualización de "
+            "yt-dlp en Opciones › Herramientas y vuelve a analizar el enlace."_s;
         QTest::newRow("refused transfer")
-            << QStringLiteral(
-                   "echo 'ERROR: unable to download video data: HTTP Error 403: Forbidden'; echo 'otra cosa'; exit 1")
-            << QStringLiteral("ERROR: unable to download video data: HTTP Error 403: Forbidden") + advice;
+            << u"echo 'ERROR: unable to download video data: HTTP Error 403: Forbidden'; echo 'otra cosa'; exit 1"_s
+            << u"ERROR: unable to download video data: HTTP Error 403: Forbidden"_s + advice;
         QTest::newRow("upper-case error on standard error, later lines win")
-            << QStringLiteral("echo 'error: first' >&2; echo 'FATAL ERROR: second' >&2; echo tail >&2; exit 1")
-            << QStringLiteral("FATAL ERROR: second");
+            << u"echo 'error: first' >&2; echo 'FATAL ERROR: second' >&2; echo tail >&2; exit 1"_s
+            << u"FATAL ERROR: second"_s;
         QTest::newRow("no error line: last lines, without protocol lines")
-            << QStringLiteral("echo '__TORVEL_PROGRESS__ 5%' >&2; echo 'algo falló' >&2\n"
-                              "printf '__TORVEL_POSTPROCESS__started|Merger' >&2; exit 3")
-            << QStringLiteral("algo falló");
+            << u"echo '__TORVEL_PROGRESS__ 5%' >&2; echo 'algo falló' >&2\n"
+               "printf '__TORVEL_POSTPROCESS__started|Merger' >&2; exit 3"_s
+            << u"algo falló"_s;
         QTest::newRow("error glued to a post-processing report")
-            << QStringLiteral("printf '__TORVEL_POSTPROCESS__started|ExtractAudioERROR: Postprocessing: audio "
-                              "conversion failed: x\\n' >&2; exit 1")
-            << QStringLiteral("ERROR: Postprocessing: audio conversion failed: x");
+            << u"printf '__TORVEL_POSTPROCESS__started|ExtractAudioERROR: Postprocessing: audio "
+               "conversion failed: x\\n' >&2; exit 1"_s
+            << u"ERROR: Postprocessing: audio conversion failed: x"_s;
         QTest::newRow("exit 0 without a result")
-            << QStringLiteral("exit 0")
-            << QStringLiteral("La descarga terminó, pero no se encontró el archivo resultante.");
+            << u"exit 0"_s << u"La descarga terminó, pero no se encontró el archivo resultante."_s;
         QTest::newRow("only partial and hidden files")
-            << QStringLiteral(
-                   "echo x > \"$job/Clip.mp4.part\"; echo x > \"$job/.Clip.mp4\"; echo x > \"$job/Clip.ytdl\"")
-            << QStringLiteral("La descarga terminó, pero no se encontró el archivo resultante.");
+            << u"echo x > \"$job/Clip.mp4.part\"; echo x > \"$job/.Clip.mp4\"; echo x > \"$job/Clip.ytdl\""_s
+            << u"La descarga terminó, pero no se encontró el archivo resultante."_s;
     }
 
     void downloadFailures() {
@@ -199,18 +188,17 @@ private Q_SLOTS:
     void resultIsFoundAndPlacedUnderAUniqueName() {
         // A marker inside a site's field is no final-file line, and a reported path outside the
         // job folder is not taken: the folder is scanned, hidden and partial files skipped.
-        const QString mine = TestSupport::writeFile(path(QStringLiteral("mine.mp4")), "mine");
+        const QString mine = TestSupport::writeFile(path(u"mine.mp4"_s), "mine");
         const QString script =
-            QStringLiteral("echo '__TORVEL_PROGRESS__ 50.0%|500|1000|NA|NA|NA|NA|NA|x__TORVEL_FILE__%1|avc1|mp4a'\n"
-                           "echo x > \"$job/.hidden.mp4\"; echo x > \"$job/a.mp4.part\"; echo data "
-                           "> \"$job/Vídeo \\\"raro\\\" [abc].mp4\"\n"
-                           "echo '__TORVEL_FILE__%1'")
-                .arg(mine);
+            u"echo '__TORVEL_PROGRESS__ 50.0%|500|1000|NA|NA|NA|NA|NA|x__TORVEL_FILE__%1|avc1|mp4a'\n"
+            "echo x > \"$job/.hidden.mp4\"; echo x > \"$job/a.mp4.part\"; echo data "
+            "> \"$job/Vídeo \\\"raro\\\" [abc].mp4\"\n"
+            "echo '__TORVEL_FILE__%1'"_s.arg(mine);
         QDir().mkpath(destination());
-        TestSupport::writeFile(destination() + QStringLiteral("/Vídeo \"raro\" [abc].mp4"), "older");
+        TestSupport::writeFile(destination() + u"/Vídeo \"raro\" [abc].mp4"_s, "older");
         QList<DownloadProgress> seen;
         const QString placed = download(fakeYTDLP(script), DownloadChoice::recommended(), &seen);
-        QCOMPARE(placed, destination() + QStringLiteral("/Vídeo \"raro\" [abc] 2.mp4"));
+        QCOMPARE(placed, destination() + u"/Vídeo \"raro\" [abc] 2.mp4"_s);
         QFile file(placed);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("data\n"));
@@ -220,25 +208,24 @@ private Q_SLOTS:
         for (const DownloadProgress &progress : std::as_const(seen))
             fractions.append(progress.fraction);
         QCOMPARE(fractions, (QList<double>{0.25, 0.999, 1.0}));
-        QCOMPARE(seen.last().phaseText, QStringLiteral("Completado"));
+        QCOMPARE(seen.last().phaseText, u"Completado"_s);
     }
 
     void postProcessingIsShownWhileItRuns() {
         // Debian's yt-dlp writes post-processing reports without line ends; the fake waits
         // (5 s at most) until the merge has been shown before it goes on.
-        const QString shown = path(QStringLiteral("shown"));
+        const QString shown = path(u"shown"_s);
         const QString script =
-            QStringLiteral("echo data > \"$job/Clip [abc].mp4\"\n"
-                           "printf '__TORVEL_POSTPROCESS__started|Merger' >&2\n"
-                           "i=0; while [ ! -e '%1' ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i+1)); done\n"
-                           "printf '__TORVEL_POSTPROCESS__finished|Merger__TORVEL_POSTPROCESS__started|MoveFiles' >&2\n"
-                           "echo \"__TORVEL_FILE__$job/Clip [abc].mp4\"")
-                .arg(shown);
+            u"echo data > \"$job/Clip [abc].mp4\"\n"
+            "printf '__TORVEL_POSTPROCESS__started|Merger' >&2\n"
+            "i=0; while [ ! -e '%1' ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i+1)); done\n"
+            "printf '__TORVEL_POSTPROCESS__finished|Merger__TORVEL_POSTPROCESS__started|MoveFiles' >&2\n"
+            "echo \"__TORVEL_FILE__$job/Clip [abc].mp4\""_s.arg(shown);
         QStringList phases;
         bool mergeShownWhileRunning = false;
         const auto record = [&](const DownloadProgress &progress) {
             phases.append(progress.phaseText);
-            if (progress.phaseText == QStringLiteral("Combinando video y audio…") && !QFileInfo::exists(shown)) {
+            if (progress.phaseText == u"Combinando video y audio…"_s && !QFileInfo::exists(shown)) {
                 mergeShownWhileRunning = progress.fraction == 0.98;
                 TestSupport::writeFile(shown, {});
             }
@@ -246,18 +233,17 @@ private Q_SLOTS:
         BlockingWait::wait(
             m_service->download(address, DownloadChoice::recommended(), fakeYTDLP(script), {}, destination(), record));
         QVERIFY2(mergeShownWhileRunning, qPrintable(phases.join(QLatin1Char('|'))));
-        QVERIFY(phases.contains(QStringLiteral("Finalizando archivo…")));
-        QCOMPARE(phases.last(), QStringLiteral("Completado"));
+        QVERIFY(phases.contains(u"Finalizando archivo…"_s));
+        QCOMPARE(phases.last(), u"Completado"_s);
     }
 
     void destinationProblems() {
         // A destination that cannot be created fails before yt-dlp starts.
-        TestSupport::writeFile(path(QStringLiteral("file")), "x");
-        const QString ytDLP =
-            fakeYTDLP(QStringLiteral("echo x > \"$job/Clip.mp4\"; rm -rf '%1'; echo x > '%1'").arg(destination()));
+        TestSupport::writeFile(path(u"file"_s), "x");
+        const QString ytDLP = fakeYTDLP(u"echo x > \"$job/Clip.mp4\"; rm -rf '%1'; echo x > '%1'"_s.arg(destination()));
         QVERIFY_THROWS_EXCEPTION(PlatformError,
                                  BlockingWait::wait(m_service->download(address, DownloadChoice::recommended(), ytDLP,
-                                                                        {}, path(QStringLiteral("file/out")), {})));
+                                                                        {}, path(u"file/out"_s), {})));
         QVERIFY(recordedArguments().isEmpty());
 
         // One that disappears during the download: the file is kept and the message says where.
@@ -265,8 +251,8 @@ private Q_SLOTS:
             download(ytDLP);
             QFAIL("placing into a regular file succeeded");
         } catch (const PlatformError &error) {
-            const QString kept = jobsRoot() + QLatin1Char('/') + jobFolders().value(0) + QStringLiteral("/Clip.mp4");
-            QVERIFY2(error.errorDescription().endsWith(QStringLiteral("se conservó en ") + kept),
+            const QString kept = jobsRoot() + QLatin1Char('/') + jobFolders().value(0) + u"/Clip.mp4"_s;
+            QVERIFY2(error.errorDescription().endsWith(u"se conservó en "_s + kept),
                      qPrintable(error.errorDescription()));
             QVERIFY(QFileInfo::exists(kept));
         }
@@ -279,12 +265,11 @@ private Q_SLOTS:
     }
     void cancellationStopsTheWholeTree() {
         QFETCH(bool, atOnce);
-        const QString childID = path(QStringLiteral("child.pid"));
-        const QString script = QStringLiteral("echo x > \"$job/Clip.mp4.part\"\n"
-                                              "sleep 30 & echo $! > '%1'\n"
-                                              "echo '__TORVEL_PROGRESS__ 10.0%|100|1000|NA|NA|NA|NA|NA|18|avc1|mp4a'\n"
-                                              "wait")
-                                   .arg(childID);
+        const QString childID = path(u"child.pid"_s);
+        const QString script = u"echo x > \"$job/Clip.mp4.part\"\n"
+                               "sleep 30 & echo $! > '%1'\n"
+                               "echo '__TORVEL_PROGRESS__ 10.0%|100|1000|NA|NA|NA|NA|NA|18|avc1|mp4a'\n"
+                               "wait"_s.arg(childID);
         const QString ytDLP = fakeYTDLP(script);
         // While it runs, a second download is refused and the first stays cancellable.
         std::optional<QCoro::Task<QString>> second;
@@ -307,17 +292,15 @@ private Q_SLOTS:
             BlockingWait::wait(std::move(*second));
             QFAIL("a second download started");
         } catch (const ProcessRunnerError &error) {
-            QCOMPARE(error.errorDescription(),
-                     QStringLiteral("No se pudo iniciar la herramienta: ya hay una descarga en "
-                                    "curso. Espera a que termine o cancélala antes de empezar "
-                                    "otra."));
+            QCOMPARE(error.errorDescription(), u"No se pudo iniciar la herramienta: ya hay una descarga en "
+                                               "curso. Espera a que termine o cancélala antes de empezar "
+                                               "otra."_s);
         }
     }
 
     void versionQueryIsLimitedAndCancellable() {
         // A cancel while the version is asked ends the download at once; yt-dlp never runs.
-        const QString ytDLP =
-            fakeYTDLP(QStringLiteral("echo x > \"$job/Clip.mp4\""), QStringLiteral("2023.03.04"), true);
+        const QString ytDLP = fakeYTDLP(u"echo x > \"$job/Clip.mp4\""_s, u"2023.03.04"_s, true);
         QElapsedTimer timer;
         timer.start();
         auto task = m_service->download(address, DownloadChoice::recommended(), ytDLP, std::nullopt, destination(), {});

@@ -11,10 +11,12 @@
 #include <filesystem>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString downloads = QStringLiteral("/home/ana/Descargas");
-const QString home = QStringLiteral("/home/ana");
+const QString downloads = u"/home/ana/Descargas"_s;
+const QString home = u"/home/ana"_s;
 
 QByteArray contents(const QString &path) {
     QFile file(path);
@@ -30,7 +32,7 @@ private:
     QTemporaryDir m_dir;
     int m_files = 0;
 
-    QString freshPath() { return m_dir.filePath(QStringLiteral("settings-%1.ini").arg(++m_files)); }
+    QString freshPath() { return m_dir.filePath(u"settings-%1.ini"_s.arg(++m_files)); }
     QString storeWith(const QByteArray &text) { return TestSupport::writeFile(freshPath(), text); }
 
     // QSettings keeps one parsed copy of a file per process, so reading "after a restart" means
@@ -65,23 +67,23 @@ private Q_SLOTS:
         QSignalSpy ffmpeg(&settings, &AppSettings::ffmpegPathChanged);
         QSignalSpy folder(&settings, &AppSettings::downloadDirectoryChanged);
         QSignalSpy reveal(&settings, &AppSettings::revealWhenFinishedChanged);
-        settings.setYtDLPPath(QStringLiteral("/opt/yt-dlp, versión nueva"));
+        settings.setYtDLPPath(u"/opt/yt-dlp, versión nueva"_s);
         QCOMPARE((QList<qsizetype>{ytDLP.count(), ffmpeg.count(), folder.count(), reveal.count()}),
                  (QList<qsizetype>{1, 0, 0, 0}));
-        settings.setFfmpegPath(QStringLiteral("@/usr/bin/ffmpeg"));
-        settings.setDownloadDirectory(QStringLiteral("~/Vídeos"));
+        settings.setFfmpegPath(u"@/usr/bin/ffmpeg"_s);
+        settings.setDownloadDirectory(u"~/Vídeos"_s);
         settings.setRevealWhenFinished(false);
         QCOMPARE((QList<qsizetype>{ytDLP.count(), ffmpeg.count(), folder.count(), reveal.count()}),
                  (QList<qsizetype>{1, 1, 1, 1}));
 
         const auto disk = reopened(path);
         const AppSettings restarted(disk.get(), downloads, home);
-        QCOMPARE(restarted.ytDLPPath(), QStringLiteral("/opt/yt-dlp, versión nueva"));
-        QCOMPARE(restarted.ffmpegPath(), QStringLiteral("@/usr/bin/ffmpeg"));
-        QCOMPARE(restarted.downloadDirectory(), QStringLiteral("~/Vídeos"));
-        QCOMPARE(restarted.downloadDirectoryPath(), QStringLiteral("/home/ana/Vídeos"));
+        QCOMPARE(restarted.ytDLPPath(), u"/opt/yt-dlp, versión nueva"_s);
+        QCOMPARE(restarted.ffmpegPath(), u"@/usr/bin/ffmpeg"_s);
+        QCOMPARE(restarted.downloadDirectory(), u"~/Vídeos"_s);
+        QCOMPARE(restarted.downloadDirectoryPath(), u"/home/ana/Vídeos"_s);
         QCOMPARE(restarted.revealWhenFinished(), false);
-        settings.setDownloadDirectory(QStringLiteral("~"));
+        settings.setDownloadDirectory(u"~"_s);
         QCOMPARE(settings.downloadDirectoryPath(), home);
     }
 
@@ -126,11 +128,11 @@ private Q_SLOTS:
         QCOMPARE(revealChanges.count(), 0);
 
         // Someone else changed the file meanwhile: assigning the value held in memory restores it.
-        settings.setYtDLPPath(QStringLiteral("/usr/bin/yt-dlp"));
+        settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s);
         QByteArray text = contents(path);
         text.replace("ytDLPPath=/usr/bin/yt-dlp", "ytDLPPath=/otra/ruta/yt-dlp");
         TestSupport::writeFile(path, text);
-        settings.setYtDLPPath(QStringLiteral("/usr/bin/yt-dlp"));
+        settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s);
         QVERIFY(contents(path).contains("ytDLPPath=/usr/bin/yt-dlp\n"));
     }
 
@@ -151,22 +153,22 @@ private Q_SLOTS:
 
         QSettings store(path, QSettings::IniFormat);
         AppSettings settings(&store, downloads, home);
-        QCOMPARE(settings.ytDLPPath(), QStringLiteral("/usr/bin/yt-dlp"));
+        QCOMPARE(settings.ytDLPPath(), u"/usr/bin/yt-dlp"_s);
         QCOMPARE(settings.revealWhenFinished(), false);
 
         QSignalSpy changes(&settings, &AppSettings::ffmpegPathChanged);
-        settings.setFfmpegPath(QStringLiteral("/usr/bin/ffmpeg"));
+        settings.setFfmpegPath(u"/usr/bin/ffmpeg"_s);
         settings.setRevealWhenFinished(true);
-        QCOMPARE(settings.ffmpegPath(), QStringLiteral("/usr/bin/ffmpeg"));
+        QCOMPARE(settings.ffmpegPath(), u"/usr/bin/ffmpeg"_s);
         QCOMPARE(changes.count(), 1);
         QCOMPARE(contents(path), original);
 
         // Once the file is repaired, the next assignment is stored beside the other keys.
         TestSupport::writeFile(path, "[General]\nytDLPPath=/usr/bin/yt-dlp\nventana=980x760\n");
-        settings.setFfmpegPath(QStringLiteral("/usr/local/bin/ffmpeg"));
+        settings.setFfmpegPath(u"/usr/local/bin/ffmpeg"_s);
         const auto disk = reopened(path);
-        QCOMPARE(disk->value(QStringLiteral("ffmpegPath")).toString(), QStringLiteral("/usr/local/bin/ffmpeg"));
-        QCOMPARE(disk->value(QStringLiteral("ventana")).toString(), QStringLiteral("980x760"));
+        QCOMPARE(disk->value(u"ffmpegPath"_s).toString(), u"/usr/local/bin/ffmpeg"_s);
+        QCOMPARE(disk->value(u"ventana"_s).toString(), u"980x760"_s);
     }
 
     // Examined once, the file is trusted until its size or modification time changes (the test
@@ -175,13 +177,13 @@ private Q_SLOTS:
         const QString path = freshPath();
         QSettings store(path, QSettings::IniFormat);
         AppSettings settings(&store, downloads, home);
-        settings.setYtDLPPath(QStringLiteral("/usr/bin/yt-dlp"));
+        settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s);
         // Damage of the same size, with the time put back: only a new examination would see it.
         const std::filesystem::path file(QFile::encodeName(path).toStdString());
         const auto written = std::filesystem::last_write_time(file);
         TestSupport::writeFile(path, contents(path).replace("[General]", "[Generalx"));
         std::filesystem::last_write_time(file, written);
-        settings.setFfmpegPath(QStringLiteral("/usr/bin/ffmpeg"));
+        settings.setFfmpegPath(u"/usr/bin/ffmpeg"_s);
         QVERIFY(contents(path).contains("ffmpegPath=/usr/bin/ffmpeg"));
     }
 
@@ -196,8 +198,8 @@ private Q_SLOTS:
             QSettings store(path, QSettings::IniFormat);
             AppSettings settings(&store, downloads, home);
             QCOMPARE(settings.ytDLPPath(), QString());
-            settings.setYtDLPPath(QStringLiteral("/usr/local/bin/yt-dlp"));
-            QCOMPARE(settings.ytDLPPath(), QStringLiteral("/usr/local/bin/yt-dlp"));
+            settings.setYtDLPPath(u"/usr/local/bin/yt-dlp"_s);
+            QCOMPARE(settings.ytDLPPath(), u"/usr/local/bin/yt-dlp"_s);
         }
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
         QCOMPARE(contents(path), original);

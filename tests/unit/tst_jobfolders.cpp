@@ -13,6 +13,8 @@
 #include <memory>
 #include <stdexcept>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString u8(const char *text) {
@@ -80,7 +82,7 @@ private Q_SLOTS:
     void uniqueDestinationAfterAllNumbers() {
         QStringList taken{u8("Clip.mp4")};
         for (int n = 2; n <= 999; ++n)
-            taken.append(QStringLiteral("Clip %1.mp4").arg(n));
+            taken.append(u"Clip %1.mp4"_s.arg(n));
         createEntries(m_dir->path(), taken);
         const QString name = QFileInfo(JobFolders::uniqueDestination(u8("Clip.mp4"), m_dir->path())).fileName();
         QVERIFY2(
