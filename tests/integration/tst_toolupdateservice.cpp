@@ -24,16 +24,13 @@ using Tamper = std::function<void()>;
 Q_DECLARE_METATYPE(Tamper)
 
 using namespace Qt::StringLiterals;
+using TestSupport::failureOf;
+using TestSupport::readFile;
 
 namespace {
 
 QByteArray sha(const QByteArray &data) {
     return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
-}
-
-QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QByteArray script(const QByteArray &body) {
@@ -106,18 +103,6 @@ private:
         for (const QString &name : names)
             files.insert(name, readFile(tools(name)));
         return files;
-    }
-
-    // Runs an operation to its end: the error's description, "cancelada", or empty on success.
-    template <typename T> QString failureOf(QCoro::Task<T> &&task) {
-        try {
-            BlockingWait::wait(std::move(task));
-        } catch (const CancellationError &) {
-            return u"cancelada"_s;
-        } catch (const TorvelError &error) {
-            return error.errorDescription();
-        }
-        return {};
     }
 
     QStringList stages() const {
@@ -260,7 +245,6 @@ private Q_SLOTS:
         };
         const auto ytDLP = [this](const QByteArray &body) { return [=, this] { setYTDLP(script(body)); }; };
         const QString failedRun = u"El ejecutable descargado no superó la comprobación de funcionamiento."_s;
-        const QString forbidden = u"contiene una entrada no permitida"_s;
         using ArchiveFixtures::file;
 
         row("flipped byte", false,
@@ -277,9 +261,7 @@ private Q_SLOTS:
             [this] { m_release.denoRelease = R"({"tag_name":["v2.5.0"]})"; });
         row("Deno zip without deno", false, u"El paquete oficial de Deno no contiene el ejecutable esperado."_s,
             denoZip(file(u"bin/deno"_s, script("exit 0"), 0755)));
-        row("zip entry with ..", false, forbidden, denoZip(file(u"../deno"_s, script("exit 0"), 0755)));
-        row("zip entry with absolute path", false, forbidden, denoZip(file(u"/tmp/deno"_s, script("exit 0"), 0755)));
-        row("zip link leaving the folder", false, forbidden,
+        row("zip link leaving the folder", false, u"contiene una entrada no permitida"_s,
             denoZip(ArchiveFixtures::symlink(u"deno"_s, "../../../../bin/true")));
         row("zip bomb", false, u"al descomprimirse; se canceló la extracción."_s,
             denoZip(file(u"deno"_s, QByteArray(4'000'000, '\0'), 0755)));
@@ -306,11 +288,8 @@ private Q_SLOTS:
             [this] { m_release.ffprobeZip[100] = char(m_release.ffprobeZip[100] ^ 1); });
         row("empty checksum file", true, u"No se pudo interpretar el checksum de ffmpeg.zip."_s,
             [this] { m_release.ffmpegChecksum.clear(); });
-        row("server never answers", true, u"curl: (28)"_s, [this] {
-            Response hang;
-            hang.hang = true;
-            m_server->route(ffmpegRelease + u"ffprobe.zip"_s, hang);
-        });
+        row("server never answers", true, u"curl: (28)"_s,
+            [this] { m_server->route(ffmpegRelease + u"ffprobe.zip"_s, Response::hanging()); });
     }
     void refusalsLeaveThePreviousFiles() {
         QFETCH(bool, ffmpeg);
@@ -339,9 +318,7 @@ private Q_SLOTS:
 
         // Documents of the wrong shape, and a host that never answers, leave the tools out.
         m_server->route(u"/api/formula/yt-dlp.json"_s, Response::ok(R"({"versions":{"stable":7}})"));
-        Response hang;
-        hang.hang = true;
-        m_server->route(u"/api/formula/ffmpeg.json"_s, hang);
+        m_server->route(u"/api/formula/ffmpeg.json"_s, Response::hanging());
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(BlockingWait::wait(m_service->check(ytDLP, ffmpeg)), QList<ToolUpdateStatus>());
@@ -515,9 +492,7 @@ private Q_SLOTS:
 
     // Ctrl-C during a download the server throttles.
     void commandLineCancelsOnCtrlC() {
-        Response slow = Response::ok(QByteArray(900'000, 'x'));
-        slow.bytesPerTick = 1000;
-        m_server->route(ytDLPVersioned + asset, slow);
+        m_server->route(ytDLPVersioned + asset, Response::throttled(QByteArray(900'000, 'x'), 1000));
         QElapsedTimer clock;
         const ProcessCallback interruptLater = [&clock](const ProcessHandle &handle) {
             const qint64 pid = handle.processID();

@@ -15,6 +15,11 @@ QString writeFile(const QString &path, const QByteArray &contents) {
     return path;
 }
 
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QString writeScript(const QString &path, const QString &body) {
     writeFile(path, (QStringLiteral("#!/bin/sh\n") + body + QLatin1Char('\n')).toUtf8());
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/blockingwait.h"
+#include "common/torvelerror.h"
 #include "tools/dependencylocator.h"
 
 #include <QString>
@@ -11,6 +13,8 @@ namespace TestSupport {
 QString writeScript(const QString &path, const QString &body);
 // Writes a file (creating its folders) and returns its path.
 QString writeFile(const QString &path, const QByteArray &contents);
+// The contents of a file; empty when it cannot be read.
+QByteArray readFile(const QString &path);
 // A tool search confined to a test folder: PATH is folder/bin, the home folder folder/home and the
 // managed tools folder/tools; none of the machine's own folders are searched.
 LocatorEnvironment sandboxedTools(const QString &folder);
@@ -20,5 +24,21 @@ QString applicationPath();
 bool isRunning(qint64 pid);
 // A folder under the build tree where tests keep artefacts (screenshots, media).
 QString artefactFolder(const QString &name);
+
+// How a run ended: the description of the error it threw ("cancelada" for a user stop), or an
+// empty text when it returned.
+template <typename Run> QString failureOf(Run &&run) {
+    try {
+        std::forward<Run>(run)();
+    } catch (const CancellationError &) {
+        return QStringLiteral("cancelada");
+    } catch (const TorvelError &error) {
+        return error.errorDescription();
+    }
+    return {};
+}
+template <typename T> QString failureOf(QCoro::Task<T> &&task) {
+    return failureOf([&] { BlockingWait::wait(std::move(task)); });
+}
 
 } // namespace TestSupport
