@@ -24,6 +24,16 @@ QByteArray withFormats(const QByteArray &formats) {
     return QByteArray(R"({"id": "abc", "title": "Título", "formats": [)") + formats + "]}";
 }
 
+// The description of the MediaDecodingError a run throws; empty when it decodes.
+template <typename Run> QString decodingFailure(Run &&run) {
+    try {
+        run();
+    } catch (const MediaDecodingError &error) {
+        return error.errorDescription();
+    }
+    return {};
+}
+
 QString orAbsent(const std::optional<QString> &text) {
     return text.value_or(u"<ninguno>"_s);
 }
@@ -100,6 +110,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, format);
         QFETCH(MediaFormat, expected);
         QCOMPARE(MediaInfo::decode(withFormats(format)).formats, QList<MediaFormat>{expected});
+        QCOMPARE(BlockingWait::wait(MediaInfo::decodeInBackground(withFormats(format))).formats,
+                 QList<MediaFormat>{expected});
     }
 
     void emptyFormatListIsAnItemWithoutFormats() { QVERIFY(MediaInfo::decode(withFormats({})).formats.isEmpty()); }
@@ -146,23 +158,9 @@ private Q_SLOTS:
     void rejectsTheWholeDocument() {
         QFETCH(QByteArray, json);
         QFETCH(QString, message);
-        try {
-            MediaInfo::decode(json);
-            QFAIL("decoded");
-        } catch (const MediaDecodingError &error) {
-            QCOMPARE(error.errorDescription(), message);
-        }
-    }
-
-    void decodesOnAWorkerAndCarriesFailuresBack() {
-        const QByteArray json = withFormats(R"({"format_id": "a", "vcodec": "vp9"})");
-        QCOMPARE(BlockingWait::wait(MediaInfo::decodeInBackground(json)), MediaInfo::decode(json));
-        try {
-            BlockingWait::wait(MediaInfo::decodeInBackground(withFormats(R"({"format_id": "a", "width": 1.5})")));
-            QFAIL("decoded");
-        } catch (const MediaDecodingError &error) {
-            QCOMPARE(error.errorDescription(), u"El campo \"width\" del formato 1 debe ser un número entero."_s);
-        }
+        QCOMPARE(decodingFailure([&] { MediaInfo::decode(json); }), message);
+        // On a worker the failure comes back the same.
+        QCOMPARE(decodingFailure([&] { BlockingWait::wait(MediaInfo::decodeInBackground(json)); }), message);
     }
 
     void qualityAndResolution_data() {
@@ -285,12 +283,8 @@ private Q_SLOTS:
         english.language = u"en"_s;
         MediaFormat unknown = spanish;
         unknown.language.reset();
-        QVERIFY(spanish != english);
-        QVERIFY(spanish != unknown);
-        QCOMPARE(qHash(spanish), qHash(MediaFormat(spanish)));
         QCOMPARE(QSet<MediaFormat>({spanish, english, unknown, spanish}).size(), 3);
-        QVERIFY(qHash(spanish) != qHash(english));
-        QVERIFY(qHash(spanish) != qHash(unknown));
+        QVERIFY(qHash(spanish) != qHash(english) && qHash(spanish) != qHash(unknown));
     }
 };
 
