@@ -134,15 +134,11 @@ private:
     ProcessResult runApp(const QStringList &arguments, const QString &githubURL = QString(),
                          const ProcessCallback &onProcess = {}) {
         const QString origin = m_server->origin().toString();
-        const ProcessEnvironment environment{{u"HOME"_s, path(u"home"_s)},
-                                             {u"PATH"_s, u"/usr/bin:/bin"_s},
-                                             {u"TORVEL_GITHUB_URL"_s, githubURL.isNull() ? origin : githubURL},
-                                             {u"TORVEL_GITHUB_API_URL"_s, origin},
-                                             {u"TORVEL_HOMEBREW_API_URL"_s, origin},
-                                             {u"TORVEL_FFMPEG_URL"_s, origin}};
-        QStringList all{u"tools"_s};
-        all.append(arguments);
-        return BlockingWait::wait(ProcessRunner::run(TestSupport::applicationPath(), all, environment, onProcess));
+        const ProcessEnvironment hosts{{u"TORVEL_GITHUB_URL"_s, githubURL.isNull() ? origin : githubURL},
+                                       {u"TORVEL_GITHUB_API_URL"_s, origin},
+                                       {u"TORVEL_HOMEBREW_API_URL"_s, origin},
+                                       {u"TORVEL_FFMPEG_URL"_s, origin}};
+        return TestSupport::runApplication(QStringList{u"tools"_s} + arguments, path(u"home"_s), hosts, onProcess);
     }
 
 private Q_SLOTS:
@@ -347,7 +343,6 @@ private Q_SLOTS:
         row("only FFmpeg", "pip", "homebrew", 1, "Homebrew actualizó ffmpeg.", "upgrade ffmpeg ");
         row("managed yt-dlp, then MacPorts FFmpeg", "managed", "macPorts", -1, "FFmpeg pertenece a MacPorts.");
         row("stand-alone FFmpeg", "", "standalone", -1, "Esta copia de FFmpeg no tiene un actualizador integrado.");
-        row("system FFmpeg", "", "systemPackage", -1, "Esta copia de FFmpeg no tiene un actualizador integrado.");
         row("only yt-dlp, which is current", "", "homebrew", 0, "Las herramientas ya están actualizadas.");
     }
     void updateRouting() {
@@ -356,25 +351,24 @@ private Q_SLOTS:
         QFETCH(int, only);
         QFETCH(QString, outcome);
         QFETCH(QStringList, expectedCalls);
-        using Kind = ToolInstallSource::Kind;
         const QString brew = fakeBrew();
         const QString standalone =
             TestSupport::writeScript(path(u"yt-dlp"_s), u"echo \"yt-dlp $*\" >> '%1/calls'"_s.arg(m_work->path()));
-        const QHash<QString, ToolInstallSource> sources{
-            {u"homebrew"_s, ToolInstallSource::homebrew(brew)},
-            {u"managed"_s, ToolInstallSource::of(Kind::managed)},
-            {u"pip"_s, ToolInstallSource::of(Kind::pip)},
-            {u"macPorts"_s, ToolInstallSource::of(Kind::macPorts)},
-            {u"systemPackage"_s, ToolInstallSource::of(Kind::systemPackage)},
-            {u"standalone"_s, ToolInstallSource::of(Kind::standalone)}};
+        const auto source = [&](const QString &name) { // the names of ToolInstallSource::Kind, in order
+            const auto kind = ToolInstallSource::Kind(
+                QStringList{u"homebrew"_s, u"managed"_s, u"macPorts"_s, u"pip"_s, u"systemPackage"_s, u"standalone"_s}
+                    .indexOf(name));
+            return kind == ToolInstallSource::Kind::homebrew ? ToolInstallSource::homebrew(brew)
+                                                             : ToolInstallSource::of(kind);
+        };
         std::optional<ToolInfo> ytDLP, ffmpeg;
         QList<ToolUpdateStatus> statuses;
         if (!ytDLPSource.isEmpty()) {
-            ytDLP = ToolInfo{standalone, u"2025.01.01"_s, sources.value(ytDLPSource)};
+            ytDLP = ToolInfo{standalone, u"2025.01.01"_s, source(ytDLPSource)};
             statuses.append({ToolUpdateStatus::Tool::ytDLP, ytDLP->version, u"2025.10.22"_s, true});
         }
         if (!ffmpegSource.isEmpty()) {
-            ffmpeg = ToolInfo{path(u"ffmpeg"_s), u"7.0"_s, sources.value(ffmpegSource)};
+            ffmpeg = ToolInfo{path(u"ffmpeg"_s), u"7.0"_s, source(ffmpegSource)};
             statuses.append({ToolUpdateStatus::Tool::ffmpeg, ffmpeg->version, u"8.0"_s, true});
         }
         const std::optional<ToolKind> tool =

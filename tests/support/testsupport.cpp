@@ -39,6 +39,15 @@ QString applicationPath() {
     return qEnvironmentVariable("TORVEL_APP");
 }
 
+ProcessResult runApplication(const QStringList &arguments, const QString &home, const ProcessEnvironment &extra,
+                             const ProcessCallback &onProcess, const LineCallback &onLine) {
+    ProcessEnvironment environment{{QStringLiteral("HOME"), home},
+                                   {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")},
+                                   {QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}};
+    environment.insert(extra);
+    return BlockingWait::wait(ProcessRunner::run(applicationPath(), arguments, environment, onProcess, onLine));
+}
+
 bool isRunning(qint64 pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))

@@ -2,6 +2,7 @@
 
 #include "common/blockingwait.h"
 #include "common/torvelerror.h"
+#include "process/processrunner.h"
 #include "tools/dependencylocator.h"
 
 #include <QString>
@@ -20,6 +21,10 @@ QByteArray readFile(const QString &path);
 LocatorEnvironment sandboxedTools(const QString &folder);
 // The built application, for tests that run it as a separate process.
 QString applicationPath();
+// Runs the built application to its end with a home folder of its own, PATH /usr/bin:/bin, a
+// UTF-8 locale and the extra variables given.
+ProcessResult runApplication(const QStringList &arguments, const QString &home, const ProcessEnvironment &extra = {},
+                             const ProcessCallback &onProcess = {}, const LineCallback &onLine = {});
 // Whether a process exists and has not ended (a zombie waiting for its parent counts as ended).
 bool isRunning(qint64 pid);
 // A folder under the build tree where tests keep artefacts (screenshots, media).
