@@ -163,54 +163,39 @@ private Q_SLOTS:
         QCOMPARE(decodingFailure([&] { BlockingWait::wait(MediaInfo::decodeInBackground(json)); }), message);
     }
 
-    void qualityAndResolution_data() {
+    void labels_data() {
         QTest::addColumn<MediaFormat>("format");
-        QTest::addColumn<QString>("quality");
-        QTest::addColumn<QString>("resolution");
+        QTest::addColumn<QString>("labels"); // quality / resolution / detail
         const QString id = u"f"_s;
         const QString audioOnly = u"audio only"_s;
         QTest::newRow("video codec none despite a height")
-            << MediaFormat{.formatID = id, .height = 720, .videoCodec = u"none"_s} << u"Solo audio"_s
-            << u"Solo audio"_s;
+            << MediaFormat{.formatID = id, .height = 720, .videoCodec = u"none"_s} << u"Solo audio / Solo audio / "_s;
         QTest::newRow("audio with its note")
-            << MediaFormat{.formatID = id, .formatNote = audioOnly} << u"Solo audio"_s << u"Solo audio"_s;
+            << MediaFormat{.formatID = id, .formatNote = audioOnly} << u"Solo audio / Solo audio / audio only"_s;
         QTest::newRow("width and height")
-            << MediaFormat{.formatID = id, .width = 1920, .height = 1080, .videoCodec = u"avc1"_s} << u"1080p"_s
-            << u"1920×1080"_s;
+            << MediaFormat{.formatID = id, .width = 1920, .height = 1080, .videoCodec = u"avc1"_s}
+            << u"1080p / 1920×1080 / sin audio"_s;
         QTest::newRow("note only") << MediaFormat{.formatID = id, .formatNote = u"HD"_s, .videoCodec = u"vp9"_s}
-                                   << u"HD"_s << u"HD"_s;
+                                   << u"HD / HD / sin audio"_s;
         QTest::newRow("video with an audio-only note")
-            << MediaFormat{.formatID = id, .formatNote = audioOnly, .videoCodec = u"vp9"_s} << u"Video"_s
-            << u"Resolución no informada"_s;
+            << MediaFormat{.formatID = id, .formatNote = audioOnly, .videoCodec = u"vp9"_s}
+            << u"Video / Resolución no informada / audio only · sin audio"_s;
         QTest::newRow("video with an empty note")
-            << MediaFormat{.formatID = id, .formatNote = QString(), .videoCodec = u"vp9"_s} << QString()
-            << u"Resolución no informada"_s;
-    }
-    void qualityAndResolution() {
-        QFETCH(MediaFormat, format);
-        QFETCH(QString, quality);
-        QFETCH(QString, resolution);
-        QCOMPARE(format.qualityLabel(), quality);
-        QCOMPARE(format.resolutionDetail(), resolution);
-    }
-
-    void detailLabel_data() {
-        QTest::addColumn<MediaFormat>("format");
-        QTest::addColumn<QString>("detail");
-        const QString id = u"f"_s;
+            << MediaFormat{.formatID = id, .formatNote = QString(), .videoCodec = u"vp9"_s}
+            << u" / Resolución no informada / sin audio"_s;
         const MediaFormat video720{.formatID = id,
                                    .formatNote = u"720p"_s,
                                    .ext = u"mp4"_s,
                                    .height = 720,
                                    .fps = 29.97,
                                    .videoCodec = u"avc1.64001F"_s};
-        QTest::newRow("note equal to the quality, no size") << video720 << u"MP4 · 30 fps · sin audio"_s;
+        QTest::newRow("note equal to the quality, no size") << video720 << u"720p / 720p / MP4 · 30 fps · sin audio"_s;
         MediaFormat withNoteAndSize = video720;
         withNoteAndSize.formatNote = u"720p60 HDR"_s;
         withNoteAndSize.fileSize = 12'300'000;
         withNoteAndSize.approximateFileSize = 99'000'000;
         QTest::newRow("own note, exact size preferred")
-            << withNoteAndSize << u"MP4 · 720p60 HDR · 30 fps · sin audio · 12,3 MB"_s;
+            << withNoteAndSize << u"720p / 720p60 HDR / MP4 · 720p60 HDR · 30 fps · sin audio · 12,3 MB"_s;
         QTest::newRow("audio, approximate size, half frame rate rounds up")
             << MediaFormat{.formatID = id,
                            .ext = u"webm"_s,
@@ -218,14 +203,16 @@ private Q_SLOTS:
                            .videoCodec = u"none"_s,
                            .audioCodec = u"opus"_s,
                            .approximateFileSize = 3'460'000}
-            << u"WEBM · 1 fps · audio · 3,5 MB"_s;
+            << u"Solo audio / Solo audio / WEBM · 1 fps · audio · 3,5 MB"_s;
         QTest::newRow("both streams, zero frame rate")
-            << MediaFormat{.formatID = id, .fps = 0.0, .videoCodec = u"vp9"_s, .audioCodec = u"opus"_s} << QString();
+            << MediaFormat{.formatID = id, .fps = 0.0, .videoCodec = u"vp9"_s, .audioCodec = u"opus"_s}
+            << u"Video / Resolución no informada / "_s;
     }
-    void detailLabel() {
+    void labels() {
         QFETCH(MediaFormat, format);
-        QFETCH(QString, detail);
-        QCOMPARE(format.detailLabel(), detail);
+        QFETCH(QString, labels);
+        QCOMPARE(QStringList({format.qualityLabel(), format.resolutionDetail(), format.detailLabel()}).join(u" / "_s),
+                 labels);
     }
 
     void codecLabels_data() {
@@ -257,8 +244,8 @@ private Q_SLOTS:
         QFETCH(QString, videoLabel);
         QFETCH(QString, audioLabel);
         const MediaFormat format{.formatID = u"f"_s, .videoCodec = codec, .audioCodec = codec};
-        QCOMPARE(orAbsent(format.videoCodecLabel()), videoLabel.isNull() ? codec : videoLabel);
-        QCOMPARE(orAbsent(format.audioCodecLabel()), audioLabel.isNull() ? codec : audioLabel);
+        QCOMPARE(orAbsent(format.videoCodecLabel()), videoLabel.isEmpty() ? codec : videoLabel);
+        QCOMPARE(orAbsent(format.audioCodecLabel()), audioLabel.isEmpty() ? codec : audioLabel);
     }
 
     void duration_data() {
