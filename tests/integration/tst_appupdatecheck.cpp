@@ -1,4 +1,5 @@
 #include "common/blockingwait.h"
+#include "testsupport.h"
 #include "updatefixtures.h"
 
 #include <QJsonArray>
@@ -25,14 +26,10 @@ class TestAppUpdateCheck : public QObject {
     ScriptedHttpServer m_server;
 
     QJsonObject manifest(qint64 build = 6) const {
-        return {{u"version"_s, u"2.0.0"_s},
-                {u"build"_s, build},
-                {u"minimumSystemVersion"_s, u"2.17"_s},
-                {u"zipURL"_s, m_server.url(u"/u.zip"_s).toString()},
-                {u"dmgURL"_s, m_server.url(u"/u.tar.gz"_s).toString()},
-                {u"sha256"_s, QString(64, QLatin1Char('a'))},
-                {u"size"_s, 10},
-                {u"releaseNotes"_s, QString()}};
+        const QString text = uR"({"version": "2.0.0", "build": %1, "minimumSystemVersion": "2.17", "size": 10,)"
+                             uR"("zipURL": "%2/u.zip", "dmgURL": "%2/u.tar.gz", "sha256": "%3", "releaseNotes": ""})"_s;
+        return QJsonDocument::fromJson(text.arg(build).arg(m_server.url().toString(), QString(64, u'a')).toUtf8())
+            .object();
     }
     static Response json(const QJsonObject &object) {
         return Response::ok(QJsonDocument(object).toJson(), "application/json");
@@ -98,15 +95,12 @@ private Q_SLOTS:
             << Response::redirect(QUrl(u"http://localhost:%1/update.json"_s.arg(m_server.url().port()))) << untrusted;
         m_server.route(u"/moved.json"_s, json(manifest()));
         QTest::newRow("redirect on the origin") << Response::redirect(m_server.url(u"/moved.json"_s)) << u"2.0.0"_s;
-        Response hang;
-        hang.hang = true;
-        QTest::newRow("hangs") << hang << u"Se agotó el tiempo de espera de la conexión."_s;
+        QTest::newRow("hangs") << Response::hanging() << u"Se agotó el tiempo de espera de la conexión."_s;
         Response huge = json(manifest());
         huge.declaredLength = qint64(5) << 30;
         QTest::newRow("announces 5 GB") << huge << invalidServer;
-        Response trickle = Response::ok(QByteArray(3000, ' '));
-        trickle.bytesPerTick = 1;
-        QTest::newRow("trickles") << trickle << u"El servidor de actualizaciones tardó demasiado en responder."_s;
+        QTest::newRow("trickles") << Response::throttled(QByteArray(3000, ' '), 1)
+                                  << u"El servidor de actualizaciones tardó demasiado en responder."_s;
     }
     // "none", the newer version found, or the error's text.
     void check() {
@@ -114,13 +108,11 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         m_server.route(u"/update.json"_s, response);
         QString outcome;
-        try {
+        const QString failure = TestSupport::failureOf([&] {
             const auto update = BlockingWait::wait(AppUpdateService(configuration()).latestUpdate(5));
             outcome = update ? update->version : u"none"_s;
-        } catch (const TorvelError &error) {
-            outcome = error.errorDescription();
-        }
-        QCOMPARE(outcome, expected);
+        });
+        QCOMPARE(failure.isEmpty() ? outcome : failure, expected);
     }
 
     void originAndMinimumSystem() {
