@@ -14,16 +14,6 @@ using TestSupport::readFile;
 
 namespace {
 
-// The start of every fake yt-dlp: answers the version query (after a pause when asked) and
-// records its arguments, one per line, then finds the job folder given with --paths.
-QString fakePrologue(const QString &version, const QString &argumentLog, bool slowVersion = false) {
-    return u"if [ \"$1\" = --version ]; then %3echo '%1'; exit 0; fi\n"
-           "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%2'\n"
-           "job=''; prev=''\n"
-           "for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"_s.arg(
-               version, argumentLog, slowVersion ? u"sleep 5; "_s : QString());
-}
-
 const QUrl address(u"https://example.invalid/watch?v=1"_s);
 
 } // namespace
@@ -39,9 +29,16 @@ private:
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
     QString jobsRoot() const { return path(u"cache/Jobs"_s); }
     QString destination() const { return path(u"Descargas"_s); }
+    // A fake yt-dlp: answers the version query (after a pause when asked) and records its
+    // arguments, one per line, then runs body with $job set to the job folder given with --paths.
     QString fakeYTDLP(const QString &body, const QString &version = u"2023.03.04"_s, bool slowVersion = false) {
-        return TestSupport::writeScript(path(u"bin/yt-dlp"_s),
-                                        fakePrologue(version, path(u"args.txt"_s), slowVersion) + body);
+        const QString prologue = u"if [ \"$1\" = --version ]; then %3echo '%1'; exit 0; fi\n"
+                                 "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%2'\n"
+                                 "job=''; prev=''\n"
+                                 "for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"_s;
+        return TestSupport::writeScript(
+            path(u"bin/yt-dlp"_s),
+            prologue.arg(version, path(u"args.txt"_s), slowVersion ? u"sleep 5; "_s : QString()) + body);
     }
     QStringList recordedArguments() const {
         return QString::fromUtf8(readFile(path(u"args.txt"_s))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
