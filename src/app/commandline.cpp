@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "console.h"
 #include "interruptwatcher.h"
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
@@ -13,21 +14,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
-#include <QTextStream>
 
 #include <unistd.h>
 
 namespace {
 
-QTextStream &out() {
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err() {
-    static QTextStream stream(stderr);
-    return stream;
-}
+using Console::err;
+using Console::out;
 
 QJsonValue toolJSON(const std::optional<ToolInfo> &tool) {
     if (!tool)
@@ -413,7 +406,7 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     co_return 0;
 }
 
-QCoro::Task<int> dispatch(QStringList arguments) {
+QCoro::Task<int> dispatch(QStringList arguments, StartupConfiguration configuration) {
     const QString command = arguments.value(1);
     const QStringList rest = arguments.mid(2);
     if (command == QLatin1String("doctor")) {
@@ -426,9 +419,9 @@ QCoro::Task<int> dispatch(QStringList arguments) {
     if (command == QLatin1String("download"))
         co_return co_await downloadCommand(rest);
     if (command == QLatin1String("tools"))
-        co_return co_await ToolsCommand::run(rest);
+        co_return co_await ToolsCommand::run(rest, configuration.toolHosts);
     if (command == QLatin1String("self-update"))
-        co_return co_await SelfUpdateCommand::run(rest);
+        co_return co_await SelfUpdateCommand::run(rest, configuration.updates);
     printUsage();
     co_return command == QLatin1String("--help") ? 0 : 2;
 }
@@ -444,11 +437,11 @@ bool handles(const QStringList &arguments) {
     return arguments.size() > 1 && commands.contains(arguments.at(1));
 }
 
-QCoro::Task<int> run(QStringList arguments) {
+QCoro::Task<int> run(QStringList arguments, StartupConfiguration configuration) {
     // Whatever a subcommand did not expect ends it with a sentence, never with an abort.
     std::optional<QString> failure;
     try {
-        co_return co_await dispatch(arguments);
+        co_return co_await dispatch(arguments, configuration);
     } catch (const std::exception &error) {
         failure = describeError(error);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "startupconfiguration.h"
+
 #include <QStringList>
 
 #include <QCoroTask>
@@ -9,6 +11,6 @@ namespace CommandLine {
 
 bool handles(const QStringList &arguments);
 // Runs the subcommand named by arguments[1] and returns the process exit status.
-QCoro::Task<int> run(QStringList arguments);
+QCoro::Task<int> run(QStringList arguments, StartupConfiguration configuration);
 
 } // namespace CommandLine

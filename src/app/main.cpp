@@ -8,8 +8,8 @@
 #include "platform/linuxdesktopservices.h"
 #include "platform/platformpaths.h"
 #include "platform/singleinstance.h"
+#include "startupconfiguration.h"
 #include "tools/toolhosts.h"
-#include "toolscommand.h"
 #include "ui/components/qttranslations.h"
 #include "ui/main/mainwindow.h"
 
@@ -24,9 +24,26 @@
 
 namespace {
 
+// Host overrides are read once, as soon as the application object exists (the running bundle is
+// part of the configuration); a bad one stops the start before anything else, and failure
+// says why.
+std::optional<StartupConfiguration> readConfiguration(QString &failure) {
+    try {
+        return StartupConfiguration::fromEnvironment(QProcessEnvironment::systemEnvironment());
+    } catch (const ServiceAddressError &error) {
+        failure = error.errorDescription();
+        std::fprintf(stderr, "%s\n", failure.toLocal8Bit().constData());
+        return std::nullopt;
+    }
+}
+
 int runCommandLine(int argc, char *argv[]) {
     QCoreApplication application(argc, argv);
-    return BlockingWait::wait(CommandLine::run(QCoreApplication::arguments()));
+    QString failure;
+    const std::optional<StartupConfiguration> configuration = readConfiguration(failure);
+    if (!configuration)
+        return 1;
+    return BlockingWait::wait(CommandLine::run(QCoreApplication::arguments(), *configuration));
 }
 
 // The first tdl: link among the arguments; the desktop file passes it as the only one (%u).
@@ -53,6 +70,13 @@ bool anotherInstanceAnswers(const QString &serverName) {
 
 int runWindows(int argc, char *argv[]) {
     QApplication application(argc, argv);
+    QString failure;
+    const std::optional<StartupConfiguration> configuration = readConfiguration(failure);
+    if (!configuration) {
+        // Started from a launcher, nobody reads standard error.
+        QMessageBox::critical(nullptr, QStringLiteral("Torvel Downloader"), failure);
+        return 1;
+    }
     QGuiApplication::setDesktopFileName(QStringLiteral("torvel-downloader"));
     QCoreApplication::setApplicationVersion(ApplicationInfo::current().displayVersion());
 
@@ -73,21 +97,11 @@ int runWindows(int argc, char *argv[]) {
         qWarning("Qt's Spanish translation is not installed (qt6-translations-l10n): Qt's own texts stay in English.");
     QApplication::setWindowIcon(applicationIcon());
 
-    // The update host can be pointed elsewhere for tests and mirrors; a bad value stops here.
-    std::optional<AppUpdateService::Configuration> updates;
-    try {
-        updates = AppUpdateService::Configuration::system(QProcessEnvironment::systemEnvironment());
-    } catch (const ServiceAddressError &error) {
-        qCritical("%s", qPrintable(error.errorDescription()));
-        QMessageBox::critical(nullptr, QStringLiteral("Torvel Downloader"), error.errorDescription());
-        return 1;
-    }
-
     QSettings store;
     AppSettings settings(&store);
     LinuxDesktopServices desktop;
-    AppModel model(settings, desktop, DependencyLocator(), JobFolders(PlatformPaths::jobsRoot()),
-                   AppUpdateService(*updates));
+    AppModel model(settings, desktop, configuration->toolHosts, DependencyLocator(),
+                   JobFolders(PlatformPaths::jobsRoot()), AppUpdateService(configuration->updates));
 
     MainWindow window(model, desktop);
     window.show();
@@ -112,21 +126,8 @@ int main(int argc, char *argv[]) {
     QCoreApplication::setOrganizationName(QString::fromLatin1(PlatformPaths::organizationName));
     QCoreApplication::setApplicationName(QString::fromLatin1(PlatformPaths::applicationName));
 
-    // Host overrides are read once, here; a bad one stops the start before anything else.
-    ToolHosts toolHosts;
-    try {
-        toolHosts = ToolHosts::fromEnvironment();
-    } catch (const ServiceAddressError &error) {
-        std::fprintf(stderr, "%s\n", error.errorDescription().toLocal8Bit().constData());
-        return 1;
-    }
-
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    if (CommandLine::handles(arguments)) {
-        ToolsCommand::useHosts(toolHosts);
-        return runCommandLine(argc, argv);
-    }
-    return runWindows(argc, argv);
+    return CommandLine::handles(arguments) ? runCommandLine(argc, argv) : runWindows(argc, argv);
 }

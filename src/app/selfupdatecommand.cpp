@@ -1,18 +1,18 @@
 #include "selfupdatecommand.h"
 
-#include "common/serviceaddress.h"
+#include "console.h"
+
 #include "update/appupdateerror.h"
 #include "update/appupdateservice.h"
-
-#include <QTextStream>
 
 namespace SelfUpdateCommand {
 
 namespace {
 
 void print(FILE *stream, const QString &line) {
-    QTextStream text(stream);
+    QTextStream &text = stream == stderr ? Console::err() : Console::out();
     text << line << '\n';
+    text.flush();
 }
 
 QString describe(const QString &version, qint64 build) {
@@ -21,19 +21,13 @@ QString describe(const QString &version, qint64 build) {
 
 } // namespace
 
-QCoro::Task<int> run(QStringList arguments) {
+QCoro::Task<int> run(QStringList arguments, AppUpdateService::Configuration configuration) {
     const bool checkOnly = arguments == QStringList{QStringLiteral("--check")};
     if (!checkOnly && !arguments.isEmpty()) {
         print(stderr, QStringLiteral("Uso: torvel-downloader self-update [--check]"));
         co_return 2;
     }
-    std::optional<AppUpdateService> service;
-    try {
-        service.emplace(AppUpdateService::Configuration::system(QProcessEnvironment::systemEnvironment()));
-    } catch (const ServiceAddressError &error) {
-        print(stderr, error.errorDescription());
-        co_return 2;
-    }
+    const std::optional<AppUpdateService> service(std::in_place, std::move(configuration));
     const ApplicationInfo running = service->runningApplication();
     const QString current = QStringLiteral("Torvel Downloader ") + running.displayVersion() +
                             QStringLiteral(" es la versión más reciente.");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/appupdateservice.h"
+
 #include <QStringList>
 
 #include <QCoroTask>
@@ -9,6 +11,6 @@
 namespace SelfUpdateCommand {
 
 // arguments are those after "self-update". Returns the process exit status.
-QCoro::Task<int> run(QStringList arguments);
+QCoro::Task<int> run(QStringList arguments, AppUpdateService::Configuration configuration);
 
 } // namespace SelfUpdateCommand

@@ -1,5 +1,6 @@
 #include "toolscommand.h"
 
+#include "console.h"
 #include "interruptwatcher.h"
 #include "model/appsettings.h"
 #include "tools/toolupdatelog.h"
@@ -9,26 +10,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
-#include <QTextStream>
 
 namespace ToolsCommand {
 
 namespace {
 
-ToolHosts &configuredHosts() {
-    static ToolHosts hosts;
-    return hosts;
-}
-
-QTextStream &out() {
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err() {
-    static QTextStream stream(stderr);
-    return stream;
-}
+using Console::err;
+using Console::out;
 
 const QString cancelledMessage = QStringLiteral(
     "La operación fue cancelada. Las herramientas que ya hubieran terminado de instalarse se conservaron.");
@@ -117,10 +105,10 @@ void printTool(ToolKind tool, const std::optional<ToolInfo> &info, const std::op
           << "  Actualización disponible: " << (status && status->updateAvailable ? "sí" : "no") << '\n';
 }
 
-QCoro::Task<int> status(bool json) {
+QCoro::Task<int> status(bool json, ToolHosts hosts) {
     QSettings store;
     const AppSettings settings(&store);
-    ToolUpdateService service(configuredHosts());
+    ToolUpdateService service(hosts);
     const Located located = co_await locate(service.locator(), settings);
     const QList<ToolUpdateStatus> statuses = co_await service.check(located.ytDLP, located.ffmpeg);
     const QStringList runtime = service.locator().locateJavaScriptRuntimeArguments();
@@ -150,10 +138,10 @@ enum class Action { install, update, removeHomebrew };
 
 // Runs one operation with Ctrl-C wired to cancel(), the log on standard error and the outcome
 // as the exit status.
-QCoro::Task<int> operation(Action action, std::optional<ToolKind> tool) {
+QCoro::Task<int> operation(Action action, std::optional<ToolKind> tool, ToolHosts hosts) {
     QSettings store;
     AppSettings settings(&store);
-    ToolUpdateService service(configuredHosts());
+    ToolUpdateService service(hosts);
     bool interrupted = false;
     InterruptWatcher interrupts;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, [&] {
@@ -223,23 +211,19 @@ QCoro::Task<int> operation(Action action, std::optional<ToolKind> tool) {
 
 } // namespace
 
-void useHosts(const ToolHosts &hosts) {
-    configuredHosts() = hosts;
-}
-
-QCoro::Task<int> run(QStringList arguments) {
+QCoro::Task<int> run(QStringList arguments, ToolHosts hosts) {
     const QString action = arguments.value(0);
     if (arguments.isEmpty() || arguments == QStringList{QStringLiteral("--json")})
-        co_return co_await status(!arguments.isEmpty());
+        co_return co_await status(!arguments.isEmpty(), hosts);
     const std::optional<ToolKind> tool = toolNamed(arguments.value(1));
     if (arguments.size() > 2 || (arguments.size() == 2 && !tool))
         co_return usage();
     if (action == QLatin1String("install") && tool)
-        co_return co_await operation(Action::install, tool);
+        co_return co_await operation(Action::install, tool, hosts);
     if (action == QLatin1String("update"))
-        co_return co_await operation(Action::update, tool);
+        co_return co_await operation(Action::update, tool, hosts);
     if (action == QLatin1String("remove-homebrew") && tool)
-        co_return co_await operation(Action::removeHomebrew, tool);
+        co_return co_await operation(Action::removeHomebrew, tool, hosts);
     co_return usage();
 }
 

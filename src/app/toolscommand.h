@@ -10,10 +10,8 @@
 // installs, updates and Homebrew removals, with the operation's log live on standard error.
 namespace ToolsCommand {
 
-// main() reads the hosts once at start-up and hands them over before the command runs.
-void useHosts(const ToolHosts &hosts);
-// arguments: what follows "tools". Returns the exit status: 0, 1 on failure, 2 on a usage
-// error, 130 when cancelled with Ctrl-C.
-QCoro::Task<int> run(QStringList arguments);
+// arguments: what follows "tools"; hosts: where the catalogs and downloads are. Returns the exit status: 0, 1 on
+// failure, 2 on a usage error, 130 when cancelled with Ctrl-C.
+QCoro::Task<int> run(QStringList arguments, ToolHosts hosts);
 
 } // namespace ToolsCommand

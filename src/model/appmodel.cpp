@@ -2,13 +2,16 @@
 
 #include "model/weburl.h"
 #include "platform/singleinstance.h"
+#include "tools/toolupdateservice.h"
 
 #include <QPointer>
 
-AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, DependencyLocator locator, JobFolders jobFolders,
-                   AppUpdateService appUpdateService, QObject *parent)
+AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, ToolHosts toolHosts, DependencyLocator locator,
+                   JobFolders jobFolders, AppUpdateService appUpdateService, Clock clock, QObject *parent)
     : QObject(parent), m_settings(settings), m_desktop(desktop), m_locator(locator),
-      m_service(std::move(locator), std::move(jobFolders)), m_appUpdateService(std::move(appUpdateService)) {
+      m_service(locator, std::move(jobFolders)), m_clock(std::move(clock)),
+      m_toolUpdateService(std::make_shared<ToolUpdateService>(std::move(toolHosts), std::move(locator))),
+      m_appUpdateService(std::move(appUpdateService)) {
     m_service.cleanAbandonedJobs();
     // Queued: a link is handled after whatever the interface is doing when it arrives.
     connect(&IncomingLinks::instance(), &IncomingLinks::urlReceived, this, &AppModel::handleIncomingURL,
@@ -18,7 +21,11 @@ AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, DependencyLo
     checkForApplicationUpdate(false);
 }
 
-AppModel::~AppModel() = default;
+AppModel::~AppModel() {
+    // A tool operation still running stops with its whole process tree; the service lives on
+    // until its calls have ended.
+    m_toolUpdateService->cancel();
+}
 
 QString AppModel::normalizedURLText(const QString &text) {
     return WebURL::normalizedURLText(text);
@@ -156,11 +163,9 @@ QCoro::Task<> AppModel::refreshDependencies() {
         m_analysisAwaitsTools = false;
         analyze();
     }
-}
-
-ToolIndicatorState AppModel::indicatorState(ToolKind tool) const {
-    const std::optional<ToolInfo> &located = tool == ToolKind::ytDLP ? m_ytDLP : m_ffmpeg;
-    return located ? ToolIndicatorState::current : ToolIndicatorState::missing;
+    co_await refreshHomebrewSupport();
+    if (self)
+        co_await checkForUpdates();
 }
 
 void AppModel::setSelectedOptionsTab(OptionsTab tab) {

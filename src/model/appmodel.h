@@ -9,23 +9,37 @@
 #include "model/toolindicatorstate.h"
 #include "platform/desktopservices.h"
 #include "tools/dependencylocator.h"
+#include "tools/homebrewsupportinfo.h"
+#include "tools/toolhosts.h"
 #include "tools/toolinfo.h"
+#include "tools/toolupdateevent.h"
+#include "tools/toolupdatelog.h"
+#include "tools/toolupdatestatus.h"
 #include "update/appupdateservice.h"
 
+#include <QDateTime>
+#include <QList>
+#include <QMap>
 #include <QMutex>
 #include <QObject>
 #include <QUrl>
 
 #include <QCoroTask>
 
+#include <functional>
+#include <memory>
 #include <optional>
+
+class ToolUpdateService;
 
 // The one observable object behind every window and menu. It lives on the interface thread;
 // every published value changes there and announces itself with a change signal. Operations
 // never throw: each outcome lands in published state.
 //
 // The class is split over several sources by concern: appmodel.cpp (construction and state),
-// appmodel_download.cpp (analysis and download workflow), appmodel_update.cpp (self-update).
+// appmodel_download.cpp (analysis and download workflow), appmodel_tools.cpp (the tools: version
+// check, Homebrew state and the install, update and removal operations with their live log),
+// appmodel_update.cpp (self-update).
 class AppModel : public QObject {
     Q_OBJECT
 
@@ -34,18 +48,38 @@ public:
     Q_ENUM(Phase)
     enum class OptionsTab { general, tools, about };
     Q_ENUM(OptionsTab)
+    enum class ToolUpdateOutcome { none, success, failure, cancelled };
+    Q_ENUM(ToolUpdateOutcome)
 
+    // A tool operation proposed to the user, waiting for confirmation.
+    struct PendingToolAction {
+        enum class Kind { install, update, uninstallHomebrew };
+        Kind kind = Kind::install;
+        ToolKind tool = ToolKind::ytDLP;
+
+        static PendingToolAction install(ToolKind tool) { return {Kind::install, tool}; }
+        static PendingToolAction update(ToolKind tool) { return {Kind::update, tool}; }
+        static PendingToolAction uninstallHomebrew(ToolKind tool) { return {Kind::uninstallHomebrew, tool}; }
+        bool operator==(const PendingToolAction &) const = default;
+    };
     using AppUpdateAlert = ::AppUpdateAlert;
+    using Clock = std::function<QDateTime()>;
 
-    // The settings and the desktop services must outlive the model. The default update service
-    // has no update host: the application passes AppUpdateService::Configuration::system().
-    AppModel(AppSettings &settings, DesktopServices &desktop, DependencyLocator locator = DependencyLocator(),
+    // The settings and the desktop services must outlive the model. toolHosts: where tool
+    // management finds its catalogs and downloads. The default update service has no update
+    // host: the application passes AppUpdateService::Configuration::system(). clock: "now" for
+    // the tool operations' times.
+    AppModel(AppSettings &settings, DesktopServices &desktop, ToolHosts toolHosts,
+             DependencyLocator locator = DependencyLocator(),
              JobFolders jobFolders = JobFolders(PlatformPaths::jobsRoot()),
-             AppUpdateService appUpdateService = AppUpdateService(), QObject *parent = nullptr);
+             AppUpdateService appUpdateService = AppUpdateService(), Clock clock = &QDateTime::currentDateTimeUtc,
+             QObject *parent = nullptr);
     ~AppModel() override;
 
     AppSettings &settings() const { return m_settings; }
+    DesktopServices &desktop() const { return m_desktop; }
     YTDLPService &service() { return m_service; }
+    QDateTime now() const { return m_clock(); }
 
     // Published state of the download side.
     const QString &urlInput() const { return m_urlInput; }
@@ -63,10 +97,34 @@ public:
     const std::optional<ToolInfo> &ytDLP() const { return m_ytDLP; }
     const std::optional<ToolInfo> &ffmpeg() const { return m_ffmpeg; }
     bool isCheckingTools() const { return m_isCheckingTools; }
-    // How the toolbar and the options window show a tool.
-    ToolIndicatorState indicatorState(ToolKind tool) const;
     OptionsTab selectedOptionsTab() const { return m_selectedOptionsTab; }
     void setSelectedOptionsTab(OptionsTab tab);
+
+    // Published state of the tool side.
+    const QList<ToolUpdateStatus> &updateStatuses() const { return m_updateStatuses; }
+    bool isCheckingUpdates() const { return m_isCheckingUpdates; }
+    bool isUpdatingTools() const { return m_operation.isUpdatingTools; }
+    const QString &updateMessage() const { return m_operation.message; }
+    const QString &updateStage() const { return m_operation.stage; }
+    const QString &updateLog() const { return m_operation.log.text(); }
+    const std::optional<QDateTime> &updateStartedAt() const { return m_operation.startedAt; }
+    const std::optional<QDateTime> &updateFinishedAt() const { return m_operation.finishedAt; }
+    ToolUpdateOutcome updateOutcome() const { return m_operation.outcome; }
+    const std::optional<QDateTime> &updateLastActivityAt() const { return m_operation.lastActivityAt; }
+    std::optional<qint32> updateProcessID() const { return m_operation.processID; }
+    const QString &updateNotice() const { return m_operation.notice; }
+    const std::optional<HomebrewSupportInfo> &homebrewSupportInfo() const { return m_homebrewSupportInfo; }
+    const QMap<ToolKind, QStringList> &homebrewDependents() const { return m_homebrewDependents; }
+    bool isCheckingHomebrewSupport() const { return m_isCheckingHomebrewSupport; }
+    const std::optional<PendingToolAction> &pendingToolAction() const { return m_pendingToolAction; }
+    void setPendingToolAction(const std::optional<PendingToolAction> &action);
+
+    // Derived reads for the pills and the options window.
+    ToolIndicatorState indicatorState(ToolKind tool) const;
+    bool toolUsesHomebrew(ToolKind tool) const;
+    std::optional<QString> homebrewSupportWarning() const;
+    std::optional<QString> homebrewWarning(ToolKind tool) const;
+    std::optional<QString> homebrewDependentSummary(ToolKind tool) const;
 
     // The offered choices and the resolved selection, derived afresh on every read.
     QList<DownloadChoice> standardChoices() const { return m_selection.standardChoices(); }
@@ -85,6 +143,18 @@ public:
     void revealCompletedFile();
     void handleIncomingURL(const QUrl &url);
     QCoro::Task<> refreshDependencies();
+
+    // The tool operations. At most one runs at a time: a call while one runs changes nothing.
+    QCoro::Task<> checkForUpdates();
+    QCoro::Task<> updateTools(std::optional<ToolKind> only);
+    QCoro::Task<> installTool(ToolKind tool);
+    QCoro::Task<> uninstallHomebrew(ToolKind tool);
+    // Stops the running operation; it then takes its cancelled end.
+    void cancelToolOperation();
+    // The options window on the tools tab, proposing the install or update the tool needs.
+    void showToolManager(ToolKind tool, bool proposeAction);
+    void appendUpdateLog(const QString &text);
+    void copyToolUpdateLog();
 
     // The destination folder: downloadDirectory with "~" expanded.
     QString downloadDirectoryURL() const { return m_settings.downloadDirectoryPath(); }
@@ -119,6 +189,20 @@ Q_SIGNALS:
     // ytDLP, ffmpeg or isCheckingTools
     void toolsChanged();
     void selectedOptionsTabChanged();
+    // updateStatuses or isCheckingUpdates
+    void updateStatusesChanged();
+    void isUpdatingToolsChanged();
+    void updateMessageChanged();
+    void updateStageChanged();
+    void updateLogChanged();
+    // updateStartedAt, updateFinishedAt or updateLastActivityAt
+    void updateTimesChanged();
+    void updateOutcomeChanged();
+    void updateProcessIDChanged();
+    void updateNoticeChanged();
+    // homebrewSupportInfo, homebrewDependents or isCheckingHomebrewSupport
+    void homebrewChanged();
+    void pendingToolActionChanged();
     void appUpdateAlertChanged();
     // isCheckingApplicationUpdate, isInstallingApplicationUpdate or applicationUpdateStage
     void applicationUpdateChanged();
@@ -140,10 +224,52 @@ private:
     void setAppUpdateAlert(const std::optional<AppUpdateAlert> &alert);
     void setApplicationUpdateState(bool checking, bool installing, const QString &stage);
 
+    // The tool side (appmodel_tools.cpp). Changes made while a batch of events is handled are
+    // announced once, when the batch ends.
+    enum ToolChange : unsigned {
+        statusesChange = 1u << 0,
+        updatingChange = 1u << 1,
+        messageChange = 1u << 2,
+        stageChange = 1u << 3,
+        logChange = 1u << 4,
+        timesChange = 1u << 5,
+        outcomeChange = 1u << 6,
+        processChange = 1u << 7,
+        noticeChange = 1u << 8,
+        homebrewChange = 1u << 9,
+    };
+    class AnnounceOnce;
+    void announce(unsigned changes);
+    void setUpdateStage(const QString &stage);
+    void setUpdateMessage(const QString &message);
+    void setUpdateNotice(const QString &notice);
+    void setUpdateProcessID(std::optional<qint32> pid);
+    void setUpdatingTools(bool updating);
+    void setUpdateOutcome(ToolUpdateOutcome outcome);
+    QCoro::Task<> refreshHomebrewSupport();
+    void beginToolOperation(const QString &title, const QString &notice);
+    ToolUpdateEventHandler toolEventHandler();
+    void deliverToolEvent(const ToolUpdateEvent &event);
+    void handlePendingToolEvents();
+    void handleToolUpdateEvent(const ToolUpdateEvent &event, const QDateTime &now);
+    void updateStageFromOutput(const QString &line);
+    QCoro::Task<> finishSuccessfulToolOperation(QString message);
+    void finishCancelledToolOperation();
+    void finishFailedToolOperation(const QString &description);
+    // Awaits a service call. Its value when it succeeded; otherwise the cancelled or failed end
+    // has been taken and there is none.
+    template <typename T> QCoro::Task<std::optional<T>> outcomeOf(QCoro::Task<T> &work);
+    QString homebrewIntelWarning(std::optional<ToolKind> tool) const;
+    const std::optional<ToolInfo> &located(ToolKind tool) const { return tool == ToolKind::ytDLP ? m_ytDLP : m_ffmpeg; }
+
     AppSettings &m_settings;
     DesktopServices &m_desktop;
     DependencyLocator m_locator;
     YTDLPService m_service;
+    Clock m_clock;
+    // Shared with the coroutines that use it, so a call still under way when the model goes
+    // away finishes on a live service.
+    std::shared_ptr<ToolUpdateService> m_toolUpdateService;
 
     QString m_urlInput;
     Phase m_phase = Phase::idle;
@@ -157,6 +283,33 @@ private:
     // An incoming link arrived during a tool search; its analysis starts when the search ends.
     bool m_analysisAwaitsTools = false;
     OptionsTab m_selectedOptionsTab = OptionsTab::general;
+
+    QList<ToolUpdateStatus> m_updateStatuses;
+    bool m_isCheckingUpdates = false;
+    std::optional<HomebrewSupportInfo> m_homebrewSupportInfo;
+    QMap<ToolKind, QStringList> m_homebrewDependents;
+    bool m_isCheckingHomebrewSupport = false;
+    std::optional<PendingToolAction> m_pendingToolAction;
+    // The current or last tool operation.
+    struct ToolOperation {
+        bool isUpdatingTools = false;
+        QString message;
+        QString stage;
+        ToolUpdateLog log;
+        std::optional<QDateTime> startedAt;
+        std::optional<QDateTime> finishedAt;
+        ToolUpdateOutcome outcome = ToolUpdateOutcome::none;
+        std::optional<QDateTime> lastActivityAt;
+        std::optional<qint32> processID;
+        QString notice;
+    } m_operation;
+    quint64 m_operationNumber = 0; // counts the operations begun
+    int m_batchDepth = 0;
+    unsigned m_unannounced = 0;
+
+    QMutex m_pendingToolEventsLock; // guards the two fields below only
+    QList<ToolUpdateEvent> m_pendingToolEvents;
+    bool m_toolEventsScheduled = false;
 
     AppUpdateService m_appUpdateService;
     std::optional<AppUpdateAlert> m_appUpdateAlert;

@@ -21,6 +21,8 @@ public:
     virtual std::optional<QString> chooseExecutable(const QString &title, const QString &confirmText) = 0;
     // The clipboard's plain text; empty when it holds none.
     virtual QString clipboardText() = 0;
+    // Replaces the clipboard's contents with plain text.
+    virtual void setClipboardText(const QString &text) = 0;
     // Hands an address to the desktop's default handler (a web address to the browser).
     virtual void openURL(const QUrl &url) = 0;
 

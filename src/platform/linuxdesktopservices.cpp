@@ -108,6 +108,10 @@ QString LinuxDesktopServices::clipboardText() {
     return QGuiApplication::clipboard()->text();
 }
 
+void LinuxDesktopServices::setClipboardText(const QString &text) {
+    QGuiApplication::clipboard()->setText(text);
+}
+
 void LinuxDesktopServices::openURL(const QUrl &url) {
     if (!QDesktopServices::openUrl(url))
         qWarning("No program opened %s", qPrintable(url.toString()));

@@ -16,5 +16,6 @@ public:
                                         const QString &startFolder) override;
     std::optional<QString> chooseExecutable(const QString &title, const QString &confirmText) override;
     QString clipboardText() override;
+    void setClipboardText(const QString &text) override;
     void openURL(const QUrl &url) override;
 };

@@ -21,15 +21,21 @@ public:
     static std::optional<QString> entry(const ToolUpdateEvent &event);
     // ANSI control sequences removed, then surrounding white space and line breaks trimmed.
     static QString cleaned(const QString &text);
+    // The step a cleaned line of Homebrew's output announces: "==>   Pouring ffmpeg" gives
+    // "Pouring ffmpeg"; nothing for any other line or a bare marker.
+    static std::optional<QString> homebrewStep(const QString &cleanedLine);
+    // Whether Homebrew says it is about to compile from source rather than pour a bottle.
+    static bool announcesBuildFromSource(const QString &line);
 
     // Appends the cleaned text on a line of its own; an empty result adds nothing. When the log
     // then holds more than `limit` characters it becomes the marker followed by its last
-    // `keptAfterCut` characters.
-    void append(const QString &text);
+    // `keptAfterCut` characters. Returns whether the log changed.
+    bool append(const QString &text);
     void clear();
     const QString &text() const { return m_text; }
 
 private:
     QString m_text;
     qsizetype m_characters = 0;
+    qsizetype m_joiningEnd = 0; // just past the last character that may join its neighbours
 };

@@ -200,7 +200,8 @@ QCoro::Task<> ToolUpdateService::runUpdate(QString executable, QStringList argum
 
     QStringList details;
     for (const QByteArray &stream : {outcome.result.standardError, outcome.result.standardOutput}) {
-        const QString text = QString::fromUtf8(stream);
+        // Only the end is shown: decoding megabytes to keep the last lines would stall the window.
+        const QString text = QString::fromUtf8(stream.right(4 * maxMessageTail + 4));
         if (!text.trimmed().isEmpty())
             details.append(tail(text));
     }

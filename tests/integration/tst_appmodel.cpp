@@ -63,8 +63,8 @@ private:
             TestSupport::writeScript(path(QStringLiteral("bin/yt-dlp")),
                                      QString::fromLatin1(fakeYTDLP).arg(path(QStringLiteral("bin"))));
         const LocatorEnvironment environment = TestSupport::sandboxedTools(m_dir->path());
-        m_model = std::make_unique<AppModel>(*m_settings, m_desktop, DependencyLocator(environment),
-                                             JobFolders(path(QStringLiteral("jobs"))));
+        m_model = std::make_unique<AppModel>(*m_settings, m_desktop, TestSupport::unreachableToolHosts(),
+                                             DependencyLocator(environment), JobFolders(path(QStringLiteral("jobs"))));
         if (waitForTools)
             QTRY_VERIFY(!m_model->isCheckingTools());
     }

@@ -63,6 +63,10 @@ public:
         ++clipboardReads;
         return clipboard;
     }
+    void setClipboardText(const QString &text) override {
+        calls.append(QStringLiteral("setClipboardText"));
+        clipboard = text;
+    }
     void openURL(const QUrl &url) override {
         calls.append(QStringLiteral("openURL ") + url.toString());
         openedURLs.append(url);

@@ -35,6 +35,11 @@ LocatorEnvironment sandboxedTools(const QString &folder) {
     return environment;
 }
 
+ToolHosts unreachableToolHosts() {
+    const QUrl nowhere(QStringLiteral("http://127.0.0.1:9"));
+    return ToolHosts{nowhere, nowhere, nowhere, nowhere};
+}
+
 QString applicationPath() {
     return qEnvironmentVariable("TORVEL_APP");
 }

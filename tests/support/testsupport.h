@@ -4,6 +4,7 @@
 #include "common/torvelerror.h"
 #include "process/processrunner.h"
 #include "tools/dependencylocator.h"
+#include "tools/toolhosts.h"
 
 #include <QString>
 #include <QTemporaryDir>
@@ -19,6 +20,8 @@ QByteArray readFile(const QString &path);
 // A tool search confined to a test folder: PATH is folder/bin, the home folder folder/home and the
 // managed tools folder/tools; none of the machine's own folders are searched.
 LocatorEnvironment sandboxedTools(const QString &folder);
+// Tool hosts on a loopback port where nothing listens: every catalog query fails at once.
+ToolHosts unreachableToolHosts();
 // The built application, for tests that run it as a separate process.
 QString applicationPath();
 // Runs the built application to its end with a home folder of its own, PATH /usr/bin:/bin, a

@@ -71,8 +71,9 @@ AppUpdateManifest serve(ScriptedHttpServer &server, const QString &folder,
 ModelHarness::ModelHarness(const QString &folder, const AppUpdateService::Configuration &updates)
     : store(folder + QStringLiteral("/settings.ini"), QSettings::IniFormat),
       settings(&store, folder + QStringLiteral("/Descargas"), folder),
-      model(settings, desktop, DependencyLocator(TestSupport::sandboxedTools(folder)),
-            JobFolders(folder + QStringLiteral("/jobs")), AppUpdateService(updates)) {
+      model(settings, desktop, TestSupport::unreachableToolHosts(),
+            DependencyLocator(TestSupport::sandboxedTools(folder)), JobFolders(folder + QStringLiteral("/jobs")),
+            AppUpdateService(updates)) {
     static_cast<void>(QTest::qWaitFor([this] { return !model.isCheckingApplicationUpdate(); }));
 }
 

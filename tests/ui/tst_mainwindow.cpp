@@ -266,8 +266,8 @@ private:
         m_store = std::make_unique<QSettings>(path(QStringLiteral("settings.ini")), QSettings::IniFormat);
         m_settings = std::make_unique<AppSettings>(m_store.get(), destination(), path(QStringLiteral("home")));
         m_desktop = std::make_unique<FakeDesktopServices>();
-        m_model = std::make_unique<AppModel>(*m_settings, *m_desktop, DependencyLocator(environment),
-                                             JobFolders(path(QStringLiteral("jobs"))));
+        m_model = std::make_unique<AppModel>(*m_settings, *m_desktop, TestSupport::unreachableToolHosts(),
+                                             DependencyLocator(environment), JobFolders(path(QStringLiteral("jobs"))));
         m_window = std::make_unique<MainWindow>(*m_model, *m_desktop);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));

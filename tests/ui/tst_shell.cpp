@@ -131,8 +131,8 @@ private Q_SLOTS:
         m_settings = std::make_unique<AppSettings>(m_store.get(), path(QStringLiteral("Descargas")),
                                                    path(QStringLiteral("home")));
         m_desktop = std::make_unique<FakeDesktopServices>();
-        m_model = std::make_unique<AppModel>(*m_settings, *m_desktop, DependencyLocator(environment),
-                                             JobFolders(path(QStringLiteral("jobs"))));
+        m_model = std::make_unique<AppModel>(*m_settings, *m_desktop, TestSupport::unreachableToolHosts(),
+                                             DependencyLocator(environment), JobFolders(path(QStringLiteral("jobs"))));
         QTRY_VERIFY(!m_model->isCheckingTools());
         QVERIFY(m_model->ytDLP());
     }

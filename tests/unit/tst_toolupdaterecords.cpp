@@ -67,11 +67,25 @@ private Q_SLOTS:
         QVERIFY(!ToolUpdateLog::entry(ToolUpdateEvent::processFinished(0)));
 
         ToolUpdateLog log;
-        log.append(u"\x1b[1;32m \x1b[0m  \n"_s); // only escapes and spaces: nothing
+        QVERIFY(!log.append(u"\x1b[1;32m \x1b[0m  \n"_s)); // only escapes and spaces: nothing
         QVERIFY(log.text().isEmpty());
         log.append(u"  \x1b[?25l==> Pouring\x1b[0m\r\n"_s);
         log.append(u"dos"_s);
         QCOMPARE(log.text(), u"==> Pouring\ndos"_s);
+    }
+
+    void homebrewStepsAndNotices() {
+        const auto step = [](const QString &line) { return ToolUpdateLog::homebrewStep(ToolUpdateLog::cleaned(line)); };
+        QCOMPARE(step(u"==>   Pouring ffmpeg--7.1"_s), u"Pouring ffmpeg--7.1"_s);
+        QCOMPARE(step(u"\x1b[34m==>\x1b[0m \t\x1b[1mUpgrading 1 outdated package\x1b[0m"_s),
+                 u"Upgrading 1 outdated package"_s);
+        QVERIFY(!step(u"==>"_s));
+        QVERIFY(!step(u"==> \t "_s));
+        QVERIFY(!step(u"Downloading ==> x"_s));
+        QVERIFY(
+            ToolUpdateLog::announcesBuildFromSource(u"Warning: You are using macOS 12. We WOULD BUILD FROM SOURCE"_s));
+        QVERIFY(ToolUpdateLog::announcesBuildFromSource(u"Homebrew no longer builds bottles for it"_s));
+        QVERIFY(!ToolUpdateLog::announcesBuildFromSource(u"Pouring bottle"_s));
     }
 
     void logIsCutOnceItCrossesTheLimit() {
@@ -90,6 +104,17 @@ private Q_SLOTS:
         QCOMPARE(log.text().size(), ToolUpdateLog::marker().size() + 49'001);
         log.append(QString(1'000, QLatin1Char('c')));
         QCOMPARE(log.text().size(), ToolUpdateLog::marker().size() + 45'000);
+
+        // Exactly at the limit nothing is cut; a cut never splits a character from its accent,
+        // however plain the text after it is.
+        ToolUpdateLog exact;
+        QVERIFY(exact.append(QString(50'000, QLatin1Char('a'))));
+        QCOMPARE(exact.text().size(), 50'000);
+        ToolUpdateLog accent;
+        accent.append(QString(5'001, QLatin1Char('a')) + u"e\u0300"_s + QString(43'999, QLatin1Char('b')));
+        accent.append(QString(999, QLatin1Char('c')));
+        QCOMPARE(accent.text(), ToolUpdateLog::marker() + u"e\u0300"_s + QString(43'999, QLatin1Char('b')) + u'\n' +
+                                    QString(999, QLatin1Char('c')));
     }
 
     void hostsFromEnvironment() {

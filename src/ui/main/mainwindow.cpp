@@ -44,11 +44,13 @@ MainWindow::MainWindow(AppModel &model, DesktopServices &desktop, QWidget *paren
           &AppModel::toolsChanged, &AppModel::selectedOptionsTabChanged, &AppModel::applicationUpdateChanged})
         connect(&m_model, signal, this, &MainWindow::refreshActions);
     connect(&m_model, &AppModel::toolsChanged, this, &MainWindow::refreshToolPills);
-    // A download that ends by itself while the closing question is shown leaves nothing to ask.
-    connect(&m_model, &AppModel::phaseChanged, this, [this] {
-        if (m_quitQuestion && m_model.phase() != AppModel::Phase::downloading)
-            m_quitQuestion->reject();
-    });
+    connect(&m_model, &AppModel::updateStatusesChanged, this, &MainWindow::refreshToolPills);
+    // Work that ends by itself while the closing question is shown leaves nothing to ask.
+    for (const auto signal : {&AppModel::phaseChanged, &AppModel::isUpdatingToolsChanged})
+        connect(&m_model, signal, this, [this] {
+            if (m_quitQuestion && !isBusy())
+                m_quitQuestion->reject();
+        });
     connect(&m_model, &AppModel::appUpdateAlertChanged, this, &MainWindow::showAppUpdateAlert);
     // The installer waits for this process: quit the way the user would.
     connect(&m_model, &AppModel::applicationTerminationRequested, this, &QWidget::close, Qt::QueuedConnection);
@@ -238,10 +240,14 @@ void MainWindow::showOptions() {
     showOptionsWindow();
 }
 
-void MainWindow::showToolManager(ToolKind) {
-    // The tool manager will also propose the tool's install or update here.
-    m_model.setSelectedOptionsTab(AppModel::OptionsTab::tools);
+void MainWindow::showToolManager(ToolKind tool) {
+    // The options window then asks to confirm the install or update the tool needs.
+    m_model.showToolManager(tool, true);
     showOptionsWindow();
+}
+
+bool MainWindow::isBusy() const {
+    return m_model.phase() == AppModel::Phase::downloading || m_model.isUpdatingTools();
 }
 
 void MainWindow::showAboutWindow() {
@@ -251,9 +257,9 @@ void MainWindow::showAboutWindow() {
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
-    if (m_model.phase() == AppModel::Phase::downloading && !m_closeDespiteDownload) {
+    if (isBusy() && !m_closeDespiteWork) {
         event->ignore();
-        // Once the user chose to quit, the window closes by itself when the download has stopped.
+        // Once the user chose to quit, the window closes by itself when the work has stopped.
         if (!m_quitting)
             askBeforeQuitting();
         return;
@@ -276,8 +282,13 @@ void MainWindow::askBeforeQuitting() {
     question->setIcon(QMessageBox::Warning);
     question->setWindowTitle(QStringLiteral("¿Salir de Torvel Downloader?"));
     question->setText(QStringLiteral("¿Salir de Torvel Downloader?"));
-    question->setInformativeText(QStringLiteral("Hay una descarga en curso. Si sales, se cancelará."));
-    QPushButton *keep = question->addButton(QStringLiteral("Seguir descargando"), QMessageBox::RejectRole);
+    const bool downloading = m_model.phase() == AppModel::Phase::downloading;
+    question->setInformativeText(downloading
+                                     ? QStringLiteral("Hay una descarga en curso. Si sales, se cancelará.")
+                                     : QStringLiteral("Hay una operación de herramientas en curso. Si sales, se "
+                                                      "cancelará."));
+    QPushButton *keep = question->addButton(
+        downloading ? QStringLiteral("Seguir descargando") : QStringLiteral("Continuar"), QMessageBox::RejectRole);
     keep->setObjectName(QStringLiteral("keepDownloadingButton"));
     QPushButton *quit = question->addButton(QStringLiteral("Salir"), QMessageBox::DestructiveRole);
     quit->setObjectName(QStringLiteral("quitButton"));
@@ -285,7 +296,7 @@ void MainWindow::askBeforeQuitting() {
     question->setEscapeButton(keep);
     connect(quit, &QPushButton::clicked, this, &MainWindow::quitAfterCancelling);
     m_quitQuestion = question;
-    // Window-modal and asynchronous: the download and incoming links go on while it is shown.
+    // Window-modal and asynchronous: the work and incoming links go on while it is shown.
     question->open();
 }
 
@@ -293,23 +304,27 @@ void MainWindow::quitAfterCancelling() {
     if (m_quitting)
         return;
     m_quitting = true;
-    // The phase leaves downloading only after yt-dlp has ended and its job folder is gone.
-    m_quitWhenStopped = connect(&m_model, &AppModel::phaseChanged, this, [this] {
-        if (m_model.phase() != AppModel::Phase::downloading)
+    // The phase leaves downloading only after yt-dlp has ended and its job folder is gone; a tool
+    // operation ends only after its processes and work folders are gone.
+    const auto quitWhenStopped = [this] {
+        if (!isBusy())
             finishQuitting();
-    });
+    };
+    m_quitWhenStopped = connect(&m_model, &AppModel::phaseChanged, this, quitWhenStopped);
+    m_quitWhenToolsStopped = connect(&m_model, &AppModel::isUpdatingToolsChanged, this, quitWhenStopped);
     m_quitDeadline->start();
     m_model.cancelDownload();
-    if (m_model.phase() != AppModel::Phase::downloading)
-        finishQuitting();
+    m_model.cancelToolOperation();
+    quitWhenStopped();
 }
 
 void MainWindow::finishQuitting() {
     disconnect(m_quitWhenStopped);
+    disconnect(m_quitWhenToolsStopped);
     m_quitDeadline->stop();
-    // Reached through the deadline, the download still runs: a yt-dlp that ignores the request
-    // is not waited for any longer.
-    m_closeDespiteDownload = true;
+    // Reached through the deadline, the work still runs: a program that ignores the request is
+    // not waited for any longer.
+    m_closeDespiteWork = true;
     // After the model has finished publishing the change that got us here.
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }

@@ -25,7 +25,7 @@ public:
     // The content's sizes, below the menu bar and the toolbar.
     static constexpr QSize minimumContentSize{900, 680};
     static constexpr QSize defaultContentSize{980, 760};
-    // How long quitting waits for a cancelled download to end before it quits anyway.
+    // How long quitting waits for a cancelled download or tool operation to end before it quits anyway.
     static constexpr int cancellationGraceMs = 10'000;
 
     // The model and the desktop services must outlive the window.
@@ -43,7 +43,7 @@ public:
     // Nothing until first opened.
     OptionsWindow *optionsWindow() const { return m_optionsWindow; }
     AboutWindow *aboutWindow() const { return m_aboutWindow; }
-    // The question asked when the window is closed during a download, while it is shown.
+    // The question asked when the window is closed during a download or a tool operation.
     QMessageBox *quitQuestion() const { return m_quitQuestion; }
     // The self-update dialog of the model's appUpdateAlert, while it is shown.
     AppUpdateDialog *appUpdateDialog() const { return m_appUpdateDialog; }
@@ -63,6 +63,8 @@ private:
     void askBeforeQuitting();
     void quitAfterCancelling();
     void finishQuitting();
+    // A download or a tool operation runs.
+    bool isBusy() const;
 
     AppModel &m_model;
     DesktopServices &m_desktop;
@@ -85,10 +87,11 @@ private:
     QPointer<QMessageBox> m_quitQuestion;
     QPointer<AppUpdateDialog> m_appUpdateDialog;
 
-    // Set once the user chose to quit during a download; the window closes when the download
-    // has ended, or despite it once the grace period is over.
+    // Set once the user chose to quit during a download or a tool operation; the window closes
+    // when the work has ended, or despite it once the grace period is over.
     bool m_quitting = false;
-    bool m_closeDespiteDownload = false;
+    bool m_closeDespiteWork = false;
     QMetaObject::Connection m_quitWhenStopped;
+    QMetaObject::Connection m_quitWhenToolsStopped;
     QTimer *m_quitDeadline = nullptr;
 };

@@ -9,7 +9,10 @@
 #include "ui/components/switchbutton.h"
 #include "ui/components/torvelcard.h"
 #include "ui/components/torveltheme.h"
+#include "ui/options/toolactiondialog.h"
+#include "ui/options/toolspage.h"
 
+#include <QCloseEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -94,11 +97,41 @@ OptionsWindow::OptionsWindow(AppModel &model, QWidget *parent) : QWidget(parent,
         fitAboutPage();
     });
 
+    m_actionDialog = new ToolActionDialog(m_model, this);
+    connect(&m_model, &AppModel::pendingToolActionChanged, this, &OptionsWindow::presentPendingAction);
+    // The dialog's texts depend on Homebrew's state, which may arrive while it is shown.
+    connect(&m_model, &AppModel::homebrewChanged, this, [this] {
+        if (m_actionDialog->isVisible())
+            m_actionDialog->refresh();
+    });
+
     resize(defaultWidth, defaultHeight);
+}
+
+void OptionsWindow::presentPendingAction() {
+    if (!m_model.pendingToolAction()) {
+        m_actionDialog->hide();
+        return;
+    }
+    // A proposal made while the window is closed waits until it is shown.
+    if (!isVisible())
+        return;
+    m_actionDialog->refresh();
+    if (!m_actionDialog->isVisible())
+        m_actionDialog->open();
+}
+
+void OptionsWindow::closeEvent(QCloseEvent *event) {
+    // Closing the window declines whatever it was asking.
+    if (m_actionDialog->isVisible())
+        m_actionDialog->reject();
+    QWidget::closeEvent(event);
 }
 
 void OptionsWindow::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
+    // After the window is on screen, so that the dialog opens over it.
+    QMetaObject::invokeMethod(this, &OptionsWindow::presentPendingAction, Qt::QueuedConnection);
     if (m_fittedToContent)
         return;
     m_fittedToContent = true;
@@ -219,10 +252,16 @@ QWidget *OptionsWindow::buildGeneralPage() {
 }
 
 QWidget *OptionsWindow::buildToolsPage() {
-    // The tool manager fills this page; until it arrives the tab stays empty.
-    auto *page = new QWidget(m_tabs);
-    page->setObjectName(QStringLiteral("toolsPage"));
-    return page;
+    auto *scroll = new QScrollArea(m_tabs);
+    scroll->setObjectName(QStringLiteral("toolsPage"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto *page = new ToolsPage(m_model, scroll);
+    page->setAutoFillBackground(false);
+    scroll->setWidget(page);
+    return scroll;
 }
 
 QWidget *OptionsWindow::buildAboutPage() {
