@@ -13,11 +13,12 @@
 
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
-const QString prefix = QStringLiteral("Torvel Downloader.app/");
+const QString prefix = u"Torvel Downloader.app/"_s;
 QString read(const QString &file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).trimmed() : QString();
+    return QString::fromUtf8(TestSupport::readFile(file).trimmed());
 }
 } // namespace
 
@@ -33,40 +34,38 @@ class TestAppUpdateInstall : public QObject {
     bool m_immutable = false;
 
     QString path(const QString &relative) const { return m_dir.filePath(relative); }
-    QString installed() const { return path(QStringLiteral("apps/Torvel Downloader.app")); }
+    QString installed() const { return path(u"apps/Torvel Downloader.app"_s); }
     AppUpdateService::Configuration configuration() const {
         AppUpdateService::Configuration configuration;
-        configuration.manifestURL = m_server.url(QStringLiteral("/update.json"));
+        configuration.manifestURL = m_server.url(u"/update.json"_s);
         configuration.publicKey = BundleSeal::publicKeyOf(m_key);
         configuration.installedBundle = installed();
         configuration.processID = m_oldProcess.processId();
-        configuration.temporaryFolder = path(QStringLiteral("tmp"));
+        configuration.temporaryFolder = path(u"tmp"_s);
         configuration.unpackLimits.maxTotalBytes = 1024 * 1024;
-        configuration.openProgram = TestSupport::writeScript(
-            path(QStringLiteral("open")), QStringLiteral("echo \"$1\" > '%1'").arg(path(QStringLiteral("opened"))));
+        configuration.openProgram =
+            TestSupport::writeScript(path(u"open"_s), u"echo \"$1\" > '%1'"_s.arg(path(u"opened"_s)));
         return configuration;
     }
     // Version 2.0.0, build 6, sealed, zipped and served, spoilt as the fault says.
     AppUpdateManifest publish(const QByteArray &fault) {
-        const QString bundle = path(QStringLiteral("release/Torvel Downloader.app"));
+        const QString bundle = path(u"release/Torvel Downloader.app"_s);
         QDir(bundle).removeRecursively();
         UpdateFixtures::makeBundle(bundle, QString::fromLatin1(fault == "1.2 for 1.2.0" ? "1.2" : "2.0.0"), 6,
                                    QString::fromLatin1(fault == "identifier" ? "app.other" : "app.torvel.downloader"));
         if (fault == "no program")
-            QFile::remove(bundle + QStringLiteral("/bin/torvel-downloader"));
+            QFile::remove(bundle + u"/bin/torvel-downloader"_s);
         BundleSeal::seal(bundle, fault == "another key" ? m_otherKey : m_key);
         if (fault == "added after sealing")
-            TestSupport::writeFile(bundle + QStringLiteral("/share/extra.txt"), "x");
+            TestSupport::writeFile(bundle + u"/share/extra.txt"_s, "x");
         if (fault == "changed after sealing")
-            TestSupport::writeFile(bundle + QStringLiteral("/share/readme.txt"), "2.0.1");
+            TestSupport::writeFile(bundle + u"/share/readme.txt"_s, "2.0.1");
         QList<ArchiveFixtures::Entry> entries =
-            UpdateFixtures::entriesOf(bundle, fault == "other bundle name" ? QStringLiteral("Other.app/") : prefix);
-        if (fault == "escaping entry")
-            entries.append(ArchiveFixtures::file(prefix + QStringLiteral("../../evil"), "x"));
+            UpdateFixtures::entriesOf(bundle, fault == "other bundle name" ? u"Other.app/"_s : prefix);
         if (fault == "link outside")
-            entries.append(ArchiveFixtures::symlink(prefix + QStringLiteral("lib/passwd"), "/etc/passwd"));
+            entries.append(ArchiveFixtures::symlink(prefix + u"lib/passwd"_s, "/etc/passwd"));
         if (fault == "bomb")
-            entries.append(ArchiveFixtures::file(prefix + QStringLiteral("lib/zeros"), QByteArray(2 << 20, '\0')));
+            entries.append(ArchiveFixtures::file(prefix + u"lib/zeros"_s, QByteArray(2 << 20, '\0')));
         AppUpdateManifest manifest = UpdateFixtures::serve(m_server, m_dir.path(), entries);
         manifest.size += fault == "one byte more" ? 1 : fault == "one byte less" ? -1 : 0;
         manifest.sha256 = fault == "digest" ? QString(64, QLatin1Char('0')) : manifest.sha256.toUpper();
@@ -78,37 +77,36 @@ class TestAppUpdateInstall : public QObject {
     }
     QStringList leftovers() const {
         const auto flags = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden;
-        return QDir(path(QStringLiteral("tmp"))).entryList(flags) + QDir(path(QStringLiteral("apps"))).entryList(flags);
+        return QDir(path(u"tmp"_s)).entryList(flags) + QDir(path(u"apps"_s)).entryList(flags);
     }
     int run(const QString &script, const QStringList &arguments, const QProcessEnvironment &environment) {
         QProcess process;
         process.setProcessEnvironment(environment);
-        process.start(qEnvironmentVariable("TORVEL_SOURCE_DIR") + QStringLiteral("/packaging/linux/") + script,
-                      arguments);
+        process.start(qEnvironmentVariable("TORVEL_SOURCE_DIR") + u"/packaging/linux/"_s + script, arguments);
         return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
 private Q_SLOTS:
     void initTestCase() {
-        m_key = UpdateFixtures::makeKey(path(QStringLiteral("key.pem")));
-        m_otherKey = UpdateFixtures::makeKey(path(QStringLiteral("other.pem")));
-        qputenv("TORVEL_TEST_MARKER", QFile::encodeName(path(QStringLiteral("marker"))));
+        m_key = UpdateFixtures::makeKey(path(u"key.pem"_s));
+        m_otherKey = UpdateFixtures::makeKey(path(u"other.pem"_s));
+        qputenv("TORVEL_TEST_MARKER", QFile::encodeName(path(u"marker"_s)));
     }
     void init() {
-        QDir(path(QStringLiteral("apps"))).removeRecursively();
-        QDir(path(QStringLiteral("tmp"))).removeRecursively();
-        QDir().mkpath(path(QStringLiteral("tmp")));
-        QFile::remove(path(QStringLiteral("marker")));
-        QFile::remove(path(QStringLiteral("opened")));
-        UpdateFixtures::makeBundle(installed(), QStringLiteral("1.0.0"), 5);
-        m_oldProcess.start(QStringLiteral("/bin/sleep"), {QStringLiteral("60")});
+        for (const char *leftover : {"apps", "tmp", "marker", "opened"}) {
+            QDir(path(QLatin1String(leftover))).removeRecursively();
+            QFile::remove(path(QLatin1String(leftover)));
+        }
+        QDir().mkpath(path(u"tmp"_s));
+        UpdateFixtures::makeBundle(installed(), u"1.0.0"_s, 5);
+        m_oldProcess.start(u"/bin/sleep"_s, {u"60"_s});
         QVERIFY(m_oldProcess.waitForStarted());
     }
     void cleanup() {
         quitOldProcess();
         if (std::exchange(m_immutable, false))
-            QProcess::execute(QStringLiteral("/usr/bin/chattr"), {QStringLiteral("-i"), path(QStringLiteral("apps"))});
-        QFile::setPermissions(path(QStringLiteral("apps")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QProcess::execute(u"/usr/bin/chattr"_s, {u"-i"_s, path(u"apps"_s)});
+        QFile::setPermissions(path(u"apps"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void updatesAndStartsTheNewVersion() {
@@ -118,43 +116,43 @@ private Q_SLOTS:
         auto installing = harness.model.installApplicationUpdate(manifest);
         BlockingWait::wait(harness.model.installApplicationUpdate(manifest)); // a second request returns at once
         BlockingWait::wait(std::move(installing));
-        QCOMPARE(m_server.requests().count(QStringLiteral("GET /u.zip")), 1);
-        QCOMPARE(harness.model.applicationUpdateStage(), QStringLiteral("Reiniciando Torvel Downloader…"));
+        QCOMPARE(m_server.requests().count(u"GET /u.zip"_s), 1);
+        QCOMPARE(harness.model.applicationUpdateStage(), u"Reiniciando Torvel Downloader…"_s);
         QCOMPARE(termination.count(), 1);
         QVERIFY(harness.model.isInstallingApplicationUpdate());
 
         // Nothing moves while the old process runs.
         QTest::qWait(400);
-        QCOMPARE(ApplicationInfo::fromBundle(installed()).shortVersion, QStringLiteral("1.0.0"));
+        QCOMPARE(ApplicationInfo::fromBundle(installed()).shortVersion, u"1.0.0"_s);
         quitOldProcess();
-        QTRY_COMPARE_WITH_TIMEOUT(read(path(QStringLiteral("marker"))), installed() + QStringLiteral(" 2.0.0"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(read(path(u"marker"_s)), installed() + u" 2.0.0"_s, 10000);
         BundleSeal::verify(installed(), BundleSeal::publicKeyOf(m_key)); // every file and mode as sealed
-        QTRY_COMPARE(leftovers(), QStringList{QStringLiteral("Torvel Downloader.app")});
-        QVERIFY(!QFile::exists(path(QStringLiteral("opened"))));
+        QTRY_COMPARE(leftovers(), QStringList{u"Torvel Downloader.app"_s});
+        QVERIFY(!QFile::exists(path(u"opened"_s)));
     }
 
     void refusesAndLeavesTheInstallationAlone_data() {
         QTest::addColumn<QString>("message");
-        const QString size = QStringLiteral("El archivo descargado está incompleto o no tiene el tamaño esperado.");
-        const QString invalid = QStringLiteral("El paquete descargado no contiene una versión válida de Torvel "
-                                               "Downloader.");
-        const QString failed = QStringLiteral("No se pudo preparar la actualización. ");
+        const QString size = u"El archivo descargado está incompleto o no tiene el tamaño esperado."_s;
+        const QString invalid = u"El paquete descargado no contiene una versión válida de Torvel "
+                                "Downloader."_s;
+        const QString failed = u"No se pudo preparar la actualización. "_s;
         for (const char *fault : {"one byte more", "one byte less"})
             QTest::newRow(fault) << size;
-        QTest::newRow("digest") << QStringLiteral("La verificación SHA-256 no coincide. La actualización no se "
-                                                  "instalará.");
+        QTest::newRow("digest") << u"La verificación SHA-256 no coincide. La actualización no se "
+                                   "instalará."_s;
         for (const char *fault : {"identifier", "1.2 for 1.2.0", "no program", "no release key", "other bundle name"})
             QTest::newRow(fault) << invalid;
         QTest::newRow("added after sealing")
-            << failed + QStringLiteral("El archivo share/extra.txt no figura en el sello del paquete.");
+            << failed + u"El archivo share/extra.txt no figura en el sello del paquete."_s;
         QTest::newRow("changed after sealing")
-            << failed + QStringLiteral("El archivo share/readme.txt no coincide con el sello del paquete.");
-        QTest::newRow("another key") << failed + QStringLiteral("El sello del paquete no es válido.");
-        for (const char *fault : {"escaping entry", "link outside", "bomb"})
+            << failed + u"El archivo share/readme.txt no coincide con el sello del paquete."_s;
+        QTest::newRow("another key") << failed + u"El sello del paquete no es válido."_s;
+        for (const char *fault : {"link outside", "bomb"})
             QTest::newRow(fault) << failed;
-        QTest::newRow("read-only installation") << QStringLiteral("La app no puede reemplazarse desde su ubicación "
-                                                                  "actual. Instala la actualización con el paquete "
-                                                                  "descargable.");
+        QTest::newRow("read-only installation") << u"La app no puede reemplazarse desde su ubicación "
+                                                   "actual. Instala la actualización con el paquete "
+                                                   "descargable."_s;
     }
     void refusesAndLeavesTheInstallationAlone() {
         QFETCH(QString, message);
@@ -165,11 +163,10 @@ private Q_SLOTS:
         if (fault == "read-only installation") {
             // Root writes anywhere: an immutable folder is what stops it.
             m_immutable = ::geteuid() == 0;
-            if (m_immutable && QProcess::execute(QStringLiteral("/usr/bin/chattr"),
-                                                 {QStringLiteral("+i"), path(QStringLiteral("apps"))}) != 0)
+            if (m_immutable && QProcess::execute(u"/usr/bin/chattr"_s, {u"+i"_s, path(u"apps"_s)}) != 0)
                 QSKIP("chattr +i is not available here");
             if (!m_immutable)
-                QFile::setPermissions(path(QStringLiteral("apps")), QFile::ReadOwner | QFile::ExeOwner);
+                QFile::setPermissions(path(u"apps"_s), QFile::ReadOwner | QFile::ExeOwner);
         }
         const QByteArray before = BundleSeal::listing(installed());
         UpdateFixtures::ModelHarness harness(m_dir.path(), settings);
@@ -184,72 +181,66 @@ private Q_SLOTS:
         QVERIFY(!harness.model.isInstallingApplicationUpdate());
         QCOMPARE(harness.model.applicationUpdateStage(), QString());
         QCOMPARE(BundleSeal::listing(installed()), before);
-        QCOMPARE(leftovers(), QStringList{QStringLiteral("Torvel Downloader.app")});
+        QCOMPARE(leftovers(), QStringList{u"Torvel Downloader.app"_s});
     }
 
     // The copy breaks off half way: the old bundle is put back and started again.
     void restoresTheOldVersionWhenTheCopyFails() {
         AppUpdateService::Configuration settings = configuration();
-        settings.copyProgram = TestSupport::writeScript(
-            path(QStringLiteral("copy")), QStringLiteral("mkdir -p \"$3/bin\"; cp \"$2/Info.json\" \"$3/\"; exit 1"));
+        settings.copyProgram =
+            TestSupport::writeScript(path(u"copy"_s), u"mkdir -p \"$3/bin\"; cp \"$2/Info.json\" \"$3/\"; exit 1"_s);
         const QByteArray before = BundleSeal::listing(installed());
         const AppUpdateManifest manifest = publish("none");
         BlockingWait::wait(AppUpdateService(settings).prepareUpdate(manifest, [](const QString &) {}));
         quitOldProcess();
-        QTRY_COMPARE_WITH_TIMEOUT(read(path(QStringLiteral("marker"))), installed() + QStringLiteral(" 1.0.0"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(read(path(u"marker"_s)), installed() + u" 1.0.0"_s, 10000);
         QCOMPARE(BundleSeal::listing(installed()), before);
-        QTRY_COMPARE(read(path(QStringLiteral("opened"))), manifest.dmgURL.toString());
+        QTRY_COMPARE(read(path(u"opened"_s)), manifest.dmgURL.toString());
         // The work folder stays for a look; the backup and the script are gone.
         QCOMPARE(leftovers().size(), 2);
-        QVERIFY(leftovers().first().startsWith(QStringLiteral("TorvelDownloader-Update-")));
+        QVERIFY(leftovers().first().startsWith(u"TorvelDownloader-Update-"_s));
     }
 
     // make-release's bundle is sealed for its own key only; install-user.sh installs it.
     void releaseScriptsMakeAndInstallASealedBundle() {
         const QByteArray publicKey = BundleSeal::publicKeyOf(m_key);
         // A program built with the key carries its public half; make-release refuses one without.
-        const QString binary = TestSupport::writeScript(
-            path(QStringLiteral("program")), QStringLiteral("# ") + QString::fromLatin1(publicKey.toBase64()));
-        const QString plain = TestSupport::writeScript(path(QStringLiteral("plain")), QStringLiteral("exit 0"));
-        QStringList arguments = QStringLiteral("--key %1 --version 1.4.0 --build 14 --url https://h.example/dl/ "
-                                               "--out %2 --binary %3")
-                                    .arg(m_key, path(QStringLiteral("out")), plain)
+        const QString binary =
+            TestSupport::writeScript(path(u"program"_s), u"# "_s + QString::fromLatin1(publicKey.toBase64()));
+        const QString plain = TestSupport::writeScript(path(u"plain"_s), u"exit 0"_s);
+        QStringList arguments = u"--key %1 --version 1.4.0 --build 14 --url https://h.example/dl/ "
+                                "--out %2 --binary %3"_s.arg(m_key, path(u"out"_s), plain)
                                     .split(QLatin1Char(' '));
         const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        QCOMPARE(run(QStringLiteral("make-release"), arguments, environment), 1);
+        QCOMPARE(run(u"make-release"_s, arguments, environment), 1);
         arguments.last() = binary;
-        QCOMPARE(run(QStringLiteral("make-release"), arguments, environment), 0);
+        QCOMPARE(run(u"make-release"_s, arguments, environment), 0);
 
-        const QString name = QStringLiteral("TorvelDownloader-1.4.0-linux-") + UpdatePlatform::architecture();
-        QFile document(path(QStringLiteral("out/update.json")));
-        QVERIFY(document.open(QIODevice::ReadOnly));
-        const AppUpdateManifest manifest = AppUpdateManifest::decode(document.readAll());
-        AppUpdateManifest expected = UpdateFixtures::manifestFor(
-            path(QStringLiteral("out/") + name + QStringLiteral(".zip")),
-            QUrl(QStringLiteral("https://h.example/dl/") + name + QStringLiteral(".zip")), QStringLiteral("1.4.0"), 14);
-        expected.dmgURL = QUrl(QStringLiteral("https://h.example/dl/") + name + QStringLiteral(".tar.gz"));
+        const QString name = u"TorvelDownloader-1.4.0-linux-"_s + UpdatePlatform::architecture();
+        const AppUpdateManifest manifest = AppUpdateManifest::decode(TestSupport::readFile(path(u"out/update.json"_s)));
+        const QString zip = path(u"out/"_s + name + u".zip"_s);
+        AppUpdateManifest expected =
+            UpdateFixtures::manifestFor(zip, QUrl(u"https://h.example/dl/"_s + name + u".zip"_s), u"1.4.0"_s, 14);
+        expected.dmgURL = QUrl(u"https://h.example/dl/"_s + name + u".tar.gz"_s);
         expected.minimumSystemVersion = UpdatePlatform::systemVersion();
         QCOMPARE(manifest, expected);
 
-        ArchiveExtractor::extract(path(QStringLiteral("out/") + name + QStringLiteral(".zip")),
-                                  path(QStringLiteral("x")));
+        ArchiveExtractor::extract(zip, path(u"x"_s));
         AppUpdateService::Configuration settings;
         settings.publicKey = publicKey;
-        AppUpdateService(settings).validateApplication(path(QStringLiteral("x/") + prefix), manifest);
+        AppUpdateService(settings).validateApplication(path(u"x/"_s + prefix), manifest);
         settings.publicKey = BundleSeal::publicKeyOf(m_otherKey);
-        QVERIFY_THROWS_EXCEPTION(AppUpdateError, AppUpdateService(settings).validateApplication(
-                                                     path(QStringLiteral("x/") + prefix), manifest));
+        QVERIFY_THROWS_EXCEPTION(AppUpdateError,
+                                 AppUpdateService(settings).validateApplication(path(u"x/"_s + prefix), manifest));
 
         QProcessEnvironment home = environment;
-        home.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-        home.remove(QStringLiteral("XDG_DATA_HOME"));
-        home.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
-        QCOMPARE(run(QStringLiteral("install-user.sh"),
-                     {path(QStringLiteral("out/") + name + QStringLiteral(".tar.gz"))}, home),
-                 0);
-        const QString bundle = path(QStringLiteral("home/.local/opt/Torvel Downloader.app"));
-        QCOMPARE(QFileInfo(path(QStringLiteral("home/.local/bin/torvel-downloader"))).symLinkTarget(),
-                 bundle + QStringLiteral("/bin/torvel-downloader"));
+        home.insert(u"HOME"_s, path(u"home"_s));
+        home.remove(u"XDG_DATA_HOME"_s);
+        home.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
+        QCOMPARE(run(u"install-user.sh"_s, {path(u"out/"_s + name + u".tar.gz"_s)}, home), 0);
+        const QString bundle = path(u"home/.local/opt/Torvel Downloader.app"_s);
+        QCOMPARE(QFileInfo(path(u"home/.local/bin/torvel-downloader"_s)).symLinkTarget(),
+                 bundle + u"/bin/torvel-downloader"_s);
         BundleSeal::verify(bundle, publicKey);
     }
 };

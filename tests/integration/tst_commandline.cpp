@@ -1,8 +1,8 @@
-#include "process/processrunner.h"
 #include "process/processtree.h"
 #include "testsupport.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -11,7 +11,7 @@
 
 #include <csignal>
 
-#include "common/blockingwait.h"
+using namespace Qt::StringLiterals;
 
 class TestCommandLine : public QObject {
     Q_OBJECT
@@ -19,66 +19,46 @@ class TestCommandLine : public QObject {
 private:
     QTemporaryDir m_home;
 
-    ProcessResult runApp(const QStringList &arguments, const QString &home = {}, ProcessCallback onProcess = {}) {
-        const ProcessEnvironment environment{{QStringLiteral("HOME"), home.isEmpty() ? m_home.path() : home},
-                                             {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")},
-                                             {QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}};
-        return BlockingWait::wait(ProcessRunner::run(TestSupport::applicationPath(), arguments,
-                                                     TestSupport::applicationEnvironment(environment),
-                                                     std::move(onProcess)));
-    }
-
 private Q_SLOTS:
-    void doctorReportsAsJSON() {
-        const ProcessResult result = runApp({QStringLiteral("doctor"), QStringLiteral("--json")});
+    void doctorReportsAsJSONAndText() {
+        const QString text =
+            QString::fromUtf8(TestSupport::runApplication({u"doctor"_s}, m_home.path()).standardOutput);
+        QVERIFY(text.contains(u"Carpeta de herramientas administradas: "_s));
+        QVERIFY(text.contains(u"Archivo de ajustes: "_s));
+
+        const ProcessResult result = TestSupport::runApplication({u"doctor"_s, u"--json"_s}, m_home.path());
         QCOMPARE(result.status, 0);
-        QJsonParseError error;
-        const QJsonObject report = QJsonDocument::fromJson(result.standardOutput, &error).object();
-        QCOMPARE(error.error, QJsonParseError::NoError);
-        for (const char *key :
-             {"ytDLP", "ffmpeg", "javaScriptRuntimeArguments", "managedToolsFolder", "jobsRoot", "settingsFile"})
-            QVERIFY2(report.contains(QLatin1String(key)), key);
-        QCOMPARE(report.value(QStringLiteral("managedToolsFolder")).toString(),
-                 m_home.path() + QStringLiteral("/.local/share/Torvel Downloader/Tools"));
-        QCOMPARE(report.value(QStringLiteral("jobsRoot")).toString(),
-                 m_home.path() + QStringLiteral("/.cache/TorvelDownloader/Jobs"));
-        QVERIFY(report.value(QStringLiteral("settingsFile")).toString().startsWith(m_home.path()));
+        const QJsonObject report = QJsonDocument::fromJson(result.standardOutput).object();
+        QVERIFY(report.value(u"javaScriptRuntimeArguments"_s).isArray());
+        QCOMPARE(report.value(u"managedToolsFolder"_s).toString(),
+                 m_home.path() + u"/.local/share/Torvel Downloader/Tools"_s);
+        QCOMPARE(report.value(u"jobsRoot"_s).toString(), m_home.path() + u"/.cache/TorvelDownloader/Jobs"_s);
+        QVERIFY(report.value(u"settingsFile"_s).toString().startsWith(m_home.path()));
 
         // Debian's own packages, which the test setup installs.
-        if (!QFileInfo(QStringLiteral("/usr/bin/yt-dlp")).isExecutable())
+        if (!QFileInfo(u"/usr/bin/yt-dlp"_s).isExecutable())
             QSKIP("Debian's yt-dlp is not installed");
-        const QJsonObject ytDLP = report.value(QStringLiteral("ytDLP")).toObject();
-        QCOMPARE(ytDLP.value(QStringLiteral("path")).toString(), QStringLiteral("/usr/bin/yt-dlp"));
-        QCOMPARE(ytDLP.value(QStringLiteral("installSource")).toString(), QStringLiteral("Paquete del sistema"));
-        QVERIFY(!ytDLP.value(QStringLiteral("version")).toString().isEmpty());
-        const QJsonObject ffmpeg = report.value(QStringLiteral("ffmpeg")).toObject();
-        QCOMPARE(ffmpeg.value(QStringLiteral("path")).toString(), QStringLiteral("/usr/bin/ffmpeg"));
-        QVERIFY(ffmpeg.value(QStringLiteral("version")).toString().front().isDigit());
-    }
-
-    void doctorReportsAsText() {
-        const ProcessResult result = runApp({QStringLiteral("doctor")});
-        QCOMPARE(result.status, 0);
-        const QString text = QString::fromUtf8(result.standardOutput);
-        QVERIFY(text.contains(QStringLiteral("Carpeta de herramientas administradas: ")));
-        QVERIFY(text.contains(QStringLiteral("Archivo de ajustes: ")));
-        if (QFileInfo(QStringLiteral("/usr/bin/yt-dlp")).isExecutable())
-            QVERIFY(text.contains(QStringLiteral("yt-dlp: /usr/bin/yt-dlp\n  Versión: ")));
+        QVERIFY(text.contains(u"yt-dlp: /usr/bin/yt-dlp\n  Versión: "_s));
+        const QJsonObject ytDLP = report.value(u"ytDLP"_s).toObject();
+        QCOMPARE(ytDLP.value(u"path"_s).toString(), u"/usr/bin/yt-dlp"_s);
+        QCOMPARE(ytDLP.value(u"installSource"_s).toString(), u"Paquete del sistema"_s);
+        QVERIFY(!ytDLP.value(u"version"_s).toString().isEmpty());
+        const QJsonObject ffmpeg = report.value(u"ffmpeg"_s).toObject();
+        QCOMPARE(ffmpeg.value(u"path"_s).toString(), u"/usr/bin/ffmpeg"_s);
+        QVERIFY(ffmpeg.value(u"version"_s).toString().front().isDigit());
     }
 
     void usageErrorsExitWithTwo_data() {
-        QTest::addColumn<QStringList>("arguments");
-        const QString url = QStringLiteral("https://example.invalid/v");
-        QTest::newRow("doctor option") << QStringList{QStringLiteral("doctor"), QStringLiteral("--nonsense")};
-        QTest::newRow("analyze without URL") << QStringList{QStringLiteral("analyze")};
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("download"), url, QStringLiteral("--fast")};
-        QTest::newRow("missing value") << QStringList{QStringLiteral("download"), url, QStringLiteral("--to")};
-        QTest::newRow("audio format") << QStringList{QStringLiteral("download"), url, QStringLiteral("--audio-format"),
-                                                     QStringLiteral("ogg")};
+        QTest::addColumn<QString>("arguments"); // separated by spaces
+        QTest::newRow("doctor option") << u"doctor --nonsense"_s;
+        QTest::newRow("analyze without URL") << u"analyze"_s;
+        QTest::newRow("unknown option") << u"download https://example.invalid/v --fast"_s;
+        QTest::newRow("missing value") << u"download https://example.invalid/v --to"_s;
+        QTest::newRow("audio format") << u"download https://example.invalid/v --audio-format ogg"_s;
     }
     void usageErrorsExitWithTwo() {
-        QFETCH(QStringList, arguments);
-        const ProcessResult result = runApp(arguments);
+        QFETCH(QString, arguments);
+        const ProcessResult result = TestSupport::runApplication(arguments.split(QLatin1Char(' ')), m_home.path());
         QCOMPARE(result.status, 2);
         QVERIFY(result.standardError.startsWith("Uso:"));
     }
@@ -87,8 +67,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<int>("signal");
         QTest::addColumn<int>("status");
-        QTest::newRow("Ctrl-C during the analysis") << QStringLiteral("analyze") << int(SIGINT) << 130;
-        QTest::newRow("application killed during the download") << QStringLiteral("download") << int(SIGKILL) << 9;
+        QTest::newRow("Ctrl-C during the analysis") << u"analyze"_s << int(SIGINT) << 130;
+        QTest::newRow("application killed during the download") << u"download"_s << int(SIGKILL) << 9;
     }
     void stoppingTheCommandStopsYTDLP() {
         QFETCH(QString, command);
@@ -96,12 +76,11 @@ private Q_SLOTS:
         QFETCH(int, status);
         // A yt-dlp that hangs once started, configured as the user's own choice.
         const QTemporaryDir home;
-        const QString pidFile = home.filePath(QStringLiteral("yt-dlp.pid"));
+        const QString pidFile = home.filePath(u"yt-dlp.pid"_s);
         const QString ytDLP = TestSupport::writeScript(
-            home.filePath(QStringLiteral("bin/yt-dlp")),
-            QStringLiteral("[ \"$1\" = --version ] && { echo 2023.03.04; exit 0; }\necho $$ > '%1'\nexec sleep 30")
-                .arg(pidFile));
-        TestSupport::writeFile(home.filePath(QStringLiteral(".config/Torvel/Torvel Downloader.conf")),
+            home.filePath(u"bin/yt-dlp"_s),
+            u"[ \"$1\" = --version ] && { echo 2023.03.04; exit 0; }\necho $$ > '%1'\nexec sleep 30"_s.arg(pidFile));
+        TestSupport::writeFile(home.filePath(u".config/Torvel/Torvel Downloader.conf"_s),
                                "[General]\nytDLPPath=" + ytDLP.toUtf8() + "\n");
         QTimer poll;
         const ProcessCallback signalOnceStarted = [&](const ProcessHandle &app) {
@@ -113,16 +92,15 @@ private Q_SLOTS:
             });
             poll.start(20);
         };
-        QStringList arguments{command, QStringLiteral("https://example.invalid/v")};
+        QStringList arguments{command, u"https://example.invalid/v"_s};
         if (command == QLatin1String("download"))
-            arguments << QStringLiteral("--to") << home.filePath(QStringLiteral("out"));
-        const ProcessResult result = runApp(arguments, home.path(), signalOnceStarted);
+            arguments << u"--to"_s << home.filePath(u"out"_s);
+        const ProcessResult result = TestSupport::runApplication(arguments, home.path(), {}, signalOnceStarted);
         QCOMPARE(result.status, status);
         if (status == 130)
             QCOMPARE(result.standardError, QByteArray("Análisis cancelado.\n"));
-        QFile pid(pidFile);
-        QVERIFY(pid.open(QIODevice::ReadOnly));
-        const qint64 ytDLPProcess = pid.readAll().trimmed().toLongLong();
+        const qint64 ytDLPProcess = TestSupport::readFile(pidFile).trimmed().toLongLong();
+        QVERIFY(ytDLPProcess > 0);
         QTRY_VERIFY_WITH_TIMEOUT(!ProcessTree::isRunning(qint32(ytDLPProcess)), 3000);
     }
 };

@@ -9,6 +9,8 @@
 
 #include "common/blockingwait.h"
 
+using namespace Qt::StringLiterals;
+
 class TestDependencyLocator : public QObject {
     Q_OBJECT
 
@@ -30,15 +32,13 @@ private Q_SLOTS:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         m_environment = {};
-        m_environment.homeFolder = path(QStringLiteral("home"));
-        m_environment.managedToolsFolder = path(QStringLiteral("home/.local/share/Torvel Downloader/Tools"));
-        m_environment.pathVariable =
-            path(QStringLiteral("path1")) + QStringLiteral("::") + path(QStringLiteral("path2"));
-        m_environment.searchFolders = {path(QStringLiteral("fixed")), QStringLiteral("~/.local/bin")};
-        m_environment.homebrewExecutables = {path(QStringLiteral("brew/bin/brew")),
-                                             QStringLiteral("~/.linuxbrew/bin/brew")};
-        m_environment.denoCandidates = {path(QStringLiteral("fixed/deno")), QStringLiteral("~/.deno/bin/deno")};
-        m_environment.nodeCandidates = {path(QStringLiteral("fixed/node")), path(QStringLiteral("usr/bin/node"))};
+        m_environment.homeFolder = path(u"home"_s);
+        m_environment.managedToolsFolder = path(u"home/.local/share/Torvel Downloader/Tools"_s);
+        m_environment.pathVariable = path(u"path1"_s) + u"::"_s + path(u"path2"_s);
+        m_environment.searchFolders = {path(u"fixed"_s), u"~/.local/bin"_s};
+        m_environment.homebrewExecutables = {path(u"brew/bin/brew"_s), u"~/.linuxbrew/bin/brew"_s};
+        m_environment.denoCandidates = {path(u"fixed/deno"_s), u"~/.deno/bin/deno"_s};
+        m_environment.nodeCandidates = {path(u"fixed/node"_s), path(u"usr/bin/node"_s)};
         m_environment.versionQueryLimit = std::chrono::milliseconds(800);
     }
 
@@ -49,89 +49,75 @@ private Q_SLOTS:
     }
 
     void preferredPathThatIsNotExecutableFallsThroughToManagedCopy() {
-        const QString preferred = TestSupport::writeFile(path(QStringLiteral("chosen/yt-dlp")), "not a program");
-        tool(QStringLiteral("path1/yt-dlp"), QStringLiteral("echo 1999.01.01"));
-        const QString managed = tool(QStringLiteral("home/.local/share/Torvel Downloader/Tools/yt-dlp"),
-                                     QStringLiteral("echo '  2025.10.22\n'"));
-        const auto found = BlockingWait::wait(locator().locateYT_DLP(preferred));
-        QVERIFY(found);
-        QCOMPARE(found->path, managed);
-        QCOMPARE(found->version, QStringLiteral("2025.10.22"));
-        QCOMPARE(found->installSource, ToolInstallSource::of(ToolInstallSource::Kind::managed));
+        const QString preferred = TestSupport::writeFile(path(u"chosen/yt-dlp"_s), "not a program");
+        tool(u"path1/yt-dlp"_s, u"echo 1999.01.01"_s);
+        const QString managed = tool(u"home/.local/share/Torvel Downloader/Tools/yt-dlp"_s, u"echo '  2025.10.22\n'"_s);
+        QCOMPARE(BlockingWait::wait(locator().locateYT_DLP(preferred)),
+                 (ToolInfo{managed, u"2025.10.22"_s, ToolInstallSource::of(ToolInstallSource::Kind::managed)}));
         QCOMPARE(locator().managedYTDLPPath(), managed);
     }
 
     void duplicatesAreProbedOnceAndFailuresSkipped() {
-        const QString log = path(QStringLiteral("probes.log"));
+        const QString log = path(u"probes.log"_s);
         // The same folder appears in PATH twice and among the fixed folders.
-        m_environment.pathVariable = path(QStringLiteral("fixed")) + QLatin1Char(':') + path(QStringLiteral("fixed")) +
-                                     QLatin1Char(':') + path(QStringLiteral("path2"));
-        tool(QStringLiteral("fixed/yt-dlp"), QStringLiteral("echo probe >> '%1'; exit 1").arg(log));
-        const QString good = tool(QStringLiteral("path2/yt-dlp"), QStringLiteral("printf ''"));
-        const auto found = BlockingWait::wait(locator().locateYT_DLP(path(QStringLiteral("fixed/yt-dlp"))));
-        QVERIFY(found);
-        QCOMPARE(found->path, good);
-        QCOMPARE(found->version, QStringLiteral("detectado"));
-        QFile probes(log);
-        QVERIFY(probes.open(QIODevice::ReadOnly));
-        QCOMPARE(probes.readAll(), QByteArray("probe\n"));
+        m_environment.pathVariable =
+            path(u"fixed"_s) + QLatin1Char(':') + path(u"fixed"_s) + QLatin1Char(':') + path(u"path2"_s);
+        tool(u"fixed/yt-dlp"_s, u"echo probe >> '%1'; exit 1"_s.arg(log));
+        const QString good = tool(u"path2/yt-dlp"_s, u"printf ''"_s);
+        const auto found = BlockingWait::wait(locator().locateYT_DLP(path(u"fixed/yt-dlp"_s)));
+        QCOMPARE(found ? found->path + u' ' + found->version : QString(), good + u" detectado"_s);
+        QCOMPARE(TestSupport::readFile(log), QByteArray("probe\n"));
     }
 
     void versionIsRememberedUntilTheFileChanges() {
-        m_environment.versionCacheFile = path(QStringLiteral("cache/versions.json"));
-        const QString log = path(QStringLiteral("asked.log"));
-        const QString asking = QStringLiteral("echo asked >> '%1'; echo %2");
-        tool(QStringLiteral("path1/yt-dlp"), asking.arg(log, QStringLiteral("2024.01.01")));
+        m_environment.versionCacheFile = path(u"cache/versions.json"_s);
+        const QString log = path(u"asked.log"_s);
+        const QString asking = u"echo asked >> '%1'; echo %2"_s;
+        tool(u"path1/yt-dlp"_s, asking.arg(log, u"2024.01.01"_s));
         for (int run = 0; run < 2; ++run)
-            QCOMPARE(BlockingWait::wait(locator().locateYT_DLP(QString()))->version, QStringLiteral("2024.01.01"));
-        tool(QStringLiteral("path1/yt-dlp"), asking.arg(log, QStringLiteral("2025.11.12-replaced")));
-        QCOMPARE(BlockingWait::wait(locator().locateYT_DLP(QString()))->version, QStringLiteral("2025.11.12-replaced"));
-        QFile asked(log);
-        QVERIFY(asked.open(QIODevice::ReadOnly));
-        QCOMPARE(asked.readAll(), QByteArray("asked\nasked\n"));
+            QCOMPARE(BlockingWait::wait(locator().locateYT_DLP(QString()))->version, u"2024.01.01"_s);
+        tool(u"path1/yt-dlp"_s, asking.arg(log, u"2025.11.12-replaced"_s));
+        QCOMPARE(BlockingWait::wait(locator().locateYT_DLP(QString()))->version, u"2025.11.12-replaced"_s);
+        QCOMPARE(TestSupport::readFile(log), QByteArray("asked\nasked\n"));
     }
 
     void hangingCandidateIsSkippedAfterTheLimit() {
-        tool(QStringLiteral("path1/ffmpeg"), QStringLiteral("exec sleep 30"));
-        const QString good = tool(QStringLiteral("path2/ffmpeg"),
-                                  QStringLiteral("echo 'ffmpeg version 5.1.6-0+deb12u1 Copyright (c) 2000-2024'\n"
-                                                 "echo 'built with gcc 12'"));
+        tool(u"path1/ffmpeg"_s, u"exec sleep 30"_s);
+        const QString good = tool(u"path2/ffmpeg"_s, u"echo 'ffmpeg version 5.1.6-0+deb12u1 Copyright (c) 2000-2024'\n"
+                                                     "echo 'built with gcc 12'"_s);
         QElapsedTimer timer;
         timer.start();
         const auto found = BlockingWait::wait(locator().locateFFmpeg(QString()));
-        QVERIFY(found);
-        QCOMPARE(found->path, good);
-        QCOMPARE(found->version, QStringLiteral("5.1.6-0+deb12u1"));
+        QCOMPARE(found ? found->path + u' ' + found->version : QString(), good + u" 5.1.6-0+deb12u1"_s);
         QVERIFY(timer.elapsed() < 10'000);
     }
 
     void bothSearchesRunSideBySide() {
         // Each tool answers only once it has seen the other one start, so this finishes
         // successfully only when the two version queries overlap.
-        const QString a = path(QStringLiteral("a.started"));
-        const QString b = path(QStringLiteral("b.started"));
-        const QString wait = QStringLiteral("touch '%1'; n=0; while [ ! -e '%2' ]; do n=$((n+1)); "
-                                            "[ $n -gt 200 ] && exit 1; sleep 0.02; done; echo '%3'");
-        tool(QStringLiteral("path1/yt-dlp"), wait.arg(a, b, QStringLiteral("2024.01.01")));
-        tool(QStringLiteral("path1/ffmpeg"), wait.arg(b, a, QStringLiteral("ffmpeg version 7.1")));
+        const QString a = path(u"a.started"_s);
+        const QString b = path(u"b.started"_s);
+        const QString wait = u"touch '%1'; n=0; while [ ! -e '%2' ]; do n=$((n+1)); "
+                             "[ $n -gt 200 ] && exit 1; sleep 0.02; done; echo '%3'"_s;
+        tool(u"path1/yt-dlp"_s, wait.arg(a, b, u"2024.01.01"_s));
+        tool(u"path1/ffmpeg"_s, wait.arg(b, a, u"ffmpeg version 7.1"_s));
         const DependencyLocator both = locator();
         auto ytDLP = both.locateYT_DLP(QString());
         auto ffmpeg = both.locateFFmpeg(QString());
         const auto foundYT = BlockingWait::wait(std::move(ytDLP));
         const auto foundFF = BlockingWait::wait(std::move(ffmpeg));
         QVERIFY(foundYT && foundFF);
-        QCOMPARE(foundFF->version, QStringLiteral("7.1"));
+        QCOMPARE(foundFF->version, u"7.1"_s);
     }
 
     void ffmpegVersionParser_data() {
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("version");
-        QTest::newRow("release")
-            << QStringLiteral("ffmpeg version 7.1.1 Copyright (c) 2000-2025 the FFmpeg developers\nbuilt with")
-            << QStringLiteral("7.1.1");
-        QTest::newRow("development") << QStringLiteral("ffmpeg version N-118000-g1234abcd-tessus  https://evermeet.cx")
-                                     << QStringLiteral("N-118000-g1234abcd-tessus");
-        QTest::newRow("no banner") << QStringLiteral("   ") << QStringLiteral("   ");
+        QTest::newRow("release") << u"ffmpeg version 7.1.1 Copyright (c) 2000-2025 the FFmpeg developers\nbuilt with"_s
+                                 << u"7.1.1"_s;
+        QTest::newRow("development") << u"ffmpeg version N-118000-g1234abcd-tessus  https://evermeet.cx"_s
+                                     << u"N-118000-g1234abcd-tessus"_s;
+        QTest::newRow("no banner") << u"   "_s << u"   "_s;
         QTest::newRow("empty") << QString() << QString();
     }
 
@@ -143,55 +129,39 @@ private Q_SLOTS:
 
     void installSourceThroughLinks() {
         using Kind = ToolInstallSource::Kind;
+        const auto kind = [this](const QString &tool) { return locator().installSource(tool).kind; };
+        const auto program = [this](const QString &relative) { return tool(relative, u"exit 0"_s); };
         // Homebrew: a link into a Cellar folder; the first executable brew is the payload.
-        const QString cellar = tool(QStringLiteral("brew/Cellar/ffmpeg/7.1/bin/ffmpeg"), QStringLiteral("exit 0"));
-        link(cellar, path(QStringLiteral("brew/bin/ffmpeg")));
-        QCOMPARE(locator().installSource(path(QStringLiteral("brew/bin/ffmpeg"))),
-                 ToolInstallSource::homebrew(QStringLiteral("brew")));
-        const QString brew = tool(QStringLiteral("brew/bin/brew"), QStringLiteral("exit 0"));
-        QCOMPARE(locator().installSource(path(QStringLiteral("brew/bin/ffmpeg"))), ToolInstallSource::homebrew(brew));
+        link(program(u"brew/Cellar/ffmpeg/7.1/bin/ffmpeg"_s), path(u"brew/bin/ffmpeg"_s));
+        QCOMPARE(locator().installSource(path(u"brew/bin/ffmpeg"_s)), ToolInstallSource::homebrew(u"brew"_s));
+        const QString brew = program(u"brew/bin/brew"_s);
+        QCOMPARE(locator().installSource(path(u"brew/bin/ffmpeg"_s)), ToolInstallSource::homebrew(brew));
 
-        // pip: into site-packages, or anything under ~/.local.
-        const QString sitePackages =
-            tool(QStringLiteral("lib/python3.11/site-packages/bin/yt-dlp"), QStringLiteral("exit 0"));
-        link(sitePackages, path(QStringLiteral("bin/yt-dlp-pip")));
-        QCOMPARE(locator().installSource(path(QStringLiteral("bin/yt-dlp-pip"))).kind, Kind::pip);
-        QCOMPARE(locator().installSource(tool(QStringLiteral("home/.local/bin/yt-dlp"), QStringLiteral("exit 0"))).kind,
-                 Kind::pip);
-
-        // Managed wins over the "/.local/" rule.
-        QCOMPARE(locator()
-                     .installSource(tool(QStringLiteral("home/.local/share/Torvel Downloader/Tools/ffmpeg"),
-                                         QStringLiteral("exit 0")))
-                     .kind,
-                 Kind::managed);
+        // pip: into site-packages, or anything under ~/.local; managed wins over the "/.local/" rule.
+        link(program(u"lib/python3.11/site-packages/bin/yt-dlp"_s), path(u"bin/yt-dlp-pip"_s));
+        QCOMPARE(kind(path(u"bin/yt-dlp-pip"_s)), Kind::pip);
+        QCOMPARE(kind(program(u"home/.local/bin/yt-dlp"_s)), Kind::pip);
+        QCOMPARE(kind(program(u"home/.local/share/Torvel Downloader/Tools/ffmpeg"_s)), Kind::managed);
 
         // Distribution and MacPorts folders, also through a dangling link.
-        QCOMPARE(locator().installSource(QStringLiteral("/opt/local/bin/yt-dlp")).kind, Kind::macPorts);
-        QCOMPARE(locator().installSource(QStringLiteral("/usr/bin/env")).kind, Kind::systemPackage);
-        link(QStringLiteral("/snap/yt-dlp/current/bin/yt-dlp"), path(QStringLiteral("bin/yt-dlp-snap")));
-        QCOMPARE(locator().installSource(path(QStringLiteral("bin/yt-dlp-snap"))).kind, Kind::systemPackage);
-        link(QStringLiteral("/usr/bin/env"), path(QStringLiteral("bin/env-link")));
-        QCOMPARE(locator().installSource(path(QStringLiteral("bin/env-link"))).kind, Kind::systemPackage);
-        QCOMPARE(locator().installSource(QStringLiteral("/usr/local/bin/yt-dlp")).kind, Kind::standalone);
-        QCOMPARE(locator().installSource(tool(QStringLiteral("opt/yt-dlp"), QStringLiteral("exit 0"))).kind,
-                 Kind::standalone);
+        QCOMPARE(kind(u"/opt/local/bin/yt-dlp"_s), Kind::macPorts);
+        QCOMPARE(kind(u"/usr/bin/env"_s), Kind::systemPackage);
+        link(u"/snap/yt-dlp/current/bin/yt-dlp"_s, path(u"bin/yt-dlp-snap"_s));
+        QCOMPARE(kind(path(u"bin/yt-dlp-snap"_s)), Kind::systemPackage);
+        link(u"/usr/bin/env"_s, path(u"bin/env-link"_s));
+        QCOMPARE(kind(path(u"bin/env-link"_s)), Kind::systemPackage);
+        QCOMPARE(kind(u"/usr/local/bin/yt-dlp"_s), Kind::standalone);
+        QCOMPARE(kind(program(u"opt/yt-dlp"_s)), Kind::standalone);
     }
 
     void javaScriptRuntimeChoice() {
-        const QString node = tool(QStringLiteral("usr/bin/node"), QStringLiteral("exit 0"));
-        QCOMPARE(locator().locateJavaScriptRuntimeArguments(),
-                 (QStringList{QStringLiteral("--no-js-runtimes"), QStringLiteral("--js-runtimes"),
-                              QStringLiteral("node:") + node}));
-
-        const QString homeDeno = tool(QStringLiteral("home/.deno/bin/deno"), QStringLiteral("exit 0"));
-        QCOMPARE(locator().locateJavaScriptRuntimeArguments(),
-                 (QStringList{QStringLiteral("--js-runtimes"), QStringLiteral("deno:") + homeDeno}));
-
-        const QString managedDeno =
-            tool(QStringLiteral("home/.local/share/Torvel Downloader/Tools/deno"), QStringLiteral("exit 0"));
-        QCOMPARE(locator().locateJavaScriptRuntimeArguments(),
-                 (QStringList{QStringLiteral("--js-runtimes"), QStringLiteral("deno:") + managedDeno}));
+        const auto runtime = [this] { return locator().locateJavaScriptRuntimeArguments().join(QLatin1Char(' ')); };
+        const QString node = tool(u"usr/bin/node"_s, u"exit 0"_s);
+        QCOMPARE(runtime(), u"--no-js-runtimes --js-runtimes node:"_s + node);
+        const QString homeDeno = tool(u"home/.deno/bin/deno"_s, u"exit 0"_s);
+        QCOMPARE(runtime(), u"--js-runtimes deno:"_s + homeDeno);
+        const QString managedDeno = tool(u"home/.local/share/Torvel Downloader/Tools/deno"_s, u"exit 0"_s);
+        QCOMPARE(runtime(), u"--js-runtimes deno:"_s + managedDeno);
     }
 };
 

@@ -17,14 +17,17 @@ namespace {
 
 const QByteArray incomingLink = "tdl://analyze?url=https%3A%2F%2Fejemplo.test%2Fv%C3%ADdeo%3Fa%3D1%26b%3D2";
 
-QFuture<bool> forwardInBackground(const QString &server, const QUrl &url) {
-    return QtConcurrent::run([server, url] { return SingleInstance(server).forwardToRunningInstance(url, 5000); });
-}
-
-QProcessEnvironment childEnvironment(const QString &server) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TORVEL_SERVER"), server);
-    return environment;
+// Another instance asks from a worker thread while this one keeps serving; with a link it
+// forwards the link, without one it asks for the window.
+bool ask(const QString &server, bool withLink = true) {
+    QFuture<bool> asked = QtConcurrent::run([server, withLink] {
+        const SingleInstance other(server);
+        return withLink ? other.forwardToRunningInstance(QUrl::fromEncoded(incomingLink), 5000)
+                        : other.activateRunningInstance(5000);
+    });
+    while (!asked.isFinished())
+        QTest::qWait(10);
+    return asked.result();
 }
 
 } // namespace
@@ -39,31 +42,20 @@ private:
 private Q_SLOTS:
     // A second process forwarding its link is the application test's part; here another instance
     // in this process does it.
-    void aLinkReachesTheInstanceThatHoldsTheName() {
+    void linksAndActivationsReachTheInstanceThatHoldsTheName() {
         SingleInstance running(server("live"));
         QVERIFY(running.listen());
         QSignalSpy received(&IncomingLinks::instance(), &IncomingLinks::urlReceived);
+        QSignalSpy activations(&running, &SingleInstance::activationRequested);
         // The name stays with the instance that answers on it.
-        SingleInstance later(running.serverName());
-        QVERIFY(!later.listen());
-        QFuture<bool> forwarded = forwardInBackground(running.serverName(), QUrl::fromEncoded(incomingLink));
-        QTRY_VERIFY(forwarded.isFinished());
-        QVERIFY(forwarded.result());
+        QVERIFY(!SingleInstance(running.serverName()).listen());
+        QVERIFY(ask(running.serverName()));
         QCOMPARE(received.count(), 1);
         QCOMPARE(received.first().first().toUrl().toEncoded(), incomingLink);
-    }
-
-    void aStartWithoutALinkOnlyAsksForTheWindow() {
-        SingleInstance running(server("activate"));
-        QVERIFY(running.listen());
-        QSignalSpy activations(&running, &SingleInstance::activationRequested);
-        QSignalSpy received(&IncomingLinks::instance(), &IncomingLinks::urlReceived);
-        const QString name = running.serverName();
-        QFuture<bool> asked = QtConcurrent::run([name] { return SingleInstance(name).activateRunningInstance(5000); });
-        QTRY_VERIFY(asked.isFinished());
-        QVERIFY(asked.result());
-        QCOMPARE(activations.count(), 1);
-        QCOMPARE(received.count(), 0);
+        const qsizetype activated = activations.count();
+        QVERIFY(ask(running.serverName(), false));
+        QCOMPARE(activations.count(), activated + 1);
+        QCOMPARE(received.count(), 1);
     }
 
     void withoutARunningInstanceForwardingFailsAtOnce() {
@@ -76,7 +68,8 @@ private Q_SLOTS:
     void aSocketLeftByAKilledInstanceIsReplaced() {
         const QString name = server("stale");
         QProcess crashed;
-        QProcessEnvironment environment = childEnvironment(name);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TORVEL_SERVER"), name);
         environment.insert(QStringLiteral("TORVEL_LISTEN"), QStringLiteral("1"));
         crashed.setProcessEnvironment(environment);
         crashed.start(QCoreApplication::applicationFilePath());
@@ -90,9 +83,7 @@ private Q_SLOTS:
         SingleInstance running(name);
         QVERIFY(running.listen());
         QSignalSpy received(&IncomingLinks::instance(), &IncomingLinks::urlReceived);
-        QFuture<bool> forwarded = forwardInBackground(name, QUrl::fromEncoded(incomingLink));
-        QTRY_VERIFY(forwarded.isFinished());
-        QVERIFY(forwarded.result());
+        QVERIFY(ask(name));
         QCOMPARE(received.count(), 1);
     }
 
@@ -101,28 +92,19 @@ private Q_SLOTS:
         running.setClientTimeout(2000);
         QVERIFY(running.listen());
         QSignalSpy received(&IncomingLinks::instance(), &IncomingLinks::urlReceived);
-
-        QLocalSocket silent;
-        silent.connectToServer(running.serverName());
-        QVERIFY(silent.waitForConnected(2000));
-
-        QLocalSocket flood;
-        flood.connectToServer(running.serverName());
-        QVERIFY(flood.waitForConnected(2000));
+        QLocalSocket silent, flood, nonsense;
+        for (QLocalSocket *client : {&silent, &flood, &nonsense}) {
+            client->connectToServer(running.serverName());
+            QVERIFY(client->waitForConnected(2000));
+        }
         flood.write(QByteArray(SingleInstance::maximumRequestSize * 3, 'x'));
         QTRY_COMPARE_WITH_TIMEOUT(flood.state(), QLocalSocket::UnconnectedState, 1000);
-
-        QLocalSocket nonsense;
-        nonsense.connectToServer(running.serverName());
-        QVERIFY(nonsense.waitForConnected(2000));
         nonsense.write("esto no es un enlace\n");
         QTRY_VERIFY(nonsense.canReadLine());
         QCOMPARE(nonsense.readLine(), QByteArray("no\n"));
 
         // The silent client is still connected, yet a good one is served meanwhile.
-        QFuture<bool> forwarded = forwardInBackground(running.serverName(), QUrl::fromEncoded(incomingLink));
-        QTRY_VERIFY(forwarded.isFinished());
-        QVERIFY(forwarded.result());
+        QVERIFY(ask(running.serverName()));
         QCOMPARE(silent.state(), QLocalSocket::ConnectedState);
         QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QLocalSocket::UnconnectedState, 5000);
         QCOMPARE(received.count(), 1);

@@ -27,6 +27,18 @@ ScriptedHttpServer::Response ScriptedHttpServer::Response::notFound() {
     return response;
 }
 
+ScriptedHttpServer::Response ScriptedHttpServer::Response::hanging() {
+    Response response;
+    response.hang = true;
+    return response;
+}
+
+ScriptedHttpServer::Response ScriptedHttpServer::Response::throttled(QByteArray body, int bytesPerTick) {
+    Response response = ok(std::move(body));
+    response.bytesPerTick = bytesPerTick;
+    return response;
+}
+
 ScriptedHttpServer::ScriptedHttpServer(QObject *parent) : QObject(parent) {
     if (!m_server.listen(QHostAddress::LocalHost, 0))
         qFatal("cannot listen on 127.0.0.1");

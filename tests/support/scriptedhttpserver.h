@@ -34,6 +34,8 @@ public:
         static Response ok(QByteArray body, QByteArray contentType = "application/octet-stream");
         static Response redirect(const QUrl &location, int status = 302);
         static Response notFound();
+        static Response hanging();
+        static Response throttled(QByteArray body, int bytesPerTick);
     };
 
     using Handler = std::function<Response(const Request &)>;

@@ -18,6 +18,11 @@ QString writeFile(const QString &path, const QByteArray &contents) {
     return path;
 }
 
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QString writeScript(const QString &path, const QString &body) {
     writeFile(path, (QStringLiteral("#!/bin/sh\n") + body + QLatin1Char('\n')).toUtf8());
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
@@ -62,6 +67,16 @@ QList<qint32> runningChildren() {
 bool waitUntilChildless(int timeoutMilliseconds) {
     const qint32 self = qint32(QCoreApplication::applicationPid());
     return QTest::qWaitFor([self] { return ProcessTree::descendantProcessIDs(self).isEmpty(); }, timeoutMilliseconds);
+}
+
+ProcessResult runApplication(const QStringList &arguments, const QString &home, const ProcessEnvironment &extra,
+                             const ProcessCallback &onProcess, const LineCallback &onLine) {
+    ProcessEnvironment environment{{QStringLiteral("HOME"), home},
+                                   {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")},
+                                   {QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}};
+    environment.insert(extra);
+    return BlockingWait::wait(
+        ProcessRunner::run(applicationPath(), arguments, applicationEnvironment(environment), onProcess, onLine));
 }
 
 QString artefactFolder(const QString &name) {

@@ -11,16 +11,12 @@
 #include <filesystem>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+using TestSupport::readFile;
+
 namespace {
-
-const QString downloads = QStringLiteral("/home/ana/Descargas");
-const QString home = QStringLiteral("/home/ana");
-
-QByteArray contents(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
+const QString downloads = u"/home/ana/Descargas"_s;
+const QString home = u"/home/ana"_s;
 } // namespace
 
 class TestAppSettings : public QObject {
@@ -30,7 +26,7 @@ private:
     QTemporaryDir m_dir;
     int m_files = 0;
 
-    QString freshPath() { return m_dir.filePath(QStringLiteral("settings-%1.ini").arg(++m_files)); }
+    QString freshPath() { return m_dir.filePath(u"settings-%1.ini"_s.arg(++m_files)); }
     QString storeWith(const QByteArray &text) { return TestSupport::writeFile(freshPath(), text); }
 
     // QSettings keeps one parsed copy of a file per process, so reading "after a restart" means
@@ -43,59 +39,55 @@ private:
     }
 
 private Q_SLOTS:
-    void freshStoreLoadsFallbacksAndWritesNothing() {
-        const QString path = freshPath();
-        {
-            QSettings store(path, QSettings::IniFormat);
-            const AppSettings settings(&store, downloads, home);
-            QCOMPARE(settings.ytDLPPath(), QString());
-            QCOMPARE(settings.ffmpegPath(), QString());
-            QCOMPARE(settings.downloadDirectory(), downloads);
-            QCOMPARE(settings.revealWhenFinished(), true);
-            QCOMPARE(AppSettings(&store).downloadDirectory(), PlatformPaths::downloadsFolder());
-        }
-        QVERIFY(!QFileInfo::exists(path));
-    }
-
     void valuesSurviveARestartAsTyped() {
         const QString path = freshPath();
         QSettings store(path, QSettings::IniFormat);
         AppSettings settings(&store, downloads, home);
+        // A fresh store loads the fallbacks and writes nothing.
+        QCOMPARE((QStringList{settings.ytDLPPath(), settings.ffmpegPath(), settings.downloadDirectory()}),
+                 (QStringList{QString(), QString(), downloads}));
+        QVERIFY(settings.revealWhenFinished());
+        QCOMPARE(AppSettings(&store).downloadDirectory(), PlatformPaths::downloadsFolder());
+        store.sync();
+        QVERIFY(!QFileInfo::exists(path));
+
         QSignalSpy ytDLP(&settings, &AppSettings::ytDLPPathChanged);
         QSignalSpy ffmpeg(&settings, &AppSettings::ffmpegPathChanged);
         QSignalSpy folder(&settings, &AppSettings::downloadDirectoryChanged);
         QSignalSpy reveal(&settings, &AppSettings::revealWhenFinishedChanged);
-        settings.setYtDLPPath(QStringLiteral("/opt/yt-dlp, versión nueva"));
-        QCOMPARE((QList<qsizetype>{ytDLP.count(), ffmpeg.count(), folder.count(), reveal.count()}),
-                 (QList<qsizetype>{1, 0, 0, 0}));
-        settings.setFfmpegPath(QStringLiteral("@/usr/bin/ffmpeg"));
-        settings.setDownloadDirectory(QStringLiteral("~/Vídeos"));
+        const auto signalled = [&] {
+            return QList<qsizetype>{ytDLP.count(), ffmpeg.count(), folder.count(), reveal.count()};
+        };
+        settings.setYtDLPPath(u"/opt/yt-dlp, versión nueva"_s);
+        QCOMPARE(signalled(), (QList<qsizetype>{1, 0, 0, 0}));
+        settings.setFfmpegPath(u"@/usr/bin/ffmpeg"_s);
+        settings.setDownloadDirectory(u"~/Vídeos"_s);
         settings.setRevealWhenFinished(false);
-        QCOMPARE((QList<qsizetype>{ytDLP.count(), ffmpeg.count(), folder.count(), reveal.count()}),
-                 (QList<qsizetype>{1, 1, 1, 1}));
+        QCOMPARE(signalled(), (QList<qsizetype>{1, 1, 1, 1}));
 
         const auto disk = reopened(path);
         const AppSettings restarted(disk.get(), downloads, home);
-        QCOMPARE(restarted.ytDLPPath(), QStringLiteral("/opt/yt-dlp, versión nueva"));
-        QCOMPARE(restarted.ffmpegPath(), QStringLiteral("@/usr/bin/ffmpeg"));
-        QCOMPARE(restarted.downloadDirectory(), QStringLiteral("~/Vídeos"));
-        QCOMPARE(restarted.downloadDirectoryPath(), QStringLiteral("/home/ana/Vídeos"));
-        QCOMPARE(restarted.revealWhenFinished(), false);
-        settings.setDownloadDirectory(QStringLiteral("~"));
+        QCOMPARE((QStringList{restarted.ytDLPPath(), restarted.ffmpegPath(), restarted.downloadDirectory(),
+                              restarted.downloadDirectoryPath()}),
+                 (QStringList{u"/opt/yt-dlp, versión nueva"_s, u"@/usr/bin/ffmpeg"_s, u"~/Vídeos"_s,
+                              u"/home/ana/Vídeos"_s}));
+        QVERIFY(!restarted.revealWhenFinished());
+        settings.setDownloadDirectory(u"~"_s);
         QCOMPARE(settings.downloadDirectoryPath(), home);
     }
 
     void onlyAStoredBooleanCounts_data() {
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<bool>("expected");
-        QTest::newRow("false") << QByteArray("false") << false;
-        QTest::newRow("true") << QByteArray("true") << true;
-        QTest::newRow("word") << QByteArray("s\xc3\xad") << true;
-        QTest::newRow("capitalised") << QByteArray("False") << true;
-        QTest::newRow("number") << QByteArray("0") << true;
-        QTest::newRow("list") << QByteArray("false, false") << true;
-        QTest::newRow("bytes") << QByteArray("@ByteArray(false)") << true;
-        QTest::newRow("empty") << QByteArray("") << true;
+        for (const auto &[value, expected] :
+             std::initializer_list<std::pair<const char *, bool>>{{"false", false},
+                                                                  {"true", true},
+                                                                  {"False", true},
+                                                                  {"0", true},
+                                                                  {"false, false", true},
+                                                                  {"@ByteArray(false)", true},
+                                                                  {"", true}})
+            QTest::newRow(value) << QByteArray(value) << expected;
     }
     void onlyAStoredBooleanCounts() {
         QFETCH(QByteArray, value);
@@ -109,9 +101,8 @@ private Q_SLOTS:
                                   "downloadDirectory=@Variant(\\0\\0\\0\\x1\\x1)\n"),
                         QSettings::IniFormat);
         const AppSettings settings(&store, downloads, home);
-        QCOMPARE(settings.ytDLPPath(), QString());
-        QCOMPARE(settings.ffmpegPath(), QString());
-        QCOMPARE(settings.downloadDirectory(), downloads);
+        QCOMPARE((QStringList{settings.ytDLPPath(), settings.ffmpegPath(), settings.downloadDirectory()}),
+                 (QStringList{QString(), QString(), downloads}));
     }
 
     void anUnchangedValueIsStillWritten() {
@@ -121,17 +112,15 @@ private Q_SLOTS:
         QSignalSpy revealChanges(&settings, &AppSettings::revealWhenFinishedChanged);
         settings.setRevealWhenFinished(true);
         settings.setDownloadDirectory(downloads);
-        QVERIFY(contents(path).contains("revealWhenFinished=true"));
-        QVERIFY(contents(path).contains("downloadDirectory=/home/ana/Descargas"));
+        QVERIFY(readFile(path).contains("revealWhenFinished=true"));
+        QVERIFY(readFile(path).contains("downloadDirectory=/home/ana/Descargas"));
         QCOMPARE(revealChanges.count(), 0);
 
         // Someone else changed the file meanwhile: assigning the value held in memory restores it.
-        settings.setYtDLPPath(QStringLiteral("/usr/bin/yt-dlp"));
-        QByteArray text = contents(path);
-        text.replace("ytDLPPath=/usr/bin/yt-dlp", "ytDLPPath=/otra/ruta/yt-dlp");
-        TestSupport::writeFile(path, text);
-        settings.setYtDLPPath(QStringLiteral("/usr/bin/yt-dlp"));
-        QVERIFY(contents(path).contains("ytDLPPath=/usr/bin/yt-dlp\n"));
+        settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s);
+        TestSupport::writeFile(path, readFile(path).replace("ytDLPPath=/usr/bin/yt-dlp", "ytDLPPath=/otra/ruta"));
+        settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s);
+        QVERIFY(readFile(path).contains("ytDLPPath=/usr/bin/yt-dlp\n"));
     }
 
     void aDamagedFileIsNeverRewritten_data() {
@@ -142,31 +131,30 @@ private Q_SLOTS:
     }
     void aDamagedFileIsNeverRewritten() {
         QFETCH(QByteArray, damage);
-        const QByteArray original = "[General]\nytDLPPath=/usr/bin/yt-dlp\nrevealWhenFinished=false\n"
-                                    "ventana=980x760\n" +
-                                    damage;
+        const QByteArray original =
+            "[General]\nytDLPPath=/usr/bin/yt-dlp\nrevealWhenFinished=false\nventana=980x760\n" + damage;
         const QString path = storeWith(original);
         // Another QSettings parses the file first: Qt reports the damage only to that one.
         { (void)QSettings(path, QSettings::IniFormat).allKeys(); }
 
         QSettings store(path, QSettings::IniFormat);
         AppSettings settings(&store, downloads, home);
-        QCOMPARE(settings.ytDLPPath(), QStringLiteral("/usr/bin/yt-dlp"));
+        QCOMPARE(settings.ytDLPPath(), u"/usr/bin/yt-dlp"_s);
         QCOMPARE(settings.revealWhenFinished(), false);
 
         QSignalSpy changes(&settings, &AppSettings::ffmpegPathChanged);
-        settings.setFfmpegPath(QStringLiteral("/usr/bin/ffmpeg"));
+        settings.setFfmpegPath(u"/usr/bin/ffmpeg"_s);
         settings.setRevealWhenFinished(true);
-        QCOMPARE(settings.ffmpegPath(), QStringLiteral("/usr/bin/ffmpeg"));
+        QCOMPARE(settings.ffmpegPath(), u"/usr/bin/ffmpeg"_s);
         QCOMPARE(changes.count(), 1);
-        QCOMPARE(contents(path), original);
+        QCOMPARE(readFile(path), original);
 
         // Once the file is repaired, the next assignment is stored beside the other keys.
         TestSupport::writeFile(path, "[General]\nytDLPPath=/usr/bin/yt-dlp\nventana=980x760\n");
-        settings.setFfmpegPath(QStringLiteral("/usr/local/bin/ffmpeg"));
+        settings.setFfmpegPath(u"/usr/local/bin/ffmpeg"_s);
         const auto disk = reopened(path);
-        QCOMPARE(disk->value(QStringLiteral("ffmpegPath")).toString(), QStringLiteral("/usr/local/bin/ffmpeg"));
-        QCOMPARE(disk->value(QStringLiteral("ventana")).toString(), QStringLiteral("980x760"));
+        QCOMPARE(disk->value(u"ffmpegPath"_s).toString(), u"/usr/local/bin/ffmpeg"_s);
+        QCOMPARE(disk->value(u"ventana"_s).toString(), u"980x760"_s);
     }
 
     // Examined once, the file is trusted until its size or modification time changes (the test
@@ -175,14 +163,14 @@ private Q_SLOTS:
         const QString path = freshPath();
         QSettings store(path, QSettings::IniFormat);
         AppSettings settings(&store, downloads, home);
-        settings.setYtDLPPath(QStringLiteral("/usr/bin/yt-dlp"));
+        settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s);
         // Damage of the same size, with the time put back: only a new examination would see it.
         const std::filesystem::path file(QFile::encodeName(path).toStdString());
         const auto written = std::filesystem::last_write_time(file);
-        TestSupport::writeFile(path, contents(path).replace("[General]", "[Generalx"));
+        TestSupport::writeFile(path, readFile(path).replace("[General]", "[Generalx"));
         std::filesystem::last_write_time(file, written);
-        settings.setFfmpegPath(QStringLiteral("/usr/bin/ffmpeg"));
-        QVERIFY(contents(path).contains("ffmpegPath=/usr/bin/ffmpeg"));
+        settings.setFfmpegPath(u"/usr/bin/ffmpeg"_s);
+        QVERIFY(readFile(path).contains("ffmpegPath=/usr/bin/ffmpeg"));
     }
 
     void anUnreadableFileIsNeverRewritten() {
@@ -191,16 +179,15 @@ private Q_SLOTS:
         QFile::setPermissions(path, QFile::WriteOwner);
         if (QFileInfo(path).isReadable())
             QSKIP("file permissions do not restrict this user");
-
         {
             QSettings store(path, QSettings::IniFormat);
             AppSettings settings(&store, downloads, home);
             QCOMPARE(settings.ytDLPPath(), QString());
-            settings.setYtDLPPath(QStringLiteral("/usr/local/bin/yt-dlp"));
-            QCOMPARE(settings.ytDLPPath(), QStringLiteral("/usr/local/bin/yt-dlp"));
+            settings.setYtDLPPath(u"/usr/local/bin/yt-dlp"_s);
+            QCOMPARE(settings.ytDLPPath(), u"/usr/local/bin/yt-dlp"_s);
         }
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-        QCOMPARE(contents(path), original);
+        QCOMPARE(readFile(path), original);
     }
 };
 

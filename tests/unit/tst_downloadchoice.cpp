@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 // Formats are written with designated initializers naming only the fields a case is about; every
 // other field is meant to stay absent.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -13,43 +15,37 @@ Q_DECLARE_METATYPE(QList<MediaFormat>)
 
 namespace {
 
-const QString none = QStringLiteral("none");
+const QString none = u"none"_s;
 
 MediaFormat videoOnly(const QString &id, std::optional<qint64> height, std::optional<double> tbr = std::nullopt) {
-    return {.formatID = id,
-            .height = height,
-            .videoCodec = QStringLiteral("avc1"),
-            .audioCodec = none,
-            .totalBitrate = tbr};
+    return {.formatID = id, .height = height, .videoCodec = u"avc1"_s, .audioCodec = none, .totalBitrate = tbr};
 }
 
 MediaFormat audioOnly(const QString &id, std::optional<double> tbr) {
-    return {.formatID = id, .videoCodec = none, .audioCodec = QStringLiteral("mp4a.40.2"), .totalBitrate = tbr};
+    return {.formatID = id, .videoCodec = none, .audioCodec = u"mp4a.40.2"_s, .totalBitrate = tbr};
 }
 
 MediaFormat muxed(const QString &id, qint64 height) {
-    return {
-        .formatID = id, .height = height, .videoCodec = QStringLiteral("avc1"), .audioCodec = QStringLiteral("mp4a")};
+    return {.formatID = id, .height = height, .videoCodec = u"avc1"_s, .audioCodec = u"mp4a"_s};
 }
 
 ChoiceSelection selectionOf(const QList<MediaFormat> &formats) {
     ChoiceSelection selection;
-    selection.mediaInfo = MediaInfo{.id = QStringLiteral("abc"), .title = QStringLiteral("Título"), .formats = formats};
+    selection.mediaInfo = MediaInfo{.id = u"abc"_s, .title = u"Título"_s, .formats = formats};
     return selection;
 }
 
 // A typical YouTube listing, in yt-dlp's order: lowest quality first.
 QList<MediaFormat> typicalFormats() {
-    return {audioOnly(QStringLiteral("139"), 48),        audioOnly(QStringLiteral("251"), 130),
-            audioOnly(QStringLiteral("140"), 129),       muxed(QStringLiteral("18"), 360),
-            videoOnly(QStringLiteral("136"), 720, 1500), videoOnly(QStringLiteral("137"), 1080, 4400)};
+    return {audioOnly(u"139"_s, 48), audioOnly(u"251"_s, 130),       audioOnly(u"140"_s, 129),
+            muxed(u"18"_s, 360),     videoOnly(u"136"_s, 720, 1500), videoOnly(u"137"_s, 1080, 4400)};
 }
 
-QStringList idsOf(const QList<MediaFormat> &formats) {
+QString idsOf(const QList<MediaFormat> &formats) {
     QStringList ids;
     for (const MediaFormat &format : formats)
         ids.append(format.formatID);
-    return ids;
+    return ids.join(QLatin1Char(' '));
 }
 
 } // namespace
@@ -60,141 +56,114 @@ class TestDownloadChoice : public QObject {
 private Q_SLOTS:
     void listsAndTheirOrder_data() {
         QTest::addColumn<QList<MediaFormat>>("formats");
-        QTest::addColumn<QStringList>("exact");
-        QTest::addColumn<QStringList>("audio");
-        QTest::newRow("typical") << typicalFormats()
-                                 << QStringList{QStringLiteral("137"), QStringLiteral("136"), QStringLiteral("18"),
-                                                QStringLiteral("251"), QStringLiteral("140"), QStringLiteral("139")}
-                                 << QStringList{QStringLiteral("251"), QStringLiteral("140"), QStringLiteral("139")};
+        QTest::addColumn<QString>("exact"); // format IDs in order, separated by spaces
+        QTest::addColumn<QString>("audio");
+        QTest::newRow("typical") << typicalFormats() << u"137 136 18 251 140 139"_s << u"251 140 139"_s;
         QTest::newRow("ties keep yt-dlp's order")
-            << QList<MediaFormat>{videoOnly(QStringLiteral("b"), 720, 800), videoOnly(QStringLiteral("a"), 720, 800),
-                                  audioOnly(QStringLiteral("y"), std::nullopt), audioOnly(QStringLiteral("x"), 0)}
-            << QStringList{QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("y"), QStringLiteral("x")}
-            << QStringList{QStringLiteral("y"), QStringLiteral("x")};
+            << QList<MediaFormat>{videoOnly(u"b"_s, 720, 800), videoOnly(u"a"_s, 720, 800),
+                                  audioOnly(u"y"_s, std::nullopt), audioOnly(u"x"_s, 0)}
+            << u"b a y x"_s << u"y x"_s;
         // Enough ties that an unstable sort would visibly reorder them.
         QList<MediaFormat> manyTies;
-        QStringList manyTiesOrder{QStringLiteral("top")};
+        QStringList manyTiesOrder{u"top"_s};
         for (int index = 0; index < 40; ++index) {
-            const QString id = QString::number(index);
-            manyTies.append(index % 2 == 0 ? videoOnly(id, 720, 800) : muxed(id, 720));
+            manyTies.append(index % 2 == 0 ? videoOnly(QString::number(index), 720)
+                                           : muxed(QString::number(index), 720));
             manyTies.last().totalBitrate = 800;
-            manyTiesOrder.append(id);
+            manyTiesOrder.append(QString::number(index));
         }
-        manyTies.insert(20, videoOnly(QStringLiteral("top"), 2160));
-        QTest::newRow("many ties keep yt-dlp's order") << manyTies << manyTiesOrder << QStringList{};
+        manyTies.insert(20, videoOnly(u"top"_s, 2160));
+        QTest::newRow("many ties keep yt-dlp's order") << manyTies << manyTiesOrder.join(QLatin1Char(' ')) << QString();
         QTest::newRow("no height after every positive height, by bitrate within a height")
-            << QList<MediaFormat>{videoOnly(QStringLiteral("unknown"), std::nullopt, 9000),
-                                  videoOnly(QStringLiteral("low"), 144, 100),
-                                  videoOnly(QStringLiteral("slow"), 720, 900),
-                                  videoOnly(QStringLiteral("fast"), 720, 1000)}
-            << QStringList{QStringLiteral("fast"), QStringLiteral("slow"), QStringLiteral("low"),
-                           QStringLiteral("unknown")}
-            << QStringList{};
+            << QList<MediaFormat>{videoOnly(u"unknown"_s, std::nullopt, 9000), videoOnly(u"low"_s, 144, 100),
+                                  videoOnly(u"slow"_s, 720, 900), videoOnly(u"fast"_s, 720, 1000)}
+            << u"fast slow low unknown"_s << QString();
         QTest::newRow("formats without any known stream are left out")
-            << QList<MediaFormat>{MediaFormat{.formatID = QStringLiteral("sb0")},
-                                  MediaFormat{
-                                      .formatID = QStringLiteral("mhtml"), .videoCodec = none, .audioCodec = none},
-                                  MediaFormat{.formatID = QStringLiteral("a"), .audioCodec = QStringLiteral("opus")}}
-            << QStringList{QStringLiteral("a")} << QStringList{QStringLiteral("a")};
+            << QList<MediaFormat>{MediaFormat{.formatID = u"sb0"_s},
+                                  MediaFormat{.formatID = u"mhtml"_s, .videoCodec = none, .audioCodec = none},
+                                  MediaFormat{.formatID = u"a"_s, .audioCodec = u"opus"_s}}
+            << u"a"_s << u"a"_s;
     }
     void listsAndTheirOrder() {
         QFETCH(QList<MediaFormat>, formats);
-        QFETCH(QStringList, exact);
-        QFETCH(QStringList, audio);
+        QFETCH(QString, exact);
+        QFETCH(QString, audio);
         const ChoiceSelection selection = selectionOf(formats);
         QCOMPARE(idsOf(selection.exactFormats()), exact);
         QCOMPARE(idsOf(selection.audioOnlyFormats()), audio);
         QStringList choiceIDs;
         for (const DownloadChoice &choice : selection.exactChoices())
             choiceIDs.append(choice.id);
-        for (QString &id : exact)
-            id.prepend(QStringLiteral("format-"));
-        QCOMPARE(choiceIDs, exact);
+        QCOMPARE(choiceIDs.join(QLatin1Char(' ')), u"format-"_s + exact.replace(u" "_s, u" format-"_s));
     }
 
     void exactChoiceIconFollowsTheStreams() {
-        QCOMPARE(DownloadChoice::exact(audioOnly(QStringLiteral("140"), 129)).icon, QStringLiteral("waveform"));
-        QCOMPARE(DownloadChoice::exact(videoOnly(QStringLiteral("137"), 1080)).icon, QStringLiteral("film"));
+        QCOMPARE(DownloadChoice::exact(audioOnly(u"140"_s, 129)).icon, u"waveform"_s);
+        QCOMPARE(DownloadChoice::exact(videoOnly(u"137"_s, 1080)).icon, u"film"_s);
     }
 
     void resolvingTheSelection_data() {
         QTest::addColumn<QList<MediaFormat>>("formats");
         QTest::addColumn<QString>("choiceID");
-        QTest::addColumn<QString>("audioID"); // a null text: no audio paired
-        QTest::addColumn<QString>("resolvedID");
-        QTest::addColumn<QString>("formatSelector");
+        QTest::addColumn<QString>("audioID");  // a null text: no audio paired
+        QTest::addColumn<QString>("resolved"); // the resolved choice's ID and format selector
         const QList<MediaFormat> typical = typicalFormats();
         QTest::newRow("video-only paired with a listed audio track")
-            << typical << QStringLiteral("format-137") << QStringLiteral("140") << QStringLiteral("combined-137-140")
-            << QStringLiteral("137+140");
-        QTest::newRow("video-only without audio") << typical << QStringLiteral("format-137") << QString()
-                                                  << QStringLiteral("format-137") << QStringLiteral("137");
+            << typical << u"format-137"_s << u"140"_s << u"combined-137-140 137+140"_s;
+        QTest::newRow("video-only without audio") << typical << u"format-137"_s << QString() << u"format-137 137"_s;
         QTest::newRow("pairing with an audio track that is gone")
-            << typical << QStringLiteral("format-137") << QStringLiteral("999") << QStringLiteral("format-137")
-            << QStringLiteral("137");
+            << typical << u"format-137"_s << u"999"_s << u"format-137 137"_s;
         QTest::newRow("a format with audio is never paired")
-            << typical << QStringLiteral("format-18") << QStringLiteral("140") << QStringLiteral("format-18")
-            << QStringLiteral("18");
+            << typical << u"format-18"_s << u"140"_s << u"format-18 18"_s;
         QTest::newRow("an audio format is never paired")
-            << typical << QStringLiteral("format-251") << QStringLiteral("140") << QStringLiteral("format-251")
-            << QStringLiteral("251");
-        QTest::newRow("standard choice") << typical << QStringLiteral("compatible-mp4") << QStringLiteral("140")
-                                         << QStringLiteral("compatible-mp4")
-                                         << QStringLiteral("bv*[ext=mp4][vcodec^=avc1]+ba[ext=m4a]/b[ext=mp4]/"
-                                                           "bv*[ext=mp4]+ba[ext=m4a]/b");
-        QTest::newRow("unknown format") << typical << QStringLiteral("format-x") << QStringLiteral("140")
-                                        << QStringLiteral("recommended") << QStringLiteral("bv*+ba/b");
+            << typical << u"format-251"_s << u"140"_s << u"format-251 251"_s;
+        QTest::newRow("standard choice")
+            << typical << u"compatible-mp4"_s << u"140"_s
+            << u"compatible-mp4 bv*[ext=mp4][vcodec^=avc1]+ba[ext=m4a]/b[ext=mp4]/bv*[ext=mp4]+ba[ext=m4a]/b"_s;
+        QTest::newRow("unknown format") << typical << u"format-x"_s << u"140"_s << u"recommended bv*+ba/b"_s;
         QTest::newRow("a format with no stream is not offered")
-            << QList<MediaFormat>{MediaFormat{.formatID = QStringLiteral("sb0")}} << QStringLiteral("format-sb0")
-            << QString() << QStringLiteral("recommended") << QStringLiteral("bv*+ba/b");
+            << QList<MediaFormat>{MediaFormat{.formatID = u"sb0"_s}} << u"format-sb0"_s << QString()
+            << u"recommended bv*+ba/b"_s;
         // The first "dup" carries audio, so the video-only one listed after it is never paired.
         QTest::newRow("duplicate format IDs, the first one counts")
-            << QList<MediaFormat>{muxed(QStringLiteral("dup"), 360), videoOnly(QStringLiteral("dup"), 1080),
-                                  audioOnly(QStringLiteral("140"), 129)}
-            << QStringLiteral("format-dup") << QStringLiteral("140") << QStringLiteral("format-dup")
-            << QStringLiteral("dup");
+            << QList<MediaFormat>{muxed(u"dup"_s, 360), videoOnly(u"dup"_s, 1080), audioOnly(u"140"_s, 129)}
+            << u"format-dup"_s << u"140"_s << u"format-dup dup"_s;
     }
     void resolvingTheSelection() {
         QFETCH(QList<MediaFormat>, formats);
         QFETCH(QString, choiceID);
         QFETCH(QString, audioID);
-        QFETCH(QString, resolvedID);
-        QFETCH(QString, formatSelector);
+        QFETCH(QString, resolved);
         ChoiceSelection selection = selectionOf(formats);
         selection.selectedChoiceID = choiceID;
         if (!audioID.isNull())
             selection.selectedAudioFormatID = audioID;
-        const DownloadChoice resolved = selection.selectedChoice();
-        QCOMPARE(resolved.id, resolvedID);
-        QCOMPARE(resolved.formatSelector, formatSelector);
+        QCOMPARE(selection.selectedChoice().id + u' ' + selection.selectedChoice().formatSelector, resolved);
     }
 
     void combinedChoiceInFull() {
-        const DownloadChoice combined =
-            DownloadChoice::combined(videoOnly(QStringLiteral("137"), 1080), audioOnly(QStringLiteral("140"), 129));
-        const DownloadChoice expected{QStringLiteral("combined-137-140"),
-                                      QStringLiteral("1080p + audio"),
-                                      QStringLiteral("Video 137 combinado con audio 140"),
-                                      QStringLiteral("rectangle.stack.badge.plus"),
-                                      {DownloadChoice::Kind::Case::exactFormat, QStringLiteral("137")},
-                                      QStringLiteral("137+140"),
+        const DownloadChoice combined = DownloadChoice::combined(videoOnly(u"137"_s, 1080), audioOnly(u"140"_s, 129));
+        const DownloadChoice expected{u"combined-137-140"_s,
+                                      u"1080p + audio"_s,
+                                      u"Video 137 combinado con audio 140"_s,
+                                      u"rectangle.stack.badge.plus"_s,
+                                      {DownloadChoice::Kind::Case::exactFormat, u"137"_s},
+                                      u"137+140"_s,
                                       {}};
         QCOMPARE(combined, expected);
-        QCOMPARE(qHash(combined), qHash(expected));
         // Same selector and label, but the kind names another format: a different choice.
         DownloadChoice otherKind = expected;
-        otherKind.kind.formatID = QStringLiteral("140");
+        otherKind.kind.formatID = u"140"_s;
         QCOMPARE(QSet<DownloadChoice>({combined, expected, otherKind}).size(), 2);
     }
 
     void withoutAnAnalyzedItem() {
         ChoiceSelection selection;
         QVERIFY(selection.exactFormats().isEmpty());
-        QVERIFY(selection.exactChoices().isEmpty());
         QVERIFY(selection.audioOnlyFormats().isEmpty());
-        selection.selectedChoiceID = QStringLiteral("audio-only");
+        selection.selectedChoiceID = u"audio-only"_s;
         QCOMPARE(selection.selectedChoice(), DownloadChoice::audio(AudioExportFormat::m4a));
-        selection.selectedChoiceID = QStringLiteral("format-137");
+        selection.selectedChoiceID = u"format-137"_s;
         QCOMPARE(selection.selectedVideoOnlyFormat(), std::nullopt);
         QCOMPARE(selection.selectedChoice(), DownloadChoice::recommended());
     }
@@ -205,21 +174,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("choiceID");
         QTest::addColumn<QString>("audioAfter");
         const QList<MediaFormat> typical = typicalFormats();
-        QTest::newRow("standard choice leaves the pairing")
-            << typical << QStringLiteral("139") << QStringLiteral("recommended") << QStringLiteral("139");
-        QTest::newRow("standard choice leaves no pairing")
-            << typical << QString() << QStringLiteral("audio-only") << QString();
-        QTest::newRow("video-only keeps a listed pairing")
-            << typical << QStringLiteral("139") << QStringLiteral("format-137") << QStringLiteral("139");
+        QTest::newRow("standard choice leaves the pairing") << typical << u"139"_s << u"recommended"_s << u"139"_s;
+        QTest::newRow("standard choice leaves no pairing") << typical << QString() << u"audio-only"_s << QString();
+        QTest::newRow("video-only keeps a listed pairing") << typical << u"139"_s << u"format-137"_s << u"139"_s;
         QTest::newRow("video-only replaces a pairing that is gone")
-            << typical << QStringLiteral("999") << QStringLiteral("format-137") << QStringLiteral("251");
-        QTest::newRow("video-only pairs the best audio")
-            << typical << QString() << QStringLiteral("format-136") << QStringLiteral("251");
+            << typical << u"999"_s << u"format-137"_s << u"251"_s;
+        QTest::newRow("video-only pairs the best audio") << typical << QString() << u"format-136"_s << u"251"_s;
         QTest::newRow("video-only without any audio format")
-            << QList<MediaFormat>{videoOnly(QStringLiteral("137"), 1080)} << QStringLiteral("140")
-            << QStringLiteral("format-137") << QString();
-        QTest::newRow("format with audio leaves a stale pairing")
-            << typical << QStringLiteral("999") << QStringLiteral("format-18") << QStringLiteral("999");
+            << QList<MediaFormat>{videoOnly(u"137"_s, 1080)} << u"140"_s << u"format-137"_s << QString();
+        QTest::newRow("format with audio leaves a stale pairing") << typical << u"999"_s << u"format-18"_s << u"999"_s;
     }
     void selectingKeepsOrRenewsThePairing() {
         QFETCH(QList<MediaFormat>, formats);
@@ -235,8 +198,7 @@ private Q_SLOTS:
         QVERIFY(chosen != offered.cend());
         selection.selectChoice(*chosen);
         QCOMPARE(selection.selectedChoiceID, choiceID);
-        QCOMPARE(selection.selectedAudioFormatID.value_or(QString()), audioAfter);
-        QCOMPARE(selection.selectedAudioFormatID.has_value(), !audioAfter.isNull());
+        QCOMPARE(selection.selectedAudioFormatID, audioAfter.isNull() ? std::nullopt : std::optional(audioAfter));
     }
 
     void audioExportFormatFollowsTheThirdChoice() {
@@ -244,11 +206,9 @@ private Q_SLOTS:
         selection.selectChoice(selection.standardChoices().at(2));
         selection.audioExportFormat = AudioExportFormat::mp3;
         const DownloadChoice audio = selection.selectedChoice();
-        QCOMPARE(audio.id, QStringLiteral("audio-only"));
-        QCOMPARE(audio.subtitle, QStringLiteral("Extrae el audio en MP3"));
-        QCOMPARE(audio.extraArguments,
-                 (QStringList{QStringLiteral("--extract-audio"), QStringLiteral("--audio-format"),
-                              QStringLiteral("mp3"), QStringLiteral("--audio-quality"), QStringLiteral("0")}));
+        QCOMPARE(audio.id, u"audio-only"_s);
+        QCOMPARE(audio.subtitle, u"Extrae el audio en MP3"_s);
+        QCOMPARE(audio.extraArguments.join(u' '), u"--extract-audio --audio-format mp3 --audio-quality 0"_s);
     }
 };
 

@@ -13,6 +13,8 @@
 #include <memory>
 #include <stdexcept>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString u8(const char *text) {
@@ -27,11 +29,6 @@ void createEntries(const QString &folder, const QStringList &names) {
         else
             TestSupport::writeFile(QDir(folder).filePath(name), name.toUtf8());
     }
-}
-
-QByteArray contents(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // QFile::setFileTime needs an open file, which a folder cannot be.
@@ -80,7 +77,7 @@ private Q_SLOTS:
     void uniqueDestinationAfterAllNumbers() {
         QStringList taken{u8("Clip.mp4")};
         for (int n = 2; n <= 999; ++n)
-            taken.append(QStringLiteral("Clip %1.mp4").arg(n));
+            taken.append(u"Clip %1.mp4"_s.arg(n));
         createEntries(m_dir->path(), taken);
         const QString name = QFileInfo(JobFolders::uniqueDestination(u8("Clip.mp4"), m_dir->path())).fileName();
         QVERIFY2(
@@ -142,10 +139,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("destination");
         QTest::addColumn<QStringList>("existing");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("missing destination is created")
-            << u8("new/nested folder") << QStringList{} << u8("Canción \"x\" ñ.m4a");
-        QTest::newRow("existing name kept")
-            << u8("out") << QStringList{u8("Canción \"x\" ñ.m4a")} << u8("Canción \"x\" ñ 2.m4a");
+        const QString name = u8("Canción \"x\" ñ.m4a");
+        QTest::newRow("missing destination is created") << u8("new/nested folder") << QStringList{} << name;
+        QTest::newRow("existing name kept") << u8("out") << QStringList{name} << u8("Canción \"x\" ñ 2.m4a");
     }
     void placeResult() {
         QFETCH(QString, destination);
@@ -156,7 +152,7 @@ private Q_SLOTS:
         createEntries(path(destination), existing);
         const QString placed = JobFolders::placeResult(job + u8("/Canción \"x\" ñ.m4a"), job, path(destination));
         QCOMPARE(placed, path(destination + u8("/") + expected));
-        QCOMPARE(contents(placed), u8("Canción \"x\" ñ.m4a").toUtf8());
+        QCOMPARE(TestSupport::readFile(placed), u8("Canción \"x\" ñ.m4a").toUtf8());
         QVERIFY(!QFileInfo::exists(job));
     }
 
@@ -167,7 +163,7 @@ private Q_SLOTS:
         const QString job = other.filePath(u8("job"));
         createEntries(job, {u8("Clip.mp4")});
         const QString placed = JobFolders::placeResult(job + u8("/Clip.mp4"), job, path(u8("out")));
-        QCOMPARE(contents(placed), QByteArray("Clip.mp4"));
+        QCOMPARE(TestSupport::readFile(placed), QByteArray("Clip.mp4"));
         QVERIFY(!QFileInfo::exists(job));
     }
 
@@ -175,16 +171,12 @@ private Q_SLOTS:
         const QString job = path(u8("Jobs/job"));
         createEntries(job, {u8("Clip.mp4")});
         createEntries(m_dir->path(), {u8("file")});
-        try {
-            JobFolders::placeResult(job + u8("/Clip.mp4"), job, path(u8("file/out")));
-            QFAIL("placing under a regular file succeeded");
-        } catch (const PlatformError &error) {
-            QVERIFY2(error.errorDescription().contains(u8("se conservó en ") + job + u8("/Clip.mp4")),
-                     qPrintable(error.errorDescription()));
-        }
+        const QString failure =
+            TestSupport::failureOf([&] { JobFolders::placeResult(job + u8("/Clip.mp4"), job, path(u8("file/out"))); });
+        QVERIFY2(failure.contains(u8("se conservó en ") + job + u8("/Clip.mp4")), qPrintable(failure));
         // Not even the clean-up of old jobs takes it.
         JobFolders(path(u8("Jobs")), [] { return QDateTime::currentDateTimeUtc().addDays(2); }).cleanAbandonedJobs();
-        QCOMPARE(contents(job + u8("/Clip.mp4")), QByteArray("Clip.mp4"));
+        QCOMPARE(TestSupport::readFile(job + u8("/Clip.mp4")), QByteArray("Clip.mp4"));
     }
 
     void cleanAbandonedJobs_data() {

@@ -21,21 +21,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("list");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected"); // empty: no entry
-        QTest::newRow("asterisk") << "aaa  *yt-dlp_linux\nbbb  yt-dlp_linux.zip\n"
-                                  << "yt-dlp_linux"
-                                  << "aaa";
-        QTest::newRow("longer name does not match") << "bbb  yt-dlp_linux.zip"
-                                                    << "yt-dlp_linux"
-                                                    << "";
-        QTest::newRow("crlf and tabs") << "x  a\r\nccc\tdeno.zip\r\n"
-                                       << "deno.zip"
-                                       << "ccc";
-        QTest::newRow("bare digest has no name") << "ddd\n"
-                                                 << "deno.zip"
-                                                 << "";
-        QTest::newRow("case-sensitive") << "eee  FFMPEG.zip"
-                                        << "ffmpeg.zip"
-                                        << "";
+        QTest::newRow("asterisk") << u"aaa  *yt-dlp_linux\nbbb  yt-dlp_linux.zip\n"_s << u"yt-dlp_linux"_s << u"aaa"_s;
+        QTest::newRow("longer name does not match") << u"bbb  yt-dlp_linux.zip"_s << u"yt-dlp_linux"_s << QString();
+        QTest::newRow("crlf and tabs") << u"x  a\r\nccc\tdeno.zip\r\n"_s << u"deno.zip"_s << u"ccc"_s;
+        QTest::newRow("bare digest has no name") << u"ddd\n"_s << u"deno.zip"_s << QString();
+        QTest::newRow("case-sensitive") << u"eee  FFMPEG.zip"_s << u"ffmpeg.zip"_s << QString();
     }
     void checksumEntries() {
         QFETCH(QString, list);
@@ -46,35 +36,28 @@ private Q_SLOTS:
 
     void homebrewDiagnosis_data() {
         QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<bool>("decodes");
-        QTest::addColumn<int>("tier"); // -1: none
-        QTest::addColumn<bool>("unsupported");
-        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("expected"); // tier (-1: none), unsupported, reason; empty: not decoded
         QTest::newRow("matching finding")
             << QByteArray(R"({"tier":3,"findings":[{"text":"other","tier":2},{"text":"  First.\nDetails","tier":3}]})")
-            << true << 3 << false << "First.";
+            << u"3 false First."_s;
         QTest::newRow("unsupported without finding")
-            << QByteArray(R"({"tier":"unsupported","findings":[]})") << true << -1 << true
-            << "Homebrew clasificó esta configuración como no compatible.";
+            << QByteArray(R"({"tier":"unsupported","findings":[]})")
+            << u"-1 true Homebrew clasificó esta configuración como no compatible."_s;
         QTest::newRow("text tier is unknown and matches unsupported")
-            << QByteArray(R"({"tier":"2","findings":[{"text":"Why","tier":"unsupported"}]})") << true << -1 << false
-            << "Why";
-        QTest::newRow("number without finding") << QByteArray(R"({"tier":1,"findings":[]})") << true << 1 << false
-                                                << "Homebrew clasificó esta configuración como Tier 1.";
-        QTest::newRow("missing findings") << QByteArray(R"({"tier":1})") << false << -1 << false << "";
-        QTest::newRow("not JSON") << QByteArray("Error: unknown command") << false << -1 << false << "";
+            << QByteArray(R"({"tier":"2","findings":[{"text":"Why","tier":"unsupported"}]})") << u"-1 false Why"_s;
+        QTest::newRow("number without finding") << QByteArray(R"({"tier":1,"findings":[]})")
+                                                << u"1 false Homebrew clasificó esta configuración como Tier 1."_s;
+        QTest::newRow("missing findings") << QByteArray(R"({"tier":1})") << QString();
+        QTest::newRow("not JSON") << QByteArray("Error: unknown command") << QString();
     }
     void homebrewDiagnosis() {
         QFETCH(QByteArray, json);
-        QFETCH(bool, decodes);
-        QFETCH(int, tier);
-        QFETCH(bool, unsupported);
-        QFETCH(QString, reason);
+        QFETCH(QString, expected);
         const std::optional<HomebrewSupportInfo> info = HomebrewSupportInfo::fromDiagnosis(json);
-        QCOMPARE(info.has_value(), decodes);
-        if (decodes)
-            QCOMPARE(*info,
-                     (HomebrewSupportInfo{tier < 0 ? std::nullopt : std::optional<int>(tier), unsupported, reason}));
+        QCOMPARE(
+            info ? u"%1 %2 %3"_s.arg(info->tier.value_or(-1)).arg(QVariant(info->unsupported).toString(), info->reason)
+                 : QString(),
+            expected);
     }
 
     void logEntriesAndFilter() {
@@ -155,10 +138,10 @@ private Q_SLOTS:
         QFETCH(int, failingMove);
         QTemporaryDir dir;
         const auto path = [&](const char *name) { return dir.filePath(QString::fromLatin1(name)); };
-        TestSupport::writeFile(path("ffmpeg"), "old ffmpeg");
-        TestSupport::writeFile(path("ffprobe"), "old ffprobe");
-        TestSupport::writeFile(path("work/ffmpeg"), "new ffmpeg");
-        TestSupport::writeFile(path("work/ffprobe"), "new ffprobe");
+        for (const char *name : {"ffmpeg", "ffprobe"}) {
+            TestSupport::writeFile(path(name), "old " + QByteArray(name));
+            TestSupport::writeFile(path("work/") + QLatin1String(name), "new " + QByteArray(name));
+        }
         int moves = 0;
         const ToolUpdateService::FileMove move = [&](const QString &from, const QString &to) -> std::optional<QString> {
             if (++moves == failingMove)
@@ -166,20 +149,11 @@ private Q_SLOTS:
             return ToolUpdateService::renameFile(from, to);
         };
         const QList<Pair> pairs{{path("work/ffmpeg"), path("ffmpeg")}, {path("work/ffprobe"), path("ffprobe")}};
-        try {
-            ToolUpdateService::installAtomically(pairs, move);
-            QCOMPARE(failingMove, 0);
-        } catch (const PlatformError &error) {
-            QVERIFY(failingMove > 0);
-            QVERIFY(error.errorDescription().endsWith(u": disco lleno"_s));
-        }
-        const auto read = [&](const char *name) {
-            QFile file(path(name));
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
+        const QString failure = TestSupport::failureOf([&] { ToolUpdateService::installAtomically(pairs, move); });
+        QVERIFY2(failingMove == 0 ? failure.isEmpty() : failure.endsWith(u": disco lleno"_s), qPrintable(failure));
         const QByteArray prefix = failingMove == 0 ? "new " : "old ";
-        QCOMPARE(read("ffmpeg"), prefix + "ffmpeg");
-        QCOMPARE(read("ffprobe"), prefix + "ffprobe");
+        QCOMPARE(TestSupport::readFile(path("ffmpeg")), prefix + "ffmpeg");
+        QCOMPARE(TestSupport::readFile(path("ffprobe")), prefix + "ffprobe");
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{u"ffmpeg"_s, u"ffprobe"_s}));
     }
 };
