@@ -9,8 +9,8 @@
 
 #include <optional>
 
-// Records every request in `calls`, in order, and answers the choosers and the clipboard with
-// whatever the test put in the answer fields.
+// Records every request and answers the choosers and the clipboard with whatever the test put
+// in the answer fields.
 class FakeDesktopServices final : public DesktopServices {
 public:
     struct FolderRequest {
@@ -30,45 +30,25 @@ public:
     std::optional<QString> executableAnswer;
     QString clipboard;
 
-    // What was asked: one entry per call, e.g. "revealFile /a/b.mp4", "activateApplication".
-    QStringList calls;
+    // What was asked.
     QStringList revealedFiles;
     int activations = 0;
     QList<FolderRequest> folderRequests;
     QList<ExecutableRequest> executableRequests;
-    int clipboardReads = 0;
     QList<QUrl> openedURLs;
 
-    void revealFile(const QString &path) override {
-        calls.append(QStringLiteral("revealFile ") + path);
-        revealedFiles.append(path);
-    }
-    void activateApplication() override {
-        calls.append(QStringLiteral("activateApplication"));
-        ++activations;
-    }
+    void revealFile(const QString &path) override { revealedFiles.append(path); }
+    void activateApplication() override { ++activations; }
     std::optional<QString> chooseFolder(const QString &title, const QString &confirmText,
                                         const QString &startFolder) override {
-        calls.append(QStringLiteral("chooseFolder ") + title);
         folderRequests.append({title, confirmText, startFolder});
         return folderAnswer;
     }
     std::optional<QString> chooseExecutable(const QString &title, const QString &confirmText) override {
-        calls.append(QStringLiteral("chooseExecutable ") + title);
         executableRequests.append({title, confirmText});
         return executableAnswer;
     }
-    QString clipboardText() override {
-        calls.append(QStringLiteral("clipboardText"));
-        ++clipboardReads;
-        return clipboard;
-    }
-    void setClipboardText(const QString &text) override {
-        calls.append(QStringLiteral("setClipboardText"));
-        clipboard = text;
-    }
-    void openURL(const QUrl &url) override {
-        calls.append(QStringLiteral("openURL ") + url.toString());
-        openedURLs.append(url);
-    }
+    QString clipboardText() override { return clipboard; }
+    void setClipboardText(const QString &text) override { clipboard = text; }
+    void openURL(const QUrl &url) override { openedURLs.append(url); }
 };

@@ -1,14 +1,20 @@
 #include "fakedesktopservices.h"
 #include "localhttpserver.h"
+#include "screenshot.h"
+#include "scriptedhttpserver.h"
 #include "testsupport.h"
 
 #include "model/appmodel.h"
 #include "model/appsettings.h"
 #include "platform/linuxdesktopservices.h"
 #include "platform/singleinstance.h"
+#include "ui/about/aboutview.h"
+#include "ui/about/aboutwindow.h"
+#include "ui/components/elidedpathfield.h"
 #include "ui/components/qttranslations.h"
 #include "ui/components/segmentedcontrol.h"
 #include "ui/components/selectabletext.h"
+#include "ui/components/switchbutton.h"
 #include "ui/components/tilebutton.h"
 #include "ui/components/toolstatuspill.h"
 #include "ui/components/torveltheme.h"
@@ -23,32 +29,37 @@
 #include "ui/main/urltextfield.h"
 #include "ui/options/optionswindow.h"
 
-#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGlyphRun>
-#include <QImageWriter>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
 #include <QTimer>
+#include <QToolButton>
 
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 // Runs a helper that checks things and leaves the test at once when one of its checks failed.
 #define CHECKED(call)                                                                                                  \
@@ -60,10 +71,11 @@
 
 namespace {
 
-const QString pageAddress = QStringLiteral("https://video.example/watch?v=abc");
-const QString mediaTitle = QStringLiteral("Ñandú y café: prueba?");
+const QString pageAddress = u"https://video.example/watch?v=abc"_s;
+const QString mediaTitle = u"Ñandú y café: prueba?"_s;
 // yt-dlp's stand-ins for the characters a file name cannot hold everywhere.
-const QString resultName = QStringLiteral("Ñandú y café： prueba？ [abc].mp4");
+const QString resultName = u"Ñandú y café： prueba？ [abc].mp4"_s;
+const QString rejectedLink = u"El enlace recibido no es válido o no utiliza una URL web segura."_s;
 
 using Phase = AppModel::Phase;
 
@@ -71,15 +83,13 @@ using Phase = AppModel::Phase;
 quint16 closedPort() {
     QTcpServer server;
     server.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
+    return server.serverPort();
 }
 
 // Four usable formats with real numbers, a storyboard that is no format at all, and one that
 // reports nothing but its video codec.
 QByteArray standardDocument(const QString &thumbnail) {
-    return QStringLiteral(R"({"id": "abc", "title": "%1", "uploader": "Canal Torvel", "duration": 60,
+    return uR"({"id": "abc", "title": "%1", "uploader": "Canal Torvel", "duration": 60,
         "thumbnail": "%2", "webpage_url": "%3", "formats": [
         {"format_id": "140", "ext": "m4a", "vcodec": "none", "acodec": "mp4a.40.2", "abr": 128, "tbr": 130,
          "audio_channels": 2, "filesize": 3200000},
@@ -90,8 +100,7 @@ QByteArray standardDocument(const QString &thumbnail) {
         {"format_id": "18", "ext": "mp4", "vcodec": "avc1.42001E", "acodec": "mp4a.40.2", "width": 640,
          "height": 360, "fps": 30, "tbr": 600, "vbr": 500, "abr": 96, "audio_channels": 2, "filesize": 4500000},
         {"format_id": "sb0", "ext": "mhtml", "vcodec": "none", "acodec": "none"},
-        {"format_id": "bare", "vcodec": "vp9"}]})")
-        .arg(mediaTitle, thumbnail, pageAddress)
+        {"format_id": "bare", "vcodec": "vp9"}]})"_s.arg(mediaTitle, thumbnail, pageAddress)
         .toUtf8();
 }
 
@@ -99,62 +108,44 @@ QByteArray standardDocument(const QString &thumbnail) {
 // begins with a run of characters longer than any line.
 QByteArray largeDocument(const QString &thumbnail) {
     QStringList formats;
-    for (int i = 0; i < 150; ++i)
-        formats.append(i % 10 == 9 ? QStringLiteral(R"({"format_id": "f%1", "vcodec": "av01.0.08M.08"})").arg(i)
-                       : i % 3 == 0
-                           ? QStringLiteral(R"({"format_id": "f%1", "vcodec": "none", "acodec": "opus", "ext": "webm",
-                                                "abr": %2, "tbr": %2, "audio_channels": 2})")
-                                 .arg(i)
-                                 .arg(40 + i)
-                           : QStringLiteral(R"({"format_id": "f%1", "vcodec": "vp09.00.40.08", "acodec": "%2",
-                                                "ext": "webm", "width": %3, "height": 720, "fps": 60, "tbr": %4,
-                                                "format_note": "DASH video %1 HDR10 alta tasa de bits"})")
-                                 .arg(i)
-                                 .arg(i % 3 == 1 ? QStringLiteral("none") : QStringLiteral("mp4a.40.2"))
-                                 .arg(256 * (1 + i % 8))
-                                 .arg(300.0 + i * 37.5));
-    QString title = QStringLiteral("Grabación_") + QString(110, QLatin1Char('x')) + QLatin1Char(' ');
+    for (int i = 0; i < 150; ++i) {
+        if (i % 10 == 9)
+            formats.append(uR"({"format_id": "f%1", "vcodec": "av01.0.08M.08"})"_s.arg(i));
+        else if (i % 3 == 0)
+            formats.append(uR"({"format_id": "f%1", "vcodec": "none", "acodec": "opus", "ext": "webm", "abr": %2,
+                                "tbr": %2, "audio_channels": 2})"_s.arg(i)
+                               .arg(40 + i));
+        else
+            formats.append(uR"({"format_id": "f%1", "vcodec": "vp09.00.40.08", "acodec": "%2", "ext": "webm",
+                                "width": %3, "height": 720, "fps": 60, "tbr": %4,
+                                "format_note": "DASH video %1 HDR10 alta tasa de bits"})"_s.arg(i)
+                               .arg(i % 3 == 1 ? u"none"_s : u"mp4a.40.2"_s)
+                               .arg(256 * (1 + i % 8))
+                               .arg(300.0 + i * 37.5));
+    }
+    QString title = u"Grabación_"_s + QString(110, u'x') + u' ';
     while (title.size() < 300)
-        title += QStringLiteral("Un título larguísimo de concierto completo grabado en directo ");
-    return QStringLiteral(R"({"id": "long", "title": "%1", "uploader": "Canal con un nombre también bastante largo",
-        "duration": 5400, "thumbnail": "%2", "formats": [%3]})")
-        .arg(title.left(300), thumbnail, formats.join(QLatin1Char(',')))
+        title += u"Un título larguísimo de concierto completo grabado en directo "_s;
+    return uR"({"id": "long", "title": "%1", "uploader": "Canal con un nombre también bastante largo",
+        "duration": 5400, "thumbnail": "%2", "formats": [%3]})"_s.arg(title.left(300), thumbnail, formats.join(u','))
         .toUtf8();
 }
 
-QString progressLine(double percent, qint64 done, qint64 total, int index, int count, const QString &formatID) {
-    return QStringLiteral("__TORVEL_PROGRESS__ %1%|%2|%3|NA|1500000|42|%4|%5|%6|vp9|none\n")
-        .arg(QString::number(percent, 'f', 1))
-        .arg(done)
-        .arg(total)
-        .arg(index)
-        .arg(count)
-        .arg(formatID);
-}
-
-// Answers every request with more than a thumbnail may be: either a Content-Length beyond the
-// limit, or a chunked body that goes on past it.
-class OversizedServer {
+// A chunked answer, without a length, that goes on past the most a thumbnail may be.
+class EndlessImageServer {
 public:
-    explicit OversizedServer(bool announcesLength) {
+    EndlessImageServer() {
         m_server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this, announcesLength] {
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                const qint64 size = ThumbnailView::maximumBytes + 2'000'000;
-                const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\n";
-                if (announcesLength) {
-                    socket->write(head + "Content-Length: " + QByteArray::number(size) + "\r\n\r\n" +
-                                  QByteArray(1000, 'x'));
-                    continue;
-                }
-                socket->write(head + "Transfer-Encoding: chunked\r\n\r\n");
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nTransfer-Encoding: chunked\r\n\r\n");
                 const QByteArray chunk(1'000'000, 'x');
-                for (qint64 sent = 0; sent < size; sent += chunk.size())
+                for (qint64 sent = 0; sent < ThumbnailView::maximumBytes + 2'000'000; sent += chunk.size())
                     socket->write(QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n");
             }
         });
     }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/big.jpg").arg(m_server.serverPort()); }
+    QString url() const { return u"http://127.0.0.1:%1/big.jpg"_s.arg(m_server.serverPort()); }
 
 private:
     QTcpServer m_server;
@@ -162,7 +153,7 @@ private:
 
 MediaFormat mediaFormat(std::optional<QString> video, std::optional<QString> audio) {
     MediaFormat result;
-    result.formatID = QStringLiteral("140");
+    result.formatID = u"140"_s;
     result.videoCodec = std::move(video);
     result.audioCodec = std::move(audio);
     return result;
@@ -189,11 +180,17 @@ QByteArray readFile(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString screenshotPath(const QString &name) {
-    const qreal ratio = qApp->devicePixelRatio();
-    const QString suffix = ratio > 1 ? QStringLiteral("@%1x").arg(ratio) : QString();
-    return TestSupport::artefactFolder(QStringLiteral("ui")) + QLatin1Char('/') + name + suffix +
-           QStringLiteral(".png");
+QStringList logLines(const QString &path) {
+    return QString::fromUtf8(readFile(path)).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// A window shows its whole content without a scroll bar, and is no taller than the content needs
+// once it had to grow past its usual height.
+bool fitsWithoutScrolling(QWidget *window, QScrollArea *area, int usualHeight) {
+    if (area->verticalScrollBar()->maximum() != 0 || area->verticalScrollBar()->isVisible())
+        return false;
+    const int needed = area->widget()->heightForWidth(area->viewport()->width());
+    return window->height() == usualHeight || area->viewport()->height() <= needed + 4;
 }
 
 } // namespace
@@ -212,62 +209,52 @@ private:
     QString path(const QString &relative) const { return m_dir->filePath(relative); }
     void touch(const QString &name) { TestSupport::writeFile(path(name), QByteArray()); }
     void release(const QString &name) { QFile::remove(path(name)); }
-    QString destination() const { return path(QStringLiteral("Descargas")); }
+    QString destination() const { return path(u"Descargas"_s); }
     ContentView *content() const { return qobject_cast<ContentView *>(m_window->centralWidget()); }
-    int downloadRuns() const {
-        QFile log(path(QStringLiteral("downloads.log")));
-        return log.open(QIODevice::ReadOnly) ? int(log.readAll().count('\n')) : 0;
+    int downloadRuns() const { return int(logLines(path(u"downloads.log"_s)).size()); }
+
+    // A yt-dlp that logs its version queries (slow while slow-version exists) and its analyses,
+    // prints media.json for an analysis and, for a download, logs its run, prints progress.txt,
+    // waits while hold-download exists and ends as the files in the folder say. Files named
+    // hold-* make it wait, so a test can look at a phase.
+    void writeFakeYTDLP(const QString &where = u"bin/yt-dlp"_s) {
+        TestSupport::writeScript(path(where), uR"(d='%1'
+if [ "$1" = --version ]; then
+  echo v >> "$d/versions.log"; [ -e "$d/slow-version" ] && sleep 1; echo 2023.03.04; exit 0
+fi
+case " $* " in *" --dump-single-json "*)
+  printf '%s\n' "$*" >> "$d/analyses.log"
+  while [ -e "$d/hold-analysis" ]; do sleep 0.05; done
+  if [ -e "$d/analysis-error" ]; then cat "$d/analysis-error" >&2; exit 1; fi
+  cat "$d/media.json"; exit 0 ;;
+esac
+echo run >> "$d/downloads.log"
+job=''; prev=''
+for a in "$@"; do
+  [ "$prev" = --paths ] && job="$a"
+  [ "$prev" = --format ] && printf '%s' "$a" > "$d/format.txt"
+  prev="$a"
+done
+[ -e "$d/progress.txt" ] && cat "$d/progress.txt"
+if [ -e "$d/report-file" ]; then echo data > "$job/%2"; echo "__TORVEL_FILE__$job/%2"; fi
+while [ -e "$d/hold-download" ]; do sleep 0.05; done
+if [ -e "$d/download-error" ]; then cat "$d/download-error"; exit 1; fi
+echo data > "$job/%2")"_s.arg(m_dir->path(), resultName));
     }
 
-    // A yt-dlp that answers its version, prints media.json for an analysis and, for a download,
-    // logs its run, prints progress.txt, waits while hold-download exists and ends as the files
-    // in the folder say. Files named hold-* make it wait, so a test can look at a phase.
-    void writeFakeYTDLP() {
-        TestSupport::writeScript(
-            path(QStringLiteral("bin/yt-dlp")),
-            QStringLiteral("d='%1'\n"
-                           "if [ \"$1\" = --version ]; then echo 2023.03.04; exit 0; fi\n"
-                           "for a in \"$@\"; do\n"
-                           "  if [ \"$a\" = --dump-single-json ]; then\n"
-                           "    while [ -e \"$d/hold-analysis\" ]; do sleep 0.05; done\n"
-                           "    if [ -e \"$d/analysis-error\" ]; then cat \"$d/analysis-error\" >&2; exit 1; fi\n"
-                           "    cat \"$d/media.json\"; exit 0\n"
-                           "  fi\n"
-                           "done\n"
-                           "echo run >> \"$d/downloads.log\"\n"
-                           "job=''; prev=''\n"
-                           "for a in \"$@\"; do\n"
-                           "  [ \"$prev\" = --paths ] && job=\"$a\"\n"
-                           "  [ \"$prev\" = --format ] && printf '%s' \"$a\" > \"$d/format.txt\"\n"
-                           "  prev=\"$a\"\n"
-                           "done\n"
-                           "[ -e \"$d/progress.txt\" ] && cat \"$d/progress.txt\"\n"
-                           "if [ -e \"$d/report-file\" ]; then\n"
-                           "  echo data > \"$job/%2\"; echo \"__TORVEL_FILE__$job/%2\"\n"
-                           "fi\n"
-                           "while [ -e \"$d/hold-download\" ]; do sleep 0.05; done\n"
-                           "if [ -e \"$d/download-error\" ]; then cat \"$d/download-error\"; exit 1; fi\n"
-                           "echo data > \"$job/%2\"\n")
-                .arg(m_dir->path(), resultName));
-    }
-
-    void writeDocument(const QByteArray &document) {
-        TestSupport::writeFile(path(QStringLiteral("media.json")), document);
-    }
-
-    void writeFakeFFmpeg() {
-        TestSupport::writeScript(path(QStringLiteral("bin/ffmpeg")),
-                                 QStringLiteral("echo 'ffmpeg version 5.1.2 Copyright (c) the FFmpeg developers'"));
+    // The model over the sandboxed tools; its tool search has only begun.
+    void makeModel() {
+        m_store = std::make_unique<QSettings>(path(u"settings.ini"_s), QSettings::IniFormat);
+        m_settings = std::make_unique<AppSettings>(m_store.get(), destination(), path(u"home"_s));
+        m_desktop = std::make_unique<FakeDesktopServices>();
+        m_model = std::make_unique<AppModel>(*m_settings, *m_desktop, TestSupport::unreachableToolHosts(),
+                                             DependencyLocator(TestSupport::sandboxedTools(m_dir->path())),
+                                             JobFolders(path(u"jobs"_s)));
     }
 
     // The window at its minimum size, where anything that does not fit shows first.
     void start(QSize size = MainWindow::minimumContentSize) {
-        const LocatorEnvironment environment = TestSupport::sandboxedTools(m_dir->path());
-        m_store = std::make_unique<QSettings>(path(QStringLiteral("settings.ini")), QSettings::IniFormat);
-        m_settings = std::make_unique<AppSettings>(m_store.get(), destination(), path(QStringLiteral("home")));
-        m_desktop = std::make_unique<FakeDesktopServices>();
-        m_model = std::make_unique<AppModel>(*m_settings, *m_desktop, TestSupport::unreachableToolHosts(),
-                                             DependencyLocator(environment), JobFolders(path(QStringLiteral("jobs"))));
+        makeModel();
         m_window = std::make_unique<MainWindow>(*m_model, *m_desktop);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -282,7 +269,9 @@ private:
         QVERIFY(m_model->ytDLP());
     }
 
-    template <typename T = QWidget> T *find(const QString &name) const { return m_window->findChild<T *>(name); }
+    template <typename T = QWidget> T *find(const QString &name, QObject *within = nullptr) const {
+        return (within ? within : m_window.get())->findChild<T *>(name);
+    }
 
     QAction *action(const char *name) const {
         auto *found = find<QAction>(QString::fromLatin1(name));
@@ -297,25 +286,39 @@ private:
     }
 
     // Which of the views that come and go are shown, in the column's order.
-    QStringList shownViews() const {
+    QString shownViews() const {
         QStringList names;
         for (const char *name : {"idleView", "workingCard", "downloadingCard", "completedCard", "errorCard",
                                  "mediaCard", "choiceCard", "destinationCard", "newDownloadButton"}) {
             if (shown(QString::fromLatin1(name)))
                 names.append(QString::fromLatin1(name));
         }
-        return names;
+        return names.join(u' ');
     }
 
-    // Analizar, Cancelar and Mostrar archivo en su carpeta: enabled or not.
-    QList<bool> menuStates() const {
-        return {action("analyzeAction")->isEnabled(), action("cancelAction")->isEnabled(),
-                action("revealAction")->isEnabled()};
+    // Which of Analizar, Cancelar and Mostrar archivo en su carpeta are enabled.
+    QString enabledCommands() const {
+        QStringList names;
+        for (const char *name : {"analyzeAction", "cancelAction", "revealAction"}) {
+            if (action(name)->isEnabled())
+                names.append(QString::fromLatin1(name).chopped(6));
+        }
+        return names.join(u' ');
+    }
+
+    // The tiles and format cards that carry the selection mark.
+    QString selectedTiles() const {
+        QStringList names;
+        for (const TileButton *tile : m_window->findChildren<TileButton *>()) {
+            if (tile->isSelected())
+                names.append(tile->objectName());
+        }
+        return names.join(u' ');
     }
 
     QString textOf(const QString &name, QWidget *within = nullptr) const {
-        QWidget *widget = (within ? within : m_window.get())->findChild<QWidget *>(name);
-        return widget ? widget->property("text").toString() : QStringLiteral("(no widget %1)").arg(name);
+        QWidget *widget = find(name, within);
+        return widget ? widget->property("text").toString() : u"(no widget %1)"_s.arg(name);
     }
 
     // The texts of several widgets, to compare in one go.
@@ -324,11 +327,6 @@ private:
         for (const QString &name : names)
             result.append(textOf(name, within));
         return result;
-    }
-
-    bool isSelected(const QString &name) const {
-        auto *tile = find<TileButton>(name);
-        return tile && tile->isSelected();
     }
 
     void click(const QString &name) {
@@ -343,47 +341,68 @@ private:
         if (!scrollTarget.isEmpty())
             content()->scrollArea()->ensureWidgetVisible(find(scrollTarget), 0, 24);
         QApplication::processEvents();
-        QVERIFY(m_window->grab().save(screenshotPath(name)));
+        QVERIFY(TestSupport::saveScreenshot(m_window.get(), name));
+    }
+
+    // The "Detectado" lines an about view shows, by name and text.
+    static QString detectedLines(QWidget *view) {
+        QStringList lines;
+        for (const QLabel *label : view->findChildren<QLabel *>()) {
+            if (label->isVisibleTo(view) && label->objectName().startsWith(u"aboutDetected-"_s))
+                lines.append(label->objectName() + u' ' + label->text());
+        }
+        return lines.join(u'\n');
+    }
+
+    // One state of the window: the views shown, the commands enabled, nothing clipped, and a
+    // screenshot when named.
+    void checkState(const QString &views, const QString &commands, const QString &shot = {}) {
+        QCOMPARE(shownViews(), views);
+        QCOMPARE(enabledCommands(), commands);
+        CHECKED(verifyNothingClipped());
+        if (!shot.isEmpty())
+            screenshot(shot);
     }
 
     void analyze(const QString &address = pageAddress) {
         m_model->setUrlInput(address);
-        CHECKED(click(QStringLiteral("analyzeButton")));
+        CHECKED(click(u"analyzeButton"_s));
         QTRY_COMPARE(m_model->phase(), Phase::ready);
     }
 
     AdvancedFormatsView *openAdvancedFormats() {
-        auto *advanced = find<AdvancedFormatsView>(QStringLiteral("advancedFormatsView"));
+        auto *advanced = find<AdvancedFormatsView>(u"advancedFormatsView"_s);
         if (!advanced->isExpanded())
-            QTest::mouseClick(find<QAbstractButton>(QStringLiteral("advancedFormatsToggle")), Qt::LeftButton);
+            QTest::mouseClick(find<QAbstractButton>(u"advancedFormatsToggle"_s), Qt::LeftButton);
         return advanced;
     }
 
     QAction *pairingAction(const QString &objectName) const {
-        for (QAction *action : find<AudioPairingView>(QStringLiteral("audioPairingView"))->menu()->actions()) {
+        for (QAction *action : find<AudioPairingView>(u"audioPairingView"_s)->menu()->actions()) {
             if (action->objectName() == objectName)
                 return action;
         }
         return nullptr;
     }
 
-    // Nothing cut off and nothing on top of anything else: every visible widget of the column
-    // lies within it, gets at least the size its content needs, and overlaps none of its siblings.
-    void verifyNothingClipped() {
+    // Nothing cut off and nothing on top of anything else: every visible widget under `root` lies
+    // within it, gets at least the size its content needs, and overlaps none of its siblings.
+    // Without a root, the download column, which must also fit the window's width.
+    void verifyNothingClipped(QWidget *root = nullptr) {
         QApplication::processEvents();
-        QWidget *column = content()->column();
-        QVERIFY2(column->width() <= content()->scrollArea()->viewport()->width(),
-                 "the column is wider than the window");
-        const QRect bounds = column->rect();
-        for (QWidget *widget : column->findChildren<QWidget *>()) {
-            // The insides of the text fields are theirs to arrange.
-            if (!widget->isVisibleTo(column) || widget->isWindow() ||
+        if (!root) {
+            root = content()->column();
+            QVERIFY2(root->width() <= content()->scrollArea()->viewport()->width(),
+                     "the column is wider than the window");
+        }
+        for (QWidget *widget : root->findChildren<QWidget *>()) {
+            // The insides of the text fields and scroll areas are theirs to arrange.
+            if (!widget->isVisibleTo(root) || widget->isWindow() ||
                 qobject_cast<QAbstractScrollArea *>(widget->parentWidget()))
                 continue;
-            const QString name = widget->objectName() + QStringLiteral(" (") +
-                                 QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char(')');
-            const QRect area(widget->mapTo(column, QPoint(0, 0)), widget->size());
-            QVERIFY2(area.left() >= bounds.left() && area.right() <= bounds.right(), qPrintable(name));
+            const QString name =
+                widget->objectName() + u" ("_s + QString::fromLatin1(widget->metaObject()->className()) + u')';
+            QVERIFY2(root->rect().contains(QRect(widget->mapTo(root, QPoint(0, 0)), widget->size())), qPrintable(name));
             if (widget->hasHeightForWidth() && !qobject_cast<QAbstractButton *>(widget))
                 QVERIFY2(widget->height() >= widget->heightForWidth(widget->width()), qPrintable(name));
             const QSize minimum = widget->minimumSizeHint();
@@ -396,36 +415,37 @@ private:
             QList<QWidget *> siblings;
             for (QObject *child : widget->children()) {
                 auto *sibling = qobject_cast<QWidget *>(child);
-                if (sibling && sibling->isVisibleTo(column) && !sibling->isWindow() &&
+                if (sibling && sibling->isVisibleTo(root) && !sibling->isWindow() &&
                     !qobject_cast<QAbstractScrollArea *>(widget))
                     siblings.append(sibling);
             }
             for (qsizetype i = 0; i < siblings.size(); ++i)
                 for (qsizetype j = i + 1; j < siblings.size(); ++j)
                     QVERIFY2(!siblings.at(i)->geometry().intersects(siblings.at(j)->geometry()),
-                             qPrintable(siblings.at(i)->objectName() + QStringLiteral(" overlaps ") +
-                                        siblings.at(j)->objectName()));
+                             qPrintable(siblings.at(i)->objectName() + u" overlaps "_s + siblings.at(j)->objectName()));
         }
     }
 
 private Q_SLOTS:
     void initTestCase() {
         QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
+        // The windows under test are closed on purpose; that must not end the test run.
         QApplication::setQuitOnLastWindowClosed(false);
         QVERIFY2(QtTranslations::installSpanish(), "Qt's Spanish translation (qt6-translations-l10n) is missing");
     }
 
     void init() {
         // A missing icon font, or an icon name the table lacks, fails the test that draws it.
-        QTest::failOnWarning(QRegularExpression(QStringLiteral("^Icons: ")));
+        QTest::failOnWarning(QRegularExpression(u"^Icons: "_s));
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         writeFakeYTDLP();
-        writeDocument(standardDocument(QStringLiteral("http://127.0.0.1:%1/thumb.jpg").arg(closedPort())));
+        TestSupport::writeFile(path(u"media.json"_s),
+                               standardDocument(u"http://127.0.0.1:%1/thumb.jpg"_s.arg(closedPort())));
     }
 
     void cleanup() {
-        for (const QString &hold : {QStringLiteral("hold-analysis"), QStringLiteral("hold-download")})
+        for (const QString &hold : {u"hold-analysis"_s, u"hold-download"_s})
             release(hold);
         if (m_model && m_model->phase() == Phase::downloading)
             m_model->cancelDownload();
@@ -443,45 +463,40 @@ private Q_SLOTS:
     void formatTexts_data() {
         QTest::addColumn<QString>("actual");
         QTest::addColumn<QString>("expected");
-        MediaFormat video = mediaFormat(QStringLiteral("avc1.640028"), QStringLiteral("none"));
-        QTest::newRow("no bitrate") << FormatTexts::bitrateText(video) << QStringLiteral("Bitrate no informado");
-        QTest::newRow("no size") << FormatTexts::sizeText(video, 60.0) << QStringLiteral("Tamaño no informado");
+        MediaFormat video = mediaFormat(u"avc1.640028"_s, u"none"_s);
+        QTest::newRow("no bitrate") << FormatTexts::bitrateText(video) << u"Bitrate no informado"_s;
+        QTest::newRow("no size") << FormatTexts::sizeText(video, 60.0) << u"Tamaño no informado"_s;
         video.audioBitrate = 96; // a video format's own rate wins over an audio rate
         video.videoBitrate = 1500;
-        QTest::newRow("Mb/s") << FormatTexts::bitrateText(video) << QStringLiteral("1.5 Mb/s");
+        QTest::newRow("Mb/s") << FormatTexts::bitrateText(video) << u"1.5 Mb/s"_s;
         video.videoBitrate = 0;
-        QTest::newRow("zero rate") << FormatTexts::bitrateText(video) << QStringLiteral("Bitrate no informado");
+        QTest::newRow("zero rate") << FormatTexts::bitrateText(video) << u"Bitrate no informado"_s;
         video.videoBitrate.reset();
         video.totalBitrate = 849.5;
-        QTest::newRow("total rate") << FormatTexts::bitrateText(video) << QStringLiteral("850 kb/s");
+        QTest::newRow("total rate") << FormatTexts::bitrateText(video) << u"850 kb/s"_s;
 
-        MediaFormat audio = mediaFormat(QStringLiteral("none"), QStringLiteral("opus"));
+        MediaFormat audio = mediaFormat(u"none"_s, u"opus"_s);
         audio.audioBitrate = 64;
-        QTest::newRow("estimate from stream rate") << FormatTexts::sizeText(audio, 10.0) << QStringLiteral("~80,0 kB");
+        QTest::newRow("estimate from stream rate") << FormatTexts::sizeText(audio, 10.0) << u"~80,0 kB"_s;
         audio.totalBitrate = 128;
-        QTest::newRow("estimate") << FormatTexts::sizeText(audio, 60.0) << QStringLiteral("~960,0 kB");
-        QTest::newRow("no duration") << FormatTexts::sizeText(audio, std::nullopt)
-                                     << QStringLiteral("Tamaño no informado");
-        audio.approximateFileSize = 2500000;
-        QTest::newRow("approximate") << FormatTexts::sizeText(audio, 60.0) << QStringLiteral("~2,5 MB");
+        QTest::newRow("estimate") << FormatTexts::sizeText(audio, 60.0) << u"~960,0 kB"_s;
+        QTest::newRow("no duration") << FormatTexts::sizeText(audio, std::nullopt) << u"Tamaño no informado"_s;
+        audio.approximateFileSize = 2500000; // the exact size wins
         audio.fileSize = 3200000;
-        QTest::newRow("exact") << FormatTexts::sizeText(audio, 60.0) << QStringLiteral("3,2 MB");
+        QTest::newRow("exact") << FormatTexts::sizeText(audio, 60.0) << u"3,2 MB"_s;
 
-        MediaFormat track = mediaFormat(QStringLiteral("none"), QStringLiteral("mp4a.40.2"));
-        QTest::newRow("bare track") << FormatTexts::audioDescription(track) << QStringLiteral("ID 140");
+        MediaFormat track = mediaFormat(u"none"_s, u"mp4a.40.2"_s);
+        QTest::newRow("bare track") << FormatTexts::audioDescription(track) << u"ID 140"_s;
         track.audioBitrate = 127.5;
         track.audioChannels = 2;
-        QTest::newRow("stereo") << FormatTexts::audioText(track) << QStringLiteral("AAC · 128 kb/s · estéreo");
+        QTest::newRow("stereo") << FormatTexts::audioText(track) << u"AAC · 128 kb/s · estéreo"_s;
         track.audioBitrate = 0;
         track.audioChannels = 1;
-        QTest::newRow("mono") << FormatTexts::audioText(track) << QStringLiteral("AAC · mono");
-        track.ext = QStringLiteral("m4a");
+        QTest::newRow("mono") << FormatTexts::audioText(track) << u"AAC · mono"_s;
+        track.ext = u"m4a"_s;
         track.totalBitrate = 129.5;
         track.approximateFileSize = 3200000;
-        QTest::newRow("track") << FormatTexts::audioDescription(track)
-                               << QStringLiteral("ID 140 · M4A · 130 kb/s · 3,2 MB");
-        QTest::newRow("99 %") << FormatTexts::percentageText(0.999) << QStringLiteral("99 %");
-        QTest::newRow("fps") << FormatTexts::framesPerSecondText(23.5) << QStringLiteral("24 fps");
+        QTest::newRow("track") << FormatTexts::audioDescription(track) << u"ID 140 · M4A · 130 kb/s · 3,2 MB"_s;
     }
 
     void formatTexts() {
@@ -490,119 +505,259 @@ private Q_SLOTS:
         QCOMPARE(actual, expected);
     }
 
-    // The menus, the toolbar and the content share the window; the sizes are the content's.
-    void windowChromeAndSizes() {
-        CHECKED(start(MainWindow::defaultContentSize));
-        m_window->resize(m_window->minimumSize());
-        QTRY_COMPARE(m_window->centralWidget()->size(), MainWindow::minimumContentSize);
+    void addressCleanUp_data() {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("valid");
+        QTest::newRow("markdown link") << u"[Mira](https://example.invalid/a?x=1\\&y=2)"_s
+                                       << u"https://example.invalid/a?x=1&y=2"_s;
+        QTest::newRow("angle brackets") << u" <https://example.invalid/mi\\_video> "_s
+                                        << u"https://example.invalid/mi_video"_s;
+        QTest::newRow("capital scheme") << u"HTTPS://Example.invalid/v"_s << u"https://example.invalid/v"_s;
+        QTest::newRow("ftp") << u"ftp://example.invalid/a"_s << QString();
+        QTest::newRow("https without host") << u"https:///a"_s << QString();
+        QTest::newRow("bare domain") << u"example.invalid/v"_s << QString();
+        QTest::newRow("only brackets") << u"<>"_s << QString();
+        QTest::newRow("spaces inside") << u"https://exa mple.invalid/"_s << QString();
+    }
 
+    void addressCleanUp() {
+        QFETCH(QString, pasted);
+        QFETCH(QString, valid);
+        const std::optional<QUrl> url = AppModel::validatedWebURL(pasted);
+        QCOMPARE(url ? url->toString() : QString(), valid);
+    }
+
+    // The menus, pasting, the sizes of the content, and Qt's own texts in Spanish.
+    void windowChromeAndSizes() {
+        CHECKED(startWithTools(MainWindow::defaultContentSize));
         QStringList menus;
         for (QAction *menu : m_window->menuBar()->actions()) {
             QStringList items;
             for (QAction *item : menu->menu()->actions())
-                items.append(item->isSeparator() ? QStringLiteral("-")
-                                                 : QString(item->text() + QLatin1Char(' ') +
-                                                           item->shortcut().toString(QKeySequence::PortableText))
-                                                       .trimmed());
-            menus.append(menu->text() + QStringLiteral(": ") + items.join(QStringLiteral(" | ")));
+                items.append(item->isSeparator()
+                                 ? u"-"_s
+                                 : QString(item->text() + u' ' + item->shortcut().toString(QKeySequence::PortableText))
+                                       .trimmed());
+            menus.append(menu->text() + u": "_s + items.join(u" | "_s));
         }
-        QCOMPARE(menus, QStringList({QStringLiteral("Torvel Downloader: Acerca de Torvel Downloader | - | Buscar "
-                                                    "actualizaciones… | - | Opciones… Ctrl+, | - | Salir Ctrl+Q"),
-                                     QStringLiteral("Archivo: Nueva descarga Ctrl+N"),
-                                     QStringLiteral("Descarga: Pegar enlace Ctrl+Shift+V | Analizar Ctrl+Return | - | "
-                                                    "Cancelar Ctrl+. | Mostrar archivo en su carpeta")}));
+        QCOMPARE(menus, QStringList({u"Torvel Downloader: Acerca de Torvel Downloader | - | Buscar actualizaciones… | "
+                                     u"- | Opciones… Ctrl+, | - | Salir Ctrl+Q"_s,
+                                     u"Archivo: Nueva descarga Ctrl+N"_s,
+                                     u"Descarga: Pegar enlace Ctrl+Shift+V | Analizar Ctrl+Return | - | Cancelar "
+                                     u"Ctrl+. | Mostrar archivo en su carpeta"_s}));
 
         // "Pegar enlace" and "Pegar" clean what they paste and analyze nothing.
-        m_model->setUrlInput(QStringLiteral("antes"));
+        m_model->setUrlInput(u"antes"_s);
         action("pasteLinkAction")->trigger();
-        QCOMPARE(m_model->urlInput(), QStringLiteral("antes"));
-        m_desktop->clipboard = QStringLiteral("  [vídeo](<https://example.invalid/watch?v=1\\&t=2>)\n");
+        QCOMPARE(m_model->urlInput(), u"antes"_s);
+        m_desktop->clipboard = u"  [vídeo](<https://example.invalid/watch?v=1\\&t=2>)\n"_s;
         action("pasteLinkAction")->trigger();
-        QCOMPARE(m_model->urlInput(), QStringLiteral("https://example.invalid/watch?v=1&t=2"));
-        m_desktop->clipboard = QStringLiteral("[mira](https://video.example/v\\_1)");
-        CHECKED(click(QStringLiteral("pasteButton")));
-        QCOMPARE(find<URLTextField>(QStringLiteral("urlField"))->toPlainText(),
-                 QStringLiteral("https://video.example/v_1"));
+        QCOMPARE(m_model->urlInput(), u"https://example.invalid/watch?v=1&t=2"_s);
+        m_desktop->clipboard = u"[mira](https://video.example/v\\_1)"_s;
+        CHECKED(click(u"pasteButton"_s));
+        QCOMPARE(find<URLTextField>(u"urlField"_s)->toPlainText(), u"https://video.example/v_1"_s);
         QCOMPARE(m_model->phase(), Phase::idle);
+        QVERIFY(!QFileInfo::exists(path(u"analyses.log"_s)));
+
+        // The common case fits the default size: the card with the button that matters lies
+        // wholly inside the viewport, unscrolled.
+        CHECKED(analyze());
+        QApplication::processEvents();
+        QWidget *viewport = content()->scrollArea()->viewport();
+        QCOMPARE(content()->scrollArea()->verticalScrollBar()->value(), 0);
+        QWidget *card = find(u"destinationCard"_s);
+        const QRect inViewport(card->mapTo(viewport, QPoint(0, 0)), card->size());
+        QVERIFY2(viewport->rect().contains(inViewport),
+                 qPrintable(u"card ends at %1, viewport at %2"_s.arg(inViewport.bottom()).arg(viewport->height())));
+        CHECKED(screenshot(u"mainwindow-ready-default-size"_s));
+        // The window's minimum size leaves the content its own minimum.
+        m_window->resize(m_window->minimumSize());
+        QTRY_COMPARE(m_window->centralWidget()->size(), MainWindow::minimumContentSize);
 
         // Qt's own texts are Spanish: the text fields' menu and the folder chooser.
-        const std::unique_ptr<QMenu> fieldMenu(
-            find<URLTextField>(QStringLiteral("urlField"))->createStandardContextMenu());
-        QCOMPARE(fieldMenu->actions().constFirst()->text().remove(QLatin1Char('&')).section(QLatin1Char('\t'), 0, 0),
-                 QStringLiteral("Deshacer"));
+        const std::unique_ptr<QMenu> fieldMenu(find<URLTextField>(u"urlField"_s)->createStandardContextMenu());
+        QCOMPARE(fieldMenu->actions().constFirst()->text().remove(u'&').section(u'\t', 0, 0), u"Deshacer"_s);
         QString cancelText;
         QTimer::singleShot(0, this, [&cancelText] {
             QTRY_VERIFY(qobject_cast<QFileDialog *>(QApplication::activeModalWidget()));
             auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             dialog->resize(760, 460);
             QTest::qWait(200);
-            dialog->grab().save(screenshotPath(QStringLiteral("folder-chooser")));
+            TestSupport::saveScreenshot(dialog, u"folder-chooser"_s);
             cancelText = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->text();
             dialog->reject();
         });
         LinuxDesktopServices desktop;
-        QCOMPARE(desktop.chooseFolder(QStringLiteral("Elegir carpeta de descargas"), QStringLiteral("Seleccionar"),
-                                      m_dir->path()),
-                 std::nullopt);
-        QCOMPARE(cancelText.remove(QLatin1Char('&')), QStringLiteral("Cancelar"));
+        QCOMPARE(desktop.chooseFolder(u"Elegir carpeta de descargas"_s, u"Seleccionar"_s, m_dir->path()), std::nullopt);
+        QCOMPARE(cancelText.remove(u'&'), u"Cancelar"_s);
     }
 
-    void idleThenAnalysis() {
+    // The options and about windows: each exists once, follows the model, shows its whole content
+    // at its usual width and writes what the user changes. Also run at double scale.
+    void optionsAndAboutWindows() {
+        CHECKED(startWithTools(MainWindow::defaultContentSize));
+        m_settings->setDownloadDirectory(u"~/Descargas/Vídeos de la semana/Torvel"_s);
+        QVERIFY(TestSupport::saveScreenshot(m_window.get(), u"main-window"_s));
+        QVERIFY(!m_window->optionsWindow());
+        action("optionsAction")->trigger();
+        OptionsWindow *options = m_window->optionsWindow();
+        QVERIFY(options && QTest::qWaitForWindowExposed(options));
+        QTabWidget *tabs = options->tabs();
+        QCOMPARE(tabs->currentIndex(), 0);
+        QCOMPARE(options->width(), OptionsWindow::defaultWidth);
+        QVERIFY(options->height() >= OptionsWindow::defaultHeight);
+        CHECKED(verifyNothingClipped(options));
+        QVERIFY(TestSupport::saveScreenshot(options, u"options-general"_s));
+
+        auto *scheme = find<QLabel>(u"protocolSchemeLabel"_s, options);
+        QCOMPARE(scheme->text(), u"tdl://"_s);
+        const QFontMetrics schemeMetrics(scheme->font());
+        QCOMPARE(schemeMetrics.horizontalAdvance(u'i'), schemeMetrics.horizontalAdvance(u'm'));
+        QVERIFY(scheme->textInteractionFlags() & Qt::TextSelectableByMouse);
+
+        // The folder: the expanded path, replaced when the user chooses another one.
+        auto *folder = find<ElidedPathField>(u"downloadFolderField"_s, options);
+        const QString expanded = path(u"home/Descargas/Vídeos de la semana/Torvel"_s);
+        QCOMPARE(folder->fullText(), expanded);
+        QVERIFY(folder->isReadOnly());
+        m_desktop->folderAnswer = path(u"Otra carpeta"_s);
+        QTest::mouseClick(find<QPushButton>(u"chooseFolderButton"_s, options), Qt::LeftButton);
+        QVERIFY((m_desktop->folderRequests == QList<FakeDesktopServices::FolderRequest>{
+                                                  {u"Elegir carpeta de descargas"_s, u"Seleccionar"_s, expanded}}));
+        QCOMPARE(m_settings->downloadDirectory(), path(u"Otra carpeta"_s));
+        QCOMPARE(folder->fullText(), path(u"Otra carpeta"_s));
+        // A path longer than the row keeps both ends on one line.
+        const QString deep = u"~/"_s + u"carpeta-muy-larga/"_s.repeated(20) + u"final"_s;
+        m_settings->setDownloadDirectory(deep);
+        QCOMPARE(folder->fullText(), path(u"home/"_s) + deep.mid(2));
+        QVERIFY2(folder->text().contains(QChar(0x2026)), qPrintable(folder->text()));
+        QVERIFY(folder->text().startsWith(path(u"home"_s).left(4)) && folder->text().endsWith(u"final"_s));
+        QVERIFY(folder->fontMetrics().horizontalAdvance(folder->text()) < folder->width());
+
+        // The switch writes through to the store and follows the setting.
+        auto *reveal = find<SwitchButton>(u"revealWhenFinishedSwitch"_s, options);
+        QVERIFY(reveal->isChecked());
+        QTest::mouseClick(reveal, Qt::LeftButton);
+        QCOMPARE(m_settings->revealWhenFinished(), false);
+        QCOMPARE(QSettings(path(u"settings.ini"_s), QSettings::IniFormat).value(u"revealWhenFinished"_s).toString(),
+                 u"false"_s);
+        m_settings->setRevealWhenFinished(true);
+        QVERIFY(reveal->isChecked());
+
+        // Both ways: the tab the user picks lands in the model, the model's tab is shown. The
+        // about tab is the compact view and needs no scrolling.
+        tabs->setCurrentIndex(OptionsWindow::tabIndex(AppModel::OptionsTab::about));
+        QCOMPARE(m_model->selectedOptionsTab(), AppModel::OptionsTab::about);
+        QVERIFY(tabs->currentWidget()->findChild<AboutView *>()->isCompact());
+        QTRY_VERIFY(fitsWithoutScrolling(options, qobject_cast<QScrollArea *>(tabs->currentWidget()),
+                                         OptionsWindow::defaultHeight));
+        QVERIFY(TestSupport::saveScreenshot(options, u"options-about"_s));
+        QVERIFY(TestSupport::saveScreenshot(tabs->currentWidget()->findChild<AboutView *>(), u"about-compact"_s));
+        m_model->setSelectedOptionsTab(AppModel::OptionsTab::tools);
+        QCOMPARE(tabs->currentIndex(), 1);
+
+        // "Opciones…" reuses the one window and always starts on General.
+        options->close();
+        action("optionsAction")->trigger();
+        QCOMPARE(m_window->optionsWindow(), options);
+        QVERIFY(options->isVisible());
+        QCOMPARE(tabs->currentIndex(), 0);
+        QCOMPARE(m_window->findChildren<OptionsWindow *>().size(), 1);
+        // A tool's pill opens Herramientas; the toolbar's button opens General again.
+        QTest::mouseClick(find<ToolStatusPill>(u"ffmpegPill"_s), Qt::LeftButton);
+        QCOMPARE(tabs->currentIndex(), 1);
+        QTest::mouseClick(find<QToolButton>(u"optionsToolButton"_s), Qt::LeftButton);
+        QCOMPARE(tabs->currentIndex(), 0);
+        QCOMPARE(m_model->selectedOptionsTab(), AppModel::OptionsTab::general);
+
+        // The about window is the full view, also single, and fits its content.
+        action("aboutAction")->trigger();
+        AboutWindow *about = m_window->aboutWindow();
+        QVERIFY(about && QTest::qWaitForWindowExposed(about));
+        QVERIFY(!about->view()->isCompact());
+        QCOMPARE(about->width(), AboutWindow::defaultWidth);
+        QTRY_VERIFY(fitsWithoutScrolling(about, about->findChild<QScrollArea *>(), AboutWindow::defaultHeight));
+        CHECKED(verifyNothingClipped(about));
+        QVERIFY(TestSupport::saveScreenshot(about, u"about-window"_s));
+        // The build's own version outside a bundle, a "Detectado" line only for the tool found, and
+        // links that open their projects.
+        AboutView *view = about->view();
+        QVERIFY(TestSupport::saveScreenshot(view, u"about"_s));
+        QCOMPARE(textOf(u"aboutVersionLabel"_s, view), QStringLiteral("Versión " TORVEL_VERSION));
+        QCOMPARE(detectedLines(view), u"aboutDetected-yt-dlp Detectado: 2023.03.04"_s);
+        QList<QUrl> opened;
+        view->setUrlOpener([&opened](const QUrl &url) { opened.append(url); });
+        auto *link = find<QLabel>(u"aboutLink-yt-dlp"_s, view);
+        QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(6, link->height() / 2));
+        auto *maker = find<QLabel>(u"aboutMakerLink"_s, view);
+        QTest::mouseClick(maker, Qt::LeftButton, {}, maker->rect().center());
+        QCOMPARE(opened, (QList<QUrl>{QUrl(u"https://github.com/yt-dlp/yt-dlp"_s), QUrl(u"https://torvel.example"_s)}));
+        about->close();
+        action("aboutAction")->trigger();
+        QCOMPARE(m_window->aboutWindow(), about);
+        QVERIFY(about->isVisible());
+    }
+
+    void screenshotsAtDoubleScale() {
+        if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+            QSKIP("already running scaled");
+        QProcess scaled;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_SCALE_FACTOR"_s, u"2"_s);
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        scaled.setProcessEnvironment(environment);
+        scaled.setProcessChannelMode(QProcess::ForwardedChannels);
+        scaled.start(QCoreApplication::applicationFilePath(), {u"optionsAndAboutWindows"_s});
+        QVERIFY(scaled.waitForFinished(60000));
+        QCOMPARE(scaled.exitCode(), 0);
+        const QImage image(TestSupport::artefactFolder(u"ui"_s) + u"/options-general@2x.png"_s);
+        QCOMPARE(image.width(), 2 * OptionsWindow::defaultWidth);
+    }
+
+    // From idle through the analysis, the choices, formats and pairing, a download cancelled, one
+    // failed and one completed, to a new download.
+    void fromIdleToCompleted() {
         CHECKED(startWithTools());
-        QCOMPARE(shownViews(), QStringList{QStringLiteral("idleView")});
-        QCOMPARE(menuStates(), QList<bool>({true, false, false}));
-        auto *analyzeButton = find<QPushButton>(QStringLiteral("analyzeButton"));
-        auto *field = find<URLTextField>(QStringLiteral("urlField"));
-        QVERIFY(!analyzeButton->isEnabled());
-        QTest::keyClicks(field, QStringLiteral("   "));
-        QCOMPARE(m_model->urlInput(), QStringLiteral("   "));
+        CHECKED(checkState(u"idleView"_s, u"analyze"_s));
+        auto *analyzeButton = find<QPushButton>(u"analyzeButton"_s);
+        auto *field = find<URLTextField>(u"urlField"_s);
+        QTest::keyClicks(field, u"   "_s);
         QVERIFY(!analyzeButton->isEnabled());
         // "Analizar" from the menu with only blanks asks for a valid address.
         action("analyzeAction")->trigger();
-        QCOMPARE(m_model->errorMessage(),
-                 QStringLiteral("Introduce una URL válida que comience con http:// o https://."));
-        QCOMPARE(shownViews(), QStringList({QStringLiteral("errorCard"), QStringLiteral("newDownloadButton")}));
+        QCOMPARE(m_model->errorMessage(), u"Introduce una URL válida que comience con http:// o https://."_s);
+        QCOMPARE(shownViews(), u"errorCard newDownloadButton"_s);
 
         // A long address grows the field to three lines, never more.
-        m_model->setUrlInput(QStringLiteral("https://video.example/") + QString(600, QLatin1Char('a')));
+        m_model->setUrlInput(u"https://video.example/"_s + QString(600, u'a'));
         QTRY_COMPARE(field->visibleLineCount(), URLTextField::maximumLines);
         m_model->setUrlInput(QString());
         QTRY_COMPARE(field->visibleLineCount(), 1);
         action("newDownloadAction")->trigger();
-        CHECKED(verifyNothingClipped());
-        CHECKED(screenshot(QStringLiteral("contentview-idle")));
+        CHECKED(checkState(u"idleView"_s, u"analyze"_s, u"contentview-idle"_s));
 
-        touch(QStringLiteral("hold-analysis"));
-        QTest::keyClicks(field, QStringLiteral("  ") + pageAddress);
+        touch(u"hold-analysis"_s);
+        QTest::keyClicks(field, u"  "_s + pageAddress);
         // Return in the field analyzes, like the button, and adds no line.
         QTest::keyClick(field, Qt::Key_Return);
         QTRY_COMPARE(m_model->phase(), Phase::analyzing);
-        QCOMPARE(analyzeButton->text(), QStringLiteral("Analizando"));
-        QVERIFY(!analyzeButton->isEnabled() && !field->isEnabled() &&
-                !find(QStringLiteral("pasteButton"))->isEnabled());
+        QCOMPARE(analyzeButton->text(), u"Analizando"_s);
+        QVERIFY(!analyzeButton->isEnabled() && !field->isEnabled() && !find(u"pasteButton"_s)->isEnabled());
         QCOMPARE(field->toPlainText(), pageAddress);
-        QCOMPARE(shownViews(), QStringList({QStringLiteral("workingCard"), QStringLiteral("newDownloadButton")}));
-        QCOMPARE(menuStates(), QList<bool>({false, false, false}));
-        CHECKED(verifyNothingClipped());
-        CHECKED(screenshot(QStringLiteral("contentview-analyzing")));
+        CHECKED(checkState(u"workingCard newDownloadButton"_s, QString(), u"contentview-analyzing"_s));
 
-        release(QStringLiteral("hold-analysis"));
+        release(u"hold-analysis"_s);
         QTRY_COMPARE(m_model->phase(), Phase::ready);
-        QCOMPARE(analyzeButton->text(), QStringLiteral("Analizar"));
+        QCOMPARE(analyzeButton->text(), u"Analizar"_s);
         QVERIFY(analyzeButton->isEnabled());
-        QCOMPARE(menuStates(), QList<bool>({true, false, false}));
-        QCOMPARE(shownViews(), QStringList({QStringLiteral("mediaCard"), QStringLiteral("choiceCard"),
-                                            QStringLiteral("destinationCard"), QStringLiteral("newDownloadButton")}));
-        QCOMPARE(texts({QStringLiteral("mediaTitleLabel"), QStringLiteral("mediaUploaderLabel"),
-                        QStringLiteral("mediaDurationLabel"), QStringLiteral("mediaFormatCountLabel")}),
-                 QStringList({mediaTitle, QStringLiteral("Canal Torvel"), QStringLiteral("1:00"),
-                              QStringLiteral("6 formatos")}));
-        QVERIFY(isSelected(QStringLiteral("choiceTile-recommended")));
-        QVERIFY(!isSelected(QStringLiteral("choiceTile-compatible-mp4")));
-        QCOMPARE(textOf(QStringLiteral("advancedFormatsToggle")), QStringLiteral("Formatos avanzados (5)"));
-        QCOMPARE(textOf(QStringLiteral("destinationPathLabel")), destination());
+        CHECKED(checkState(u"mediaCard choiceCard destinationCard newDownloadButton"_s, u"analyze"_s));
+        QCOMPARE(texts({u"mediaTitleLabel"_s, u"mediaUploaderLabel"_s, u"mediaDurationLabel"_s,
+                        u"mediaFormatCountLabel"_s, u"advancedFormatsToggle"_s, u"destinationPathLabel"_s}),
+                 QStringList({mediaTitle, u"Canal Torvel"_s, u"1:00"_s, u"6 formatos"_s, u"Formatos avanzados (5)"_s,
+                              destination()}));
+        QCOMPARE(selectedTiles(), u"choiceTile-recommended"_s);
         // The thumbnail's address refuses connections: the placeholder icon stands in.
-        QTRY_COMPARE(find<ThumbnailView>(QStringLiteral("thumbnailView"))->state(), ThumbnailView::State::placeholder);
+        QTRY_COMPARE(find<ThumbnailView>(u"thumbnailView"_s)->state(), ThumbnailView::State::placeholder);
 
         // Grey texts follow a palette changed while the window is open.
         const QPalette light = QApplication::palette();
@@ -615,167 +770,71 @@ private Q_SLOTS:
             QTRY_COMPARE(find(QString::fromLatin1(name))->palette().color(QPalette::WindowText),
                          TorvelTheme::secondaryText(dark));
         QApplication::setPalette(light);
-        QTRY_COMPARE(find(QStringLiteral("mediaUploaderLabel"))->palette().color(QPalette::WindowText),
+        QTRY_COMPARE(find(u"mediaUploaderLabel"_s)->palette().color(QPalette::WindowText),
                      TorvelTheme::secondaryText(light));
-    }
 
-    // The common case fits the default size: the button that matters needs no scrolling.
-    void downloadButtonVisibleAtTheDefaultSize() {
-        CHECKED(startWithTools(MainWindow::defaultContentSize));
-        CHECKED(analyze());
-        QApplication::processEvents();
-        QWidget *viewport = content()->scrollArea()->viewport();
-        QCOMPARE(content()->scrollArea()->verticalScrollBar()->value(), 0);
-        // The card holds the button; all of it lies inside the viewport.
-        QWidget *card = find(QStringLiteral("destinationCard"));
-        const QRect inViewport(card->mapTo(viewport, QPoint(0, 0)), card->size());
-        QVERIFY2(
-            viewport->rect().contains(inViewport),
-            qPrintable(
-                QStringLiteral("card ends at %1, viewport at %2").arg(inViewport.bottom()).arg(viewport->height())));
-        CHECKED(screenshot(QStringLiteral("mainwindow-ready-default-size")));
-    }
+        // Choices, exact formats and the audio pairing.
 
-    void missingYTDLPWaitsForTheToolCheck() {
-        // A candidate that takes a moment to answer and then fails: the check runs, finds nothing.
-        TestSupport::writeScript(path(QStringLiteral("bin/yt-dlp")), QStringLiteral("sleep 0.4; exit 1"));
-        CHECKED(start());
-        QVERIFY(m_model->isCheckingTools());
-        QVERIFY(!shown(QStringLiteral("missingToolWarning")));
-        QTRY_VERIFY(!m_model->isCheckingTools());
-        QVERIFY(shown(QStringLiteral("missingToolWarning")));
-        for (const char *pill : {"ytDLPPill", "ffmpegPill"})
-            QCOMPARE(find<ToolStatusPill>(QString::fromLatin1(pill))->state(), ToolIndicatorState::missing);
+        CHECKED(click(u"choiceTile-compatible-mp4"_s));
+        QCOMPARE(m_model->selectedChoiceID(), u"compatible-mp4"_s);
+        QCOMPARE(selectedTiles(), u"choiceTile-compatible-mp4"_s);
+        QVERIFY(!shown(u"audioExportFormatView"_s));
 
-        // "Abrir opciones" shows the options where they were left.
-        m_model->setSelectedOptionsTab(AppModel::OptionsTab::about);
-        CHECKED(click(QStringLiteral("openOptionsButton")));
-        QVERIFY(m_window->optionsWindow() && m_window->optionsWindow()->isVisible());
-        QCOMPARE(m_window->optionsWindow()->tabs()->currentIndex(), 2);
-
-        m_model->setUrlInput(pageAddress);
-        CHECKED(click(QStringLiteral("analyzeButton")));
-        QCOMPARE(textOf(QStringLiteral("errorMessageLabel")),
-                 QStringLiteral("No encontramos yt-dlp. Abre Opciones para seleccionar el ejecutable o instalarlo."));
-        QCOMPARE(shownViews(), QStringList({QStringLiteral("errorCard"), QStringLiteral("newDownloadButton")}));
-        CHECKED(verifyNothingClipped());
-
-        // A yt-dlp appears; the next search finds it and the warning goes.
-        writeFakeYTDLP();
-        m_model->refreshDependencies();
-        QTRY_COMPARE(find<ToolStatusPill>(QStringLiteral("ytDLPPill"))->state(), ToolIndicatorState::current);
-        QVERIFY(!shown(QStringLiteral("missingToolWarning")));
-    }
-
-    void choicesFormatsAndAudioPairing() {
-        CHECKED(startWithTools());
-        CHECKED(analyze());
-        CHECKED(click(QStringLiteral("choiceTile-compatible-mp4")));
-        QCOMPARE(m_model->selectedChoiceID(), QStringLiteral("compatible-mp4"));
-        QVERIFY(isSelected(QStringLiteral("choiceTile-compatible-mp4")) &&
-                !isSelected(QStringLiteral("choiceTile-recommended")));
-        QVERIFY(!shown(QStringLiteral("audioExportFormatView")));
-
-        CHECKED(click(QStringLiteral("choiceTile-audio-only")));
-        QCOMPARE(textOf(QStringLiteral("audioFormatDescription")),
-                 QStringLiteral("Buena calidad y compatibilidad con dispositivos Apple"));
-        QCOMPARE(textOf(QStringLiteral("audioFormatFFmpegWarning")),
-                 QStringLiteral("FFmpeg es necesario para extraer y convertir el audio."));
-        auto *picker = find<SegmentedControl>(QStringLiteral("audioFormatPicker"));
+        CHECKED(click(u"choiceTile-audio-only"_s));
+        QCOMPARE(texts({u"audioFormatDescription"_s, u"audioFormatFFmpegWarning"_s}),
+                 QStringList({u"Buena calidad y compatibilidad con dispositivos Apple"_s,
+                              u"FFmpeg es necesario para extraer y convertir el audio."_s}));
+        auto *picker = find<SegmentedControl>(u"audioFormatPicker"_s);
         QTest::mouseClick(picker, Qt::LeftButton, {}, picker->segmentRect(1).center());
-        QCOMPARE(m_model->audioExportFormat(), AudioExportFormat::mp3);
-        QCOMPARE(textOf(QStringLiteral("audioFormatDescription")),
-                 QStringLiteral("Compatibilidad amplia con reproductores y equipos antiguos"));
-        QCOMPARE(textOf(QStringLiteral("choiceSubtitleLabel"), find(QStringLiteral("choiceTile-audio-only"))),
-                 QStringLiteral("Extrae el audio en MP3"));
+        QCOMPARE(textOf(u"audioFormatDescription"_s), u"Compatibilidad amplia con reproductores y equipos antiguos"_s);
+        QCOMPARE(textOf(u"choiceSubtitleLabel"_s, find(u"choiceTile-audio-only"_s)), u"Extrae el audio en MP3"_s);
         CHECKED(verifyNothingClipped());
 
         AdvancedFormatsView *advanced = openAdvancedFormats();
         QCOMPARE(advanced->cards().size(), 5);
-        QVERIFY(!find(QStringLiteral("exactFormatCard-sb0")));
-        QCOMPARE(texts({QStringLiteral("formatQualityLabel"), QStringLiteral("formatResolutionLabel"),
-                        QStringLiteral("formatFpsLabel"), QStringLiteral("formatBitrateLabel"),
-                        QStringLiteral("formatSizeLabel"), QStringLiteral("formatAudioLabel")},
-                       find(QStringLiteral("exactFormatCard-137"))),
-                 QStringList({QStringLiteral("1080p"), QStringLiteral("1920×1080"), QStringLiteral("30 fps"),
-                              QStringLiteral("1.5 Mb/s"), QStringLiteral("~11,3 MB"), QStringLiteral("Sin audio")}));
-        QCOMPARE(textOf(QStringLiteral("formatAudioLabel"), find(QStringLiteral("exactFormatCard-251"))),
-                 QStringLiteral("Opus · 160 kb/s · 6 canales"));
+        QVERIFY(!find(u"exactFormatCard-sb0"_s));
+        QCOMPARE(texts({u"formatQualityLabel"_s, u"formatResolutionLabel"_s, u"formatFpsLabel"_s,
+                        u"formatBitrateLabel"_s, u"formatSizeLabel"_s, u"formatAudioLabel"_s},
+                       find(u"exactFormatCard-137"_s)),
+                 QStringList({u"1080p"_s, u"1920×1080"_s, u"30 fps"_s, u"1.5 Mb/s"_s, u"~11,3 MB"_s, u"Sin audio"_s}));
+        QCOMPARE(textOf(u"formatAudioLabel"_s, find(u"exactFormatCard-251"_s)), u"Opus · 160 kb/s · 6 canales"_s);
 
         const QList<ExactFormatCard *> cards = advanced->cards();
-        CHECKED(click(QStringLiteral("exactFormatCard-137")));
-        QCOMPARE(m_model->selectedChoiceID(), QStringLiteral("format-137"));
-        QVERIFY(isSelected(QStringLiteral("exactFormatCard-137")) &&
-                !isSelected(QStringLiteral("choiceTile-audio-only")));
+        CHECKED(click(u"exactFormatCard-137"_s));
+        QCOMPARE(selectedTiles(), u"exactFormatCard-137"_s);
         QCOMPARE(advanced->cards(), cards); // selecting moves the marks, it makes no new cards
-        QCOMPARE(textOf(QStringLiteral("audioPairingVideo")), QStringLiteral("Video 137"));
-        QCOMPARE(textOf(QStringLiteral("audioPairingCurrentLabel")),
-                 QStringLiteral("ID 140 · M4A · 130 kb/s · 3,2 MB"));
-        QCOMPARE(textOf(QStringLiteral("audioPairingFooter")),
-                 QStringLiteral("FFmpeg es necesario para unir el video y el audio."));
+        QCOMPARE(texts({u"audioPairingVideo"_s, u"audioPairingCurrentLabel"_s, u"audioPairingFooter"_s}),
+                 QStringList({u"Video 137"_s, u"ID 140 · M4A · 130 kb/s · 3,2 MB"_s,
+                              u"FFmpeg es necesario para unir el video y el audio."_s}));
         // The current track carries the check mark.
         QStringList menu;
-        for (QAction *item : find<AudioPairingView>(QStringLiteral("audioPairingView"))->menu()->actions())
-            menu.append(item->isSeparator() ? QStringLiteral("-") : item->text());
-        QCOMPARE(menu, QStringList({QStringLiteral("Sin audio"), QStringLiteral("-"),
-                                    QStringLiteral("ID 140 · M4A · 130 kb/s · 3,2 MB"),
-                                    QStringLiteral("ID 251 · WEBM · 128 kb/s")}));
-        QVERIFY(!pairingAction(QStringLiteral("audioPairing-140"))->icon().isNull());
-        QVERIFY(pairingAction(QStringLiteral("audioPairing-251"))->icon().isNull());
-        pairingAction(QStringLiteral("audioPairing-251"))->trigger();
-        QCOMPARE(m_model->selectedAudioFormatID(), std::optional<QString>(QStringLiteral("251")));
-        QCOMPARE(textOf(QStringLiteral("audioPairingCurrentLabel")), QStringLiteral("ID 251 · WEBM · 128 kb/s"));
+        for (QAction *item : find<AudioPairingView>(u"audioPairingView"_s)->menu()->actions())
+            menu.append(item->isSeparator() ? u"-"_s : item->text());
+        QCOMPARE(menu, QStringList({u"Sin audio"_s, u"-"_s, u"ID 140 · M4A · 130 kb/s · 3,2 MB"_s,
+                                    u"ID 251 · WEBM · 128 kb/s"_s}));
+        QVERIFY(!pairingAction(u"audioPairing-140"_s)->icon().isNull());
+        QVERIFY(pairingAction(u"audioPairing-251"_s)->icon().isNull());
+        pairingAction(u"audioPairing-251"_s)->trigger();
+        QCOMPARE(textOf(u"audioPairingCurrentLabel"_s), u"ID 251 · WEBM · 128 kb/s"_s);
         CHECKED(verifyNothingClipped());
-        CHECKED(screenshot(QStringLiteral("contentview-ready-advanced"), QStringLiteral("audioPairingView")));
+        CHECKED(screenshot(u"contentview-ready-advanced"_s, u"audioPairingView"_s));
 
-        pairingAction(QStringLiteral("audioPairingNone"))->trigger();
-        QCOMPARE(m_model->selectedAudioFormatID(), std::nullopt);
-        QCOMPARE(textOf(QStringLiteral("audioPairingFooter")),
-                 QStringLiteral("Se descargará el formato de video tal como está, sin agregar audio."));
-
-        // FFmpeg turns up: the warnings give way.
-        writeFakeFFmpeg();
-        m_model->refreshDependencies();
-        QTRY_VERIFY(m_model->ffmpeg());
-        pairingAction(QStringLiteral("audioPairing-140"))->trigger();
-        QCOMPARE(textOf(QStringLiteral("audioPairingFooter")),
-                 QStringLiteral("FFmpeg combinará ambas pistas en un único archivo."));
-        // A format with audio of its own needs no pairing.
-        CHECKED(click(QStringLiteral("exactFormatCard-18")));
-        QVERIFY(!shown(QStringLiteral("audioPairingView")));
-        CHECKED(click(QStringLiteral("choiceTile-audio-only")));
-        QVERIFY(!shown(QStringLiteral("audioFormatFFmpegWarning")));
-    }
-
-    // Download, cancel from the menu, fail, try again from the same choices, succeed, start anew.
-    void downloadWorkflow() {
-        CHECKED(startWithTools());
-        CHECKED(analyze());
-        openAdvancedFormats();
-        CHECKED(click(QStringLiteral("exactFormatCard-137")));
-        pairingAction(QStringLiteral("audioPairing-251"))->trigger();
-        const QList<ExactFormatCard *> cards =
-            find<AdvancedFormatsView>(QStringLiteral("advancedFormatsView"))->cards();
-
-        TestSupport::writeFile(path(QStringLiteral("progress.txt")),
-                               progressLine(80.0, 8000000, 10000000, 1, 2, QStringLiteral("137")).toUtf8());
-        touch(QStringLiteral("hold-download"));
-        CHECKED(click(QStringLiteral("downloadButton")));
+        // Download, cancel from the menu, fail, try again from the same choices, succeed, start anew.
+        // Four fifths of the first of two transfers: about 40 %.
+        TestSupport::writeFile(path(u"progress.txt"_s),
+                               "__TORVEL_PROGRESS__ 80.0%|8000000|10000000|NA|1500000|42|1|2|137|vp9|none\n");
+        touch(u"hold-download"_s);
+        CHECKED(click(u"downloadButton"_s));
         QTRY_VERIFY(m_model->progress().fraction > 0.3);
-        QCOMPARE(shownViews(), QStringList{QStringLiteral("downloadingCard")});
-        QCOMPARE(menuStates(), QList<bool>({false, true, false}));
-        QVERIFY(!find(QStringLiteral("urlField"))->isEnabled() && !find(QStringLiteral("pasteButton"))->isEnabled());
-        // About 40 %: four fifths of the first of two transfers.
+        QVERIFY(!find(u"urlField"_s)->isEnabled() && !find(u"pasteButton"_s)->isEnabled());
         const double fraction = m_model->progress().fraction;
         QVERIFY2(fraction > 0.38 && fraction < 0.42, qPrintable(QString::number(fraction)));
-        QCOMPARE(textOf(QStringLiteral("progressPercentLabel")), FormatTexts::percentageText(fraction));
-        QCOMPARE(find<QProgressBar>(QStringLiteral("progressBar"))->value(), int(fraction * 1000));
-        QCOMPARE(texts({QStringLiteral("progressTitleLabel"), QStringLiteral("progressStatusLabel"),
-                        QStringLiteral("progressSpeedLabel"), QStringLiteral("progressEtaLabel")}),
-                 QStringList({mediaTitle, QStringLiteral("8,0 MB de 10,0 MB"), QStringLiteral("1,5 MB/s"),
-                              QStringLiteral("Quedan 0:42")}));
-        CHECKED(verifyNothingClipped());
-        CHECKED(screenshot(QStringLiteral("contentview-downloading")));
+        QCOMPARE(textOf(u"progressPercentLabel"_s), FormatTexts::percentageText(fraction));
+        QCOMPARE(find<QProgressBar>(u"progressBar"_s)->value(), int(fraction * 1000));
+        QCOMPARE(
+            texts({u"progressTitleLabel"_s, u"progressStatusLabel"_s, u"progressSpeedLabel"_s, u"progressEtaLabel"_s}),
+            QStringList({mediaTitle, u"8,0 MB de 10,0 MB"_s, u"1,5 MB/s"_s, u"Quedan 0:42"_s}));
+        CHECKED(checkState(u"downloadingCard"_s, u"cancel"_s, u"contentview-downloading"_s));
         // "Nueva descarga" leaves a running download alone.
         action("newDownloadAction")->trigger();
         QCOMPARE(m_model->phase(), Phase::downloading);
@@ -783,97 +842,186 @@ private Q_SLOTS:
         // "Cancelar" stops yt-dlp and keeps the media and the selection.
         action("cancelAction")->trigger();
         QTRY_COMPARE(m_model->phase(), Phase::ready);
-        release(QStringLiteral("hold-download"));
-        QVERIFY(isSelected(QStringLiteral("exactFormatCard-137")));
-        QCOMPARE(textOf(QStringLiteral("audioPairingCurrentLabel")), QStringLiteral("ID 251 · WEBM · 128 kb/s"));
-        QCOMPARE(readFile(path(QStringLiteral("format.txt"))), QByteArray("137+251"));
+        release(u"hold-download"_s);
+        QCOMPARE(selectedTiles(), u"exactFormatCard-137"_s);
+        QCOMPARE(textOf(u"audioPairingCurrentLabel"_s), u"ID 251 · WEBM · 128 kb/s"_s);
+        QCOMPARE(readFile(path(u"format.txt"_s)), QByteArray("137+251"));
         // The progress redraws left the format grid alone.
-        QCOMPARE(find<AdvancedFormatsView>(QStringLiteral("advancedFormatsView"))->cards(), cards);
-        QVERIFY(QDir(path(QStringLiteral("jobs"))).isEmpty());
+        QCOMPARE(advanced->cards(), cards);
+        QVERIFY(QDir(path(u"jobs"_s)).isEmpty());
         QCOMPARE(m_model->progress(), DownloadProgress::initial());
 
-        CHECKED(click(QStringLiteral("choiceTile-audio-only")));
-        m_desktop->folderAnswer = path(QStringLiteral("Elegida"));
-        CHECKED(click(QStringLiteral("changeFolderButton")));
-        QCOMPARE(textOf(QStringLiteral("destinationPathLabel")), path(QStringLiteral("Elegida")));
-        TestSupport::writeFile(path(QStringLiteral("download-error")),
+        pairingAction(u"audioPairingNone"_s)->trigger();
+        QCOMPARE(m_model->selectedAudioFormatID(), std::nullopt);
+        QCOMPARE(textOf(u"audioPairingFooter"_s),
+                 u"Se descargará el formato de video tal como está, sin agregar audio."_s);
+
+        // FFmpeg turns up: the warnings give way.
+        TestSupport::writeScript(path(u"bin/ffmpeg"_s),
+                                 u"echo 'ffmpeg version 5.1.2 Copyright (c) the FFmpeg developers'"_s);
+        m_model->refreshDependencies();
+        QTRY_VERIFY(m_model->ffmpeg());
+        pairingAction(u"audioPairing-140"_s)->trigger();
+        QCOMPARE(textOf(u"audioPairingFooter"_s), u"FFmpeg combinará ambas pistas en un único archivo."_s);
+        // A format with audio of its own needs no pairing.
+        CHECKED(click(u"exactFormatCard-18"_s));
+        QVERIFY(!shown(u"audioPairingView"_s));
+        CHECKED(click(u"choiceTile-audio-only"_s));
+        QVERIFY(!shown(u"audioFormatFFmpegWarning"_s));
+
+        // Audio only, to another folder: the download fails.
+        m_desktop->folderAnswer = path(u"Elegida"_s);
+        CHECKED(click(u"changeFolderButton"_s));
+        QCOMPARE(textOf(u"destinationPathLabel"_s), path(u"Elegida"_s));
+        TestSupport::writeFile(path(u"download-error"_s),
                                "ERROR: [youtube] abc: Este video no está disponible en tu país\n");
-        CHECKED(click(QStringLiteral("downloadButton")));
+        CHECKED(click(u"downloadButton"_s));
         QTRY_COMPARE(m_model->phase(), Phase::failed);
-        QCOMPARE(shownViews(),
-                 QStringList({QStringLiteral("errorCard"), QStringLiteral("mediaCard"), QStringLiteral("choiceCard"),
-                              QStringLiteral("destinationCard"), QStringLiteral("newDownloadButton")}));
-        auto *message = find<SelectableText>(QStringLiteral("errorMessageLabel"));
+        auto *message = find<SelectableText>(u"errorMessageLabel"_s);
         message->selectAll();
         QCOMPARE(message->textCursor().selectedText(),
-                 QStringLiteral("ERROR: [youtube] abc: Este video no está disponible en tu país"));
-        QVERIFY(isSelected(QStringLiteral("choiceTile-audio-only")));
-        CHECKED(verifyNothingClipped());
-        CHECKED(screenshot(QStringLiteral("contentview-failed")));
+                 u"ERROR: [youtube] abc: Este video no está disponible en tu país"_s);
+        QCOMPARE(selectedTiles(), u"choiceTile-audio-only"_s);
+        CHECKED(checkState(u"errorCard mediaCard choiceCard destinationCard newDownloadButton"_s, u"analyze"_s,
+                           u"contentview-failed"_s));
 
         // "Descargar" again, this time to the end; the final file is being written: 0.999.
-        release(QStringLiteral("download-error"));
+        release(u"download-error"_s);
         m_settings->setRevealWhenFinished(false);
-        touch(QStringLiteral("report-file"));
-        touch(QStringLiteral("hold-download"));
-        CHECKED(click(QStringLiteral("downloadButton")));
+        touch(u"report-file"_s);
+        touch(u"hold-download"_s);
+        CHECKED(click(u"downloadButton"_s));
         QTRY_COMPARE(m_model->progress().fraction, 0.999);
-        QCOMPARE(textOf(QStringLiteral("progressPercentLabel")), QStringLiteral("99 %"));
-        release(QStringLiteral("hold-download"));
+        QCOMPARE(textOf(u"progressPercentLabel"_s), u"99 %"_s);
+        release(u"hold-download"_s);
         QTRY_COMPARE(m_model->phase(), Phase::completed);
-        QCOMPARE(shownViews(), QStringList({QStringLiteral("completedCard"), QStringLiteral("mediaCard"),
-                                            QStringLiteral("newDownloadButton")}));
-        QCOMPARE(menuStates(), QList<bool>({true, false, true}));
-        QCOMPARE(textOf(QStringLiteral("completedFileLabel")), resultName);
+        QCOMPARE(textOf(u"completedFileLabel"_s), resultName);
         QVERIFY(m_desktop->revealedFiles.isEmpty());
         // yt-dlp's look-alikes for ":", "?", "|", "*", '"', "<", ">", "/" and "\" all have glyphs.
         QString lookAlikes = QString(QChar(0x29F8)) + QChar(0x29F9);
         for (char16_t code = 0xFF01; code <= 0xFF5E; ++code)
             lookAlikes += QChar(code);
-        QCOMPARE(undrawable(find(QStringLiteral("completedFileLabel"))->font(), lookAlikes), QString());
-        CHECKED(verifyNothingClipped());
-        CHECKED(screenshot(QStringLiteral("contentview-completed")));
+        QCOMPARE(undrawable(find(u"completedFileLabel"_s)->font(), lookAlikes), QString());
+        CHECKED(checkState(u"completedCard mediaCard newDownloadButton"_s, u"analyze reveal"_s,
+                           u"contentview-completed"_s));
 
-        const QString placed = path(QStringLiteral("Elegida/")) + resultName;
-        CHECKED(click(QStringLiteral("revealButton")));
+        const QString placed = path(u"Elegida/"_s) + resultName;
+        CHECKED(click(u"revealButton"_s));
         action("revealAction")->trigger();
         QCOMPARE(m_desktop->revealedFiles, QStringList({placed, placed}));
-        CHECKED(click(QStringLiteral("newDownloadButton")));
-        QCOMPARE(shownViews(), QStringList{QStringLiteral("idleView")});
-        QCOMPARE(find<URLTextField>(QStringLiteral("urlField"))->toPlainText(), QString());
-        QCOMPARE(menuStates(), QList<bool>({true, false, false}));
+        CHECKED(click(u"newDownloadButton"_s));
+        QCOMPARE(find<URLTextField>(u"urlField"_s)->toPlainText(), QString());
+        CHECKED(checkState(u"idleView"_s, u"analyze"_s));
         // A new download keeps the way of downloading but forgets the paired track.
-        QCOMPARE(m_model->selectedChoiceID(), QStringLiteral("audio-only"));
+        QCOMPARE(m_model->selectedChoiceID(), u"audio-only"_s);
         QCOMPARE(m_model->selectedAudioFormatID(), std::nullopt);
         m_model->startDownload(); // nothing to download from idle
         QCOMPARE(m_model->phase(), Phase::idle);
     }
 
-    // A refused link leaves a running download its card, its controls and the closing question.
-    void refusedLinkAndClosingDuringADownload() {
-        CHECKED(startWithTools());
-        CHECKED(analyze());
-        touch(QStringLiteral("hold-download"));
-        CHECKED(click(QStringLiteral("downloadButton")));
-        QTRY_COMPARE(downloadRuns(), 1);
+    // Without yt-dlp the window waits for the tool search, then warns until the user chooses one.
+    // An analysis that fails still lets the default choice download; each copy gets its own name.
+    void missingYTDLPThenAFailedAnalysis() {
+        // A candidate that takes a moment to answer and then fails: the check runs, finds nothing.
+        TestSupport::writeScript(path(u"bin/yt-dlp"_s), u"sleep 0.4; exit 1"_s);
+        CHECKED(start());
+        QVERIFY(m_model->isCheckingTools());
+        QVERIFY(!shown(u"missingToolWarning"_s));
+        QTRY_VERIFY(!m_model->isCheckingTools());
+        QVERIFY(shown(u"missingToolWarning"_s));
+        for (const char *pill : {"ytDLPPill", "ffmpegPill"})
+            QCOMPARE(find<ToolStatusPill>(QString::fromLatin1(pill))->state(), ToolIndicatorState::missing);
 
-        IncomingLinks::instance().post(QUrl(QStringLiteral("tdl://analyze?url=ftp://video.example/x")));
-        QTRY_VERIFY(shown(QStringLiteral("errorCard")));
+        // "Abrir opciones" shows the options where they were left.
+        m_model->setSelectedOptionsTab(AppModel::OptionsTab::about);
+        CHECKED(click(u"openOptionsButton"_s));
+        QVERIFY(m_window->optionsWindow() && m_window->optionsWindow()->isVisible());
+        QCOMPARE(m_window->optionsWindow()->tabs()->currentIndex(), 2);
+        QCOMPARE(detectedLines(m_window->optionsWindow()), QString());
+
+        m_model->setUrlInput(pageAddress);
+        CHECKED(click(u"analyzeButton"_s));
+        QCOMPARE(textOf(u"errorMessageLabel"_s),
+                 u"No encontramos yt-dlp. Abre Opciones para seleccionar el ejecutable o instalarlo."_s);
+        CHECKED(checkState(u"errorCard newDownloadButton"_s, u"analyze"_s));
+
+        // The user chooses a yt-dlp outside the search path and the warning goes; a chooser
+        // cancelled for FFmpeg changes nothing.
+        writeFakeYTDLP(u"elsewhere/yt-dlp"_s);
+        m_desktop->executableAnswer = path(u"elsewhere/yt-dlp"_s);
+        m_model->chooseExecutable(ToolKind::ytDLP);
+        QTRY_COMPARE(find<ToolStatusPill>(u"ytDLPPill"_s)->state(), ToolIndicatorState::current);
+        QCOMPARE(m_model->ytDLP()->path, path(u"elsewhere/yt-dlp"_s));
+        QCOMPARE(detectedLines(m_window->optionsWindow()), u"aboutDetected-yt-dlp Detectado: 2023.03.04"_s);
+        QVERIFY(!shown(u"missingToolWarning"_s));
+        m_desktop->executableAnswer.reset();
+        m_model->chooseExecutable(ToolKind::ffmpeg);
+        QCOMPARE(m_settings->ffmpegPath(), QString());
+        QVERIFY(m_desktop->executableRequests ==
+                (QList<FakeDesktopServices::ExecutableRequest>{{u"Seleccionar yt-dlp"_s, u"Usar ejecutable"_s},
+                                                               {u"Seleccionar ffmpeg"_s, u"Usar ejecutable"_s}}));
+
+        TestSupport::writeFile(path(u"analysis-error"_s), "ERROR: Unsupported URL\n");
+        CHECKED(click(u"analyzeButton"_s));
+        QTRY_COMPARE(textOf(u"errorMessageLabel"_s), u"ERROR: Unsupported URL"_s);
+        QCOMPARE(m_model->phase(), Phase::failed);
+        QCOMPARE(m_model->mediaInfo(), std::nullopt);
+        QStringList placed;
+        for (const QString &name : {resultName, QString(resultName).replace(u"].mp4"_s, u"] 2.mp4"_s)}) {
+            m_model->startDownload();
+            QTRY_COMPARE(m_model->phase(), Phase::completed);
+            placed.append(destination() + u'/' + name);
+            QCOMPARE(m_model->completedFile(), placed.last());
+        }
+        QCOMPARE(readFile(path(u"format.txt"_s)), QByteArray("bv*+ba/b"));
+        QCOMPARE(m_desktop->revealedFiles, placed);
+        QCOMPARE(m_model->progress().phaseText, u"Completado"_s);
+    }
+
+    // Refused links leave a running download its card, its controls and the closing question.
+    void refusedLinksAndClosingDuringADownload() {
+        CHECKED(startWithTools());
+        QCOMPARE(m_settings->ytDLPPath(), path(u"bin/yt-dlp"_s)); // the search stores its find
+        // A link from outside, the scheme in any case, the first address: analyzed, not downloaded.
+        m_model->handleIncomingURL(
+            QUrl(u"TDL://ANALYZE?url=https%3A%2F%2Fvideo.example%2Fwatch%3Fv%3Dabc&url=https://other.invalid/"_s));
+        QCOMPARE(m_model->urlInput(), pageAddress);
+        QCOMPARE(m_desktop->activations, 1);
+        QTRY_COMPARE(m_model->phase(), Phase::ready);
+        // With no download running a refusal fails; the media can still be downloaded.
+        m_model->handleIncomingURL(QUrl(u"tdl://analyze"_s));
+        QCOMPARE(m_model->phase(), Phase::failed);
+        QCOMPARE(textOf(u"errorMessageLabel"_s), rejectedLink);
+        touch(u"hold-download"_s);
+        CHECKED(click(u"downloadButton"_s));
+        QTRY_COMPARE(downloadRuns(), 1);
+        QCOMPARE(shownViews(), u"downloadingCard"_s);
+
+        IncomingLinks::instance().post(QUrl(u"tdl://analyze?url=ftp://video.example/x"_s));
+        QTRY_VERIFY(shown(u"errorCard"_s));
+        QCOMPARE(textOf(u"errorMessageLabel"_s), rejectedLink);
+        CHECKED(checkState(u"downloadingCard errorCard"_s, u"cancel"_s, u"contentview-downloading-refused-link"_s));
+        for (const QString &link :
+             QStringList{u"tdl://analyze?url="_s, u"tdl://other?url=https://example.invalid/"_s,
+                         u"https://analyze?url=https://example.invalid/"_s,
+                         u"tdl://analyze?url=https://example.invalid/"_s + QString(40'000, u'a')}) {
+            m_model->handleIncomingURL(QUrl(link));
+            QCOMPARE(m_model->phase(), Phase::downloading);
+        }
+        // An analysis or a second yt-dlp asked for meanwhile changes nothing, not even the error.
+        QSignalSpy errorChanges(m_model.get(), &AppModel::errorMessageChanged);
+        m_model->analyze();
+        m_model->startDownload();
         QCOMPARE(m_model->phase(), Phase::downloading);
-        QCOMPARE(textOf(QStringLiteral("errorMessageLabel")),
-                 QStringLiteral("El enlace recibido no es válido o no utiliza una URL web segura."));
-        QCOMPARE(shownViews(), QStringList({QStringLiteral("downloadingCard"), QStringLiteral("errorCard")}));
-        QCOMPARE(menuStates(), QList<bool>({false, true, false}));
-        m_model->startDownload(); // no second yt-dlp beside the first
-        CHECKED(verifyNothingClipped());
-        CHECKED(screenshot(QStringLiteral("contentview-downloading-refused-link")));
+        QVERIFY(m_model->mediaInfo());
+        QCOMPARE(errorChanges.count(), 0);
 
         // Closing asks first; "Seguir descargando" changes nothing.
         QVERIFY(!m_window->close());
         QPointer<QMessageBox> question = m_window->quitQuestion();
         QTRY_VERIFY(question && question->isVisible());
-        QCOMPARE(question->text(), QStringLiteral("¿Salir de Torvel Downloader?"));
-        auto *keep = question->findChild<QPushButton *>(QStringLiteral("keepDownloadingButton"));
+        QCOMPARE(question->text(), u"¿Salir de Torvel Downloader?"_s);
+        auto *keep = question->findChild<QPushButton *>(u"keepDownloadingButton"_s);
         QCOMPARE(question->defaultButton(), keep);
         keep->click();
         QTRY_VERIFY(!m_window->quitQuestion());
@@ -882,22 +1030,22 @@ private Q_SLOTS:
         // The question goes away when the download ends by itself while it is shown.
         QVERIFY(!m_window->close());
         QTRY_VERIFY(m_window->quitQuestion());
-        release(QStringLiteral("hold-download"));
+        release(u"hold-download"_s);
         QTRY_COMPARE(m_model->phase(), Phase::completed);
         QTRY_VERIFY(!m_window->quitQuestion());
         QVERIFY(m_window->isVisible());
         QCOMPARE(downloadRuns(), 1);
 
         // "Salir" cancels, waits for yt-dlp to end, then closes.
-        touch(QStringLiteral("hold-download"));
+        touch(u"hold-download"_s);
         m_model->startDownload();
         QTRY_COMPARE(downloadRuns(), 2);
         QVERIFY(!m_window->close());
         QTRY_VERIFY(m_window->quitQuestion());
-        m_window->quitQuestion()->findChild<QPushButton *>(QStringLiteral("quitButton"))->click();
+        m_window->quitQuestion()->findChild<QPushButton *>(u"quitButton"_s)->click();
         QTRY_VERIFY(!m_window->isVisible());
         QCOMPARE(m_model->phase(), Phase::ready);
-        QVERIFY(QDir(path(QStringLiteral("jobs"))).isEmpty());
+        QVERIFY(QDir(path(u"jobs"_s)).isEmpty());
         // Without a download nothing is asked.
         m_window->show();
         QVERIFY(m_window->close());
@@ -905,15 +1053,16 @@ private Q_SLOTS:
     }
 
     void badInputStaysUsable() {
-        writeDocument(largeDocument(QStringLiteral("http://127.0.0.1:%1/thumb.webp").arg(closedPort())));
+        TestSupport::writeFile(path(u"media.json"_s),
+                               largeDocument(u"http://127.0.0.1:%1/thumb.webp"_s.arg(closedPort())));
         CHECKED(startWithTools());
         CHECKED(analyze());
-        auto *title = find<WrappingLabel>(QStringLiteral("mediaTitleLabel"));
+        auto *title = find<WrappingLabel>(u"mediaTitleLabel"_s);
         QCOMPARE(title->text().size(), 300);
         QVERIFY(title->lineCount(title->width()) >= 2);
-        QCOMPARE(textOf(QStringLiteral("mediaFormatCountLabel")), QStringLiteral("150 formatos"));
+        QCOMPARE(textOf(u"mediaFormatCountLabel"_s), u"150 formatos"_s);
         CHECKED(verifyNothingClipped());
-        CHECKED(screenshot(QStringLiteral("contentview-long-title")));
+        CHECKED(screenshot(u"contentview-long-title"_s));
 
         AdvancedFormatsView *advanced = openAdvancedFormats();
         QApplication::processEvents();
@@ -922,53 +1071,141 @@ private Q_SLOTS:
         for (ExactFormatCard *card : advanced->cards())
             QVERIFY(card->width() >= AdvancedFormatsView::minimumColumnWidth);
         QCOMPARE(advanced->cards().at(0)->y(), advanced->cards().at(1)->y());
-        QCOMPARE(textOf(QStringLiteral("formatResolutionLabel"), find(QStringLiteral("exactFormatCard-f9"))),
-                 QStringLiteral("Resolución no informada"));
-        CHECKED(click(QStringLiteral("exactFormatCard-f149")));
+        QCOMPARE(textOf(u"formatResolutionLabel"_s, find(u"exactFormatCard-f9"_s)), u"Resolución no informada"_s);
+        CHECKED(click(u"exactFormatCard-f149"_s));
         CHECKED(verifyNothingClipped());
-        CHECKED(screenshot(QStringLiteral("contentview-many-formats"), QStringLiteral("audioPairingView")));
+        CHECKED(screenshot(u"contentview-many-formats"_s, u"audioPairingView"_s));
     }
 
     void thumbnailLoadsInTheBackground() {
         QTemporaryDir served;
         QImage picture(320, 180, QImage::Format_RGB32);
         picture.fill(QColor(200, 40, 40));
-        QVERIFY(picture.save(served.filePath(QStringLiteral("thumb.png"))));
-        const bool webp = QImageWriter::supportedImageFormats().contains("webp");
-        if (webp)
-            QVERIFY(picture.save(served.filePath(QStringLiteral("thumb.webp"))));
-        TestSupport::writeFile(served.filePath(QStringLiteral("broken.jpg")), "not a picture");
+        QVERIFY(picture.save(served.filePath(u"thumb.png"_s)));
+        TestSupport::writeFile(served.filePath(u"broken.jpg"_s), "not a picture");
         LocalHttpServer server(served.path());
 
         ThumbnailView view;
         view.show();
-        QCOMPARE(view.size(), QSize(178, 100));
         // Another address while one loads: the first is dropped, the second shows.
-        view.setUrlString(QStringLiteral("http://127.0.0.1:%1/slow.jpg").arg(closedPort()));
+        view.setUrlString(u"http://127.0.0.1:%1/slow.jpg"_s.arg(closedPort()));
         QCOMPARE(view.state(), ThumbnailView::State::loading);
-        view.setUrlString(server.url(QStringLiteral("thumb.png")).toString());
+        view.setUrlString(server.url(u"thumb.png"_s).toString());
         QTRY_COMPARE(view.state(), ThumbnailView::State::loaded);
         QCOMPARE(view.image().pixelColor(10, 10), QColor(200, 40, 40));
-        if (webp) {
-            view.setUrlString(server.url(QStringLiteral("thumb.webp")).toString());
-            QTRY_COMPARE(view.state(), ThumbnailView::State::loaded);
-        }
         // Broken, missing and oversized answers (announced or not) end on the placeholder.
-        OversizedServer announced(true);
-        OversizedServer streamed(false);
-        for (const QString &address :
-             {server.url(QStringLiteral("broken.jpg")).toString(), server.url(QStringLiteral("missing.jpg")).toString(),
-              announced.url(), streamed.url()}) {
+        ScriptedHttpServer announced;
+        ScriptedHttpServer::Response oversized = ScriptedHttpServer::Response::ok(QByteArray(1000, 'x'), "image/jpeg");
+        oversized.declaredLength = ThumbnailView::maximumBytes + 2'000'000;
+        announced.route(u"/big.jpg"_s, oversized);
+        EndlessImageServer streamed;
+        for (const QString &address : {server.url(u"broken.jpg"_s).toString(), server.url(u"missing.jpg"_s).toString(),
+                                       announced.url(u"/big.jpg"_s).toString(), streamed.url()}) {
             view.setUrlString(address);
             QCOMPARE(view.state(), ThumbnailView::State::loading);
             QTRY_COMPARE(view.state(), ThumbnailView::State::placeholder);
         }
         for (const std::optional<QString> &unusable :
-             {std::optional<QString>(), std::optional<QString>(QStringLiteral("no es una dirección")),
-              std::optional<QString>(QStringLiteral("file:///etc/hostname"))}) {
+             {std::optional<QString>(), std::optional<QString>(u"no es una dirección"_s),
+              std::optional<QString>(u"file:///etc/hostname"_s)}) {
             view.setUrlString(unusable);
             QCOMPARE(view.state(), ThumbnailView::State::placeholder);
         }
+    }
+
+    // The first start's own link, and one that a second start forwards while the first is still
+    // searching for its tools, are analyzed once the search has ended; nothing is downloaded.
+    void linksFromLaterStartsOnlyAnalyze() {
+        const QString application = TestSupport::applicationPath();
+        if (application.isEmpty())
+            QSKIP("TORVEL_APP does not name the built application");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "QT_SCALE_FACTOR"})
+            environment.remove(QString::fromLatin1(variable));
+        QDir().mkpath(path(u"home"_s));
+        QDir().mkpath(path(u"run"_s));
+        QFile::setPermissions(path(u"run"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert(u"HOME"_s, path(u"home"_s));
+        environment.insert(u"XDG_RUNTIME_DIR"_s, path(u"run"_s));
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        environment.insert(u"PATH"_s, path(u"bin"_s) + u":/usr/bin:/bin"_s);
+        const auto start = [&](QProcess &process, const QString &address) {
+            process.setProcessEnvironment(environment);
+            process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            process.start(application, address.isEmpty()
+                                           ? QStringList()
+                                           : QStringList{u"tdl://analyze?url="_s +
+                                                         QString::fromLatin1(QUrl::toPercentEncoding(address))});
+        };
+        const QString analyses = path(u"analyses.log"_s);
+
+        // The first instance listens before it searches; its search takes a second.
+        touch(u"slow-version"_s);
+        QProcess first;
+        start(first, u"https://127.0.0.1:48124/propio"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path(u"versions.log"_s)), 20000);
+        const QString forwarded = u"http://127.0.0.1:48123/x?a=1&b=2"_s;
+        QProcess second;
+        start(second, forwarded);
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 0);
+        // The later link replaced the first in the field before the one analysis began.
+        QTRY_COMPARE_WITH_TIMEOUT(logLines(analyses).size(), 1, 20000);
+        QVERIFY2(logLines(analyses).constFirst().endsWith(u" -- "_s + forwarded),
+                 qPrintable(logLines(analyses).constFirst()));
+
+        // A start without a link leaves the running instance alone.
+        QProcess third;
+        start(third, {});
+        QVERIFY(third.waitForFinished(20000));
+        QCOMPARE(third.exitCode(), 0);
+        QTest::qWait(500);
+        QCOMPARE(first.state(), QProcess::Running);
+        QCOMPARE(logLines(analyses).size(), 1);
+        QCOMPARE(downloadRuns(), 0);
+        first.terminate();
+        if (!first.waitForFinished(10000))
+            first.kill();
+    }
+
+    void userInstallRegistersTheLinkHandler() {
+        const QString home = path(u"mi casa"_s);
+        const QString calls = path(u"desktop-tools.log"_s);
+        // Stand-ins for the desktop's tools, so the real desktop of whoever runs the tests is untouched.
+        for (const char *tool : {"xdg-mime", "update-desktop-database"})
+            TestSupport::writeScript(path(u"desktop-bin/"_s) + QString::fromLatin1(tool),
+                                     u"printf '%s\\n' \"$(basename \"$0\") $*\" >> '%1'"_s.arg(calls));
+        const QString executable = TestSupport::writeScript(path(u"build/torvel-downloader"_s), u"exit 0"_s);
+
+        QProcess install;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"HOME"_s, home);
+        environment.remove(u"XDG_DATA_HOME"_s);
+        environment.insert(u"PATH"_s, path(u"desktop-bin"_s) + u":/usr/bin:/bin"_s);
+        install.setProcessEnvironment(environment);
+        install.start(u"/bin/sh"_s,
+                      {QStringLiteral(QT_TESTCASE_SOURCEDIR "/../packaging/linux/install-user.sh"), executable});
+        QVERIFY(install.waitForFinished(20000));
+        QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
+
+        const QString installed = home + u"/.local/bin/torvel-downloader"_s;
+        QVERIFY(QFileInfo(installed).isExecutable());
+        const QString applications = home + u"/.local/share/applications"_s;
+        const QStringList entry = logLines(applications + u"/torvel-downloader.desktop"_s);
+        for (const QString &line : QStringList{u"Exec=\""_s + installed + u"\" %u"_s,
+                                               u"MimeType=x-scheme-handler/tdl;"_s, u"Icon=torvel-downloader"_s})
+            QVERIFY2(entry.contains(line), qPrintable(line));
+        QVERIFY(QFileInfo::exists(home + u"/.local/share/icons/hicolor/scalable/apps/torvel-downloader.svg"_s));
+        QCOMPARE(logLines(calls), QStringList({u"update-desktop-database "_s + applications,
+                                               u"xdg-mime default torvel-downloader.desktop x-scheme-handler/tdl"_s}));
+
+        const QString validator = QStandardPaths::findExecutable(u"desktop-file-validate"_s);
+        if (validator.isEmpty())
+            QSKIP("desktop-file-validate (desktop-file-utils) is not installed");
+        QProcess validate;
+        validate.start(validator, {applications + u"/torvel-downloader.desktop"_s});
+        QVERIFY(validate.waitForFinished(10000));
+        QVERIFY2(validate.exitCode() == 0, validate.readAllStandardOutput().constData());
     }
 };
 

@@ -1,6 +1,8 @@
 #include "common/blockingwait.h"
 #include "model/appmodel.h"
 #include "platform/toolassets.h"
+#include "process/processtree.h"
+#include "screenshot.h"
 #include "testsupport.h"
 #include "toolfixtures.h"
 #include "tools/toolupdateservice.h"
@@ -13,16 +15,14 @@
 #include "ui/options/updateactivitypanel.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSettings>
+#include <QSignalSpy>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -38,12 +38,6 @@ Q_DECLARE_METATYPE(std::optional<Action>)
 namespace {
 
 const QByteArray tier3 = R"({"tier":3,"findings":[]})";
-
-QString screenshotPath(const QString &name) {
-    const qreal ratio = qApp->devicePixelRatio();
-    const QString suffix = ratio > 1 ? u"@%1x"_s.arg(ratio) : QString();
-    return TestSupport::artefactFolder(u"ui"_s) + u"/"_s + name + suffix + u".png"_s;
-}
 
 // Visible buttons of a widget, left to right and top to bottom.
 QStringList visibleButtons(QWidget *parent) {
@@ -63,6 +57,7 @@ QStringList visibleButtons(QWidget *parent) {
 
 } // namespace
 
+// The Herramientas tab, the pills and the model's tool operations behind them.
 class TestToolsPage : public QObject {
     Q_OBJECT
 
@@ -72,8 +67,12 @@ private:
     std::unique_ptr<OptionsWindow> m_window;
     QDateTime m_now = QDateTime(QDate(2025, 10, 1), QTime(12, 0), Qt::UTC);
 
-    void open() {
+    void makeModel() {
         m_model = m_machine->makeModel([this] { return m_now; });
+    }
+    void open() {
+        if (!m_model)
+            makeModel();
         m_model->setSelectedOptionsTab(AppModel::OptionsTab::tools);
         m_window = std::make_unique<OptionsWindow>(*m_model);
         m_window->show();
@@ -90,7 +89,20 @@ private:
     }
     void screenshot(const QString &name) {
         QApplication::processEvents();
-        QVERIFY(find(u"toolsPageContent"_s)->grab().save(screenshotPath(name)));
+        QVERIFY(TestSupport::saveScreenshot(find(u"toolsPageContent"_s), name));
+    }
+
+    // Every published value of the tool side, to show that something changed nothing.
+    QStringList snapshot() const {
+        const AppModel &m = *m_model;
+        return {m.updateStage(),
+                m.updateLog(),
+                m.updateMessage(),
+                QString::number(m.isUpdatingTools()),
+                QString::number(int(m.updateOutcome())),
+                m.updateStartedAt() ? m.updateStartedAt()->toString(Qt::ISODateWithMs) : QString(),
+                m.updateProcessID() ? QString::number(*m.updateProcessID()) : QString(),
+                m.updateNotice()};
     }
 
 private Q_SLOTS:
@@ -153,41 +165,46 @@ private Q_SLOTS:
             this->screenshot(screenshot);
     }
 
-    void runningOperationDisablesAndFollows() {
+    // A running update: the page disables what would start another, follows the log and the
+    // silence, survives being closed, and "Cancelar" stops the whole process tree.
+    void runningOperationFollowsAndCancels() {
         m_machine->standaloneYTDLP("2025.01.01");
-        m_machine->write(u"update-script"_s, "seq -f 'Descargando parte %g' 0 39; sleep 30 & wait");
+        m_machine->write(u"update-script"_s, R"(echo '==> Descargando'
+seq -f 'Descargando parte %g' 0 39
+sleep 30 & echo $! > "$dir/child"
+wait)");
         open();
-        m_model->updateTools(ToolKind::ytDLP);
-        QTRY_VERIFY(m_model->updateProcessID());
+        QSignalSpy refreshes(m_model.get(), &AppModel::toolsChanged);
+        m_model->updateTools(std::nullopt);
+        QTRY_VERIFY(m_model->updateProcessID() && QFile::exists(m_machine->path(u"child"_s)));
         QTRY_VERIFY(m_model->updateLog().endsWith(u"Descargando parte 39"_s));
-        const QStringList actions{u"updateButton"_s, u"selectButton"_s, u"checkUpdatesButton"_s,
-                                  u"statusUpdateButton"_s};
-        for (const QString &name : actions)
+        QCOMPARE(find<QLabel>(u"activityTitle"_s)->text(), u"Descargando"_s);
+        for (const QString &name :
+             {u"updateButton"_s, u"selectButton"_s, u"checkUpdatesButton"_s, u"statusUpdateButton"_s})
             QVERIFY2(!find(name)->isEnabled(), qPrintable(name));
         QVERIFY(find(u"redetectButton"_s)->isEnabled());
         QVERIFY(shown(u"cancelOperationButton"_s) && shown(u"activitySpinner"_s) && !shown(u"activityOutcomeIcon"_s));
+        const qint32 updater = *m_model->updateProcessID();
         QCOMPARE(find<LabeledIcon>(u"processLabel"_s)->text(),
-                 u"Proceso activo (PID %1). La etapa y el tiempo sin nueva salida se muestran arriba."_s.arg(
-                     *m_model->updateProcessID()));
+                 u"Proceso activo (PID %1). La etapa y el tiempo sin nueva salida se muestran arriba."_s.arg(updater));
+        // The log shows everything and stays scrolled to its end as lines arrive.
         auto *log = find<QPlainTextEdit>(u"updateLogView"_s);
-        QCOMPARE(log->toPlainText(), m_model->updateLog());
-        QCOMPARE(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
         QVERIFY(log->verticalScrollBar()->maximum() > 0);
-        // Each new line scrolls the log to its end.
-        for (int i = 0; i < 3; ++i) {
-            m_model->appendUpdateLog(u"otra línea %1"_s.arg(i));
+        for (int i = 0; i < 4; ++i) {
             QCOMPARE(log->toPlainText(), m_model->updateLog());
             QCOMPARE(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
+            m_model->appendUpdateLog(u"otra línea %1"_s.arg(i));
         }
         screenshot(u"tools-running"_s);
 
-        // The silence line on the injected clock.
+        // The silence line on the injected clock: warning colour from 60 s.
         auto *panel = find<UpdateActivityPanel>(u"updateActivityPanel"_s);
         auto *silence = find<QLabel>(u"silenceLabel"_s);
         const QDateTime last = *m_model->updateLastActivityAt();
         m_now = last.addSecs(9);
         panel->refreshTimes();
         QCOMPARE(silence->text(), u"Actividad reciente"_s);
+        QVERIFY(silence->palette().color(QPalette::WindowText) != TorvelTheme::warning());
         m_now = last.addSecs(60);
         panel->refreshTimes();
         QCOMPARE(silence->palette().color(QPalette::WindowText), TorvelTheme::warning());
@@ -200,30 +217,66 @@ private Q_SLOTS:
 
         // Closed and opened again, the window shows the running operation.
         m_window->close();
-        m_window = std::make_unique<OptionsWindow>(*m_model);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        open();
         QVERIFY(shown(u"cancelOperationButton"_s) && shown(u"processLabel"_s));
         QCOMPARE(find<QPlainTextEdit>(u"updateLogView"_s)->toPlainText(), m_model->updateLog());
 
+        const qint64 child = m_machine->read(u"child"_s).trimmed().toLongLong();
         QTest::mouseClick(find<QPushButton>(u"cancelOperationButton"_s), Qt::LeftButton);
+        QCOMPARE(m_model->updateStage(), u"Cancelando…"_s);
         QTRY_COMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::cancelled);
-        QVERIFY(find(u"updateButton"_s)->isEnabled());
+        QCOMPARE(find<QLabel>(u"activityTitle"_s)->text(), u"Operación cancelada"_s);
+        const QString message = u"La operación fue cancelada. Las herramientas que ya hubieran terminado de "
+                                "instalarse se conservaron."_s;
+        QCOMPARE(find<LabeledIcon>(u"updateMessage"_s)->text(), message);
         QCOMPARE(find<LabeledIcon>(u"updateMessage"_s)->iconName(), u"stop.circle.fill"_s);
+        QVERIFY(m_model->updateLog().endsWith(u"\nSe solicitó cancelar el proceso.\n"_s + message));
+        QVERIFY(find(u"updateButton"_s)->isEnabled());
+        QVERIFY(!m_model->isUpdatingTools() && !ProcessTree::isRunning(qint32(updater)));
+        QCOMPARE(refreshes.count(), 0);
+        QTRY_VERIFY(!ProcessTree::isRunning(qint32(child)));
         screenshot(u"tools-cancelled"_s);
     }
 
-    void failedOperation() {
-        m_machine->standaloneYTDLP("2025.01.01");
-        m_machine->write(u"update-script"_s, "echo '==> Pouring yt-dlp'\necho 'no se pudo escribir' >&2\nexit 3");
+    // A failing update that floods the log: the log is cut, cleaned and ends with the error;
+    // Homebrew's step marker and build-from-source warning reach the page; nothing is searched again.
+    void failedOperationWithAFlood() {
+        m_machine->standaloneYTDLP();
+        m_machine->write(u"update-script"_s, R"(seq 1 12000 | sed 's/^/salida /'
+printf '\033[1m\033[0m   \n'
+echo '==>   Pouring yt-dlp'
+printf 'bytes \377\376 inválidos\n'
+echo 'Warning: yt-dlp would build from source'
+echo 'ERROR: primera línea' >&2
+echo 'segunda línea' >&2
+exit 1)");
         open();
+        QStringList stages;
+        connect(m_model.get(), &AppModel::updateStageChanged, this, [&] { stages.append(m_model->updateStage()); });
+        QSignalSpy refreshes(m_model.get(), &AppModel::toolsChanged);
         m_model->updateTools(ToolKind::ytDLP);
         QTRY_COMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::failure);
         auto *message = find<LabeledIcon>(u"updateMessage"_s);
-        QCOMPARE(message->text(), u"El comando terminó con el código 3."_s);
+        QCOMPARE(message->text(), u"El comando terminó con el código 1."_s);
         QCOMPARE(message->iconName(), u"xmark.octagon.fill"_s);
         QCOMPARE(find<QLabel>(u"activityTitle"_s)->text(), u"La operación falló"_s);
         QVERIFY(!shown(u"silenceLabel"_s) && !shown(u"processLabel"_s) && shown(u"activityOutcomeIcon"_s));
+        QVERIFY(stages.contains(u"Pouring yt-dlp"_s));
+        QCOMPARE(find<LabeledIcon>(u"noticeLabel"_s)->text(),
+                 u"Homebrew está compilando desde código fuente en este "
+                 "equipo. Puede tardar desde varios minutos hasta horas."_s);
+        const QString log = m_model->updateLog();
+        QVERIFY(log.startsWith(ToolUpdateLog::marker()));
+        QVERIFY(log.size() <= ToolUpdateLog::marker().size() + ToolUpdateLog::limit);
+        QVERIFY(log.contains(u"\nbytes \uFFFD\uFFFD inválidos\n"_s));
+        QVERIFY(!log.contains(QChar(0x1B)));
+        // The whole description after "ERROR: ", the end of what the tool printed included.
+        QVERIFY(log.contains(u"\nERROR: El comando terminó con el código 1.\nERROR: primera línea\nsegunda línea\n"_s));
+        QVERIFY(log.endsWith(u"\nWarning: yt-dlp would build from source"_s));
+        QCOMPARE(find<QPlainTextEdit>(u"updateLogView"_s)->toPlainText(), log);
+        QCOMPARE(refreshes.count(), 0);
+        m_model->copyToolUpdateLog();
+        QCOMPARE(m_machine->desktop.clipboard, log);
         screenshot(u"tools-failed"_s);
     }
 
@@ -273,8 +326,8 @@ private Q_SLOTS:
         QCOMPARE(visibleButtons(dialog), buttons);
         QVERIFY2(ToolActionDialog::message(*m_model, action).contains(message),
                  qPrintable(ToolActionDialog::message(*m_model, action)));
-        QVERIFY(dialog->grab().save(screenshotPath(
-            u"dialog-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-').remove(u','))));
+        QVERIFY(TestSupport::saveScreenshot(
+            dialog, u"dialog-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-').remove(u',')));
         // Cancelar declines: nothing runs.
         QTest::mouseClick(find<QPushButton>(u"cancelActionButton"_s, dialog), Qt::LeftButton);
         QCOMPARE(m_model->pendingToolAction(), std::nullopt);
@@ -288,11 +341,11 @@ private Q_SLOTS:
         MainWindow window(*m_model, m_machine->desktop);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *toolBar = window.findChild<QToolBar *>(u"mainToolBar"_s);
         auto *ytDLP = window.findChild<ToolStatusPill *>(u"ytDLPPill"_s);
-        auto *ffmpeg = window.findChild<ToolStatusPill *>(u"ffmpegPill"_s);
         QCOMPARE(ytDLP->state(), ToolIndicatorState::updateAvailable);
-        QCOMPARE(ffmpeg->state(), ToolIndicatorState::missing);
-        QVERIFY(window.findChild<QToolBar *>(u"mainToolBar"_s)->grab().save(screenshotPath(u"pills-update-missing"_s)));
+        QCOMPARE(window.findChild<ToolStatusPill *>(u"ffmpegPill"_s)->state(), ToolIndicatorState::missing);
+        QVERIFY(TestSupport::saveScreenshot(toolBar, u"pills-update-missing"_s));
 
         // The orange pill opens Herramientas and proposes the update; the proposal is cleared
         // before the confirmed update starts, and the pill turns green afterwards.
@@ -309,8 +362,7 @@ private Q_SLOTS:
         window.optionsWindow()->actionDialog()->findChild<QPushButton *>(u"confirmActionButton"_s)->click();
         QVERIFY(pendingAtStart.has_value() && !pendingAtStart->has_value());
         QTRY_COMPARE(ytDLP->state(), ToolIndicatorState::current);
-        QVERIFY(
-            window.findChild<QToolBar *>(u"mainToolBar"_s)->grab().save(screenshotPath(u"pills-current-missing"_s)));
+        QVERIFY(TestSupport::saveScreenshot(toolBar, u"pills-current-missing"_s));
 
         // Closing during an operation asks; quitting cancels it and leaves nothing running.
         m_machine->write(u"update-script"_s, R"(sleep 30 & wait)");
@@ -325,8 +377,7 @@ private Q_SLOTS:
         window.quitQuestion()->findChild<QPushButton *>(u"quitButton"_s)->click();
         QTRY_VERIFY(!window.isVisible());
         QCOMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::cancelled);
-        QTRY_COMPARE(ToolUpdateService::descendantProcessIDs(qint32(QCoreApplication::applicationPid())),
-                     QList<qint32>());
+        QTRY_COMPARE(TestSupport::runningChildren(), QList<qint32>());
     }
 
     void copyCommand() {
@@ -336,6 +387,131 @@ private Q_SLOTS:
         QCOMPARE(UpdateActivityPanel::elapsedText(m_now, m_now.addSecs(125)), u"2:05"_s);
         QCOMPARE(UpdateActivityPanel::elapsedText(m_now, m_now.addSecs(-5)), u"0:00"_s);
         QCOMPARE(UpdateActivityPanel::elapsedText(m_now, m_now.addSecs(3725)), u"62:05"_s);
+    }
+
+    void installFromMissingToCurrent() {
+        makeModel();
+        QCOMPARE(m_model->indicatorState(ToolKind::ytDLP), ToolIndicatorState::missing);
+        m_model->showToolManager(ToolKind::ytDLP, true);
+        QCOMPARE(m_model->selectedOptionsTab(), AppModel::OptionsTab::tools);
+        QCOMPARE(m_model->pendingToolAction(), Action::install(ToolKind::ytDLP));
+
+        QList<ToolIndicatorState> pill{m_model->indicatorState(ToolKind::ytDLP)};
+        const auto follow = [&] {
+            if (pill.last() != m_model->indicatorState(ToolKind::ytDLP))
+                pill.append(m_model->indicatorState(ToolKind::ytDLP));
+        };
+        connect(m_model.get(), &AppModel::toolsChanged, this, follow);
+        connect(m_model.get(), &AppModel::updateStatusesChanged, this, follow);
+
+        QCoro::Task<> install = m_model->installTool(ToolKind::ytDLP);
+        QVERIFY(m_model->isUpdatingTools());
+        QCOMPARE(m_model->updateStage(), u"Iniciando…"_s);
+        QCOMPARE(m_model->updateLog(), u"Iniciando instalación administrada de yt-dlp."_s);
+        QCOMPARE(m_model->updateStartedAt(), m_now);
+
+        // A second operation while one runs changes nothing at all.
+        const QStringList before = snapshot();
+        QSignalSpy stage(m_model.get(), &AppModel::updateStageChanged);
+        QSignalSpy log(m_model.get(), &AppModel::updateLogChanged);
+        QSignalSpy updating(m_model.get(), &AppModel::isUpdatingToolsChanged);
+        m_model->updateTools(std::nullopt);
+        m_model->installTool(ToolKind::ffmpeg);
+        m_model->checkForUpdates();
+        QCOMPARE(snapshot(), before);
+        QCOMPARE(stage.count() + log.count() + updating.count(), 0);
+
+        m_now = m_now.addSecs(30);
+        BlockingWait::wait(std::move(install));
+        QCOMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::success);
+        QCOMPARE(m_model->updateStage(), u"Operación completada"_s);
+        const QString message = u"Se instaló yt-dlp 2025.10.22 con el ejecutable oficial verificado."_s;
+        QCOMPARE(m_model->updateMessage(), message);
+        QCOMPARE(m_model->updateFinishedAt(), m_now);
+        QCOMPARE(m_model->updateProcessID(), std::nullopt);
+        // The service's log, its stages marked, then the outcome.
+        const QStringList lines = m_model->updateLog().split(u'\n');
+        QVERIFY(lines.contains(u"▶ Verificando la descarga…"_s));
+        QCOMPARE(lines.last(), message);
+        QCOMPARE(m_machine->settings.ytDLPPath(), m_machine->path(u"tools/yt-dlp"_s));
+        QCOMPARE(pill, (QList<ToolIndicatorState>{ToolIndicatorState::missing, ToolIndicatorState::current}));
+        m_model->showToolManager(ToolKind::ytDLP, true);
+        QCOMPARE(m_model->pendingToolAction(), std::nullopt);
+    }
+
+    void quittingMidInstallLeavesNothingBehind() {
+        // The download crawls, so the install is still running when the model goes away.
+        Response slow = Response::ok(QByteArray(200'000, '#'));
+        slow.bytesPerTick = 1'000;
+        m_machine->server.route(u"/yt-dlp/yt-dlp/releases/latest/download/"_s + ToolAssets::ytDLPAssetName(), slow);
+        makeModel();
+        m_model->installTool(ToolKind::ytDLP);
+        // Quit once the partial download exists: its removal shows the operation has unwound.
+        QTRY_VERIFY(m_model->updateProcessID() &&
+                    !QDir(m_machine->path(u"tools"_s)).entryList({u"yt-dlp.download-*"_s}, QDir::Files).isEmpty());
+        m_model.reset();
+        QTRY_COMPARE(TestSupport::runningChildren(), QList<qint32>());
+        QTRY_COMPARE(
+            QDir(m_machine->path(u"tools"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{u"deno"_s});
+    }
+
+    void homebrewRemovalProposesTheManagedCopy() {
+        m_machine->homebrewYTDLP(tier3);
+        makeModel();
+        QVERIFY(m_model->toolUsesHomebrew(ToolKind::ytDLP));
+
+        // The path setting is empty by the time the tools are searched again.
+        QStringList pathWhenSearching;
+        connect(m_model.get(), &AppModel::toolsChanged, this, [&] {
+            if (m_model->isCheckingTools())
+                pathWhenSearching.append(m_machine->settings.ytDLPPath());
+        });
+        BlockingWait::wait(m_model->uninstallHomebrew(ToolKind::ytDLP));
+        QCOMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::success);
+        QCOMPARE(m_model->updateMessage(),
+                 u"Se desinstaló la copia Homebrew de yt-dlp. Las dependencias se conservaron."_s);
+        QCOMPARE(pathWhenSearching, QStringList{QString()});
+        QCOMPARE(m_model->ytDLP(), std::nullopt);
+        QCOMPARE(m_model->pendingToolAction(), Action::install(ToolKind::ytDLP));
+        QCOMPARE(m_model->homebrewSupportInfo(), std::nullopt);
+        QVERIFY(m_machine->read(u"brew-calls"_s).contains("uninstall yt-dlp\n"));
+
+        // Not a Homebrew copy any more: nothing to remove, nothing changes.
+        const QStringList before = snapshot();
+        BlockingWait::wait(m_model->uninstallHomebrew(ToolKind::ytDLP));
+        QCOMPARE(snapshot(), before);
+    }
+
+    void homebrewWarningsFollowTheDiagnosis_data() {
+        QTest::addColumn<QByteArray>("diagnosis");
+        QTest::addColumn<QByteArray>("dependents");
+        QTest::addColumn<QString>("tier");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("tier 2") << QByteArray(R"({"tier":2,"findings":[]})") << QByteArray() << QString() << QString();
+        QTest::newRow("tier 3") << tier3 << QByteArray("scrcpy\nmpv\n") << u"Tier 3"_s << u"scrcpy, mpv"_s;
+        QTest::newRow("unsupported") << QByteArray(R"({"tier":"unsupported","findings":[]})") << QByteArray()
+                                     << u"no compatible"_s << QString();
+        QTest::newRow("unknown tier") << QByteArray(R"({"tier":"x","findings":[]})") << QByteArray() << QString()
+                                      << QString();
+        QTest::newRow("findings of other types")
+            << QByteArray(R"({"tier":3,"findings":[{"text":7,"tier":3}]})") << QByteArray() << QString() << QString();
+    }
+    void homebrewWarningsFollowTheDiagnosis() {
+        QFETCH(QByteArray, diagnosis);
+        QFETCH(QByteArray, dependents);
+        QFETCH(QString, tier);
+        QFETCH(QString, summary);
+        m_machine->homebrewYTDLP(diagnosis, dependents);
+        makeModel();
+        QCOMPARE(m_model->homebrewSupportWarning().value_or(QString()),
+                 tier.isEmpty() ? QString()
+                                : u"Homebrew clasificó este equipo como "_s + tier +
+                                      u". Los paquetes pueden compilarse desde código fuente y tardar horas. "
+                                      "Recomendamos migrar a las versiones precompiladas administradas por Torvel."_s);
+        QCOMPARE(m_model->homebrewWarning(ToolKind::ytDLP).has_value(), !tier.isEmpty());
+        QVERIFY(!m_model->homebrewWarning(ToolKind::ffmpeg));
+        QCOMPARE(m_model->homebrewDependentSummary(ToolKind::ytDLP).value_or(QString()), summary);
     }
 };
 
