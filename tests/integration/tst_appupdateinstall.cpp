@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -233,15 +234,45 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(AppUpdateError,
                                  AppUpdateService(settings).validateApplication(path(u"x/"_s + prefix), manifest));
 
+        // Stand-ins for the desktop's tools, so the desktop of whoever runs the tests is untouched.
+        const QString calls = path(u"desktop-tools.log"_s);
+        for (const char *tool : {"xdg-mime", "update-desktop-database"})
+            TestSupport::writeScript(path(u"desktop-bin/"_s) + QString::fromLatin1(tool),
+                                     u"printf '%s\\n' \"$(basename \"$0\") $*\" >> '%1'"_s.arg(calls));
         QProcessEnvironment home = environment;
         home.insert(u"HOME"_s, path(u"home"_s));
         home.remove(u"XDG_DATA_HOME"_s);
-        home.insert(u"PATH"_s, u"/usr/bin:/bin"_s);
+        home.insert(u"PATH"_s, path(u"desktop-bin"_s) + u":/usr/bin:/bin"_s);
         QCOMPARE(run(u"install-user.sh"_s, {path(u"out/"_s + name + u".tar.gz"_s)}, home), 0);
         const QString bundle = path(u"home/.local/opt/Torvel Downloader.app"_s);
         QCOMPARE(QFileInfo(path(u"home/.local/bin/torvel-downloader"_s)).symLinkTarget(),
                  bundle + u"/bin/torvel-downloader"_s);
         BundleSeal::verify(bundle, publicKey);
+
+        // The desktop starts the bundle's program for tdl: links.
+        const auto entryOf = [this](const QString &user) {
+            return QString::fromUtf8(
+                       TestSupport::readFile(path(user + u"/.local/share/applications/torvel-downloader.desktop"_s)))
+                .split(u'\n');
+        };
+        for (const QString &line : QStringList{u"Exec=\""_s + bundle + u"/bin/torvel-downloader\" %u"_s,
+                                               u"MimeType=x-scheme-handler/tdl;"_s, u"Icon=torvel-downloader"_s})
+            QVERIFY2(entryOf(u"home"_s).contains(line), qPrintable(line));
+        QVERIFY(QFileInfo::exists(path(u"home/.local/share/icons/hicolor/scalable/apps/torvel-downloader.svg"_s)));
+        const QString applications = path(u"home/.local/share/applications"_s);
+        QCOMPARE(QString::fromUtf8(TestSupport::readFile(calls)).split(u'\n', Qt::SkipEmptyParts),
+                 QStringList({u"update-desktop-database "_s + applications,
+                              u"xdg-mime default torvel-downloader.desktop x-scheme-handler/tdl"_s}));
+        const QString validator = QStandardPaths::findExecutable(u"desktop-file-validate"_s);
+        if (!validator.isEmpty())
+            QCOMPARE(QProcess::execute(validator, {applications + u"/torvel-downloader.desktop"_s}), 0);
+
+        // A bare program is copied, and the desktop starts the copy.
+        home.insert(u"HOME"_s, path(u"mi casa"_s));
+        QCOMPARE(run(u"install-user.sh"_s, {plain}, home), 0);
+        const QString copy = path(u"mi casa/.local/bin/torvel-downloader"_s);
+        QVERIFY(QFileInfo(copy).isExecutable() && !QFileInfo(copy).isSymLink());
+        QVERIFY(entryOf(u"mi casa"_s).contains(u"Exec=\""_s + copy + u"\" %u"_s));
     }
 };
 

@@ -96,12 +96,15 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request) {
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
     const qint64 length = response.declaredLength >= 0 ? response.declaredLength : response.body.size();
-    head += "Content-Length: " + QByteArray::number(length) + "\r\nConnection: close\r\n\r\n";
+    if (!response.endless)
+        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    head += "Connection: close\r\n\r\n";
     socket->write(head);
     if (response.bytesPerTick <= 0 || request.method == "HEAD") {
         if (request.method != "HEAD")
             socket->write(response.body);
-        socket->disconnectFromHost();
+        if (!response.endless)
+            socket->disconnectFromHost();
         return;
     }
     // A throttled body: a slice every 50 ms until it is all out or the client has gone.

@@ -11,8 +11,8 @@
 #include <functional>
 
 // An HTTP/1.1 server on 127.0.0.1 whose answers the test writes route by route: any status,
-// headers, redirects, a lying Content-Length, a throttled body, or no answer at all. Every
-// connection is closed after its answer.
+// headers, redirects, a lying Content-Length, a throttled or endless body, or no answer at all.
+// Every connection is closed after its answer, unless its body is endless.
 class ScriptedHttpServer : public QObject {
     Q_OBJECT
 
@@ -28,6 +28,7 @@ public:
         QList<QPair<QByteArray, QByteArray>> headers;
         QByteArray body;
         qint64 declaredLength = -1; // the Content-Length sent; -1 means the body's size
+        bool endless = false;       // no Content-Length, and the connection stays open after the body
         int bytesPerTick = 0;       // 0 sends the body at once; otherwise this many bytes every 50 ms
         bool hang = false;          // read the request and never answer
 

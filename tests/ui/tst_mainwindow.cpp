@@ -47,10 +47,8 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
@@ -60,6 +58,7 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
+using TestSupport::readFile;
 
 // Runs a helper that checks things and leaves the test at once when one of its checks failed.
 #define CHECKED(call)                                                                                                  \
@@ -131,26 +130,6 @@ QByteArray largeDocument(const QString &thumbnail) {
         .toUtf8();
 }
 
-// A chunked answer, without a length, that goes on past the most a thumbnail may be.
-class EndlessImageServer {
-public:
-    EndlessImageServer() {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nTransfer-Encoding: chunked\r\n\r\n");
-                const QByteArray chunk(1'000'000, 'x');
-                for (qint64 sent = 0; sent < ThumbnailView::maximumBytes + 2'000'000; sent += chunk.size())
-                    socket->write(QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n");
-            }
-        });
-    }
-    QString url() const { return u"http://127.0.0.1:%1/big.jpg"_s.arg(m_server.serverPort()); }
-
-private:
-    QTcpServer m_server;
-};
-
 MediaFormat mediaFormat(std::optional<QString> video, std::optional<QString> audio) {
     MediaFormat result;
     result.formatID = u"140"_s;
@@ -173,11 +152,6 @@ QString undrawable(const QFont &font, const QString &text) {
         }
     }
     return missing;
-}
-
-QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList logLines(const QString &path) {
@@ -652,7 +626,6 @@ private Q_SLOTS:
         QTRY_VERIFY(fitsWithoutScrolling(options, qobject_cast<QScrollArea *>(tabs->currentWidget()),
                                          OptionsWindow::defaultHeight));
         QVERIFY(TestSupport::saveScreenshot(options, u"options-about"_s));
-        QVERIFY(TestSupport::saveScreenshot(tabs->currentWidget()->findChild<AboutView *>(), u"about-compact"_s));
         m_model->setSelectedOptionsTab(AppModel::OptionsTab::tools);
         QCOMPARE(tabs->currentIndex(), 1);
 
@@ -682,7 +655,6 @@ private Q_SLOTS:
         // The build's own version outside a bundle, a "Detectado" line only for the tool found, and
         // links that open their projects.
         AboutView *view = about->view();
-        QVERIFY(TestSupport::saveScreenshot(view, u"about"_s));
         QCOMPARE(textOf(u"aboutVersionLabel"_s, view), QStringLiteral("Versión " TORVEL_VERSION));
         QCOMPARE(detectedLines(view), u"aboutDetected-yt-dlp Detectado: 2023.03.04"_s);
         QList<QUrl> opened;
@@ -1094,13 +1066,16 @@ private Q_SLOTS:
         QTRY_COMPARE(view.state(), ThumbnailView::State::loaded);
         QCOMPARE(view.image().pixelColor(10, 10), QColor(200, 40, 40));
         // Broken, missing and oversized answers (announced or not) end on the placeholder.
-        ScriptedHttpServer announced;
-        ScriptedHttpServer::Response oversized = ScriptedHttpServer::Response::ok(QByteArray(1000, 'x'), "image/jpeg");
-        oversized.declaredLength = ThumbnailView::maximumBytes + 2'000'000;
-        announced.route(u"/big.jpg"_s, oversized);
-        EndlessImageServer streamed;
-        for (const QString &address : {server.url(u"broken.jpg"_s).toString(), server.url(u"missing.jpg"_s).toString(),
-                                       announced.url(u"/big.jpg"_s).toString(), streamed.url()}) {
+        ScriptedHttpServer oversized;
+        auto announced = ScriptedHttpServer::Response::ok(QByteArray(1000, 'x'), "image/jpeg");
+        announced.declaredLength = ThumbnailView::maximumBytes + 2'000'000;
+        oversized.route(u"/announced.jpg"_s, announced);
+        auto streamed = ScriptedHttpServer::Response::ok(QByteArray(ThumbnailView::maximumBytes + 2'000'000, 'x'));
+        streamed.endless = true;
+        oversized.route(u"/streamed.jpg"_s, streamed);
+        for (const QString &address :
+             {server.url(u"broken.jpg"_s).toString(), server.url(u"missing.jpg"_s).toString(),
+              oversized.url(u"/announced.jpg"_s).toString(), oversized.url(u"/streamed.jpg"_s).toString()}) {
             view.setUrlString(address);
             QCOMPARE(view.state(), ThumbnailView::State::loading);
             QTRY_COMPARE(view.state(), ThumbnailView::State::placeholder);
@@ -1166,46 +1141,6 @@ private Q_SLOTS:
         first.terminate();
         if (!first.waitForFinished(10000))
             first.kill();
-    }
-
-    void userInstallRegistersTheLinkHandler() {
-        const QString home = path(u"mi casa"_s);
-        const QString calls = path(u"desktop-tools.log"_s);
-        // Stand-ins for the desktop's tools, so the real desktop of whoever runs the tests is untouched.
-        for (const char *tool : {"xdg-mime", "update-desktop-database"})
-            TestSupport::writeScript(path(u"desktop-bin/"_s) + QString::fromLatin1(tool),
-                                     u"printf '%s\\n' \"$(basename \"$0\") $*\" >> '%1'"_s.arg(calls));
-        const QString executable = TestSupport::writeScript(path(u"build/torvel-downloader"_s), u"exit 0"_s);
-
-        QProcess install;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"HOME"_s, home);
-        environment.remove(u"XDG_DATA_HOME"_s);
-        environment.insert(u"PATH"_s, path(u"desktop-bin"_s) + u":/usr/bin:/bin"_s);
-        install.setProcessEnvironment(environment);
-        install.start(u"/bin/sh"_s,
-                      {QStringLiteral(QT_TESTCASE_SOURCEDIR "/../packaging/linux/install-user.sh"), executable});
-        QVERIFY(install.waitForFinished(20000));
-        QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
-
-        const QString installed = home + u"/.local/bin/torvel-downloader"_s;
-        QVERIFY(QFileInfo(installed).isExecutable());
-        const QString applications = home + u"/.local/share/applications"_s;
-        const QStringList entry = logLines(applications + u"/torvel-downloader.desktop"_s);
-        for (const QString &line : QStringList{u"Exec=\""_s + installed + u"\" %u"_s,
-                                               u"MimeType=x-scheme-handler/tdl;"_s, u"Icon=torvel-downloader"_s})
-            QVERIFY2(entry.contains(line), qPrintable(line));
-        QVERIFY(QFileInfo::exists(home + u"/.local/share/icons/hicolor/scalable/apps/torvel-downloader.svg"_s));
-        QCOMPARE(logLines(calls), QStringList({u"update-desktop-database "_s + applications,
-                                               u"xdg-mime default torvel-downloader.desktop x-scheme-handler/tdl"_s}));
-
-        const QString validator = QStandardPaths::findExecutable(u"desktop-file-validate"_s);
-        if (validator.isEmpty())
-            QSKIP("desktop-file-validate (desktop-file-utils) is not installed");
-        QProcess validate;
-        validate.start(validator, {applications + u"/torvel-downloader.desktop"_s});
-        QVERIFY(validate.waitForFinished(10000));
-        QVERIFY2(validate.exitCode() == 0, validate.readAllStandardOutput().constData());
     }
 };
 
