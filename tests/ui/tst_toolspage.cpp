@@ -285,49 +285,59 @@ exit 1)");
     void confirmationDialogs_data() {
         QTest::addColumn<Setup>("setup");
         QTest::addColumn<std::optional<Action>>("action");
+        QTest::addColumn<QString>("opener"); // "row/button" that proposes the action; empty: the model does
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("buttons");
         QTest::addColumn<QString>("message");
-        const auto row = [](const char *name, const Setup &setup, Action action, const QString &title,
-                            const QStringList &buttons, const QString &message) {
-            QTest::newRow(name) << setup << std::optional(action) << title << buttons << message;
+        const auto row = [](const char *name, const Setup &setup, Action action, const char *opener,
+                            const QString &title, const QStringList &buttons, const QString &message) {
+            QTest::newRow(name) << setup << std::optional(action) << QString::fromLatin1(opener) << title << buttons
+                                << message;
         };
         const Setup none = [] {};
         const Setup outdated = [this] { m_machine->standaloneYTDLP("2025.01.01"); };
         const Setup homebrew = [this] { m_machine->homebrewYTDLP(tier3); };
         const QString cancel = u"Cancelar"_s;
-        row("install yt-dlp", none, Action::install(ToolKind::ytDLP), u"¿Instalar yt-dlp?"_s,
+        row("install yt-dlp", none, Action::install(ToolKind::ytDLP), "ytDLPRow/installButton", u"¿Instalar yt-dlp?"_s,
             {u"Instalar versión oficial"_s, cancel}, u"el ejecutable oficial "_s + ToolAssets::ytDLPAssetName());
-        row("install FFmpeg", none, Action::install(ToolKind::ffmpeg), u"¿Instalar FFmpeg?"_s,
-            {u"Instalar versión precompilada"_s, cancel}, u"para la arquitectura de este equipo."_s);
-        row("update", outdated, Action::update(ToolKind::ytDLP), u"¿Actualizar yt-dlp?"_s,
+        row("install FFmpeg", none, Action::install(ToolKind::ffmpeg), "ffmpegRow/installButton",
+            u"¿Instalar FFmpeg?"_s, {u"Instalar versión precompilada"_s, cancel},
+            u"para la arquitectura de este equipo."_s);
+        row("update", outdated, Action::update(ToolKind::ytDLP), "ytDLPRow/updateButton", u"¿Actualizar yt-dlp?"_s,
             {u"Actualizar con su administrador"_s, cancel},
             u"Solo se actualizará yt-dlp; la otra herramienta no se incluirá en el mismo comando."_s);
-        row("update with Homebrew warning", homebrew, Action::update(ToolKind::ytDLP), u"¿Actualizar yt-dlp?"_s,
+        row("update with Homebrew warning", homebrew, Action::update(ToolKind::ytDLP), "", u"¿Actualizar yt-dlp?"_s,
             {u"Usar versión precompilada (recomendado)"_s, u"Actualizar con Homebrew de todos modos"_s, cancel},
             u"comando. Homebrew confirmó que este host es Tier 3."_s);
-        row("uninstall", homebrew, Action::uninstallHomebrew(ToolKind::ytDLP), u"¿Desinstalar yt-dlp de Homebrew?"_s,
-            {u"Desinstalar yt-dlp"_s, cancel}, u"Se ejecutará brew uninstall yt-dlp."_s);
+        row("uninstall", homebrew, Action::uninstallHomebrew(ToolKind::ytDLP), "ytDLPRow/uninstallButton",
+            u"¿Desinstalar yt-dlp de Homebrew?"_s, {u"Desinstalar yt-dlp"_s, cancel},
+            u"Se ejecutará brew uninstall yt-dlp."_s);
         row(
             "uninstall needed by others", [this] { m_machine->homebrewYTDLP(tier3, "scrcpy\n"); },
-            Action::uninstallHomebrew(ToolKind::ytDLP), u"¿Desinstalar yt-dlp de Homebrew?"_s,
+            Action::uninstallHomebrew(ToolKind::ytDLP), "", u"¿Desinstalar yt-dlp de Homebrew?"_s,
             {u"Desinstalar yt-dlp"_s, cancel}, u"No se debe desinstalar porque Homebrew lo necesita para: scrcpy."_s);
     }
     void confirmationDialogs() {
         QFETCH(Setup, setup);
         QFETCH(std::optional<Action>, action);
+        QFETCH(QString, opener);
         QFETCH(QString, title);
         QFETCH(QStringList, buttons);
         QFETCH(QString, message);
         setup();
         open();
-        m_model->setPendingToolAction(action);
+        if (opener.isEmpty())
+            m_model->setPendingToolAction(action);
+        else
+            QTest::mouseClick(find<QPushButton>(opener.section(u'/', 1), find(opener.section(u'/', 0, 0))),
+                              Qt::LeftButton);
+        QCOMPARE(m_model->pendingToolAction(), action);
         ToolActionDialog *dialog = m_window->actionDialog();
         QTRY_VERIFY(dialog->isVisible());
         QCOMPARE(find<QLabel>(u"toolActionTitle"_s, dialog)->text(), title);
         QCOMPARE(visibleButtons(dialog), buttons);
-        QVERIFY2(ToolActionDialog::message(*m_model, action).contains(message),
-                 qPrintable(ToolActionDialog::message(*m_model, action)));
+        const QString text = find(u"toolActionMessage"_s, dialog)->property("text").toString();
+        QVERIFY2(text.contains(message), qPrintable(text));
         QVERIFY(TestSupport::saveScreenshot(
             dialog, u"dialog-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-').remove(u',')));
         // Cancelar declines: nothing runs.
