@@ -442,6 +442,19 @@ exit 1)");
         QCOMPARE(m_model->pendingToolAction(), std::nullopt);
     }
 
+    void aRefusedInstallChangesNothing() {
+        const QString asset = ToolAssets::ytDLPAssetName();
+        m_machine->server.route(u"/yt-dlp/yt-dlp/releases/latest/download/SHA2-256SUMS"_s,
+                                ScriptedHttpServer::Response::ok(QByteArray(64, '0') + "  " + asset.toUtf8() + "\n"));
+        makeModel();
+        BlockingWait::wait(m_model->installTool(ToolKind::ytDLP));
+        QCOMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::failure);
+        QCOMPARE(m_model->updateMessage(),
+                 u"La verificación SHA-256 de "_s + asset + u" no coincide. No se instaló el archivo."_s);
+        QCOMPARE(m_machine->settings.ytDLPPath(), QString());
+        QCOMPARE(m_model->indicatorState(ToolKind::ytDLP), ToolIndicatorState::missing);
+    }
+
     void quittingMidInstallLeavesNothingBehind() {
         // The download crawls, so the install is still running when the model goes away.
         Response slow = Response::ok(QByteArray(200'000, '#'));
