@@ -68,10 +68,6 @@ void ToolUpdateService::cancel() {
     ProcessTree::terminate(pid);
 }
 
-QList<qint32> ToolUpdateService::descendantProcessIDs(qint32 pid) {
-    return ProcessTree::descendantProcessIDs(pid);
-}
-
 void ToolUpdateService::setActiveProcess(qint32 pid) {
     bool stopAtOnce = false;
     {

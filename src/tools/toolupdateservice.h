@@ -96,9 +96,6 @@ public:
     // no operation runs.
     void cancel();
 
-    // Every descendant of pid, each after its own descendants.
-    static QList<qint32> descendantProcessIDs(qint32 pid);
-
     // The digest listed for a file name in a checksum list ("DIGEST  name" or "DIGEST *name").
     static std::optional<QString> sha256Entry(const QString &name, const QString &list);
     // Replaces a set of files all or nothing: previous files are moved aside first and moved
