@@ -2,14 +2,17 @@
 
 #include "console.h"
 #include "interruptwatcher.h"
+#include "media/playlistdownloader.h"
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
 #include "model/weburl.h"
 #include "platform/platformpaths.h"
+#include "playlistcommand.h"
 #include "selfupdatecommand.h"
 #include "tools/dependencylocator.h"
 #include "toolscommand.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -99,6 +102,8 @@ void printUsage() {
           << "  torvel-downloader analyze URL [--json]\n"
           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
              "CARPETA]\n"
+          << "  torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID] [--audio-format m4a|mp3] "
+             "[--to CARPETA]\n"
           << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
              "yt-dlp|ffmpeg\n";
     err().flush();
@@ -128,16 +133,19 @@ int cancelled(const QString &message) {
 // stops the command between two runs (during the tool search, before the download starts).
 class Interruption {
 public:
-    explicit Interruption(YTDLPService &service) {
-        QObject::connect(&m_watcher, &InterruptWatcher::interrupted, [this, &service] {
+    explicit Interruption(YTDLPService &service) : m_cancel([&service] { service.cancel(); }) {
+        QObject::connect(&m_watcher, &InterruptWatcher::interrupted, [this] {
             m_requested = true;
-            service.cancel();
+            m_cancel();
         });
     }
     bool requested() const { return m_requested; }
+    // While a list runs, Ctrl-C stops it, the running entry and the rest.
+    void stopWith(std::function<void()> cancel) { m_cancel = std::move(cancel); }
 
 private:
     InterruptWatcher m_watcher;
+    std::function<void()> m_cancel;
     bool m_requested = false;
 };
 
@@ -246,17 +254,25 @@ const QString invalidURL = QStringLiteral("Introduce una URL válida que comienc
 const QString missingYTDLP =
     QStringLiteral("No encontramos yt-dlp. Abre Opciones para seleccionar el ejecutable o instalarlo.");
 
-// Analyzes the address with the located yt-dlp; fills `selection` or returns an exit status.
+// Analyzes the address with the located yt-dlp; fills `selection`, or `list` for a list of
+// videos, or returns an exit status.
 QCoro::Task<std::optional<int>> analyzeInto(QUrl url, YTDLPService &service, const ToolInfo &ytDLP,
-                                            ChoiceSelection &selection, QString cancelMessage) {
+                                            ChoiceSelection &selection, std::optional<PlaylistInfo> &list,
+                                            QString cancelMessage) {
     service.rememberVersion(ytDLP.path, ytDLP.version);
+    std::optional<MediaAnalysis> analysis;
     try {
-        selection.mediaInfo = co_await service.analyze(url, ytDLP.path);
+        analysis = co_await service.analyze(url, ytDLP.path);
     } catch (const CancellationError &) {
         co_return cancelled(cancelMessage);
     } catch (const TorvelError &error) {
         co_return fail(error.errorDescription());
     }
+    if (auto *found = std::get_if<PlaylistInfo>(&*analysis)) {
+        list = std::move(*found);
+        co_return std::nullopt;
+    }
+    selection.mediaInfo = std::get<MediaInfo>(*std::move(analysis));
     const QList<MediaFormat> audioOnly = selection.audioOnlyFormats();
     selection.selectedChoiceID = QStringLiteral("recommended");
     selection.selectedAudioFormatID =
@@ -283,9 +299,14 @@ QCoro::Task<int> analyzeCommand(QStringList arguments) {
     if (!tools.ytDLP)
         co_return fail(missingYTDLP);
     ChoiceSelection selection;
-    if (const auto status = co_await analyzeInto(*url, service, *tools.ytDLP, selection, cancelMessage))
+    std::optional<PlaylistInfo> list;
+    if (const auto status = co_await analyzeInto(*url, service, *tools.ytDLP, selection, list, cancelMessage))
         co_return *status;
-    printAnalysis(selection, options.flags.contains(QStringLiteral("--json")));
+    const bool json = options.flags.contains(QStringLiteral("--json"));
+    if (list)
+        PlaylistCommand::print(*list, json);
+    else
+        printAnalysis(selection, json);
     co_return 0;
 }
 
@@ -313,6 +334,7 @@ public:
             err() << '\n';
             err().flush();
         }
+        m_last.clear();
     }
 
 private:
@@ -320,13 +342,86 @@ private:
     QString m_last;
 };
 
+// The chosen entries of a list, one after another, into a folder named after it. Exit 0 when
+// every one was placed, 1 when any failed, 130 on Ctrl-C.
+QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, const ChoiceSelection &selection,
+                              YTDLPService &service, Interruption &interruption, const LocatedTools &tools,
+                              const QString &destination, const QString &cancelMessage) {
+    if (options.values.contains(QStringLiteral("--audio")))
+        co_return usageError(QStringLiteral("--audio no se aplica a una lista."));
+    const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
+    const QList<DownloadChoice> offered = selection.standardChoices();
+    const auto chosenWay = std::find_if(offered.cbegin(), offered.cend(),
+                                        [&](const DownloadChoice &choice) { return choice.id == choiceID; });
+    if (chosenWay == offered.cend())
+        co_return fail(QStringLiteral("Una lista se descarga de una de las formas recommended, compatible-mp4 o "
+                                      "audio-only; %1 no es una de ellas.")
+                           .arg(choiceID));
+
+    QList<PlaylistEntry> entries = list.entries;
+    if (options.values.contains(QStringLiteral("--items"))) {
+        QString problem;
+        const auto items =
+            PlaylistCommand::parseItems(options.values.value(QStringLiteral("--items")), list.entries.size(), problem);
+        if (!items)
+            co_return usageError(problem);
+        entries.clear();
+        for (const qsizetype index : *items)
+            entries.append(list.entries.at(index));
+    }
+    if (std::none_of(entries.cbegin(), entries.cend(),
+                     [](const PlaylistEntry &entry) { return entry.isDownloadable(); }))
+        co_return fail(QStringLiteral("Ninguno de los videos elegidos se puede descargar."));
+    if (interruption.requested())
+        co_return cancelled(cancelMessage);
+
+    QString folder;
+    try {
+        folder = PlaylistDownloader::createListFolder(list.title, destination);
+    } catch (const TorvelError &error) {
+        co_return fail(error.errorDescription());
+    }
+    PlaylistDownloader downloader(service);
+    interruption.stopWith([&downloader] { downloader.cancel(); });
+    ProgressLine line;
+    const PlaylistDownloader::PositionCallback onPosition = [&line](const PlaylistDownloader::Position &position) {
+        line.finish();
+        err() << position.headline() << ": " << position.title << '\n';
+        err().flush();
+    };
+    const PlaylistDownloader::ProgressCallback onProgress = [&line](const DownloadProgress &progress) {
+        line.show(progress);
+    };
+    const DownloadChoice choice = *chosenWay;
+    const QString ytDLPPath = tools.ytDLP->path;
+    const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
+    const PlaylistDownloader::Outcome outcome =
+        co_await downloader.run(entries, choice, ytDLPPath, ffmpegPath, folder, onPosition, onProgress);
+    line.finish();
+    for (const QString &placed : outcome.placedFiles)
+        out() << placed << '\n';
+    out().flush();
+    if (outcome.placedFiles.isEmpty())
+        QDir().rmdir(folder);
+    if (outcome.cancelled)
+        co_return cancelled(cancelMessage);
+    err() << outcome.summaryText() << '\n';
+    for (const PlaylistDownloader::Failure &failure : outcome.failures)
+        err() << "  • " << failure.title << ": " << failure.message << '\n';
+    err().flush();
+    co_return outcome.failures.isEmpty() ? 0 : 1;
+}
+
 QCoro::Task<int> downloadCommand(QStringList arguments) {
     const Options options = parseOptions(arguments,
                                          {QStringLiteral("--choice"), QStringLiteral("--audio-format"),
-                                          QStringLiteral("--audio"), QStringLiteral("--to")},
-                                         {});
+                                          QStringLiteral("--audio"), QStringLiteral("--to"), QStringLiteral("--items")},
+                                         {QStringLiteral("--playlist")});
     if (!options.problem.isEmpty())
         co_return usageError(options.problem);
+    const bool wantsList = options.flags.contains(QStringLiteral("--playlist"));
+    if (options.values.contains(QStringLiteral("--items")) && !wantsList)
+        co_return usageError(QStringLiteral("--items solo se usa con --playlist."));
     ChoiceSelection selection;
     if (options.values.contains(QStringLiteral("--audio-format"))) {
         const auto format = AudioExportFormats::fromRawValue(options.values.value(QStringLiteral("--audio-format")));
@@ -338,7 +433,7 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     if (!url)
         co_return fail(invalidURL);
     YTDLPService service;
-    const Interruption interruption(service);
+    Interruption interruption(service);
     const QString cancelMessage = QStringLiteral("Descarga cancelada.");
 
     QSettings store;
@@ -349,17 +444,28 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     if (!tools.ytDLP)
         co_return fail(missingYTDLP);
 
-    // The standard ways need no format list, so they skip the analysis and its yt-dlp run.
-    const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
-    QList<DownloadChoice> offered = selection.standardChoices();
-    const bool standard = std::any_of(offered.cbegin(), offered.cend(),
-                                      [&](const DownloadChoice &choice) { return choice.id == choiceID; });
-    const bool pairsAudio = options.values.contains(QStringLiteral("--audio"));
-    if (!standard || pairsAudio) {
-        if (const auto status = co_await analyzeInto(*url, service, *tools.ytDLP, selection, cancelMessage))
-            co_return *status;
-        offered.append(selection.exactChoices());
+    // Every address is analyzed first, even for the standard ways: a list must be refused, or
+    // taken entry by entry, before yt-dlp downloads anything.
+    std::optional<PlaylistInfo> list;
+    if (const auto status = co_await analyzeInto(*url, service, *tools.ytDLP, selection, list, cancelMessage))
+        co_return *status;
+    const QString destination = options.values.value(QStringLiteral("--to"), settings.downloadDirectoryPath());
+    if (list) {
+        if (!wantsList)
+            co_return fail(
+                QStringLiteral("Esta dirección es una lista con %1 videos. Usa --playlist para descargarlos.")
+                    .arg(list->entryCount()));
+        const PlaylistInfo &found = *list;
+        co_return co_await downloadList(found, options, selection, service, interruption, tools, destination,
+                                        cancelMessage);
     }
+    if (options.values.contains(QStringLiteral("--items")))
+        co_return fail(QStringLiteral("Esta dirección no es una lista: --items no se aplica."));
+
+    const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
+    const bool pairsAudio = options.values.contains(QStringLiteral("--audio"));
+    QList<DownloadChoice> offered = selection.standardChoices();
+    offered.append(selection.exactChoices());
     const auto chosen = std::find_if(offered.cbegin(), offered.cend(),
                                      [&](const DownloadChoice &choice) { return choice.id == choiceID; });
     if (chosen == offered.cend())
@@ -380,7 +486,6 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     if (interruption.requested())
         co_return cancelled(cancelMessage);
 
-    const QString destination = options.values.value(QStringLiteral("--to"), settings.downloadDirectoryPath());
     ProgressLine line;
     const DownloadChoice choice = selection.selectedChoice();
     const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;

@@ -1,11 +1,10 @@
 #include "mediainfo.h"
 
 #include "common/background.h"
+#include "media/jsonfieldreader.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QJsonValue>
 #include <QLocale>
 #include <QStringList>
@@ -23,83 +22,6 @@ const QString audioOnlyNote = QStringLiteral("audio only");
 bool carriesStream(const std::optional<QString> &codec) {
     return codec && *codec != noStream;
 }
-
-// Reads the fields of one JSON object with strict typing. A missing key and null both mean
-// "absent"; any other kind than the field's own fails the whole document, naming the key and,
-// inside the format list, the format's position counted from 1.
-class FieldReader {
-public:
-    // A position of 0 stands for the item itself.
-    explicit FieldReader(const QJsonObject &object, qsizetype formatPosition = 0)
-        : m_object(object), m_formatPosition(formatPosition) {}
-
-    std::optional<QString> text(QLatin1String key) const {
-        const QJsonValue value = m_object.value(key);
-        switch (value.type()) {
-        case QJsonValue::Null:
-        case QJsonValue::Undefined:
-            return std::nullopt;
-        case QJsonValue::String:
-            return value.toString();
-        default:
-            fail(key, "un texto");
-        }
-    }
-
-    std::optional<double> number(QLatin1String key) const {
-        const QJsonValue value = m_object.value(key);
-        switch (value.type()) {
-        case QJsonValue::Null:
-        case QJsonValue::Undefined:
-            return std::nullopt;
-        case QJsonValue::Double:
-            return value.toDouble();
-        default:
-            fail(key, "un número");
-        }
-    }
-
-    std::optional<qint64> integer(QLatin1String key) const {
-        const QJsonValue value = m_object.value(key);
-        switch (value.type()) {
-        case QJsonValue::Null:
-        case QJsonValue::Undefined:
-            return std::nullopt;
-        case QJsonValue::Double: {
-            // toInteger() hands back its default for a fraction or for a value beyond 64 bits, and
-            // QJsonValue does not say whether the parser kept an exact integer; so a zero result is
-            // trusted only when the number itself is zero.
-            const qint64 whole = value.toInteger(0);
-            if (whole != 0 || value.toDouble() == 0)
-                return whole;
-            break;
-        }
-        default:
-            break;
-        }
-        fail(key, "un número entero");
-    }
-
-    QString requiredText(QLatin1String key) const {
-        if (std::optional<QString> value = text(key))
-            return *std::move(value);
-        throw MediaDecodingError(m_formatPosition == 0
-                                     ? QStringLiteral("Falta el campo obligatorio \"%1\".").arg(key)
-                                     : QStringLiteral("Falta el campo obligatorio \"%1\" en el formato %2.")
-                                           .arg(key, QString::number(m_formatPosition)));
-    }
-
-    [[noreturn]] void fail(QLatin1String key, const char *expected) const {
-        const QString kind = QString::fromUtf8(expected);
-        throw MediaDecodingError(m_formatPosition == 0 ? QStringLiteral("El campo \"%1\" debe ser %2.").arg(key, kind)
-                                                       : QStringLiteral("El campo \"%1\" del formato %2 debe ser %3.")
-                                                             .arg(key, QString::number(m_formatPosition), kind));
-    }
-
-private:
-    const QJsonObject &m_object;
-    qsizetype m_formatPosition;
-};
 
 // Sites fill these fields and yt-dlp passes them on unchecked. A value outside what the field can
 // mean ("-720p", "-5,0 MB", a frame rate of 309 digits) is treated as absent, never shown.
@@ -119,7 +41,7 @@ std::optional<double> positive(std::optional<double> value, double highest = std
 }
 
 MediaFormat decodeFormat(const QJsonObject &object, qsizetype position) {
-    const FieldReader read(object, position);
+    const JsonFieldReader read(object, JsonFieldReader::Place::inList(QStringLiteral("formato"), position));
     MediaFormat format;
     format.formatID = read.requiredText(QLatin1String("format_id"));
     format.formatNote = read.text(QLatin1String("format_note"));
@@ -175,16 +97,11 @@ bool codecStartsWithAny(const QString &codec, std::initializer_list<QLatin1Strin
 } // namespace
 
 MediaInfo MediaInfo::decode(const QByteArray &json) {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        throw MediaDecodingError(QStringLiteral("JSON no válido: %1 (posición %2)")
-                                     .arg(parseError.errorString(), QString::number(parseError.offset)));
-    if (!document.isObject())
-        throw MediaDecodingError(QStringLiteral("El documento JSON debe ser un objeto."));
+    return decode(JsonFieldReader::parseObject(json));
+}
 
-    const QJsonObject object = document.object();
-    const FieldReader read(object);
+MediaInfo MediaInfo::decode(const QJsonObject &object) {
+    const JsonFieldReader read(object);
     MediaInfo info;
     // A fixed reading order ("formats" before "webpage_url") makes a document with several
     // problems always report the same one.

@@ -3,6 +3,7 @@
 #include "common/torvelerror.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -63,6 +64,7 @@ struct MediaInfo {
     // Strict decoding of yt-dlp's document: no coercion between kinds, integer fields reject
     // fractions, any mismatch fails the whole document. Throws MediaDecodingError.
     static MediaInfo decode(const QByteArray &json);
+    static MediaInfo decode(const QJsonObject &document);
     // The same on a worker thread, so a multi-megabyte document never stalls the interface.
     static QCoro::Task<MediaInfo> decodeInBackground(QByteArray json);
 };

@@ -194,8 +194,8 @@ QStringList YTDLPService::javaScriptRuntimeArguments(const QString &ytDLPVersion
 QStringList YTDLPService::analysisArguments(const QUrl &url, const QString &ytDLPVersion) const {
     QStringList arguments = javaScriptRuntimeArguments(ytDLPVersion);
     arguments << QStringLiteral("--dump-single-json") << QStringLiteral("--skip-download")
-              << QStringLiteral("--no-playlist") << QStringLiteral("--no-warnings") << QStringLiteral("--")
-              << url.toString(QUrl::FullyEncoded);
+              << QStringLiteral("--no-playlist") << QStringLiteral("--flat-playlist") << QStringLiteral("--no-warnings")
+              << QStringLiteral("--") << url.toString(QUrl::FullyEncoded);
     return arguments;
 }
 
@@ -220,7 +220,7 @@ QStringList YTDLPService::downloadArguments(const QUrl &url, const DownloadChoic
     return arguments;
 }
 
-QCoro::Task<MediaInfo> YTDLPService::analyze(QUrl url, QString ytDLPPath) {
+QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath) {
     const SharedRunState state = m_state;
     state->begin(Operation::analysis);
     const OperationEnd ending{[state] { state->end(); }};
@@ -239,14 +239,19 @@ QCoro::Task<MediaInfo> YTDLPService::analyze(QUrl url, QString ytDLPPath) {
     if (result.status != 0)
         throw ProcessRunnerError::failed(result.status, readableError(result.standardError));
 
+    std::optional<MediaAnalysis> analysis;
     QString decodingFailure;
     try {
-        co_return co_await MediaInfo::decodeInBackground(result.standardOutput);
+        analysis = co_await MediaAnalyses::decodeInBackground(result.standardOutput);
     } catch (const MediaDecodingError &error) {
         decodingFailure = error.errorDescription();
     }
-    throw ProcessRunnerError::failed(
-        0, QStringLiteral("yt-dlp respondió, pero no fue posible interpretar los formatos. ") + decodingFailure);
+    if (!analysis)
+        throw ProcessRunnerError::failed(
+            0, QStringLiteral("yt-dlp respondió, pero no fue posible interpretar los formatos. ") + decodingFailure);
+    if (const auto *list = std::get_if<PlaylistInfo>(&*analysis); list && list->downloadableCount() == 0)
+        throw ProcessRunnerError::failed(0, QStringLiteral("Esta lista no contiene videos que se puedan descargar."));
+    co_return *std::move(analysis);
 }
 
 QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QString ytDLPPath,

@@ -4,6 +4,7 @@
 #include "media/downloadprogresstracker.h"
 #include "media/jobfolders.h"
 #include "media/mediainfo.h"
+#include "media/playlistinfo.h"
 #include "platform/platformpaths.h"
 #include "process/processrunner.h"
 #include "tools/dependencylocator.h"
@@ -35,9 +36,10 @@ public:
     YTDLPService(const YTDLPService &) = delete;
     YTDLPService &operator=(const YTDLPService &) = delete;
 
-    // Throws CancellationError when cancelled, ProcessRunnerError (couldNotStart, also while
-    // another yt-dlp runs, or failed with yt-dlp's last lines or the decoding failure).
-    QCoro::Task<MediaInfo> analyze(QUrl url, QString ytDLPPath);
+    // One item, or a list of videos (named, not extracted). Throws CancellationError when
+    // cancelled, ProcessRunnerError (couldNotStart, also while another yt-dlp runs, or failed with
+    // yt-dlp's last lines, the decoding failure or a list without a video to download).
+    QCoro::Task<MediaAnalysis> analyze(QUrl url, QString ytDLPPath);
 
     // Returns the placed file's path. Throws CancellationError when yt-dlp was stopped by a
     // signal, ProcessRunnerError for a failure (couldNotStart while another yt-dlp runs),

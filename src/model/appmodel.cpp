@@ -25,6 +25,9 @@ AppModel::~AppModel() {
     // A tool operation still running stops with its whole process tree; the service lives on
     // until its calls have ended.
     m_toolUpdateService->cancel();
+    // A running list stops before the service it downloads through goes away.
+    if (m_playlistDownloader)
+        m_playlistDownloader->cancel();
 }
 
 QString AppModel::normalizedURLText(const QString &text) {

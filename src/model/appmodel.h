@@ -3,6 +3,8 @@
 #include "media/downloadchoice.h"
 #include "media/downloadprogresstracker.h"
 #include "media/mediainfo.h"
+#include "media/playlistdownloader.h"
+#include "media/playlistinfo.h"
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
 #include "model/appupdatealert.h"
@@ -39,7 +41,8 @@ class ToolUpdateService;
 // The class is split over several sources by concern: appmodel.cpp (construction and state),
 // appmodel_download.cpp (analysis and download workflow), appmodel_tools.cpp (the tools: version
 // check, Homebrew state and the install, update and removal operations with their live log),
-// appmodel_update.cpp (self-update).
+// appmodel_update.cpp (self-update), appmodel_playlist.cpp (lists of videos: the entries to
+// download and their run one after another).
 class AppModel : public QObject {
     Q_OBJECT
 
@@ -138,7 +141,8 @@ public:
     // The workflow. The tasks may be awaited or left to run on their own.
     QCoro::Task<> analyze();
     QCoro::Task<> startDownload();
-    void cancelDownload() { m_service.cancel(); }
+    // Stops the running download, or the running list with every entry still to come.
+    void cancelDownload();
     void reset();
     void revealCompletedFile();
     void handleIncomingURL(const QUrl &url);
@@ -174,6 +178,18 @@ public:
     QCoro::Task<> checkForApplicationUpdate(bool manual);
     QCoro::Task<> installApplicationUpdate(AppUpdateManifest manifest);
 
+    // A list of videos instead of one item (appmodel_playlist.cpp): the analyzed list, which of
+    // its entries are chosen (all at first), the entry that runs, and how the run ended.
+    const std::optional<PlaylistInfo> &playlist() const { return m_playlist.info; }
+    bool isPlaylistEntryChecked(qsizetype index) const { return m_playlist.checked.value(index); }
+    qsizetype checkedPlaylistEntryCount() const { return m_playlist.checkedCount; }
+    // Only downloadable entries can be chosen.
+    void setPlaylistEntryChecked(qsizetype index, bool checked);
+    void setAllPlaylistEntriesChecked(bool checked);
+    const std::optional<PlaylistDownloader::Position> &playlistPosition() const { return m_playlist.position; }
+    const std::optional<PlaylistDownloader::Outcome> &playlistOutcome() const { return m_playlist.outcome; }
+    void revealPlaylistFolder();
+
     static QString normalizedURLText(const QString &text);
     static std::optional<QUrl> validatedWebURL(const QString &text);
 
@@ -189,6 +205,10 @@ Q_SIGNALS:
     // ytDLP, ffmpeg or isCheckingTools
     void toolsChanged();
     void selectedOptionsTabChanged();
+    void playlistChanged();
+    void playlistCheckedChanged();
+    void playlistPositionChanged();
+    void playlistOutcomeChanged();
     // updateStatuses or isCheckingUpdates
     void updateStatusesChanged();
     void isUpdatingToolsChanged();
@@ -222,6 +242,10 @@ private:
     void deliverProgress(const DownloadProgress &progress);
     void dropPendingProgress();
     void setAppUpdateAlert(const std::optional<AppUpdateAlert> &alert);
+    void setPlaylist(const std::optional<PlaylistInfo> &list);
+    void setPlaylistPosition(const std::optional<PlaylistDownloader::Position> &position);
+    void setPlaylistOutcome(const std::optional<PlaylistDownloader::Outcome> &outcome);
+    QCoro::Task<> startPlaylistDownload(QString ytDLPPath);
     void setApplicationUpdateState(bool checking, bool installing, const QString &stage);
 
     // The tool side (appmodel_tools.cpp). Changes made while a batch of events is handled are
@@ -283,6 +307,15 @@ private:
     // An incoming link arrived during a tool search; its analysis starts when the search ends.
     bool m_analysisAwaitsTools = false;
     OptionsTab m_selectedOptionsTab = OptionsTab::general;
+    struct PlaylistState {
+        std::optional<PlaylistInfo> info;
+        QList<bool> checked;
+        qsizetype checkedCount = 0;
+        std::optional<PlaylistDownloader::Position> position;
+        std::optional<PlaylistDownloader::Outcome> outcome;
+    } m_playlist;
+    // Only while a list runs; its run holds it too.
+    std::shared_ptr<PlaylistDownloader> m_playlistDownloader;
 
     QList<ToolUpdateStatus> m_updateStatuses;
     bool m_isCheckingUpdates = false;

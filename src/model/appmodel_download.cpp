@@ -26,10 +26,11 @@ QCoro::Task<> AppModel::analyze() {
     setPhase(Phase::analyzing);
     setErrorMessage(QString());
     setMediaInfo(std::nullopt);
+    setPlaylist(std::nullopt);
     setCompletedFile(std::nullopt);
 
     QPointer<AppModel> self(this);
-    std::optional<MediaInfo> media;
+    std::optional<MediaAnalysis> media;
     QString failure;
     const QString ytDLPPath = m_ytDLP->path;
     try {
@@ -43,7 +44,14 @@ QCoro::Task<> AppModel::analyze() {
         fail(failure);
         co_return;
     }
-    setMediaInfo(media);
+    if (const auto *list = std::get_if<PlaylistInfo>(&*media)) {
+        setPlaylist(*list);
+        setSelectedChoiceID(QStringLiteral("recommended"));
+        setSelectedAudioFormatID(std::nullopt);
+        setPhase(Phase::ready);
+        co_return;
+    }
+    setMediaInfo(std::get<MediaInfo>(*std::move(media)));
     setSelectedChoiceID(QStringLiteral("recommended"));
     const QList<MediaFormat> audioOnly = audioOnlyFormats();
     setSelectedAudioFormatID(audioOnly.isEmpty() ? std::nullopt : std::optional<QString>(audioOnly.first().formatID));
@@ -58,6 +66,11 @@ QCoro::Task<> AppModel::startDownload() {
     const std::optional<QUrl> url = validatedWebURL(m_urlInput);
     if (!url)
         co_return;
+    if (m_playlist.info) {
+        const QString listYTDLPPath = m_ytDLP->path;
+        co_await startPlaylistDownload(listYTDLPPath);
+        co_return;
+    }
     setPhase(Phase::downloading);
     setProgress(DownloadProgress::initial());
     setErrorMessage(QString());
@@ -104,6 +117,7 @@ void AppModel::reset() {
         return;
     setUrlInput(QString());
     setMediaInfo(std::nullopt);
+    setPlaylist(std::nullopt);
     setCompletedFile(std::nullopt);
     setErrorMessage(QString());
     setProgress(DownloadProgress::initial());

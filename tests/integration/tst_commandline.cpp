@@ -55,6 +55,7 @@ private Q_SLOTS:
         QTest::newRow("unknown option") << u"download https://example.invalid/v --fast"_s;
         QTest::newRow("missing value") << u"download https://example.invalid/v --to"_s;
         QTest::newRow("audio format") << u"download https://example.invalid/v --audio-format ogg"_s;
+        QTest::newRow("items without playlist") << u"download https://example.invalid/v --items 1"_s;
     }
     void usageErrorsExitWithTwo() {
         QFETCH(QString, arguments);
@@ -102,6 +103,75 @@ private Q_SLOTS:
         const qint64 ytDLPProcess = TestSupport::readFile(pidFile).trimmed().toLongLong();
         QVERIFY(ytDLPProcess > 0);
         QTRY_VERIFY_WITH_TIMEOUT(!ProcessTree::isRunning(qint32(ytDLPProcess)), 3000);
+    }
+
+    // A list is printed with its numbered entries, refused by a plain download, and downloaded
+    // entry by entry with --playlist: the chosen items, or all with a failure in the middle.
+    void listsFromTheCommandLine() {
+        const QTemporaryDir home;
+        TestSupport::writeFile(
+            home.filePath(u"list.json"_s),
+            QJsonDocument(QJsonObject{{u"_type"_s, u"playlist"_s},
+                                      {u"title"_s, u"Mi lista"_s},
+                                      {u"uploader"_s, u"Canal"_s},
+                                      {u"entries"_s, QJsonArray{QJsonObject{{u"url"_s, u"https://e.example/v/1"_s},
+                                                                            {u"title"_s, u"Uno"_s},
+                                                                            {u"duration"_s, 61}},
+                                                                QJsonObject{{u"url"_s, u"https://e.example/v/fail"_s},
+                                                                            {u"title"_s, u"Falla"_s}},
+                                                                QJsonObject{{u"url"_s, u"https://e.example/v/3"_s},
+                                                                            {u"title"_s, u"Tres"_s}}}}})
+                .toJson());
+        const QString ytDLP = TestSupport::writeScript(
+            home.filePath(u"bin/yt-dlp"_s),
+            u"[ \"$1\" = --version ] && { echo 2023.03.04; exit 0; }\n"
+            "for a in \"$@\"; do url=\"$a\"; done\n"
+            "case \" $* \" in *\" --dump-single-json \"*) cat '%1'; exit 0 ;; esac\n"
+            "job=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"
+            "n=$(basename \"$url\")\n"
+            "[ \"$n\" = fail ] && { echo 'ERROR: gone' >&2; exit 1; }\n"
+            "echo x > \"$job/Video $n [$n].mp4\""_s.arg(home.filePath(u"list.json"_s)));
+        TestSupport::writeFile(home.filePath(u".config/Torvel/Torvel Downloader.conf"_s),
+                               "[General]\nytDLPPath=" + ytDLP.toUtf8() + "\n");
+        const QString address = u"https://e.example/list"_s;
+        const QString out = home.filePath(u"out"_s);
+        const auto run = [&](const QStringList &arguments) {
+            return TestSupport::runApplication(arguments, home.path());
+        };
+
+        ProcessResult result = run({u"analyze"_s, address});
+        QCOMPARE(result.status, 0);
+        QCOMPARE(QString::fromUtf8(result.standardOutput),
+                 u"Lista: Mi lista\nAutor: Canal\nVideos: 3\n\n  1. Uno (1:01)\n  2. Falla\n  3. Tres\n"_s);
+        result = run({u"analyze"_s, address, u"--json"_s});
+        const QJsonArray entries =
+            QJsonDocument::fromJson(result.standardOutput).object().value(u"entries"_s).toArray();
+        QCOMPARE(entries.size(), 3);
+        QCOMPARE(entries.at(2).toObject().value(u"url"_s).toString(), u"https://e.example/v/3"_s);
+
+        result = run({u"download"_s, address, u"--to"_s, out});
+        QCOMPARE(result.status, 1);
+        QCOMPARE(QString::fromUtf8(result.standardError),
+                 u"Esta dirección es una lista con 3 videos. Usa --playlist para descargarlos.\n"_s);
+        QVERIFY(!QFileInfo::exists(out));
+
+        result = run({u"download"_s, address, u"--playlist"_s, u"--items"_s, u"3,1"_s, u"--to"_s, out});
+        QCOMPARE(result.status, 0);
+        const QString folder = out + u"/Mi lista"_s;
+        QCOMPARE(QString::fromUtf8(result.standardOutput),
+                 folder + u"/Video 3 [3].mp4\n"_s + folder + u"/Video 1 [1].mp4\n"_s);
+        QVERIFY(result.standardError.startsWith("Video 1 de 2: Tres\n"));
+        QVERIFY(result.standardError.contains("Video 2 de 2: Uno\n"));
+
+        result = run({u"download"_s, address, u"--playlist"_s, u"--to"_s, out});
+        QCOMPARE(result.status, 1);
+        QCOMPARE(result.standardOutput.count('\n'), 2);
+        QVERIFY(result.standardOutput.startsWith((out + u"/Mi lista 2/Video 1 [1].mp4\n"_s).toUtf8()));
+        QVERIFY(result.standardError.endsWith("Se descargaron 2 de 3 videos.\n  • Falla: ERROR: gone\n"));
+
+        result = run({u"download"_s, address, u"--playlist"_s, u"--items"_s, u"2-4"_s, u"--to"_s, out});
+        QCOMPARE(result.status, 2);
+        QVERIFY(result.standardError.endsWith("--items: 2-4 no está entre 1 y 3.\n"));
     }
 };
 

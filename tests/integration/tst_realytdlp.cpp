@@ -53,7 +53,8 @@ private Q_SLOTS:
 
     void analysisDecodesTheFormats() {
         ChoiceSelection selection;
-        selection.mediaInfo = BlockingWait::wait(m_service->analyze(manifest(), u"/usr/bin/yt-dlp"_s));
+        selection.mediaInfo =
+            std::get<MediaInfo>(BlockingWait::wait(m_service->analyze(manifest(), u"/usr/bin/yt-dlp"_s)));
         QCOMPARE(selection.mediaInfo->webpageURL, manifest().toString());
         QStringList formats;
         for (const MediaFormat &format : selection.exactFormats())

@@ -1,4 +1,5 @@
 #include "common/blockingwait.h"
+#include "media/playlistdownloader.h"
 #include "media/ytdlpservice.h"
 #include "process/processtree.h"
 #include "testsupport.h"
@@ -8,10 +9,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 using TestSupport::failureOf;
 using TestSupport::readFile;
+
+// Entries are written with designated initializers naming only the fields a case is about.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace {
 
@@ -67,11 +72,11 @@ private Q_SLOTS:
 
     void analysisCommandLineDependsOnTheVersion() {
         const QUrl url(u"https://example.invalid/watch?v=1&list=2"_s);
-        const QStringList tail{
-            u"--dump-single-json"_s, u"--skip-download"_s, u"--no-playlist"_s, u"--no-warnings"_s, u"--"_s,
-            url.toString()};
+        const QStringList tail{u"--dump-single-json"_s, u"--skip-download"_s, u"--no-playlist"_s,
+                               u"--flat-playlist"_s,    u"--no-warnings"_s,   u"--"_s,
+                               url.toString()};
         const QString script = u"printf '%s' '{\"id\":\"abc\",\"title\":\"Clip\",\"formats\":[]}'"_s;
-        QCOMPARE(BlockingWait::wait(m_service->analyze(url, fakeYTDLP(script))).title, u"Clip"_s);
+        QCOMPARE(std::get<MediaInfo>(BlockingWait::wait(m_service->analyze(url, fakeYTDLP(script)))).title, u"Clip"_s);
         QCOMPARE(recordedArguments(), tail); // 2023 predates the JavaScript-runtime options
 
         LocatorEnvironment environment;
@@ -92,6 +97,9 @@ private Q_SLOTS:
             << u"printf '\\n  \\n\\n' >&2; exit 2"_s << u"La herramienta terminó con un error."_s;
         QTest::newRow("invalid document") << u"printf '{\"id\":\"x\",\"title\":\"t\"}'"_s
                                           << u"yt-dlp respondió, pero no fue posible interpretar los formatos. "_s;
+        QTest::newRow("list without a video to download")
+            << u"printf '{\"_type\":\"playlist\",\"entries\":[{\"title\":\"x\"}]}'"_s
+            << u"Esta lista no contiene videos que se puedan descargar."_s;
     }
     void analysisFailuresAreReadable() {
         QFETCH(QString, script);
@@ -105,7 +113,8 @@ private Q_SLOTS:
             QVERIFY2(expected.endsWith(QLatin1Char(' ')) ? text.startsWith(expected) && text.size() > expected.size()
                                                          : text == expected,
                      qPrintable(text));
-            QVERIFY(expected.endsWith(QLatin1Char(' ')) == (error.status() == 0));
+            // yt-dlp answered: the status is 0, and the document is what failed.
+            QCOMPARE(error.status() == 0, !script.contains(u"exit "_s));
         }
     }
 
@@ -267,6 +276,71 @@ private Q_SLOTS:
         BlockingWait::wait(download(ytDLP));
         QVERIFY(!recordedArguments().isEmpty());
         QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    // Entries run one after another through the single download: a failing one is recorded and
+    // the next starts; a cancel during the second stops it and the rest, the first file stays.
+    void listEntriesRunOneAfterAnother_data() {
+        QTest::addColumn<bool>("cancelSecond");
+        QTest::newRow("the second fails") << false;
+        QTest::newRow("cancel during the second") << true;
+    }
+    void listEntriesRunOneAfterAnother() {
+        QFETCH(bool, cancelSecond);
+        // The address's last part names the file; "/2" fails or hangs; progress comes in halves.
+        const QString ytDLP = fakeYTDLP(uR"(url=''; for a in "$@"; do url="$a"; done; n=$(basename "$url")
+echo "$url" >> '%1'
+echo '__TORVEL_PROGRESS__ 50.0%|1|2|NA|NA|NA|1|1|f|avc1|mp4a'
+if [ "$n" = 2 ]; then %2; fi
+echo x > "$job/Clip $n [$n].mp4")"_s.arg(
+            path(u"runs.txt"_s), cancelSecond ? u"exec sleep 30"_s : u"echo 'ERROR: [generic] 2: gone' >&2; exit 1"_s));
+        const PlaylistEntry page{.title = u"Tres"_s, .url = QUrl(u"https://e.example/list/3"_s), .item = 3};
+        const QList<PlaylistEntry> entries{{.title = u"Uno"_s, .url = QUrl(u"https://e.example/v/1"_s)},
+                                           {.title = u"Sin dirección"_s},
+                                           {.title = u"Dos"_s, .url = QUrl(u"https://e.example/v/2"_s)},
+                                           page};
+        const QString folder = PlaylistDownloader::createListFolder(u"Mi lista/2024"_s, destination());
+        QCOMPARE(QFileInfo(folder).fileName(), u"Mi lista⧸2024"_s);
+        QCOMPARE(QFileInfo(PlaylistDownloader::createListFolder(u"Mi lista/2024"_s, destination())).fileName(),
+                 u"Mi lista⧸2024 2"_s);
+
+        PlaylistDownloader downloader(*m_service);
+        QList<PlaylistDownloader::Position> positions;
+        QList<double> fractions;
+        const PlaylistDownloader::PositionCallback onPosition = [&](const PlaylistDownloader::Position &position) {
+            positions.append(position);
+            if (cancelSecond && position.number == 2)
+                QTimer::singleShot(300, [&] { downloader.cancel(); });
+        };
+        const PlaylistDownloader::ProgressCallback onProgress = [&](const DownloadProgress &progress) {
+            fractions.append(progress.fraction);
+        };
+        const PlaylistDownloader::Outcome outcome = BlockingWait::wait(downloader.run(
+            entries, DownloadChoice::recommended(), ytDLP, std::nullopt, folder, onPosition, onProgress));
+
+        QCOMPARE(outcome.total, 3);
+        QCOMPARE(outcome.placedFiles.first(), folder + u"/Clip 1 [1].mp4"_s);
+        QVERIFY(std::is_sorted(fractions.cbegin(), fractions.cend()));
+        QVERIFY(jobFolders().isEmpty());
+        if (cancelSecond) {
+            QVERIFY(outcome.cancelled);
+            QCOMPARE(outcome.placedFiles.size(), 1);
+            QVERIFY(outcome.failures.isEmpty());
+            QCOMPARE(positions.size(), 2);
+            QCOMPARE(outcome.summaryText(), u"Se descargaron 1 de 3 videos."_s);
+            return;
+        }
+        QVERIFY(!outcome.cancelled);
+        QCOMPARE(outcome.placedFiles, QStringList({folder + u"/Clip 1 [1].mp4"_s, folder + u"/Clip 3 [3].mp4"_s}));
+        QCOMPARE(outcome.failures, QList<PlaylistDownloader::Failure>({{u"Dos"_s, u"ERROR: [generic] 2: gone"_s}}));
+        QCOMPARE(positions.last(), (PlaylistDownloader::Position{3, 3, u"Tres"_s}));
+        QCOMPARE(positions.at(1).headline(), u"Video 2 de 3"_s);
+        QCOMPARE(fractions.last(), 1.0);
+        // An entry with no page of its own is its number in the list's page.
+        QCOMPARE(
+            recordedArguments().mid(recordedArguments().size() - 5),
+            QStringList({u"--yes-playlist"_s, u"--playlist-items"_s, u"3"_s, u"--"_s, u"https://e.example/list/3"_s}));
+        QCOMPARE(outcome.summaryText(), u"Se descargaron 2 de 3 videos."_s);
     }
 };
 

@@ -1,4 +1,5 @@
 #include "media/mediainfo.h"
+#include "media/playlistinfo.h"
 
 #include <QLocale>
 #include <QSet>
@@ -154,13 +155,101 @@ private Q_SLOTS:
         QTest::newRow("nested beyond the parser's limit")
             << QByteArray("{\"a\":") + QByteArray(100000, '[')
             << u"JSON no válido: too deeply nested document (posición 1029)"_s;
+        QTest::newRow("list entries that are not a list")
+            << QByteArray(R"({"_type": "playlist", "title": "L", "entries": {}})")
+            << u"El campo \"entries\" debe ser una lista."_s;
+        QTest::newRow("list entry that is not an object")
+            << QByteArray(R"({"_type": "playlist", "entries": [{"url": "https:\/\/e.example/1"}, 3]})")
+            << u"La entrada 2 de la lista debe ser un objeto."_s;
+        QTest::newRow("list entry title that is a number")
+            << QByteArray(R"({"entries": [{"url": "https:\/\/e.example/1"}, {"title": 7}]})")
+            << u"El campo \"title\" de la entrada 2 debe ser un texto."_s;
+        QTest::newRow("list entry duration written as text")
+            << QByteArray(R"({"_type": "playlist", "entries": [{"duration": "61"}]})")
+            << u"El campo \"duration\" de la entrada 1 debe ser un número."_s;
+        QTest::newRow("list title that is a number")
+            << QByteArray(R"({"_type": "playlist", "title": 1, "entries": []})")
+            << u"El campo \"title\" debe ser un texto."_s;
     }
     void rejectsTheWholeDocument() {
         QFETCH(QByteArray, json);
         QFETCH(QString, message);
-        QCOMPARE(decodingFailure([&] { MediaInfo::decode(json); }), message);
+        QCOMPARE(decodingFailure([&] { MediaAnalyses::decode(json); }), message);
         // On a worker the failure comes back the same.
-        QCOMPARE(decodingFailure([&] { BlockingWait::wait(MediaInfo::decodeInBackground(json)); }), message);
+        QCOMPARE(decodingFailure([&] { BlockingWait::wait(MediaAnalyses::decodeInBackground(json)); }), message);
+    }
+
+    // Addresses inside raw literals are written "https:\/\/" (JSON's escaped slash): moc reads a
+    // "//" there as the start of a comment.
+    void listsDecodeIntoTheirEntries_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("list");        // title | uploader | count
+        QTest::addColumn<QStringList>("entries"); // title | address or "-" | item number or "-" | duration
+        QTest::newRow("flat references, a hole and a refused address")
+            << QByteArray(R"({"_type": "playlist", "id": "PL1", "title": "Mi lista", "uploader": "Canal",)"
+                          R"("webpage_url": "https:\/\/e.example/list", "entries": [)"
+                          R"({"_type": "url", "url": "https:\/\/e.example/v/1", "title": "Uno", "duration": 61},)"
+                          R"({"_type": "url", "url": "https:\/\/e.example/v/2", "title": " "},)"
+                          R"({"_type": "url", "url": "ftp:\/\/e.example/3", "title": "Tres", "duration": -4},)"
+                          R"(null, {"title": "Sin dirección"}]})")
+            << u"Mi lista | Canal | 5"_s
+            << QStringList{u"Uno | https://e.example/v/1 | - | 61"_s,
+                           u"https://e.example/v/2 | https://e.example/v/2 | - | -"_s, u"Tres | - | - | -"_s,
+                           u"Video 4 (no disponible) | - | - | -"_s, u"Sin dirección | - | - | -"_s};
+        QTest::newRow("entries without formats, no type, no title")
+            << QByteArray(R"({"id": "abc", "entries": [{"webpage_url": "https:\/\/e.example/a"}]})") << u"abc | - | 1"_s
+            << QStringList{u"https://e.example/a | https://e.example/a | - | -"_s};
+        QTest::newRow("a channel's tabs are flattened; a tab yt-dlp did not open is not a video")
+            << QByteArray(
+                   R"({"_type": "playlist", "title": "Canal", "entries": [)"
+                   R"({"_type": "playlist", "title": "Videos", "entries": [)"
+                   R"({"url": "https:\/\/e.example/a", "title": "A"}, {"url": "https:\/\/e.example/b", "title": "B"}]},)"
+                   R"({"_type": "playlist", "title": "Shorts", "url": "https:\/\/e.example/shorts"}]})")
+            << u"Canal | - | 3"_s
+            << QStringList{u"A | https://e.example/a | - | -"_s, u"B | https://e.example/b | - | -"_s,
+                           u"Shorts | - | - | -"_s};
+        QTest::newRow("videos embedded in one page are its numbered items")
+            << QByteArray(
+                   R"j({"_type": "playlist", "title": "Dos videos", "webpage_url": "http:\/\/127.0.0.1:9/p.html",)j"
+                   R"j("entries": [{"title": "Dos videos (1)", "url": "http://127.0.0.1:9/a.mp4",)j"
+                   R"j("webpage_url": "http:\/\/127.0.0.1:9/p.html", "formats": []},)j"
+                   R"j({"title": "Dos videos (2)", "url": "http://127.0.0.1:9/b.mp4",)j"
+                   R"j("webpage_url": "http:\/\/127.0.0.1:9/p.html", "formats": []}]})j")
+            << u"Dos videos | - | 2"_s
+            << QStringList{u"Dos videos (1) | http://127.0.0.1:9/p.html | 1 | -"_s,
+                           u"Dos videos (2) | http://127.0.0.1:9/p.html | 2 | -"_s};
+    }
+    void listsDecodeIntoTheirEntries() {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, list);
+        QFETCH(QStringList, entries);
+        const MediaAnalysis analysis = MediaAnalyses::decode(json);
+        QVERIFY(std::holds_alternative<PlaylistInfo>(analysis));
+        const PlaylistInfo &decoded = std::get<PlaylistInfo>(analysis);
+        QCOMPARE(u"%1 | %2 | %3"_s.arg(decoded.title, orAbsent(decoded.uploader).replace(u"<ninguno>"_s, u"-"_s))
+                     .arg(decoded.entryCount()),
+                 list);
+        QStringList read;
+        for (const PlaylistEntry &entry : decoded.entries)
+            read.append(u"%1 | %2 | %3 | %4"_s.arg(entry.title, entry.url ? entry.url->toString() : u"-"_s,
+                                                   entry.item ? QString::number(*entry.item) : u"-"_s,
+                                                   entry.duration ? QString::number(*entry.duration) : u"-"_s));
+        QCOMPARE(read, entries);
+    }
+
+    void listsKeepAtMostTenThousandEntries() {
+        QByteArray json = R"({"_type": "playlist", "title": "Enorme", "entries": [)";
+        for (int i = 1; i <= PlaylistInfo::maximumEntries + 7; ++i)
+            json += (i > 1 ? "," : "") +
+                    uR"({"_type": "url", "url": "https:\/\/e.example/v/%1", "title": "Video %1"})"_s.arg(i).toUtf8();
+        // Beyond the bound a nested list is counted by its entries, not read.
+        json += R"(, {"_type": "playlist", "entries": [{"title": 1}, {"title": 2}]}]})";
+        const PlaylistInfo list = std::get<PlaylistInfo>(BlockingWait::wait(MediaAnalyses::decodeInBackground(json)));
+        QCOMPARE(list.entries.size(), PlaylistInfo::maximumEntries);
+        QCOMPARE(list.entries.last().title, u"Video 10000"_s);
+        QCOMPARE(list.omittedEntryCount, 9);
+        QCOMPARE(list.omittedEntriesText(), u"… y 9 más"_s);
+        QCOMPARE(list.downloadableCount(), PlaylistInfo::maximumEntries);
     }
 
     void labels_data() {

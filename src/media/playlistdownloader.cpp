@@ -1,0 +1,151 @@
+#include "playlistdownloader.h"
+
+#include "common/torvelerror.h"
+#include "media/jobfolders.h"
+#include "media/ytdlpservice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QUuid>
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+namespace {
+
+// As long as yt-dlp lets a title be in a file name.
+constexpr qsizetype longestFolderNameBytes = 180;
+
+// The single download of one entry. An entry without a page of its own is its number in the
+// list's page.
+DownloadChoice entryChoice(DownloadChoice choice, const PlaylistEntry &entry) {
+    if (entry.item)
+        choice.extraArguments << QStringLiteral("--yes-playlist") << QStringLiteral("--playlist-items")
+                              << QString::number(*entry.item);
+    return choice;
+}
+
+// The whole list's progress: never backwards, whatever one entry reports.
+class ListProgress {
+public:
+    ListProgress(qsizetype count, PlaylistDownloader::ProgressCallback emitter)
+        : m_count(count), m_emit(std::move(emitter)) {}
+
+    void report(qsizetype finished, const DownloadProgress &entry) {
+        DownloadProgress overall = entry;
+        {
+            const QMutexLocker locker(&m_lock);
+            m_fraction = std::max(m_fraction, std::min(1.0, (double(finished) + entry.fraction) / double(m_count)));
+            overall.fraction = m_fraction;
+        }
+        if (m_emit)
+            m_emit(overall);
+    }
+
+private:
+    const qsizetype m_count;
+    const PlaylistDownloader::ProgressCallback m_emit;
+    QMutex m_lock; // guards m_fraction; entries may report from any thread
+    double m_fraction = 0;
+};
+
+bool occupied(const QString &path) {
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+} // namespace
+
+QString PlaylistDownloader::Outcome::summaryText() const {
+    return QStringLiteral("Se descargaron %1 de %2 videos.").arg(placedFiles.size()).arg(total);
+}
+
+QString PlaylistDownloader::Position::headline() const {
+    return QStringLiteral("Video %1 de %2").arg(number).arg(count);
+}
+
+QString PlaylistDownloader::folderName(const QString &listTitle) {
+    QString name;
+    name.reserve(listTitle.size());
+    for (const QChar character : listTitle) {
+        if (character == QLatin1Char('/'))
+            name.append(QChar(0x29F8)); // "⧸", as yt-dlp writes a slash in a file name
+        else if (character.category() != QChar::Other_Control)
+            name.append(character);
+    }
+    name = name.trimmed();
+    // A leading dot would hide the folder.
+    while (name.startsWith(QLatin1Char('.')))
+        name.remove(0, 1);
+    while (name.toUtf8().size() > longestFolderNameBytes) {
+        name.chop(1);
+        if (!name.isEmpty() && name.back().isHighSurrogate())
+            name.chop(1);
+    }
+    name = name.trimmed();
+    return name.isEmpty() ? QStringLiteral("Lista") : name;
+}
+
+QString PlaylistDownloader::createListFolder(const QString &listTitle, const QString &destination) {
+    JobFolders::prepareDestination(destination);
+    const QDir parent(destination);
+    const QString name = folderName(listTitle);
+    QString folder = parent.filePath(name);
+    for (int n = 2; occupied(folder) && n <= 999; ++n)
+        folder = parent.filePath(name + QLatin1Char(' ') + QString::number(n));
+    if (occupied(folder))
+        folder =
+            parent.filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QLatin1Char('-') + name);
+    std::error_code error;
+    std::filesystem::create_directory(std::filesystem::path(QFile::encodeName(folder).toStdString()), error);
+    if (error)
+        throw PlatformError(QStringLiteral("No se pudo crear la carpeta de la lista (%1): %2")
+                                .arg(folder, qt_error_string(error.value())));
+    return folder;
+}
+
+QCoro::Task<PlaylistDownloader::Outcome> PlaylistDownloader::run(QList<PlaylistEntry> entries, DownloadChoice choice,
+                                                                 QString ytDLPPath, std::optional<QString> ffmpegPath,
+                                                                 QString folder, PositionCallback onPosition,
+                                                                 ProgressCallback onProgress) {
+    entries.removeIf([](const PlaylistEntry &entry) { return !entry.isDownloadable(); });
+    Outcome outcome;
+    outcome.folder = folder;
+    outcome.total = entries.size();
+    const auto progress = std::make_shared<ListProgress>(outcome.total, std::move(onProgress));
+    for (qsizetype index = 0; index < entries.size(); ++index) {
+        if (m_cancelled)
+            break;
+        const PlaylistEntry &entry = entries.at(index);
+        if (onPosition)
+            onPosition({index + 1, outcome.total, entry.title});
+        const YTDLPService::ProgressCallback onEntryProgress = [progress, index](const DownloadProgress &snapshot) {
+            progress->report(index, snapshot);
+        };
+        const QUrl url = *entry.url;
+        const DownloadChoice single = entryChoice(choice, entry);
+        std::optional<QString> placed;
+        std::optional<QString> failure;
+        try {
+            placed = co_await m_service.download(url, single, ytDLPPath, ffmpegPath, folder, onEntryProgress);
+        } catch (const CancellationError &) {
+            m_cancelled = true;
+        } catch (const std::exception &error) {
+            failure = describeError(error);
+        }
+        if (placed)
+            outcome.placedFiles.append(*placed);
+        else if (failure && !m_cancelled)
+            outcome.failures.append({entry.title, *failure});
+    }
+    outcome.cancelled = m_cancelled;
+    co_return outcome;
+}
+
+void PlaylistDownloader::cancel() {
+    m_cancelled = true;
+    m_service.cancel();
+}

@@ -1,0 +1,125 @@
+#include "appmodel.h"
+
+#include <QDir>
+#include <QPointer>
+
+void AppModel::setPlaylist(const std::optional<PlaylistInfo> &list) {
+    if (!list && !m_playlist.info && !m_playlist.outcome)
+        return;
+    m_playlist.info = list;
+    m_playlist.checked.clear();
+    m_playlist.checkedCount = 0;
+    if (list) {
+        // Every entry that can be downloaded is chosen at first.
+        m_playlist.checked.reserve(list->entries.size());
+        for (const PlaylistEntry &entry : list->entries)
+            m_playlist.checked.append(entry.isDownloadable());
+        m_playlist.checkedCount = list->downloadableCount();
+    }
+    setPlaylistPosition(std::nullopt);
+    setPlaylistOutcome(std::nullopt);
+    Q_EMIT playlistChanged();
+    Q_EMIT playlistCheckedChanged();
+}
+
+void AppModel::setPlaylistEntryChecked(qsizetype index, bool checked) {
+    if (!m_playlist.info || index < 0 || index >= m_playlist.checked.size() ||
+        !m_playlist.info->entries.at(index).isDownloadable() || m_playlist.checked.at(index) == checked)
+        return;
+    m_playlist.checked[index] = checked;
+    m_playlist.checkedCount += checked ? 1 : -1;
+    Q_EMIT playlistCheckedChanged();
+}
+
+void AppModel::setAllPlaylistEntriesChecked(bool checked) {
+    if (!m_playlist.info)
+        return;
+    const QList<PlaylistEntry> &entries = m_playlist.info->entries;
+    for (qsizetype index = 0; index < entries.size(); ++index)
+        m_playlist.checked[index] = checked && entries.at(index).isDownloadable();
+    m_playlist.checkedCount = checked ? m_playlist.info->downloadableCount() : 0;
+    Q_EMIT playlistCheckedChanged();
+}
+
+void AppModel::setPlaylistPosition(const std::optional<PlaylistDownloader::Position> &position) {
+    if (m_playlist.position == position)
+        return;
+    m_playlist.position = position;
+    Q_EMIT playlistPositionChanged();
+}
+
+void AppModel::setPlaylistOutcome(const std::optional<PlaylistDownloader::Outcome> &outcome) {
+    if (m_playlist.outcome == outcome)
+        return;
+    m_playlist.outcome = outcome;
+    Q_EMIT playlistOutcomeChanged();
+}
+
+void AppModel::cancelDownload() {
+    if (m_playlistDownloader)
+        m_playlistDownloader->cancel();
+    else
+        m_service.cancel();
+}
+
+void AppModel::revealPlaylistFolder() {
+    if (m_playlist.outcome)
+        m_desktop.revealFile(m_playlist.outcome->folder);
+}
+
+QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
+    QList<PlaylistEntry> chosen;
+    const QList<PlaylistEntry> &entries = m_playlist.info->entries;
+    for (qsizetype index = 0; index < entries.size(); ++index)
+        if (m_playlist.checked.at(index))
+            chosen.append(entries.at(index));
+    if (chosen.isEmpty())
+        co_return;
+    setPhase(Phase::downloading);
+    setProgress(DownloadProgress::initial());
+    setErrorMessage(QString());
+    setCompletedFile(std::nullopt);
+    setPlaylistOutcome(std::nullopt);
+
+    QString folder;
+    try {
+        folder = PlaylistDownloader::createListFolder(m_playlist.info->title, downloadDirectoryURL());
+    } catch (const TorvelError &error) {
+        fail(error.errorDescription());
+        co_return;
+    }
+    // Exact formats belong to one item; a list is downloaded one of the standard ways.
+    const DownloadChoice choice = selectedChoice();
+    const std::optional<QString> ffmpegPath = m_ffmpeg ? std::optional<QString>(m_ffmpeg->path) : std::nullopt;
+    const auto downloader = std::make_shared<PlaylistDownloader>(m_service);
+    m_playlistDownloader = downloader;
+
+    QPointer<AppModel> self(this);
+    const PlaylistDownloader::PositionCallback onPosition = [self](const PlaylistDownloader::Position &position) {
+        if (self)
+            self->setPlaylistPosition(position);
+    };
+    const PlaylistDownloader::ProgressCallback onProgress = [self](const DownloadProgress &progress) {
+        if (self)
+            self->deliverProgress(progress);
+    };
+    const PlaylistDownloader::Outcome outcome =
+        co_await downloader->run(chosen, choice, ytDLPPath, ffmpegPath, folder, onPosition, onProgress);
+    if (!self)
+        co_return;
+    m_playlistDownloader.reset();
+    dropPendingProgress();
+    setPlaylistPosition(std::nullopt);
+    // A folder that received nothing is not left behind.
+    if (outcome.placedFiles.isEmpty())
+        QDir().rmdir(folder);
+    if (outcome.cancelled && outcome.placedFiles.isEmpty()) {
+        setPhase(Phase::ready);
+        setProgress(DownloadProgress::initial());
+        co_return;
+    }
+    setPlaylistOutcome(outcome);
+    setPhase(Phase::completed);
+    if (m_settings.revealWhenFinished() && !outcome.placedFiles.isEmpty())
+        m_desktop.revealFile(folder);
+}
