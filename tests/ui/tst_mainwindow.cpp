@@ -25,6 +25,7 @@
 #include "ui/main/exactformatcard.h"
 #include "ui/main/formattexts.h"
 #include "ui/main/mainwindow.h"
+#include "ui/main/playlistcard.h"
 #include "ui/main/thumbnailview.h"
 #include "ui/main/urltextfield.h"
 #include "ui/options/optionswindow.h"
@@ -32,10 +33,15 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGlyphRun>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -154,6 +160,28 @@ QString undrawable(const QFont &font, const QString &text) {
     return missing;
 }
 
+// A channel of `count` videos; the second has no address, the fourth cannot be downloaded.
+QByteArray playlistDocument(int count) {
+    QJsonArray entries;
+    for (int i = 1; i <= count; ++i) {
+        if (i == 2) {
+            entries.append(QJsonObject{{u"_type"_s, u"url"_s}, {u"title"_s, u"Sin dirección"_s}});
+            continue;
+        }
+        const QString name = i == 4 ? u"unavailable"_s : QString::number(i);
+        entries.append(QJsonObject{{u"_type"_s, u"url"_s},
+                                   {u"url"_s, QString(u"https://video.example/v/"_s + name)},
+                                   {u"title"_s, u"Video %1 — %2"_s.arg(mediaTitle, name)},
+                                   {u"duration"_s, 60 + i}});
+    }
+    return QJsonDocument(QJsonObject{{u"_type"_s, u"playlist"_s},
+                                     {u"id"_s, u"PL"_s},
+                                     {u"title"_s, u"Lista: prueba/%1"_s.arg(count)},
+                                     {u"uploader"_s, u"Canal Torvel"_s},
+                                     {u"entries"_s, entries}})
+        .toJson(QJsonDocument::Compact);
+}
+
 QStringList logLines(const QString &path) {
     return QString::fromUtf8(readFile(path)).split(u'\n', Qt::SkipEmptyParts);
 }
@@ -209,6 +237,7 @@ for a in "$@"; do
   [ "$prev" = --format ] && printf '%s' "$a" > "$d/format.txt"
   prev="$a"
 done
+case "$prev" in *unavailable) echo 'ERROR: [generic] unavailable: Video no disponible'; exit 1 ;; esac
 [ -e "$d/progress.txt" ] && cat "$d/progress.txt"
 if [ -e "$d/report-file" ]; then echo data > "$job/%2"; echo "__TORVEL_FILE__$job/%2"; fi
 while [ -e "$d/hold-download" ]; do sleep 0.05; done
@@ -284,7 +313,7 @@ echo data > "$job/%2")"_s.arg(m_dir->path(), resultName));
     QString selectedTiles() const {
         QStringList names;
         for (const TileButton *tile : m_window->findChildren<TileButton *>()) {
-            if (tile->isSelected())
+            if (tile->isSelected() && tile->isVisibleTo(m_window.get()))
                 names.append(tile->objectName());
         }
         return names.join(u' ');
@@ -1088,6 +1117,77 @@ private Q_SLOTS:
 
     // The first start's own link, and one that a second start forwards while the first is still
     // searching for its tools, are analyzed once the search has ended; nothing is downloaded.
+    // A list: its entries to choose in a view that scrolls on its own, the three standard ways,
+    // then its videos one after another into a folder of its own, and the summary.
+    void playlistFromAnalysisToSummary() {
+        TestSupport::writeFile(path(u"media.json"_s), playlistDocument(5000));
+        CHECKED(startWithTools());
+        CHECKED(analyze(u"https://video.example/playlist?list=PL"_s));
+        QVERIFY(!m_model->mediaInfo());
+        QCOMPARE(shownViews(), u"newDownloadButton"_s);
+        QVERIFY(shown(u"playlistCard"_s) && shown(u"playlistChoiceCard"_s) && shown(u"playlistDestinationCard"_s));
+        QVERIFY(!shown(u"advancedFormatsView"_s));
+        auto *view = find<QListView>(u"playlistEntriesView"_s);
+        QCOMPARE(view->model()->rowCount(), 5000);
+        QCOMPARE(view->height(), PlaylistCard::entriesHeight);
+        QCOMPARE(
+            texts({u"playlistTitleLabel"_s, u"playlistCountLabel"_s, u"playlistUploaderLabel"_s,
+                   u"downloadPlaylistButton"_s}),
+            QStringList({u"Lista: prueba/5000"_s, u"5000 videos"_s, u"Canal Torvel"_s, u"Descargar 4999 videos"_s}));
+        const QModelIndex second = view->model()->index(1, 0);
+        QCOMPARE(second.data().toString(), u"2. Sin dirección · no se puede descargar"_s);
+        QVERIFY(!(view->model()->flags(second) & Qt::ItemIsEnabled));
+        CHECKED(checkState(u"newDownloadButton"_s, u"analyze"_s));
+        CHECKED(screenshot(u"playlist-ready"_s, u"playlistCard"_s));
+
+        // Choosing: none, all, one box; only the standard ways.
+        CHECKED(click(u"selectNoEntriesButton"_s));
+        QCOMPARE(textOf(u"downloadPlaylistButton"_s), u"Descargar 0 videos"_s);
+        QVERIFY(!find(u"downloadPlaylistButton"_s)->isEnabled());
+        CHECKED(click(u"selectAllEntriesButton"_s));
+        QCOMPARE(m_model->checkedPlaylistEntryCount(), 4999);
+        const QRect firstBox = view->visualRect(view->model()->index(0, 0));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(firstBox.left() + 10, firstBox.center().y()));
+        QCOMPARE(m_model->checkedPlaylistEntryCount(), 4998);
+        QVERIFY(!m_model->isPlaylistEntryChecked(0));
+        CHECKED(click(u"selectNoEntriesButton"_s));
+        for (const int row : {0, 2, 3})
+            view->model()->setData(view->model()->index(row, 0), Qt::Checked, Qt::CheckStateRole);
+        QCOMPARE(textOf(u"downloadPlaylistButton"_s), u"Descargar 3 videos"_s);
+        auto *tiles = find(u"playlistChoiceCard"_s);
+        QTest::mouseClick(find<QAbstractButton>(u"choiceTile-audio-only"_s, tiles), Qt::LeftButton);
+        QCOMPARE(m_model->selectedChoiceID(), u"audio-only"_s);
+
+        // The first video waits: the header names its place, the bar is the whole list's.
+        touch(u"hold-download"_s);
+        CHECKED(click(u"downloadPlaylistButton"_s));
+        QTRY_COMPARE(m_model->phase(), Phase::downloading);
+        QTRY_COMPARE(textOf(u"progressPhaseLabel"_s), u"Video 1 de 3"_s);
+        QCOMPARE(textOf(u"progressTitleLabel"_s), u"Video %1 — 1"_s.arg(mediaTitle));
+        CHECKED(checkState(u"downloadingCard"_s, u"cancel"_s, u"contentview-playlist-downloading"_s));
+        release(u"hold-download"_s);
+        QTRY_COMPARE(m_model->phase(), Phase::completed);
+        QCOMPARE(downloadRuns(), 3);
+        QCOMPARE(readFile(path(u"format.txt"_s)), QByteArray("ba/b"));
+
+        // Two saved in the list's folder under unique names, one failure with its reason.
+        const QString folder = destination() + u"/Lista: prueba⧸5000"_s;
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({resultName.chopped(4) + u" 2.mp4"_s, resultName}));
+        QVERIFY(shown(u"playlistSummaryCard"_s) && shown(u"playlistCard"_s) && !shown(u"playlistChoiceCard"_s));
+        QCOMPARE(texts({u"playlistSummaryLabel"_s, u"playlistFailuresText"_s}),
+                 QStringList(
+                     {u"Se descargaron 2 de 3 videos."_s,
+                      u"Video %1 — unavailable: ERROR: [generic] unavailable: Video no disponible"_s.arg(mediaTitle)}));
+        QVERIFY(!shown(u"playlistCancelledLabel"_s));
+        CHECKED(checkState(u"newDownloadButton"_s, u"analyze"_s, u"contentview-playlist-summary"_s));
+        CHECKED(click(u"revealPlaylistFolderButton"_s));
+        // Shown once at the end (the setting is on), once for the button.
+        QCOMPARE(m_desktop->revealedFiles, QStringList({folder, folder}));
+
+        action("newDownloadAction")->trigger();
+        QVERIFY(!m_model->playlist() && !shown(u"playlistCard"_s) && !shown(u"playlistSummaryCard"_s));
+    }
+
     void linksFromLaterStartsOnlyAnalyze() {
         const QString application = TestSupport::applicationPath();
         if (application.isEmpty())

@@ -31,7 +31,7 @@ DestinationCard::DestinationCard(AppModel &model, QWidget *parent) : TorvelCard(
     QPushButton *change =
         UiParts::borderedButton(QStringLiteral("Cambiar…"), QString(), this, QStringLiteral("changeFolderButton"));
     row->addWidget(change, 0, Qt::AlignVCenter);
-    auto *download = new PrimaryButton(QStringLiteral("Descargar"), this);
+    auto *download = m_download = new PrimaryButton(QStringLiteral("Descargar"), this);
     download->setObjectName(QStringLiteral("downloadButton"));
     download->setIconName(QStringLiteral("arrow.down.circle.fill"));
     row->addWidget(download, 0, Qt::AlignVCenter);

@@ -107,13 +107,17 @@ DownloadingCard::DownloadingCard(AppModel &model, QWidget *parent) : TorvelCard(
     connect(m_cancel, &QPushButton::clicked, this, [this] { m_model.cancelDownload(); });
     connect(&m_model, &AppModel::progressChanged, this, &DownloadingCard::refreshProgress);
     connect(&m_model, &AppModel::mediaInfoChanged, this, &DownloadingCard::refreshTitle);
+    connect(&m_model, &AppModel::playlistPositionChanged, this, &DownloadingCard::refreshTitle);
+    connect(&m_model, &AppModel::playlistPositionChanged, this, &DownloadingCard::refreshProgress);
     refreshProgress();
     refreshTitle();
 }
 
 void DownloadingCard::refreshProgress() {
     const DownloadProgress &progress = m_model.progress();
-    m_phase->setText(progress.phaseText);
+    // A list names the running entry's place; the bar and the percentage are the whole list's.
+    const std::optional<PlaylistDownloader::Position> &position = m_model.playlistPosition();
+    m_phase->setText(position ? position->headline() : progress.phaseText);
     m_percent->setText(FormatTexts::percentageText(progress.fraction));
     m_bar->setValue(qBound(0, int(progress.fraction * barSteps), barSteps));
     m_status->setText(progress.statusText);
@@ -125,5 +129,6 @@ void DownloadingCard::refreshProgress() {
 
 void DownloadingCard::refreshTitle() {
     const std::optional<MediaInfo> &media = m_model.mediaInfo();
-    m_title->setText(media ? media->title : QStringLiteral("Contenido"));
+    const std::optional<PlaylistDownloader::Position> &position = m_model.playlistPosition();
+    m_title->setText(position ? position->title : media ? media->title : QStringLiteral("Contenido"));
 }

@@ -8,6 +8,8 @@ class DownloadConfigurationView;
 class DownloadingCard;
 class ErrorCard;
 class IdleView;
+class PlaylistConfigurationView;
+class PlaylistSummaryCard;
 class WorkingCard;
 
 // The part of the window that follows the workflow's phase. Every view is made once; a phase
@@ -19,6 +21,7 @@ public:
     explicit PhaseView(AppModel &model, QWidget *parent = nullptr);
 
     DownloadConfigurationView *configuration() const { return m_configuration; }
+    PlaylistConfigurationView *playlistConfiguration() const { return m_playlist; }
 
 private:
     void refresh();
@@ -30,4 +33,6 @@ private:
     CompletedCard *m_completed;
     ErrorCard *m_error;
     DownloadConfigurationView *m_configuration;
+    PlaylistSummaryCard *m_playlistSummary;
+    PlaylistConfigurationView *m_playlist;
 };
