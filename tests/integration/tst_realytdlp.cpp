@@ -1,6 +1,7 @@
 #include "common/blockingwait.h"
 #include "localhttpserver.h"
 #include "media/downloadchoice.h"
+#include "media/playlistdownloader.h"
 #include "media/ytdlpservice.h"
 #include "mediafixtures.h"
 #include "process/processtree.h"
@@ -182,6 +183,40 @@ private Q_SLOTS:
         QVERIFY(interrupted.standardError.contains("Descarga cancelada."));
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
         QVERIFY(QDir(m_dir.filePath(u"home/.cache/TorvelDownloader/Jobs"_s)).isEmpty());
+    }
+
+    // yt-dlp's generic extractor makes a list of a page with two videos; both are items of the
+    // page itself, downloaded one after another into the list's folder.
+    void pageWithTwoVideos() {
+        const QString site = m_dir.filePath(u"site"_s);
+        for (const QString &name : {u"a.mp4"_s, u"b.mp4"_s}) {
+            const ProcessResult made = BlockingWait::wait(ProcessRunner::run(
+                u"/usr/bin/ffmpeg"_s,
+                {u"-loglevel"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"testsrc=duration=1:size=160x120:rate=10"_s,
+                 u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=duration=1"_s, u"-shortest"_s, u"-c:v"_s, u"libx264"_s, u"-c:a"_s,
+                 u"aac"_s, site + u'/' + name}));
+            QCOMPARE(made.status, 0);
+        }
+        TestSupport::writeFile(site + u"/two.html"_s, "<html><head><title>Dos videos</title></head><body>"
+                                                      "<video src=\"a.mp4\"></video><video src=\"b.mp4\"></video>"
+                                                      "</body></html>");
+        const QUrl page = m_server->url(u"two.html"_s);
+        const MediaAnalysis analysis = BlockingWait::wait(m_service->analyze(page, u"/usr/bin/yt-dlp"_s));
+        QVERIFY(std::holds_alternative<PlaylistInfo>(analysis));
+        const PlaylistInfo &list = std::get<PlaylistInfo>(analysis);
+        QCOMPARE(list.title, u"Dos videos"_s);
+        QCOMPARE(list.entries.size(), 2);
+        QCOMPARE(list.entries.at(1).item, 2);
+
+        const QString folder = PlaylistDownloader::createListFolder(list.title, destination());
+        PlaylistDownloader downloader(*m_service);
+        const PlaylistDownloader::Outcome outcome = BlockingWait::wait(downloader.run(
+            list.entries, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s, folder, {}, {}));
+        QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.value(0).message));
+        QCOMPARE(outcome.placedFiles,
+                 QStringList({folder + u"/Dos videos (1) [two-1].mp4"_s, folder + u"/Dos videos (2) [two-2].mp4"_s}));
+        for (const QString &file : outcome.placedFiles)
+            QCOMPARE(MediaFixtures::streamTypes(file), u"video,audio"_s);
     }
 };
 
