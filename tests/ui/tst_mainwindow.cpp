@@ -1184,6 +1184,20 @@ private Q_SLOTS:
         // Shown once at the end (the setting is on), once for the button.
         QCOMPARE(m_desktop->revealedFiles, QStringList({folder, folder}));
 
+        // "Cancelar" during the first video: nothing was saved, so the list is ready again and
+        // its new folder is gone.
+        touch(u"hold-download"_s);
+        m_model->startDownload();
+        QTRY_COMPARE(m_model->phase(), Phase::downloading);
+        QTRY_COMPARE(downloadRuns(), 4);
+        action("cancelAction")->trigger();
+        QTRY_COMPARE(m_model->phase(), Phase::ready);
+        QVERIFY(m_model->errorMessage().isEmpty() && !m_model->playlistOutcome());
+        QVERIFY(shown(u"playlistChoiceCard"_s));
+        QCOMPARE(QDir(destination()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{u"Lista: prueba⧸5000"_s});
+        QCOMPARE(downloadRuns(), 4);
+        release(u"hold-download"_s);
+
         action("newDownloadAction")->trigger();
         QVERIFY(!m_model->playlist() && !shown(u"playlistCard"_s) && !shown(u"playlistSummaryCard"_s));
     }
