@@ -397,6 +397,8 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
     const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
     const PlaylistDownloader::Outcome outcome =
         co_await downloader.run(entries, choice, ytDLPPath, ffmpegPath, folder, onPosition, onProgress);
+    // The downloader ends with this function; a late Ctrl-C stops only what the service runs.
+    interruption.stopWith([&service] { service.cancel(); });
     line.finish();
     for (const QString &placed : outcome.placedFiles)
         out() << placed << '\n';
