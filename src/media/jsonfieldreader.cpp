@@ -14,14 +14,18 @@ QJsonObject JsonFieldReader::parseObject(const QByteArray &json) {
     return document.object();
 }
 
-JsonFieldReader::Place JsonFieldReader::Place::inList(const QString &masculineNoun, qsizetype position) {
-    const QString named = masculineNoun + QLatin1Char(' ') + QString::number(position);
-    return {QStringLiteral(" en el ") + named, QStringLiteral(" del ") + named};
+QString JsonFieldReader::Place::in() const {
+    if (position == 0)
+        return {};
+    return (feminine ? QStringLiteral(" en la ") : QStringLiteral(" en el ")) + noun + QLatin1Char(' ') +
+           QString::number(position);
 }
 
-JsonFieldReader::Place JsonFieldReader::Place::inFeminineList(const QString &feminineNoun, qsizetype position) {
-    const QString named = feminineNoun + QLatin1Char(' ') + QString::number(position);
-    return {QStringLiteral(" en la ") + named, QStringLiteral(" de la ") + named};
+QString JsonFieldReader::Place::of() const {
+    if (position == 0)
+        return {};
+    return (feminine ? QStringLiteral(" de la ") : QStringLiteral(" del ")) + noun + QLatin1Char(' ') +
+           QString::number(position);
 }
 
 std::optional<QString> JsonFieldReader::text(QLatin1String key) const {
@@ -74,10 +78,10 @@ std::optional<qint64> JsonFieldReader::integer(QLatin1String key) const {
 QString JsonFieldReader::requiredText(QLatin1String key) const {
     if (std::optional<QString> value = text(key))
         return *std::move(value);
-    throw MediaDecodingError(QStringLiteral("Falta el campo obligatorio \"%1\"%2.").arg(key, m_place.in));
+    throw MediaDecodingError(QStringLiteral("Falta el campo obligatorio \"%1\"%2.").arg(key, m_place.in()));
 }
 
 void JsonFieldReader::fail(QLatin1String key, const char *expected) const {
     throw MediaDecodingError(
-        QStringLiteral("El campo \"%1\"%2 debe ser %3.").arg(key, m_place.of, QString::fromUtf8(expected)));
+        QStringLiteral("El campo \"%1\"%2 debe ser %3.").arg(key, m_place.of(), QString::fromUtf8(expected)));
 }

@@ -14,15 +14,24 @@
 // MediaDecodingError naming the key and, inside a list, the object's place ("del formato 3").
 class JsonFieldReader {
 public:
-    // Where the object stands, in the two grammatical shapes the messages need: "en el formato 3"
-    // and "del formato 3". Both empty for the document itself.
+    // Where the object stands: nothing for the document itself, or its position in a list named
+    // by a noun ("formato", "entrada"). The texts are made only for a message.
     struct Place {
-        QString in;
-        QString of;
+        QLatin1String noun;
+        bool feminine = false;
+        qsizetype position = 0;
 
         static Place document() { return {}; }
-        static Place inList(const QString &masculineNoun, qsizetype position);
-        static Place inFeminineList(const QString &feminineNoun, qsizetype position);
+        static Place inList(QLatin1String masculineNoun, qsizetype position) {
+            return {masculineNoun, false, position};
+        }
+        static Place inFeminineList(QLatin1String feminineNoun, qsizetype position) {
+            return {feminineNoun, true, position};
+        }
+        // " en el formato 3" / " en la entrada 3"; empty for the document.
+        QString in() const;
+        // " del formato 3" / " de la entrada 3"; empty for the document.
+        QString of() const;
     };
 
     // The document as one object. Throws MediaDecodingError for a syntax error (with Qt's parser
@@ -30,7 +39,7 @@ public:
     static QJsonObject parseObject(const QByteArray &json);
 
     explicit JsonFieldReader(const QJsonObject &object, Place place = Place::document())
-        : m_object(object), m_place(std::move(place)) {}
+        : m_object(object), m_place(place) {}
 
     std::optional<QString> text(QLatin1String key) const;
     std::optional<double> number(QLatin1String key) const;

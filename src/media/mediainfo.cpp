@@ -41,7 +41,7 @@ std::optional<double> positive(std::optional<double> value, double highest = std
 }
 
 MediaFormat decodeFormat(const QJsonObject &object, qsizetype position) {
-    const JsonFieldReader read(object, JsonFieldReader::Place::inList(QStringLiteral("formato"), position));
+    const JsonFieldReader read(object, JsonFieldReader::Place::inList(QLatin1String("formato"), position));
     MediaFormat format;
     format.formatID = read.requiredText(QLatin1String("format_id"));
     format.formatNote = read.text(QLatin1String("format_note"));

@@ -67,7 +67,7 @@ public:
                 throw MediaDecodingError(QStringLiteral("La entrada %1 de la lista debe ser un objeto.").arg(position));
             const QJsonObject object = value.toObject();
             const JsonFieldReader read(object,
-                                       JsonFieldReader::Place::inFeminineList(QStringLiteral("entrada"), position));
+                                       JsonFieldReader::Place::inFeminineList(QLatin1String("entrada"), position));
             if (isList(object) && object.value(entriesKey).isArray() && depth + 1 < deepestNesting) {
                 readEntries(entriesOf(object, read), depth + 1);
                 continue;
