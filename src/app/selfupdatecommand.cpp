@@ -1,6 +1,7 @@
 #include "selfupdatecommand.h"
 
 #include "console.h"
+#include "interruptwatcher.h"
 
 #include "platform/singleinstance.h"
 #include "update/appupdateerror.h"
@@ -8,6 +9,8 @@
 #include "update/bundleseal.h"
 
 #include <QLocalSocket>
+
+#include <cstdlib>
 
 namespace SelfUpdateCommand {
 
@@ -89,6 +92,13 @@ QCoro::Task<int> run(QStringList arguments, AppUpdateService::Configuration conf
                                          "(«Buscar actualizaciones…»), y vuelve a intentarlo."));
             co_return 1;
         }
+        // Ctrl-C while it downloads or unpacks: what the preparation made goes with the command.
+        const InterruptWatcher interrupts;
+        QObject::connect(&interrupts, &InterruptWatcher::interrupted, [] {
+            AppUpdateService::removeWorkFiles();
+            print(stderr, QStringLiteral("Actualización cancelada."));
+            std::_Exit(130);
+        });
         print(stdout, QStringLiteral("Preparando la actualización…"));
         const AppUpdateService::Progress progress = [](const QString &stage) { print(stdout, stage); };
         const AppUpdateManifest chosen = *update;
