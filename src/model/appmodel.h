@@ -177,6 +177,9 @@ public:
     const AppUpdateService &appUpdateService() const { return m_appUpdateService; }
     QCoro::Task<> checkForApplicationUpdate(bool manual);
     QCoro::Task<> installApplicationUpdate(AppUpdateManifest manifest);
+    // The user kept the application open when it quit for the update: the waiting installer is
+    // stopped, its files are removed and the window is usable again, with a message.
+    void abandonApplicationRestart();
 
     // A list of videos instead of one item (appmodel_playlist.cpp): the analyzed list, which of
     // its entries are chosen (all at first), the entry that runs, and how the run ended.
@@ -349,6 +352,7 @@ private:
     bool m_isCheckingApplicationUpdate = false;
     bool m_isInstallingApplicationUpdate = false;
     QString m_applicationUpdateStage;
+    std::optional<AppUpdateService::Installer> m_waitingInstaller;
 
     QMutex m_pendingProgressLock; // guards m_pendingProgress only
     std::optional<DownloadProgress> m_pendingProgress;
