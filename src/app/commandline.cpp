@@ -102,7 +102,7 @@ void printUsage() {
              "CARPETA]\n"
           << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
              "yt-dlp|ffmpeg\n"
-          << "  torvel-downloader self-update [--check]\n"
+          << "  torvel-downloader self-update [--check | --verify PAQUETE]\n"
           << "  torvel-downloader --version | --help\n";
     err().flush();
 }
