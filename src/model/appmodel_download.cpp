@@ -13,6 +13,11 @@ constexpr qsizetype maximumIncomingLinkLength = 32 * 1024;
 QCoro::Task<> AppModel::analyze() {
     if (m_phase == Phase::downloading)
         co_return;
+    // A newer request (a link that arrived during an analysis) replaces the running one, whatever
+    // becomes of it.
+    const quint64 request = ++m_analysisRequest;
+    if (m_phase == Phase::analyzing)
+        m_service.cancel();
     if (!m_ytDLP) {
         fail(QStringLiteral("No encontramos yt-dlp. Abre Opciones para seleccionar el ejecutable o instalarlo."));
         co_return;
@@ -22,10 +27,6 @@ QCoro::Task<> AppModel::analyze() {
         fail(QStringLiteral("Introduce una URL válida que comience con http:// o https://."));
         co_return;
     }
-    // A newer request (a link that arrived during an analysis) replaces the running one.
-    if (m_phase == Phase::analyzing)
-        m_service.cancel();
-    const quint64 request = ++m_analysisRequest;
     // The field keeps the address as the user wrote it; yt-dlp gets its encoded form.
     m_analyzedURL = url;
     setUrlInput(normalizedURLText(m_urlInput));
