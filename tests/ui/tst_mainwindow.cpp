@@ -1039,6 +1039,11 @@ private Q_SLOTS:
         QPointer<QMessageBox> question = m_window->quitQuestion();
         QTRY_VERIFY(question && question->isVisible());
         QCOMPARE(question->text(), u"¿Salir de Torvel Downloader?"_s);
+        // Room for the whole title beside the title bar's buttons.
+        QFont titleFont = question->font();
+        titleFont.setBold(true);
+        QVERIFY(question->width() >=
+                QFontMetrics(titleFont).horizontalAdvance(question->windowTitle()) + MainWindow::titleBarAllowance);
         auto *keep = question->findChild<QPushButton *>(u"keepDownloadingButton"_s);
         QCOMPARE(question->defaultButton(), keep);
         keep->click();
