@@ -332,14 +332,6 @@ void MainWindow::askBeforeQuitting() {
     const QString title = QStringLiteral("¿Salir de Torvel Downloader?");
     question->setWindowTitle(title);
     question->setText(title);
-    // Wide enough for the title bar to show the title whole beside the window manager's buttons.
-    if (auto *grid = qobject_cast<QGridLayout *>(question->layout())) {
-        QFont titleFont = question->font();
-        titleFont.setBold(true);
-        const int width = QFontMetrics(titleFont).horizontalAdvance(title) + titleBarAllowance;
-        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
-                      grid->columnCount());
-    }
     const bool downloading = m_model.phase() == AppModel::Phase::downloading;
     question->setInformativeText(downloading
                                      ? QStringLiteral("Hay una descarga en curso. Si sales, se cancelará.")
@@ -355,6 +347,15 @@ void MainWindow::askBeforeQuitting() {
     connect(quit, &QPushButton::clicked, this, &MainWindow::quitAfterCancelling);
     // Kept open while it quit for an update: the update is called off.
     connect(keep, &QPushButton::clicked, &m_model, &AppModel::abandonApplicationRestart);
+    // Wide enough for the title bar to show the title whole beside the window manager's buttons
+    // (after the texts: setting them rebuilds the box's layout).
+    if (auto *grid = qobject_cast<QGridLayout *>(question->layout())) {
+        QFont titleFont = question->font();
+        titleFont.setBold(true);
+        const int width = QFontMetrics(titleFont).horizontalAdvance(title) + titleBarAllowance;
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
     m_quitQuestion = question;
     // Window-modal and asynchronous: the work and incoming links go on while it is shown.
     question->open();
