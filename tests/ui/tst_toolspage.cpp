@@ -342,8 +342,10 @@ exit 1)");
         QTRY_VERIFY(dialog->isVisible());
         QCOMPARE(find<QLabel>(u"toolActionTitle"_s, dialog)->text(), title);
         QCOMPARE(visibleButtons(dialog), buttons);
-        const QString text = find(u"toolActionMessage"_s, dialog)->property("text").toString();
+        QWidget *messageLabel = find(u"toolActionMessage"_s, dialog);
+        const QString text = messageLabel->property("text").toString();
         QVERIFY2(text.contains(message), qPrintable(text));
+        QVERIFY(messageLabel->height() >= messageLabel->heightForWidth(messageLabel->width())); // nothing cut off
         QVERIFY(TestSupport::saveScreenshot(
             dialog, u"dialog-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-').remove(u',')));
         // Cancelar declines: nothing runs.

@@ -63,7 +63,11 @@ void ToolActionDialog::refresh() {
     // The recommended way is the default where there is one; a removal is never the default.
     QPushButton *preferred = m_recommended->isVisible() ? m_recommended : m_confirm;
     preferred->setDefault(!action || action->kind != Action::Kind::uninstallHomebrew);
+    setMinimumHeight(0);
     adjustSize();
+    // A window takes the height of its size hint, which knows nothing of the width the message
+    // wraps at; without this its last line can be cut off.
+    setMinimumHeight(layout()->totalHeightForWidth(width()));
 }
 
 QString ToolActionDialog::title(const std::optional<Action> &action) {
