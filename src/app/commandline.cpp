@@ -101,7 +101,7 @@ void printUsage() {
           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
              "CARPETA]\n"
           << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
-             "yt-dlp|ffmpeg\n"
+             "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n"
           << "  torvel-downloader self-update [--check | --verify PAQUETE]\n"
           << "  torvel-downloader --version | --help\n";
     err().flush();
