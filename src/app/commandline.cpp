@@ -5,6 +5,7 @@
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
 #include "model/weburl.h"
+#include "platform/applicationinfo.h"
 #include "platform/platformpaths.h"
 #include "selfupdatecommand.h"
 #include "tools/dependencylocator.h"
@@ -100,7 +101,9 @@ void printUsage() {
           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
              "CARPETA]\n"
           << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
-             "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n";
+             "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n"
+          << "  torvel-downloader self-update [--check | --verify PAQUETE]\n"
+          << "  torvel-downloader --version | --help\n";
     err().flush();
 }
 
@@ -422,6 +425,12 @@ QCoro::Task<int> dispatch(QStringList arguments, StartupConfiguration configurat
         co_return co_await ToolsCommand::run(rest, configuration.toolHosts);
     if (command == QLatin1String("self-update"))
         co_return co_await SelfUpdateCommand::run(rest, configuration.updates);
+    if (command == QLatin1String("--version") && rest.isEmpty()) {
+        const ApplicationInfo info = ApplicationInfo::current();
+        out() << "Torvel Downloader " << info.displayVersion() << " (" << info.buildNumber() << ")\n";
+        out().flush();
+        co_return 0;
+    }
     printUsage();
     co_return command == QLatin1String("--help") ? 0 : 2;
 }
@@ -431,10 +440,9 @@ QCoro::Task<int> dispatch(QStringList arguments, StartupConfiguration configurat
 namespace CommandLine {
 
 bool handles(const QStringList &arguments) {
-    static const QStringList commands{QStringLiteral("doctor"),      QStringLiteral("analyze"),
-                                      QStringLiteral("download"),    QStringLiteral("tools"),
-                                      QStringLiteral("self-update"), QStringLiteral("--help")};
-    return arguments.size() > 1 && commands.contains(arguments.at(1));
+    // The window takes no arguments but a tdl: link (the desktop file's %u); anything else is a
+    // subcommand, or a mistake that the usage answers without needing a display.
+    return arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1String("tdl:"), Qt::CaseInsensitive);
 }
 
 QCoro::Task<int> run(QStringList arguments, StartupConfiguration configuration) {

@@ -135,6 +135,29 @@ QCoro::Task<int> status(bool json, ToolHosts hosts) {
     co_return 0;
 }
 
+// Why an update cannot go on: a tool asked for is not installed, or the catalogs gave no
+// version for it. Without a name every installed tool is asked for.
+std::optional<QString> uncheckedTools(const Located &located, const QList<ToolUpdateStatus> &statuses,
+                                      std::optional<ToolKind> only) {
+    QList<ToolKind> asked;
+    for (const ToolKind tool : {ToolKind::ytDLP, ToolKind::ffmpeg}) {
+        if (only && *only != tool)
+            continue;
+        if (!located.of(tool)) {
+            if (only)
+                return displayName(tool) + QStringLiteral(" no está instalado.");
+            continue;
+        }
+        asked.append(tool);
+    }
+    if (asked.isEmpty())
+        return QStringLiteral("No se encontró yt-dlp ni FFmpeg.");
+    for (const ToolKind tool : asked)
+        if (!statusOf(statuses, tool))
+            return QStringLiteral("No se pudo consultar el catálogo de versiones.");
+    return std::nullopt;
+}
+
 enum class Action { install, update, removeHomebrew, rollBack };
 
 // Runs one operation with Ctrl-C wired to cancel(), the log on standard error and the outcome
@@ -185,6 +208,12 @@ QCoro::Task<int> operation(Action action, std::optional<ToolKind> tool, ToolHost
                 const QList<ToolUpdateStatus> statuses = co_await service.check(located.ytDLP, located.ffmpeg);
                 if (interrupted)
                     throw CancellationError();
+                // Nothing checked is nothing known: never "ya están actualizadas".
+                if (const std::optional<QString> problem = uncheckedTools(located, statuses, tool)) {
+                    err() << *problem << '\n';
+                    err().flush();
+                    co_return 1;
+                }
                 message = co_await service.update(statuses, located.ytDLP, located.ffmpeg, tool, onEvent);
             } else {
                 const std::optional<ToolInfo> &info = located.of(*tool);

@@ -78,14 +78,14 @@ DownloadProgressTracker::DownloadProgressTracker(int expectedDownloadCount, bool
 
 bool DownloadProgressTracker::consume(const QString &line) {
     using namespace DownloadOutputProtocol;
-    // The marker that comes first is the line's own; a later one is text inside a field.
-    const std::optional<MarkerAt> first = firstMarker(line);
-    if (!first || first->marker == Marker::file)
+    // A record begins with its marker; one elsewhere in a line is text a site controls.
+    const std::optional<Marker> marker = leadingMarker(line);
+    if (!marker || *marker == Marker::file)
         return false;
-    const QString rest = line.mid(first->position + markerText(first->marker).size());
-    if (first->marker == Marker::plan)
+    const QString rest = line.mid(markerText(*marker).size());
+    if (*marker == Marker::plan)
         consumePlan(rest);
-    else if (first->marker == Marker::progress)
+    else if (*marker == Marker::progress)
         consumeDownload(rest);
     else
         consumePostprocess(rest);
@@ -206,8 +206,9 @@ bool DownloadProgressTracker::isFFmpegProcessor(const QString &name) {
 }
 
 void DownloadProgressTracker::consumePlan(const QString &payload) {
+    // Ten numbers; any other count is no plan yt-dlp wrote.
     const QStringList parts = DownloadOutputProtocol::fields(payload);
-    if (parts.size() < 10)
+    if (parts.size() != 10)
         return;
     struct Planned {
         std::optional<double> size;
@@ -254,9 +255,12 @@ void DownloadProgressTracker::consumeDownload(const QString &payload) {
     const std::optional<double> remaining = finiteAtLeastZero(number(field(parts, 5)));
     const std::optional<qint64> indexField = atLeast(integer(field(parts, 6)), 1);
     const std::optional<qint64> countField = atLeast(integer(field(parts, 7)), 1);
-    const std::optional<QString> formatID = field(parts, 8);
-    const std::optional<QString> videoCodec = field(parts, 9);
-    const std::optional<QString> audioCodec = field(parts, 10);
+    // The last three fields come from the site: a "|" inside one of them makes more than eleven
+    // fields, and then none of the three can be told apart from its neighbours.
+    const bool siteFieldsKnown = parts.size() <= 11;
+    const std::optional<QString> formatID = siteFieldsKnown ? field(parts, 8) : std::nullopt;
+    const std::optional<QString> videoCodec = siteFieldsKnown ? field(parts, 9) : std::nullopt;
+    const std::optional<QString> audioCodec = siteFieldsKnown ? field(parts, 10) : std::nullopt;
     const std::optional<qint64> knownTotal = total ? total : estimate;
 
     // Thumbnails, subtitles and manifests finish in one line; showing them would flash a full bar.

@@ -81,6 +81,13 @@ struct YTDLPService::RunState {
         return cancelRequested;
     }
 
+    // An analysis that was cancelled has nothing left to deliver: a new one need not wait
+    // until its process has gone.
+    bool isCancelledAnalysis() {
+        const QMutexLocker locker(&lock);
+        return operation == Operation::analysis && cancelRequested;
+    }
+
     // After an await: a service that is gone has nothing left to do.
     void throwIfServiceGone() {
         const QMutexLocker locker(&lock);
@@ -151,6 +158,12 @@ YTDLPService::YTDLPService(DependencyLocator locator, JobFolders jobFolders)
 
 YTDLPService::~YTDLPService() {
     killProcessTree();
+    for (const std::weak_ptr<RunState> &retired : std::as_const(m_retiredStates)) {
+        if (const SharedRunState state = retired.lock()) {
+            const QMutexLocker locker(&state->lock);
+            state->serviceExists = false;
+        }
+    }
     const QMutexLocker locker(&m_state->lock);
     m_state->serviceExists = false;
 }
@@ -221,6 +234,13 @@ QStringList YTDLPService::downloadArguments(const QUrl &url, const DownloadChoic
 }
 
 QCoro::Task<MediaInfo> YTDLPService::analyze(QUrl url, QString ytDLPPath) {
+    // A cancelled analysis winds down on its own state (its process gets SIGKILL after the
+    // grace period); the new one takes a fresh state at once.
+    if (m_state->isCancelledAnalysis()) {
+        m_retiredStates.removeIf([](const std::weak_ptr<RunState> &retired) { return retired.expired(); });
+        m_retiredStates.append(m_state);
+        m_state = std::make_shared<RunState>();
+    }
     const SharedRunState state = m_state;
     state->begin(Operation::analysis);
     const OperationEnd ending{[state] { state->end(); }};
@@ -364,6 +384,11 @@ void YTDLPService::cancel() {
 void YTDLPService::killProcessTree() {
     if (const std::optional<ProcessHandle> process = m_state->requestCancel())
         ProcessTree::kill(qint32(process->processID()));
+    for (const std::weak_ptr<RunState> &retired : std::as_const(m_retiredStates)) {
+        if (const SharedRunState state = retired.lock())
+            if (const std::optional<ProcessHandle> process = state->requestCancel())
+                ProcessTree::kill(qint32(process->processID()));
+    }
 }
 
 QString YTDLPService::readableError(const QByteArray &standardError) {

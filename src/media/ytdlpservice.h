@@ -23,7 +23,8 @@
 // Runs yt-dlp: analysis of an address into MediaInfo, and the download of one chosen way into
 // a private job folder, with progress, cancellation and placement of the finished file. One
 // yt-dlp at a time: a second analysis or download is refused while one runs, so the running
-// one keeps its process and stays cancellable.
+// one keeps its process and stays cancellable. Only a cancelled analysis gives way at once to
+// a new one, while its process is still being stopped.
 class YTDLPService {
 public:
     using ProgressCallback = std::function<void(const DownloadProgress &)>;
@@ -91,4 +92,6 @@ private:
     JobFolders m_jobFolders;
     QHash<QString, QString> m_versions; // "path|mtime|size" → version, interface thread only
     SharedRunState m_state;
+    // Cancelled analyses still winding down, so that killProcessTree() reaches them too.
+    QList<std::weak_ptr<RunState>> m_retiredStates;
 };

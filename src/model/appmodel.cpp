@@ -40,13 +40,23 @@ void AppModel::setUrlInput(const QString &text) {
         return;
     m_urlInput = text;
     Q_EMIT urlInputChanged();
+    forgetAnalysisOfOtherAddress();
 }
 
 void AppModel::setPhase(Phase phase) {
     if (m_phase == phase)
         return;
     m_phase = phase;
+    // A notice describes how the last phase ended; the next one makes it old news.
+    setNotice(QString());
     Q_EMIT phaseChanged();
+}
+
+void AppModel::setNotice(const QString &notice) {
+    if (m_notice == notice)
+        return;
+    m_notice = notice;
+    Q_EMIT noticeChanged();
 }
 
 void AppModel::setMediaInfo(const std::optional<MediaInfo> &media) {

@@ -94,6 +94,9 @@ public:
     void setAudioExportFormat(AudioExportFormat format);
     const DownloadProgress &progress() const { return m_progress; }
     const QString &errorMessage() const { return m_errorMessage; }
+    // A neutral line about how the last download ended ("Descarga cancelada."), until the phase
+    // changes again.
+    const QString &notice() const { return m_notice; }
     const std::optional<QString> &completedFile() const { return m_completedFile; }
     const std::optional<ToolInfo> &ytDLP() const { return m_ytDLP; }
     const std::optional<ToolInfo> &ffmpeg() const { return m_ffmpeg; }
@@ -140,9 +143,13 @@ public:
     void selectChoice(const DownloadChoice &choice);
 
     // The workflow. The tasks may be awaited or left to run on their own.
+    // Analyzes the field's address; a newer request or a reset discards a running analysis's
+    // result. A download always fetches the address that was analyzed.
     QCoro::Task<> analyze();
     QCoro::Task<> startDownload();
-    void cancelDownload() { m_service.cancel(); }
+    // Stops the running analysis (back to idle, the address kept) or download (back to ready).
+    void cancelDownload();
+    // Back to idle with an empty field; a running analysis is stopped, a download is left alone.
     void reset();
     void revealCompletedFile();
     void handleIncomingURL(const QUrl &url);
@@ -194,6 +201,7 @@ Q_SIGNALS:
     void selectionChanged();
     void progressChanged();
     void errorMessageChanged();
+    void noticeChanged();
     void completedFileChanged();
     // ytDLP, ffmpeg, the previous managed versions or isCheckingTools
     void toolsChanged();
@@ -226,6 +234,10 @@ private:
     void setErrorMessage(const QString &message);
     void setCompletedFile(const std::optional<QString> &file);
     void fail(const QString &message);
+    void setNotice(const QString &notice);
+    // The media and choices of an address the field no longer holds go away (outside a running
+    // analysis or download), so that nothing is downloaded under another address's title.
+    void forgetAnalysisOfOtherAddress();
     // Hands a snapshot from the engine to the interface thread. Snapshots that arrive faster
     // than the interface draws are folded into the latest one.
     void deliverProgress(const DownloadProgress &progress);
@@ -285,6 +297,13 @@ private:
     ChoiceSelection m_selection;
     DownloadProgress m_progress = DownloadProgress::initial();
     QString m_errorMessage;
+    QString m_notice;
+    // The address of the latest analysis, which the shown media and choices belong to.
+    std::optional<QUrl> m_analyzedURL;
+    // Counts analysis requests and resets: a result is applied only while its number is current.
+    quint64 m_analysisRequest = 0;
+    // A link that arrived during a download; it is analyzed when the download ends.
+    bool m_analysisAwaitsDownload = false;
     std::optional<QString> m_completedFile;
     std::optional<ToolInfo> m_ytDLP;
     std::optional<ToolInfo> m_ffmpeg;

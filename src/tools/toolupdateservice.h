@@ -124,7 +124,7 @@ private:
         QStringList arguments;
         std::optional<ProcessEnvironment> environment;
         const ToolUpdateEventHandler *onEvent = nullptr; // reports start, output lines and end
-        bool cancellable = true;                         // cancel() stops it
+        bool cancellable = true;                         // the operation's own: cancel() stops it
         std::chrono::milliseconds limit{0};              // none when zero
         QString withheldPrefix;                          // output lines not reported
         QString watchedFile;                             // stopped when it grows past maxFileBytes
@@ -156,7 +156,7 @@ private:
     QCoro::Task<QUrl> transfer(Transfer transfer);
     static ProcessEnvironment homebrewEnvironment(bool noAutoUpdate = false);
     void setActiveProcess(qint32 pid);
-    void clearActiveProcess();
+    void clearActiveProcess(qint32 pid);
     bool isCancelRequested() const;
     void throwIfCancelled() const;
     std::shared_ptr<std::atomic_bool> cancelFlag() const;
@@ -185,6 +185,7 @@ private:
     QCoro::Task<std::optional<ToolUpdateStatus>> ytDLPStatus(std::optional<ToolInfo> ytDLP);
     QCoro::Task<std::optional<ToolUpdateStatus>> ffmpegStatus(std::optional<ToolInfo> ffmpeg);
     QCoro::Task<QString> formulaVersion(QString name);
+    QCoro::Task<QStringList> installedDependents(ToolKind tool, QString brewPath, bool cancellable);
 
     ToolHosts m_hosts;
     DependencyLocator m_locator;

@@ -6,6 +6,7 @@
 #include "platform/toolassets.h"
 #include "process/lineaccumulator.h"
 #include "toolupdateerror.h"
+#include "versioncomparison.h"
 
 #include <QDir>
 #include <QFile>
@@ -314,9 +315,8 @@ ToolUpdateService::installManagedDeno(ToolUpdateEventHandler onEvent) {
     const QByteArray release = co_await downloadData(releaseURL);
     const QJsonValue tagValue = QJsonDocument::fromJson(release).object().value(QLatin1String("tag_name"));
     // The tag becomes part of an address: only a plain release name is taken.
-    static const QRegularExpression plainTag(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._+-]{0,99}$"));
     const QString tag = tagValue.toString();
-    if (!tagValue.isString() || !plainTag.match(tag).hasMatch())
+    if (!tagValue.isString() || !VersionComparison::isPlainVersion(tag))
         throw ToolUpdateError::invalidResponse(QStringLiteral("Deno"));
 
     const QString asset = ToolAssets::denoAssetName();

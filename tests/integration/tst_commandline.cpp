@@ -80,12 +80,24 @@ private Q_SLOTS:
         QTest::newRow("unknown option") << u"download https://example.invalid/v --fast"_s;
         QTest::newRow("missing value") << u"download https://example.invalid/v --to"_s;
         QTest::newRow("audio format") << u"download https://example.invalid/v --audio-format ogg"_s;
+        // Neither a subcommand nor a link: the usage, not a window.
+        QTest::newRow("unknown word") << u"foo"_s;
+        QTest::newRow("unknown flag") << u"--verbose"_s;
     }
     void usageErrorsExitWithTwo() {
         QFETCH(QString, arguments);
         const ProcessResult result = TestSupport::runApplication(arguments.split(QLatin1Char(' ')), m_home.path());
         QCOMPARE(result.status, 2);
         QVERIFY(result.standardError.startsWith("Uso:"));
+    }
+
+    void versionAndHelp() {
+        ProcessResult result = TestSupport::runApplication({u"--version"_s}, m_home.path());
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.standardOutput, "Torvel Downloader " TORVEL_VERSION " (" TORVEL_BUILD_NUMBER ")\n");
+        result = TestSupport::runApplication({u"--help"_s}, m_home.path());
+        QCOMPARE(result.status, 0);
+        QVERIFY(result.standardError.contains("\n  torvel-downloader self-update"));
     }
 
     void stoppingTheCommandStopsYTDLP_data() {

@@ -311,6 +311,8 @@ private Q_SLOTS:
         row("test run prints megabytes", false, u"demasiada salida"_s, ytDLP("yes 2025.10.22 | head -c 3000000"));
         row("Deno release of wrong types", false, u"No se pudo consultar la versión más reciente de Deno."_s,
             [this] { m_release.denoRelease = R"({"tag_name":["v2.5.0"]})"; });
+        row("Deno tag with a line feed", false, u"No se pudo consultar la versión más reciente de Deno."_s,
+            [this] { m_release.denoRelease = R"({"tag_name":"v2.5.0\n","assets":[]})"; });
         row("Deno zip without deno", false, u"El paquete oficial de Deno no contiene el ejecutable esperado."_s,
             denoZip(file(u"bin/deno"_s, script("exit 0"), 0755)));
         row("zip bomb", false, u"al descomprimirse; se canceló la extracción."_s,
@@ -340,6 +342,11 @@ private Q_SLOTS:
             [this] { m_release.ffmpegChecksum.clear(); });
         row("server never answers", true, u"curl: (28)"_s,
             [this] { m_server->route(ffmpegRelease + u"ffprobe.zip"_s, Response::hanging()); });
+        row("transfer breaks off", false, u"curl: (18)"_s, [this] {
+            Response broken = Response::throttled(QByteArray(300'000, 'x'), 100'000);
+            broken.declaredLength = 1'000'000;
+            m_server->route(ytDLPVersioned + asset, broken);
+        });
     }
     void refusalsLeaveThePreviousFiles() {
         QFETCH(bool, ffmpeg);
@@ -349,7 +356,9 @@ private Q_SLOTS:
         const QMap<QString, QByteArray> before = snapshot();
         const QString failure = ffmpeg ? failureOf(m_service->installManagedFFmpeg(m_record))
                                        : failureOf(m_service->installManagedYTDLP(m_record));
-        QVERIFY2(failure.contains(expected), qPrintable(failure));
+        // curl's own line, never its progress bar.
+        QVERIFY2(failure.contains(expected) && !failure.contains(u"##"_s) && !failure.contains(u'\r'),
+                 qPrintable(failure));
         QCOMPARE(snapshot(), before);
         QCOMPARE(TestSupport::runningChildren(), QList<qint32>());
     }
@@ -510,6 +519,32 @@ private Q_SLOTS:
         QCOMPARE(TestSupport::runningChildren(), QList<qint32>());
     }
 
+    // A Homebrew refresh while an operation runs is no part of it: it neither takes the
+    // operation's cancellable slot nor ends with its cancel.
+    void auxiliaryQueriesLeaveTheOperationItsCancel() {
+        const QString brew =
+            TestSupport::writeScript(path(u"brew"_s), u"[ \"$1\" = upgrade ] && exec sleep 5\nexit 0"_s);
+        const ToolInfo ytDLP{path(u"yt-dlp"_s), u"1"_s, ToolInstallSource::homebrew(brew)};
+        const QList<ToolUpdateStatus> statuses{{ToolUpdateStatus::Tool::ytDLP, u"1"_s, u"2"_s, true}};
+        QElapsedTimer clock;
+        std::optional<QStringList> dependents;
+        const ToolUpdateEventHandler queryThenCancel = [&](const ToolUpdateEvent &event) {
+            if (event.kind != ToolUpdateEvent::Kind::processStarted || dependents)
+                return;
+            dependents = QStringList{u"pendiente"_s};
+            QTimer::singleShot(0, [&] {
+                dependents = BlockingWait::wait(m_service->homebrewInstalledDependents(ToolKind::ffmpeg, brew));
+                clock.start();
+                m_service->cancel();
+            });
+        };
+        QCOMPARE(failureOf(m_service->update(statuses, ytDLP, std::nullopt, std::nullopt, queryThenCancel)),
+                 u"cancelada"_s);
+        QCOMPARE(dependents, QStringList());
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(TestSupport::runningChildren(), QList<qint32>());
+    }
+
     void commandLineStatusAndInstall() {
         ProcessResult result = runApp({u"--json"_s});
         QCOMPARE(result.status, 0);
@@ -537,6 +572,12 @@ private Q_SLOTS:
         QVERIFY(result.standardError.startsWith("Iniciando la vuelta a la versión anterior de yt-dlp.\n"));
         QCOMPARE(runApp({u"rollback"_s, u"yt-dlp"_s}).status, 1);
 
+        // An update that could check nothing says so and fails.
+        m_server->route(u"/api/formula/ffmpeg.json"_s, Response::notFound());
+        result = runApp({u"update"_s, u"ffmpeg"_s});
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.standardError.endsWith("No se pudo consultar el catálogo de versiones.\n"),
+                 result.standardError.constData());
         QCOMPARE(runApp({u"install"_s, u"nothing"_s}).status, 2);
         result = runApp({}, u"http://github.example"_s);
         QCOMPARE(result.status, 1);

@@ -158,11 +158,16 @@ private Q_SLOTS:
     }
 
     void resultIsFoundAndPlacedUnderAUniqueName() {
-        // A marker inside a site's field is no final-file line, and a reported path outside the
-        // job folder is not taken: the folder is scanned, hidden and partial files skipped.
+        // A marker inside a site's field (format id, codecs, a title in yt-dlp's own message) is
+        // no final-file line and a "|" there shifts no field: the first transfer ends at 50 %. A
+        // reported path outside the job folder is not taken: the folder is scanned, hidden and
+        // partial files skipped.
         const QString mine = TestSupport::writeFile(path(u"mine.mp4"_s), "mine");
         const QString script =
             u"echo '__TORVEL_PROGRESS__ 50.0%|500|1000|NA|NA|NA|NA|NA|x__TORVEL_FILE__%1|avc1|mp4a'\n"
+            "echo '__TORVEL_PROGRESS__ 50.0%|500|1000|NA|NA|NA|NA|NA|x__TORVEL_FILE__%1|avc1|mp4a__TORVEL_FILE__%1'\n"
+            "echo \"[download] Destination: $job/t__TORVEL_FILE__%1\"\n"
+            "echo '__TORVEL_PROGRESS__100.0%|100000|100000|NA|NA|NA|NA|NA|x|y|avc1|mp4a'\n"
             "echo x > \"$job/.hidden.mp4\"; echo x > \"$job/a.mp4.part\"; echo data "
             "> \"$job/Vídeo \\\"raro\\\" [abc].mp4\"\n"
             "echo '__TORVEL_FILE__%1'"_s.arg(mine);
@@ -177,7 +182,7 @@ private Q_SLOTS:
         QList<double> fractions;
         for (const DownloadProgress &progress : std::as_const(seen))
             fractions.append(progress.fraction);
-        QCOMPARE(fractions, (QList<double>{0.25, 0.999, 1.0}));
+        QCOMPARE(fractions, (QList<double>{0.25, 0.25, 0.5, 0.999, 1.0}));
         QCOMPARE(seen.last().phaseText, u"Completado"_s);
     }
 

@@ -36,11 +36,20 @@ DestinationCard::DestinationCard(AppModel &model, QWidget *parent) : TorvelCard(
     download->setIconName(QStringLiteral("arrow.down.circle.fill"));
     row->addWidget(download, 0, Qt::AlignVCenter);
     contentLayout()->addLayout(row);
+    m_notice = UiParts::secondaryLabel(QString(), TextStyle::callout, this, QStringLiteral("downloadNoticeLabel"));
+    contentLayout()->addWidget(m_notice);
 
     connect(change, &QPushButton::clicked, this, [this] { m_model.chooseDownloadDirectory(); });
     connect(download, &QPushButton::clicked, this, [this] { m_model.startDownload(); });
     connect(&m_model.settings(), &AppSettings::downloadDirectoryChanged, this, &DestinationCard::refresh);
+    connect(&m_model, &AppModel::noticeChanged, this, &DestinationCard::refreshNotice);
     refresh();
+    refreshNotice();
+}
+
+void DestinationCard::refreshNotice() {
+    m_notice->setText(m_model.notice());
+    m_notice->setVisible(!m_model.notice().isEmpty());
 }
 
 void DestinationCard::refresh() {

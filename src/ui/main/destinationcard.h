@@ -4,8 +4,10 @@
 
 class AppModel;
 class ElidedLabel;
+class QLabel;
 
-// Where the file goes, a way to change it, and the button that starts the download.
+// Where the file goes, a way to change it, the button that starts the download and, below, how
+// the last download ended when that is worth a line ("Descarga cancelada.").
 class DestinationCard : public TorvelCard {
     Q_OBJECT
 
@@ -14,7 +16,9 @@ public:
 
 private:
     void refresh();
+    void refreshNotice();
 
     AppModel &m_model;
     ElidedLabel *m_path;
+    QLabel *m_notice;
 };

@@ -16,9 +16,11 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -139,7 +141,12 @@ void OptionsWindow::showEvent(QShowEvent *event) {
     // it whole. The shown tab's page has the size every page gets; the width is measured without
     // the scroll bar that the about page shows until the window has grown.
     const QWidget *page = m_tabs->currentWidget();
-    const int scrollBarWidth = m_aboutPage->verticalScrollBar()->sizeHint().width();
+    // A hidden page's layouts keep the sizes of before its lines were shown or hidden.
+    const QList<QLayout *> layouts = m_about->findChildren<QLayout *>();
+    for (QLayout *layout : layouts)
+        layout->invalidate();
+    QScrollBar *scrollBar = m_aboutPage->verticalScrollBar();
+    const int scrollBarWidth = scrollBar->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scrollBar);
     const int missing = m_about->heightForWidth(page->width() - scrollBarWidth) - page->height();
     if (missing > 0)
         resize(width(), height() + missing);
