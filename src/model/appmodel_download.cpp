@@ -32,8 +32,9 @@ QCoro::Task<> AppModel::analyze() {
     std::optional<MediaInfo> media;
     QString failure;
     const QString ytDLPPath = m_ytDLP->path;
+    const CookieSource cookies = m_settings.cookieSource();
     try {
-        media = co_await m_service.analyze(*url, ytDLPPath);
+        media = co_await m_service.analyze(*url, ytDLPPath, cookies);
     } catch (const std::exception &error) {
         failure = describeError(error);
     }
@@ -76,8 +77,11 @@ QCoro::Task<> AppModel::startDownload() {
             self->deliverProgress(progress);
     };
     const QString ytDLPPath = m_ytDLP->path;
+    YTDLPService::DownloadOptions options;
+    options.cookies = m_settings.cookieSource();
+    options.conversion = compatibleMP4Outlook();
     try {
-        placed = co_await m_service.download(*url, choice, ytDLPPath, ffmpegPath, destination, onProgress);
+        placed = co_await m_service.download(*url, choice, ytDLPPath, ffmpegPath, destination, onProgress, options);
     } catch (const CancellationError &) {
         cancelled = true;
     } catch (const std::exception &error) {
