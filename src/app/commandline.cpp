@@ -142,7 +142,7 @@ void printUsage() {
           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
              "CARPETA] [COOKIES]\n"
           << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
-             "yt-dlp|ffmpeg\n"
+             "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n"
           << "COOKIES, para esa orden en lugar del ajuste: --cookies-from-browser NAVEGADOR | --cookies ARCHIVO\n";
     err().flush();
 }
