@@ -6,11 +6,13 @@
 #include "model/appsettings.h"
 #include "model/weburl.h"
 #include "platform/applicationinfo.h"
+#include "platform/cookiebrowsers.h"
 #include "platform/platformpaths.h"
 #include "selfupdatecommand.h"
 #include "tools/dependencylocator.h"
 #include "toolscommand.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -60,6 +62,44 @@ QCoro::Task<LocatedTools> locateTools(const AppSettings &settings, bool withFFmp
     co_return tools;
 }
 
+// The cookies yt-dlp would use, and the setting they come from (which may name nothing usable).
+QJsonObject cookiesJSON(const AppSettings &settings) {
+    const CookieSource source = settings.cookieSource();
+    QJsonObject report{{QStringLiteral("setting"), settings.cookies()}};
+    switch (source.kind) {
+    case CookieSource::Kind::none:
+        report.insert(QStringLiteral("source"), QStringLiteral("none"));
+        break;
+    case CookieSource::Kind::browser:
+        report.insert(QStringLiteral("source"), QStringLiteral("browser"));
+        report.insert(QStringLiteral("browser"), source.browser);
+        report.insert(QStringLiteral("cookiesFromBrowser"), source.cookiesFromBrowser);
+        break;
+    case CookieSource::Kind::file:
+        report.insert(QStringLiteral("source"), QStringLiteral("file"));
+        report.insert(QStringLiteral("file"), source.file);
+        break;
+    }
+    return report;
+}
+
+QString cookiesText(const AppSettings &settings) {
+    const CookieSource source = settings.cookieSource();
+    switch (source.kind) {
+    case CookieSource::Kind::browser:
+        return CookieBrowsers::named(source.browser)->label + QStringLiteral(" (--cookies-from-browser ") +
+               source.cookiesFromBrowser + QLatin1Char(')');
+    case CookieSource::Kind::file:
+        return QStringLiteral("archivo ") + source.file;
+    case CookieSource::Kind::none:
+        break;
+    }
+    if (settings.cookies().isEmpty())
+        return QStringLiteral("ninguno");
+    return QStringLiteral("ninguno (el ajuste «%1» no es un navegador conocido ni un archivo legible)")
+        .arg(settings.cookies());
+}
+
 QCoro::Task<int> doctor(bool json) {
     // The same search the application makes, starting from the configured paths.
     QSettings store;
@@ -74,6 +114,7 @@ QCoro::Task<int> doctor(bool json) {
             {QStringLiteral("ytDLP"), toolJSON(ytDLP)},
             {QStringLiteral("ffmpeg"), toolJSON(ffmpeg)},
             {QStringLiteral("javaScriptRuntimeArguments"), QJsonArray::fromStringList(runtimeArguments)},
+            {QStringLiteral("cookies"), cookiesJSON(settings)},
             {QStringLiteral("managedToolsFolder"), PlatformPaths::managedToolsFolder()},
             {QStringLiteral("jobsRoot"), PlatformPaths::jobsRoot()},
             {QStringLiteral("settingsFile"), PlatformPaths::settingsFile()},
@@ -87,6 +128,7 @@ QCoro::Task<int> doctor(bool json) {
     printTool(QStringLiteral("FFmpeg"), ffmpeg);
     out() << "Entorno JavaScript para yt-dlp: "
           << (runtimeArguments.isEmpty() ? QStringLiteral("ninguno") : runtimeArguments.join(QLatin1Char(' '))) << '\n'
+          << "Cookies para yt-dlp: " << cookiesText(settings) << '\n'
           << "Carpeta de herramientas administradas: " << PlatformPaths::managedToolsFolder() << '\n'
           << "Carpeta de trabajos de descarga: " << PlatformPaths::jobsRoot() << '\n'
           << "Archivo de ajustes: " << PlatformPaths::settingsFile() << '\n';
@@ -97,13 +139,14 @@ QCoro::Task<int> doctor(bool json) {
 void printUsage() {
     err() << "Uso:\n"
           << "  torvel-downloader doctor [--json]\n"
-          << "  torvel-downloader analyze URL [--json]\n"
+          << "  torvel-downloader analyze URL [--json] [COOKIES]\n"
           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
-             "CARPETA]\n"
+             "CARPETA] [COOKIES]\n"
           << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
              "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n"
           << "  torvel-downloader self-update [--check | --verify PAQUETE]\n"
-          << "  torvel-downloader --version | --help\n";
+          << "  torvel-downloader --version | --help\n"
+          << "COOKIES, para esa orden en lugar del ajuste: --cookies-from-browser NAVEGADOR | --cookies ARCHIVO\n";
     err().flush();
 }
 
@@ -175,6 +218,44 @@ Options parseOptions(const QStringList &arguments, const QStringList &withValue,
     if (options.url.isNull())
         options.problem = QStringLiteral("Falta la URL.");
     return options;
+}
+
+const QString cookiesFromBrowserOption = QStringLiteral("--cookies-from-browser");
+const QString cookiesOption = QStringLiteral("--cookies");
+
+// The cookies of one run: those a flag names, over the setting. A usage problem when the flags
+// cannot be understood; a failure when the file cannot be read.
+struct RunCookies {
+    CookieSource source;
+    QString usageProblem;
+    QString failure;
+};
+
+RunCookies runCookies(const Options &options, const AppSettings &settings) {
+    const bool fromBrowser = options.values.contains(cookiesFromBrowserOption);
+    const bool fromFile = options.values.contains(cookiesOption);
+    if (fromBrowser && fromFile)
+        return {{}, QStringLiteral("Usa --cookies-from-browser o --cookies, no los dos."), {}};
+    if (fromBrowser) {
+        const QString name = options.values.value(cookiesFromBrowserOption);
+        if (!CookieBrowsers::named(name)) {
+            QStringList names;
+            for (const CookieBrowsers::Browser &browser : CookieBrowsers::all())
+                names.append(browser.name);
+            return {{},
+                    QStringLiteral("Navegador desconocido: %1. Usa uno de estos: %2.")
+                        .arg(name, names.join(QStringLiteral(", "))),
+                    {}};
+        }
+        return {CookieSource::fromBrowser(name, settings.homeFolder()), {}, {}};
+    }
+    if (fromFile) {
+        const QFileInfo file(options.values.value(cookiesOption));
+        if (!file.isFile() || !file.isReadable())
+            return {{}, {}, QStringLiteral("No se puede leer el archivo de cookies %1.").arg(file.absoluteFilePath())};
+        return {CookieSource::fromFile(file.absoluteFilePath()), {}, {}};
+    }
+    return {settings.cookieSource(), {}, {}};
 }
 
 QJsonObject choiceJSON(const DownloadChoice &choice) {
@@ -251,10 +332,10 @@ const QString missingYTDLP =
 
 // Analyzes the address with the located yt-dlp; fills `selection` or returns an exit status.
 QCoro::Task<std::optional<int>> analyzeInto(QUrl url, YTDLPService &service, const ToolInfo &ytDLP,
-                                            ChoiceSelection &selection, QString cancelMessage) {
+                                            CookieSource cookies, ChoiceSelection &selection, QString cancelMessage) {
     service.rememberVersion(ytDLP.path, ytDLP.version);
     try {
-        selection.mediaInfo = co_await service.analyze(url, ytDLP.path);
+        selection.mediaInfo = co_await service.analyze(url, ytDLP.path, cookies);
     } catch (const CancellationError &) {
         co_return cancelled(cancelMessage);
     } catch (const TorvelError &error) {
@@ -268,25 +349,31 @@ QCoro::Task<std::optional<int>> analyzeInto(QUrl url, YTDLPService &service, con
 }
 
 QCoro::Task<int> analyzeCommand(QStringList arguments) {
-    const Options options = parseOptions(arguments, {}, {QStringLiteral("--json")});
+    const Options options =
+        parseOptions(arguments, {cookiesFromBrowserOption, cookiesOption}, {QStringLiteral("--json")});
     if (!options.problem.isEmpty())
         co_return usageError(options.problem);
+    QSettings store;
+    const AppSettings settings(&store);
+    const RunCookies cookies = runCookies(options, settings);
+    if (!cookies.usageProblem.isEmpty())
+        co_return usageError(cookies.usageProblem);
     const std::optional<QUrl> url = WebURL::validatedWebURL(options.url);
     if (!url)
         co_return fail(invalidURL);
+    if (!cookies.failure.isEmpty())
+        co_return fail(cookies.failure);
     YTDLPService service;
     const Interruption interruption(service);
     const QString cancelMessage = QStringLiteral("Análisis cancelado.");
 
-    QSettings store;
-    const AppSettings settings(&store);
     const LocatedTools tools = co_await locateTools(settings, false);
     if (interruption.requested())
         co_return cancelled(cancelMessage);
     if (!tools.ytDLP)
         co_return fail(missingYTDLP);
     ChoiceSelection selection;
-    if (const auto status = co_await analyzeInto(*url, service, *tools.ytDLP, selection, cancelMessage))
+    if (const auto status = co_await analyzeInto(*url, service, *tools.ytDLP, cookies.source, selection, cancelMessage))
         co_return *status;
     printAnalysis(selection, options.flags.contains(QStringLiteral("--json")));
     co_return 0;
@@ -324,12 +411,18 @@ private:
 };
 
 QCoro::Task<int> downloadCommand(QStringList arguments) {
-    const Options options = parseOptions(arguments,
-                                         {QStringLiteral("--choice"), QStringLiteral("--audio-format"),
-                                          QStringLiteral("--audio"), QStringLiteral("--to")},
-                                         {});
+    const Options options =
+        parseOptions(arguments,
+                     {QStringLiteral("--choice"), QStringLiteral("--audio-format"), QStringLiteral("--audio"),
+                      QStringLiteral("--to"), cookiesFromBrowserOption, cookiesOption},
+                     {});
     if (!options.problem.isEmpty())
         co_return usageError(options.problem);
+    QSettings store;
+    const AppSettings settings(&store);
+    const RunCookies cookies = runCookies(options, settings);
+    if (!cookies.usageProblem.isEmpty())
+        co_return usageError(cookies.usageProblem);
     ChoiceSelection selection;
     if (options.values.contains(QStringLiteral("--audio-format"))) {
         const auto format = AudioExportFormats::fromRawValue(options.values.value(QStringLiteral("--audio-format")));
@@ -340,12 +433,12 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     const std::optional<QUrl> url = WebURL::validatedWebURL(options.url);
     if (!url)
         co_return fail(invalidURL);
+    if (!cookies.failure.isEmpty())
+        co_return fail(cookies.failure);
     YTDLPService service;
     const Interruption interruption(service);
     const QString cancelMessage = QStringLiteral("Descarga cancelada.");
 
-    QSettings store;
-    const AppSettings settings(&store);
     const LocatedTools tools = co_await locateTools(settings);
     if (interruption.requested())
         co_return cancelled(cancelMessage);
@@ -359,7 +452,8 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
                                       [&](const DownloadChoice &choice) { return choice.id == choiceID; });
     const bool pairsAudio = options.values.contains(QStringLiteral("--audio"));
     if (!standard || pairsAudio) {
-        if (const auto status = co_await analyzeInto(*url, service, *tools.ytDLP, selection, cancelMessage))
+        if (const auto status =
+                co_await analyzeInto(*url, service, *tools.ytDLP, cookies.source, selection, cancelMessage))
             co_return *status;
         offered.append(selection.exactChoices());
     }
@@ -393,9 +487,13 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     service.rememberVersion(tools.ytDLP->path, tools.ytDLP->version);
     const QUrl address = *url;
     const QString ytDLPPath = tools.ytDLP->path;
+    YTDLPService::DownloadOptions downloadOptions;
+    downloadOptions.cookies = cookies.source;
+    downloadOptions.conversion = selection.compatibleMP4Outlook();
     QString placed;
     try {
-        placed = co_await service.download(address, choice, ytDLPPath, ffmpegPath, destination, showProgress);
+        placed = co_await service.download(address, choice, ytDLPPath, ffmpegPath, destination, showProgress,
+                                           downloadOptions);
     } catch (const CancellationError &) {
         line.finish();
         co_return cancelled(cancelMessage);

@@ -72,9 +72,9 @@ DownloadProgress DownloadProgress::initial() {
 }
 
 DownloadProgressTracker::DownloadProgressTracker(int expectedDownloadCount, bool reservesPostProcessing,
-                                                 Emitter emitter)
+                                                 Emitter emitter, double conversionShare)
     : m_expectedDownloadCount(expectedDownloadCount), m_reservesPostProcessing(reservesPostProcessing),
-      m_emit(std::move(emitter)) {}
+      m_emit(std::move(emitter)), m_conversionShare(std::clamp(conversionShare, 0.0, 0.9)) {}
 
 bool DownloadProgressTracker::consume(const QString &line) {
     using namespace DownloadOutputProtocol;
@@ -93,8 +93,20 @@ bool DownloadProgressTracker::consume(const QString &line) {
 }
 
 void DownloadProgressTracker::finalizing() {
-    raiseAndEmit(0.999, QStringLiteral("Guardando archivo…"),
+    raiseAndEmit(downloadStage(0.999), QStringLiteral("Guardando archivo…"),
                  QStringLiteral("Moviendo el resultado a la carpeta elegida"));
+}
+
+void DownloadProgressTracker::converting(double fraction, const QString &status, const QString &eta) {
+    double start = 0;
+    {
+        const QMutexLocker locker(&m_lock);
+        if (!m_conversionStart)
+            m_conversionStart = m_lastFraction;
+        start = *m_conversionStart;
+    }
+    const double done = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
+    raiseAndEmit(start + (0.999 - start) * done, QStringLiteral("Convirtiendo video…"), status, {}, eta);
 }
 
 void DownloadProgressTracker::complete() {
@@ -313,7 +325,7 @@ void DownloadProgressTracker::consumeDownload(const QString &payload) {
     if (remaining && fitsInt64(*remaining))
         etaText = QStringLiteral("Quedan ") + torvelDuration(*remaining);
 
-    raiseAndEmit(fraction, phase, status, speedText, etaText);
+    raiseAndEmit(downloadStage(fraction), phase, status, speedText, etaText);
 }
 
 void DownloadProgressTracker::consumePostprocess(const QString &payload) {
@@ -321,7 +333,7 @@ void DownloadProgressTracker::consumePostprocess(const QString &payload) {
     const QString status = DownloadOutputProtocol::field(parts, 0).value_or(QString()).toLower();
     const QString name = DownloadOutputProtocol::field(parts, 1).value_or(QStringLiteral("FFmpeg"));
     if (status == QLatin1String("started"))
-        raiseAndEmit(reservedCap, postprocessPhase(name),
+        raiseAndEmit(downloadStage(reservedCap), postprocessPhase(name),
                      QStringLiteral("Procesando con FFmpeg · progreso aproximado"));
     else if (status == QLatin1String("finished"))
         finishEstimator(name);
@@ -329,10 +341,10 @@ void DownloadProgressTracker::consumePostprocess(const QString &payload) {
 
 void DownloadProgressTracker::finishEstimator(const QString &name) {
     if (isFFmpegProcessor(name))
-        raiseAndEmit(0.998, QStringLiteral("Finalizando archivo…"),
+        raiseAndEmit(downloadStage(0.998), QStringLiteral("Finalizando archivo…"),
                      QStringLiteral("Combinación o conversión completada"));
     else
-        raiseAndEmit(0.985, postprocessPhase(name), QStringLiteral("Preparando el resultado"));
+        raiseAndEmit(downloadStage(0.985), postprocessPhase(name), QStringLiteral("Preparando el resultado"));
 }
 
 double DownloadProgressTracker::weightedFraction(double raw, qint64 index, qint64 count) const {

@@ -4,6 +4,7 @@
 #include "platform/singleinstance.h"
 #include "tools/toolupdateservice.h"
 
+#include <QFileInfo>
 #include <QPointer>
 
 AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, ToolHosts toolHosts, DependencyLocator locator,
@@ -194,6 +195,16 @@ void AppModel::chooseDownloadDirectory() {
                                                                  QStringLiteral("Seleccionar"), downloadDirectoryURL());
     if (folder)
         m_settings.setDownloadDirectory(*folder);
+}
+
+void AppModel::chooseCookiesFile() {
+    const CookieSource current = m_settings.cookieSource();
+    const QString start =
+        current.kind == CookieSource::Kind::file ? QFileInfo(current.file).absolutePath() : m_settings.homeFolder();
+    const std::optional<QString> file =
+        m_desktop.chooseFile(QStringLiteral("Elegir archivo de cookies"), QStringLiteral("Usar archivo"), start);
+    if (file)
+        m_settings.setCookies(QFileInfo(*file).absoluteFilePath());
 }
 
 void AppModel::chooseExecutable(ToolKind tool) {

@@ -140,6 +140,7 @@ public:
     QList<MediaFormat> audioOnlyFormats() const { return m_selection.audioOnlyFormats(); }
     std::optional<MediaFormat> selectedVideoOnlyFormat() const { return m_selection.selectedVideoOnlyFormat(); }
     DownloadChoice selectedChoice() const { return m_selection.selectedChoice(); }
+    ConversionOutlook compatibleMP4Outlook() const { return m_selection.compatibleMP4Outlook(); }
     void selectChoice(const DownloadChoice &choice);
 
     // The workflow. The tasks may be awaited or left to run on their own.
@@ -173,6 +174,8 @@ public:
     QString downloadDirectoryURL() const { return m_settings.downloadDirectoryPath(); }
     void chooseDownloadDirectory();
     void chooseExecutable(ToolKind tool);
+    // A Netscape-format cookies file for yt-dlp, stored as the cookies setting when chosen.
+    void chooseCookiesFile();
 
     // The self-update: the dialog to show (the interface dismisses it), the check and the
     // installation with its stage text.

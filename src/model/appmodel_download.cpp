@@ -40,8 +40,9 @@ QCoro::Task<> AppModel::analyze() {
     bool cancelled = false;
     QString failure;
     const QString ytDLPPath = m_ytDLP->path;
+    const CookieSource cookies = m_settings.cookieSource();
     try {
-        media = co_await m_service.analyze(*url, ytDLPPath);
+        media = co_await m_service.analyze(*url, ytDLPPath, cookies);
     } catch (const CancellationError &) {
         cancelled = true;
     } catch (const std::exception &error) {
@@ -90,8 +91,11 @@ QCoro::Task<> AppModel::startDownload() {
             self->deliverProgress(progress);
     };
     const QString ytDLPPath = m_ytDLP->path;
+    YTDLPService::DownloadOptions options;
+    options.cookies = m_settings.cookieSource();
+    options.conversion = compatibleMP4Outlook();
     try {
-        placed = co_await m_service.download(url, choice, ytDLPPath, ffmpegPath, destination, onProgress);
+        placed = co_await m_service.download(url, choice, ytDLPPath, ffmpegPath, destination, onProgress, options);
     } catch (const CancellationError &) {
         cancelled = true;
     } catch (const std::exception &error) {

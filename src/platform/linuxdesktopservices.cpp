@@ -104,6 +104,15 @@ std::optional<QString> LinuxDesktopServices::chooseExecutable(const QString &tit
     return firstSelection(dialog);
 }
 
+std::optional<QString> LinuxDesktopServices::chooseFile(const QString &title, const QString &confirmText,
+                                                        const QString &startFolder) {
+    QFileDialog dialog(mainWindow(), title, startFolder);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setLabelText(QFileDialog::Accept, confirmText);
+    return firstSelection(dialog);
+}
+
 QString LinuxDesktopServices::clipboardText() {
     return QGuiApplication::clipboard()->text();
 }

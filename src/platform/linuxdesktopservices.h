@@ -15,6 +15,8 @@ public:
     std::optional<QString> chooseFolder(const QString &title, const QString &confirmText,
                                         const QString &startFolder) override;
     std::optional<QString> chooseExecutable(const QString &title, const QString &confirmText) override;
+    std::optional<QString> chooseFile(const QString &title, const QString &confirmText,
+                                      const QString &startFolder) override;
     QString clipboardText() override;
     void setClipboardText(const QString &text) override;
     void openURL(const QUrl &url) override;

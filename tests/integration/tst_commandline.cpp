@@ -25,9 +25,15 @@ private:
 
 private Q_SLOTS:
     void doctorReportsAsJSONAndText() {
+        // A cookies setting that names nothing usable is reported, and left as it is.
+        const QByteArray settings = "[General]\ncookies=/no/such/cookies.txt\n";
+        const QString settingsFile =
+            TestSupport::writeFile(m_home.filePath(u".config/Torvel/Torvel Downloader.conf"_s), settings);
         const QString text =
             QString::fromUtf8(TestSupport::runApplication({u"doctor"_s}, m_home.path()).standardOutput);
         QVERIFY(text.contains(u"Carpeta de herramientas administradas: "_s));
+        QVERIFY(text.contains(u"Cookies para yt-dlp: ninguno (el ajuste «/no/such/cookies.txt» no es un navegador "
+                              "conocido ni un archivo legible)\n"_s));
         QVERIFY(text.contains(u"Archivo de ajustes: "_s));
 
         const ProcessResult result = TestSupport::runApplication({u"doctor"_s, u"--json"_s}, m_home.path());
@@ -38,6 +44,18 @@ private Q_SLOTS:
                  m_home.path() + u"/.local/share/Torvel Downloader/Tools"_s);
         QCOMPARE(report.value(u"jobsRoot"_s).toString(), m_home.path() + u"/.cache/TorvelDownloader/Jobs"_s);
         QVERIFY(report.value(u"settingsFile"_s).toString().startsWith(m_home.path()));
+        QCOMPARE(report.value(u"cookies"_s).toObject(),
+                 (QJsonObject{{u"setting"_s, u"/no/such/cookies.txt"_s}, {u"source"_s, u"none"_s}}));
+        TestSupport::writeFile(settingsFile, "[General]\ncookies=firefox\n");
+        const QJsonObject browser =
+            QJsonDocument::fromJson(
+                TestSupport::runApplication({u"doctor"_s, u"--json"_s}, m_home.path()).standardOutput)
+                .object()
+                .value(u"cookies"_s)
+                .toObject();
+        QCOMPARE(browser.value(u"source"_s).toString(), u"browser"_s);
+        QCOMPARE(browser.value(u"cookiesFromBrowser"_s).toString(), u"firefox"_s);
+        QCOMPARE(TestSupport::readFile(settingsFile), QByteArray("[General]\ncookies=firefox\n"));
 
         // Debian's own packages, which the test setup installs.
         if (!QFileInfo(u"/usr/bin/yt-dlp"_s).isExecutable())
@@ -83,6 +101,9 @@ private Q_SLOTS:
         // Neither a subcommand nor a link: the usage, not a window.
         QTest::newRow("unknown word") << u"foo"_s;
         QTest::newRow("unknown flag") << u"--verbose"_s;
+        QTest::newRow("unknown browser") << u"analyze https://example.invalid/v --cookies-from-browser netscape"_s;
+        QTest::newRow("two cookie sources")
+            << u"download https://example.invalid/v --cookies-from-browser firefox --cookies /tmp/c.txt"_s;
     }
     void usageErrorsExitWithTwo() {
         QFETCH(QString, arguments);

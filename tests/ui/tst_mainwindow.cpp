@@ -31,6 +31,7 @@
 #include "ui/options/optionswindow.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
@@ -600,8 +601,13 @@ private Q_SLOTS:
     // The options and about windows: each exists once, follows the model, shows its whole content
     // at its usual width and writes what the user changes. Also run at double scale.
     void optionsAndAboutWindows() {
+        // Firefox as most systems install it, Brave from Flatpak.
+        QVERIFY(QDir().mkpath(path(u"home/.mozilla/firefox"_s)));
+        QVERIFY(QDir().mkpath(path(u"home/.var/app/com.brave.Browser/config/BraveSoftware/Brave-Browser"_s)));
+        const QString cookiesFile = TestSupport::writeFile(path(u"home/Documentos/cookies de youtube.txt"_s), "#\n");
         CHECKED(startWithTools(MainWindow::defaultContentSize));
         m_settings->setDownloadDirectory(u"~/Descargas/Vídeos de la semana/Torvel"_s);
+        m_settings->setCookies(cookiesFile);
         QVERIFY(TestSupport::saveScreenshot(m_window.get(), u"main-window"_s));
         QVERIFY(!m_window->optionsWindow());
         action("optionsAction")->trigger();
@@ -615,6 +621,34 @@ private Q_SLOTS:
         const QSize optionsSize = options->size();
         CHECKED(verifyNothingClipped(options));
         QVERIFY(TestSupport::saveScreenshot(options, u"options-general"_s));
+
+        // Cookies: the browsers found, a file through the chooser; a value that names nothing
+        // usable shows "Ninguno" and stays stored.
+        auto *cookies = find<QComboBox>(u"cookiesSourceCombo"_s, options);
+        auto *cookiesPath = find<ElidedPathField>(u"cookiesFileField"_s, options);
+        QStringList items;
+        for (int i = 0; i < cookies->count(); ++i)
+            items.append(cookies->itemText(i));
+        QCOMPARE(items, (QStringList{u"Ninguno"_s, u"Firefox"_s, u"Brave"_s, u"Archivo de cookies…"_s}));
+        QCOMPARE(cookies->currentText(), u"Archivo de cookies…"_s);
+        QVERIFY(cookiesPath->isVisible() && cookiesPath->fullText() == cookiesFile);
+        const auto choose = [cookies](int index) { Q_EMIT cookies->activated(index); };
+        choose(1);
+        QCOMPARE(m_settings->cookies(), u"firefox"_s);
+        QVERIFY(!cookiesPath->isVisible());
+        choose(3); // the chooser, cancelled
+        QCOMPARE(cookies->currentText(), u"Firefox"_s);
+        m_desktop->fileAnswer = cookiesFile;
+        choose(3);
+        QCOMPARE(m_settings->cookies(), cookiesFile);
+        QVERIFY(m_desktop->fileRequests == (QList<FakeDesktopServices::FolderRequest>{
+                                               {u"Elegir archivo de cookies"_s, u"Usar archivo"_s, path(u"home"_s)},
+                                               {u"Elegir archivo de cookies"_s, u"Usar archivo"_s, path(u"home"_s)}}));
+        m_settings->setCookies(u"netscape"_s);
+        QCOMPARE(cookies->currentText(), u"Ninguno"_s);
+        QCOMPARE(m_settings->cookies(), u"netscape"_s);
+        choose(0);
+        QCOMPARE(m_settings->cookies(), QString());
 
         auto *scheme = find<QLabel>(u"protocolSchemeLabel"_s, options);
         QCOMPARE(scheme->text(), u"tdl://"_s);
@@ -982,6 +1016,12 @@ private Q_SLOTS:
         TestSupport::writeFile(path(u"analysis-error"_s), "ERROR: Unsupported URL\n");
         CHECKED(click(u"analyzeButton"_s));
         QTRY_COMPARE(textOf(u"errorMessageLabel"_s), u"ERROR: Unsupported URL"_s);
+        // What it means above, in the normal text color; yt-dlp's own words below in grey.
+        QCOMPARE(textOf(u"errorExplanationLabel"_s), u"yt-dlp no reconoce contenido descargable en esta dirección."_s);
+        QVERIFY(find(u"errorExplanationLabel"_s)->palette().color(QPalette::Text) !=
+                find(u"errorMessageLabel"_s)->palette().color(QPalette::Text));
+        CHECKED(verifyNothingClipped());
+        screenshot(u"contentview-failed-explained"_s);
         QCOMPARE(m_model->phase(), Phase::failed);
         QCOMPARE(m_model->mediaInfo(), std::nullopt);
         QStringList placed;
@@ -994,6 +1034,25 @@ private Q_SLOTS:
         QCOMPARE(readFile(path(u"format.txt"_s)), QByteArray("bv*+ba/b"));
         QCOMPARE(m_desktop->revealedFiles, placed);
         QCOMPARE(m_model->progress().phaseText, u"Completado"_s);
+    }
+
+    // A page with video but no H.264: the "MP4 compatible" tile says it will be converted.
+    void conversionHintWithoutH264() {
+        CHECKED(startWithTools());
+        QByteArray document = standardDocument(u"http://127.0.0.1:%1/thumb.jpg"_s.arg(closedPort()));
+        document.replace("avc1.640028", "vp09.00.40.08").replace("avc1.42001E", "av01.0.05M.08");
+        TestSupport::writeFile(path(u"media.json"_s), document);
+        CHECKED(analyze());
+        const QString hint = u"Este sitio no ofrece H.264: el video se convertirá al descargarlo (puede tardar)."_s;
+        auto *tile = find(u"choiceTile-compatible-mp4"_s);
+        QCOMPARE(textOf(u"choiceNoteLabel"_s, tile), hint);
+        QVERIFY(!find(u"choiceNoteLabel"_s, find(u"choiceTile-recommended"_s))->isVisibleTo(m_window.get()));
+        CHECKED(verifyNothingClipped());
+        screenshot(u"contentview-conversion-hint"_s, u"choiceCard"_s);
+        // An address with H.264 takes the hint away.
+        TestSupport::writeFile(path(u"media.json"_s), standardDocument(QString()));
+        CHECKED(analyze());
+        QVERIFY(!find(u"choiceNoteLabel"_s, tile)->isVisibleTo(m_window.get()));
     }
 
     // Refused links leave a running download its card, its controls and the closing question.

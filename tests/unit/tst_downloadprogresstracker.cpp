@@ -154,6 +154,28 @@ private Q_SLOTS:
         QCOMPARE(run.snapshots.last(), (DownloadProgress{1, u8("Completado"), u8("Descarga completada"), {}, {}}));
     }
 
+    // A conversion foreseen keeps half of the bar; its reports fill what is left, never backwards.
+    void conversionFillsWhatIsLeft() {
+        QList<DownloadProgress> seen;
+        Tracker tracker(
+            1, true, [&seen](const DownloadProgress &p) { seen.append(p); }, 0.5);
+        tracker.consume(progress("100.0%|1000000|1000000|NA|NA|NA|NA|NA|18|vp9|opus"));
+        QCOMPARE(seen.last().fraction, 0.49);
+        tracker.finalizing();
+        QCOMPARE(seen.last().fraction, 0.4995);
+        tracker.converting(0.5, u8("0:02 de 0:04 convertidos"), u8("Quedan 0:01"));
+        QCOMPARE(seen.last(),
+                 (DownloadProgress{
+                     0.74925, u8("Convirtiendo video…"), u8("0:02 de 0:04 convertidos"), {}, u8("Quedan 0:01")}));
+        tracker.converting(0.2, {}, {});
+        tracker.converting(std::nan(""), {}, {});
+        QCOMPARE(seen.last().fraction, 0.74925);
+        tracker.converting(1, {}, {});
+        QCOMPARE(seen.last().fraction, 0.999);
+        tracker.complete();
+        QCOMPARE(seen.last().fraction, 1.0);
+    }
+
     void twoTransfers_data() {
         QTest::addColumn<QString>("plan"); // the payload after the marker; null: no plan line
         QTest::addColumn<double>("video");

@@ -9,6 +9,7 @@
 #include "ui/components/switchbutton.h"
 #include "ui/components/torvelcard.h"
 #include "ui/components/torveltheme.h"
+#include "ui/options/cookiespanel.h"
 #include "ui/options/toolactiondialog.h"
 #include "ui/options/toolspage.h"
 
@@ -221,6 +222,10 @@ QWidget *OptionsWindow::buildGeneralPage() {
     showRevealWhenFinished();
     connect(&m_model.settings(), &AppSettings::downloadDirectoryChanged, this, &OptionsWindow::showDownloadDirectory);
     connect(&m_model.settings(), &AppSettings::revealWhenFinishedChanged, this, &OptionsWindow::showRevealWhenFinished);
+
+    // Cookies: how yt-dlp gets past sites that ask to sign in.
+    TorvelCard *cookies = addSection(layout, QStringLiteral("Cookies"), QStringLiteral("cookiesSection"));
+    cookies->contentLayout()->addWidget(new CookiesPanel(m_model, cookies));
 
     // Privacidad.
     TorvelCard *privacy = addSection(layout, QStringLiteral("Privacidad"), QStringLiteral("privacySection"));
