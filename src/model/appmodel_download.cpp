@@ -90,12 +90,14 @@ QCoro::Task<> AppModel::startDownload() {
         setPhase(Phase::completed);
         if (m_settings.revealWhenFinished())
             m_desktop.revealFile(*placed);
+        Q_EMIT downloadFinished({FinishedDownload::Result::completed, *placed, QString()});
     } else if (cancelled) {
         dropPendingProgress();
         setPhase(Phase::ready);
         setProgress(DownloadProgress::initial());
     } else {
         fail(failure);
+        Q_EMIT downloadFinished({FinishedDownload::Result::failed, QString(), failure});
     }
 }
 
