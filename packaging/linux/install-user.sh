@@ -11,7 +11,8 @@
 # A release bundle (the .tar.gz or the "Torvel Downloader.app" folder made by make-release) is
 # installed as ~/.local/opt/Torvel Downloader.app, replacing an earlier one, and
 # ~/.local/bin/torvel-downloader becomes a link into it. Installed this way the application can
-# update itself.
+# update itself. The bundle's seal is checked first (torvel-downloader self-update --verify), by
+# the program already installed, or by the bundle's own when there is none yet.
 #
 # The desktop file goes to ~/.local/share/applications with Exec pointing at the installed
 # program, the icon to ~/.local/share/icons/hicolor/scalable/apps. Where the desktop's tools are
@@ -59,8 +60,19 @@ case $source in
         tar -xzf "$source" -C "$work"
     fi
     new="$work/Torvel Downloader.app"
-    if [ ! -x "$new/bin/torvel-downloader" ] || [ ! -f "$new/Info.json" ]; then
+    if [ -L "$new" ] || [ ! -d "$new" ] || [ ! -x "$new/bin/torvel-downloader" ] || [ ! -f "$new/Info.json" ]; then
         echo "No es un paquete de Torvel Downloader: $source" >&2
+        exit 1
+    fi
+    # The seal is checked with the release key of the program already installed; a first
+    # installation can only use the key of the program the bundle brings.
+    verifier="$bundle/bin/torvel-downloader"
+    if [ ! -x "$verifier" ]; then
+        verifier="$new/bin/torvel-downloader"
+        echo "No hay otra versión instalada: el sello se comprueba con la clave del propio paquete." >&2
+    fi
+    if ! "$verifier" self-update --verify "$new"; then
+        echo "El paquete no supera la comprobación de su sello; no se instala: $source" >&2
         exit 1
     fi
     # Renames only: the installed bundle is never half-replaced.

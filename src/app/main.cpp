@@ -15,6 +15,7 @@
 #include "ui/components/qttranslations.h"
 #include "ui/main/downloadattention.h"
 #include "ui/main/mainwindow.h"
+#include "update/bundlerecovery.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -29,10 +30,15 @@ namespace {
 
 // Host overrides are read once, as soon as the application object exists (the running bundle is
 // part of the configuration); a bad one stops the start before anything else, and failure
-// says why.
+// says why. What an interrupted update left beside the running bundle is dealt with here.
 std::optional<StartupConfiguration> readConfiguration(QString &failure) {
     try {
-        return StartupConfiguration::fromEnvironment(QProcessEnvironment::systemEnvironment());
+        StartupConfiguration configuration =
+            StartupConfiguration::fromEnvironment(QProcessEnvironment::systemEnvironment());
+        // An installer interrupted while it swapped the bundle left a backup beside it.
+        if (const auto &bundle = configuration.updates.installedBundle)
+            BundleRecovery::recover(*bundle, configuration.updates.publicKey);
+        return configuration;
     } catch (const ServiceAddressError &error) {
         failure = error.errorDescription();
         std::fprintf(stderr, "%s\n", failure.toLocal8Bit().constData());
@@ -121,6 +127,8 @@ int runWindows(int argc, char *argv[]) {
         IncomingLinks::instance().post(*link);
 
     const int status = QApplication::exec();
+    // An update being prepared when the window closed never resumes: its files go now.
+    AppUpdateService::removeWorkFiles();
     // The window closes during a download only after the closing question's grace period;
     // whatever yt-dlp still runs then, FFmpeg included, ends with the application.
     model.service().killProcessTree();

@@ -1,9 +1,16 @@
 #include "selfupdatecommand.h"
 
 #include "console.h"
+#include "interruptwatcher.h"
 
+#include "platform/singleinstance.h"
 #include "update/appupdateerror.h"
 #include "update/appupdateservice.h"
+#include "update/bundleseal.h"
+
+#include <QLocalSocket>
+
+#include <cstdlib>
 
 namespace SelfUpdateCommand {
 
@@ -15,16 +22,45 @@ void print(FILE *stream, const QString &line) {
     text.flush();
 }
 
+// Whether the window's instance answers under its name.
+bool windowIsOpen() {
+    QLocalSocket probe;
+    probe.connectToServer(SingleInstance::defaultServerName());
+    const bool answers = probe.waitForConnected(1000);
+    probe.abort();
+    return answers;
+}
+
 QString describe(const QString &version, qint64 build) {
     return version + QStringLiteral(" (compilación ") + QString::number(build) + QLatin1Char(')');
 }
 
 } // namespace
 
+// `self-update --verify BUNDLE`: the bundle's seal against this program's release key, for a
+// bundle installed by hand.
+static int verify(const QString &bundle, const QByteArray &publicKey) {
+    if (publicKey.size() != 32) {
+        print(stderr, QStringLiteral("Esta compilación no lleva la clave de publicación: no puede comprobar ningún "
+                                     "paquete."));
+        return 1;
+    }
+    try {
+        BundleSeal::verify(bundle, publicKey);
+    } catch (const std::exception &error) {
+        print(stderr, describeError(error));
+        return 1;
+    }
+    print(stdout, QStringLiteral("El sello del paquete es válido."));
+    return 0;
+}
+
 QCoro::Task<int> run(QStringList arguments, AppUpdateService::Configuration configuration) {
+    if (arguments.size() == 2 && arguments.first() == QLatin1String("--verify"))
+        co_return verify(arguments.at(1), configuration.publicKey);
     const bool checkOnly = arguments == QStringList{QStringLiteral("--check")};
     if (!checkOnly && !arguments.isEmpty()) {
-        print(stderr, QStringLiteral("Uso: torvel-downloader self-update [--check]"));
+        print(stderr, QStringLiteral("Uso: torvel-downloader self-update [--check | --verify PAQUETE]"));
         co_return 2;
     }
     const std::optional<AppUpdateService> service(std::in_place, std::move(configuration));
@@ -50,10 +86,23 @@ QCoro::Task<int> run(QStringList arguments, AppUpdateService::Configuration conf
             print(stdout, current);
             co_return 0;
         }
+        // The installer would swap the bundle under a running window.
+        if (windowIsOpen()) {
+            print(stderr, QStringLiteral("Torvel Downloader está abierto. Ciérralo, o actualízalo desde su ventana "
+                                         "(«Buscar actualizaciones…»), y vuelve a intentarlo."));
+            co_return 1;
+        }
+        // Ctrl-C while it downloads or unpacks: what the preparation made goes with the command.
+        const InterruptWatcher interrupts;
+        QObject::connect(&interrupts, &InterruptWatcher::interrupted, [] {
+            AppUpdateService::removeWorkFiles();
+            print(stderr, QStringLiteral("Actualización cancelada."));
+            std::_Exit(130);
+        });
         print(stdout, QStringLiteral("Preparando la actualización…"));
         const AppUpdateService::Progress progress = [](const QString &stage) { print(stdout, stage); };
         const AppUpdateManifest chosen = *update;
-        co_await service->prepareUpdate(chosen, progress);
+        static_cast<void>(co_await service->prepareUpdate(chosen, progress));
     } catch (const std::exception &error) {
         print(stderr, describeError(error));
         const auto *updateError = dynamic_cast<const AppUpdateError *>(&error);

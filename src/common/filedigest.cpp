@@ -15,12 +15,16 @@ QString sha256(const QString &path, const std::atomic_bool *cancelled) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw PlatformError(file.errorString());
+    return sha256(file, -1, cancelled);
+}
 
+QString sha256(QIODevice &file, qint64 maxBytes, const std::atomic_bool *cancelled) {
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
         throw PlatformError(QStringLiteral("No se pudo iniciar el cálculo SHA-256."));
 
     QByteArray block(1024 * 1024, Qt::Uninitialized);
+    qint64 total = 0;
     for (;;) {
         if (cancelled && cancelled->load())
             throw CancellationError();
@@ -29,6 +33,9 @@ QString sha256(const QString &path, const std::atomic_bool *cancelled) {
             throw PlatformError(file.errorString());
         if (read == 0)
             break;
+        total += read;
+        if (maxBytes >= 0 && total > maxBytes)
+            throw PlatformError(QStringLiteral("El archivo es más grande de lo esperado."));
         EVP_DigestUpdate(context.get(), block.constData(), size_t(read));
     }
     unsigned char digest[EVP_MAX_MD_SIZE];

@@ -174,6 +174,9 @@ public:
     const AppUpdateService &appUpdateService() const { return m_appUpdateService; }
     QCoro::Task<> checkForApplicationUpdate(bool manual);
     QCoro::Task<> installApplicationUpdate(AppUpdateManifest manifest);
+    // The user kept the application open when it quit for the update: the waiting installer is
+    // stopped, its files are removed and the window is usable again, with a message.
+    void abandonApplicationRestart();
 
     static QString normalizedURLText(const QString &text);
     static std::optional<QUrl> validatedWebURL(const QString &text);
@@ -319,6 +322,7 @@ private:
     bool m_isCheckingApplicationUpdate = false;
     bool m_isInstallingApplicationUpdate = false;
     QString m_applicationUpdateStage;
+    std::optional<AppUpdateService::Installer> m_waitingInstaller;
 
     QMutex m_pendingProgressLock; // guards m_pendingProgress only
     std::optional<DownloadProgress> m_pendingProgress;

@@ -84,8 +84,9 @@ QCoro::Task<> AppModel::installApplicationUpdate(AppUpdateManifest manifest) {
         else if (self)
             QMetaObject::invokeMethod(self, assign, Qt::QueuedConnection);
     };
+    std::optional<AppUpdateService::Installer> installer;
     try {
-        co_await m_appUpdateService.prepareUpdate(manifest, progress);
+        installer = co_await m_appUpdateService.prepareUpdate(manifest, progress);
     } catch (const std::exception &error) {
         if (!self)
             co_return;
@@ -98,7 +99,19 @@ QCoro::Task<> AppModel::installApplicationUpdate(AppUpdateManifest manifest) {
     }
     if (!self)
         co_return;
-    // The installer waits for this process; it stays "installing" until it ends.
+    // The installer waits for this process; it stays "installing" until it ends, unless the user
+    // keeps it open.
+    m_waitingInstaller = installer;
     setApplicationUpdateState(m_isCheckingApplicationUpdate, true, QStringLiteral("Reiniciando Torvel Downloader…"));
     Q_EMIT applicationTerminationRequested();
+}
+
+void AppModel::abandonApplicationRestart() {
+    if (!m_waitingInstaller)
+        return;
+    AppUpdateService::abandon(*std::exchange(m_waitingInstaller, std::nullopt));
+    setApplicationUpdateState(m_isCheckingApplicationUpdate, false, QString());
+    setAppUpdateAlert(AppUpdateAlert::failure(QStringLiteral("La actualización se canceló porque Torvel Downloader "
+                                                             "siguió abierto. Puedes volver a instalarla cuando "
+                                                             "quieras desde «Buscar actualizaciones…».")));
 }

@@ -19,14 +19,17 @@ std::optional<QString> textEntry(const QJsonObject &object, const QString &key) 
 
 } // namespace
 
-ApplicationInfo ApplicationInfo::fromBundle(const QString &bundlePath) {
+QJsonObject ApplicationInfo::entriesOf(const QString &bundlePath) {
     QFile file(bundlePath + QStringLiteral("/Info.json"));
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QJsonDocument document = QJsonDocument::fromJson(file.read(1024 * 1024));
-    if (!document.isObject())
+    return QJsonDocument::fromJson(file.read(1024 * 1024)).object();
+}
+
+ApplicationInfo ApplicationInfo::fromBundle(const QString &bundlePath) {
+    const QJsonObject object = entriesOf(bundlePath);
+    if (object.isEmpty())
         return {};
-    const QJsonObject object = document.object();
     return {textEntry(object, QStringLiteral("CFBundleIdentifier")),
             textEntry(object, QStringLiteral("CFBundleShortVersionString")),
             textEntry(object, QStringLiteral("CFBundleVersion"))};
@@ -58,7 +61,7 @@ QString ApplicationInfo::displayVersion() const {
 }
 
 std::optional<qint64> ApplicationInfo::parseBuild(const QString &text) {
-    static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
+    static const QRegularExpression decimal(QRegularExpression::anchoredPattern(QStringLiteral("[+-]?[0-9]+")));
     if (!decimal.match(text).hasMatch())
         return std::nullopt;
     bool ok = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QString>
 
 #include <optional>
@@ -19,6 +20,8 @@ struct ApplicationInfo {
     // Info.json of a bundle folder. Only text values count; a missing, unreadable or malformed
     // document gives no entries at all.
     static ApplicationInfo fromBundle(const QString &bundlePath);
+    // Every entry of a bundle's Info.json (at most 1 MiB is read); empty when there is none.
+    static QJsonObject entriesOf(const QString &bundlePath);
     // The values compiled into this build.
     static ApplicationInfo fromBuild();
     // The bundle that holds executablePath (bin/ inside "….app" with Info.json), if any.

@@ -12,6 +12,7 @@
 #include "platform/platformpaths.h"
 #include "platform/updateplatform.h"
 #include "update/appupdatemanifest.h"
+#include "update/appupdateservice.h"
 #include "update/bundleseal.h"
 
 #include <QCoreApplication>
@@ -111,7 +112,8 @@ void writeArchive(const QString &bundlePath, const QString &output) {
         failArchive(writer.get());
 }
 
-// Info.json with the identifier the application checks, the version and the build.
+// Info.json with the identifier the application checks, the version, the build, and the processor
+// and lowest glibc of this build machine, which the program is built for.
 void writeInfo(const QString &bundlePath, const QString &version, const QString &build) {
     QFile file(bundlePath + QStringLiteral("/Info.json"));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -121,6 +123,8 @@ void writeInfo(const QString &bundlePath, const QString &version, const QString 
                           {QStringLiteral("CFBundleIdentifier"), QString::fromLatin1(PlatformPaths::bundleIdentifier)},
                           {QStringLiteral("CFBundleShortVersionString"), version},
                           {QStringLiteral("CFBundleVersion"), build},
+                          {QLatin1String(AppUpdateService::architectureKey), UpdatePlatform::architecture()},
+                          {QLatin1String(AppUpdateService::minimumGlibcKey), UpdatePlatform::systemVersion()},
                       })
             .toJson());
 }

@@ -49,12 +49,8 @@ void createFolder(const QString &path) {
 struct WorkItems {
     QStringList paths;
     ~WorkItems() {
-        for (const QString &path : std::as_const(paths)) {
-            if (QFileInfo(path).isDir() && !QFileInfo(path).isSymLink())
-                QDir(path).removeRecursively();
-            else
-                QFile::remove(path);
-        }
+        for (const QString &path : std::as_const(paths))
+            ArchiveExtractor::removeTree(path);
     }
 };
 

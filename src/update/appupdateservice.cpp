@@ -3,6 +3,7 @@
 #include "common/background.h"
 #include "common/filedigest.h"
 #include "common/serviceaddress.h"
+#include "platform/nativeexecutable.h"
 #include "platform/platformpaths.h"
 #include "platform/updateplatform.h"
 #include "update/appupdateerror.h"
@@ -23,8 +24,15 @@
 
 #include <QCoroNetworkReply>
 
+#include <QJsonValue>
+#include <QMutex>
+#include <QSet>
+
 #include <array>
 
+#include <csignal>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -55,15 +63,73 @@ std::optional<std::array<qint64, 3>> versionTriple(const QString &text) {
     return std::array<qint64, 3>{numbers.value(0), numbers.value(1), numbers.value(2)};
 }
 
-// Removes the work folder on every way out, unless the installer took it over.
-struct WorkFolder {
-    QString path;
-    bool handedOver = false;
-    ~WorkFolder() {
-        if (!path.isEmpty() && !handedOver)
-            QDir(path).removeRecursively();
+// Work files of preparations under way. A preparation that is still waiting when the
+// application quits never resumes, so what it made is removed when the process ends.
+class WorkFiles {
+public:
+    static WorkFiles &instance() {
+        static WorkFiles files;
+        return files;
     }
+    void add(const QString &path) {
+        const QMutexLocker lock(&m_mutex);
+        m_paths.insert(path);
+    }
+    void forget(const QString &path) {
+        const QMutexLocker lock(&m_mutex);
+        m_paths.remove(path);
+    }
+    void removeAll() {
+        const QMutexLocker lock(&m_mutex);
+        for (const QString &path : std::as_const(m_paths))
+            ArchiveExtractor::removeTree(path);
+        m_paths.clear();
+    }
+    ~WorkFiles() { removeAll(); }
+
+private:
+    QMutex m_mutex;
+    QSet<QString> m_paths;
 };
+
+// A work file or folder, removed on every way out unless the installer took it over.
+class WorkItem {
+public:
+    explicit WorkItem(QString path) : m_path(std::move(path)) { WorkFiles::instance().add(m_path); }
+    WorkItem(const WorkItem &) = delete;
+    WorkItem &operator=(const WorkItem &) = delete;
+    ~WorkItem() {
+        if (!m_handedOver)
+            ArchiveExtractor::removeTree(m_path);
+        WorkFiles::instance().forget(m_path);
+    }
+    const QString &path() const { return m_path; }
+    void handOver() { m_handedOver = true; }
+
+private:
+    QString m_path;
+    bool m_handedOver = false;
+};
+
+// A folder of this user's only, so that nobody else can change what is checked in it.
+void createPrivateFolder(const QString &path) {
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0)
+        throw PlatformError(QStringLiteral("No se pudo crear la carpeta ") + path + QStringLiteral("."));
+}
+
+// A folder itself, not a link to one.
+bool isRealFolder(const QString &path, mode_t mode = 0) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           (mode == 0 || (status.st_mode & 07777) == mode);
+}
+
+// A regular file itself, not a link to one, of at most maxBytes.
+bool isRegularFile(const QString &path, qint64 maxBytes) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode) &&
+           status.st_size <= maxBytes;
+}
 
 } // namespace
 
@@ -97,6 +163,10 @@ ApplicationInfo AppUpdateService::runningApplication() const {
 
 QString AppUpdateService::temporaryFolder() const {
     return m_configuration.temporaryFolder.isEmpty() ? QDir::tempPath() : m_configuration.temporaryFolder;
+}
+
+QString AppUpdateService::runningSystemVersion() const {
+    return m_configuration.systemVersion.isEmpty() ? UpdatePlatform::systemVersion() : m_configuration.systemVersion;
 }
 
 bool AppUpdateService::isAuthorised(const QUrl &url) const {
@@ -227,9 +297,7 @@ QCoro::Task<AppUpdateManifest> AppUpdateService::fetchManifest() const {
         refuse(AppUpdateError::Kind::invalidManifest);
     validateTorvelURL(manifest.zipURL);
     validateTorvelURL(manifest.dmgURL);
-    const QString running =
-        m_configuration.systemVersion.isEmpty() ? UpdatePlatform::systemVersion() : m_configuration.systemVersion;
-    if (!systemSupports(manifest.minimumSystemVersion, running))
+    if (!systemSupports(manifest.minimumSystemVersion, runningSystemVersion()))
         throw AppUpdateError(AppUpdateError::Kind::unsupportedSystem, manifest.minimumSystemVersion);
     co_return manifest;
 }
@@ -242,24 +310,41 @@ QCoro::Task<std::optional<AppUpdateManifest>> AppUpdateService::latestUpdate(qin
 }
 
 void AppUpdateService::validateApplication(const QString &bundlePath, const AppUpdateManifest &expected) const {
-    if (!QFileInfo(bundlePath).isDir())
+    // The bundle and what is read before the seal is checked must be themselves, not links: a
+    // link would be copied as a link, and could lead anywhere.
+    const QString information = bundlePath + QStringLiteral("/Info.json");
+    const QString program = bundlePath + QStringLiteral("/bin/torvel-downloader");
+    if (!isRealFolder(QFileInfo(bundlePath).path()) || !isRealFolder(bundlePath, 0755) ||
+        !isRegularFile(information, 1024 * 1024) || !isRealFolder(bundlePath + QStringLiteral("/bin"), 0755) ||
+        !isRegularFile(program, m_configuration.maxDownloadBytes))
         refuse(AppUpdateError::Kind::invalidApplication);
     const ApplicationInfo info = ApplicationInfo::fromBundle(bundlePath);
     const std::optional<qint64> build = info.version ? decimal(*info.version) : std::nullopt;
     if (info.identifier != m_configuration.bundleIdentifier || info.shortVersion != expected.version ||
         build != expected.build)
         refuse(AppUpdateError::Kind::invalidApplication);
-    const QFileInfo program(bundlePath + QStringLiteral("/bin/torvel-downloader"));
-    if (!program.isFile() || program.isSymLink() || !program.isExecutable())
+    // The release says which processor and which glibc it is for; the manifest's minimum is not
+    // sealed, this one is.
+    const QJsonObject entries = ApplicationInfo::entriesOf(bundlePath);
+    const QJsonValue architecture = entries.value(QLatin1String(architectureKey));
+    const QJsonValue glibc = entries.value(QLatin1String(minimumGlibcKey));
+    if (architecture.toString() != UpdatePlatform::architecture() || !glibc.isString() ||
+        !QFileInfo(program).isExecutable() || !NativeExecutable::isNativeExecutable(program))
         refuse(AppUpdateError::Kind::invalidApplication);
+    if (!systemSupports(glibc.toString(), runningSystemVersion()))
+        throw AppUpdateError(AppUpdateError::Kind::unsupportedSystem, glibc.toString());
     // A build without the release key trusts no bundle at all.
     if (m_configuration.publicKey.size() != 32)
         refuse(AppUpdateError::Kind::invalidApplication);
     BundleSeal::verify(bundlePath, m_configuration.publicKey);
 }
 
-QCoro::Task<> AppUpdateService::prepareUpdate(AppUpdateManifest manifest, Progress progress) const {
+QCoro::Task<AppUpdateService::Installer> AppUpdateService::prepareUpdate(AppUpdateManifest manifest,
+                                                                         Progress progress) const {
     validateTorvelURL(manifest.zipURL);
+    // Without the release key nothing could be proved: nothing is downloaded.
+    if (m_configuration.publicKey.size() != 32)
+        refuse(AppUpdateError::Kind::invalidApplication);
     if (manifest.size > m_configuration.maxDownloadBytes)
         refuse(AppUpdateError::Kind::invalidDownload);
     progress(QStringLiteral("Descargando Torvel Downloader ") + manifest.version + QStringLiteral("…"));
@@ -267,6 +352,7 @@ QCoro::Task<> AppUpdateService::prepareUpdate(AppUpdateManifest manifest, Progre
     QTemporaryFile download(temporaryFolder() + QStringLiteral("/TorvelDownloader-Download-XXXXXX.zip"));
     if (!download.open())
         throw PlatformError(download.errorString());
+    const WorkItem downloadItem(download.fileName());
     const QUrl zipURL = manifest.zipURL;
     QIODevice *sink = &download;
     co_await transfer(zipURL, false, sink, manifest.size);
@@ -281,12 +367,12 @@ QCoro::Task<> AppUpdateService::prepareUpdate(AppUpdateManifest manifest, Progre
     if (digest.compare(manifest.sha256, Qt::CaseInsensitive) != 0)
         refuse(AppUpdateError::Kind::checksumMismatch);
 
-    WorkFolder updateRoot{temporaryFolder() + QStringLiteral("/TorvelDownloader-Update-") + newUuid()};
-    const QString extracted = updateRoot.path + QStringLiteral("/extracted");
-    if (!QDir().mkpath(extracted))
-        throw PlatformError(QStringLiteral("No se pudo crear la carpeta ") + extracted + QStringLiteral("."));
+    WorkItem updateRoot(temporaryFolder() + QStringLiteral("/TorvelDownloader-Update-") + newUuid());
+    createPrivateFolder(updateRoot.path());
+    const QString extracted = updateRoot.path() + QStringLiteral("/extracted");
+    createPrivateFolder(extracted);
     // The download is not needed under its own name any more: moved, not copied.
-    const QString archive = updateRoot.path + QStringLiteral("/update.zip");
+    const QString archive = updateRoot.path() + QStringLiteral("/update.zip");
     if (!download.rename(archive))
         throw PlatformError(download.errorString());
     download.setAutoRemove(false);
@@ -303,12 +389,30 @@ QCoro::Task<> AppUpdateService::prepareUpdate(AppUpdateManifest manifest, Progre
     co_await Background::run(validate);
 
     progress(QStringLiteral("Preparando el reinicio…"));
-    launchInstaller(application, updateRoot.path, manifest.dmgURL);
-    updateRoot.handedOver = true;
+    const Installer installer = launchInstaller(application, updateRoot.path(), manifest.dmgURL);
+    updateRoot.handOver();
+    co_return installer;
 }
 
-void AppUpdateService::launchInstaller(const QString &applicationPath, const QString &updateRoot,
-                                       const QUrl &fallbackDMG) const {
+void AppUpdateService::removeWorkFiles() {
+    WorkFiles::instance().removeAll();
+}
+
+void AppUpdateService::abandon(const Installer &installer) {
+    // Only while the process is still that script: its number may be another's by now.
+    QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(installer.processID));
+    if (installer.processID > 0 && commandLine.open(QIODevice::ReadOnly) &&
+        commandLine.readAll().split('\0').contains(QFile::encodeName(installer.script))) {
+        // It leads a session of its own: its sleep goes with it.
+        ::kill(-pid_t(installer.processID), SIGKILL);
+        ::kill(pid_t(installer.processID), SIGKILL);
+    }
+    QFile::remove(installer.script);
+    ArchiveExtractor::removeTree(installer.updateRoot);
+}
+
+AppUpdateService::Installer AppUpdateService::launchInstaller(const QString &applicationPath, const QString &updateRoot,
+                                                              const QUrl &fallbackDMG) const {
     if (!m_configuration.installedBundle)
         refuse(AppUpdateError::Kind::unwritableInstallation);
     const QString target = QDir::cleanPath(QFileInfo(*m_configuration.installedBundle).absoluteFilePath());
@@ -340,8 +444,10 @@ void AppUpdateService::launchInstaller(const QString &applicationPath, const QSt
     installer.setStandardErrorFile(QProcess::nullDevice());
     // Its own session: a Ctrl-C in the terminal that started the application must not reach it.
     installer.setChildProcessModifier([] { ::setsid(); });
-    if (!installer.startDetached()) {
+    qint64 installerID = 0;
+    if (!installer.startDetached(&installerID)) {
         QFile::remove(script);
         throw PlatformError(installer.errorString());
     }
+    return {installerID, script, updateRoot};
 }

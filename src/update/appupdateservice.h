@@ -21,6 +21,11 @@ class QIODevice;
 // calls: everything it needs is its configuration, fixed when it is made.
 class AppUpdateService {
 public:
+    // The sealed Info.json's entries that tie a release to a processor ("x86_64", "aarch64") and
+    // to the lowest glibc it runs on.
+    static constexpr char architectureKey[] = "TorvelArchitecture";
+    static constexpr char minimumGlibcKey[] = "TorvelMinimumGlibc";
+
     // A stage text for the user; may be called on any thread.
     using Progress = std::function<void(const QString &)>;
 
@@ -66,23 +71,38 @@ public:
     QCoro::Task<AppUpdateManifest> fetchManifest() const;
     // The manifest when its build is newer than currentBuild, otherwise nothing.
     QCoro::Task<std::optional<AppUpdateManifest>> latestUpdate(qint64 currentBuild) const;
+    // The installer script started for a prepared update, waiting for this process to end.
+    struct Installer {
+        qint64 processID = 0;
+        QString script;
+        QString updateRoot;
+    };
     // Downloads, proves and unpacks the update and starts the installer script, which waits for
-    // this process to end. Leaves no work folder behind when it throws.
-    QCoro::Task<> prepareUpdate(AppUpdateManifest manifest, Progress progress) const;
+    // this process to end. Leaves no work file behind when it throws, nor when the process ends
+    // while it is under way.
+    QCoro::Task<Installer> prepareUpdate(AppUpdateManifest manifest, Progress progress) const;
+    // Stops an installer that still waits and removes its script and work folder.
+    static void abandon(const Installer &installer);
+    // Removes what preparations still under way have made (a partial download, a work folder):
+    // such a preparation never resumes once the application has quit. Called when the
+    // application ends, and again, as a last resort, when the process exits.
+    static void removeWorkFiles();
 
     // The origin test: https (or the override's scheme) and exactly the update host.
     bool isAuthorised(const QUrl &url) const;
     // The minimum-system test of a dotted version text against the running one.
     static bool systemSupports(const QString &minimumVersion, const QString &runningVersion);
-    // Identity, version, build, the bin/ program and the seal of an unpacked bundle. Reads every
-    // file: call it off the interface thread.
+    // Identity, version, build, processor, glibc, the bin/ program (native code) and the seal of
+    // an unpacked bundle, which must be a folder itself, not a link. Reads every file: call it
+    // off the interface thread.
     void validateApplication(const QString &bundlePath, const AppUpdateManifest &expected) const;
 
 private:
     QCoro::Task<QByteArray> transfer(QUrl url, bool manifest, QIODevice *sink, qint64 expectedSize) const;
     void validateTorvelURL(const QUrl &url) const;
-    void launchInstaller(const QString &applicationPath, const QString &updateRoot, const QUrl &fallbackDMG) const;
+    Installer launchInstaller(const QString &applicationPath, const QString &updateRoot, const QUrl &fallbackDMG) const;
     QString temporaryFolder() const;
+    QString runningSystemVersion() const;
 
     Configuration m_configuration;
 };

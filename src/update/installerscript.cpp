@@ -43,22 +43,37 @@ if kill -0 "$old_pid" 2> /dev/null; then
     exit 1
 fi
 
-if [ -e "$target_app" ] && ! /bin/mv "$target_app" "$backup_app"; then
+# The new bundle is copied next to the installed one first and swapped in with two renames, so
+# the installed path never holds a half-copied bundle; a backup left behind by an interruption
+# is found and dealt with at the next start (BundleRecovery).
+staged_app="$(dirname "$backup_app")/.Torvel Downloader.new-${backup_app##*.backup-}"
+if ! "$copy_program" -a "$source_app" "$staged_app"; then
+    /bin/rm -rf "$staged_app"
+    start_app "$target_app"
     open_fallback
+    /bin/rm -f "$0"
     exit 1
 fi
 
-if "$copy_program" -a "$source_app" "$target_app"; then
+if [ -e "$target_app" ] && ! /bin/mv -T "$target_app" "$backup_app"; then
+    /bin/rm -rf "$staged_app"
+    start_app "$target_app"
+    open_fallback
+    /bin/rm -f "$0"
+    exit 1
+fi
+
+if /bin/mv -T "$staged_app" "$target_app"; then
     start_app "$target_app"
     /bin/rm -rf "$backup_app" "$update_root"
     /bin/rm -f "$0"
     exit 0
 fi
 
-/bin/rm -rf "$target_app"
 if [ -e "$backup_app" ]; then
-    /bin/mv "$backup_app" "$target_app"
+    /bin/mv -T "$backup_app" "$target_app"
 fi
+/bin/rm -rf "$staged_app"
 start_app "$target_app"
 open_fallback
 /bin/rm -f "$0"

@@ -85,6 +85,13 @@ private Q_SLOTS:
                 5);
         changed("minimum abc", "minimumSystemVersion", u"abc"_s,
                 u"Esta actualización requiere glibc abc o posterior."_s, 5);
+        // Whole numbers are written as such: not as a fraction or an exponent.
+        for (const char *build : {"6.0", "6e0"}) {
+            const QByteArray value = QByteArray("\"build\": ") + build;
+            QTest::addRow("build %s", build)
+                << Response::ok(QJsonDocument(manifest()).toJson().replace("\"build\": 6", value), "application/json")
+                << invalidManifest;
+        }
         QTest::newRow("array") << Response::ok("[]", "application/json") << invalidManifest;
         QTest::newRow("HTML") << Response::ok("<html>hola</html>", "text/html") << invalidManifest;
         for (const int status : {304, 404, 500}) {

@@ -1,4 +1,6 @@
+#include "platform/singleinstance.h"
 #include "process/processtree.h"
+#include "scriptedhttpserver.h"
 #include "testsupport.h"
 
 #include <QFileInfo>
@@ -10,6 +12,8 @@
 #include <QTimer>
 
 #include <csignal>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -46,6 +50,27 @@ private Q_SLOTS:
         const QJsonObject ffmpeg = report.value(u"ffmpeg"_s).toObject();
         QCOMPARE(ffmpeg.value(u"path"_s).toString(), u"/usr/bin/ffmpeg"_s);
         QVERIFY(ffmpeg.value(u"version"_s).toString().front().isDigit());
+    }
+
+    // The installer would swap the bundle under a running window: with a newer build published,
+    // self-update refuses while the window's instance answers.
+    void selfUpdateRefusesWhileTheWindowRuns() {
+        ScriptedHttpServer server;
+        const QString manifest = uR"({"version": "9.0.0", "build": 2000000000, "minimumSystemVersion": "2.17",)"
+                                 uR"("zipURL": "%1/u.zip", "dmgURL": "%1/u.tar.gz", "sha256": "%2", "size": 10,)"
+                                 uR"("releaseNotes": ""})"_s.arg(server.url().toString(), QString(64, u'a'));
+        server.route(u"/update.json"_s, ScriptedHttpServer::Response::ok(manifest.toUtf8(), "application/json"));
+        const QTemporaryDir runtime;
+        QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        SingleInstance window(runtime.path() + u'/' + torvelIncomingURL() + u'-' + QString::number(::getuid()));
+        QVERIFY(window.listen());
+        const ProcessResult result =
+            TestSupport::runApplication({u"self-update"_s}, m_home.path(),
+                                        {{u"TORVEL_UPDATE_MANIFEST_URL"_s, server.url(u"/update.json"_s).toString()},
+                                         {u"XDG_RUNTIME_DIR"_s, runtime.path()}});
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.standardError.startsWith("Torvel Downloader está abierto."), result.standardError.constData());
+        QVERIFY(!server.requests().contains(u"GET /u.zip"_s));
     }
 
     void usageErrorsExitWithTwo_data() {

@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -25,21 +28,52 @@ private:
     QString fresh(const QString &name) { return m_dir.filePath(QString::number(++m_counter) + name); }
 
 private Q_SLOTS:
+    // Modes are the extractor's own, not the archive's; "." cannot touch the destination, which
+    // may be reached through a link.
     void unpacksFilesFoldersLinksAndPermissions() {
         const QString archive = fresh(u"tool.zip"_s);
-        ArchiveFixtures::write(archive, {Entry{u"bin"_s, {}, Entry::Type::folder, 0755},
-                                         ArchiveFixtures::file(u"bin/tool"_s, "#!/bin/sh\n", 0755),
+        ArchiveFixtures::write(archive, {Entry{u"."_s, {}, Entry::Type::folder, 0},
+                                         Entry{u"bin"_s, {}, Entry::Type::folder, 0777},
+                                         ArchiveFixtures::file(u"./bin/tool"_s, "#!/bin/sh\n", 04777),
                                          ArchiveFixtures::file(u"share/readme.txt"_s, "hola", 0600),
                                          ArchiveFixtures::symlink(u"bin/alias"_s, "tool"),
                                          ArchiveFixtures::symlink(u"share/up"_s, "../bin/tool")});
-        const QString target = fresh(u"out"_s);
+        const QString real = fresh(u"real"_s);
+        QVERIFY(QDir().mkpath(real + u"/out"_s));
+        const QString via = fresh(u"via"_s);
+        QVERIFY(QFile::link(real, via));
+        const QString target = via + u"/out"_s;
         BlockingWait::wait(ArchiveExtractor::extractInBackground(archive, target));
 
-        QVERIFY(QFileInfo(target + u"/bin/tool"_s).permissions().testFlags(QFile::ExeOwner | QFile::ExeOther));
-        QVERIFY(!(QFileInfo(target + u"/share/readme.txt"_s).permissions() & QFile::ReadOther));
+        const auto mode = [&target](const char *path) {
+            struct stat status {};
+            ::lstat(QFile::encodeName(target + QLatin1Char('/') + QLatin1String(path)).constData(), &status);
+            return status.st_mode & 07777;
+        };
+        QCOMPARE(mode("."), 0755u);
+        QCOMPARE(mode("bin"), 0755u);
+        QCOMPARE(mode("bin/tool"), 0755u);
+        QCOMPARE(mode("share"), 0755u);
+        QCOMPARE(mode("share/readme.txt"), 0644u);
         QCOMPARE(QFileInfo(target + u"/bin/alias"_s).symLinkTarget(),
                  QFileInfo(target + u"/bin/tool"_s).absoluteFilePath());
         QVERIFY(QFileInfo(target + u"/share/up"_s).isSymLink());
+    }
+
+    // Clean-up gets through folders of any mode and never follows a link out.
+    void removesWholeTrees() {
+        const QString outside = TestSupport::writeFile(fresh(u"outside"_s), "keep");
+        const QString tree = fresh(u"tree"_s);
+        TestSupport::writeFile(tree + u"/locked/file"_s, "x");
+        TestSupport::writeFile(tree + u"/closed/deeper/file"_s, "x");
+        QVERIFY(QFile::link(outside, tree + u"/link"_s));
+        QVERIFY(QFile::link(QFileInfo(outside).path(), tree + u"/folder-link"_s));
+        QVERIFY(QFile::setPermissions(tree + u"/locked"_s, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(QFile::setPermissions(tree + u"/closed"_s, {}));
+        QVERIFY(ArchiveExtractor::removeTree(tree));
+        QVERIFY(!QFileInfo::exists(tree));
+        QCOMPARE(TestSupport::readFile(outside), QByteArray("keep"));
+        QVERIFY(ArchiveExtractor::removeTree(tree));
     }
 
     void refusesEntriesThatLeaveTheFolder_data() {
@@ -58,6 +92,20 @@ private Q_SLOTS:
                                                         ArchiveFixtures::symlink(u"a/b"_s, ".."),
                                                         ArchiveFixtures::file(u"a/b/escape"_s, "x")}
                                         << u"No se pudo descomprimir a/b"_s;
+        // Each link reads as inside, but the first leads to the destination itself, so the second
+        // climbs out of it.
+        QString deep, up;
+        for (int step = 0; step < 30; ++step) {
+            deep += u"d/"_s;
+            up += u"../"_s;
+        }
+        QTest::newRow("link chain") << QList<Entry>{ArchiveFixtures::symlink(deep + u"l"_s, up.toUtf8()),
+                                                    ArchiveFixtures::symlink(u"x"_s, (deep + u"l/"_s + up).toUtf8())}
+                                    << u"entrada no permitida: x"_s;
+        QTest::newRow("dangling link") << QList<Entry>{ArchiveFixtures::symlink(u"l"_s, "missing")}
+                                       << u"entrada no permitida: l"_s;
+        QTest::newRow("too deep") << QList<Entry>{ArchiveFixtures::file(QString(u"d/"_s).repeated(65) + u"f"_s, "x")}
+                                  << u"carpetas demasiado anidadas"_s;
         QTest::newRow("hard link outside") << QList<Entry>{Entry{u"hard"_s, "../../etc/passwd", Entry::Type::hardlink}}
                                            << u"entrada no permitida: hard"_s;
     }
@@ -83,6 +131,26 @@ private Q_SLOTS:
         limits.maxTotalBytes = 1024 * 1024;
         const QString failure = failureOf([&] { ArchiveExtractor::extract(bomb, fresh(u"o"_s), nullptr, limits); });
         QVERIFY2(failure.contains(u"al descomprimirse"_s), qPrintable(failure));
+        // A zip entry declaring far more than its data holds, and a sparse tar entry that is one
+        // byte after a hole of a terabyte, count as what they declare.
+        const QString declared = fresh(u"declared.zip"_s);
+        ArchiveFixtures::write(declared, {ArchiveFixtures::file(u"big"_s, QByteArray(100, 'x'))});
+        QByteArray bytes = TestSupport::readFile(declared);
+        qToLittleEndian<quint32>(0xf0000000u, bytes.data() + bytes.indexOf("PK\x03\x04") + 22);
+        qToLittleEndian<quint32>(0xf0000000u, bytes.data() + bytes.indexOf("PK\x01\x02") + 24);
+        TestSupport::writeFile(declared, bytes);
+        Entry hole = ArchiveFixtures::file(u"hole"_s, "x");
+        hole.declaredSize = qint64(1) << 40;
+        hole.sparse = true;
+        const QString sparse = fresh(u"sparse.tar.gz"_s);
+        ArchiveFixtures::write(sparse, {hole});
+        for (const auto &[archive, message] :
+             {std::pair(declared, u"al descomprimirse"_s), std::pair(sparse, u"disperso"_s)}) {
+            const QString out = fresh(u"o"_s);
+            const QString refusal = failureOf([&] { ArchiveExtractor::extract(archive, out); });
+            QVERIFY2(refusal.contains(message), qPrintable(refusal));
+            QVERIFY(ArchiveExtractor::removeTree(out));
+        }
         const std::atomic_bool cancelled = true;
         QCOMPARE(failureOf([&] { ArchiveExtractor::extract(bomb, fresh(u"o"_s), &cancelled); }), u"cancelada"_s);
         const QString page = TestSupport::writeFile(fresh(u"page.zip"_s), "<html>404</html>");
@@ -120,8 +188,15 @@ private Q_SLOTS:
     void parsesBuildNumbers_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<qint64>("build");
-        for (const auto &[text, build] : std::initializer_list<std::pair<const char *, qint64>>{
-                 {"0042", 42}, {"+7", 7}, {"-3", -3}, {"", 0}, {"1.2", 0}, {" 5", 0}, {"12a", 0}, {"٣", 0}})
+        for (const auto &[text, build] : std::initializer_list<std::pair<const char *, qint64>>{{"0042", 42},
+                                                                                                {"+7", 7},
+                                                                                                {"-3", -3},
+                                                                                                {"", 0},
+                                                                                                {"1.2", 0},
+                                                                                                {" 5", 0},
+                                                                                                {"12a", 0},
+                                                                                                {"٣", 0},
+                                                                                                {"42\n", 0}})
             QTest::newRow(text) << QString::fromUtf8(text) << build;
     }
     void parsesBuildNumbers() {

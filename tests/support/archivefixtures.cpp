@@ -25,6 +25,8 @@ void write(const QString &path, const QList<Entry> &entries) {
         case Entry::Type::file:
             archive_entry_set_filetype(entry, AE_IFREG);
             archive_entry_set_size(entry, item.declaredSize >= 0 ? item.declaredSize : item.contents.size());
+            if (item.sparse)
+                archive_entry_sparse_add_entry(entry, item.declaredSize - item.contents.size(), item.contents.size());
             break;
         case Entry::Type::folder:
             archive_entry_set_filetype(entry, AE_IFDIR);

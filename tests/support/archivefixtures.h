@@ -14,6 +14,7 @@ struct Entry {
     Type type = Type::file;
     int permissions = 0644;
     qint64 declaredSize = -1; // the size written into the header; -1: the real size
+    bool sparse = false;      // a tar file of declaredSize whose contents end it, after a hole
 };
 
 inline Entry file(const QString &path, const QByteArray &contents, int permissions = 0644) {

@@ -1,6 +1,7 @@
 #include "updatefixtures.h"
 
 #include "common/filedigest.h"
+#include "platform/updateplatform.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -20,17 +21,22 @@ QString makeKey(const QString &path) {
     return path;
 }
 
-void makeBundle(const QString &bundlePath, const QString &version, qint64 build, const QString &identifier) {
+void makeBundle(const QString &bundlePath, const QString &version, qint64 build, const QString &identifier,
+                const QString &architecture) {
     TestSupport::writeFile(bundlePath + QStringLiteral("/Info.json"),
                            QStringLiteral(R"({"CFBundleIdentifier":"%1","CFBundleShortVersionString":"%2",)"
-                                          R"("CFBundleVersion":"%3"})")
+                                          R"("CFBundleVersion":"%3","TorvelArchitecture":"%4",)"
+                                          R"("TorvelMinimumGlibc":"2.17"})")
                                .arg(identifier, version)
                                .arg(build)
+                               .arg(architecture.isEmpty() ? UpdatePlatform::architecture() : architecture)
                                .toUtf8());
     TestSupport::writeFile(bundlePath + QStringLiteral("/share/readme.txt"), version.toUtf8());
-    TestSupport::writeScript(
-        bundlePath + QStringLiteral("/bin/torvel-downloader"),
-        QStringLiteral(R"(echo "$(cd "$(dirname "$0")/.." && pwd) %1" >> "$TORVEL_TEST_MARKER")").arg(version));
+    const QString program = bundlePath + QStringLiteral("/bin/torvel-downloader");
+    QDir().mkpath(bundlePath + QStringLiteral("/bin"));
+    QFile::copy(qEnvironmentVariable("TORVEL_TEST_BUNDLE_PROGRAM"), program);
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                       QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
 }
 
 QList<ArchiveFixtures::Entry> entriesOf(const QString &folder, const QString &prefix) {

@@ -14,10 +14,11 @@ namespace UpdateFixtures {
 // A new Ed25519 private key (PEM) at path, made by OpenSSL's command-line tool.
 QString makeKey(const QString &path);
 
-// A bundle folder: Info.json, share/readme.txt and a bin/torvel-downloader that appends
+// A bundle folder: Info.json (for this processor unless architecture says otherwise, glibc
+// 2.17), share/readme.txt and a bin/torvel-downloader, native code, that appends
 // "<its bundle> <version>" to the file named by TORVEL_TEST_MARKER.
 void makeBundle(const QString &bundlePath, const QString &version, qint64 build,
-                const QString &identifier = QStringLiteral("app.torvel.downloader"));
+                const QString &identifier = QStringLiteral("app.torvel.downloader"), const QString &architecture = {});
 
 // Every file under folder as archive entries below prefix, with their permissions.
 QList<ArchiveFixtures::Entry> entriesOf(const QString &folder, const QString &prefix);

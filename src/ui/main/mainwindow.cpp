@@ -295,6 +295,8 @@ void MainWindow::askBeforeQuitting() {
     question->setDefaultButton(keep);
     question->setEscapeButton(keep);
     connect(quit, &QPushButton::clicked, this, &MainWindow::quitAfterCancelling);
+    // Kept open while it quit for an update: the update is called off.
+    connect(keep, &QPushButton::clicked, &m_model, &AppModel::abandonApplicationRestart);
     m_quitQuestion = question;
     // Window-modal and asynchronous: the work and incoming links go on while it is shown.
     question->open();
