@@ -100,7 +100,7 @@ void printUsage() {
           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
              "CARPETA]\n"
           << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
-             "yt-dlp|ffmpeg\n";
+             "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n";
     err().flush();
 }
 

@@ -26,7 +26,8 @@ int usage() {
           << "  torvel-downloader tools [--json]\n"
           << "  torvel-downloader tools install yt-dlp|ffmpeg\n"
           << "  torvel-downloader tools update [yt-dlp|ffmpeg]\n"
-          << "  torvel-downloader tools remove-homebrew yt-dlp|ffmpeg\n";
+          << "  torvel-downloader tools remove-homebrew yt-dlp|ffmpeg\n"
+          << "  torvel-downloader tools rollback yt-dlp|ffmpeg\n";
     err().flush();
     return 2;
 }
@@ -134,7 +135,7 @@ QCoro::Task<int> status(bool json, ToolHosts hosts) {
     co_return 0;
 }
 
-enum class Action { install, update, removeHomebrew };
+enum class Action { install, update, removeHomebrew, rollBack };
 
 // Runs one operation with Ctrl-C wired to cancel(), the log on standard error and the outcome
 // as the exit status.
@@ -166,6 +167,13 @@ QCoro::Task<int> operation(Action action, std::optional<ToolKind> tool, ToolHost
                 settings.setFfmpegPath(result.path);
                 message = result.message;
             }
+        } else if (action == Action::rollBack) {
+            logLine(QStringLiteral("Iniciando la vuelta a la versión anterior de ") + toolName + QStringLiteral("."));
+            message = co_await service.rollBack(*tool, onEvent);
+            if (*tool == ToolKind::ytDLP)
+                settings.setYtDLPPath(service.locator().managedYTDLPPath());
+            else
+                settings.setFfmpegPath(service.locator().managedFFmpegPath());
         } else {
             // Locating and the version check cannot be cancelled; Ctrl-C during them ends the
             // command before the operation starts.
@@ -224,6 +232,8 @@ QCoro::Task<int> run(QStringList arguments, ToolHosts hosts) {
         co_return co_await operation(Action::update, tool, hosts);
     if (action == QLatin1String("remove-homebrew") && tool)
         co_return co_await operation(Action::removeHomebrew, tool, hosts);
+    if (action == QLatin1String("rollback") && tool)
+        co_return co_await operation(Action::rollBack, tool, hosts);
     co_return usage();
 }
 

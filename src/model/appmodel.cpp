@@ -151,6 +151,10 @@ QCoro::Task<> AppModel::refreshDependencies() {
         co_return;
     m_ytDLP = ytDLP;
     m_ffmpeg = ffmpeg;
+    m_previousVersions.clear();
+    for (const ToolKind tool : {ToolKind::ytDLP, ToolKind::ffmpeg})
+        if (const std::optional<QString> version = m_toolUpdateService->previousVersion(tool))
+            m_previousVersions.insert(tool, *version);
     if (ytDLP) {
         m_settings.setYtDLPPath(ytDLP->path);
         m_service.rememberVersion(ytDLP->path, ytDLP->version);

@@ -54,13 +54,14 @@ public:
 
     // A tool operation proposed to the user, waiting for confirmation.
     struct PendingToolAction {
-        enum class Kind { install, update, uninstallHomebrew };
+        enum class Kind { install, update, uninstallHomebrew, rollBack };
         Kind kind = Kind::install;
         ToolKind tool = ToolKind::ytDLP;
 
         static PendingToolAction install(ToolKind tool) { return {Kind::install, tool}; }
         static PendingToolAction update(ToolKind tool) { return {Kind::update, tool}; }
         static PendingToolAction uninstallHomebrew(ToolKind tool) { return {Kind::uninstallHomebrew, tool}; }
+        static PendingToolAction rollBack(ToolKind tool) { return {Kind::rollBack, tool}; }
         bool operator==(const PendingToolAction &) const = default;
     };
     using AppUpdateAlert = ::AppUpdateAlert;
@@ -126,6 +127,9 @@ public:
     std::optional<QString> homebrewSupportWarning() const;
     std::optional<QString> homebrewWarning(ToolKind tool) const;
     std::optional<QString> homebrewDependentSummary(ToolKind tool) const;
+    // The version a rollback would restore: the copy the last managed install replaced, offered
+    // while the located tool is the managed copy.
+    std::optional<QString> previousManagedVersion(ToolKind tool) const;
 
     // The offered choices and the resolved selection, derived afresh on every read.
     QList<DownloadChoice> standardChoices() const { return m_selection.standardChoices(); }
@@ -150,6 +154,8 @@ public:
     QCoro::Task<> updateTools(std::optional<ToolKind> only);
     QCoro::Task<> installTool(ToolKind tool);
     QCoro::Task<> uninstallHomebrew(ToolKind tool);
+    // Puts the managed copy that the last install replaced back in place.
+    QCoro::Task<> rollBackTool(ToolKind tool);
     // Stops the running operation; it then takes its cancelled end.
     void cancelToolOperation();
     // The options window on the tools tab, proposing the install or update the tool needs.
@@ -190,7 +196,7 @@ Q_SIGNALS:
     void progressChanged();
     void errorMessageChanged();
     void completedFileChanged();
-    // ytDLP, ffmpeg or isCheckingTools
+    // ytDLP, ffmpeg, the previous managed versions or isCheckingTools
     void toolsChanged();
     void selectedOptionsTabChanged();
     // updateStatuses or isCheckingUpdates
@@ -285,6 +291,7 @@ private:
     std::optional<QString> m_completedFile;
     std::optional<ToolInfo> m_ytDLP;
     std::optional<ToolInfo> m_ffmpeg;
+    QMap<ToolKind, QString> m_previousVersions; // kept copies of the managed tools
     bool m_isCheckingTools = false;
     // An incoming link arrived during a tool search; its analysis starts when the search ends.
     bool m_analysisAwaitsTools = false;

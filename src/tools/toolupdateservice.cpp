@@ -54,7 +54,8 @@ ToolUpdateService::ToolUpdateService(ToolHosts hosts, DependencyLocator locator)
     : ToolUpdateService(std::move(hosts), std::move(locator), Limits()) {}
 
 ToolUpdateService::ToolUpdateService(ToolHosts hosts, DependencyLocator locator, Limits limits)
-    : m_hosts(std::move(hosts)), m_locator(std::move(locator)), m_limits(limits) {}
+    : m_hosts(std::move(hosts)), m_locator(std::move(locator)), m_limits(limits),
+      m_ytDLPSignature(m_hosts.ytDLPSigningKey) {}
 
 void ToolUpdateService::cancel() {
     qint32 pid = 0;

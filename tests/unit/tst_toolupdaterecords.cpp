@@ -1,5 +1,6 @@
 #include "testsupport.h"
 #include "tools/homebrewsupportinfo.h"
+#include "tools/signatureverifier.h"
 #include "tools/toolhosts.h"
 #include "tools/toolupdatelog.h"
 #include "tools/toolupdateservice.h"
@@ -126,6 +127,20 @@ private Q_SLOTS:
         QCOMPARE(ToolHosts::address(hosts.ffmpegBuilds, u"/a.zip"_s), QUrl(u"http://127.0.0.1:8080/a.zip"_s));
         QCOMPARE(hosts.gitHub, QUrl(u"https://mirror.example"_s));
         QCOMPARE(hosts.homebrewAPI, ToolHosts().homebrewAPI);
+
+        // yt-dlp's own key is built in; another one is taken only for a GitHub on this machine.
+        QVERIFY(SignatureVerifier::dearmor(ToolHosts().ytDLPSigningKey).value_or(QByteArray()).size() > 500);
+        QTemporaryDir dir;
+        QByteArray key = ToolHosts::ytDLPReleaseKey();
+        key.insert(key.indexOf('\n') + 1, "Comment: an armor header\n");
+        environment.insert(u"TORVEL_YTDLP_SIGNING_KEY"_s, TestSupport::writeFile(dir.filePath(u"key.asc"_s), key));
+        const auto failure = [&] { return TestSupport::failureOf([&] { ToolHosts::fromEnvironment(environment); }); };
+        QVERIFY(failure().contains(u"TORVEL_YTDLP_SIGNING_KEY solo se admite junto con TORVEL_GITHUB_URL"_s));
+        environment.insert(u"TORVEL_GITHUB_URL"_s, u"http://[::1]:8080"_s);
+        QCOMPARE(ToolHosts::fromEnvironment(environment).ytDLPSigningKey, key);
+        environment.insert(u"TORVEL_YTDLP_SIGNING_KEY"_s,
+                           TestSupport::writeFile(dir.filePath(u"bad.asc"_s), key.replace("mQINBG", "mQ!NBG")));
+        QVERIFY(failure().contains(u"no contiene una clave pública OpenPGP"_s));
     }
 
     // Moves numbered in order: backups of the existing destinations first, then the installs.
