@@ -6,6 +6,7 @@
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
 #include "model/appupdatealert.h"
+#include "model/finisheddownload.h"
 #include "model/toolindicatorstate.h"
 #include "platform/desktopservices.h"
 #include "tools/dependencylocator.h"
@@ -228,6 +229,8 @@ Q_SIGNALS:
     void applicationUpdateChanged();
     // An update is ready and its installer waits: the application quits the way the user would.
     void applicationTerminationRequested();
+    // A download ended with a placed file or a failure, after the phase says so.
+    void downloadFinished(const FinishedDownload &finished);
 
 private:
     void setPhase(Phase phase);

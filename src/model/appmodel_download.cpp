@@ -108,6 +108,7 @@ QCoro::Task<> AppModel::startDownload() {
         setPhase(Phase::completed);
         if (m_settings.revealWhenFinished())
             m_desktop.revealFile(*placed);
+        Q_EMIT downloadFinished({FinishedDownload::Result::completed, *placed, QString()});
     } else if (cancelled) {
         dropPendingProgress();
         setPhase(Phase::ready);
@@ -115,6 +116,7 @@ QCoro::Task<> AppModel::startDownload() {
         setNotice(QStringLiteral("Descarga cancelada."));
     } else {
         fail(failure);
+        Q_EMIT downloadFinished({FinishedDownload::Result::failed, QString(), failure});
     }
     // A link that arrived during the download is analyzed now.
     if (m_analysisAwaitsDownload) {

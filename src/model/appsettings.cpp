@@ -26,6 +26,9 @@ QString revealWhenFinishedKey() {
 QString cookiesKey() {
     return QStringLiteral("cookies");
 }
+QString notifyWhenFinishedKey() {
+    return QStringLiteral("notifyWhenFinished");
+}
 
 std::optional<QString> storedString(const QSettings &store, const QString &key) {
     const QVariant value = store.value(key);
@@ -92,6 +95,7 @@ AppSettings::AppSettings(QSettings *defaults, QString downloadsFolder, QString h
     m_downloadDirectory = storedString(*m_defaults, downloadDirectoryKey()).value_or(std::move(downloadsFolder));
     m_revealWhenFinished = storedBoolean(*m_defaults, revealWhenFinishedKey()).value_or(true);
     m_cookies = storedString(*m_defaults, cookiesKey()).value_or(QString());
+    m_notifyWhenFinished = storedBoolean(*m_defaults, notifyWhenFinishedKey()).value_or(true);
 }
 
 QString AppSettings::downloadDirectoryPath() const {
@@ -140,6 +144,14 @@ void AppSettings::setCookies(const QString &browserOrFile) {
     store(cookiesKey(), browserOrFile);
     if (changed)
         Q_EMIT cookiesChanged();
+}
+
+void AppSettings::setNotifyWhenFinished(bool notify) {
+    const bool changed = notify != m_notifyWhenFinished;
+    m_notifyWhenFinished = notify;
+    store(notifyWhenFinishedKey(), notify);
+    if (changed)
+        Q_EMIT notifyWhenFinishedChanged();
 }
 
 void AppSettings::store(const QString &key, const QVariant &value) {

@@ -16,7 +16,7 @@ class QSettings;
 // Reading: a string setting counts only when the store holds a string; anything else gives the
 // setting's fallback. With the INI files QSettings uses on Linux a boolean comes back as the text
 // "true" or "false" (or as a bool while the same process still has it cached), so exactly those
-// count as a stored boolean for revealWhenFinished; any other value ("sí", "1", a list) gives
+// count as a stored boolean for revealWhenFinished and notifyWhenFinished; any other value ("sí", "1", a list) gives
 // true. The downloads folder is only the fallback of downloadDirectory and is never stored.
 //
 // Writing: every assignment, even of the value already held, is stored and synced at once. A
@@ -34,6 +34,8 @@ class AppSettings : public QObject {
     Q_PROPERTY(
         bool revealWhenFinished READ revealWhenFinished WRITE setRevealWhenFinished NOTIFY revealWhenFinishedChanged)
     Q_PROPERTY(QString cookies READ cookies WRITE setCookies NOTIFY cookiesChanged)
+    Q_PROPERTY(
+        bool notifyWhenFinished READ notifyWhenFinished WRITE setNotifyWhenFinished NOTIFY notifyWhenFinishedChanged)
 
 public:
     // The store must outlive this object. Loading reads the keys and writes nothing.
@@ -51,6 +53,9 @@ public:
     // What the stored value means now: a value that is neither a known browser nor a readable
     // file is none (and stays stored as it is).
     CookieSource cookieSource() const { return CookieSource::fromSetting(m_cookies, m_homeFolder); }
+    // Whether a download that ends while the window is in the background is announced by a
+    // desktop notification. Read like revealWhenFinished.
+    bool notifyWhenFinished() const { return m_notifyWhenFinished; }
 
     // The user's home folder, where "~" leads and where browsers keep their profiles.
     const QString &homeFolder() const { return m_homeFolder; }
@@ -64,6 +69,7 @@ public:
     void setDownloadDirectory(const QString &path);
     void setRevealWhenFinished(bool reveal);
     void setCookies(const QString &browserOrFile);
+    void setNotifyWhenFinished(bool notify);
 
 Q_SIGNALS:
     void ytDLPPathChanged();
@@ -71,6 +77,7 @@ Q_SIGNALS:
     void downloadDirectoryChanged();
     void revealWhenFinishedChanged();
     void cookiesChanged();
+    void notifyWhenFinishedChanged();
 
 private:
     void store(const QString &key, const QVariant &value);
@@ -92,6 +99,7 @@ private:
     QString m_downloadDirectory;
     bool m_revealWhenFinished = true;
     QString m_cookies;
+    bool m_notifyWhenFinished = true;
     bool m_warnedAboutStore = false;
     std::optional<FileStamp> m_examinedStamp;
     bool m_examinedSafe = false;

@@ -675,13 +675,19 @@ private Q_SLOTS:
         QVERIFY(folder->text().startsWith(path(u"home"_s).left(4)) && folder->text().endsWith(u"final"_s));
         QVERIFY(folder->fontMetrics().horizontalAdvance(folder->text()) < folder->width());
 
-        // The switch writes the setting and follows it.
-        auto *reveal = find<SwitchButton>(u"revealWhenFinishedSwitch"_s, options);
-        QVERIFY(reveal->isChecked());
-        QTest::mouseClick(reveal, Qt::LeftButton);
-        QCOMPARE(m_settings->revealWhenFinished(), false);
-        m_settings->setRevealWhenFinished(true);
-        QVERIFY(reveal->isChecked());
+        // Each switch writes its setting and follows it.
+        const std::pair<const char *, bool (AppSettings::*)() const> switches[] = {
+            {"revealWhenFinished", &AppSettings::revealWhenFinished},
+            {"notifyWhenFinished", &AppSettings::notifyWhenFinished}};
+        for (const auto &[name, read] : switches) {
+            auto *toggle = find<SwitchButton>(QString::fromLatin1(name) + u"Switch"_s, options);
+            QVERIFY(toggle->isChecked());
+            QTest::mouseClick(toggle, Qt::LeftButton);
+            QCOMPARE((m_settings.get()->*read)(), false);
+            m_settings->setProperty(name, true);
+            QVERIFY(toggle->isChecked());
+        }
+        QCOMPARE(textOf(u"notifyWhenFinishedLabel"_s, options), u"Avisar al terminar una descarga"_s);
 
         // Both ways: the tab the user picks lands in the model, the model's tab is shown. The
         // about tab is the compact view and needs no scrolling.

@@ -46,7 +46,7 @@ private Q_SLOTS:
         // A fresh store loads the fallbacks and writes nothing.
         QCOMPARE((QStringList{settings.ytDLPPath(), settings.ffmpegPath(), settings.downloadDirectory()}),
                  (QStringList{QString(), QString(), downloads}));
-        QVERIFY(settings.revealWhenFinished());
+        QVERIFY(settings.revealWhenFinished() && settings.notifyWhenFinished());
         QCOMPARE(AppSettings(&store).downloadDirectory(), PlatformPaths::downloadsFolder());
         store.sync();
         QVERIFY(!QFileInfo::exists(path));
@@ -55,15 +55,17 @@ private Q_SLOTS:
         QSignalSpy ffmpeg(&settings, &AppSettings::ffmpegPathChanged);
         QSignalSpy folder(&settings, &AppSettings::downloadDirectoryChanged);
         QSignalSpy reveal(&settings, &AppSettings::revealWhenFinishedChanged);
+        QSignalSpy notify(&settings, &AppSettings::notifyWhenFinishedChanged);
         const auto signalled = [&] {
-            return QList<qsizetype>{ytDLP.count(), ffmpeg.count(), folder.count(), reveal.count()};
+            return QList<qsizetype>{ytDLP.count(), ffmpeg.count(), folder.count(), reveal.count(), notify.count()};
         };
         settings.setYtDLPPath(u"/opt/yt-dlp, versión nueva"_s);
-        QCOMPARE(signalled(), (QList<qsizetype>{1, 0, 0, 0}));
+        QCOMPARE(signalled(), (QList<qsizetype>{1, 0, 0, 0, 0}));
         settings.setFfmpegPath(u"@/usr/bin/ffmpeg"_s);
         settings.setDownloadDirectory(u"~/Vídeos"_s);
         settings.setRevealWhenFinished(false);
-        QCOMPARE(signalled(), (QList<qsizetype>{1, 1, 1, 1}));
+        settings.setNotifyWhenFinished(false);
+        QCOMPARE(signalled(), (QList<qsizetype>{1, 1, 1, 1, 1}));
         settings.setCookies(u"brave"_s);
 
         const auto disk = reopened(path);
@@ -72,7 +74,7 @@ private Q_SLOTS:
                               restarted.downloadDirectoryPath()}),
                  (QStringList{u"/opt/yt-dlp, versión nueva"_s, u"@/usr/bin/ffmpeg"_s, u"~/Vídeos"_s,
                               u"/home/ana/Vídeos"_s}));
-        QVERIFY(!restarted.revealWhenFinished());
+        QVERIFY(!restarted.revealWhenFinished() && !restarted.notifyWhenFinished());
         QCOMPARE(restarted.cookies(), u"brave"_s);
         settings.setDownloadDirectory(u"~"_s);
         QCOMPARE(settings.downloadDirectoryPath(), home);
@@ -94,8 +96,11 @@ private Q_SLOTS:
     void onlyAStoredBooleanCounts() {
         QFETCH(QByteArray, value);
         QFETCH(bool, expected);
-        QSettings store(storeWith("[General]\nrevealWhenFinished=" + value + '\n'), QSettings::IniFormat);
-        QCOMPARE(AppSettings(&store, downloads, home).revealWhenFinished(), expected);
+        QSettings store(storeWith("[General]\nrevealWhenFinished=" + value + "\nnotifyWhenFinished=" + value + '\n'),
+                        QSettings::IniFormat);
+        const AppSettings settings(&store, downloads, home);
+        QCOMPARE(settings.revealWhenFinished(), expected);
+        QCOMPARE(settings.notifyWhenFinished(), expected);
     }
 
     // The cookies setting names a known browser or a readable file; anything else means none,

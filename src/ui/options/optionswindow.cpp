@@ -218,6 +218,28 @@ QWidget *OptionsWindow::buildGeneralPage() {
     connect(m_revealSwitch, &SwitchButton::toggled, this,
             [this](bool on) { m_model.settings().setRevealWhenFinished(on); });
 
+    // The notification when a download ends while the window is in the background.
+    downloads->contentLayout()->addWidget(separator(downloads));
+    auto *notifyRow = new QHBoxLayout;
+    const QString notifyText = QStringLiteral("Avisar al terminar una descarga");
+    QLabel *notifyLabel = label(notifyText, QStringLiteral("notifyWhenFinishedLabel"), downloads);
+    notifyLabel->setWordWrap(true);
+    notifyRow->addWidget(notifyLabel, 1);
+    auto *notifySwitch = new SwitchButton(downloads);
+    notifySwitch->setObjectName(QStringLiteral("notifyWhenFinishedSwitch"));
+    notifySwitch->setAccessibleName(notifyText);
+    notifyLabel->setBuddy(notifySwitch);
+    notifyRow->addWidget(notifySwitch);
+    downloads->contentLayout()->addLayout(notifyRow);
+    connect(notifySwitch, &SwitchButton::toggled, this,
+            [this](bool on) { m_model.settings().setNotifyWhenFinished(on); });
+    const auto showNotifyWhenFinished = [this, notifySwitch] {
+        const QSignalBlocker blocker(notifySwitch);
+        notifySwitch->setChecked(m_model.settings().notifyWhenFinished());
+    };
+    showNotifyWhenFinished();
+    connect(&m_model.settings(), &AppSettings::notifyWhenFinishedChanged, this, showNotifyWhenFinished);
+
     showDownloadDirectory();
     showRevealWhenFinished();
     connect(&m_model.settings(), &AppSettings::downloadDirectoryChanged, this, &OptionsWindow::showDownloadDirectory);
