@@ -1,3 +1,4 @@
+#include "platform/applicationinfo.h"
 #include "platform/singleinstance.h"
 #include "process/processtree.h"
 #include "scriptedhttpserver.h"
@@ -115,7 +116,9 @@ private Q_SLOTS:
     void versionAndHelp() {
         ProcessResult result = TestSupport::runApplication({u"--version"_s}, m_home.path());
         QCOMPARE(result.status, 0);
-        QCOMPARE(result.standardOutput, "Torvel Downloader " TORVEL_VERSION " (" TORVEL_BUILD_NUMBER ")\n");
+        const ApplicationInfo build = ApplicationInfo::fromBuild();
+        QCOMPARE(QString::fromUtf8(result.standardOutput),
+                 u"Torvel Downloader "_s + *build.shortVersion + u" ("_s + *build.version + u")\n"_s);
         result = TestSupport::runApplication({u"--help"_s}, m_home.path());
         QCOMPARE(result.status, 0);
         QVERIFY(result.standardError.contains("\n  torvel-downloader self-update"));
