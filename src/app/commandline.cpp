@@ -6,6 +6,8 @@
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
 #include "model/weburl.h"
+#include "platform/applicationinfo.h"
+#include "platform/cookiebrowsers.h"
 #include "platform/platformpaths.h"
 #include "playlistcommand.h"
 #include "selfupdatecommand.h"
@@ -13,6 +15,7 @@
 #include "toolscommand.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -62,6 +65,44 @@ QCoro::Task<LocatedTools> locateTools(const AppSettings &settings, bool withFFmp
     co_return tools;
 }
 
+// The cookies yt-dlp would use, and the setting they come from (which may name nothing usable).
+QJsonObject cookiesJSON(const AppSettings &settings) {
+    const CookieSource source = settings.cookieSource();
+    QJsonObject report{{QStringLiteral("setting"), settings.cookies()}};
+    switch (source.kind) {
+    case CookieSource::Kind::none:
+        report.insert(QStringLiteral("source"), QStringLiteral("none"));
+        break;
+    case CookieSource::Kind::browser:
+        report.insert(QStringLiteral("source"), QStringLiteral("browser"));
+        report.insert(QStringLiteral("browser"), source.browser);
+        report.insert(QStringLiteral("cookiesFromBrowser"), source.cookiesFromBrowser);
+        break;
+    case CookieSource::Kind::file:
+        report.insert(QStringLiteral("source"), QStringLiteral("file"));
+        report.insert(QStringLiteral("file"), source.file);
+        break;
+    }
+    return report;
+}
+
+QString cookiesText(const AppSettings &settings) {
+    const CookieSource source = settings.cookieSource();
+    switch (source.kind) {
+    case CookieSource::Kind::browser:
+        return CookieBrowsers::named(source.browser)->label + QStringLiteral(" (--cookies-from-browser ") +
+               source.cookiesFromBrowser + QLatin1Char(')');
+    case CookieSource::Kind::file:
+        return QStringLiteral("archivo ") + source.file;
+    case CookieSource::Kind::none:
+        break;
+    }
+    if (settings.cookies().isEmpty())
+        return QStringLiteral("ninguno");
+    return QStringLiteral("ninguno (el ajuste «%1» no es un navegador conocido ni un archivo legible)")
+        .arg(settings.cookies());
+}
+
 QCoro::Task<int> doctor(bool json) {
     // The same search the application makes, starting from the configured paths.
     QSettings store;
@@ -76,6 +117,7 @@ QCoro::Task<int> doctor(bool json) {
             {QStringLiteral("ytDLP"), toolJSON(ytDLP)},
             {QStringLiteral("ffmpeg"), toolJSON(ffmpeg)},
             {QStringLiteral("javaScriptRuntimeArguments"), QJsonArray::fromStringList(runtimeArguments)},
+            {QStringLiteral("cookies"), cookiesJSON(settings)},
             {QStringLiteral("managedToolsFolder"), PlatformPaths::managedToolsFolder()},
             {QStringLiteral("jobsRoot"), PlatformPaths::jobsRoot()},
             {QStringLiteral("settingsFile"), PlatformPaths::settingsFile()},
@@ -89,6 +131,7 @@ QCoro::Task<int> doctor(bool json) {
     printTool(QStringLiteral("FFmpeg"), ffmpeg);
     out() << "Entorno JavaScript para yt-dlp: "
           << (runtimeArguments.isEmpty() ? QStringLiteral("ninguno") : runtimeArguments.join(QLatin1Char(' '))) << '\n'
+          << "Cookies para yt-dlp: " << cookiesText(settings) << '\n'
           << "Carpeta de herramientas administradas: " << PlatformPaths::managedToolsFolder() << '\n'
           << "Carpeta de trabajos de descarga: " << PlatformPaths::jobsRoot() << '\n'
           << "Archivo de ajustes: " << PlatformPaths::settingsFile() << '\n';
@@ -99,13 +142,16 @@ QCoro::Task<int> doctor(bool json) {
 void printUsage() {
     err() << "Uso:\n"
           << "  torvel-downloader doctor [--json]\n"
-          << "  torvel-downloader analyze URL [--json]\n"
+          << "  torvel-downloader analyze URL [--json] [COOKIES]\n"
           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
-             "CARPETA]\n"
+             "CARPETA] [COOKIES]\n"
           << "  torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID] [--audio-format m4a|mp3] "
-             "[--to CARPETA]\n"
+             "[--to CARPETA] [COOKIES]\n"
           << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
-             "yt-dlp|ffmpeg\n";
+             "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n"
+          << "  torvel-downloader self-update [--check | --verify PAQUETE]\n"
+          << "  torvel-downloader --version | --help\n"
+          << "COOKIES, para esa orden en lugar del ajuste: --cookies-from-browser NAVEGADOR | --cookies ARCHIVO\n";
     err().flush();
 }
 
@@ -180,6 +226,44 @@ Options parseOptions(const QStringList &arguments, const QStringList &withValue,
     if (options.url.isNull())
         options.problem = QStringLiteral("Falta la URL.");
     return options;
+}
+
+const QString cookiesFromBrowserOption = QStringLiteral("--cookies-from-browser");
+const QString cookiesOption = QStringLiteral("--cookies");
+
+// The cookies of one run: those a flag names, over the setting. A usage problem when the flags
+// cannot be understood; a failure when the file cannot be read.
+struct RunCookies {
+    CookieSource source;
+    QString usageProblem;
+    QString failure;
+};
+
+RunCookies runCookies(const Options &options, const AppSettings &settings) {
+    const bool fromBrowser = options.values.contains(cookiesFromBrowserOption);
+    const bool fromFile = options.values.contains(cookiesOption);
+    if (fromBrowser && fromFile)
+        return {{}, QStringLiteral("Usa --cookies-from-browser o --cookies, no los dos."), {}};
+    if (fromBrowser) {
+        const QString name = options.values.value(cookiesFromBrowserOption);
+        if (!CookieBrowsers::named(name)) {
+            QStringList names;
+            for (const CookieBrowsers::Browser &browser : CookieBrowsers::all())
+                names.append(browser.name);
+            return {{},
+                    QStringLiteral("Navegador desconocido: %1. Usa uno de estos: %2.")
+                        .arg(name, names.join(QStringLiteral(", "))),
+                    {}};
+        }
+        return {CookieSource::fromBrowser(name, settings.homeFolder()), {}, {}};
+    }
+    if (fromFile) {
+        const QFileInfo file(options.values.value(cookiesOption));
+        if (!file.isFile() || !file.isReadable())
+            return {{}, {}, QStringLiteral("No se puede leer el archivo de cookies %1.").arg(file.absoluteFilePath())};
+        return {CookieSource::fromFile(file.absoluteFilePath()), {}, {}};
+    }
+    return {settings.cookieSource(), {}, {}};
 }
 
 QJsonObject choiceJSON(const DownloadChoice &choice) {
@@ -257,12 +341,12 @@ const QString missingYTDLP =
 // Analyzes the address with the located yt-dlp; fills `selection`, or `list` for a list of
 // videos, or returns an exit status.
 QCoro::Task<std::optional<int>> analyzeInto(QUrl url, YTDLPService &service, const ToolInfo &ytDLP,
-                                            ChoiceSelection &selection, std::optional<PlaylistInfo> &list,
-                                            QString cancelMessage) {
+                                            CookieSource cookies, ChoiceSelection &selection,
+                                            std::optional<PlaylistInfo> &list, QString cancelMessage) {
     service.rememberVersion(ytDLP.path, ytDLP.version);
     std::optional<MediaAnalysis> analysis;
     try {
-        analysis = co_await service.analyze(url, ytDLP.path);
+        analysis = co_await service.analyze(url, ytDLP.path, cookies);
     } catch (const CancellationError &) {
         co_return cancelled(cancelMessage);
     } catch (const TorvelError &error) {
@@ -281,18 +365,24 @@ QCoro::Task<std::optional<int>> analyzeInto(QUrl url, YTDLPService &service, con
 }
 
 QCoro::Task<int> analyzeCommand(QStringList arguments) {
-    const Options options = parseOptions(arguments, {}, {QStringLiteral("--json")});
+    const Options options =
+        parseOptions(arguments, {cookiesFromBrowserOption, cookiesOption}, {QStringLiteral("--json")});
     if (!options.problem.isEmpty())
         co_return usageError(options.problem);
+    QSettings store;
+    const AppSettings settings(&store);
+    const RunCookies cookies = runCookies(options, settings);
+    if (!cookies.usageProblem.isEmpty())
+        co_return usageError(cookies.usageProblem);
     const std::optional<QUrl> url = WebURL::validatedWebURL(options.url);
     if (!url)
         co_return fail(invalidURL);
+    if (!cookies.failure.isEmpty())
+        co_return fail(cookies.failure);
     YTDLPService service;
     const Interruption interruption(service);
     const QString cancelMessage = QStringLiteral("Análisis cancelado.");
 
-    QSettings store;
-    const AppSettings settings(&store);
     const LocatedTools tools = co_await locateTools(settings, false);
     if (interruption.requested())
         co_return cancelled(cancelMessage);
@@ -300,7 +390,8 @@ QCoro::Task<int> analyzeCommand(QStringList arguments) {
         co_return fail(missingYTDLP);
     ChoiceSelection selection;
     std::optional<PlaylistInfo> list;
-    if (const auto status = co_await analyzeInto(*url, service, *tools.ytDLP, selection, list, cancelMessage))
+    if (const auto status =
+            co_await analyzeInto(*url, service, *tools.ytDLP, cookies.source, selection, list, cancelMessage))
         co_return *status;
     const bool json = options.flags.contains(QStringLiteral("--json"));
     if (list)
@@ -346,7 +437,7 @@ private:
 // every one was placed, 1 when any failed, 130 on Ctrl-C.
 QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, const ChoiceSelection &selection,
                               YTDLPService &service, Interruption &interruption, const LocatedTools &tools,
-                              const QString &destination, const QString &cancelMessage) {
+                              const QString &destination, const QString &cancelMessage, CookieSource cookies) {
     if (options.values.contains(QStringLiteral("--audio")))
         co_return usageError(QStringLiteral("--audio no se aplica a una lista."));
     const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
@@ -393,10 +484,12 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
         line.show(progress);
     };
     const DownloadChoice choice = *chosenWay;
+    YTDLPService::DownloadOptions downloadOptions;
+    downloadOptions.cookies = cookies;
     const QString ytDLPPath = tools.ytDLP->path;
     const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
-    const PlaylistDownloader::Outcome outcome =
-        co_await downloader.run(entries, choice, ytDLPPath, ffmpegPath, folder, onPosition, onProgress);
+    const PlaylistDownloader::Outcome outcome = co_await downloader.run(entries, choice, ytDLPPath, ffmpegPath, folder,
+                                                                        downloadOptions, onPosition, onProgress);
     // The downloader ends with this function; a late Ctrl-C stops only what the service runs.
     interruption.stopWith([&service] { service.cancel(); });
     line.finish();
@@ -415,15 +508,21 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
 }
 
 QCoro::Task<int> downloadCommand(QStringList arguments) {
-    const Options options = parseOptions(arguments,
-                                         {QStringLiteral("--choice"), QStringLiteral("--audio-format"),
-                                          QStringLiteral("--audio"), QStringLiteral("--to"), QStringLiteral("--items")},
-                                         {QStringLiteral("--playlist")});
+    const Options options =
+        parseOptions(arguments,
+                     {QStringLiteral("--choice"), QStringLiteral("--audio-format"), QStringLiteral("--audio"),
+                      QStringLiteral("--to"), QStringLiteral("--items"), cookiesFromBrowserOption, cookiesOption},
+                     {QStringLiteral("--playlist")});
     if (!options.problem.isEmpty())
         co_return usageError(options.problem);
     const bool wantsList = options.flags.contains(QStringLiteral("--playlist"));
     if (options.values.contains(QStringLiteral("--items")) && !wantsList)
         co_return usageError(QStringLiteral("--items solo se usa con --playlist."));
+    QSettings store;
+    const AppSettings settings(&store);
+    const RunCookies cookies = runCookies(options, settings);
+    if (!cookies.usageProblem.isEmpty())
+        co_return usageError(cookies.usageProblem);
     ChoiceSelection selection;
     if (options.values.contains(QStringLiteral("--audio-format"))) {
         const auto format = AudioExportFormats::fromRawValue(options.values.value(QStringLiteral("--audio-format")));
@@ -434,12 +533,12 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     const std::optional<QUrl> url = WebURL::validatedWebURL(options.url);
     if (!url)
         co_return fail(invalidURL);
+    if (!cookies.failure.isEmpty())
+        co_return fail(cookies.failure);
     YTDLPService service;
     Interruption interruption(service);
     const QString cancelMessage = QStringLiteral("Descarga cancelada.");
 
-    QSettings store;
-    const AppSettings settings(&store);
     const LocatedTools tools = co_await locateTools(settings);
     if (interruption.requested())
         co_return cancelled(cancelMessage);
@@ -449,7 +548,8 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     // Every address is analyzed first, even for the standard ways: a list must be refused, or
     // taken entry by entry, before yt-dlp downloads anything.
     std::optional<PlaylistInfo> list;
-    if (const auto status = co_await analyzeInto(*url, service, *tools.ytDLP, selection, list, cancelMessage))
+    if (const auto status =
+            co_await analyzeInto(*url, service, *tools.ytDLP, cookies.source, selection, list, cancelMessage))
         co_return *status;
     const QString destination = options.values.value(QStringLiteral("--to"), settings.downloadDirectoryPath());
     if (list) {
@@ -459,7 +559,7 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
                     .arg(list->entryCount()));
         const PlaylistInfo &found = *list;
         co_return co_await downloadList(found, options, selection, service, interruption, tools, destination,
-                                        cancelMessage);
+                                        cancelMessage, cookies.source);
     }
     if (options.values.contains(QStringLiteral("--items")))
         co_return fail(QStringLiteral("Esta dirección no es una lista: --items no se aplica."));
@@ -497,9 +597,13 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     service.rememberVersion(tools.ytDLP->path, tools.ytDLP->version);
     const QUrl address = *url;
     const QString ytDLPPath = tools.ytDLP->path;
+    YTDLPService::DownloadOptions downloadOptions;
+    downloadOptions.cookies = cookies.source;
+    downloadOptions.conversion = selection.compatibleMP4Outlook();
     QString placed;
     try {
-        placed = co_await service.download(address, choice, ytDLPPath, ffmpegPath, destination, showProgress);
+        placed = co_await service.download(address, choice, ytDLPPath, ffmpegPath, destination, showProgress,
+                                           downloadOptions);
     } catch (const CancellationError &) {
         line.finish();
         co_return cancelled(cancelMessage);
@@ -529,6 +633,12 @@ QCoro::Task<int> dispatch(QStringList arguments, StartupConfiguration configurat
         co_return co_await ToolsCommand::run(rest, configuration.toolHosts);
     if (command == QLatin1String("self-update"))
         co_return co_await SelfUpdateCommand::run(rest, configuration.updates);
+    if (command == QLatin1String("--version") && rest.isEmpty()) {
+        const ApplicationInfo info = ApplicationInfo::current();
+        out() << "Torvel Downloader " << info.displayVersion() << " (" << info.buildNumber() << ")\n";
+        out().flush();
+        co_return 0;
+    }
     printUsage();
     co_return command == QLatin1String("--help") ? 0 : 2;
 }
@@ -538,10 +648,9 @@ QCoro::Task<int> dispatch(QStringList arguments, StartupConfiguration configurat
 namespace CommandLine {
 
 bool handles(const QStringList &arguments) {
-    static const QStringList commands{QStringLiteral("doctor"),      QStringLiteral("analyze"),
-                                      QStringLiteral("download"),    QStringLiteral("tools"),
-                                      QStringLiteral("self-update"), QStringLiteral("--help")};
-    return arguments.size() > 1 && commands.contains(arguments.at(1));
+    // The window takes no arguments but a tdl: link (the desktop file's %u); anything else is a
+    // subcommand, or a mistake that the usage answers without needing a display.
+    return arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1String("tdl:"), Qt::CaseInsensitive);
 }
 
 QCoro::Task<int> run(QStringList arguments, StartupConfiguration configuration) {

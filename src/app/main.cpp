@@ -5,12 +5,15 @@
 #include "model/appmodel.h"
 #include "model/appsettings.h"
 #include "platform/applicationinfo.h"
+#include "platform/desktopnotifications.h"
+#include "platform/launcherentry.h"
 #include "platform/linuxdesktopservices.h"
 #include "platform/platformpaths.h"
 #include "platform/singleinstance.h"
 #include "startupconfiguration.h"
 #include "tools/toolhosts.h"
 #include "ui/components/qttranslations.h"
+#include "ui/main/downloadattention.h"
 #include "ui/main/mainwindow.h"
 #include "update/bundlerecovery.h"
 
@@ -83,7 +86,8 @@ int runWindows(int argc, char *argv[]) {
         QMessageBox::critical(nullptr, QStringLiteral("Torvel Downloader"), failure);
         return 1;
     }
-    QGuiApplication::setDesktopFileName(QStringLiteral("torvel-downloader"));
+    const QString desktopEntry = QStringLiteral("torvel-downloader");
+    QGuiApplication::setDesktopFileName(desktopEntry);
     QCoreApplication::setApplicationVersion(ApplicationInfo::current().displayVersion());
 
     // One instance per user. A later start hands its link to the running one, or asks it for
@@ -111,6 +115,9 @@ int runWindows(int argc, char *argv[]) {
 
     MainWindow window(model, desktop);
     window.show();
+    DesktopNotifications notifications(desktopEntry);
+    LauncherEntry launcher(desktopEntry + QStringLiteral(".desktop"));
+    const DownloadAttention attention(model, notifications, launcher, [&window] { return window.isActiveWindow(); });
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,
                      [&desktop] { desktop.activateApplication(); });
 

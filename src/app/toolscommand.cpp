@@ -26,7 +26,8 @@ int usage() {
           << "  torvel-downloader tools [--json]\n"
           << "  torvel-downloader tools install yt-dlp|ffmpeg\n"
           << "  torvel-downloader tools update [yt-dlp|ffmpeg]\n"
-          << "  torvel-downloader tools remove-homebrew yt-dlp|ffmpeg\n";
+          << "  torvel-downloader tools remove-homebrew yt-dlp|ffmpeg\n"
+          << "  torvel-downloader tools rollback yt-dlp|ffmpeg\n";
     err().flush();
     return 2;
 }
@@ -134,7 +135,30 @@ QCoro::Task<int> status(bool json, ToolHosts hosts) {
     co_return 0;
 }
 
-enum class Action { install, update, removeHomebrew };
+// Why an update cannot go on: a tool asked for is not installed, or the catalogs gave no
+// version for it. Without a name every installed tool is asked for.
+std::optional<QString> uncheckedTools(const Located &located, const QList<ToolUpdateStatus> &statuses,
+                                      std::optional<ToolKind> only) {
+    QList<ToolKind> asked;
+    for (const ToolKind tool : {ToolKind::ytDLP, ToolKind::ffmpeg}) {
+        if (only && *only != tool)
+            continue;
+        if (!located.of(tool)) {
+            if (only)
+                return displayName(tool) + QStringLiteral(" no está instalado.");
+            continue;
+        }
+        asked.append(tool);
+    }
+    if (asked.isEmpty())
+        return QStringLiteral("No se encontró yt-dlp ni FFmpeg.");
+    for (const ToolKind tool : asked)
+        if (!statusOf(statuses, tool))
+            return QStringLiteral("No se pudo consultar el catálogo de versiones.");
+    return std::nullopt;
+}
+
+enum class Action { install, update, removeHomebrew, rollBack };
 
 // Runs one operation with Ctrl-C wired to cancel(), the log on standard error and the outcome
 // as the exit status.
@@ -166,6 +190,13 @@ QCoro::Task<int> operation(Action action, std::optional<ToolKind> tool, ToolHost
                 settings.setFfmpegPath(result.path);
                 message = result.message;
             }
+        } else if (action == Action::rollBack) {
+            logLine(QStringLiteral("Iniciando la vuelta a la versión anterior de ") + toolName + QStringLiteral("."));
+            message = co_await service.rollBack(*tool, onEvent);
+            if (*tool == ToolKind::ytDLP)
+                settings.setYtDLPPath(service.locator().managedYTDLPPath());
+            else
+                settings.setFfmpegPath(service.locator().managedFFmpegPath());
         } else {
             // Locating and the version check cannot be cancelled; Ctrl-C during them ends the
             // command before the operation starts.
@@ -177,6 +208,12 @@ QCoro::Task<int> operation(Action action, std::optional<ToolKind> tool, ToolHost
                 const QList<ToolUpdateStatus> statuses = co_await service.check(located.ytDLP, located.ffmpeg);
                 if (interrupted)
                     throw CancellationError();
+                // Nothing checked is nothing known: never "ya están actualizadas".
+                if (const std::optional<QString> problem = uncheckedTools(located, statuses, tool)) {
+                    err() << *problem << '\n';
+                    err().flush();
+                    co_return 1;
+                }
                 message = co_await service.update(statuses, located.ytDLP, located.ffmpeg, tool, onEvent);
             } else {
                 const std::optional<ToolInfo> &info = located.of(*tool);
@@ -224,6 +261,8 @@ QCoro::Task<int> run(QStringList arguments, ToolHosts hosts) {
         co_return co_await operation(Action::update, tool, hosts);
     if (action == QLatin1String("remove-homebrew") && tool)
         co_return co_await operation(Action::removeHomebrew, tool, hosts);
+    if (action == QLatin1String("rollback") && tool)
+        co_return co_await operation(Action::rollBack, tool, hosts);
     co_return usage();
 }
 

@@ -183,6 +183,21 @@ DownloadChoice ChoiceSelection::selectedChoice() const {
     return DownloadChoice::recommended();
 }
 
+ConversionOutlook ChoiceSelection::compatibleMP4Outlook() const {
+    if (!mediaInfo)
+        return ConversionOutlook::possible;
+    const QList<MediaFormat> &formats = mediaInfo->formats;
+    const auto any = [&formats](auto predicate) { return std::any_of(formats.cbegin(), formats.cend(), predicate); };
+    if (any([](const MediaFormat &format) { return format.videoCodecLabel() == QLatin1String("H.264"); }))
+        return ConversionOutlook::unlikely;
+    if (any([](const MediaFormat &format) { return format.hasVideo(); }))
+        return ConversionOutlook::expected;
+    // Every format says it has no video: audio alone, which stays as it is.
+    if (!formats.isEmpty() && !any([](const MediaFormat &format) { return !format.videoCodec; }))
+        return ConversionOutlook::unlikely;
+    return ConversionOutlook::possible;
+}
+
 void ChoiceSelection::selectChoice(const DownloadChoice &choice) {
     selectedChoiceID = choice.id;
     if (!selectedVideoOnlyFormat())

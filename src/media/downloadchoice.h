@@ -47,6 +47,13 @@ struct DownloadChoice {
 
 size_t qHash(const DownloadChoice &choice, size_t seed = 0);
 
+// Whether "MP4 compatible" will end in a conversion to H.264 and AAC, as far as an analysis tells.
+enum class ConversionOutlook {
+    unlikely, // the page offers H.264, or only audio
+    possible, // no analysis, or formats that name no codec
+    expected, // video, none of it H.264
+};
+
 // The user's selection and the choices derived from it. The application model keeps one and
 // the command line builds one, so both resolve a selection the same way. Nothing is cached:
 // every read derives afresh.
@@ -62,6 +69,7 @@ struct ChoiceSelection {
     QList<MediaFormat> audioOnlyFormats() const;
     std::optional<MediaFormat> selectedVideoOnlyFormat() const;
     DownloadChoice selectedChoice() const;
+    ConversionOutlook compatibleMP4Outlook() const;
 
     void selectChoice(const DownloadChoice &choice);
 

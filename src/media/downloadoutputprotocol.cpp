@@ -52,14 +52,14 @@ QString markerText(Marker marker) {
     return fileMarker();
 }
 
-std::optional<MarkerAt> firstMarker(QStringView line, qsizetype from) {
-    std::optional<MarkerAt> first;
+std::optional<Marker> leadingMarker(QStringView text) {
+    if (!text.startsWith(QLatin1String("__TORVEL_")))
+        return std::nullopt;
     for (const Marker marker : {Marker::plan, Marker::progress, Marker::postprocess, Marker::file}) {
-        const qsizetype at = line.indexOf(markerText(marker), from);
-        if (at >= 0 && (!first || at < first->position))
-            first = MarkerAt{marker, at};
+        if (text.startsWith(markerText(marker)))
+            return marker;
     }
-    return first;
+    return std::nullopt;
 }
 
 namespace {
@@ -89,49 +89,22 @@ qsizetype postprocessRecordEnd(QStringView text, qsizetype payloadStart) {
         return 0;
     if (i == text.size())
         return i;
-    const std::optional<MarkerAt> next = firstMarker(text, i);
-    return (next && next->position == i) || startsMessage(text.mid(i)) ? i : 0;
-}
-
-// Progress and plan payloads have a fixed number of fields; the last one runs to the next marker.
-qsizetype fieldsRecordEnd(QStringView text, qsizetype payloadStart, qsizetype fieldCount) {
-    qsizetype at = payloadStart;
-    for (qsizetype separators = 1; separators < fieldCount; ++separators) {
-        at = text.indexOf(QLatin1Char('|'), at);
-        if (at < 0)
-            return 0;
-        ++at;
-    }
-    const std::optional<MarkerAt> next = firstMarker(text, at);
-    return next ? next->position : 0;
+    return leadingMarker(text.mid(i)) || startsMessage(text.mid(i)) ? i : 0;
 }
 
 } // namespace
 
 qsizetype recordEnd(QStringView text) {
-    const std::optional<MarkerAt> first = firstMarker(text);
-    if (!first)
+    if (leadingMarker(text) != Marker::postprocess)
         return 0;
-    const qsizetype payloadStart = first->position + markerText(first->marker).size();
-    switch (first->marker) {
-    case Marker::postprocess:
-        return postprocessRecordEnd(text, payloadStart);
-    case Marker::progress:
-        return fieldsRecordEnd(text, payloadStart, 11);
-    case Marker::plan:
-        return fieldsRecordEnd(text, payloadStart, 10);
-    case Marker::file:
-        break;
-    }
-    return 0;
+    return postprocessRecordEnd(text, postprocessMarker().size());
 }
 
 std::optional<QString> payload(const QString &line, const QString &marker) {
-    const qsizetype at = line.indexOf(marker);
-    if (at < 0)
+    if (!line.startsWith(marker))
         return std::nullopt;
     // Untrimmed on purpose: a file path may begin or end with spaces.
-    return line.mid(at + marker.size());
+    return line.mid(marker.size());
 }
 
 QStringList fields(const QString &payload) {

@@ -22,22 +22,19 @@ QString filePrintTemplate();           // --print, "after_move:…"
 enum class Marker { plan, progress, postprocess, file };
 QString markerText(Marker marker);
 
-// The marker that occurs first in the line (a record's own marker comes before any that a site
-// could place inside a field), with its position.
-struct MarkerAt {
-    Marker marker;
-    qsizetype position;
-};
-std::optional<MarkerAt> firstMarker(QStringView line, qsizetype from = 0);
+// The marker a record begins with. yt-dlp prints every record at the start of a line (the line
+// accumulator divides glued records), so a marker anywhere else is text a site controls, such
+// as a title inside one of yt-dlp's own messages, and makes no record.
+std::optional<Marker> leadingMarker(QStringView text);
 
-// Where the first record of the text ends (see RecordEnd). yt-dlp prints some reports without
-// a line end, so records arrive glued together. A record ends where the next marker directly
-// follows a complete payload; a post-processing report also ends before a glued "ERROR:" or
-// "WARNING:" line, and at the end of the text, since it is never followed by a line end. A
-// file path runs to the end of its line whatever it holds.
+// Where the first record of the text ends (see RecordEnd). Progress, plan and file records are
+// whole lines: yt-dlp ends them with a line feed, and a marker or "|" inside one of their fields
+// divides nothing. Only a post-processing report, which old yt-dlp prints without a line end,
+// ends earlier: where another record begins right after its two fields, before a glued "ERROR:"
+// or "WARNING:" line, and at the end of the text.
 qsizetype recordEnd(QStringView text);
 
-// The text after the first occurrence of marker, or nothing when the line lacks it.
+// The text after marker when the line begins with it, or nothing.
 std::optional<QString> payload(const QString &line, const QString &marker);
 // A payload split at every "|", empty fields kept.
 QStringList fields(const QString &payload);

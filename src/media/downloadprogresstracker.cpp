@@ -72,20 +72,20 @@ DownloadProgress DownloadProgress::initial() {
 }
 
 DownloadProgressTracker::DownloadProgressTracker(int expectedDownloadCount, bool reservesPostProcessing,
-                                                 Emitter emitter)
+                                                 Emitter emitter, double conversionShare)
     : m_expectedDownloadCount(expectedDownloadCount), m_reservesPostProcessing(reservesPostProcessing),
-      m_emit(std::move(emitter)) {}
+      m_emit(std::move(emitter)), m_conversionShare(std::clamp(conversionShare, 0.0, 0.9)) {}
 
 bool DownloadProgressTracker::consume(const QString &line) {
     using namespace DownloadOutputProtocol;
-    // The marker that comes first is the line's own; a later one is text inside a field.
-    const std::optional<MarkerAt> first = firstMarker(line);
-    if (!first || first->marker == Marker::file)
+    // A record begins with its marker; one elsewhere in a line is text a site controls.
+    const std::optional<Marker> marker = leadingMarker(line);
+    if (!marker || *marker == Marker::file)
         return false;
-    const QString rest = line.mid(first->position + markerText(first->marker).size());
-    if (first->marker == Marker::plan)
+    const QString rest = line.mid(markerText(*marker).size());
+    if (*marker == Marker::plan)
         consumePlan(rest);
-    else if (first->marker == Marker::progress)
+    else if (*marker == Marker::progress)
         consumeDownload(rest);
     else
         consumePostprocess(rest);
@@ -93,8 +93,20 @@ bool DownloadProgressTracker::consume(const QString &line) {
 }
 
 void DownloadProgressTracker::finalizing() {
-    raiseAndEmit(0.999, QStringLiteral("Guardando archivo…"),
+    raiseAndEmit(downloadStage(0.999), QStringLiteral("Guardando archivo…"),
                  QStringLiteral("Moviendo el resultado a la carpeta elegida"));
+}
+
+void DownloadProgressTracker::converting(double fraction, const QString &status, const QString &eta) {
+    double start = 0;
+    {
+        const QMutexLocker locker(&m_lock);
+        if (!m_conversionStart)
+            m_conversionStart = m_lastFraction;
+        start = *m_conversionStart;
+    }
+    const double done = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
+    raiseAndEmit(start + (0.999 - start) * done, QStringLiteral("Convirtiendo video…"), status, {}, eta);
 }
 
 void DownloadProgressTracker::complete() {
@@ -206,8 +218,9 @@ bool DownloadProgressTracker::isFFmpegProcessor(const QString &name) {
 }
 
 void DownloadProgressTracker::consumePlan(const QString &payload) {
+    // Ten numbers; any other count is no plan yt-dlp wrote.
     const QStringList parts = DownloadOutputProtocol::fields(payload);
-    if (parts.size() < 10)
+    if (parts.size() != 10)
         return;
     struct Planned {
         std::optional<double> size;
@@ -254,9 +267,12 @@ void DownloadProgressTracker::consumeDownload(const QString &payload) {
     const std::optional<double> remaining = finiteAtLeastZero(number(field(parts, 5)));
     const std::optional<qint64> indexField = atLeast(integer(field(parts, 6)), 1);
     const std::optional<qint64> countField = atLeast(integer(field(parts, 7)), 1);
-    const std::optional<QString> formatID = field(parts, 8);
-    const std::optional<QString> videoCodec = field(parts, 9);
-    const std::optional<QString> audioCodec = field(parts, 10);
+    // The last three fields come from the site: a "|" inside one of them makes more than eleven
+    // fields, and then none of the three can be told apart from its neighbours.
+    const bool siteFieldsKnown = parts.size() <= 11;
+    const std::optional<QString> formatID = siteFieldsKnown ? field(parts, 8) : std::nullopt;
+    const std::optional<QString> videoCodec = siteFieldsKnown ? field(parts, 9) : std::nullopt;
+    const std::optional<QString> audioCodec = siteFieldsKnown ? field(parts, 10) : std::nullopt;
     const std::optional<qint64> knownTotal = total ? total : estimate;
 
     // Thumbnails, subtitles and manifests finish in one line; showing them would flash a full bar.
@@ -309,7 +325,7 @@ void DownloadProgressTracker::consumeDownload(const QString &payload) {
     if (remaining && fitsInt64(*remaining))
         etaText = QStringLiteral("Quedan ") + torvelDuration(*remaining);
 
-    raiseAndEmit(fraction, phase, status, speedText, etaText);
+    raiseAndEmit(downloadStage(fraction), phase, status, speedText, etaText);
 }
 
 void DownloadProgressTracker::consumePostprocess(const QString &payload) {
@@ -317,7 +333,7 @@ void DownloadProgressTracker::consumePostprocess(const QString &payload) {
     const QString status = DownloadOutputProtocol::field(parts, 0).value_or(QString()).toLower();
     const QString name = DownloadOutputProtocol::field(parts, 1).value_or(QStringLiteral("FFmpeg"));
     if (status == QLatin1String("started"))
-        raiseAndEmit(reservedCap, postprocessPhase(name),
+        raiseAndEmit(downloadStage(reservedCap), postprocessPhase(name),
                      QStringLiteral("Procesando con FFmpeg · progreso aproximado"));
     else if (status == QLatin1String("finished"))
         finishEstimator(name);
@@ -325,10 +341,10 @@ void DownloadProgressTracker::consumePostprocess(const QString &payload) {
 
 void DownloadProgressTracker::finishEstimator(const QString &name) {
     if (isFFmpegProcessor(name))
-        raiseAndEmit(0.998, QStringLiteral("Finalizando archivo…"),
+        raiseAndEmit(downloadStage(0.998), QStringLiteral("Finalizando archivo…"),
                      QStringLiteral("Combinación o conversión completada"));
     else
-        raiseAndEmit(0.985, postprocessPhase(name), QStringLiteral("Preparando el resultado"));
+        raiseAndEmit(downloadStage(0.985), postprocessPhase(name), QStringLiteral("Preparando el resultado"));
 }
 
 double DownloadProgressTracker::weightedFraction(double raw, qint64 index, qint64 count) const {

@@ -29,13 +29,19 @@ class DownloadProgressTracker {
 public:
     using Emitter = std::function<void(const DownloadProgress &)>;
 
-    DownloadProgressTracker(int expectedDownloadCount, bool reservesPostProcessing, Emitter emitter);
+    // conversionShare: the part of the bar kept for a conversion after yt-dlp has finished (0 when
+    // none is foreseen); yt-dlp's own progress fills the rest.
+    DownloadProgressTracker(int expectedDownloadCount, bool reservesPostProcessing, Emitter emitter,
+                            double conversionShare = 0);
 
     // Handles a plan, progress or post-processing line, recognised by the marker that occurs
     // first in it; false for any other line.
     bool consume(const QString &line);
     // The final-file line arrived: "Guardando archivo…" at 0.999.
     void finalizing();
+    // The converter reports: "Convirtiendo video…", filling what is left of the bar up to 0.999
+    // from wherever it stood when the conversion began.
+    void converting(double fraction, const QString &status, const QString &eta);
     // The result was placed: fraction 1, "Completado", "Descarga completada".
     void complete();
 
@@ -59,6 +65,8 @@ private:
     void consumePostprocess(const QString &payload);
     void finishEstimator(const QString &name);
     double weightedFraction(double raw, qint64 index, qint64 count) const;
+    // A fraction of yt-dlp's work, in the part of the bar that is yt-dlp's.
+    double downloadStage(double fraction) const { return fraction * (1 - m_conversionShare); }
     // Raises lastFraction to at least `floor` (capped at 1) and emits it with the texts.
     void raiseAndEmit(double floor, const QString &phase, const QString &status, const QString &speed = {},
                       const QString &eta = {});
@@ -67,9 +75,11 @@ private:
     const int m_expectedDownloadCount;
     const bool m_reservesPostProcessing;
     const Emitter m_emit;
+    const double m_conversionShare;
     double m_lastFraction = 0;
     double m_lastRawDownloadFraction = 0;
     qint64 m_fallbackDownloadIndex = 1;
     std::optional<QList<double>> m_plannedWeights;
     QStringList m_downloadFormatIDs;
+    std::optional<double> m_conversionStart; // the fraction when the conversion began
 };

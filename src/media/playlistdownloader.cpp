@@ -19,15 +19,6 @@ namespace {
 // As long as yt-dlp lets a title be in a file name.
 constexpr qsizetype longestFolderNameBytes = 180;
 
-// The single download of one entry. An entry without a page of its own is its number in the
-// list's page.
-DownloadChoice entryChoice(DownloadChoice choice, const PlaylistEntry &entry) {
-    if (entry.item)
-        choice.extraArguments << QStringLiteral("--yes-playlist") << QStringLiteral("--playlist-items")
-                              << QString::number(*entry.item);
-    return choice;
-}
-
 // The whole list's progress: never backwards, whatever one entry reports.
 class ListProgress {
 public:
@@ -109,7 +100,8 @@ QString PlaylistDownloader::createListFolder(const QString &listTitle, const QSt
 
 QCoro::Task<PlaylistDownloader::Outcome> PlaylistDownloader::run(QList<PlaylistEntry> entries, DownloadChoice choice,
                                                                  QString ytDLPPath, std::optional<QString> ffmpegPath,
-                                                                 QString folder, PositionCallback onPosition,
+                                                                 QString folder, YTDLPDownloadOptions options,
+                                                                 PositionCallback onPosition,
                                                                  ProgressCallback onProgress) {
     entries.removeIf([](const PlaylistEntry &entry) { return !entry.isDownloadable(); });
     Outcome outcome;
@@ -126,11 +118,14 @@ QCoro::Task<PlaylistDownloader::Outcome> PlaylistDownloader::run(QList<PlaylistE
             progress->report(index, snapshot);
         };
         const QUrl url = *entry.url;
-        const DownloadChoice single = entryChoice(choice, entry);
+        // An entry without a page of its own is its number in the list's page.
+        YTDLPDownloadOptions entryOptions = options;
+        entryOptions.playlistItem = entry.item;
         std::optional<QString> placed;
         std::optional<QString> failure;
         try {
-            placed = co_await m_service.download(url, single, ytDLPPath, ffmpegPath, folder, onEntryProgress);
+            placed =
+                co_await m_service.download(url, choice, ytDLPPath, ffmpegPath, folder, onEntryProgress, entryOptions);
         } catch (const CancellationError &) {
             m_cancelled = true;
         } catch (const std::exception &error) {

@@ -14,6 +14,7 @@
 #include <optional>
 
 class YTDLPService;
+struct YTDLPDownloadOptions;
 
 // Downloads the chosen entries of a list one after another, each through the service's single
 // download (own job folder, unique name, placement, cancellation), into one folder. An entry that
@@ -63,8 +64,8 @@ public:
     // Runs the downloadable entries in order into folder. progress receives the whole list's
     // progress ((finished + current fraction) ÷ N, never backwards) with the running entry's texts.
     QCoro::Task<Outcome> run(QList<PlaylistEntry> entries, DownloadChoice choice, QString ytDLPPath,
-                             std::optional<QString> ffmpegPath, QString folder, PositionCallback onPosition,
-                             ProgressCallback onProgress);
+                             std::optional<QString> ffmpegPath, QString folder, YTDLPDownloadOptions options,
+                             PositionCallback onPosition, ProgressCallback onProgress);
 
     // Stops the running entry and every one after it. Also between two entries.
     void cancel();

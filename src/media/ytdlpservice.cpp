@@ -1,10 +1,12 @@
 #include "ytdlpservice.h"
 
 #include "common/background.h"
+#include "media/compatiblemp4.h"
 #include "media/downloadoutputprotocol.h"
+#include "media/ytdlpexplanations.h"
 #include "process/processtree.h"
-#include "tools/versioncomparison.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -13,10 +15,6 @@
 #include <algorithm>
 
 namespace {
-
-// The first versions of yt-dlp that know these options.
-const QString javaScriptRuntimesSince = QStringLiteral("2025.11.12");
-const QString progressDeltaSince = QStringLiteral("2024.04.09");
 
 QString versionKey(const QString &path) {
     const QFileInfo info(path);
@@ -28,9 +26,26 @@ QString versionKey(const QString &path) {
 // the closing lines, flat however long a download prints progress.
 constexpr qsizetype retainedDownloadOutput = 64 * 1024;
 constexpr int messageLines = 6;
+// FFprobe reads a file's header; one that takes longer is stuck.
+constexpr std::chrono::seconds probeLimit(60);
+// The part of the bar kept for FFmpeg's conversion to H.264 and AAC: re-encoding video takes about
+// as long as fetching it; one that may happen gets a small part, which a download that needs no
+// conversion skips at its end.
+double conversionShare(ConversionOutlook outlook) {
+    switch (outlook) {
+    case ConversionOutlook::unlikely:
+        return 0;
+    case ConversionOutlook::possible:
+        return 0.1;
+    case ConversionOutlook::expected:
+        return 0.5;
+    }
+    return 0;
+}
 
-// yt-dlp, and whatever it starts, in a process group of its own that dies with the application.
-ProcessOptions ytDLPOptions() {
+// yt-dlp, FFprobe and FFmpeg, and whatever they start, in a process group of their own that dies
+// with the application.
+ProcessOptions childOptions() {
     ProcessOptions options;
     options.ownProcessGroup = true;
     options.dieWithApplication = true;
@@ -79,6 +94,13 @@ struct YTDLPService::RunState {
     bool cancelled() {
         const QMutexLocker locker(&lock);
         return cancelRequested;
+    }
+
+    // An analysis that was cancelled has nothing left to deliver: a new one need not wait
+    // until its process has gone.
+    bool isCancelledAnalysis() {
+        const QMutexLocker locker(&lock);
+        return operation == Operation::analysis && cancelRequested;
     }
 
     // After an await: a service that is gone has nothing left to do.
@@ -144,6 +166,17 @@ struct OperationEnd {
     ~OperationEnd() { end(); }
 };
 
+// Where a failure of yt-dlp becomes the message the user reads: the message, after what
+// yt-dlp's text means when a row of the explanations fits it.
+ProcessRunnerError ytDLPFailure(qint32 status, const QString &message, const CookieSource &cookies) {
+    return ProcessRunnerError::failed(status, YTDLPExplanations::explained(message, cookies.inUse()));
+}
+
+// FFprobe beside the FFmpeg in use, as every FFmpeg installation places them.
+QString ffprobeBeside(const QString &ffmpegPath) {
+    return QFileInfo(ffmpegPath).absolutePath() + QStringLiteral("/ffprobe");
+}
+
 } // namespace
 
 YTDLPService::YTDLPService(DependencyLocator locator, JobFolders jobFolders)
@@ -151,6 +184,12 @@ YTDLPService::YTDLPService(DependencyLocator locator, JobFolders jobFolders)
 
 YTDLPService::~YTDLPService() {
     killProcessTree();
+    for (const std::weak_ptr<RunState> &retired : std::as_const(m_retiredStates)) {
+        if (const SharedRunState state = retired.lock()) {
+            const QMutexLocker locker(&state->lock);
+            state->serviceExists = false;
+        }
+    }
     const QMutexLocker locker(&m_state->lock);
     m_state->serviceExists = false;
 }
@@ -169,8 +208,8 @@ QCoro::Task<QString> YTDLPService::versionOf(QString ytDLPPath) {
         const QStringList arguments{QStringLiteral("--version")};
         const std::optional<std::chrono::milliseconds> limit = m_locator.versionQueryLimit();
         const LineCallback noLines;
-        const ProcessOptions options = ytDLPOptions();
-        const ProcessResult result = co_await runYTDLP(state, ytDLPPath, arguments, noLines, options, limit);
+        const ProcessOptions options = childOptions();
+        const ProcessResult result = co_await runCancellable(state, ytDLPPath, arguments, noLines, options, limit);
         if (result.status == 0)
             version = QString::fromUtf8(result.standardOutput).trimmed();
     } catch (const ProcessRunnerError &) {
@@ -185,59 +224,52 @@ QCoro::Task<QString> YTDLPService::versionOf(QString ytDLPPath) {
     co_return version;
 }
 
-QStringList YTDLPService::javaScriptRuntimeArguments(const QString &ytDLPVersion) const {
-    if (!VersionComparison::isAtLeast(ytDLPVersion, javaScriptRuntimesSince))
-        return {};
-    return m_locator.locateJavaScriptRuntimeArguments();
+YTDLPInvocation YTDLPService::invocation(const QString &version, const CookieSource &cookies,
+                                         const PrivateCookieFile *cookiesFile) const {
+    YTDLPInvocation invocation;
+    invocation.version = version;
+    invocation.javaScriptRuntimeArguments = m_locator.locateJavaScriptRuntimeArguments();
+    if (cookies.kind == CookieSource::Kind::browser)
+        invocation.cookiesFromBrowser = cookies.cookiesFromBrowser;
+    if (cookiesFile)
+        invocation.cookiesFile = cookiesFile->path();
+    return invocation;
 }
 
-QStringList YTDLPService::analysisArguments(const QUrl &url, const QString &ytDLPVersion) const {
-    QStringList arguments = javaScriptRuntimeArguments(ytDLPVersion);
-    arguments << QStringLiteral("--dump-single-json") << QStringLiteral("--skip-download")
-              << QStringLiteral("--no-playlist") << QStringLiteral("--flat-playlist") << QStringLiteral("--no-warnings")
-              << QStringLiteral("--") << url.toString(QUrl::FullyEncoded);
-    return arguments;
+QCoro::Task<std::shared_ptr<PrivateCookieFile>> YTDLPService::privateCookieFile(CookieSource cookies) const {
+    if (cookies.kind != CookieSource::Kind::file)
+        co_return std::shared_ptr<PrivateCookieFile>();
+    const JobFolders jobFolders = m_jobFolders;
+    auto copying = [cookies, jobFolders] { return std::make_shared<PrivateCookieFile>(cookies.file, jobFolders); };
+    co_return co_await Background::run(copying);
 }
 
-QStringList YTDLPService::downloadArguments(const QUrl &url, const DownloadChoice &choice, const QString &jobFolder,
-                                            const std::optional<QString> &ffmpegPath,
-                                            const QString &ytDLPVersion) const {
-    using namespace DownloadOutputProtocol;
-    QStringList arguments = javaScriptRuntimeArguments(ytDLPVersion);
-    arguments << QStringLiteral("--newline") << QStringLiteral("--progress");
-    if (VersionComparison::isAtLeast(ytDLPVersion, progressDeltaSince))
-        arguments << QStringLiteral("--progress-delta") << QStringLiteral("0.2");
-    arguments << QStringLiteral("--no-playlist") << QStringLiteral("--retries") << QStringLiteral("3")
-              << QStringLiteral("--fragment-retries") << QStringLiteral("3") << QStringLiteral("--progress-template")
-              << downloadProgressTemplate() << QStringLiteral("--progress-template") << postprocessProgressTemplate()
-              << QStringLiteral("--print") << planPrintTemplate() << QStringLiteral("--print") << filePrintTemplate()
-              << QStringLiteral("--paths") << jobFolder << QStringLiteral("--output")
-              << QStringLiteral("%(title).180B [%(id)s].%(ext)s") << QStringLiteral("--format")
-              << choice.formatSelector;
-    if (ffmpegPath && !ffmpegPath->isEmpty())
-        arguments << QStringLiteral("--ffmpeg-location") << *ffmpegPath;
-    arguments << choice.extraArguments << QStringLiteral("--") << url.toString(QUrl::FullyEncoded);
-    return arguments;
-}
-
-QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath) {
+QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath, CookieSource cookies) {
+    // A cancelled analysis winds down on its own state (its process gets SIGKILL after the
+    // grace period); the new one takes a fresh state at once.
+    if (m_state->isCancelledAnalysis()) {
+        m_retiredStates.removeIf([](const std::weak_ptr<RunState> &retired) { return retired.expired(); });
+        m_retiredStates.append(m_state);
+        m_state = std::make_shared<RunState>();
+    }
     const SharedRunState state = m_state;
     state->begin(Operation::analysis);
     const OperationEnd ending{[state] { state->end(); }};
 
     const QString version = co_await versionOf(ytDLPPath);
-    const QStringList arguments = analysisArguments(url, version);
+    const std::shared_ptr<PrivateCookieFile> cookiesFile = co_await privateCookieFile(cookies);
+    const QStringList arguments = YTDLPArguments::analysis(url, invocation(version, cookies, cookiesFile.get()));
     // The whole document is needed: no tail limit here.
     const LineCallback noLines;
-    const ProcessOptions options = ytDLPOptions();
+    const ProcessOptions options = childOptions();
     const std::optional<std::chrono::milliseconds> noLimit;
-    const ProcessResult result = co_await runYTDLP(state, ytDLPPath, arguments, noLines, options, noLimit);
+    const ProcessResult result = co_await runCancellable(state, ytDLPPath, arguments, noLines, options, noLimit);
     if (state->cancelled()) {
         co_await state->awaitStoppedProcesses();
         throw CancellationError();
     }
     if (result.status != 0)
-        throw ProcessRunnerError::failed(result.status, readableError(result.standardError));
+        throw ytDLPFailure(result.status, readableError(result.standardError), cookies);
 
     std::optional<MediaAnalysis> analysis;
     QString decodingFailure;
@@ -256,7 +288,7 @@ QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath) {
 
 QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QString ytDLPPath,
                                             std::optional<QString> ffmpegPath, QString destinationDirectory,
-                                            ProgressCallback progress) {
+                                            ProgressCallback progress, DownloadOptions downloadOptions) {
     const SharedRunState state = m_state;
     state->begin(Operation::download);
     const OperationEnd ending{[state] { state->end(); }};
@@ -264,10 +296,14 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     // A destination that cannot take the file fails now, not after the whole download.
     JobFolders::prepareDestination(destinationDirectory);
     const QString version = co_await versionOf(ytDLPPath);
+    const CookieSource cookies = downloadOptions.cookies;
+    const std::shared_ptr<PrivateCookieFile> cookiesFile = co_await privateCookieFile(cookies);
     const QString jobFolder = m_jobFolders.createJobFolder();
 
     const bool merges = choice.formatSelector.contains(QLatin1Char('+'));
-    DownloadProgressTracker tracker(merges ? 2 : 1, merges || !choice.extraArguments.isEmpty(), std::move(progress));
+    const bool convertsToMP4 = choice.kind.value == DownloadChoice::Kind::Case::mp4;
+    DownloadProgressTracker tracker(merges ? 2 : 1, merges || !choice.extraArguments.isEmpty(), std::move(progress),
+                                    convertsToMP4 ? conversionShare(downloadOptions.conversion) : 0.0);
     DownloadOutputState output;
     const QString fileMarker = DownloadOutputProtocol::fileMarker();
 
@@ -289,14 +325,16 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
                 output.recentLines.removeFirst();
         }
     };
-    const QStringList arguments = downloadArguments(url, choice, jobFolder, ffmpegPath, version);
-    ProcessOptions options = ytDLPOptions();
+    const QStringList arguments =
+        YTDLPArguments::download(url, choice, jobFolder, ffmpegPath, invocation(version, cookies, cookiesFile.get()),
+                                 downloadOptions.playlistItem);
+    ProcessOptions options = childOptions();
     options.retainedOutputTail = retainedDownloadOutput;
     options.recordEnd = &DownloadOutputProtocol::recordEnd;
     const std::optional<std::chrono::milliseconds> noLimit;
     ProcessResult result;
     try {
-        result = co_await runYTDLP(state, ytDLPPath, arguments, onLine, options, noLimit);
+        result = co_await runCancellable(state, ytDLPPath, arguments, onLine, options, noLimit);
     } catch (const CancellationError &) {
         JobFolders::removeQuietly(jobFolder);
         throw;
@@ -312,7 +350,7 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
             throw CancellationError();
         const QString message =
             output.latestError.isEmpty() ? output.recentLines.join(QLatin1Char('\n')) : output.latestError;
-        throw ProcessRunnerError::failed(result.status, actionableDownloadError(message));
+        throw ytDLPFailure(result.status, actionableDownloadError(message), cookies);
     }
 
     const std::optional<QString> produced = JobFolders::locateResult(jobFolder, output.finalPath);
@@ -321,9 +359,17 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
         throw ProcessRunnerError::failed(
             0, QStringLiteral("La descarga terminó, pero no se encontró el archivo resultante."));
     }
+    QString producedFile = *produced;
+    if (convertsToMP4) {
+        try {
+            producedFile = co_await compatibleMP4(state, producedFile, ffmpegPath, tracker);
+        } catch (...) {
+            JobFolders::removeQuietly(jobFolder);
+            throw;
+        }
+    }
     // Across disks the move is a copy of the whole file: it runs on a worker so that a large
     // result never stalls the window.
-    const QString producedFile = *produced;
     auto placing = [producedFile, jobFolder, destinationDirectory] {
         return JobFolders::placeResult(producedFile, jobFolder, destinationDirectory);
     };
@@ -332,12 +378,86 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     co_return placed;
 }
 
-QCoro::Task<ProcessResult> YTDLPService::runYTDLP(SharedRunState state, QString ytDLPPath, QStringList arguments,
-                                                  LineCallback onLine, ProcessOptions options,
-                                                  std::optional<std::chrono::milliseconds> limit) {
+QCoro::Task<QString> YTDLPService::compatibleMP4(SharedRunState state, QString produced,
+                                                 std::optional<QString> ffmpegPath, DownloadProgressTracker &tracker) {
+    if (!ffmpegPath || ffmpegPath->isEmpty()) {
+        // Nothing can look inside the file; one that is not even named MP4 is surely not one.
+        if (QFileInfo(produced).suffix().compare(QLatin1String("mp4"), Qt::CaseInsensitive) == 0)
+            co_return produced;
+        throw ProcessRunnerError::failed(0, QStringLiteral("Hace falta FFmpeg para convertir el video a MP4 (H.264 y "
+                                                           "AAC). Instálalo desde Opciones › Herramientas."));
+    }
+    const QString ffmpeg = *ffmpegPath;
+    const QString ffprobe = ffprobeBeside(ffmpeg);
+    const QStringList probeArguments = CompatibleMP4::probeArguments(produced);
+    const LineCallback noLines;
+    const ProcessOptions probeOptions = childOptions();
+    const std::optional<std::chrono::milliseconds> probeTime = probeLimit;
+    const ProcessResult probed =
+        co_await runCancellable(state, ffprobe, probeArguments, noLines, probeOptions, probeTime);
+    if (state->cancelled()) {
+        co_await state->awaitStoppedProcesses();
+        throw CancellationError();
+    }
+    if (probed.status != 0)
+        throw ProcessRunnerError::failed(probed.status,
+                                         QStringLiteral("FFprobe no pudo leer el archivo descargado.\n\n") +
+                                             readableError(probed.standardError));
+    const CompatibleMP4::Probe probe = CompatibleMP4::decodeProbe(probed.standardOutput);
+    if (!CompatibleMP4::needsConversion(probe, produced))
+        co_return produced;
+
+    // Beside the download, inside the job folder, so that every way out removes it too.
+    const QFileInfo input(produced);
+    const QString folder = input.absolutePath() + QStringLiteral("/converted");
+    if (!QDir().mkpath(folder))
+        throw PlatformError(QStringLiteral("No se pudo crear la carpeta de conversión ") + folder);
+    const QString output = folder + QLatin1Char('/') + input.completeBaseName() + QStringLiteral(".mp4");
+
+    const QStringList arguments = CompatibleMP4::conversionArguments(produced, output, probe);
+    tracker.converting(0, QStringLiteral("Preparando la conversión a H.264 y AAC"), {});
+    std::optional<double> speed;
+    const LineCallback onLine = [&](const QString &line) {
+        const std::optional<CompatibleMP4::Report> report = CompatibleMP4::parseProgressLine(line);
+        if (!report)
+            return;
+        if (report->speed)
+            speed = report->speed;
+        if (!report->position)
+            return;
+        const double position = *report->position;
+        QString status = torvelDuration(position);
+        QString eta;
+        double fraction = 0;
+        if (const std::optional<double> duration = probe.duration; duration && *duration > 0) {
+            fraction = position / *duration;
+            status += QStringLiteral(" de ") + torvelDuration(*duration);
+            if (speed && *speed > 0)
+                eta = QStringLiteral("Quedan ") + torvelDuration(std::max(0.0, *duration - position) / *speed);
+        }
+        tracker.converting(fraction, status + QStringLiteral(" convertidos"), eta);
+    };
+    ProcessOptions options = childOptions();
+    options.retainedOutputTail = retainedDownloadOutput;
+    const std::optional<std::chrono::milliseconds> noLimit;
+    const ProcessResult converted = co_await runCancellable(state, ffmpeg, arguments, onLine, options, noLimit);
+    if (state->cancelled()) {
+        co_await state->awaitStoppedProcesses();
+        throw CancellationError();
+    }
+    if (converted.status != 0)
+        throw ProcessRunnerError::failed(converted.status,
+                                         QStringLiteral("FFmpeg no pudo convertir el video a H.264 y AAC.\n\n") +
+                                             readableError(converted.standardError));
+    co_return output;
+}
+
+QCoro::Task<ProcessResult> YTDLPService::runCancellable(SharedRunState state, QString program, QStringList arguments,
+                                                        LineCallback onLine, ProcessOptions options,
+                                                        std::optional<std::chrono::milliseconds> limit) {
     if (state->cancelled())
         throw CancellationError();
-    // A yt-dlp that does not answer in time is stopped with everything it started.
+    // A process that does not answer in time is stopped with everything it started.
     QTimer deadline;
     deadline.setSingleShot(true);
     const ProcessCallback onProcess = [state, &deadline, limit](const ProcessHandle &handle) {
@@ -352,7 +472,7 @@ QCoro::Task<ProcessResult> YTDLPService::runYTDLP(SharedRunState state, QString 
     ProcessResult result;
     try {
         const std::optional<ProcessEnvironment> inherited;
-        result = co_await ProcessRunner::run(ytDLPPath, arguments, inherited, onProcess, onLine, options);
+        result = co_await ProcessRunner::run(program, arguments, inherited, onProcess, onLine, options);
     } catch (...) {
         state->setActiveProcess(none);
         throw;
@@ -369,6 +489,11 @@ void YTDLPService::cancel() {
 void YTDLPService::killProcessTree() {
     if (const std::optional<ProcessHandle> process = m_state->requestCancel())
         ProcessTree::kill(qint32(process->processID()));
+    for (const std::weak_ptr<RunState> &retired : std::as_const(m_retiredStates)) {
+        if (const SharedRunState state = retired.lock())
+            if (const std::optional<ProcessHandle> process = state->requestCancel())
+                ProcessTree::kill(qint32(process->processID()));
+    }
 }
 
 QString YTDLPService::readableError(const QByteArray &standardError) {

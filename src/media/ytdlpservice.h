@@ -1,10 +1,12 @@
 #pragma once
 
+#include "media/cookiesource.h"
 #include "media/downloadchoice.h"
 #include "media/downloadprogresstracker.h"
 #include "media/jobfolders.h"
 #include "media/mediainfo.h"
 #include "media/playlistinfo.h"
+#include "media/ytdlparguments.h"
 #include "platform/platformpaths.h"
 #include "process/processrunner.h"
 #include "tools/dependencylocator.h"
@@ -21,13 +23,28 @@
 #include <memory>
 #include <optional>
 
+// What a download takes besides the choice.
+struct YTDLPDownloadOptions {
+    CookieSource cookies;
+    // For "MP4 compatible": how much of the bar to keep for FFmpeg's conversion.
+    ConversionOutlook conversion = ConversionOutlook::possible;
+    // Only this video (counted from 1) of a page that holds several.
+    std::optional<qsizetype> playlistItem = std::nullopt;
+};
+
 // Runs yt-dlp: analysis of an address into MediaInfo, and the download of one chosen way into
-// a private job folder, with progress, cancellation and placement of the finished file. One
-// yt-dlp at a time: a second analysis or download is refused while one runs, so the running
-// one keeps its process and stays cancellable.
+// a private job folder, with progress, cancellation and placement of the finished file ("MP4
+// compatible" converted by FFmpeg first when it is not H.264 and AAC). One yt-dlp at a time: a
+// second analysis or download is refused while one runs, so the running one keeps its process
+// and stays cancellable. A failure's message starts with what yt-dlp's text means, when one of
+// YTDLPExplanations' rows fits it.
+// Only a cancelled analysis gives way at once to a new one, while its process is still being
+// stopped.
 class YTDLPService {
 public:
     using ProgressCallback = std::function<void(const DownloadProgress &)>;
+
+    using DownloadOptions = YTDLPDownloadOptions;
 
     explicit YTDLPService(DependencyLocator locator = DependencyLocator(),
                           JobFolders jobFolders = JobFolders(PlatformPaths::jobsRoot()));
@@ -39,17 +56,18 @@ public:
     // One item, or a list of videos (named, not extracted). Throws CancellationError when
     // cancelled, ProcessRunnerError (couldNotStart, also while another yt-dlp runs, or failed with
     // yt-dlp's last lines, the decoding failure or a list without a video to download).
-    QCoro::Task<MediaAnalysis> analyze(QUrl url, QString ytDLPPath);
+    QCoro::Task<MediaAnalysis> analyze(QUrl url, QString ytDLPPath, CookieSource cookies = CookieSource::none());
 
     // Returns the placed file's path. Throws CancellationError when yt-dlp was stopped by a
     // signal, ProcessRunnerError for a failure (couldNotStart while another yt-dlp runs),
     // PlatformError when the destination cannot be written or the result cannot be placed.
     QCoro::Task<QString> download(QUrl url, DownloadChoice choice, QString ytDLPPath, std::optional<QString> ffmpegPath,
-                                  QString destinationDirectory, ProgressCallback progress);
+                                  QString destinationDirectory, ProgressCallback progress,
+                                  DownloadOptions options = DownloadOptions());
 
-    // Stops the running yt-dlp (version query, analysis or download) with everything it started:
-    // SIGTERM now, SIGKILL two seconds later. A request made before yt-dlp has started is kept
-    // and delivered the moment it starts.
+    // Stops the running yt-dlp (version query, analysis or download; FFmpeg while it converts)
+    // with everything it started: SIGTERM now, SIGKILL two seconds later. A request made before
+    // the process has started is kept and delivered the moment it starts.
     void cancel();
     // Kills the running yt-dlp and everything it started at once; for quitting the application.
     void killProcessTree();
@@ -67,12 +85,6 @@ public:
     // Appends the advice for refused temporary addresses (HTTP 403/404).
     static QString actionableDownloadError(const QString &message);
 
-    // The exact command lines, for the given located version of yt-dlp. Options that a version
-    // predates are left out, since yt-dlp rejects unknown options.
-    QStringList analysisArguments(const QUrl &url, const QString &ytDLPVersion) const;
-    QStringList downloadArguments(const QUrl &url, const DownloadChoice &choice, const QString &jobFolder,
-                                  const std::optional<QString> &ffmpegPath, const QString &ytDLPVersion) const;
-
 private:
     enum class Operation { none, analysis, download };
     // The running operation's process and cancel state. The operation's coroutines hold it,
@@ -80,17 +92,28 @@ private:
     struct RunState;
     using SharedRunState = std::shared_ptr<RunState>;
 
-    // Runs yt-dlp as the operation's cancellable process. Throws CancellationError, without
-    // starting anything, when a cancel is already pending.
-    static QCoro::Task<ProcessResult> runYTDLP(SharedRunState state, QString ytDLPPath, QStringList arguments,
-                                               LineCallback onLine, ProcessOptions options,
-                                               std::optional<std::chrono::milliseconds> limit);
+    // Runs yt-dlp, FFprobe or FFmpeg as the operation's cancellable process. Throws
+    // CancellationError, without starting anything, when a cancel is already pending.
+    static QCoro::Task<ProcessResult> runCancellable(SharedRunState state, QString program, QStringList arguments,
+                                                     LineCallback onLine, ProcessOptions options,
+                                                     std::optional<std::chrono::milliseconds> limit);
     // The version of the yt-dlp at path, asked once per file, modification time and size.
     QCoro::Task<QString> versionOf(QString ytDLPPath);
-    QStringList javaScriptRuntimeArguments(const QString &ytDLPVersion) const;
+    // The plain values of one run's command lines; cookiesFile is the private copy of the
+    // user's file, when one is in use.
+    YTDLPInvocation invocation(const QString &version, const CookieSource &cookies,
+                               const PrivateCookieFile *cookiesFile) const;
+    // The private copy of the user's cookies file, when the run uses one.
+    QCoro::Task<std::shared_ptr<PrivateCookieFile>> privateCookieFile(CookieSource cookies) const;
+    // "MP4 compatible": the produced file when it already is H.264 and AAC in MP4, otherwise
+    // FFmpeg's conversion of it inside the job folder, reported through the tracker.
+    QCoro::Task<QString> compatibleMP4(SharedRunState state, QString produced, std::optional<QString> ffmpegPath,
+                                       DownloadProgressTracker &tracker);
 
     DependencyLocator m_locator;
     JobFolders m_jobFolders;
     QHash<QString, QString> m_versions; // "path|mtime|size" → version, interface thread only
     SharedRunState m_state;
+    // Cancelled analyses still winding down, so that killProcessTree() reaches them too.
+    QList<std::weak_ptr<RunState>> m_retiredStates;
 };

@@ -4,6 +4,7 @@
 #include "platform/singleinstance.h"
 #include "tools/toolupdateservice.h"
 
+#include <QFileInfo>
 #include <QPointer>
 
 AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, ToolHosts toolHosts, DependencyLocator locator,
@@ -43,13 +44,23 @@ void AppModel::setUrlInput(const QString &text) {
         return;
     m_urlInput = text;
     Q_EMIT urlInputChanged();
+    forgetAnalysisOfOtherAddress();
 }
 
 void AppModel::setPhase(Phase phase) {
     if (m_phase == phase)
         return;
     m_phase = phase;
+    // A notice describes how the last phase ended; the next one makes it old news.
+    setNotice(QString());
     Q_EMIT phaseChanged();
+}
+
+void AppModel::setNotice(const QString &notice) {
+    if (m_notice == notice)
+        return;
+    m_notice = notice;
+    Q_EMIT noticeChanged();
 }
 
 void AppModel::setMediaInfo(const std::optional<MediaInfo> &media) {
@@ -154,6 +165,10 @@ QCoro::Task<> AppModel::refreshDependencies() {
         co_return;
     m_ytDLP = ytDLP;
     m_ffmpeg = ffmpeg;
+    m_previousVersions.clear();
+    for (const ToolKind tool : {ToolKind::ytDLP, ToolKind::ffmpeg})
+        if (const std::optional<QString> version = m_toolUpdateService->previousVersion(tool))
+            m_previousVersions.insert(tool, *version);
     if (ytDLP) {
         m_settings.setYtDLPPath(ytDLP->path);
         m_service.rememberVersion(ytDLP->path, ytDLP->version);
@@ -183,6 +198,16 @@ void AppModel::chooseDownloadDirectory() {
                                                                  QStringLiteral("Seleccionar"), downloadDirectoryURL());
     if (folder)
         m_settings.setDownloadDirectory(*folder);
+}
+
+void AppModel::chooseCookiesFile() {
+    const CookieSource current = m_settings.cookieSource();
+    const QString start =
+        current.kind == CookieSource::Kind::file ? QFileInfo(current.file).absolutePath() : m_settings.homeFolder();
+    const std::optional<QString> file =
+        m_desktop.chooseFile(QStringLiteral("Elegir archivo de cookies"), QStringLiteral("Usar archivo"), start);
+    if (file)
+        m_settings.setCookies(QFileInfo(*file).absoluteFilePath());
 }
 
 void AppModel::chooseExecutable(ToolKind tool) {

@@ -8,6 +8,7 @@
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
 #include "model/appupdatealert.h"
+#include "model/finisheddownload.h"
 #include "model/toolindicatorstate.h"
 #include "platform/desktopservices.h"
 #include "tools/dependencylocator.h"
@@ -56,13 +57,14 @@ public:
 
     // A tool operation proposed to the user, waiting for confirmation.
     struct PendingToolAction {
-        enum class Kind { install, update, uninstallHomebrew };
+        enum class Kind { install, update, uninstallHomebrew, rollBack };
         Kind kind = Kind::install;
         ToolKind tool = ToolKind::ytDLP;
 
         static PendingToolAction install(ToolKind tool) { return {Kind::install, tool}; }
         static PendingToolAction update(ToolKind tool) { return {Kind::update, tool}; }
         static PendingToolAction uninstallHomebrew(ToolKind tool) { return {Kind::uninstallHomebrew, tool}; }
+        static PendingToolAction rollBack(ToolKind tool) { return {Kind::rollBack, tool}; }
         bool operator==(const PendingToolAction &) const = default;
     };
     using AppUpdateAlert = ::AppUpdateAlert;
@@ -96,6 +98,9 @@ public:
     void setAudioExportFormat(AudioExportFormat format);
     const DownloadProgress &progress() const { return m_progress; }
     const QString &errorMessage() const { return m_errorMessage; }
+    // A neutral line about how the last download ended ("Descarga cancelada."), until the phase
+    // changes again.
+    const QString &notice() const { return m_notice; }
     const std::optional<QString> &completedFile() const { return m_completedFile; }
     const std::optional<ToolInfo> &ytDLP() const { return m_ytDLP; }
     const std::optional<ToolInfo> &ffmpeg() const { return m_ffmpeg; }
@@ -128,6 +133,9 @@ public:
     std::optional<QString> homebrewSupportWarning() const;
     std::optional<QString> homebrewWarning(ToolKind tool) const;
     std::optional<QString> homebrewDependentSummary(ToolKind tool) const;
+    // The version a rollback would restore: the copy the last managed install replaced, offered
+    // while the located tool is the managed copy.
+    std::optional<QString> previousManagedVersion(ToolKind tool) const;
 
     // The offered choices and the resolved selection, derived afresh on every read.
     QList<DownloadChoice> standardChoices() const { return m_selection.standardChoices(); }
@@ -136,13 +144,18 @@ public:
     QList<MediaFormat> audioOnlyFormats() const { return m_selection.audioOnlyFormats(); }
     std::optional<MediaFormat> selectedVideoOnlyFormat() const { return m_selection.selectedVideoOnlyFormat(); }
     DownloadChoice selectedChoice() const { return m_selection.selectedChoice(); }
+    ConversionOutlook compatibleMP4Outlook() const { return m_selection.compatibleMP4Outlook(); }
     void selectChoice(const DownloadChoice &choice);
 
     // The workflow. The tasks may be awaited or left to run on their own.
+    // Analyzes the field's address; a newer request or a reset discards a running analysis's
+    // result. A download always fetches the address that was analyzed.
     QCoro::Task<> analyze();
     QCoro::Task<> startDownload();
-    // Stops the running download, or the running list with every entry still to come.
+    // Stops the running analysis (back to idle, the address kept) or download (back to ready),
+    // or the running list with every entry still to come.
     void cancelDownload();
+    // Back to idle with an empty field; a running analysis is stopped, a download is left alone.
     void reset();
     void revealCompletedFile();
     void handleIncomingURL(const QUrl &url);
@@ -153,6 +166,8 @@ public:
     QCoro::Task<> updateTools(std::optional<ToolKind> only);
     QCoro::Task<> installTool(ToolKind tool);
     QCoro::Task<> uninstallHomebrew(ToolKind tool);
+    // Puts the managed copy that the last install replaced back in place.
+    QCoro::Task<> rollBackTool(ToolKind tool);
     // Stops the running operation; it then takes its cancelled end.
     void cancelToolOperation();
     // The options window on the tools tab, proposing the install or update the tool needs.
@@ -164,6 +179,8 @@ public:
     QString downloadDirectoryURL() const { return m_settings.downloadDirectoryPath(); }
     void chooseDownloadDirectory();
     void chooseExecutable(ToolKind tool);
+    // A Netscape-format cookies file for yt-dlp, stored as the cookies setting when chosen.
+    void chooseCookiesFile();
 
     // The self-update: the dialog to show (the interface dismisses it), the check and the
     // installation with its stage text.
@@ -204,8 +221,9 @@ Q_SIGNALS:
     void selectionChanged();
     void progressChanged();
     void errorMessageChanged();
+    void noticeChanged();
     void completedFileChanged();
-    // ytDLP, ffmpeg or isCheckingTools
+    // ytDLP, ffmpeg, the previous managed versions or isCheckingTools
     void toolsChanged();
     void selectedOptionsTabChanged();
     void playlistChanged();
@@ -231,6 +249,8 @@ Q_SIGNALS:
     void applicationUpdateChanged();
     // An update is ready and its installer waits: the application quits the way the user would.
     void applicationTerminationRequested();
+    // A download ended with a placed file or a failure, after the phase says so.
+    void downloadFinished(const FinishedDownload &finished);
 
 private:
     void setPhase(Phase phase);
@@ -240,6 +260,10 @@ private:
     void setErrorMessage(const QString &message);
     void setCompletedFile(const std::optional<QString> &file);
     void fail(const QString &message);
+    void setNotice(const QString &notice);
+    // The media and choices of an address the field no longer holds go away (outside a running
+    // analysis or download), so that nothing is downloaded under another address's title.
+    void forgetAnalysisOfOtherAddress();
     // Hands a snapshot from the engine to the interface thread. Snapshots that arrive faster
     // than the interface draws are folded into the latest one.
     void deliverProgress(const DownloadProgress &progress);
@@ -303,9 +327,17 @@ private:
     ChoiceSelection m_selection;
     DownloadProgress m_progress = DownloadProgress::initial();
     QString m_errorMessage;
+    QString m_notice;
+    // The address of the latest analysis, which the shown media and choices belong to.
+    std::optional<QUrl> m_analyzedURL;
+    // Counts analysis requests and resets: a result is applied only while its number is current.
+    quint64 m_analysisRequest = 0;
+    // A link that arrived during a download; it is analyzed when the download ends.
+    bool m_analysisAwaitsDownload = false;
     std::optional<QString> m_completedFile;
     std::optional<ToolInfo> m_ytDLP;
     std::optional<ToolInfo> m_ffmpeg;
+    QMap<ToolKind, QString> m_previousVersions; // kept copies of the managed tools
     bool m_isCheckingTools = false;
     // An incoming link arrived during a tool search; its analysis starts when the search ends.
     bool m_analysisAwaitsTools = false;

@@ -11,8 +11,13 @@ constexpr qsizetype maximumIncomingLinkLength = 32 * 1024;
 } // namespace
 
 QCoro::Task<> AppModel::analyze() {
-    if (m_phase == Phase::analyzing || m_phase == Phase::downloading)
+    if (m_phase == Phase::downloading)
         co_return;
+    // A newer request (a link that arrived during an analysis) replaces the running one, whatever
+    // becomes of it.
+    const quint64 request = ++m_analysisRequest;
+    if (m_phase == Phase::analyzing)
+        m_service.cancel();
     if (!m_ytDLP) {
         fail(QStringLiteral("No encontramos yt-dlp. Abre Opciones para seleccionar el ejecutable o instalarlo."));
         co_return;
@@ -22,7 +27,9 @@ QCoro::Task<> AppModel::analyze() {
         fail(QStringLiteral("Introduce una URL válida que comience con http:// o https://."));
         co_return;
     }
-    setUrlInput(url->toString(QUrl::FullyEncoded));
+    // The field keeps the address as the user wrote it; yt-dlp gets its encoded form.
+    m_analyzedURL = url;
+    setUrlInput(normalizedURLText(m_urlInput));
     setPhase(Phase::analyzing);
     setErrorMessage(QString());
     setMediaInfo(std::nullopt);
@@ -31,15 +38,24 @@ QCoro::Task<> AppModel::analyze() {
 
     QPointer<AppModel> self(this);
     std::optional<MediaAnalysis> media;
+    bool cancelled = false;
     QString failure;
     const QString ytDLPPath = m_ytDLP->path;
+    const CookieSource cookies = m_settings.cookieSource();
     try {
-        media = co_await m_service.analyze(*url, ytDLPPath);
+        media = co_await m_service.analyze(*url, ytDLPPath, cookies);
+    } catch (const CancellationError &) {
+        cancelled = true;
     } catch (const std::exception &error) {
         failure = describeError(error);
     }
-    if (!self)
+    // A reset or a newer request made since has taken over the window.
+    if (!self || request != m_analysisRequest)
         co_return;
+    if (cancelled) {
+        setPhase(Phase::idle);
+        co_return;
+    }
     if (!media) {
         fail(failure);
         co_return;
@@ -61,16 +77,15 @@ QCoro::Task<> AppModel::analyze() {
 QCoro::Task<> AppModel::startDownload() {
     if (m_phase != Phase::ready && m_phase != Phase::completed && m_phase != Phase::failed)
         co_return;
-    if (!m_ytDLP)
-        co_return;
-    const std::optional<QUrl> url = validatedWebURL(m_urlInput);
-    if (!url)
+    if (!m_ytDLP || !m_analyzedURL)
         co_return;
     if (m_playlist.info) {
         const QString listYTDLPPath = m_ytDLP->path;
         co_await startPlaylistDownload(listYTDLPPath);
         co_return;
     }
+    // Always the address that was analyzed: the choices belong to it.
+    const QUrl url = *m_analyzedURL;
     setPhase(Phase::downloading);
     setProgress(DownloadProgress::initial());
     setErrorMessage(QString());
@@ -89,8 +104,11 @@ QCoro::Task<> AppModel::startDownload() {
             self->deliverProgress(progress);
     };
     const QString ytDLPPath = m_ytDLP->path;
+    YTDLPService::DownloadOptions options;
+    options.cookies = m_settings.cookieSource();
+    options.conversion = compatibleMP4Outlook();
     try {
-        placed = co_await m_service.download(*url, choice, ytDLPPath, ffmpegPath, destination, onProgress);
+        placed = co_await m_service.download(url, choice, ytDLPPath, ffmpegPath, destination, onProgress, options);
     } catch (const CancellationError &) {
         cancelled = true;
     } catch (const std::exception &error) {
@@ -103,18 +121,43 @@ QCoro::Task<> AppModel::startDownload() {
         setPhase(Phase::completed);
         if (m_settings.revealWhenFinished())
             m_desktop.revealFile(*placed);
+        Q_EMIT downloadFinished({FinishedDownload::Result::completed, *placed, QString()});
     } else if (cancelled) {
         dropPendingProgress();
         setPhase(Phase::ready);
         setProgress(DownloadProgress::initial());
+        setNotice(QStringLiteral("Descarga cancelada."));
     } else {
         fail(failure);
+        Q_EMIT downloadFinished({FinishedDownload::Result::failed, QString(), failure});
     }
+    // A link that arrived during the download is analyzed now.
+    if (m_analysisAwaitsDownload) {
+        m_analysisAwaitsDownload = false;
+        analyze();
+    }
+}
+
+void AppModel::cancelDownload() {
+    // A cancelled analysis answers nobody: the window is back at once, the address kept.
+    if (m_phase == Phase::analyzing) {
+        ++m_analysisRequest;
+        setPhase(Phase::idle);
+    }
+    if (m_playlistDownloader)
+        m_playlistDownloader->cancel();
+    else
+        m_service.cancel();
 }
 
 void AppModel::reset() {
     if (m_phase == Phase::downloading)
         return;
+    // Whatever analysis still runs answers nobody now.
+    ++m_analysisRequest;
+    if (m_phase == Phase::analyzing)
+        m_service.cancel();
+    m_analyzedURL.reset();
     setUrlInput(QString());
     setMediaInfo(std::nullopt);
     setPlaylist(std::nullopt);
@@ -122,6 +165,18 @@ void AppModel::reset() {
     setErrorMessage(QString());
     setProgress(DownloadProgress::initial());
     setSelectedAudioFormatID(std::nullopt);
+    setPhase(Phase::idle);
+}
+
+void AppModel::forgetAnalysisOfOtherAddress() {
+    if (!m_analyzedURL || (m_phase != Phase::ready && m_phase != Phase::completed && m_phase != Phase::failed) ||
+        validatedWebURL(m_urlInput) == m_analyzedURL)
+        return;
+    m_analyzedURL.reset();
+    setMediaInfo(std::nullopt);
+    setCompletedFile(std::nullopt);
+    setErrorMessage(QString());
+    setProgress(DownloadProgress::initial());
     setPhase(Phase::idle);
 }
 
@@ -153,7 +208,12 @@ void AppModel::handleIncomingURL(const QUrl &url) {
     m_desktop.activateApplication();
     setUrlInput(*address);
     // Only fills in and analyzes: a link from outside never starts a download. During a tool
-    // search the analysis waits for its result, which would otherwise report yt-dlp missing.
+    // search the analysis waits for its result, which would otherwise report yt-dlp missing;
+    // during a download it waits for the download's end.
+    if (m_phase == Phase::downloading) {
+        m_analysisAwaitsDownload = true;
+        return;
+    }
     if (m_isCheckingTools) {
         m_analysisAwaitsTools = true;
         return;

@@ -55,13 +55,6 @@ void AppModel::setPlaylistOutcome(const std::optional<PlaylistDownloader::Outcom
     Q_EMIT playlistOutcomeChanged();
 }
 
-void AppModel::cancelDownload() {
-    if (m_playlistDownloader)
-        m_playlistDownloader->cancel();
-    else
-        m_service.cancel();
-}
-
 void AppModel::revealPlaylistFolder() {
     if (m_playlist.outcome)
         m_desktop.revealFile(m_playlist.outcome->folder);
@@ -91,6 +84,8 @@ QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
     // Exact formats belong to one item; a list is downloaded one of the standard ways.
     const DownloadChoice choice = selectedChoice();
     const std::optional<QString> ffmpegPath = m_ffmpeg ? std::optional<QString>(m_ffmpeg->path) : std::nullopt;
+    YTDLPService::DownloadOptions options;
+    options.cookies = m_settings.cookieSource();
     const auto downloader = std::make_shared<PlaylistDownloader>(m_service);
     m_playlistDownloader = downloader;
 
@@ -104,7 +99,7 @@ QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
             self->deliverProgress(progress);
     };
     const PlaylistDownloader::Outcome outcome =
-        co_await downloader->run(chosen, choice, ytDLPPath, ffmpegPath, folder, onPosition, onProgress);
+        co_await downloader->run(chosen, choice, ytDLPPath, ffmpegPath, folder, options, onPosition, onProgress);
     if (!self)
         co_return;
     m_playlistDownloader.reset();
@@ -116,10 +111,22 @@ QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
     if (outcome.cancelled && outcome.placedFiles.isEmpty()) {
         setPhase(Phase::ready);
         setProgress(DownloadProgress::initial());
-        co_return;
+        setNotice(QStringLiteral("Descarga cancelada."));
+    } else {
+        setPlaylistOutcome(outcome);
+        setPhase(Phase::completed);
+        if (m_settings.revealWhenFinished() && !outcome.placedFiles.isEmpty())
+            m_desktop.revealFile(folder);
+        if (!outcome.cancelled) {
+            if (outcome.placedFiles.isEmpty())
+                Q_EMIT downloadFinished({FinishedDownload::Result::failed, QString(), outcome.summaryText()});
+            else
+                Q_EMIT downloadFinished({FinishedDownload::Result::completed, folder, QString()});
+        }
     }
-    setPlaylistOutcome(outcome);
-    setPhase(Phase::completed);
-    if (m_settings.revealWhenFinished() && !outcome.placedFiles.isEmpty())
-        m_desktop.revealFile(folder);
+    // A link that arrived during the list is analyzed now.
+    if (m_analysisAwaitsDownload) {
+        m_analysisAwaitsDownload = false;
+        analyze();
+    }
 }

@@ -468,6 +468,28 @@ QCoro::Task<> AppModel::uninstallHomebrew(ToolKind tool) {
         setPendingToolAction(PendingToolAction::install(tool));
 }
 
+QCoro::Task<> AppModel::rollBackTool(ToolKind tool) {
+    if (isUpdatingTools() || !previousManagedVersion(tool))
+        co_return;
+    beginToolOperation(QStringLiteral("Iniciando la vuelta a la versión anterior de ") + displayName(tool) +
+                           QStringLiteral("."),
+                       QString());
+    QPointer<AppModel> self(this);
+    const std::shared_ptr<ToolUpdateService> service = m_toolUpdateService;
+    const ToolUpdateEventHandler onEvent = toolEventHandler();
+    QCoro::Task<QString> work = service->rollBack(tool, onEvent);
+    const std::optional<QString> message = co_await outcomeOf(work);
+    if (self && message)
+        co_await finishSuccessfulToolOperation(*message);
+}
+
+std::optional<QString> AppModel::previousManagedVersion(ToolKind tool) const {
+    const std::optional<ToolInfo> &info = located(tool);
+    if (!info || info->installSource.kind != ToolInstallSource::Kind::managed || !m_previousVersions.contains(tool))
+        return std::nullopt;
+    return m_previousVersions.value(tool);
+}
+
 void AppModel::cancelToolOperation() {
     if (!isUpdatingTools())
         return;

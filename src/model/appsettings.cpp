@@ -23,6 +23,12 @@ QString downloadDirectoryKey() {
 QString revealWhenFinishedKey() {
     return QStringLiteral("revealWhenFinished");
 }
+QString cookiesKey() {
+    return QStringLiteral("cookies");
+}
+QString notifyWhenFinishedKey() {
+    return QStringLiteral("notifyWhenFinished");
+}
 
 std::optional<QString> storedString(const QSettings &store, const QString &key) {
     const QVariant value = store.value(key);
@@ -88,6 +94,8 @@ AppSettings::AppSettings(QSettings *defaults, QString downloadsFolder, QString h
     m_ffmpegPath = storedString(*m_defaults, ffmpegPathKey()).value_or(QString());
     m_downloadDirectory = storedString(*m_defaults, downloadDirectoryKey()).value_or(std::move(downloadsFolder));
     m_revealWhenFinished = storedBoolean(*m_defaults, revealWhenFinishedKey()).value_or(true);
+    m_cookies = storedString(*m_defaults, cookiesKey()).value_or(QString());
+    m_notifyWhenFinished = storedBoolean(*m_defaults, notifyWhenFinishedKey()).value_or(true);
 }
 
 QString AppSettings::downloadDirectoryPath() const {
@@ -128,6 +136,22 @@ void AppSettings::setRevealWhenFinished(bool reveal) {
     store(revealWhenFinishedKey(), reveal);
     if (changed)
         Q_EMIT revealWhenFinishedChanged();
+}
+
+void AppSettings::setCookies(const QString &browserOrFile) {
+    const bool changed = browserOrFile != m_cookies;
+    m_cookies = browserOrFile;
+    store(cookiesKey(), browserOrFile);
+    if (changed)
+        Q_EMIT cookiesChanged();
+}
+
+void AppSettings::setNotifyWhenFinished(bool notify) {
+    const bool changed = notify != m_notifyWhenFinished;
+    m_notifyWhenFinished = notify;
+    store(notifyWhenFinishedKey(), notify);
+    if (changed)
+        Q_EMIT notifyWhenFinishedChanged();
 }
 
 void AppSettings::store(const QString &key, const QVariant &value) {

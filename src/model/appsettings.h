@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/cookiesource.h"
 #include "platform/platformpaths.h"
 
 #include <QObject>
@@ -15,7 +16,7 @@ class QSettings;
 // Reading: a string setting counts only when the store holds a string; anything else gives the
 // setting's fallback. With the INI files QSettings uses on Linux a boolean comes back as the text
 // "true" or "false" (or as a bool while the same process still has it cached), so exactly those
-// count as a stored boolean for revealWhenFinished; any other value ("sí", "1", a list) gives
+// count as a stored boolean for revealWhenFinished and notifyWhenFinished; any other value ("sí", "1", a list) gives
 // true. The downloads folder is only the fallback of downloadDirectory and is never stored.
 //
 // Writing: every assignment, even of the value already held, is stored and synced at once. A
@@ -32,9 +33,12 @@ class AppSettings : public QObject {
         QString downloadDirectory READ downloadDirectory WRITE setDownloadDirectory NOTIFY downloadDirectoryChanged)
     Q_PROPERTY(
         bool revealWhenFinished READ revealWhenFinished WRITE setRevealWhenFinished NOTIFY revealWhenFinishedChanged)
+    Q_PROPERTY(QString cookies READ cookies WRITE setCookies NOTIFY cookiesChanged)
+    Q_PROPERTY(
+        bool notifyWhenFinished READ notifyWhenFinished WRITE setNotifyWhenFinished NOTIFY notifyWhenFinishedChanged)
 
 public:
-    // The store must outlive this object. Loading reads the four keys and writes nothing.
+    // The store must outlive this object. Loading reads the keys and writes nothing.
     explicit AppSettings(QSettings *defaults, QString downloadsFolder = PlatformPaths::downloadsFolder(),
                          QString homeFolder = PlatformPaths::homeFolder(), QObject *parent = nullptr);
 
@@ -43,7 +47,18 @@ public:
     // As the user typed it; may begin with "~".
     QString downloadDirectory() const { return m_downloadDirectory; }
     bool revealWhenFinished() const { return m_revealWhenFinished; }
+    // Where yt-dlp takes cookies from, as stored: a browser's yt-dlp name, a cookies file's path,
+    // or empty for none.
+    QString cookies() const { return m_cookies; }
+    // What the stored value means now: a value that is neither a known browser nor a readable
+    // file is none (and stays stored as it is).
+    CookieSource cookieSource() const { return CookieSource::fromSetting(m_cookies, m_homeFolder); }
+    // Whether a download that ends while the window is in the background is announced by a
+    // desktop notification. Read like revealWhenFinished.
+    bool notifyWhenFinished() const { return m_notifyWhenFinished; }
 
+    // The user's home folder, where "~" leads and where browsers keep their profiles.
+    const QString &homeFolder() const { return m_homeFolder; }
     // downloadDirectory with a leading "~" (alone or followed by "/") replaced by the home folder.
     QString downloadDirectoryPath() const;
 
@@ -53,12 +68,16 @@ public:
     void setFfmpegPath(const QString &path);
     void setDownloadDirectory(const QString &path);
     void setRevealWhenFinished(bool reveal);
+    void setCookies(const QString &browserOrFile);
+    void setNotifyWhenFinished(bool notify);
 
 Q_SIGNALS:
     void ytDLPPathChanged();
     void ffmpegPathChanged();
     void downloadDirectoryChanged();
     void revealWhenFinishedChanged();
+    void cookiesChanged();
+    void notifyWhenFinishedChanged();
 
 private:
     void store(const QString &key, const QVariant &value);
@@ -79,6 +98,8 @@ private:
     QString m_ffmpegPath;
     QString m_downloadDirectory;
     bool m_revealWhenFinished = true;
+    QString m_cookies;
+    bool m_notifyWhenFinished = true;
     bool m_warnedAboutStore = false;
     std::optional<FileStamp> m_examinedStamp;
     bool m_examinedSafe = false;

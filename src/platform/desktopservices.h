@@ -19,6 +19,8 @@ public:
     virtual std::optional<QString> chooseFolder(const QString &title, const QString &confirmText,
                                                 const QString &startFolder) = 0;
     virtual std::optional<QString> chooseExecutable(const QString &title, const QString &confirmText) = 0;
+    virtual std::optional<QString> chooseFile(const QString &title, const QString &confirmText,
+                                              const QString &startFolder) = 0;
     // The clipboard's plain text; empty when it holds none.
     virtual QString clipboardText() = 0;
     // Replaces the clipboard's contents with plain text.

@@ -6,10 +6,17 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QProcess>
+#include <QPushButton>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -39,19 +46,64 @@ std::optional<QString> firstSelection(QFileDialog &dialog) {
     return files.first();
 }
 
-void openFolder(const QUrl &folder) {
-    if (!QDesktopServices::openUrl(folder))
-        qWarning("Could not open %s", qPrintable(folder.toString()));
+// The folder's path, for a desktop where nothing can open it. Not modal: nothing waits for it.
+void showFolderPath(const QString &folder) {
+    auto *dialog = new QDialog(mainWindow());
+    dialog->setObjectName(QStringLiteral("folderPathDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("Mostrar en carpeta"));
+    auto *layout = new QVBoxLayout(dialog);
+    auto *message = new QLabel(
+        QStringLiteral("No hay un gestor de archivos que pueda abrir la carpeta. El archivo está en:"), dialog);
+    message->setWordWrap(true);
+    layout->addWidget(message);
+    auto *path = new QLineEdit(folder, dialog);
+    path->setObjectName(QStringLiteral("folderPathField"));
+    path->setReadOnly(true);
+    path->setMinimumWidth(420);
+    layout->addWidget(path);
+    auto *buttons = new QDialogButtonBox(dialog);
+    buttons->addButton(QStringLiteral("Cerrar"), QDialogButtonBox::RejectRole);
+    QPushButton *copy = buttons->addButton(QStringLiteral("Copiar ruta"), QDialogButtonBox::ActionRole);
+    copy->setObjectName(QStringLiteral("copyFolderPathButton"));
+    QObject::connect(copy, &QPushButton::clicked, dialog, [folder] { QGuiApplication::clipboard()->setText(folder); });
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog->show();
+}
+
+// The desktop's opener (xdg-open) says by its exit status whether anything opened the folder;
+// when it cannot start or fails, the path is shown instead.
+void openFolder(const QString &program, const QString &folder) {
+    // Not owned by anything that quits with the window: a file manager that the opener keeps in
+    // the foreground stays open.
+    auto *opener = new QProcess;
+    QObject::connect(opener, &QProcess::finished, [opener, folder](int exitCode, QProcess::ExitStatus status) {
+        opener->deleteLater();
+        if (status != QProcess::NormalExit || exitCode != 0)
+            showFolderPath(folder);
+    });
+    QObject::connect(opener, &QProcess::errorOccurred, [opener, folder](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        opener->deleteLater();
+        showFolderPath(folder);
+    });
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    opener->setStandardInputFile(QProcess::nullDevice());
+    opener->start(program, {folder});
 }
 
 } // namespace
 
+LinuxDesktopServices::LinuxDesktopServices(QDBusConnection bus, QString folderOpener)
+    : m_bus(std::move(bus)), m_folderOpener(std::move(folderOpener)) {}
+
 void LinuxDesktopServices::revealFile(const QString &path) {
     const QFileInfo file(path);
-    const QUrl folder = QUrl::fromLocalFile(file.absolutePath());
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        openFolder(folder);
+    const QString folder = file.absolutePath();
+    if (!m_bus.isConnected()) {
+        openFolder(m_folderOpener, folder);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -59,17 +111,19 @@ void LinuxDesktopServices::revealFile(const QString &path) {
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QString::fromUtf8(QUrl::fromLocalFile(file.absoluteFilePath()).toEncoded())}
          << QString(); // no startup notification id
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [folder](QDBusPendingCallWatcher *finished) {
-        finished->deleteLater();
-        if (!finished->isError())
-            return;
-        // A file manager that is only slow may still show the file; anything else means nobody
-        // provides the service (or it refused), so the folder is opened instead.
-        const QDBusError::ErrorType error = finished->error().type();
-        if (error != QDBusError::NoReply && error != QDBusError::Timeout)
-            openFolder(folder);
-    });
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), QCoreApplication::instance());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
+                     [opener = m_folderOpener, folder](QDBusPendingCallWatcher *finished) {
+                         finished->deleteLater();
+                         if (!finished->isError())
+                             return;
+                         // A file manager that is only slow may still show the file; anything else
+                         // means nobody provides the service (or it refused), so the folder is
+                         // opened instead.
+                         const QDBusError::ErrorType error = finished->error().type();
+                         if (error != QDBusError::NoReply && error != QDBusError::Timeout)
+                             openFolder(opener, folder);
+                     });
 }
 
 void bringWindowForward(QWidget *window) {
@@ -98,6 +152,15 @@ std::optional<QString> LinuxDesktopServices::chooseFolder(const QString &title, 
 
 std::optional<QString> LinuxDesktopServices::chooseExecutable(const QString &title, const QString &confirmText) {
     QFileDialog dialog(mainWindow(), title);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setLabelText(QFileDialog::Accept, confirmText);
+    return firstSelection(dialog);
+}
+
+std::optional<QString> LinuxDesktopServices::chooseFile(const QString &title, const QString &confirmText,
+                                                        const QString &startFolder) {
+    QFileDialog dialog(mainWindow(), title, startFolder);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setLabelText(QFileDialog::Accept, confirmText);

@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+
 namespace {
 
 // A tier: a number, "unsupported", or unknown (any other text or type).
@@ -17,8 +19,9 @@ struct BrewTier {
     static BrewTier from(const QJsonValue &value) {
         // JSON has one number type; only a whole number within int counts as a tier.
         if (value.isDouble()) {
+            // The range first: converting a double outside int's range is undefined.
             const double number = value.toDouble();
-            if (number == double(int(number)) && number >= -1e9 && number <= 1e9)
+            if (number >= -1e9 && number <= 1e9 && number == std::trunc(number))
                 return {Kind::number, int(number)};
             return {};
         }

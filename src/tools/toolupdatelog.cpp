@@ -1,6 +1,5 @@
 #include "toolupdatelog.h"
 
-#include <QRegularExpression>
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
@@ -67,12 +66,72 @@ std::optional<QString> ToolUpdateLog::entry(const ToolUpdateEvent &event) {
     return std::nullopt;
 }
 
+namespace {
+
+bool isControl(char16_t c) {
+    return (c < 0x20 && c != u'\t' && c != u'\n') || (c >= 0x7F && c <= 0x9F);
+}
+
+// Just past the control sequence that begins at i (ECMA-48: ESC or a C1 control). A sequence cut
+// off by the end of the text runs to the end.
+qsizetype endOfControlSequence(QStringView text, qsizetype i) {
+    const qsizetype size = text.size();
+    char16_t introducer = text[i].unicode();
+    ++i;
+    // ESC followed by a character of 0x40..0x5F is the 7-bit form of a C1 control.
+    if (introducer == 0x1B && i < size && text[i].unicode() >= 0x40 && text[i].unicode() <= 0x5F)
+        introducer = char16_t(text[i++].unicode() + 0x40);
+    switch (introducer) {
+    case 0x1B: // ESC, intermediates, final: "ESC c", "ESC ( B"
+        while (i < size && text[i].unicode() >= 0x20 && text[i].unicode() <= 0x2F)
+            ++i;
+        return std::min(i + 1, size);
+    case 0x9B: // CSI: parameters, intermediates, final
+        while (i < size && text[i].unicode() >= 0x20 && text[i].unicode() <= 0x3F)
+            ++i;
+        return std::min(i + 1, size);
+    case 0x90: // DCS, SOS, OSC, PM, APC: a string up to ST (ESC \ or 0x9C) or, as terminals take it, BEL
+    case 0x98:
+    case 0x9D:
+    case 0x9E:
+    case 0x9F:
+        for (; i < size; ++i) {
+            const char16_t c = text[i].unicode();
+            if (c == 0x07 || c == 0x9C)
+                return i + 1;
+            if (c == 0x1B && i + 1 < size && text[i + 1] == u'\\')
+                return i + 2;
+        }
+        return size;
+    default:
+        return i;
+    }
+}
+
+} // namespace
+
 QString ToolUpdateLog::cleaned(const QString &text) {
-    if (!text.contains(QChar(0x1B)))
+    const char16_t *characters = reinterpret_cast<const char16_t *>(text.constData());
+    if (std::none_of(characters, characters + text.size(), isControl))
         return text.trimmed();
-    static const QRegularExpression escape(QStringLiteral("\\x1B\\[[0-9;?]*[ -/]*[@-~]"));
-    QString result = text;
-    result.remove(escape);
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        const char16_t c = characters[i];
+        if (!isControl(c)) {
+            result.append(QChar(c));
+            ++i;
+        } else if (c == u'\r') {
+            // A bare carriage return ends a line, as it does on a terminal that scrolls.
+            if (i + 1 == text.size() || characters[i + 1] != u'\n')
+                result.append(QLatin1Char('\n'));
+            ++i;
+        } else if (c == 0x1B || (c >= 0x80 && c <= 0x9F)) {
+            i = endOfControlSequence(text, i);
+        } else {
+            ++i;
+        }
+    }
     return result.trimmed();
 }
 
@@ -105,13 +164,21 @@ bool ToolUpdateLog::append(const QString &text) {
     if (const qsizetype joining = endOfLastJoining(piece))
         m_joiningEnd = m_text.size() + joining;
     m_text += piece;
-    if (m_characters <= limit)
+    if (m_characters <= limit && m_text.size() <= unitLimit)
         return true;
-    const qsizetype start = startOfLast(m_text, keptAfterCut, m_joiningEnd);
+    qsizetype start = m_characters > limit ? startOfLast(m_text, keptAfterCut, m_joiningEnd) : 0;
+    // Marks stacked on few characters: the kept part is bounded in code units too, cut at a
+    // character's boundary and counted afresh.
+    const bool recount = m_text.size() - start > keptUnitsAfterCut;
+    if (recount) {
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, m_text);
+        finder.setPosition(m_text.size() - keptUnitsAfterCut);
+        start = finder.isAtBoundary() ? finder.position() : finder.toNextBoundary();
+    }
     const QString head = marker();
     m_joiningEnd = m_joiningEnd > start ? head.size() + m_joiningEnd - start : endOfLastJoining(head);
     m_text = head + QStringView(m_text).mid(start);
-    m_characters = graphemeCount(head) + keptAfterCut;
+    m_characters = recount ? graphemeCount(m_text) : graphemeCount(head) + keptAfterCut;
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "toolupdateservice.h"
 
 #include "common/serviceaddress.h"
+#include "process/lineaccumulator.h"
 #include "process/processtree.h"
 #include "toolupdateerror.h"
 
@@ -33,6 +34,23 @@ QString tail(const QString &text) {
     return text.size() <= maxMessageTail ? text : QStringLiteral("…") + text.right(maxMessageTail);
 }
 
+// curl draws its progress bar with carriage returns on the stream that also carries its error,
+// and writes the error right after the bar; a message shows curl's own error lines
+// ("curl: (18) …"), or else the last line it printed.
+QString curlFailure(const QString &standardError) {
+    QStringList errors;
+    QString last;
+    const QStringList lines = LineAccumulator::splitLines(standardError);
+    for (const QString &line : lines) {
+        const qsizetype error = line.indexOf(QLatin1String("curl: "));
+        if (error >= 0)
+            errors.append(line.mid(error).trimmed());
+        else if (!line.trimmed().isEmpty())
+            last = line.trimmed();
+    }
+    return tail(errors.isEmpty() ? last : errors.join(QLatin1Char('\n')));
+}
+
 QString sizeText(qint64 bytes) {
     return QLocale(QLocale::Spanish).formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
 }
@@ -54,7 +72,8 @@ ToolUpdateService::ToolUpdateService(ToolHosts hosts, DependencyLocator locator)
     : ToolUpdateService(std::move(hosts), std::move(locator), Limits()) {}
 
 ToolUpdateService::ToolUpdateService(ToolHosts hosts, DependencyLocator locator, Limits limits)
-    : m_hosts(std::move(hosts)), m_locator(std::move(locator)), m_limits(limits) {}
+    : m_hosts(std::move(hosts)), m_locator(std::move(locator)), m_limits(limits),
+      m_ytDLPSignature(m_hosts.ytDLPSigningKey) {}
 
 void ToolUpdateService::cancel() {
     qint32 pid = 0;
@@ -80,9 +99,11 @@ void ToolUpdateService::setActiveProcess(qint32 pid) {
         ProcessTree::terminate(pid);
 }
 
-void ToolUpdateService::clearActiveProcess() {
+void ToolUpdateService::clearActiveProcess(qint32 pid) {
     QMutexLocker locker(&m_processLock);
-    m_activeProcess = 0;
+    // Only the run that holds the slot gives it up.
+    if (m_activeProcess == pid)
+        m_activeProcess = 0;
 }
 
 bool ToolUpdateService::isCancelRequested() const {
@@ -114,7 +135,10 @@ ProcessEnvironment ToolUpdateService::homebrewEnvironment(bool noAutoUpdate) {
 }
 
 QCoro::Task<ToolUpdateService::RunOutcome> ToolUpdateService::execute(Run run) {
-    throwIfCancelled();
+    // An auxiliary query (the version check, a Homebrew refresh) belongs to no operation: the
+    // operation's cancel neither stops nor ends it.
+    if (run.cancellable)
+        throwIfCancelled();
     RunOutcome outcome;
     qint32 pid = 0;
     QTimer limitTimer;
@@ -158,18 +182,20 @@ QCoro::Task<ToolUpdateService::RunOutcome> ToolUpdateService::execute(Run run) {
     // Whatever way the command ends, it is no longer the one cancel() would stop.
     struct ActiveProcessReset {
         ToolUpdateService *service;
+        const qint32 &pid;
         bool active;
         ~ActiveProcessReset() {
             if (active)
-                service->clearActiveProcess();
+                service->clearActiveProcess(pid);
         }
-    } reset{this, run.cancellable};
+    } reset{this, pid, run.cancellable};
 
     outcome.result = co_await ProcessRunner::run(run.executable, run.arguments, run.environment, onProcess, onLine);
     limitTimer.stop();
     sizeTimer.stop();
     report(run.onEvent, ToolUpdateEvent::processFinished(outcome.result.status));
-    throwIfCancelled();
+    if (run.cancellable)
+        throwIfCancelled();
     if (outcome.stop == RunOutcome::Stop::outputSize)
         throw ToolUpdateError::commandFailed(
             QStringLiteral("El comando se detuvo porque escribió demasiada salida (más de ") +
@@ -295,12 +321,11 @@ QCoro::Task<QUrl> ToolUpdateService::transfer(Transfer transfer) {
         if ((status == 15 || status == 9) && transfer.onEvent)
             throw CancellationError();
         if (status != 0) {
-            const QString error = QString::fromUtf8(outcome.result.standardError);
-            throw ToolUpdateError::commandFailed(error.trimmed().isEmpty()
-                                                     ? QStringLiteral("curl terminó con el código ") +
-                                                           QString::number(status) + QStringLiteral(" al descargar ") +
-                                                           current.toString() + QStringLiteral(".")
-                                                     : tail(error));
+            const QString error = curlFailure(QString::fromUtf8(outcome.result.standardError));
+            throw ToolUpdateError::commandFailed(
+                error.isEmpty() ? QStringLiteral("curl terminó con el código ") + QString::number(status) +
+                                      QStringLiteral(" al descargar ") + current.toString() + QStringLiteral(".")
+                                : error);
         }
 
         QString response;

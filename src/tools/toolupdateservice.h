@@ -2,7 +2,9 @@
 
 #include "dependencylocator.h"
 #include "homebrewsupportinfo.h"
+#include "previoustoolcopy.h"
 #include "process/processrunner.h"
+#include "signatureverifier.h"
 #include "toolhosts.h"
 #include "toolinfo.h"
 #include "toolupdateevent.h"
@@ -56,6 +58,7 @@ public:
     struct InstallPair {
         QString source;
         QString destination;
+        QString keepReplacedAs = {}; // where a replaced file goes once the whole set is in place; removed when empty
     };
     // Renames a file within one file system; returns the system's description of a failure.
     using FileMove = std::function<std::optional<QString>(const QString &from, const QString &to)>;
@@ -90,6 +93,15 @@ public:
                                 std::optional<ToolInfo> ffmpeg, std::optional<ToolKind> only,
                                 ToolUpdateEventHandler onEvent);
 
+    // The version of the managed copy that the last install replaced, when it is kept for a step
+    // back (yt-dlp, or FFmpeg with FFprobe).
+    std::optional<QString> previousVersion(ToolKind tool) const;
+    // Puts the kept previous copy back in place of the managed one, after checking that it is
+    // the very copy that was kept and that it still answers with the recorded version; the
+    // replaced copy is not kept. Both copies stay as they were when anything fails. Returns the
+    // summary. move: the file move (tests make one fail).
+    QCoro::Task<QString> rollBack(ToolKind tool, ToolUpdateEventHandler onEvent, FileMove move = renameFile);
+
     // Stops the running operation from any thread and returns at once: the running command and
     // every process it started get SIGTERM now and SIGKILL two seconds later; in-process steps
     // stop at their next check. The operation then throws CancellationError. Does nothing when
@@ -98,9 +110,11 @@ public:
 
     // The digest listed for a file name in a checksum list ("DIGEST  name" or "DIGEST *name").
     static std::optional<QString> sha256Entry(const QString &name, const QString &list);
-    // Replaces a set of files all or nothing: previous files are moved aside first and moved
-    // back when any move fails. Throws PlatformError with the failure.
-    static void installAtomically(const QList<InstallPair> &pairs, const FileMove &move = renameFile);
+    // Replaces a set of files all or nothing: previous files are moved aside first; when any move
+    // fails, the new files go back to their sources and the previous ones to their places.
+    // Throws PlatformError with the failure. Returns false when a replaced file could not be
+    // moved to its keepReplacedAs (it is then removed).
+    static bool installAtomically(const QList<InstallPair> &pairs, const FileMove &move = renameFile);
     static std::optional<QString> renameFile(const QString &from, const QString &to);
 
 private:
@@ -110,7 +124,7 @@ private:
         QStringList arguments;
         std::optional<ProcessEnvironment> environment;
         const ToolUpdateEventHandler *onEvent = nullptr; // reports start, output lines and end
-        bool cancellable = true;                         // cancel() stops it
+        bool cancellable = true;                         // the operation's own: cancel() stops it
         std::chrono::milliseconds limit{0};              // none when zero
         QString withheldPrefix;                          // output lines not reported
         QString watchedFile;                             // stopped when it grows past maxFileBytes
@@ -142,12 +156,15 @@ private:
     QCoro::Task<QUrl> transfer(Transfer transfer);
     static ProcessEnvironment homebrewEnvironment(bool noAutoUpdate = false);
     void setActiveProcess(qint32 pid);
-    void clearActiveProcess();
+    void clearActiveProcess(qint32 pid);
     bool isCancelRequested() const;
     void throwIfCancelled() const;
     std::shared_ptr<std::atomic_bool> cancelFlag() const;
 
     // Verification and installs (toolupdateservice_install.cpp).
+    // yt-dlp's "SHA2-256SUMS" from the release folder, accepted only with a good signature by
+    // the key in m_hosts.
+    QCoro::Task<QString> signedYTDLPChecksums(QString releasePath, ToolUpdateEventHandler onEvent);
     QCoro::Task<> verifySHA256(QString file, QUrl checksumURL, QString expectedFileName,
                                ToolUpdateEventHandler onEvent);
     QCoro::Task<std::optional<ProcessResult>> testRun(QString executable, QStringList arguments);
@@ -155,16 +172,25 @@ private:
     QCoro::Task<> extract(QString archive, QString folder, const ToolUpdateEventHandler &onEvent);
     QCoro::Task<ManagedInstallResult> installManagedDeno(ToolUpdateEventHandler onEvent);
     static void makeExecutable(const QString &path);
+
+    // The previous copy (toolupdateservice_rollback.cpp). outgoingCopy: the managed copy an install
+    // of incomingVersion is about to replace, when it is worth keeping (complete, answering, of
+    // another version). replaceManagedCopy: installAtomically for an install, keeping outgoing.
+    QCoro::Task<std::optional<PreviousToolCopy>> outgoingCopy(ToolKind tool, QString incomingVersion);
+    void replaceManagedCopy(ToolKind tool, QList<InstallPair> pairs, const std::optional<PreviousToolCopy> &outgoing,
+                            const ToolUpdateEventHandler &onEvent);
     QString managedToolsFolder() const;
 
     // Catalogs and Homebrew (toolupdateservice_homebrew.cpp).
     QCoro::Task<std::optional<ToolUpdateStatus>> ytDLPStatus(std::optional<ToolInfo> ytDLP);
     QCoro::Task<std::optional<ToolUpdateStatus>> ffmpegStatus(std::optional<ToolInfo> ffmpeg);
     QCoro::Task<QString> formulaVersion(QString name);
+    QCoro::Task<QStringList> installedDependents(ToolKind tool, QString brewPath, bool cancellable);
 
     ToolHosts m_hosts;
     DependencyLocator m_locator;
     Limits m_limits;
+    SignatureVerifier m_ytDLPSignature;
 
     mutable QMutex m_processLock;                  // guards the three fields below, nothing else
     qint32 m_activeProcess = 0;                    // the command cancel() would stop; 0 when none

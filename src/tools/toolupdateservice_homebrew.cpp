@@ -28,11 +28,6 @@ std::optional<QString> textAt(const QByteArray &json, const QStringList &keys) {
     return value.isString() ? std::optional<QString>(value.toString()) : std::nullopt;
 }
 
-// A published version is shown beside the installed one: a text of a version's size, not a page.
-bool isPlausibleVersion(const QString &version) {
-    return !version.trimmed().isEmpty() && version.size() <= 100;
-}
-
 void report(const ToolUpdateEventHandler &onEvent, const ToolUpdateEvent &event) {
     if (onEvent)
         onEvent(event);
@@ -71,7 +66,7 @@ QCoro::Task<std::optional<ToolUpdateStatus>> ToolUpdateService::ytDLPStatus(std:
     } catch (const std::exception &) {
         co_return std::nullopt;
     }
-    if (!isPlausibleVersion(latest))
+    if (!VersionComparison::isPlainVersion(latest))
         co_return std::nullopt;
     co_return ToolUpdateStatus{ToolUpdateStatus::Tool::ytDLP, ytDLP->version, latest,
                                VersionComparison::isNewer(latest, ytDLP->version)};
@@ -87,7 +82,7 @@ QCoro::Task<std::optional<ToolUpdateStatus>> ToolUpdateService::ffmpegStatus(std
     } catch (const std::exception &) {
         co_return std::nullopt;
     }
-    if (!isPlausibleVersion(latest))
+    if (!VersionComparison::isPlainVersion(latest))
         co_return std::nullopt;
     co_return ToolUpdateStatus{ToolUpdateStatus::Tool::ffmpeg, ffmpeg->version, latest,
                                VersionComparison::isNewer(latest, ffmpeg->version)};
@@ -123,17 +118,18 @@ QCoro::Task<std::optional<HomebrewSupportInfo>> ToolUpdateService::checkHomebrew
 }
 
 QCoro::Task<QStringList> ToolUpdateService::homebrewInstalledDependents(ToolKind tool, QString brewPath) {
+    // A refresh of the Homebrew state, perhaps while an operation runs: never the operation's to
+    // cancel, so it must not take its slot.
+    return installedDependents(tool, brewPath, false);
+}
+
+QCoro::Task<QStringList> ToolUpdateService::installedDependents(ToolKind tool, QString brewPath, bool cancellable) {
     Run run;
     run.executable = brewPath;
     run.arguments = {QStringLiteral("uses"), QStringLiteral("--installed"), formulaName(tool)};
     run.environment = homebrewEnvironment(true);
     run.limit = m_limits.homebrewQuery;
-    {
-        // Inside an uninstall the user waits on it and may cancel it; a refresh of the Homebrew
-        // state outside any operation must not take the operation's slot.
-        QMutexLocker locker(&m_processLock);
-        run.cancellable = m_operationDepth > 0;
-    }
+    run.cancellable = cancellable;
     RunOutcome outcome;
     try {
         outcome = co_await execute(run);
@@ -156,7 +152,8 @@ QCoro::Task<QStringList> ToolUpdateService::homebrewInstalledDependents(ToolKind
 QCoro::Task<QString> ToolUpdateService::uninstallHomebrew(ToolKind tool, QString brewPath,
                                                           ToolUpdateEventHandler onEvent) {
     OperationScope scope(*this);
-    const QStringList dependents = co_await homebrewInstalledDependents(tool, brewPath);
+    // Inside the uninstall the user waits on the query and may cancel it.
+    const QStringList dependents = co_await installedDependents(tool, brewPath, true);
     const QString name = displayName(tool);
     if (!dependents.isEmpty())
         throw ToolUpdateError::unsupported(

@@ -6,6 +6,7 @@
 #include "platform/toolassets.h"
 #include "process/lineaccumulator.h"
 #include "toolupdateerror.h"
+#include "versioncomparison.h"
 
 #include <QDir>
 #include <QFile>
@@ -161,10 +162,11 @@ std::optional<QString> ToolUpdateService::renameFile(const QString &from, const 
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-void ToolUpdateService::installAtomically(const QList<InstallPair> &pairs, const FileMove &move) {
+bool ToolUpdateService::installAtomically(const QList<InstallPair> &pairs, const FileMove &move) {
     struct Backup {
         QString destination;
         QString backup;
+        QString keepAs;
     };
     QList<Backup> backups;
     const auto restoreBackups = [&] {
@@ -185,21 +187,59 @@ void ToolUpdateService::installAtomically(const QList<InstallPair> &pairs, const
             restoreBackups();
             throw failure(pair.destination, backup, *error);
         }
-        backups.append({pair.destination, backup});
+        backups.append({pair.destination, backup, pair.keepReplacedAs});
     }
 
-    QStringList installed;
+    QList<InstallPair> installed;
     for (const InstallPair &pair : pairs) {
         if (const std::optional<QString> error = move(pair.source, pair.destination)) {
-            for (const QString &destination : std::as_const(installed))
-                QFile::remove(destination);
+            // The new files go back where they came from: a source may be a copy worth keeping.
+            for (const InstallPair &done : std::as_const(installed))
+                if (move(done.destination, done.source))
+                    QFile::remove(done.destination);
             restoreBackups();
             throw failure(pair.source, pair.destination, *error);
         }
-        installed.append(pair.destination);
+        installed.append(pair);
     }
-    for (const Backup &backup : std::as_const(backups))
+    bool kept = true;
+    for (const Backup &backup : std::as_const(backups)) {
+        if (!backup.keepAs.isEmpty() && !move(backup.backup, backup.keepAs))
+            continue;
+        kept = kept && backup.keepAs.isEmpty();
         QFile::remove(backup.backup);
+    }
+    return kept;
+}
+
+QCoro::Task<QString> ToolUpdateService::signedYTDLPChecksums(QString releasePath, ToolUpdateEventHandler onEvent) {
+    const QUrl listURL = ToolHosts::address(m_hosts.gitHub, releasePath + QStringLiteral("SHA2-256SUMS"));
+    const QUrl signatureURL = ToolHosts::address(m_hosts.gitHub, releasePath + QStringLiteral("SHA2-256SUMS.sig"));
+    QByteArray list;
+    try {
+        list = co_await downloadData(listURL);
+    } catch (const ToolUpdateError &) {
+        throw ToolUpdateError::commandFailed(QStringLiteral("No se pudo obtener el checksum oficial de ") +
+                                             ToolAssets::ytDLPAssetName() + QStringLiteral("."));
+    }
+    QByteArray signature;
+    try {
+        signature = co_await downloadData(signatureURL);
+    } catch (const ToolUpdateError &) {
+        // A list without its signature is refused like a list with a bad one.
+    }
+    bool good = false;
+    try {
+        good = co_await m_ytDLPSignature.verify(list, signature);
+    } catch (const ProcessRunnerError &) {
+        throw ToolUpdateError::commandFailed(QStringLiteral(
+            "No se pudo comprobar la firma de la lista de sumas de yt-dlp: falta /usr/bin/gpgv (paquete gpgv)."));
+    }
+    throwIfCancelled();
+    if (!good)
+        throw ToolUpdateError::commandFailed(QStringLiteral("La firma de la lista de sumas de yt-dlp no es válida."));
+    report(onEvent, ToolUpdateEvent::output(QStringLiteral("Firma de SHA2-256SUMS verificada")));
+    co_return QString::fromUtf8(list);
 }
 
 QCoro::Task<ToolUpdateService::ManagedInstallResult>
@@ -218,13 +258,8 @@ ToolUpdateService::installManagedYTDLP(ToolUpdateEventHandler onEvent) {
     co_await downloadAsset(assetURL, download, onEvent);
 
     report(onEvent, ToolUpdateEvent::stage(QStringLiteral("Verificando la descarga…")));
-    const QUrl listURL = ToolHosts::address(m_hosts.gitHub, releasePath + QStringLiteral("SHA2-256SUMS"));
-    std::optional<QString> expected;
-    try {
-        const QByteArray list = co_await downloadData(listURL);
-        expected = sha256Entry(asset, QString::fromUtf8(list));
-    } catch (const ToolUpdateError &) {
-    }
+    const QString list = co_await signedYTDLPChecksums(releasePath, onEvent);
+    const std::optional<QString> expected = sha256Entry(asset, list);
     if (!expected)
         throw ToolUpdateError::commandFailed(QStringLiteral("No se pudo obtener el checksum oficial de ") + asset +
                                              QStringLiteral("."));
@@ -256,8 +291,9 @@ ToolUpdateService::installManagedYTDLP(ToolUpdateEventHandler onEvent) {
     }
 
     report(onEvent, ToolUpdateEvent::stage(QStringLiteral("Instalando yt-dlp…")));
+    const std::optional<PreviousToolCopy> outgoing = co_await outgoingCopy(ToolKind::ytDLP, version);
     throwIfCancelled();
-    installAtomically({{download, managed}});
+    replaceManagedCopy(ToolKind::ytDLP, {{download, managed}}, outgoing, onEvent);
     co_return ManagedInstallResult{managed, QStringLiteral("Se instaló yt-dlp ") + version +
                                                 QStringLiteral(" con el ejecutable oficial verificado.")};
 }
@@ -279,9 +315,8 @@ ToolUpdateService::installManagedDeno(ToolUpdateEventHandler onEvent) {
     const QByteArray release = co_await downloadData(releaseURL);
     const QJsonValue tagValue = QJsonDocument::fromJson(release).object().value(QLatin1String("tag_name"));
     // The tag becomes part of an address: only a plain release name is taken.
-    static const QRegularExpression plainTag(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._+-]{0,99}$"));
     const QString tag = tagValue.toString();
-    if (!tagValue.isString() || !plainTag.match(tag).hasMatch())
+    if (!tagValue.isString() || !VersionComparison::isPlainVersion(tag))
         throw ToolUpdateError::invalidResponse(QStringLiteral("Deno"));
 
     const QString asset = ToolAssets::denoAssetName();
@@ -358,9 +393,12 @@ ToolUpdateService::installManagedFFmpeg(ToolUpdateEventHandler onEvent) {
     const QString banner = co_await validatedVersion(ffmpeg, versionArguments);
     co_await validatedVersion(ffprobe, versionArguments);
 
+    const std::optional<PreviousToolCopy> outgoing =
+        co_await outgoingCopy(ToolKind::ffmpeg, PreviousToolCopy::versionFrom(ToolKind::ffmpeg, banner));
     throwIfCancelled();
     const QString managedFFmpeg = m_locator.managedFFmpegPath();
-    installAtomically({{ffmpeg, managedFFmpeg}, {ffprobe, folder + QStringLiteral("/ffprobe")}});
+    replaceManagedCopy(ToolKind::ffmpeg, {{ffmpeg, managedFFmpeg}, {ffprobe, folder + QStringLiteral("/ffprobe")}},
+                       outgoing, onEvent);
     const QString bannerLine = firstLine(banner);
     report(onEvent, ToolUpdateEvent::output((bannerLine.isEmpty() ? QStringLiteral("FFmpeg") : bannerLine) +
                                             QStringLiteral(" validado e instalado.")));

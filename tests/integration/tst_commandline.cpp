@@ -1,3 +1,4 @@
+#include "platform/applicationinfo.h"
 #include "platform/singleinstance.h"
 #include "process/processtree.h"
 #include "scriptedhttpserver.h"
@@ -25,9 +26,15 @@ private:
 
 private Q_SLOTS:
     void doctorReportsAsJSONAndText() {
+        // A cookies setting that names nothing usable is reported, and left as it is.
+        const QByteArray settings = "[General]\ncookies=/no/such/cookies.txt\n";
+        const QString settingsFile =
+            TestSupport::writeFile(m_home.filePath(u".config/Torvel/Torvel Downloader.conf"_s), settings);
         const QString text =
             QString::fromUtf8(TestSupport::runApplication({u"doctor"_s}, m_home.path()).standardOutput);
         QVERIFY(text.contains(u"Carpeta de herramientas administradas: "_s));
+        QVERIFY(text.contains(u"Cookies para yt-dlp: ninguno (el ajuste «/no/such/cookies.txt» no es un navegador "
+                              "conocido ni un archivo legible)\n"_s));
         QVERIFY(text.contains(u"Archivo de ajustes: "_s));
 
         const ProcessResult result = TestSupport::runApplication({u"doctor"_s, u"--json"_s}, m_home.path());
@@ -38,6 +45,18 @@ private Q_SLOTS:
                  m_home.path() + u"/.local/share/Torvel Downloader/Tools"_s);
         QCOMPARE(report.value(u"jobsRoot"_s).toString(), m_home.path() + u"/.cache/TorvelDownloader/Jobs"_s);
         QVERIFY(report.value(u"settingsFile"_s).toString().startsWith(m_home.path()));
+        QCOMPARE(report.value(u"cookies"_s).toObject(),
+                 (QJsonObject{{u"setting"_s, u"/no/such/cookies.txt"_s}, {u"source"_s, u"none"_s}}));
+        TestSupport::writeFile(settingsFile, "[General]\ncookies=firefox\n");
+        const QJsonObject browser =
+            QJsonDocument::fromJson(
+                TestSupport::runApplication({u"doctor"_s, u"--json"_s}, m_home.path()).standardOutput)
+                .object()
+                .value(u"cookies"_s)
+                .toObject();
+        QCOMPARE(browser.value(u"source"_s).toString(), u"browser"_s);
+        QCOMPARE(browser.value(u"cookiesFromBrowser"_s).toString(), u"firefox"_s);
+        QCOMPARE(TestSupport::readFile(settingsFile), QByteArray("[General]\ncookies=firefox\n"));
 
         // Debian's own packages, which the test setup installs.
         if (!QFileInfo(u"/usr/bin/yt-dlp"_s).isExecutable())
@@ -81,12 +100,29 @@ private Q_SLOTS:
         QTest::newRow("missing value") << u"download https://example.invalid/v --to"_s;
         QTest::newRow("audio format") << u"download https://example.invalid/v --audio-format ogg"_s;
         QTest::newRow("items without playlist") << u"download https://example.invalid/v --items 1"_s;
+        // Neither a subcommand nor a link: the usage, not a window.
+        QTest::newRow("unknown word") << u"foo"_s;
+        QTest::newRow("unknown flag") << u"--verbose"_s;
+        QTest::newRow("unknown browser") << u"analyze https://example.invalid/v --cookies-from-browser netscape"_s;
+        QTest::newRow("two cookie sources")
+            << u"download https://example.invalid/v --cookies-from-browser firefox --cookies /tmp/c.txt"_s;
     }
     void usageErrorsExitWithTwo() {
         QFETCH(QString, arguments);
         const ProcessResult result = TestSupport::runApplication(arguments.split(QLatin1Char(' ')), m_home.path());
         QCOMPARE(result.status, 2);
         QVERIFY(result.standardError.startsWith("Uso:"));
+    }
+
+    void versionAndHelp() {
+        ProcessResult result = TestSupport::runApplication({u"--version"_s}, m_home.path());
+        QCOMPARE(result.status, 0);
+        const ApplicationInfo build = ApplicationInfo::fromBuild();
+        QCOMPARE(QString::fromUtf8(result.standardOutput),
+                 u"Torvel Downloader "_s + *build.shortVersion + u" ("_s + *build.version + u")\n"_s);
+        result = TestSupport::runApplication({u"--help"_s}, m_home.path());
+        QCOMPARE(result.status, 0);
+        QVERIFY(result.standardError.contains("\n  torvel-downloader self-update"));
     }
 
     void stoppingTheCommandStopsYTDLP_data() {

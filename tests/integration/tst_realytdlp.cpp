@@ -2,9 +2,11 @@
 #include "localhttpserver.h"
 #include "media/downloadchoice.h"
 #include "media/playlistdownloader.h"
+#include "media/ytdlpexplanations.h"
 #include "media/ytdlpservice.h"
 #include "mediafixtures.h"
 #include "process/processtree.h"
+#include "scriptedhttpserver.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -20,19 +22,70 @@
 #include <csignal>
 
 using namespace Qt::StringLiterals;
+using TestSupport::failureOf;
 
-// Debian's real yt-dlp and FFmpeg against a DASH presentation served on 127.0.0.1.
+namespace {
+
+const QByteArray cookieJar = "# Netscape HTTP Cookie File\n127.0.0.1\tFALSE\t/\tFALSE\t0\tsesion\tok\n";
+
+} // namespace
+
+// Debian's real yt-dlp and FFmpeg against a DASH presentation served on 127.0.0.1, and against
+// a page that only someone signed in may see, whose one video is WebM (VP9 and Opus).
 class TestRealYTDLP : public QObject {
     Q_OBJECT
 
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<LocalHttpServer> m_server;
+    std::unique_ptr<ScriptedHttpServer> m_site;
     std::unique_ptr<YTDLPService> m_service;
 
     QString jobsRoot() const { return m_dir.filePath(u"Jobs"_s); }
     QString destination() const { return m_dir.filePath(u"Descargas"_s); }
     QUrl manifest() const { return m_server->url(u"manifest.mpd"_s); }
+    QUrl privatePage() const { return m_site->url(u"/page"_s); }
+    // An FFmpeg slowed down to real time (-readrate 1 before each input) that logs the process id
+    // of every run that reads an input into `started`; FFprobe beside it.
+    QString slowFFmpeg(const QString &started) {
+        const QString slow = m_dir.filePath(u"slow"_s);
+        if (!QFileInfo::exists(slow + u"/ffprobe"_s)) {
+            TestSupport::writeScript(slow + u"/ffmpeg"_s,
+                                     u"n=$#; for a in \"$@\"; do [ \"$a\" = -i ] && set -- \"$@\" -readrate 1\n"
+                                     "set -- \"$@\" \"$a\"; done; shift $n\n"
+                                     "case \" $* \" in *' -i '*) echo $$ >> \"$TORVEL_STARTED\" ;; esac\n"
+                                     "exec /usr/bin/ffmpeg \"$@\""_s);
+            QFile::link(u"/usr/bin/ffprobe"_s, slow + u"/ffprobe"_s);
+        }
+        qputenv("TORVEL_STARTED", started.toUtf8());
+        return slow + u"/ffmpeg"_s;
+    }
+    // Cancels the service once `phase` is shown and FFmpeg has started on it.
+    struct CancelDuring {
+        QTimer poll;
+        bool reached = false;
+    };
+    DownloadProgressTracker::Emitter cancelDuring(CancelDuring &cancel, const QString &phase, const QString &started) {
+        QObject::connect(&cancel.poll, &QTimer::timeout, [this, &cancel, started] {
+            if (QFileInfo(started).size() > 0 && cancel.poll.isActive()) {
+                cancel.poll.stop();
+                m_service->cancel();
+            }
+        });
+        return [&cancel, phase](const DownloadProgress &progress) {
+            if (progress.phaseText != phase || cancel.reached)
+                return;
+            cancel.reached = true;
+            cancel.poll.start(20);
+        };
+    }
+    void verifyNothingLeft(const QString &started, const QString &folder) {
+        for (const QByteArray &pid : TestSupport::readFile(started).split('\n'))
+            QVERIFY2(pid.isEmpty() || !ProcessTree::isRunning(qint32(pid.toLongLong())), pid.constData());
+        QTest::qWait(300); // nothing comes back to write into the removed job folder
+        QVERIFY(QDir(jobsRoot()).isEmpty());
+        QVERIFY(!QFileInfo::exists(folder) || QDir(folder).isEmpty());
+    }
     QCoro::Task<QString> download(const DownloadChoice &choice, const DownloadProgressTracker::Emitter &onProgress = {},
                                   const QString &ffmpeg = u"/usr/bin/ffmpeg"_s, const QString &folder = QString()) {
         return m_service->download(manifest(), choice, u"/usr/bin/yt-dlp"_s, ffmpeg,
@@ -49,6 +102,17 @@ private Q_SLOTS:
             QSKIP("Debian's yt-dlp and ffmpeg are not installed");
         QVERIFY(MediaFixtures::makeDashPresentation(m_dir.filePath(u"site"_s)));
         m_server = std::make_unique<LocalHttpServer>(m_dir.filePath(u"site"_s));
+        const QString webm = m_dir.filePath(u"clip.webm"_s);
+        QVERIFY(MediaFixtures::makeWebM(webm, 4));
+        m_site = std::make_unique<ScriptedHttpServer>();
+        m_site->route(u"/page"_s, [](const ScriptedHttpServer::Request &request) {
+            if (!request.headers.value("cookie").contains("sesion=ok"))
+                return ScriptedHttpServer::Response{403, {}, "Forbidden"};
+            return ScriptedHttpServer::Response::ok(
+                "<html><head><title>Clip</title></head><body><video src=\"/clip.webm\"></video></body></html>",
+                "text/html");
+        });
+        m_site->route(u"/clip.webm"_s, ScriptedHttpServer::Response::ok(TestSupport::readFile(webm), "video/webm"));
         m_service = std::make_unique<YTDLPService>(DependencyLocator(), JobFolders(jobsRoot()));
     }
 
@@ -96,6 +160,18 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(first));
     }
 
+    // What is already H.264 and AAC is placed as yt-dlp merged it, without a conversion.
+    void compatibleMP4KeepsWhatIsAlreadyH264() {
+        QStringList phases;
+        const QString file = BlockingWait::wait(download(
+            DownloadChoice::compatibleMP4(), [&phases](const DownloadProgress &p) { phases.append(p.phaseText); },
+            u"/usr/bin/ffmpeg"_s, m_dir.filePath(u"Compatible"_s)));
+        QVERIFY2(file.endsWith(u".mp4"_s), qPrintable(file));
+        QCOMPARE(MediaFixtures::streamCodecs(file), u"h264,aac"_s);
+        QVERIFY(!phases.contains(u"Convirtiendo video…"_s));
+        QCOMPARE(phases.last(), u"Completado"_s);
+    }
+
     void audioOnlyAsMP3() {
         const QString file = BlockingWait::wait(download(DownloadChoice::audio(AudioExportFormat::mp3)));
         QVERIFY2(file.endsWith(QLatin1String(".mp3")), qPrintable(file));
@@ -103,41 +179,88 @@ private Q_SLOTS:
     }
 
     void cancelDuringTheMergeLeavesNoProcess() {
-        // FFmpeg slowed down to real time (-readrate 1 before each input), so the merge is still
-        // running when the cancel arrives.
-        const QString slow = m_dir.filePath(u"slow"_s);
-        const QString started = slow + u"/started"_s;
-        TestSupport::writeScript(slow + u"/ffmpeg"_s,
-                                 u"n=$#; for a in \"$@\"; do [ \"$a\" = -i ] && set -- \"$@\" -readrate 1\n"
-                                 "set -- \"$@\" \"$a\"; done; shift $n\n"
-                                 "case \" $* \" in *' -i '*) echo $$ >> '%1' ;; esac\n"
-                                 "exec /usr/bin/ffmpeg \"$@\""_s.arg(started));
-        QVERIFY(QFile::link(u"/usr/bin/ffprobe"_s, slow + u"/ffprobe"_s));
+        const QString started = m_dir.filePath(u"merge-started"_s);
         const QString folder = m_dir.filePath(u"Cancelada"_s);
-        // Cancelled once the merge is shown and FFmpeg has started on it.
-        bool merging = false;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (QFileInfo(started).size() > 0 && poll.isActive()) {
-                poll.stop();
-                m_service->cancel();
-            }
-        });
-        const auto cancelWhenMerging = [&](const DownloadProgress &progress) {
-            if (progress.phaseText != u"Combinando video y audio…"_s || merging)
-                return;
-            merging = true;
-            poll.start(20);
-        };
-        QCOMPARE(TestSupport::failureOf(
-                     download(DownloadChoice::recommended(), cancelWhenMerging, slow + u"/ffmpeg"_s, folder)),
+        CancelDuring cancel;
+        const auto onProgress = cancelDuring(cancel, u"Combinando video y audio…"_s, started);
+        QCOMPARE(failureOf(download(DownloadChoice::recommended(), onProgress, slowFFmpeg(started), folder)),
                  u"cancelada"_s);
-        QVERIFY(merging);
-        for (const QByteArray &pid : TestSupport::readFile(started).split('\n'))
-            QVERIFY2(pid.isEmpty() || !ProcessTree::isRunning(qint32(pid.toLongLong())), pid.constData());
-        QTest::qWait(300); // nothing comes back to write into the removed job folder
+        QVERIFY(cancel.reached);
+        verifyNothingLeft(started, folder);
+    }
+
+    // The site answers only with the session's cookie: the user's cookies file opens it for the
+    // analysis and the download, and keeps its bytes and its time; without cookies the message
+    // says what to do.
+    void cookiesOpenAPageThatAsksForThem() {
+        const QString refused = failureOf(m_service->analyze(privatePage(), u"/usr/bin/yt-dlp"_s));
+        const QString explanation = YTDLPExplanations::rows().at(7).explanation;
+        QVERIFY2(refused.startsWith(explanation + u"\n\nERROR: "_s) && refused.contains(u"HTTP Error 403"_s),
+                 qPrintable(refused));
+
+        const QString userFile = TestSupport::writeFile(m_dir.filePath(u"mine/cookies.txt"_s), cookieJar);
+        QFile(userFile).setFileTime(QDateTime::currentDateTime().addDays(-3), QFileDevice::FileModificationTime);
+        const QDateTime modified = QFileInfo(userFile).lastModified();
+        const CookieSource cookies = CookieSource::fromFile(userFile);
+        const MediaInfo media =
+            std::get<MediaInfo>(BlockingWait::wait(m_service->analyze(privatePage(), u"/usr/bin/yt-dlp"_s, cookies)));
+        QCOMPARE(media.formats.size(), 1);
+
+        // "MP4 compatible" on a page that offers WebM alone: converted to H.264 and AAC, the bar
+        // moving under "Convirtiendo video…" until the end.
+        QList<double> converting;
+        const auto onProgress = [&](const DownloadProgress &progress) {
+            if (progress.phaseText == u"Convirtiendo video…"_s)
+                converting.append(progress.fraction);
+        };
+        // FFmpeg at real time, so that it reports several times.
+        const QString ffmpeg = slowFFmpeg(m_dir.filePath(u"conversion-runs"_s));
+        const QString placed =
+            BlockingWait::wait(m_service->download(privatePage(), DownloadChoice::compatibleMP4(), u"/usr/bin/yt-dlp"_s,
+                                                   ffmpeg, destination(), onProgress, {cookies}));
+        QVERIFY2(placed.endsWith(u".mp4"_s), qPrintable(placed));
+        QCOMPARE(MediaFixtures::streamCodecs(placed), u"h264,aac"_s);
+        QVERIFY2(converting.size() >= 3 && converting.first() < converting.last(),
+                 qPrintable(QString::number(converting.size())));
+        QVERIFY(std::is_sorted(converting.cbegin(), converting.cend()));
         QVERIFY(QDir(jobsRoot()).isEmpty());
-        QVERIFY(!QFileInfo::exists(folder) || QDir(folder).isEmpty());
+        QCOMPARE(TestSupport::readFile(userFile), cookieJar);
+        QCOMPARE(QFileInfo(userFile).lastModified(), modified);
+
+        // The command line: a Firefox profile of the test's own home folder, over the settings.
+        const QString profile = m_dir.filePath(u"home/.mozilla/firefox/prueba.default-release"_s);
+        QVERIFY(QDir().mkpath(profile));
+        QProcess sqlite;
+        sqlite.start(u"/usr/bin/python3"_s,
+                     {u"-c"_s,
+                      u"import sqlite3, sys\n"
+                      "c = sqlite3.connect(sys.argv[1])\n"
+                      "c.execute('CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, originAttributes TEXT "
+                      "NOT NULL DEFAULT \\'\\', name TEXT, value TEXT, host TEXT, path TEXT, expiry INTEGER, "
+                      "lastAccessed INTEGER, creationTime INTEGER, isSecure INTEGER, isHttpOnly INTEGER)')\n"
+                      "c.execute(\"INSERT INTO moz_cookies (name, value, host, path, expiry, isSecure, "
+                      "isHttpOnly) VALUES ('sesion', 'ok', '127.0.0.1', '/', 4102444800, 0, 0)\")\n"
+                      "c.commit()"_s,
+                      profile + u"/cookies.sqlite"_s});
+        QVERIFY(sqlite.waitForFinished(30'000) && sqlite.exitCode() == 0);
+        const ProcessResult firefox = runApplication(
+            {u"analyze"_s, privatePage().toString(), u"--cookies-from-browser"_s, u"firefox"_s, u"--json"_s});
+        QVERIFY2(firefox.status == 0, firefox.standardError.constData());
+        QCOMPARE(QJsonDocument::fromJson(firefox.standardOutput).object().value(u"formats"_s).toArray().size(), 1);
+    }
+
+    void cancelDuringTheConversionLeavesNoProcessAndNoFile() {
+        const QString started = m_dir.filePath(u"conversion-started"_s);
+        const QString folder = m_dir.filePath(u"Conversión cancelada"_s);
+        const QString cookies = TestSupport::writeFile(m_dir.filePath(u"cookies.txt"_s), cookieJar);
+        CancelDuring cancel;
+        const auto onProgress = cancelDuring(cancel, u"Convirtiendo video…"_s, started);
+        QCOMPARE(failureOf(m_service->download(privatePage(), DownloadChoice::compatibleMP4(), u"/usr/bin/yt-dlp"_s,
+                                               slowFFmpeg(started), folder, onProgress,
+                                               {CookieSource::fromFile(cookies), ConversionOutlook::expected})),
+                 u"cancelada"_s);
+        QVERIFY(cancel.reached);
+        verifyNothingLeft(started, folder);
     }
 
     void commandLineAnalysis() {
@@ -210,8 +333,9 @@ private Q_SLOTS:
 
         const QString folder = PlaylistDownloader::createListFolder(list.title, destination());
         PlaylistDownloader downloader(*m_service);
-        const PlaylistDownloader::Outcome outcome = BlockingWait::wait(downloader.run(
-            list.entries, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s, folder, {}, {}));
+        const PlaylistDownloader::Outcome outcome =
+            BlockingWait::wait(downloader.run(list.entries, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s,
+                                              u"/usr/bin/ffmpeg"_s, folder, {}, {}, {}));
         QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.value(0).message));
         QCOMPARE(outcome.placedFiles,
                  QStringList({folder + u"/Dos videos (1) [two-1].mp4"_s, folder + u"/Dos videos (2) [two-2].mp4"_s}));

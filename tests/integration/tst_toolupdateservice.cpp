@@ -3,6 +3,7 @@
 #include "platform/toolassets.h"
 #include "process/processtree.h"
 #include "scriptedhttpserver.h"
+#include "signingkeys.h"
 #include "testsupport.h"
 #include "tools/toolupdateservice.h"
 
@@ -54,7 +55,7 @@ class TestToolUpdateService : public QObject {
 private:
     // What the fake hosts publish; a test changes a piece before it runs the operation.
     struct Release {
-        QByteArray ytDLP, sums, denoRelease, denoZip, denoChecksum;
+        QByteArray ytDLP, sums, sumsSignature, denoRelease, denoZip, denoChecksum;
         QByteArray ffmpegZip, ffmpegChecksum, ffprobeZip, ffprobeChecksum;
     } m_release;
     std::unique_ptr<QTemporaryDir> m_work;
@@ -74,6 +75,7 @@ private:
     void setYTDLP(const QByteArray &contents) {
         m_release.ytDLP = contents;
         m_release.sums = sha("other") + "  yt-dlp.tar.gz\n" + sha(contents) + "  *" + asset.toUtf8() + "\n";
+        m_release.sumsSignature = SigningKeys::sign(m_release.sums);
     }
     void setDenoZip(const QByteArray &contents) {
         m_release.denoZip = contents;
@@ -128,7 +130,8 @@ private:
         const ProcessEnvironment hosts{{u"TORVEL_GITHUB_URL"_s, githubURL.isNull() ? origin : githubURL},
                                        {u"TORVEL_GITHUB_API_URL"_s, origin},
                                        {u"TORVEL_HOMEBREW_API_URL"_s, origin},
-                                       {u"TORVEL_FFMPEG_URL"_s, origin}};
+                                       {u"TORVEL_FFMPEG_URL"_s, origin},
+                                       {u"TORVEL_YTDLP_SIGNING_KEY"_s, SigningKeys::trustedPublicKeyFile()}};
         return TestSupport::runApplication(QStringList{u"tools"_s} + arguments, path(u"home"_s), hosts, onProcess);
     }
 
@@ -150,6 +153,7 @@ private Q_SLOTS:
         redirect(ytDLPLatest + u"SHA2-256SUMS"_s, ytDLPVersioned + u"SHA2-256SUMS"_s);
         serve(ytDLPVersioned + asset, &Release::ytDLP);
         serve(ytDLPVersioned + u"SHA2-256SUMS"_s, &Release::sums);
+        serve(ytDLPLatest + u"SHA2-256SUMS.sig"_s, &Release::sumsSignature);
         serve(u"/repos/denoland/deno/releases/latest"_s, &Release::denoRelease);
         serve(denoFolder + denoAsset, &Release::denoZip);
         serve(denoFolder + denoAsset + u".sha256sum"_s, &Release::denoChecksum);
@@ -168,14 +172,16 @@ private Q_SLOTS:
         limits.catalogFetch = limits.dataFetch = limits.connect = limits.stalledTransfer = std::chrono::seconds(2);
         limits.testRun = limits.homebrewQuery = std::chrono::seconds(3);
         limits.maxAssetBytes = limits.maxUnpackedBytes = limits.maxOutputCharacters = 1'000'000;
-        m_service =
-            std::make_unique<ToolUpdateService>(ToolHosts{origin, origin, origin, origin},
-                                                DependencyLocator(TestSupport::sandboxedTools(m_work->path())), limits);
+        m_service = std::make_unique<ToolUpdateService>(
+            ToolHosts{origin, origin, origin, origin, SigningKeys::trustedPublicKey()},
+            DependencyLocator(TestSupport::sandboxedTools(m_work->path())), limits);
         for (const char *tool : {"yt-dlp", "ffmpeg", "ffprobe"})
             TestSupport::writeFile(tools(QLatin1String(tool)), "old " + QByteArray(tool));
     }
 
-    void managedYTDLPFreshThenOverTheManagedCopy() {
+    // Then over the managed copy, which is kept for a step back; going back checks the kept copy
+    // and restores it byte for byte, keeping nothing.
+    void managedYTDLPFreshThenOverTheManagedCopyAndBack() {
         QDir(tools()).removeRecursively();
         auto result = BlockingWait::wait(m_service->installManagedYTDLP(m_record));
         QCOMPARE(result,
@@ -190,19 +196,70 @@ private Q_SLOTS:
             return event.text.contains(QLatin1String("__TORVEL"));
         }));
         QVERIFY(logged(u"SHA-256 verificado: "_s + denoAsset + u"."_s));
+        QVERIFY(logged(u"Firma de SHA2-256SUMS verificada"_s));
         QCOMPARE(snapshot().keys(), (QStringList{u"deno"_s, u"yt-dlp"_s}));
         QCOMPARE(readFile(tools(u"yt-dlp"_s)), m_release.ytDLP);
         QVERIFY(QFileInfo(tools(u"deno"_s)).isExecutable());
 
         // Now a JavaScript runtime exists: no Deno activity at all, and the old copy is replaced.
         m_events.clear();
+        const QByteArray first = m_release.ytDLP;
         setYTDLP(script("echo 2025.11.01"));
-        result = BlockingWait::wait(m_service->installManagedYTDLP(m_record));
-        QCOMPARE(result.message, u"Se instaló yt-dlp 2025.11.01 con el ejecutable oficial verificado."_s);
+        for (int install = 0; install < 2; ++install) { // reinstalling the same version keeps the older copy
+            result = BlockingWait::wait(m_service->installManagedYTDLP(m_record));
+            QCOMPARE(result.message, u"Se instaló yt-dlp 2025.11.01 con el ejecutable oficial verificado."_s);
+        }
         QVERIFY(std::none_of(m_events.cbegin(), m_events.cend(),
                              [](const ToolUpdateEvent &event) { return event.text.contains(QLatin1String("Deno")); }));
-        QCOMPARE(snapshot().keys(), (QStringList{u"deno"_s, u"yt-dlp"_s}));
+        QVERIFY(logged(u"Se conservó la versión anterior, yt-dlp 2025.10.22, para poder volver a ella."_s));
+        QCOMPARE(snapshot().keys(),
+                 (QStringList{u"deno"_s, u"yt-dlp"_s, u"yt-dlp.previous"_s, u"yt-dlp.previous.json"_s}));
         QCOMPARE(readFile(tools(u"yt-dlp"_s)), m_release.ytDLP);
+        QCOMPARE(m_service->previousVersion(ToolKind::ytDLP), u"2025.10.22"_s);
+
+        // Only the very copy that was kept goes back.
+        QFile kept(tools(u"yt-dlp.previous"_s));
+        QVERIFY(kept.open(QIODevice::Append) && kept.write("\n") == 1);
+        kept.close();
+        QCOMPARE(failureOf(m_service->rollBack(ToolKind::ytDLP, m_record)),
+                 u"La copia anterior de yt-dlp falta o cambió desde que se guardó; no se restauró."_s);
+        QVERIFY(kept.resize(first.size()));
+
+        m_events.clear();
+        QCOMPARE(BlockingWait::wait(m_service->rollBack(ToolKind::ytDLP, m_record)),
+                 u"Se restauró la versión anterior de yt-dlp, 2025.10.22."_s);
+        QCOMPARE(stages(),
+                 (QStringList{u"Comprobando la versión anterior de yt-dlp…"_s, u"Restaurando yt-dlp 2025.10.22…"_s}));
+        QCOMPARE(readFile(tools(u"yt-dlp"_s)), first);
+        QCOMPARE(snapshot().keys(), (QStringList{u"deno"_s, u"yt-dlp"_s}));
+        QCOMPARE(failureOf(m_service->rollBack(ToolKind::ytDLP, m_record)),
+                 u"No hay una versión anterior de yt-dlp para restaurar."_s);
+    }
+
+    // Moves numbered in order: the two current files aside, then the two kept ones in.
+    void rollBackOfFFmpegIsAllOrNothing_data() {
+        QTest::addColumn<int>("failingMove"); // 0: none
+        for (int move = 0; move <= 4; ++move)
+            QTest::newRow(qPrintable(u"move %1"_s.arg(move))) << move;
+    }
+    void rollBackOfFFmpegIsAllOrNothing() {
+        QFETCH(int, failingMove);
+        for (const QString &tool : {u"ffmpeg"_s, u"ffprobe"_s})
+            TestSupport::writeScript(tools(tool), u"echo '%1 version 4.4.2 Copyright'"_s.arg(tool));
+        const QMap<QString, QByteArray> before = snapshot();
+        BlockingWait::wait(m_service->installManagedFFmpeg(m_record));
+        QCOMPARE(m_service->previousVersion(ToolKind::ffmpeg), u"4.4.2"_s);
+        const QMap<QString, QByteArray> updated = snapshot();
+
+        int moves = 0;
+        const ToolUpdateService::FileMove move = [&](const QString &from, const QString &to) -> std::optional<QString> {
+            if (++moves == failingMove)
+                return u"disco lleno"_s;
+            return ToolUpdateService::renameFile(from, to);
+        };
+        const QString failure = failureOf(m_service->rollBack(ToolKind::ffmpeg, m_record, move));
+        QVERIFY2(failingMove ? failure.endsWith(u": disco lleno"_s) : failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(snapshot(), failingMove ? updated : before);
     }
 
     void managedFFmpegAsOneSet() {
@@ -234,13 +291,28 @@ private Q_SLOTS:
         row("flipped byte", false,
             u"La verificación SHA-256 de "_s + asset + u" no coincide. No se instaló el archivo."_s,
             [this] { m_release.ytDLP[12] = char(m_release.ytDLP[12] ^ 1); });
-        row("list without the asset", false, u"No se pudo obtener el checksum oficial de "_s + asset + u"."_s,
-            [this] { m_release.sums = sha(m_release.ytDLP) + "  yt-dlp_macos\n"; });
+        row("list without the asset", false, u"No se pudo obtener el checksum oficial de "_s + asset + u"."_s, [this] {
+            m_release.sums = sha(m_release.ytDLP) + "  yt-dlp_macos\n";
+            m_release.sumsSignature = SigningKeys::sign(m_release.sums);
+        });
+        // A swapped asset with a list to match passes no signature check.
+        const QString badSignature = u"La firma de la lista de sumas de yt-dlp no es válida."_s;
+        row("list signed by another key", false, badSignature,
+            [this] { m_release.sumsSignature = SigningKeys::sign(m_release.sums, false); });
+        row("list without signature", false, badSignature,
+            [this] { m_server->route(ytDLPLatest + u"SHA2-256SUMS.sig"_s, Response::notFound()); });
+        row("tampered list", false, badSignature, [this] {
+            const QByteArray signature = m_release.sumsSignature;
+            setYTDLP(script("echo evil"));
+            m_release.sumsSignature = signature;
+        });
         row("test run fails", false, failedRun, ytDLP("echo broken >&2; exit 1"));
         row("test run hangs", false, failedRun, ytDLP("sleep 30"));
         row("test run prints megabytes", false, u"demasiada salida"_s, ytDLP("yes 2025.10.22 | head -c 3000000"));
         row("Deno release of wrong types", false, u"No se pudo consultar la versión más reciente de Deno."_s,
             [this] { m_release.denoRelease = R"({"tag_name":["v2.5.0"]})"; });
+        row("Deno tag with a line feed", false, u"No se pudo consultar la versión más reciente de Deno."_s,
+            [this] { m_release.denoRelease = R"({"tag_name":"v2.5.0\n","assets":[]})"; });
         row("Deno zip without deno", false, u"El paquete oficial de Deno no contiene el ejecutable esperado."_s,
             denoZip(file(u"bin/deno"_s, script("exit 0"), 0755)));
         row("zip bomb", false, u"al descomprimirse; se canceló la extracción."_s,
@@ -270,6 +342,11 @@ private Q_SLOTS:
             [this] { m_release.ffmpegChecksum.clear(); });
         row("server never answers", true, u"curl: (28)"_s,
             [this] { m_server->route(ffmpegRelease + u"ffprobe.zip"_s, Response::hanging()); });
+        row("transfer breaks off", false, u"curl: (18)"_s, [this] {
+            Response broken = Response::throttled(QByteArray(300'000, 'x'), 100'000);
+            broken.declaredLength = 1'000'000;
+            m_server->route(ytDLPVersioned + asset, broken);
+        });
     }
     void refusalsLeaveThePreviousFiles() {
         QFETCH(bool, ffmpeg);
@@ -279,7 +356,9 @@ private Q_SLOTS:
         const QMap<QString, QByteArray> before = snapshot();
         const QString failure = ffmpeg ? failureOf(m_service->installManagedFFmpeg(m_record))
                                        : failureOf(m_service->installManagedYTDLP(m_record));
-        QVERIFY2(failure.contains(expected), qPrintable(failure));
+        // curl's own line, never its progress bar.
+        QVERIFY2(failure.contains(expected) && !failure.contains(u"##"_s) && !failure.contains(u'\r'),
+                 qPrintable(failure));
         QCOMPARE(snapshot(), before);
         QCOMPARE(TestSupport::runningChildren(), QList<qint32>());
     }
@@ -440,6 +519,32 @@ private Q_SLOTS:
         QCOMPARE(TestSupport::runningChildren(), QList<qint32>());
     }
 
+    // A Homebrew refresh while an operation runs is no part of it: it neither takes the
+    // operation's cancellable slot nor ends with its cancel.
+    void auxiliaryQueriesLeaveTheOperationItsCancel() {
+        const QString brew =
+            TestSupport::writeScript(path(u"brew"_s), u"[ \"$1\" = upgrade ] && exec sleep 5\nexit 0"_s);
+        const ToolInfo ytDLP{path(u"yt-dlp"_s), u"1"_s, ToolInstallSource::homebrew(brew)};
+        const QList<ToolUpdateStatus> statuses{{ToolUpdateStatus::Tool::ytDLP, u"1"_s, u"2"_s, true}};
+        QElapsedTimer clock;
+        std::optional<QStringList> dependents;
+        const ToolUpdateEventHandler queryThenCancel = [&](const ToolUpdateEvent &event) {
+            if (event.kind != ToolUpdateEvent::Kind::processStarted || dependents)
+                return;
+            dependents = QStringList{u"pendiente"_s};
+            QTimer::singleShot(0, [&] {
+                dependents = BlockingWait::wait(m_service->homebrewInstalledDependents(ToolKind::ffmpeg, brew));
+                clock.start();
+                m_service->cancel();
+            });
+        };
+        QCOMPARE(failureOf(m_service->update(statuses, ytDLP, std::nullopt, std::nullopt, queryThenCancel)),
+                 u"cancelada"_s);
+        QCOMPARE(dependents, QStringList());
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(TestSupport::runningChildren(), QList<qint32>());
+    }
+
     void commandLineStatusAndInstall() {
         ProcessResult result = runApp({u"--json"_s});
         QCOMPARE(result.status, 0);
@@ -460,6 +565,19 @@ private Q_SLOTS:
         QCOMPARE(readFile(path(u"home/.local/share/Torvel Downloader/Tools/yt-dlp"_s)), m_release.ytDLP);
         QVERIFY(readFile(path(u"home/.config/Torvel/Torvel Downloader.conf"_s)).contains("Tools/yt-dlp"));
 
+        setYTDLP(script("echo 2025.11.01"));
+        QCOMPARE(runApp({u"install"_s, u"yt-dlp"_s}).status, 0);
+        result = runApp({u"rollback"_s, u"yt-dlp"_s});
+        QCOMPARE(result.standardOutput, "Se restauró la versión anterior de yt-dlp, 2025.10.22.\n");
+        QVERIFY(result.standardError.startsWith("Iniciando la vuelta a la versión anterior de yt-dlp.\n"));
+        QCOMPARE(runApp({u"rollback"_s, u"yt-dlp"_s}).status, 1);
+
+        // An update that could check nothing says so and fails.
+        m_server->route(u"/api/formula/ffmpeg.json"_s, Response::notFound());
+        result = runApp({u"update"_s, u"ffmpeg"_s});
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.standardError.endsWith("No se pudo consultar el catálogo de versiones.\n"),
+                 result.standardError.constData());
         QCOMPARE(runApp({u"install"_s, u"nothing"_s}).status, 2);
         result = runApp({}, u"http://github.example"_s);
         QCOMPARE(result.status, 1);

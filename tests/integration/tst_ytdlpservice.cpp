@@ -1,5 +1,6 @@
 #include "common/blockingwait.h"
 #include "media/playlistdownloader.h"
+#include "media/ytdlpexplanations.h"
 #include "media/ytdlpservice.h"
 #include "process/processtree.h"
 #include "testsupport.h"
@@ -137,6 +138,128 @@ private Q_SLOTS:
         QVERIFY(jobFolders().isEmpty());
     }
 
+    // Every row of the explanations, with a line yt-dlp printed, put before the message whole.
+    void failuresAreExplained_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("cookies");
+        QTest::addColumn<QString>("explanation");
+        const auto row = [](qsizetype index, bool withCookies = false) {
+            const YTDLPExplanations::Row &entry = YTDLPExplanations::rows().at(index);
+            return withCookies ? entry.explanationWithCookies : entry.explanation;
+        };
+        const QString bot =
+            u"ERROR: [youtube] dQw4w9WgXcQ: Sign in to confirm you’re not a bot. Use "
+            "--cookies-from-browser or --cookies for the authentication. See  https://github.com/"
+            "yt-dlp/yt-dlp/wiki/FAQ#how-do-i-pass-cookies-to-yt-dlp  for how to manually pass cookies"_s;
+        QTest::newRow("bot") << bot << false << row(0);
+        QTest::newRow("bot, cookies in use") << bot << true << row(0, true);
+        QTest::newRow("login") << u"ERROR: [instagram] C1x: Requested content is not available, rate-limit reached "
+                                  "or login required. Use --cookies, --cookies-from-browser, --username and "
+                                  "--password, --netrc-cmd, or --netrc (instagram) to provide account credentials"_s
+                               << false << row(0);
+        QTest::newRow("private") << u"ERROR: [vimeo] 76979871: This video is private"_s << false << row(1);
+        QTest::newRow("removed") << u"ERROR: [youtube] abc: Video unavailable. This video has been removed by the "
+                                    "uploader"_s
+                                 << true << row(2);
+        QTest::newRow("region") << u"ERROR: [BBC] p0abc: This video is not available from your location due to geo "
+                                   "restriction"_s
+                                << false << row(3);
+        QTest::newRow("upcoming") << u"ERROR: [youtube] abc: This live event will begin in 3 hours."_s << false
+                                  << row(4);
+        QTest::newRow("unsupported") << u"ERROR: Unsupported URL: https://example.invalid/"_s << false << row(5);
+        // Lines Debian's yt-dlp printed against a local server.
+        QTest::newRow("404") << u"ERROR: [generic] None: Unable to download webpage: HTTP Error 404: File not found "
+                                "(caused by <HTTPError 404: 'File not found'>); please report this issue on  "
+                                "https://github.com/yt-dlp/yt-dlp/issues?q= , filling out the appropriate issue "
+                                "template. Confirm you are on the latest version using  yt-dlp -U"_s
+                             << false << row(6);
+        QTest::newRow("403") << u"ERROR: [generic] None: Unable to download webpage: HTTP Error 403: Forbidden (caused "
+                                "by <HTTPError 403: 'Forbidden'>)"_s
+                             << false << row(7);
+        QTest::newRow("no connection")
+            << u"ERROR: [generic] None: Unable to download webpage: <urlopen error [Errno 111] Connection refused> "
+               "(caused by URLError(ConnectionRefusedError(111, 'Connection refused')))"_s
+            << false << row(8);
+        QTest::newRow("format gone") << u"ERROR: [youtube] abc: Requested format is not available. Use --list-formats "
+                                        "for a list of available formats"_s
+                                     << false << row(9);
+        QTest::newRow("no FFmpeg") << u"ERROR: You have requested merging of multiple formats but ffmpeg is not "
+                                      "installed. Aborting due to --abort-on-error"_s
+                                   << false << row(10);
+        QTest::newRow("disk full") << u"ERROR: unable to write data: [Errno 28] No space left on device"_s << false
+                                   << row(11);
+        QTest::newRow("nothing fits") << u"ERROR: something else"_s << false << QString();
+    }
+    void failuresAreExplained() {
+        QFETCH(QString, line);
+        QFETCH(bool, cookies);
+        QFETCH(QString, explanation);
+        const CookieSource source = cookies ? CookieSource::fromBrowser(u"firefox"_s, path(u"home"_s)) : CookieSource();
+        const QString expected = explanation.isEmpty() ? line : explanation + u"\n\n"_s + line;
+        const QString ytDLP =
+            fakeYTDLP(u"cat '%1' >&2; exit 1"_s.arg(TestSupport::writeFile(path(u"line"_s), line.toUtf8())));
+        QCOMPARE(failureOf(m_service->analyze(address, ytDLP, source)), expected);
+        // A download failure keeps its 403/404 advice after yt-dlp's line.
+        const QString advised = YTDLPService::actionableDownloadError(line);
+        QCOMPARE(failureOf(m_service->download(address, DownloadChoice::recommended(), ytDLP, {}, destination(), {},
+                                               {source, ConversionOutlook::unlikely})),
+                 explanation.isEmpty() ? advised : explanation + u"\n\n"_s + advised);
+        QCOMPARE(YTDLPExplanations::split(expected).explanation, explanation);
+        QCOMPARE(YTDLPExplanations::split(expected).detail, line);
+    }
+
+    // Cookies reach yt-dlp for the analysis and the download alike; a cookies file only as a
+    // private copy that yt-dlp may rewrite and that is gone afterwards, failure or not.
+    void cookiesReachYTDLP() {
+        const QByteArray jar = "# Netscape HTTP Cookie File\nvideo.example\tFALSE\t/\tFALSE\t0\tsesion\tok\n";
+        const QString userFile = TestSupport::writeFile(path(u"mine/cookies.txt"_s), jar);
+        const QString seen = path(u"seen.txt"_s);
+        const QString ytDLP = fakeYTDLP(
+            u"c=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --cookies ] && c=\"$a\"; prev=\"$a\"; done\n"
+            "if [ -n \"$c\" ]; then stat -c %a \"$c\" >> '%1'; cat \"$c\" >> '%1'; echo rewritten > \"$c\"; fi\n"
+            "case \" $* \" in *' --dump-single-json '*) printf '{\"id\":\"a\",\"title\":\"t\",\"formats\":[]}'; "
+            "exit 0 ;; esac\n"
+            "[ -e '%2' ] && exit 1; echo x > \"$job/Clip [abc].mp4\""_s.arg(seen, path(u"fail"_s)));
+        const auto cookieArguments = [this] {
+            const QStringList arguments = recordedArguments();
+            const qsizetype at =
+                std::max(arguments.indexOf(u"--cookies"_s), arguments.indexOf(u"--cookies-from-browser"_s));
+            return at < 0 ? QStringList() : arguments.mid(at, 2);
+        };
+        const auto analyze = [&](const CookieSource &source) {
+            BlockingWait::wait(m_service->analyze(address, ytDLP, source));
+        };
+        const auto download = [&](const CookieSource &source) {
+            return failureOf(m_service->download(address, DownloadChoice::recommended(), ytDLP, {}, destination(), {},
+                                                 {source, ConversionOutlook::unlikely}));
+        };
+
+        analyze(CookieSource());
+        QCOMPARE(cookieArguments(), QStringList());
+        // A browser by its name, or by the Snap or Flatpak folder that holds its profiles.
+        analyze(CookieSource::fromBrowser(u"firefox"_s, path(u"home"_s)));
+        QCOMPARE(cookieArguments(), (QStringList{u"--cookies-from-browser"_s, u"firefox"_s}));
+        QVERIFY(QDir().mkpath(path(u"home/snap/chromium/common/chromium/Default"_s)));
+        QCOMPARE(download(CookieSource::fromBrowser(u"chromium"_s, path(u"home"_s))), QString());
+        QCOMPARE(cookieArguments(), (QStringList{u"--cookies-from-browser"_s,
+                                                 u"chromium:"_s + path(u"home/snap/chromium/common/chromium"_s)}));
+
+        const CookieSource file = CookieSource::fromFile(userFile);
+        analyze(file);
+        QCOMPARE(download(file), QString());
+        TestSupport::writeFile(path(u"fail"_s), {});
+        QCOMPARE(download(file), u"La herramienta terminó con un error."_s);
+        QCOMPARE(readFile(seen), QByteArray("600\n" + jar).repeated(3));
+        const QStringList copy = cookieArguments();
+        QVERIFY2(copy.value(1).startsWith(jobsRoot() + u'/'), qPrintable(copy.join(u' ')));
+        QCOMPARE(readFile(userFile), jar);
+        QVERIFY(jobFolders().isEmpty());
+        // A file that cannot be read stops the run before yt-dlp starts.
+        QFile::remove(userFile);
+        QVERIFY(
+            failureOf(m_service->analyze(address, ytDLP, file)).startsWith(u"No se pudo leer el archivo de cookies"_s));
+    }
+
     void downloadFailures_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("expected");
@@ -167,11 +290,16 @@ private Q_SLOTS:
     }
 
     void resultIsFoundAndPlacedUnderAUniqueName() {
-        // A marker inside a site's field is no final-file line, and a reported path outside the
-        // job folder is not taken: the folder is scanned, hidden and partial files skipped.
+        // A marker inside a site's field (format id, codecs, a title in yt-dlp's own message) is
+        // no final-file line and a "|" there shifts no field: the first transfer ends at 50 %. A
+        // reported path outside the job folder is not taken: the folder is scanned, hidden and
+        // partial files skipped.
         const QString mine = TestSupport::writeFile(path(u"mine.mp4"_s), "mine");
         const QString script =
             u"echo '__TORVEL_PROGRESS__ 50.0%|500|1000|NA|NA|NA|NA|NA|x__TORVEL_FILE__%1|avc1|mp4a'\n"
+            "echo '__TORVEL_PROGRESS__ 50.0%|500|1000|NA|NA|NA|NA|NA|x__TORVEL_FILE__%1|avc1|mp4a__TORVEL_FILE__%1'\n"
+            "echo \"[download] Destination: $job/t__TORVEL_FILE__%1\"\n"
+            "echo '__TORVEL_PROGRESS__100.0%|100000|100000|NA|NA|NA|NA|NA|x|y|avc1|mp4a'\n"
             "echo x > \"$job/.hidden.mp4\"; echo x > \"$job/a.mp4.part\"; echo data "
             "> \"$job/Vídeo \\\"raro\\\" [abc].mp4\"\n"
             "echo '__TORVEL_FILE__%1'"_s.arg(mine);
@@ -186,7 +314,7 @@ private Q_SLOTS:
         QList<double> fractions;
         for (const DownloadProgress &progress : std::as_const(seen))
             fractions.append(progress.fraction);
-        QCOMPARE(fractions, (QList<double>{0.25, 0.999, 1.0}));
+        QCOMPARE(fractions, (QList<double>{0.25, 0.25, 0.5, 0.999, 1.0}));
         QCOMPARE(seen.last().phaseText, u"Completado"_s);
     }
 
@@ -316,7 +444,7 @@ echo x > "$job/Clip $n [$n].mp4")"_s.arg(
             fractions.append(progress.fraction);
         };
         const PlaylistDownloader::Outcome outcome = BlockingWait::wait(downloader.run(
-            entries, DownloadChoice::recommended(), ytDLP, std::nullopt, folder, onPosition, onProgress));
+            entries, DownloadChoice::recommended(), ytDLP, std::nullopt, folder, {}, onPosition, onProgress));
 
         QCOMPARE(outcome.total, 3);
         QCOMPARE(outcome.placedFiles.first(), folder + u"/Clip 1 [1].mp4"_s);
@@ -337,9 +465,11 @@ echo x > "$job/Clip $n [$n].mp4")"_s.arg(
         QCOMPARE(positions.at(1).headline(), u"Video 2 de 3"_s);
         QCOMPARE(fractions.last(), 1.0);
         // An entry with no page of its own is its number in the list's page.
-        QCOMPARE(
-            recordedArguments().mid(recordedArguments().size() - 5),
-            QStringList({u"--yes-playlist"_s, u"--playlist-items"_s, u"3"_s, u"--"_s, u"https://e.example/list/3"_s}));
+        const QStringList last = recordedArguments();
+        const qsizetype items = last.indexOf(u"--playlist-items"_s);
+        QCOMPARE(last.mid(items - 1, 3), QStringList({u"--yes-playlist"_s, u"--playlist-items"_s, u"3"_s}));
+        QVERIFY(!last.contains(u"--no-playlist"_s));
+        QCOMPARE(last.mid(last.size() - 2), QStringList({u"--"_s, u"https://e.example/list/3"_s}));
         QCOMPARE(outcome.summaryText(), u"Se descargaron 2 de 3 videos."_s);
     }
 };

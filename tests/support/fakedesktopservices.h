@@ -28,6 +28,7 @@ public:
     // Scripted answers.
     std::optional<QString> folderAnswer;
     std::optional<QString> executableAnswer;
+    std::optional<QString> fileAnswer;
     QString clipboard;
 
     // What was asked.
@@ -35,6 +36,7 @@ public:
     int activations = 0;
     QList<FolderRequest> folderRequests;
     QList<ExecutableRequest> executableRequests;
+    QList<FolderRequest> fileRequests;
     QList<QUrl> openedURLs;
 
     void revealFile(const QString &path) override { revealedFiles.append(path); }
@@ -47,6 +49,11 @@ public:
     std::optional<QString> chooseExecutable(const QString &title, const QString &confirmText) override {
         executableRequests.append({title, confirmText});
         return executableAnswer;
+    }
+    std::optional<QString> chooseFile(const QString &title, const QString &confirmText,
+                                      const QString &startFolder) override {
+        fileRequests.append({title, confirmText, startFolder});
+        return fileAnswer;
     }
     QString clipboardText() override { return clipboard; }
     void setClipboardText(const QString &text) override { clipboard = text; }

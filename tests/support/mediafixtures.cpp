@@ -70,16 +70,62 @@ bool makeDashPresentation(const QString &folder, int seconds, int videoKbps) {
     return QFileInfo::exists(folder + QStringLiteral("/manifest.mpd"));
 }
 
-QString streamTypes(const QString &file) {
+bool makeWebM(const QString &file, int seconds) {
+    const QString duration = QString::number(seconds);
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("/usr/bin/ffmpeg"),
+                 {QStringLiteral("-hide_banner"),
+                  QStringLiteral("-loglevel"),
+                  QStringLiteral("error"),
+                  QStringLiteral("-y"),
+                  QStringLiteral("-f"),
+                  QStringLiteral("lavfi"),
+                  QStringLiteral("-i"),
+                  QStringLiteral("testsrc=size=320x180:rate=25:duration=") + duration,
+                  QStringLiteral("-f"),
+                  QStringLiteral("lavfi"),
+                  QStringLiteral("-i"),
+                  QStringLiteral("sine=duration=") + duration,
+                  QStringLiteral("-c:v"),
+                  QStringLiteral("libvpx-vp9"),
+                  QStringLiteral("-deadline"),
+                  QStringLiteral("realtime"),
+                  QStringLiteral("-cpu-used"),
+                  QStringLiteral("8"),
+                  QStringLiteral("-b:v"),
+                  QStringLiteral("200k"),
+                  QStringLiteral("-c:a"),
+                  QStringLiteral("libopus"),
+                  file});
+    if (!ffmpeg.waitForFinished(120'000) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
+        qWarning("ffmpeg failed: %s", ffmpeg.readAllStandardError().constData());
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+QString streamEntries(const QString &file, const QString &entry) {
     QProcess ffprobe;
     ffprobe.start(QStringLiteral("/usr/bin/ffprobe"),
                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                   QStringLiteral("stream=codec_type"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), file});
+                   QStringLiteral("stream=") + entry, QStringLiteral("-of"), QStringLiteral("csv=p=0"), file});
     if (!ffprobe.waitForFinished(30'000) || ffprobe.exitCode() != 0)
         return {};
     return QString::fromUtf8(ffprobe.readAllStandardOutput())
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
         .join(QLatin1Char(','));
+}
+
+} // namespace
+
+QString streamTypes(const QString &file) {
+    return streamEntries(file, QStringLiteral("codec_type"));
+}
+
+QString streamCodecs(const QString &file) {
+    return streamEntries(file, QStringLiteral("codec_name"));
 }
 
 } // namespace MediaFixtures

@@ -12,7 +12,11 @@ bool toolsAvailable(); // /usr/bin/yt-dlp, /usr/bin/ffmpeg and /usr/bin/ffprobe 
 // Returns false (with a warning) when FFmpeg fails.
 bool makeDashPresentation(const QString &folder, int seconds = 3, int videoKbps = 600);
 
-// The streams ffprobe finds in a file, e.g. "video,audio".
+// A WebM file (VP9 video, 320×180, and Opus audio), `seconds` long. False when FFmpeg fails.
+bool makeWebM(const QString &file, int seconds);
+
+// The streams ffprobe finds in a file, e.g. "video,audio", or their codecs, e.g. "h264,aac".
 QString streamTypes(const QString &file);
+QString streamCodecs(const QString &file);
 
 } // namespace MediaFixtures

@@ -1,13 +1,16 @@
 #include "toolfixtures.h"
 
 #include "platform/toolassets.h"
+#include "signingkeys.h"
 #include "testsupport.h"
+#include "tools/previoustoolcopy.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -36,9 +39,10 @@ ToolMachine::ToolMachine()
     const QByteArray asset = "#!/bin/sh\necho 2025.10.22\n";
     const QString folder = QStringLiteral("/yt-dlp/yt-dlp/releases/latest/download/");
     server.route(folder + ToolAssets::ytDLPAssetName(), Response::ok(asset));
-    server.route(folder + QStringLiteral("SHA2-256SUMS"),
-                 Response::ok(QCryptographicHash::hash(asset, QCryptographicHash::Sha256).toHex() + "  " +
-                              ToolAssets::ytDLPAssetName().toUtf8() + "\n"));
+    const QByteArray sums = QCryptographicHash::hash(asset, QCryptographicHash::Sha256).toHex() + "  " +
+                            ToolAssets::ytDLPAssetName().toUtf8() + "\n";
+    server.route(folder + QStringLiteral("SHA2-256SUMS"), Response::ok(sums));
+    server.route(folder + QStringLiteral("SHA2-256SUMS.sig"), Response::ok(SigningKeys::sign(sums)));
     server.route(QStringLiteral("/repos/yt-dlp/yt-dlp/releases/latest"), Response::ok(R"({"tag_name":"2025.10.22"})"));
     server.route(QStringLiteral("/api/formula/yt-dlp.json"), Response::ok(R"({"versions":{"stable":"2025.10.22"}})"));
 }
@@ -68,13 +72,27 @@ void ToolMachine::homebrewYTDLP(const QByteArray &diagnosis, const QByteArray &d
     write(QStringLiteral("dependents"), dependents);
 }
 
+void ToolMachine::managedYTDLP(const QByteArray &version, const QByteArray &previous) const {
+    TestSupport::writeScript(path(QStringLiteral("tools/yt-dlp")),
+                             QStringLiteral("echo ") + QString::fromUtf8(version));
+    if (previous.isEmpty())
+        return;
+    const QString kept = TestSupport::writeScript(path(QStringLiteral("tools/yt-dlp.previous")),
+                                                  QStringLiteral("echo ") + QString::fromUtf8(previous));
+    const QByteArray digest =
+        QCryptographicHash::hash(read(QStringLiteral("tools/yt-dlp.previous")), QCryptographicHash::Sha256).toHex();
+    PreviousToolCopy{ToolKind::ytDLP,
+                     {{QStringLiteral("yt-dlp"), QString::fromUtf8(previous), QString::fromLatin1(digest)}}}
+        .write(QFileInfo(kept).path());
+}
+
 std::unique_ptr<AppModel> ToolMachine::makeModel(AppModel::Clock clock) {
     LocatorEnvironment environment = TestSupport::sandboxedTools(dir.path());
     environment.homebrewExecutables = {path(QStringLiteral("brew"))};
     const QUrl origin = server.origin();
-    auto model = std::make_unique<AppModel>(settings, desktop, ToolHosts{origin, origin, origin, origin},
-                                            DependencyLocator(environment), JobFolders(path(QStringLiteral("jobs"))),
-                                            AppUpdateService(), std::move(clock));
+    auto model = std::make_unique<AppModel>(
+        settings, desktop, ToolHosts{origin, origin, origin, origin, SigningKeys::trustedPublicKey()},
+        DependencyLocator(environment), JobFolders(path(QStringLiteral("jobs"))), AppUpdateService(), std::move(clock));
     const QDeadlineTimer deadline(10'000);
     while ((model->isCheckingTools() || model->isCheckingUpdates() || model->isCheckingHomebrewSupport()) &&
            !deadline.hasExpired())

@@ -24,6 +24,9 @@ struct ToolMachine {
     // yt-dlp linked from a Homebrew Cellar; brew prints the diagnosis for "doctor", the
     // dependents for "uses" and removes the link for "uninstall", logging its calls.
     void homebrewYTDLP(const QByteArray &diagnosis, const QByteArray &dependents = {}) const;
+    // A managed yt-dlp answering version; with previous, the copy an earlier install replaced,
+    // kept for a step back.
+    void managedYTDLP(const QByteArray &version, const QByteArray &previous = {}) const;
     // A model over this machine whose start-up search and checks have ended.
     std::unique_ptr<AppModel> makeModel(AppModel::Clock clock = &QDateTime::currentDateTimeUtc);
 

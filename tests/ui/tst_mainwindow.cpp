@@ -8,6 +8,7 @@
 #include "model/appsettings.h"
 #include "platform/linuxdesktopservices.h"
 #include "platform/singleinstance.h"
+#include "process/processtree.h"
 #include "ui/about/aboutview.h"
 #include "ui/about/aboutwindow.h"
 #include "ui/components/elidedpathfield.h"
@@ -31,6 +32,7 @@
 #include "ui/options/optionswindow.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -215,8 +217,9 @@ private:
     ContentView *content() const { return qobject_cast<ContentView *>(m_window->centralWidget()); }
     int downloadRuns() const { return int(logLines(path(u"downloads.log"_s)).size()); }
 
-    // A yt-dlp that logs its version queries (slow while slow-version exists) and its analyses,
-    // prints media.json for an analysis and, for a download, logs its run, prints progress.txt,
+    // A yt-dlp that logs its version queries (slow while slow-version exists) and its analyses
+    // (with the last one's process id), prints media.json for an analysis and, for a download,
+    // logs its run and its address, prints progress.txt,
     // waits while hold-download exists and ends as the files in the folder say. Files named
     // hold-* make it wait, so a test can look at a phase.
     void writeFakeYTDLP(const QString &where = u"bin/yt-dlp"_s) {
@@ -225,7 +228,7 @@ if [ "$1" = --version ]; then
   echo v >> "$d/versions.log"; [ -e "$d/slow-version" ] && sleep 1; echo 2023.03.04; exit 0
 fi
 case " $* " in *" --dump-single-json "*)
-  printf '%s\n' "$*" >> "$d/analyses.log"
+  printf '%s\n' "$*" >> "$d/analyses.log"; echo $$ > "$d/analysis.pid"
   while [ -e "$d/hold-analysis" ]; do sleep 0.05; done
   if [ -e "$d/analysis-error" ]; then cat "$d/analysis-error" >&2; exit 1; fi
   cat "$d/media.json"; exit 0 ;;
@@ -238,6 +241,7 @@ for a in "$@"; do
   prev="$a"
 done
 case "$prev" in *unavailable) echo 'ERROR: [generic] unavailable: Video no disponible'; exit 1 ;; esac
+printf '%s' "$a" > "$d/address.txt"
 [ -e "$d/progress.txt" ] && cat "$d/progress.txt"
 if [ -e "$d/report-file" ]; then echo data > "$job/%2"; echo "__TORVEL_FILE__$job/%2"; fi
 while [ -e "$d/hold-download" ]; do sleep 0.05; done
@@ -345,6 +349,26 @@ echo data > "$job/%2")"_s.arg(m_dir->path(), resultName));
             content()->scrollArea()->ensureWidgetVisible(find(scrollTarget), 0, 24);
         QApplication::processEvents();
         QVERIFY(TestSupport::saveScreenshot(m_window.get(), name));
+    }
+
+    // A window opened over the middle of the main window (within a few pixels of rounding).
+    bool centredOnMainWindow(QWidget *window) const {
+        const QPoint offset = window->frameGeometry().center() - m_window->frameGeometry().center();
+        return offset.manhattanLength() <= 4;
+    }
+
+    // "Descargar" lies wholly within what the window shows, without scrolling.
+    void verifyDownloadButtonShows(const QString &state) {
+        QScrollArea *area = content()->scrollArea();
+        area->verticalScrollBar()->setValue(0);
+        QApplication::processEvents();
+        QWidget *button = find(u"downloadButton"_s);
+        QWidget *frame = area->isAncestorOf(button) ? area->viewport() : content();
+        const QRect shown(button->mapTo(frame, QPoint(0, 0)), button->size());
+        QVERIFY2(
+            button->isVisible() && frame->rect().contains(shown),
+            qPrintable(
+                u"%1: the button ends at %2, the view at %3"_s.arg(state).arg(shown.bottom()).arg(frame->height())));
     }
 
     // The "Detectado" lines an about view shows, by name and text.
@@ -562,17 +586,25 @@ private Q_SLOTS:
         QCOMPARE(m_model->phase(), Phase::idle);
         QVERIFY(!QFileInfo::exists(path(u"analyses.log"_s)));
 
-        // The common case fits the default size: the card with the button that matters lies
-        // wholly inside the viewport, unscrolled.
+        // At the default size "Descargar" shows unscrolled in every ready state with the
+        // advanced formats collapsed: each standard choice, and a failed download's message.
         CHECKED(analyze());
-        QApplication::processEvents();
-        QWidget *viewport = content()->scrollArea()->viewport();
-        QCOMPARE(content()->scrollArea()->verticalScrollBar()->value(), 0);
-        QWidget *card = find(u"destinationCard"_s);
-        const QRect inViewport(card->mapTo(viewport, QPoint(0, 0)), card->size());
-        QVERIFY2(viewport->rect().contains(inViewport),
-                 qPrintable(u"card ends at %1, viewport at %2"_s.arg(inViewport.bottom()).arg(viewport->height())));
-        CHECKED(screenshot(u"mainwindow-ready-default-size"_s));
+        for (const QString &choice : {u"compatible-mp4"_s, u"audio-only"_s, u"recommended"_s}) {
+            CHECKED(click(u"choiceTile-"_s + choice));
+            CHECKED(verifyDownloadButtonShows(choice));
+            QTest::qWait(100); // the column settles after the choice card changes height
+            CHECKED(screenshot(u"mainwindow-default-size-"_s + choice));
+        }
+        CHECKED(click(u"choiceTile-audio-only"_s));
+        TestSupport::writeFile(
+            path(u"download-error"_s),
+            "ERROR: [generic] abc: Unable to download webpage: HTTP Error 403: Forbidden (caused by "
+            "<HTTPError 403: 'Forbidden'>); please report this issue on https://github.com/yt-dlp\n");
+        CHECKED(click(u"downloadButton"_s));
+        QTRY_COMPARE(m_model->phase(), Phase::failed);
+        CHECKED(verifyDownloadButtonShows(u"failed"_s));
+        CHECKED(screenshot(u"mainwindow-default-size-failed"_s));
+        release(u"download-error"_s);
         // The window's minimum size leaves the content its own minimum.
         m_window->resize(m_window->minimumSize());
         QTRY_COMPARE(m_window->centralWidget()->size(), MainWindow::minimumContentSize);
@@ -598,8 +630,13 @@ private Q_SLOTS:
     // The options and about windows: each exists once, follows the model, shows its whole content
     // at its usual width and writes what the user changes. Also run at double scale.
     void optionsAndAboutWindows() {
+        // Firefox as most systems install it, Brave from Flatpak.
+        QVERIFY(QDir().mkpath(path(u"home/.mozilla/firefox"_s)));
+        QVERIFY(QDir().mkpath(path(u"home/.var/app/com.brave.Browser/config/BraveSoftware/Brave-Browser"_s)));
+        const QString cookiesFile = TestSupport::writeFile(path(u"home/Documentos/cookies de youtube.txt"_s), "#\n");
         CHECKED(startWithTools(MainWindow::defaultContentSize));
         m_settings->setDownloadDirectory(u"~/Descargas/Vídeos de la semana/Torvel"_s);
+        m_settings->setCookies(cookiesFile);
         QVERIFY(TestSupport::saveScreenshot(m_window.get(), u"main-window"_s));
         QVERIFY(!m_window->optionsWindow());
         action("optionsAction")->trigger();
@@ -609,8 +646,38 @@ private Q_SLOTS:
         QCOMPARE(tabs->currentIndex(), 0);
         QCOMPARE(options->width(), OptionsWindow::defaultWidth);
         QVERIFY(options->height() >= OptionsWindow::defaultHeight);
+        QVERIFY(centredOnMainWindow(options));
+        const QSize optionsSize = options->size();
         CHECKED(verifyNothingClipped(options));
         QVERIFY(TestSupport::saveScreenshot(options, u"options-general"_s));
+
+        // Cookies: the browsers found, a file through the chooser; a value that names nothing
+        // usable shows "Ninguno" and stays stored.
+        auto *cookies = find<QComboBox>(u"cookiesSourceCombo"_s, options);
+        auto *cookiesPath = find<ElidedPathField>(u"cookiesFileField"_s, options);
+        QStringList items;
+        for (int i = 0; i < cookies->count(); ++i)
+            items.append(cookies->itemText(i));
+        QCOMPARE(items, (QStringList{u"Ninguno"_s, u"Firefox"_s, u"Brave"_s, u"Archivo de cookies…"_s}));
+        QCOMPARE(cookies->currentText(), u"Archivo de cookies…"_s);
+        QVERIFY(cookiesPath->isVisible() && cookiesPath->fullText() == cookiesFile);
+        const auto choose = [cookies](int index) { Q_EMIT cookies->activated(index); };
+        choose(1);
+        QCOMPARE(m_settings->cookies(), u"firefox"_s);
+        QVERIFY(!cookiesPath->isVisible());
+        choose(3); // the chooser, cancelled
+        QCOMPARE(cookies->currentText(), u"Firefox"_s);
+        m_desktop->fileAnswer = cookiesFile;
+        choose(3);
+        QCOMPARE(m_settings->cookies(), cookiesFile);
+        QVERIFY(m_desktop->fileRequests == (QList<FakeDesktopServices::FolderRequest>{
+                                               {u"Elegir archivo de cookies"_s, u"Usar archivo"_s, path(u"home"_s)},
+                                               {u"Elegir archivo de cookies"_s, u"Usar archivo"_s, path(u"home"_s)}}));
+        m_settings->setCookies(u"netscape"_s);
+        QCOMPARE(cookies->currentText(), u"Ninguno"_s);
+        QCOMPARE(m_settings->cookies(), u"netscape"_s);
+        choose(0);
+        QCOMPARE(m_settings->cookies(), QString());
 
         auto *scheme = find<QLabel>(u"protocolSchemeLabel"_s, options);
         QCOMPARE(scheme->text(), u"tdl://"_s);
@@ -637,13 +704,19 @@ private Q_SLOTS:
         QVERIFY(folder->text().startsWith(path(u"home"_s).left(4)) && folder->text().endsWith(u"final"_s));
         QVERIFY(folder->fontMetrics().horizontalAdvance(folder->text()) < folder->width());
 
-        // The switch writes the setting and follows it.
-        auto *reveal = find<SwitchButton>(u"revealWhenFinishedSwitch"_s, options);
-        QVERIFY(reveal->isChecked());
-        QTest::mouseClick(reveal, Qt::LeftButton);
-        QCOMPARE(m_settings->revealWhenFinished(), false);
-        m_settings->setRevealWhenFinished(true);
-        QVERIFY(reveal->isChecked());
+        // Each switch writes its setting and follows it.
+        const std::pair<const char *, bool (AppSettings::*)() const> switches[] = {
+            {"revealWhenFinished", &AppSettings::revealWhenFinished},
+            {"notifyWhenFinished", &AppSettings::notifyWhenFinished}};
+        for (const auto &[name, read] : switches) {
+            auto *toggle = find<SwitchButton>(QString::fromLatin1(name) + u"Switch"_s, options);
+            QVERIFY(toggle->isChecked());
+            QTest::mouseClick(toggle, Qt::LeftButton);
+            QCOMPARE((m_settings.get()->*read)(), false);
+            m_settings->setProperty(name, true);
+            QVERIFY(toggle->isChecked());
+        }
+        QCOMPARE(textOf(u"notifyWhenFinishedLabel"_s, options), u"Avisar al terminar una descarga"_s);
 
         // Both ways: the tab the user picks lands in the model, the model's tab is shown. The
         // about tab is the compact view and needs no scrolling.
@@ -655,10 +728,16 @@ private Q_SLOTS:
         QVERIFY(TestSupport::saveScreenshot(options, u"options-about"_s));
         m_model->setSelectedOptionsTab(AppModel::OptionsTab::tools);
         QCOMPARE(tabs->currentIndex(), 1);
+        // Every tab in the same window size.
+        QTest::qWait(100);
+        QCOMPARE(options->size(), optionsSize);
 
-        // "Opciones…" reuses the one window and always starts on General.
-        options->close();
+        // Esc closes; "Opciones…" reuses the one window, centred again, and always starts on General.
+        QTest::keyClick(options->focusWidget() ? options->focusWidget() : options, Qt::Key_Escape);
+        QVERIFY(!options->isVisible());
+        options->move(0, 0);
         action("optionsAction")->trigger();
+        QVERIFY(centredOnMainWindow(options));
         QCOMPARE(m_window->optionsWindow(), options);
         QVERIFY(options->isVisible());
         QCOMPARE(tabs->currentIndex(), 0);
@@ -676,6 +755,7 @@ private Q_SLOTS:
         QVERIFY(about && QTest::qWaitForWindowExposed(about));
         QVERIFY(!about->view()->isCompact());
         QCOMPARE(about->width(), AboutWindow::defaultWidth);
+        QVERIFY(centredOnMainWindow(about));
         QTRY_VERIFY(fitsWithoutScrolling(about, about->findChild<QScrollArea *>(), AboutWindow::defaultHeight));
         CHECKED(verifyNothingClipped(about));
         QVERIFY(TestSupport::saveScreenshot(about, u"about-window"_s));
@@ -691,7 +771,10 @@ private Q_SLOTS:
         auto *maker = find<QLabel>(u"aboutMakerLink"_s, view);
         QTest::mouseClick(maker, Qt::LeftButton, {}, maker->rect().center());
         QCOMPARE(opened, (QList<QUrl>{QUrl(u"https://github.com/yt-dlp/yt-dlp"_s), QUrl(u"https://torvel.example"_s)}));
-        about->close();
+        // Esc reaches the window from the link that has the focus.
+        QVERIFY(QTest::qWaitForWindowActive(about));
+        QTest::keyClick(about->focusWidget(), Qt::Key_Escape);
+        QVERIFY(!about->isVisible());
         action("aboutAction")->trigger();
         QCOMPARE(m_window->aboutWindow(), about);
         QVERIFY(about->isVisible());
@@ -743,7 +826,7 @@ private Q_SLOTS:
         QCOMPARE(analyzeButton->text(), u"Analizando"_s);
         QVERIFY(!analyzeButton->isEnabled() && !field->isEnabled() && !find(u"pasteButton"_s)->isEnabled());
         QCOMPARE(field->toPlainText(), pageAddress);
-        CHECKED(checkState(u"workingCard newDownloadButton"_s, QString(), u"contentview-analyzing"_s));
+        CHECKED(checkState(u"workingCard newDownloadButton"_s, u"cancel"_s, u"contentview-analyzing"_s));
 
         release(u"hold-analysis"_s);
         QTRY_COMPARE(m_model->phase(), Phase::ready);
@@ -838,9 +921,13 @@ private Q_SLOTS:
         action("newDownloadAction")->trigger();
         QCOMPARE(m_model->phase(), Phase::downloading);
 
-        // "Cancelar" stops yt-dlp and keeps the media and the selection.
+        // "Cancelar" stops yt-dlp and keeps the media and the selection, saying so until the
+        // next step.
         action("cancelAction")->trigger();
         QTRY_COMPARE(m_model->phase(), Phase::ready);
+        QVERIFY(shown(u"downloadNoticeLabel"_s));
+        QCOMPARE(textOf(u"downloadNoticeLabel"_s), u"Descarga cancelada."_s);
+        QCOMPARE(m_model->errorMessage(), QString());
         release(u"hold-download"_s);
         QCOMPARE(selectedTiles(), u"exactFormatCard-137"_s);
         QCOMPARE(textOf(u"audioPairingCurrentLabel"_s), u"ID 251 · WEBM · 128 kb/s"_s);
@@ -876,6 +963,7 @@ private Q_SLOTS:
                                "ERROR: [youtube] abc: Este video no está disponible en tu país\n");
         CHECKED(click(u"downloadButton"_s));
         QTRY_COMPARE(m_model->phase(), Phase::failed);
+        QVERIFY(!shown(u"downloadNoticeLabel"_s));
         auto *message = find<SelectableText>(u"errorMessageLabel"_s);
         message->selectAll();
         QCOMPARE(message->textCursor().selectedText(),
@@ -963,6 +1051,12 @@ private Q_SLOTS:
         TestSupport::writeFile(path(u"analysis-error"_s), "ERROR: Unsupported URL\n");
         CHECKED(click(u"analyzeButton"_s));
         QTRY_COMPARE(textOf(u"errorMessageLabel"_s), u"ERROR: Unsupported URL"_s);
+        // What it means above, in the normal text color; yt-dlp's own words below in grey.
+        QCOMPARE(textOf(u"errorExplanationLabel"_s), u"yt-dlp no reconoce contenido descargable en esta dirección."_s);
+        QVERIFY(find(u"errorExplanationLabel"_s)->palette().color(QPalette::Text) !=
+                find(u"errorMessageLabel"_s)->palette().color(QPalette::Text));
+        CHECKED(verifyNothingClipped());
+        screenshot(u"contentview-failed-explained"_s);
         QCOMPARE(m_model->phase(), Phase::failed);
         QCOMPARE(m_model->mediaInfo(), std::nullopt);
         QStringList placed;
@@ -975,6 +1069,25 @@ private Q_SLOTS:
         QCOMPARE(readFile(path(u"format.txt"_s)), QByteArray("bv*+ba/b"));
         QCOMPARE(m_desktop->revealedFiles, placed);
         QCOMPARE(m_model->progress().phaseText, u"Completado"_s);
+    }
+
+    // A page with video but no H.264: the "MP4 compatible" tile says it will be converted.
+    void conversionHintWithoutH264() {
+        CHECKED(startWithTools());
+        QByteArray document = standardDocument(u"http://127.0.0.1:%1/thumb.jpg"_s.arg(closedPort()));
+        document.replace("avc1.640028", "vp09.00.40.08").replace("avc1.42001E", "av01.0.05M.08");
+        TestSupport::writeFile(path(u"media.json"_s), document);
+        CHECKED(analyze());
+        const QString hint = u"Este sitio no ofrece H.264: el video se convertirá al descargarlo (puede tardar)."_s;
+        auto *tile = find(u"choiceTile-compatible-mp4"_s);
+        QCOMPARE(textOf(u"choiceNoteLabel"_s, tile), hint);
+        QVERIFY(!find(u"choiceNoteLabel"_s, find(u"choiceTile-recommended"_s))->isVisibleTo(m_window.get()));
+        CHECKED(verifyNothingClipped());
+        screenshot(u"contentview-conversion-hint"_s, u"choiceCard"_s);
+        // An address with H.264 takes the hint away.
+        TestSupport::writeFile(path(u"media.json"_s), standardDocument(QString()));
+        CHECKED(analyze());
+        QVERIFY(!find(u"choiceNoteLabel"_s, tile)->isVisibleTo(m_window.get()));
     }
 
     // Refused links leave a running download its card, its controls and the closing question.
@@ -1020,6 +1133,11 @@ private Q_SLOTS:
         QPointer<QMessageBox> question = m_window->quitQuestion();
         QTRY_VERIFY(question && question->isVisible());
         QCOMPARE(question->text(), u"¿Salir de Torvel Downloader?"_s);
+        // Room for the whole title beside the title bar's buttons.
+        QFont titleFont = question->font();
+        titleFont.setBold(true);
+        QVERIFY(question->width() >=
+                QFontMetrics(titleFont).horizontalAdvance(question->windowTitle()) + MainWindow::titleBarAllowance);
         auto *keep = question->findChild<QPushButton *>(u"keepDownloadingButton"_s);
         QCOMPARE(question->defaultButton(), keep);
         keep->click();
@@ -1049,6 +1167,71 @@ private Q_SLOTS:
         m_window->show();
         QVERIFY(m_window->close());
         QVERIFY(!m_window->quitQuestion());
+    }
+
+    // A result always belongs to what the user asked for last: a reset or "Cancelar" stops a
+    // running analysis at once, another address takes the media away, and a download fetches
+    // the address that was analyzed.
+    void resultsBelongToTheLatestRequest() {
+        CHECKED(startWithTools());
+        const auto analysisProcess = [&] { return qint32(readFile(path(u"analysis.pid"_s)).trimmed().toLongLong()); };
+        const QString other = u"https://other.example/v"_s;
+        touch(u"hold-analysis"_s);
+        m_model->setUrlInput(pageAddress);
+        CHECKED(click(u"analyzeButton"_s));
+        QTRY_VERIFY(QFileInfo::exists(path(u"analysis.pid"_s)));
+        CHECKED(checkState(u"workingCard newDownloadButton"_s, u"cancel"_s));
+        // "Nueva descarga" stops it; the field is empty and has the focus; another analysis
+        // starts at once.
+        qint32 abandoned = analysisProcess();
+        action("newDownloadAction")->trigger();
+        QCOMPARE(m_model->phase(), Phase::idle);
+        QTRY_VERIFY(find(u"urlField"_s)->hasFocus());
+        m_model->setUrlInput(other);
+        CHECKED(click(u"analyzeButton"_s));
+        QCOMPARE(m_model->phase(), Phase::analyzing);
+        QCOMPARE(m_model->errorMessage(), QString());
+        QTRY_VERIFY(!ProcessTree::isRunning(abandoned));
+        // "Cancelar" stops this one: idle, the address kept, nothing to report.
+        QTRY_COMPARE(logLines(path(u"analyses.log"_s)).size(), 2);
+        abandoned = analysisProcess();
+        action("cancelAction")->trigger();
+        QCOMPARE(m_model->phase(), Phase::idle);
+        QCOMPARE(m_model->urlInput(), other);
+        QTRY_VERIFY(!ProcessTree::isRunning(abandoned));
+        release(u"hold-analysis"_s);
+        QTest::qWait(300);
+        CHECKED(checkState(u"idleView"_s, u"analyze"_s));
+        QCOMPARE(m_model->errorMessage(), QString());
+
+        // The field keeps the address as written; yt-dlp gets it encoded.
+        const QString typed = u"https://bücher.de/canción?q=ñ"_s;
+        CHECKED(analyze(u"  "_s + typed + u" "_s));
+        QCOMPARE(m_model->urlInput(), typed);
+        QVERIFY(logLines(path(u"analyses.log"_s))
+                    .constLast()
+                    .endsWith(u" -- https://xn--bcher-kva.de/canci%C3%B3n?q=%C3%B1"_s));
+        // Another address takes the media and choices away; the analyzed one back needs a new
+        // analysis.
+        QTest::keyClicks(find(u"urlField"_s), u"x"_s);
+        QCOMPARE(m_model->urlInput(), typed + u"x"_s);
+        CHECKED(checkState(u"idleView"_s, u"analyze"_s));
+        m_model->setUrlInput(typed);
+        QCOMPARE(m_model->phase(), Phase::idle);
+
+        // A link that arrives during a download waits for its end; the download keeps its address.
+        CHECKED(analyze());
+        touch(u"hold-download"_s);
+        CHECKED(click(u"downloadButton"_s));
+        QTRY_COMPARE(downloadRuns(), 1);
+        m_model->handleIncomingURL(QUrl(u"tdl://analyze?url="_s + QString::fromLatin1(QUrl::toPercentEncoding(other))));
+        QCOMPARE(m_model->phase(), Phase::downloading);
+        release(u"hold-download"_s);
+        QTRY_COMPARE(logLines(path(u"analyses.log"_s)).size(), 5);
+        QVERIFY(logLines(path(u"analyses.log"_s)).constLast().endsWith(u" -- "_s + other));
+        QCOMPARE(readFile(path(u"address.txt"_s)), pageAddress.toUtf8());
+        QTRY_COMPARE(m_model->phase(), Phase::ready);
+        QCOMPARE(m_model->urlInput(), other);
     }
 
     void badInputStaysUsable() {
@@ -1124,26 +1307,24 @@ private Q_SLOTS:
         CHECKED(startWithTools());
         CHECKED(analyze(u"https://video.example/playlist?list=PL"_s));
         QVERIFY(!m_model->mediaInfo());
-        QCOMPARE(shownViews(), u"newDownloadButton"_s);
-        QVERIFY(shown(u"playlistCard"_s) && shown(u"playlistChoiceCard"_s) && shown(u"playlistDestinationCard"_s));
+        QVERIFY(shown(u"playlistCard"_s) && shown(u"playlistChoiceCard"_s));
         QVERIFY(!shown(u"advancedFormatsView"_s));
         auto *view = find<QListView>(u"playlistEntriesView"_s);
         QCOMPARE(view->model()->rowCount(), 5000);
         QCOMPARE(view->height(), PlaylistCard::entriesHeight);
         QCOMPARE(
-            texts({u"playlistTitleLabel"_s, u"playlistCountLabel"_s, u"playlistUploaderLabel"_s,
-                   u"downloadPlaylistButton"_s}),
+            texts({u"playlistTitleLabel"_s, u"playlistCountLabel"_s, u"playlistUploaderLabel"_s, u"downloadButton"_s}),
             QStringList({u"Lista: prueba/5000"_s, u"5000 videos"_s, u"Canal Torvel"_s, u"Descargar 4999 videos"_s}));
         const QModelIndex second = view->model()->index(1, 0);
         QCOMPARE(second.data().toString(), u"2. Sin dirección · no se puede descargar"_s);
         QVERIFY(!(view->model()->flags(second) & Qt::ItemIsEnabled));
-        CHECKED(checkState(u"newDownloadButton"_s, u"analyze"_s));
+        CHECKED(checkState(u"destinationCard newDownloadButton"_s, u"analyze"_s, u"contentview-playlist-ready"_s));
         CHECKED(screenshot(u"playlist-ready"_s, u"playlistCard"_s));
 
         // Choosing: none, all, one box; only the standard ways.
         CHECKED(click(u"selectNoEntriesButton"_s));
-        QCOMPARE(textOf(u"downloadPlaylistButton"_s), u"Descargar 0 videos"_s);
-        QVERIFY(!find(u"downloadPlaylistButton"_s)->isEnabled());
+        QCOMPARE(textOf(u"downloadButton"_s), u"Descargar 0 videos"_s);
+        QVERIFY(!find(u"downloadButton"_s)->isEnabled());
         CHECKED(click(u"selectAllEntriesButton"_s));
         QCOMPARE(m_model->checkedPlaylistEntryCount(), 4999);
         const QRect firstBox = view->visualRect(view->model()->index(0, 0));
@@ -1153,14 +1334,14 @@ private Q_SLOTS:
         CHECKED(click(u"selectNoEntriesButton"_s));
         for (const int row : {0, 2, 3})
             view->model()->setData(view->model()->index(row, 0), Qt::Checked, Qt::CheckStateRole);
-        QCOMPARE(textOf(u"downloadPlaylistButton"_s), u"Descargar 3 videos"_s);
+        QCOMPARE(textOf(u"downloadButton"_s), u"Descargar 3 videos"_s);
         auto *tiles = find(u"playlistChoiceCard"_s);
         QTest::mouseClick(find<QAbstractButton>(u"choiceTile-audio-only"_s, tiles), Qt::LeftButton);
         QCOMPARE(m_model->selectedChoiceID(), u"audio-only"_s);
 
         // The first video waits: the header names its place, the bar is the whole list's.
         touch(u"hold-download"_s);
-        CHECKED(click(u"downloadPlaylistButton"_s));
+        CHECKED(click(u"downloadButton"_s));
         QTRY_COMPARE(m_model->phase(), Phase::downloading);
         QTRY_COMPARE(textOf(u"progressPhaseLabel"_s), u"Video 1 de 3"_s);
         QCOMPARE(textOf(u"progressTitleLabel"_s), u"Video %1 — 1"_s.arg(mediaTitle));
@@ -1194,7 +1375,9 @@ private Q_SLOTS:
         QTRY_COMPARE(m_model->phase(), Phase::ready);
         QVERIFY(m_model->errorMessage().isEmpty() && !m_model->playlistOutcome());
         QVERIFY(shown(u"playlistChoiceCard"_s));
-        QCOMPARE(QDir(destination()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{u"Lista: prueba⧸5000"_s});
+        QCOMPARE(textOf(u"downloadNoticeLabel"_s), u"Descarga cancelada."_s);
+        QCOMPARE(QDir(destination()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+                 QStringList{u"Lista: prueba⧸5000"_s});
         QCOMPARE(downloadRuns(), 4);
         release(u"hold-download"_s);
 

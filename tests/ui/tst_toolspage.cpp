@@ -313,6 +313,12 @@ exit 1)");
             u"¿Desinstalar yt-dlp de Homebrew?"_s, {u"Desinstalar yt-dlp"_s, cancel},
             u"Se ejecutará brew uninstall yt-dlp."_s);
         row(
+            "roll back", [this] { m_machine->managedYTDLP("2025.11.01", "2025.10.22"); },
+            Action::rollBack(ToolKind::ytDLP), "ytDLPRow/rollBackButton", u"¿Volver a la versión anterior de yt-dlp?"_s,
+            {u"Volver a la versión anterior"_s, cancel},
+            u"Se restaurará yt-dlp 2025.10.22, la copia administrada que reemplazó la última instalación, en lugar "
+            "de la versión 2025.11.01."_s);
+        row(
             "uninstall needed by others", [this] { m_machine->homebrewYTDLP(tier3, "scrcpy\n"); },
             Action::uninstallHomebrew(ToolKind::ytDLP), "", u"¿Desinstalar yt-dlp de Homebrew?"_s,
             {u"Desinstalar yt-dlp"_s, cancel}, u"No se debe desinstalar porque Homebrew lo necesita para: scrcpy."_s);
@@ -336,8 +342,10 @@ exit 1)");
         QTRY_VERIFY(dialog->isVisible());
         QCOMPARE(find<QLabel>(u"toolActionTitle"_s, dialog)->text(), title);
         QCOMPARE(visibleButtons(dialog), buttons);
-        const QString text = find(u"toolActionMessage"_s, dialog)->property("text").toString();
+        QWidget *messageLabel = find(u"toolActionMessage"_s, dialog);
+        const QString text = messageLabel->property("text").toString();
         QVERIFY2(text.contains(message), qPrintable(text));
+        QVERIFY(messageLabel->height() >= messageLabel->heightForWidth(messageLabel->width())); // nothing cut off
         QVERIFY(TestSupport::saveScreenshot(
             dialog, u"dialog-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-').remove(u',')));
         // Cancelar declines: nothing runs.
@@ -442,6 +450,28 @@ exit 1)");
         QCOMPARE(m_model->pendingToolAction(), std::nullopt);
     }
 
+    // The row offers the copy the last install replaced; going back is an operation like any other.
+    void rollBackFromTheToolRow() {
+        m_machine->managedYTDLP("2025.11.01", "2025.10.22");
+        open();
+        auto *rollBack = find<QPushButton>(u"rollBackButton"_s, find(u"ytDLPRow"_s));
+        QCOMPARE(rollBack->text(), u"Volver a la versión anterior (2025.10.22)"_s);
+        QVERIFY(!shown(u"rollBackButton"_s, find(u"ffmpegRow"_s)));
+        screenshot(u"tools-roll-back"_s);
+        rollBack->click();
+        QTRY_VERIFY(m_window->actionDialog()->isVisible());
+        find<QPushButton>(u"confirmActionButton"_s, m_window->actionDialog())->click();
+        QTRY_COMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::success);
+        QCOMPARE(
+            m_model->updateLog().split(u'\n'),
+            (QStringList{u"Iniciando la vuelta a la versión anterior de yt-dlp."_s,
+                         u"▶ Comprobando la versión anterior de yt-dlp…"_s,
+                         u"Versión anterior verificada: yt-dlp 2025.10.22."_s, u"▶ Restaurando yt-dlp 2025.10.22…"_s,
+                         u"Se restauró la versión anterior de yt-dlp, 2025.10.22."_s}));
+        QCOMPARE(m_model->ytDLP()->version, u"2025.10.22"_s);
+        QVERIFY(!shown(u"rollBackButton"_s, find(u"ytDLPRow"_s)));
+    }
+
     void aRefusedInstallChangesNothing() {
         const QString asset = ToolAssets::ytDLPAssetName();
         m_machine->server.route(u"/yt-dlp/yt-dlp/releases/latest/download/SHA2-256SUMS"_s,
@@ -449,8 +479,7 @@ exit 1)");
         makeModel();
         BlockingWait::wait(m_model->installTool(ToolKind::ytDLP));
         QCOMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::failure);
-        QCOMPARE(m_model->updateMessage(),
-                 u"La verificación SHA-256 de "_s + asset + u" no coincide. No se instaló el archivo."_s);
+        QCOMPARE(m_model->updateMessage(), u"La firma de la lista de sumas de yt-dlp no es válida."_s);
         QCOMPARE(m_machine->settings.ytDLPPath(), QString());
         QCOMPARE(m_model->indicatorState(ToolKind::ytDLP), ToolIndicatorState::missing);
     }

@@ -46,7 +46,7 @@ private Q_SLOTS:
         // A fresh store loads the fallbacks and writes nothing.
         QCOMPARE((QStringList{settings.ytDLPPath(), settings.ffmpegPath(), settings.downloadDirectory()}),
                  (QStringList{QString(), QString(), downloads}));
-        QVERIFY(settings.revealWhenFinished());
+        QVERIFY(settings.revealWhenFinished() && settings.notifyWhenFinished());
         QCOMPARE(AppSettings(&store).downloadDirectory(), PlatformPaths::downloadsFolder());
         store.sync();
         QVERIFY(!QFileInfo::exists(path));
@@ -55,15 +55,18 @@ private Q_SLOTS:
         QSignalSpy ffmpeg(&settings, &AppSettings::ffmpegPathChanged);
         QSignalSpy folder(&settings, &AppSettings::downloadDirectoryChanged);
         QSignalSpy reveal(&settings, &AppSettings::revealWhenFinishedChanged);
+        QSignalSpy notify(&settings, &AppSettings::notifyWhenFinishedChanged);
         const auto signalled = [&] {
-            return QList<qsizetype>{ytDLP.count(), ffmpeg.count(), folder.count(), reveal.count()};
+            return QList<qsizetype>{ytDLP.count(), ffmpeg.count(), folder.count(), reveal.count(), notify.count()};
         };
         settings.setYtDLPPath(u"/opt/yt-dlp, versión nueva"_s);
-        QCOMPARE(signalled(), (QList<qsizetype>{1, 0, 0, 0}));
+        QCOMPARE(signalled(), (QList<qsizetype>{1, 0, 0, 0, 0}));
         settings.setFfmpegPath(u"@/usr/bin/ffmpeg"_s);
         settings.setDownloadDirectory(u"~/Vídeos"_s);
         settings.setRevealWhenFinished(false);
-        QCOMPARE(signalled(), (QList<qsizetype>{1, 1, 1, 1}));
+        settings.setNotifyWhenFinished(false);
+        QCOMPARE(signalled(), (QList<qsizetype>{1, 1, 1, 1, 1}));
+        settings.setCookies(u"brave"_s);
 
         const auto disk = reopened(path);
         const AppSettings restarted(disk.get(), downloads, home);
@@ -71,7 +74,8 @@ private Q_SLOTS:
                               restarted.downloadDirectoryPath()}),
                  (QStringList{u"/opt/yt-dlp, versión nueva"_s, u"@/usr/bin/ffmpeg"_s, u"~/Vídeos"_s,
                               u"/home/ana/Vídeos"_s}));
-        QVERIFY(!restarted.revealWhenFinished());
+        QVERIFY(!restarted.revealWhenFinished() && !restarted.notifyWhenFinished());
+        QCOMPARE(restarted.cookies(), u"brave"_s);
         settings.setDownloadDirectory(u"~"_s);
         QCOMPARE(settings.downloadDirectoryPath(), home);
     }
@@ -92,8 +96,42 @@ private Q_SLOTS:
     void onlyAStoredBooleanCounts() {
         QFETCH(QByteArray, value);
         QFETCH(bool, expected);
-        QSettings store(storeWith("[General]\nrevealWhenFinished=" + value + '\n'), QSettings::IniFormat);
-        QCOMPARE(AppSettings(&store, downloads, home).revealWhenFinished(), expected);
+        QSettings store(storeWith("[General]\nrevealWhenFinished=" + value + "\nnotifyWhenFinished=" + value + '\n'),
+                        QSettings::IniFormat);
+        const AppSettings settings(&store, downloads, home);
+        QCOMPARE(settings.revealWhenFinished(), expected);
+        QCOMPARE(settings.notifyWhenFinished(), expected);
+    }
+
+    // The cookies setting names a known browser or a readable file; anything else means none,
+    // and loading it never rewrites the store.
+    void cookiesNameABrowserOrAReadableFile_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("meaning"); // "browser NAME", "file PATH" or "none"
+        const QString file = TestSupport::writeFile(m_dir.filePath(u"cookies.txt"_s), "# Netscape HTTP Cookie File\n");
+        QTest::newRow("browser") << u"vivaldi"_s << u"browser vivaldi"_s;
+        QTest::newRow("file") << file << u"file "_s + file;
+        QTest::newRow("unknown browser") << u"netscape"_s << u"none"_s;
+        QTest::newRow("browser in capitals") << u"Firefox"_s << u"none"_s;
+        QTest::newRow("relative path") << u"cookies.txt"_s << u"none"_s;
+        QTest::newRow("missing file") << m_dir.filePath(u"nothing.txt"_s) << u"none"_s;
+        QTest::newRow("folder") << m_dir.path() << u"none"_s;
+    }
+    void cookiesNameABrowserOrAReadableFile() {
+        QFETCH(QString, stored);
+        QFETCH(QString, meaning);
+        const QByteArray text = "[General]\ncookies=" + stored.toUtf8() + "\nrevealWhenFinished=false\n";
+        const QString path = storeWith(text);
+        QSettings store(path, QSettings::IniFormat);
+        const AppSettings settings(&store, downloads, home);
+        QCOMPARE(settings.cookies(), stored);
+        const CookieSource source = settings.cookieSource();
+        const QString actual = source.kind == CookieSource::Kind::browser ? u"browser "_s + source.browser
+                               : source.kind == CookieSource::Kind::file  ? u"file "_s + source.file
+                                                                          : u"none"_s;
+        QCOMPARE(actual, meaning);
+        store.sync();
+        QCOMPARE(readFile(path), text);
     }
 
     void aPathMustBeAString() {

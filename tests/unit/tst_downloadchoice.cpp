@@ -1,3 +1,4 @@
+#include "media/compatiblemp4.h"
 #include "media/downloadchoice.h"
 
 #include <QSet>
@@ -209,6 +210,72 @@ private Q_SLOTS:
         QCOMPARE(audio.id, u"audio-only"_s);
         QCOMPARE(audio.subtitle, u"Extrae el audio en MP3"_s);
         QCOMPARE(audio.extraArguments.join(u' '), u"--extract-audio --audio-format mp3 --audio-quality 0"_s);
+    }
+
+    // Whether "MP4 compatible" is foreseen to need FFmpeg, from the analysis alone.
+    void compatibleMP4Outlook_data() {
+        QTest::addColumn<QList<MediaFormat>>("formats");
+        QTest::addColumn<int>("outlook");
+        const MediaFormat vp9{.formatID = u"248"_s, .videoCodec = u"vp09.00.40.08"_s, .audioCodec = none};
+        const MediaFormat opus{.formatID = u"251"_s, .videoCodec = none, .audioCodec = u"opus"_s};
+        QTest::newRow("H.264 offered") << typicalFormats() << int(ConversionOutlook::unlikely);
+        QTest::newRow("VP9 only") << QList<MediaFormat>{vp9, opus} << int(ConversionOutlook::expected);
+        QTest::newRow("audio only") << QList<MediaFormat>{opus} << int(ConversionOutlook::unlikely);
+        QTest::newRow("codecs unknown") << QList<MediaFormat>{{.formatID = u"0"_s}, opus}
+                                        << int(ConversionOutlook::possible);
+    }
+    void compatibleMP4Outlook() {
+        QFETCH(QList<MediaFormat>, formats);
+        QFETCH(int, outlook);
+        QCOMPARE(int(selectionOf(formats).compatibleMP4Outlook()), outlook);
+        QCOMPARE(ChoiceSelection().compatibleMP4Outlook(), ConversionOutlook::possible);
+    }
+
+    // What FFprobe finds decides the conversion and what FFmpeg copies or re-encodes.
+    void compatibleMP4Conversion_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("probe");
+        QTest::addColumn<QString>("codecs"); // "" when nothing is converted
+        const auto probe = [](const QByteArray &format, const QByteArray &streams) -> QByteArray {
+            return "{\"format\": {\"format_name\": \"" + format + "\", \"duration\": \"4.000000\"}, \"streams\": [" +
+                   streams + "]}";
+        };
+        // One stream of FFprobe's answer: its type, codec and whether it is a cover picture.
+        const auto stream = [](const char *type, const char *codec, int cover = 0) -> QByteArray {
+            return QByteArrayLiteral("{\"codec_type\": \"") + type + "\", \"codec_name\": \"" + codec +
+                   "\", \"disposition\": {\"attached_pic\": " + QByteArray::number(cover) + "}}";
+        };
+        const QByteArray h264 = stream("video", "h264");
+        const QByteArray aac = stream("audio", "aac");
+        const QByteArray opus = stream("audio", "opus");
+        const QByteArray vp9 = stream("video", "vp9");
+        const QByteArray cover = stream("video", "mjpeg", 1);
+        const QByteArray mp4 = "mov,mp4,m4a,3gp,3g2,mj2";
+        QTest::newRow("H.264 and AAC in MP4") << u"a.mp4"_s << probe(mp4, h264 + ',' + aac) << QString();
+        QTest::newRow("VP9 and Opus in WebM")
+            << u"a.webm"_s << probe("matroska,webm", vp9 + ',' + opus) << u"libx264 aac"_s;
+        QTest::newRow("H.264 with Opus") << u"a.mp4"_s << probe(mp4, h264 + ',' + opus) << u"copy aac"_s;
+        QTest::newRow("H.264 and AAC in Matroska")
+            << u"a.mkv"_s << probe("matroska,webm", h264 + ',' + aac) << u"copy copy"_s;
+        QTest::newRow("audio alone") << u"a.webm"_s << probe("matroska,webm", opus) << QString();
+        QTest::newRow("audio with a cover") << u"a.m4a"_s << probe(mp4, cover + ',' + aac) << QString();
+    }
+    void compatibleMP4Conversion() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, probe);
+        QFETCH(QString, codecs);
+        const CompatibleMP4::Probe decoded = CompatibleMP4::decodeProbe(probe);
+        QCOMPARE(decoded.duration, 4.0);
+        QCOMPARE(CompatibleMP4::needsConversion(decoded, file), !codecs.isEmpty());
+        if (codecs.isEmpty())
+            return;
+        const QStringList arguments = CompatibleMP4::conversionArguments(file, u"out.mp4"_s, decoded);
+        const auto after = [&arguments](const QString &option) {
+            return arguments.value(arguments.indexOf(option) + 1);
+        };
+        QCOMPARE(after(u"-c:v"_s) + u' ' + after(u"-c:a"_s), codecs);
+        QCOMPARE(arguments.mid(arguments.size() - 3), (QStringList{u"-f"_s, u"mp4"_s, u"out.mp4"_s}));
+        QVERIFY_THROWS_EXCEPTION(MediaDecodingError, CompatibleMP4::decodeProbe("no es JSON"));
     }
 };
 

@@ -15,7 +15,7 @@ QString u8(const char *text) {
     return QString::fromUtf8(text);
 }
 QString progress(const char *payload) {
-    return u8("[download] __TORVEL_PROGRESS__") + u8(payload);
+    return u8("__TORVEL_PROGRESS__") + u8(payload);
 }
 
 // Feeds lines to a fresh tracker and keeps every snapshot it emits. The emitter reads the tracker
@@ -72,8 +72,11 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("fields"); // empty: the marker is not in the line
         const QString progressMarker = DownloadOutputProtocol::progressMarker();
         const QString fileMarker = DownloadOutputProtocol::fileMarker();
+        QTest::newRow("fields") << progress("12.5%|1024|NA") << progressMarker
+                                << QStringList{u8("12.5%"), u8("1024"), u8("NA")};
+        // Only yt-dlp begins a line with a marker; in its own messages one is a site's text.
         QTest::newRow("text before the marker")
-            << progress("12.5%|1024|NA") << progressMarker << QStringList{u8("12.5%"), u8("1024"), u8("NA")};
+            << u8("[download] Destination: /j/a__TORVEL_FILE__b.mp4") << fileMarker << QStringList{};
         QTest::newRow("first occurrence")
             << u8("__TORVEL_FILE__a|__TORVEL_FILE__b") << fileMarker << QStringList{u8("a"), u8("__TORVEL_FILE__b")};
         QTest::newRow("empty fields kept") << progress("||") << progressMarker << QStringList{{}, {}, {}};
@@ -103,11 +106,15 @@ private Q_SLOTS:
                                                   << u8("__TORVEL_POSTPROCESS__started|ExtractAudio");
         QTest::newRow("report with more text") << report + u8(" y __TORVEL_FILE__/x") << QString();
         QTest::newRow("report without a name") << u8("__TORVEL_POSTPROCESS__started|") << QString();
-        QTest::newRow("progress glued to a path") << complete + u8("__TORVEL_FILE__/x") << complete;
-        QTest::newRow("progress cut short") << u8("__TORVEL_PROGRESS__50%|1|2") << QString();
-        QTest::newRow("marker in a site's field")
+        QTest::newRow("report glued to progress") << report + complete << report;
+        // Progress, plan and file records are whole lines, whatever their fields hold.
+        QTest::newRow("marker in the last field") << complete + u8("__TORVEL_FILE__/x") << QString();
+        QTest::newRow("marker in a format id")
             << u8("__TORVEL_PROGRESS__50%|1|2|3|4|5|6|7|x__TORVEL_FILE__y|v|a") << QString();
-        QTest::newRow("marker in a path") << u8("__TORVEL_FILE__/a__TORVEL_PROGRESS__b") << QString();
+        QTest::newRow("marker in a plan") << u8("__TORVEL_PLAN__1|2|3|4|5|6|7|8|9|10__TORVEL_FILE__/x") << QString();
+        QTest::newRow("marker in a path") << u8("__TORVEL_FILE__/a__TORVEL_POSTPROCESS__started|Merger") << QString();
+        QTest::newRow("marker in a message")
+            << u8("[Merger] Merging formats into \"/j/__TORVEL_POSTPROCESS__started|Merger\"") << QString();
     }
     void recordEnds() {
         QFETCH(QString, text);
@@ -118,7 +125,7 @@ private Q_SLOTS:
     void templatesCarryTheirFields() {
         using namespace DownloadOutputProtocol;
         const auto count = [](const QString &text, const QString &marker) {
-            return fields(*payload(text, marker)).size();
+            return fields(text.section(marker, 1)).size();
         };
         QCOMPARE(count(downloadProgressTemplate(), progressMarker()), 11);
         QCOMPARE(count(postprocessProgressTemplate(), postprocessMarker()), 2);
@@ -145,6 +152,28 @@ private Q_SLOTS:
                      0.999, u8("Guardando archivo…"), u8("Moviendo el resultado a la carpeta elegida"), {}, {}}));
         run.tracker.complete();
         QCOMPARE(run.snapshots.last(), (DownloadProgress{1, u8("Completado"), u8("Descarga completada"), {}, {}}));
+    }
+
+    // A conversion foreseen keeps half of the bar; its reports fill what is left, never backwards.
+    void conversionFillsWhatIsLeft() {
+        QList<DownloadProgress> seen;
+        Tracker tracker(
+            1, true, [&seen](const DownloadProgress &p) { seen.append(p); }, 0.5);
+        tracker.consume(progress("100.0%|1000000|1000000|NA|NA|NA|NA|NA|18|vp9|opus"));
+        QCOMPARE(seen.last().fraction, 0.49);
+        tracker.finalizing();
+        QCOMPARE(seen.last().fraction, 0.4995);
+        tracker.converting(0.5, u8("0:02 de 0:04 convertidos"), u8("Quedan 0:01"));
+        QCOMPARE(seen.last(),
+                 (DownloadProgress{
+                     0.74925, u8("Convirtiendo video…"), u8("0:02 de 0:04 convertidos"), {}, u8("Quedan 0:01")}));
+        tracker.converting(0.2, {}, {});
+        tracker.converting(std::nan(""), {}, {});
+        QCOMPARE(seen.last().fraction, 0.74925);
+        tracker.converting(1, {}, {});
+        QCOMPARE(seen.last().fraction, 0.999);
+        tracker.complete();
+        QCOMPARE(seen.last().fraction, 1.0);
     }
 
     void twoTransfers_data() {
@@ -191,6 +220,8 @@ private Q_SLOTS:
             << 2 << u8("99%||||||||137;9%||||||||140;5%||||||||137") << u8("1 de 2");
         QTest::newRow("more identifiers than expected")
             << 1 << u8("9%||||||||a;9%||||||||b;9%||||||||c") << u8("3 de 3");
+        // A "|" inside a site's field leaves its three fields unknown, never shifted.
+        QTest::newRow("bar in a format id") << 2 << u8("99%||||||||137;99%||||||||1|37|x|y") << u8("1 de 2");
     }
     void transferNumber() {
         QFETCH(int, expected);
@@ -302,7 +333,7 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         Run run(2, true);
         for (const QString &payload : statuses.split(QLatin1Char(';')))
-            QVERIFY(run.tracker.consume(u8("[Merger] __TORVEL_POSTPROCESS__") + payload));
+            QVERIFY(run.tracker.consume(u8("__TORVEL_POSTPROCESS__") + payload));
         const DownloadProgress last = run.feed({});
         QCOMPARE(run.snapshots.isEmpty() ? QString()
                                          : u8("%1 | %2 | %3").arg(last.fraction).arg(last.phaseText, last.statusText),
@@ -314,6 +345,7 @@ private Q_SLOTS:
         Run run(1, false);
         QVERIFY(!run.tracker.consume(u8("[download] Destination: Clip [abc].mp4")));
         QVERIFY(!run.tracker.consume(u8("__TORVEL_FILE__/tmp/Clip [abc].mp4")));
+        QVERIFY(!run.tracker.consume(u8("[download] Destination: /j/__TORVEL_PROGRESS__100%|1|1.mp4")));
         QVERIFY(run.tracker.consume(u8("__TORVEL_PLAN__x __TORVEL_PROGRESS__50%"))); // the first marker wins
         QVERIFY(run.snapshots.isEmpty());
         // A marker inside a site's field does not take the line over.

@@ -1,8 +1,10 @@
 #include "testsupport.h"
 #include "tools/homebrewsupportinfo.h"
+#include "tools/signatureverifier.h"
 #include "tools/toolhosts.h"
 #include "tools/toolupdatelog.h"
 #include "tools/toolupdateservice.h"
+#include "tools/versioncomparison.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,6 +49,8 @@ private Q_SLOTS:
             << QByteArray(R"({"tier":"2","findings":[{"text":"Why","tier":"unsupported"}]})") << u"-1 false Why"_s;
         QTest::newRow("number without finding") << QByteArray(R"({"tier":1,"findings":[]})")
                                                 << u"1 false Homebrew clasificó esta configuración como Tier 1."_s;
+        QTest::newRow("tier beyond int") << QByteArray(R"({"tier":1e10,"findings":[{"text":"x","tier":1e10}]})")
+                                         << u"-1 false x"_s;
         QTest::newRow("missing findings") << QByteArray(R"({"tier":1})") << QString();
         QTest::newRow("not JSON") << QByteArray("Error: unknown command") << QString();
     }
@@ -60,6 +64,56 @@ private Q_SLOTS:
             expected);
     }
 
+    void versions_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<int>("order"); // of version against other: -1, 0, 1
+        QTest::newRow("longer list") << u"7.1_1"_s << u"7.1"_s << 1;
+        QTest::newRow("trailing zero") << u"7.1"_s << u"7.1.0"_s << 0;
+        QTest::newRow("leading zeros") << u"2025.01.02"_s << u"2025.1.2"_s << 0;
+        QTest::newRow("beyond 64 bits") << u"2025.01.99999999999999999999"_s << u"2025.01.2"_s << 1;
+        QTest::newRow("two huge parts") << u"1.99999999999999999998"_s << u"1.99999999999999999999"_s << -1;
+        QTest::newRow("fullwidth digit separates") << u"v1\uFF12.3"_s << u"1.3"_s << 0;
+    }
+    void versions() {
+        QFETCH(QString, version);
+        QFETCH(QString, other);
+        QFETCH(int, order);
+        QCOMPARE(VersionComparison::isNewer(version, other), order > 0);
+        QCOMPARE(VersionComparison::isNewer(other, version), order < 0);
+        QCOMPARE(VersionComparison::isAtLeast(version, other), order >= 0);
+    }
+
+    void unreadableVersions() {
+        // Nothing known is new enough; digits that are not ASCII make no readable version.
+        QVERIFY(VersionComparison::isAtLeast(u"detectado"_s, u"2025.11.12"_s));
+        QVERIFY(!VersionComparison::isAtLeast(u"\uFF12\uFF10\uFF12\uFF16"_s, u"2025.11.12"_s));
+        for (const QString &plain : {u"2025.10.22"_s, u"v2.5.0"_s, u"8.0_1"_s, u"1.2.3-rc1+b"_s})
+            QVERIFY2(VersionComparison::isPlainVersion(plain), qPrintable(plain));
+        for (const QString &hostile : {u"v2.1.4\n"_s, u"2025.10.22\u202E"_s, u"2025\u0007.1"_s, u"-1.0"_s, u"beta"_s,
+                                       QString(), u"\uFF12\uFF10"_s, u"1"_s.repeated(101), u"1 2"_s})
+            QVERIFY2(!VersionComparison::isPlainVersion(hostile), qPrintable(hostile));
+    }
+
+    void logCleaning_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("cleaned");
+        QTest::newRow("colours and cursor") << u"  \x1b[?25l==> Pouring\x1b[0m\r\n"_s << u"==> Pouring"_s;
+        QTest::newRow("window title, BEL") << u"\x1b]0;pwned\x07texto"_s << u"texto"_s;
+        QTest::newRow("clipboard write, ST") << u"a\x1b]52;c;ZWNobyBoaQ==\x1b\\b"_s << u"ab"_s;
+        QTest::newRow("DCS") << u"\x1bPq#0;2;0;0;0\x1b\\x"_s << u"x"_s;
+        QTest::newRow("C1 controls") << u"\u009b31mrojo\u009d0;t\u009cfin\u0085"_s << u"rojofin"_s;
+        QTest::newRow("reset and charset") << u"\u001bc\u001b(Bok\u001b7"_s << u"ok"_s;
+        QTest::newRow("unterminated string") << u"x\x1b]0;title"_s << u"x"_s;
+        QTest::newRow("other controls") << u"a\u0000b\u0008c\u007f\td"_s << u"abc\td"_s;
+        QTest::newRow("bare carriage return") << u"10%\r20%\r\n"_s << u"10%\n20%"_s;
+    }
+    void logCleaning() {
+        QFETCH(QString, text);
+        QFETCH(QString, cleaned);
+        QCOMPARE(ToolUpdateLog::cleaned(text), cleaned);
+    }
+
     void logEntriesAndFilter() {
         QCOMPARE(ToolUpdateLog::entry(ToolUpdateEvent::stage(u"Instalando…"_s)), u"▶ Instalando…"_s);
         QCOMPARE(ToolUpdateLog::entry(ToolUpdateEvent::command(u"/bin/x -U"_s)), u"$ /bin/x -U"_s);
@@ -69,7 +123,7 @@ private Q_SLOTS:
         ToolUpdateLog log;
         QVERIFY(!log.append(u"\x1b[1;32m \x1b[0m  \n"_s)); // only escapes and spaces: nothing
         QVERIFY(log.text().isEmpty());
-        log.append(u"  \x1b[?25l==> Pouring\x1b[0m\r\n"_s);
+        log.append(u"  \x1b[?25l==> Pouring\x1b[0m"_s);
         log.append(u"dos"_s);
         QCOMPARE(log.text(), u"==> Pouring\ndos"_s);
     }
@@ -115,6 +169,18 @@ private Q_SLOTS:
         accent.append(QString(999, QLatin1Char('c')));
         QCOMPARE(accent.text(), ToolUpdateLog::marker() + u"e\u0300"_s + QString(43'999, QLatin1Char('b')) + u'\n' +
                                     QString(999, QLatin1Char('c')));
+
+        // Few characters, each with hundreds of marks: bounded in code units too, cut between
+        // characters.
+        ToolUpdateLog marks;
+        const QString stacked = u"a"_s + QString(500, QChar(0x301));
+        for (int i = 0; i < 20'000; ++i)
+            marks.append(stacked);
+        QVERIFY2(marks.text().size() <= ToolUpdateLog::unitLimit, qPrintable(QString::number(marks.text().size())));
+        const QString kept = marks.text().mid(ToolUpdateLog::marker().size());
+        QVERIFY(marks.text().startsWith(ToolUpdateLog::marker()));
+        QVERIFY(kept.startsWith(stacked) || kept.startsWith(u'\n' + stacked));
+        QVERIFY(marks.text().endsWith(u'\n' + stacked));
     }
 
     void hostsFromEnvironment() {
@@ -126,6 +192,20 @@ private Q_SLOTS:
         QCOMPARE(ToolHosts::address(hosts.ffmpegBuilds, u"/a.zip"_s), QUrl(u"http://127.0.0.1:8080/a.zip"_s));
         QCOMPARE(hosts.gitHub, QUrl(u"https://mirror.example"_s));
         QCOMPARE(hosts.homebrewAPI, ToolHosts().homebrewAPI);
+
+        // yt-dlp's own key is built in; another one is taken only for a GitHub on this machine.
+        QVERIFY(SignatureVerifier::dearmor(ToolHosts().ytDLPSigningKey).value_or(QByteArray()).size() > 500);
+        QTemporaryDir dir;
+        QByteArray key = ToolHosts::ytDLPReleaseKey();
+        key.insert(key.indexOf('\n') + 1, "Comment: an armor header\n");
+        environment.insert(u"TORVEL_YTDLP_SIGNING_KEY"_s, TestSupport::writeFile(dir.filePath(u"key.asc"_s), key));
+        const auto failure = [&] { return TestSupport::failureOf([&] { ToolHosts::fromEnvironment(environment); }); };
+        QVERIFY(failure().contains(u"TORVEL_YTDLP_SIGNING_KEY solo se admite junto con TORVEL_GITHUB_URL"_s));
+        environment.insert(u"TORVEL_GITHUB_URL"_s, u"http://[::1]:8080"_s);
+        QCOMPARE(ToolHosts::fromEnvironment(environment).ytDLPSigningKey, key);
+        environment.insert(u"TORVEL_YTDLP_SIGNING_KEY"_s,
+                           TestSupport::writeFile(dir.filePath(u"bad.asc"_s), key.replace("mQINBG", "mQ!NBG")));
+        QVERIFY(failure().contains(u"no contiene una clave pública OpenPGP"_s));
     }
 
     // Moves numbered in order: backups of the existing destinations first, then the installs.

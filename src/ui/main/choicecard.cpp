@@ -42,6 +42,7 @@ ChoiceCard::ChoiceCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m
     layout->addWidget(m_advanced);
 
     connect(&m_model, &AppModel::selectionChanged, this, &ChoiceCard::refresh);
+    connect(&m_model, &AppModel::mediaInfoChanged, this, &ChoiceCard::refresh);
     refresh();
 }
 
@@ -51,6 +52,11 @@ void ChoiceCard::refresh() {
     for (qsizetype i = 0; i < m_tiles.size() && i < choices.size(); ++i) {
         m_tiles.at(i)->setChoice(choices.at(i));
         m_tiles.at(i)->setSelected(choices.at(i).id == selected);
+        const bool converts = choices.at(i).kind.value == DownloadChoice::Kind::Case::mp4 &&
+                              m_model.compatibleMP4Outlook() == ConversionOutlook::expected;
+        m_tiles.at(i)->setNote(converts ? QStringLiteral("Este sitio no ofrece H.264: el video se convertirá al "
+                                                         "descargarlo (puede tardar).")
+                                        : QString());
     }
     m_audioFormat->setVisible(selected == DownloadChoice::audio(m_model.audioExportFormat()).id);
 }

@@ -32,6 +32,12 @@ ChoiceTile::ChoiceTile(QWidget *parent) : TileButton(parent) {
     m_subtitle->setFont(TorvelTheme::font(TextStyle::caption));
     SecondaryText::apply(m_subtitle);
     layout->addWidget(m_subtitle);
+    m_note = new WrappingLabel(QString(), this);
+    m_note->setObjectName(QStringLiteral("choiceNoteLabel"));
+    m_note->setFont(TorvelTheme::font(TextStyle::caption));
+    UiParts::setTextColor(m_note, TorvelTheme::warning());
+    m_note->hide();
+    layout->addWidget(m_note);
     layout->addStretch();
     selectionChanged();
 }
@@ -43,6 +49,11 @@ void ChoiceTile::setChoice(const DownloadChoice &choice) {
     m_title->setText(choice.title);
     m_subtitle->setText(choice.subtitle);
     setAccessibleName(choice.title);
+}
+
+void ChoiceTile::setNote(const QString &note) {
+    m_note->setText(note);
+    m_note->setVisible(!note.isEmpty());
 }
 
 void ChoiceTile::selectionChanged() {

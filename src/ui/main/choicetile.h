@@ -6,8 +6,8 @@
 class IconLabel;
 class WrappingLabel;
 
-// One of the standard ways to download: its icon, a check mark or an empty circle, its title and
-// what it does.
+// One of the standard ways to download: its icon, a check mark or an empty circle, its title,
+// what it does and, when there is one, a note on what it will do for this page.
 class ChoiceTile : public TileButton {
     Q_OBJECT
 
@@ -18,6 +18,8 @@ public:
 
     QString choiceID() const { return m_choiceID; }
     void setChoice(const DownloadChoice &choice);
+    // Shown under the description; hidden when empty.
+    void setNote(const QString &note);
 
 protected:
     void selectionChanged() override;
@@ -28,4 +30,5 @@ private:
     IconLabel *m_check;
     WrappingLabel *m_title;
     WrappingLabel *m_subtitle;
+    WrappingLabel *m_note;
 };

@@ -3,12 +3,14 @@
 #include "model/appmodel.h"
 #include "ui/components/appbackground.h"
 #include "ui/main/applicationupdatebanner.h"
+#include "ui/main/destinationcard.h"
 #include "ui/main/mainheaderview.h"
 #include "ui/main/phaseview.h"
 #include "ui/main/urlinputcard.h"
 
 #include <QHBoxLayout>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 ContentView::ContentView(AppModel &model, DesktopServices &desktop, QWidget *parent) : QWidget(parent) {
@@ -32,7 +34,6 @@ ContentView::ContentView(AppModel &model, DesktopServices &desktop, QWidget *par
 
     auto *page = new QWidget;
     page->setObjectName(QStringLiteral("contentPage"));
-    page->setAutoFillBackground(false);
     auto *centering = new QHBoxLayout(page);
     centering->setContentsMargins(0, 0, 0, 0);
     centering->setSpacing(0);
@@ -67,5 +68,39 @@ ContentView::ContentView(AppModel &model, DesktopServices &desktop, QWidget *par
     column->addStretch(1);
 
     m_scrollArea->setWidget(page);
+    // setWidget() turns the filling on; the background must show through, as it does below.
+    page->setAutoFillBackground(false);
     connect(urlCard, &URLInputCard::openOptionsRequested, this, &ContentView::openOptionsRequested);
+
+    // The destination with "Descargar" stays below the scrolling content, in the column's width,
+    // so that the download can start whatever the choices and messages above it take.
+    auto *footer = new QWidget(background);
+    footer->setObjectName(QStringLiteral("contentFooter"));
+    auto *footerCentering = new QHBoxLayout(footer);
+    footerCentering->setContentsMargins(0, 0, 0, 0);
+    auto *footerColumn = new QWidget(footer);
+    footerColumn->setMaximumWidth(maximumColumnWidth);
+    auto *footerLayout = new QVBoxLayout(footerColumn);
+    footerLayout->setContentsMargins(columnPadding, footerSpacing, columnPadding, footerSpacing);
+    auto *destination = new DestinationCard(model, footerColumn);
+    footerLayout->addWidget(destination);
+    footerCentering->addStretch();
+    footerCentering->addWidget(footerColumn, 1);
+    footerCentering->addStretch();
+    backgroundLayout->addWidget(footer);
+    // Lined up with the cards above, which the scroll bar pushes left while it shows.
+    QScrollBar *scrollBar = m_scrollArea->verticalScrollBar();
+    connect(scrollBar, &QScrollBar::rangeChanged, footer, [footerCentering, scrollBar](int, int maximum) {
+        footerCentering->setContentsMargins(0, 0, maximum > 0 ? scrollBar->sizeHint().width() : 0, 0);
+    });
+    // With the choices: while analyzed media waits to be downloaded, again after a failure.
+    const auto showFooter = [&model, footer] {
+        const AppModel::Phase phase = model.phase();
+        const bool chosen = model.mediaInfo() || model.playlist();
+        footer->setVisible(chosen && (phase == AppModel::Phase::ready || phase == AppModel::Phase::failed));
+    };
+    connect(&model, &AppModel::phaseChanged, footer, showFooter);
+    connect(&model, &AppModel::mediaInfoChanged, footer, showFooter);
+    connect(&model, &AppModel::playlistChanged, footer, showFooter);
+    showFooter();
 }

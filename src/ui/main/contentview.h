@@ -8,7 +8,8 @@ class PhaseView;
 class QScrollArea;
 
 // The content of the main window: header, address card and the phase's views in one centered,
-// scrolling column over the window background. Everything it shows comes from the model and
+// scrolling column over the window background, and below it the destination with "Descargar"
+// while there is something to download. Everything it shows comes from the model and
 // every action goes to it.
 class ContentView : public QWidget {
     Q_OBJECT
@@ -17,6 +18,7 @@ public:
     static constexpr int columnSpacing = 22;
     static constexpr int columnPadding = 28;
     static constexpr int maximumColumnWidth = 960;
+    static constexpr int footerSpacing = 12;
 
     // The model and the desktop services must outlive the view.
     ContentView(AppModel &model, DesktopServices &desktop, QWidget *parent = nullptr);

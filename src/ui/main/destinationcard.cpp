@@ -36,11 +36,36 @@ DestinationCard::DestinationCard(AppModel &model, QWidget *parent) : TorvelCard(
     download->setIconName(QStringLiteral("arrow.down.circle.fill"));
     row->addWidget(download, 0, Qt::AlignVCenter);
     contentLayout()->addLayout(row);
+    m_notice = UiParts::secondaryLabel(QString(), TextStyle::callout, this, QStringLiteral("downloadNoticeLabel"));
+    contentLayout()->addWidget(m_notice);
 
     connect(change, &QPushButton::clicked, this, [this] { m_model.chooseDownloadDirectory(); });
     connect(download, &QPushButton::clicked, this, [this] { m_model.startDownload(); });
     connect(&m_model.settings(), &AppSettings::downloadDirectoryChanged, this, &DestinationCard::refresh);
+    connect(&m_model, &AppModel::playlistChanged, this, &DestinationCard::refreshButton);
+    connect(&m_model, &AppModel::playlistCheckedChanged, this, &DestinationCard::refreshButton);
+    connect(&m_model, &AppModel::noticeChanged, this, &DestinationCard::refreshNotice);
     refresh();
+    refreshButton();
+    refreshNotice();
+}
+
+void DestinationCard::refreshButton() {
+    // A list's button names how many of its videos start.
+    if (!m_model.playlist()) {
+        m_download->setText(QStringLiteral("Descargar"));
+        m_download->setEnabled(true);
+        return;
+    }
+    const qsizetype checked = m_model.checkedPlaylistEntryCount();
+    m_download->setText(checked == 1 ? QStringLiteral("Descargar 1 video")
+                                     : QStringLiteral("Descargar %1 videos").arg(checked));
+    m_download->setEnabled(checked > 0);
+}
+
+void DestinationCard::refreshNotice() {
+    m_notice->setText(m_model.notice());
+    m_notice->setVisible(!m_model.notice().isEmpty());
 }
 
 void DestinationCard::refresh() {

@@ -5,21 +5,23 @@
 class AppModel;
 class ElidedLabel;
 class PrimaryButton;
+class QLabel;
 
-// Where the file goes, a way to change it, and the button that starts the download.
+// Where the file goes, a way to change it, the button that starts the download and, below, how
+// the last download ended when that is worth a line ("Descarga cancelada.").
 class DestinationCard : public TorvelCard {
     Q_OBJECT
 
 public:
     explicit DestinationCard(AppModel &model, QWidget *parent = nullptr);
 
-    // "Descargar"; the list's card names how many videos it starts.
-    PrimaryButton *downloadButton() const { return m_download; }
-
 private:
     void refresh();
+    void refreshButton();
+    void refreshNotice();
 
     AppModel &m_model;
     ElidedLabel *m_path;
     PrimaryButton *m_download;
+    QLabel *m_notice;
 };

@@ -2,7 +2,6 @@
 
 #include "model/appmodel.h"
 #include "ui/main/choicecard.h"
-#include "ui/main/destinationcard.h"
 #include "ui/main/mediacard.h"
 
 #include <QVBoxLayout>
@@ -17,8 +16,6 @@ DownloadConfigurationView::DownloadConfigurationView(AppModel &model, QWidget *p
     layout->addWidget(m_media);
     m_choices = new ChoiceCard(m_model, this);
     layout->addWidget(m_choices);
-    m_destination = new DestinationCard(m_model, this);
-    layout->addWidget(m_destination);
 
     connect(&m_model, &AppModel::phaseChanged, this, &DownloadConfigurationView::refresh);
     refresh();
@@ -34,5 +31,4 @@ void DownloadConfigurationView::setCompact(bool compact) {
 void DownloadConfigurationView::refresh() {
     const bool onlyMedia = m_compact && m_model.phase() == AppModel::Phase::completed;
     m_choices->setVisible(!onlyMedia);
-    m_destination->setVisible(!onlyMedia);
 }

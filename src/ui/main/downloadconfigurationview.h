@@ -4,12 +4,12 @@
 
 class AppModel;
 class ChoiceCard;
-class DestinationCard;
 class MediaCard;
 
-// The analyzed media and, unless a download has just finished, the choices and the destination.
-// Compact below the completion and error cards; after a completed download only the media
-// remains, after a failure the choices stay so the download can be tried again.
+// The analyzed media and, unless a download has just finished, the choices (the destination
+// with "Descargar" stays in view below the scrolling content, see ContentView). Compact below
+// the completion and error cards; after a completed download only the media remains, after a
+// failure the choices stay so the download can be tried again.
 class DownloadConfigurationView : public QWidget {
     Q_OBJECT
 
@@ -29,5 +29,4 @@ private:
     bool m_compact = false;
     MediaCard *m_media;
     ChoiceCard *m_choices;
-    DestinationCard *m_destination;
 };

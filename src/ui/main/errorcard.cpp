@@ -1,5 +1,6 @@
 #include "errorcard.h"
 
+#include "media/ytdlpexplanations.h"
 #include "model/appmodel.h"
 #include "ui/components/iconlabel.h"
 #include "ui/components/secondarytext.h"
@@ -22,6 +23,10 @@ ErrorCard::ErrorCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m_m
     texts->setSpacing(4);
     texts->addWidget(UiParts::label(QStringLiteral("No se pudo completar la operación"), TextStyle::headline, this,
                                     QStringLiteral("errorTitleLabel")));
+    m_explanation = new SelectableText(this);
+    m_explanation->setObjectName(QStringLiteral("errorExplanationLabel"));
+    m_explanation->setFont(TorvelTheme::font(TextStyle::callout));
+    texts->addWidget(m_explanation);
     m_message = new SelectableText(this);
     m_message->setObjectName(QStringLiteral("errorMessageLabel"));
     m_message->setFont(TorvelTheme::font(TextStyle::callout));
@@ -35,5 +40,8 @@ ErrorCard::ErrorCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m_m
 }
 
 void ErrorCard::refresh() {
-    m_message->setText(m_model.errorMessage());
+    const YTDLPExplanations::Parts parts = YTDLPExplanations::split(m_model.errorMessage());
+    m_explanation->setText(parts.explanation);
+    m_explanation->setVisible(!parts.explanation.isEmpty());
+    m_message->setText(parts.detail);
 }

@@ -5,7 +5,9 @@
 class AppModel;
 class SelectableText;
 
-// Why the last operation failed, in text the user can select and copy.
+// Why the last operation failed, in text the user can select and copy: what a tool's failure
+// means, when that is known, in normal text, and the message itself (the tool's own words) in the
+// secondary style below it.
 class ErrorCard : public TorvelCard {
     Q_OBJECT
 
@@ -16,5 +18,6 @@ private:
     void refresh();
 
     AppModel &m_model;
+    SelectableText *m_explanation;
     SelectableText *m_message;
 };

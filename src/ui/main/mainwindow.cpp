@@ -10,6 +10,8 @@
 #include <QAction>
 
 #include <QCloseEvent>
+#include <QGridLayout>
+#include <QKeyEvent>
 #include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -181,7 +183,7 @@ void MainWindow::createToolBar() {
 void MainWindow::refreshActions() {
     const AppModel::Phase phase = m_model.phase();
     m_analyzeAction->setEnabled(phase != AppModel::Phase::analyzing && phase != AppModel::Phase::downloading);
-    m_cancelAction->setEnabled(phase == AppModel::Phase::downloading);
+    m_cancelAction->setEnabled(phase == AppModel::Phase::analyzing || phase == AppModel::Phase::downloading);
     m_revealAction->setEnabled(m_model.completedFile().has_value());
     const bool checking = m_model.isCheckingApplicationUpdate();
     m_checkForUpdatesAction->setText(checking ? QStringLiteral("Buscando actualizaciones…")
@@ -230,9 +232,54 @@ void MainWindow::pasteLink() {
 }
 
 void MainWindow::showOptionsWindow() {
-    if (!m_optionsWindow)
+    if (!m_optionsWindow) {
         m_optionsWindow = new OptionsWindow(m_model, this);
-    bringWindowForward(m_optionsWindow);
+        closeOnEscape(m_optionsWindow);
+    }
+    showSecondaryWindow(m_optionsWindow);
+}
+
+namespace {
+
+// Esc closes the window, whichever of its widgets has the focus: text and link labels take Esc
+// as a shortcut of their own and then let it go, so it is caught on its way up to the window.
+class EscapeCloses final : public QObject {
+public:
+    explicit EscapeCloses(QWidget *window) : QObject(window), m_window(window) { window->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == m_window && event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape &&
+            static_cast<QKeyEvent *>(event)->modifiers() == Qt::NoModifier) {
+            m_window->close();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QWidget *m_window;
+};
+
+} // namespace
+
+void MainWindow::closeOnEscape(QWidget *window) {
+    new EscapeCloses(window);
+}
+
+void MainWindow::showSecondaryWindow(QWidget *window) {
+    // A window that opens comes up over the middle of the main window; one already open stays
+    // where the user put it. Showing may fit its size to its content: centred again after.
+    const bool opening = !window->isVisible();
+    const auto centre = [this, window] {
+        window->move(frameGeometry().center() - QPoint(window->width() / 2, window->height() / 2));
+    };
+    if (opening)
+        centre();
+    bringWindowForward(window);
+    if (opening)
+        centre();
 }
 
 void MainWindow::showOptions() {
@@ -251,9 +298,11 @@ bool MainWindow::isBusy() const {
 }
 
 void MainWindow::showAboutWindow() {
-    if (!m_aboutWindow)
+    if (!m_aboutWindow) {
         m_aboutWindow = new AboutWindow(m_model, this);
-    bringWindowForward(m_aboutWindow);
+        closeOnEscape(m_aboutWindow);
+    }
+    showSecondaryWindow(m_aboutWindow);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
@@ -280,8 +329,9 @@ void MainWindow::askBeforeQuitting() {
     question->setObjectName(QStringLiteral("quitWhileDownloadingQuestion"));
     question->setAttribute(Qt::WA_DeleteOnClose);
     question->setIcon(QMessageBox::Warning);
-    question->setWindowTitle(QStringLiteral("¿Salir de Torvel Downloader?"));
-    question->setText(QStringLiteral("¿Salir de Torvel Downloader?"));
+    const QString title = QStringLiteral("¿Salir de Torvel Downloader?");
+    question->setWindowTitle(title);
+    question->setText(title);
     const bool downloading = m_model.phase() == AppModel::Phase::downloading;
     question->setInformativeText(downloading
                                      ? QStringLiteral("Hay una descarga en curso. Si sales, se cancelará.")
@@ -297,6 +347,15 @@ void MainWindow::askBeforeQuitting() {
     connect(quit, &QPushButton::clicked, this, &MainWindow::quitAfterCancelling);
     // Kept open while it quit for an update: the update is called off.
     connect(keep, &QPushButton::clicked, &m_model, &AppModel::abandonApplicationRestart);
+    // Wide enough for the title bar to show the title whole beside the window manager's buttons
+    // (after the texts: setting them rebuilds the box's layout).
+    if (auto *grid = qobject_cast<QGridLayout *>(question->layout())) {
+        QFont titleFont = question->font();
+        titleFont.setBold(true);
+        const int width = QFontMetrics(titleFont).horizontalAdvance(title) + titleBarAllowance;
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
     m_quitQuestion = question;
     // Window-modal and asynchronous: the work and incoming links go on while it is shown.
     question->open();

@@ -27,6 +27,8 @@ public:
     static constexpr QSize defaultContentSize{980, 760};
     // How long quitting waits for a cancelled download or tool operation to end before it quits anyway.
     static constexpr int cancellationGraceMs = 10'000;
+    // Room a title bar takes beside the title: the window manager's buttons and margins.
+    static constexpr int titleBarAllowance = 160;
 
     // The model and the desktop services must outlive the window.
     MainWindow(AppModel &model, DesktopServices &desktop, QWidget *parent = nullptr);
@@ -61,6 +63,8 @@ private:
     void showAppUpdateAlert();
     void pasteLink();
     void askBeforeQuitting();
+    void showSecondaryWindow(QWidget *window);
+    static void closeOnEscape(QWidget *window);
     void quitAfterCancelling();
     void finishQuitting();
     // A download or a tool operation runs.

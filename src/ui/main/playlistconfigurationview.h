@@ -4,11 +4,10 @@
 
 class AppModel;
 class ChoiceCard;
-class DestinationCard;
 class PlaylistCard;
 
-// The ready state of a list: its card with the entries to choose, the three standard ways (exact
-// formats belong to one item) and the destination, whose button names how many videos start.
+// The ready state of a list: its card with the entries to choose and the three standard ways
+// (exact formats belong to one item). The destination below names how many videos start.
 class PlaylistConfigurationView : public QWidget {
     Q_OBJECT
 
@@ -20,10 +19,6 @@ public:
     void setCompact(bool compact);
 
 private:
-    void refresh();
-
-    AppModel &m_model;
     PlaylistCard *m_playlist;
     ChoiceCard *m_choices;
-    DestinationCard *m_destination;
 };

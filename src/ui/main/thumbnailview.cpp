@@ -75,6 +75,9 @@ void ThumbnailView::start(const QUrl &url) {
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(5);
+    // The picture is fetched without any cookie: none is sent, and none a server sets is kept.
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     request.setTransferTimeout(stallTimeout);
     QNetworkReply *reply = m_network->get(request);
     m_reply = reply;

@@ -138,6 +138,12 @@ URLInputCard::URLInputCard(AppModel &model, DesktopServices &desktop, QWidget *p
 
     connect(&m_model, &AppModel::urlInputChanged, this, &URLInputCard::showUrlInput);
     connect(&m_model, &AppModel::phaseChanged, this, &URLInputCard::refreshEnabled);
+    // After "Nueva descarga" the next thing to do is to paste or type an address.
+    for (const auto signal : {&AppModel::phaseChanged, &AppModel::urlInputChanged})
+        connect(&m_model, signal, this, [this] {
+            if (m_model.phase() == AppModel::Phase::idle && m_model.urlInput().isEmpty())
+                m_field->setFocus(Qt::OtherFocusReason);
+        });
     connect(&m_model, &AppModel::toolsChanged, this, &URLInputCard::refreshWarning);
     showUrlInput();
     refreshEnabled();

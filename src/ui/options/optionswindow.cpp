@@ -9,6 +9,7 @@
 #include "ui/components/switchbutton.h"
 #include "ui/components/torvelcard.h"
 #include "ui/components/torveltheme.h"
+#include "ui/options/cookiespanel.h"
 #include "ui/options/toolactiondialog.h"
 #include "ui/options/toolspage.h"
 
@@ -16,9 +17,11 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -139,7 +142,12 @@ void OptionsWindow::showEvent(QShowEvent *event) {
     // it whole. The shown tab's page has the size every page gets; the width is measured without
     // the scroll bar that the about page shows until the window has grown.
     const QWidget *page = m_tabs->currentWidget();
-    const int scrollBarWidth = m_aboutPage->verticalScrollBar()->sizeHint().width();
+    // A hidden page's layouts keep the sizes of before its lines were shown or hidden.
+    const QList<QLayout *> layouts = m_about->findChildren<QLayout *>();
+    for (QLayout *layout : layouts)
+        layout->invalidate();
+    QScrollBar *scrollBar = m_aboutPage->verticalScrollBar();
+    const int scrollBarWidth = scrollBar->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scrollBar);
     const int missing = m_about->heightForWidth(page->width() - scrollBarWidth) - page->height();
     if (missing > 0)
         resize(width(), height() + missing);
@@ -210,10 +218,36 @@ QWidget *OptionsWindow::buildGeneralPage() {
     connect(m_revealSwitch, &SwitchButton::toggled, this,
             [this](bool on) { m_model.settings().setRevealWhenFinished(on); });
 
+    // The notification when a download ends while the window is in the background.
+    downloads->contentLayout()->addWidget(separator(downloads));
+    auto *notifyRow = new QHBoxLayout;
+    const QString notifyText = QStringLiteral("Avisar al terminar una descarga");
+    QLabel *notifyLabel = label(notifyText, QStringLiteral("notifyWhenFinishedLabel"), downloads);
+    notifyLabel->setWordWrap(true);
+    notifyRow->addWidget(notifyLabel, 1);
+    auto *notifySwitch = new SwitchButton(downloads);
+    notifySwitch->setObjectName(QStringLiteral("notifyWhenFinishedSwitch"));
+    notifySwitch->setAccessibleName(notifyText);
+    notifyLabel->setBuddy(notifySwitch);
+    notifyRow->addWidget(notifySwitch);
+    downloads->contentLayout()->addLayout(notifyRow);
+    connect(notifySwitch, &SwitchButton::toggled, this,
+            [this](bool on) { m_model.settings().setNotifyWhenFinished(on); });
+    const auto showNotifyWhenFinished = [this, notifySwitch] {
+        const QSignalBlocker blocker(notifySwitch);
+        notifySwitch->setChecked(m_model.settings().notifyWhenFinished());
+    };
+    showNotifyWhenFinished();
+    connect(&m_model.settings(), &AppSettings::notifyWhenFinishedChanged, this, showNotifyWhenFinished);
+
     showDownloadDirectory();
     showRevealWhenFinished();
     connect(&m_model.settings(), &AppSettings::downloadDirectoryChanged, this, &OptionsWindow::showDownloadDirectory);
     connect(&m_model.settings(), &AppSettings::revealWhenFinishedChanged, this, &OptionsWindow::showRevealWhenFinished);
+
+    // Cookies: how yt-dlp gets past sites that ask to sign in.
+    TorvelCard *cookies = addSection(layout, QStringLiteral("Cookies"), QStringLiteral("cookiesSection"));
+    cookies->contentLayout()->addWidget(new CookiesPanel(m_model, cookies));
 
     // Privacidad.
     TorvelCard *privacy = addSection(layout, QStringLiteral("Privacidad"), QStringLiteral("privacySection"));

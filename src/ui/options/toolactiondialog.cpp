@@ -63,7 +63,11 @@ void ToolActionDialog::refresh() {
     // The recommended way is the default where there is one; a removal is never the default.
     QPushButton *preferred = m_recommended->isVisible() ? m_recommended : m_confirm;
     preferred->setDefault(!action || action->kind != Action::Kind::uninstallHomebrew);
+    setMinimumHeight(0);
     adjustSize();
+    // A window takes the height of its size hint, which knows nothing of the width the message
+    // wraps at; without this its last line can be cut off.
+    setMinimumHeight(layout()->totalHeightForWidth(width()));
 }
 
 QString ToolActionDialog::title(const std::optional<Action> &action) {
@@ -75,6 +79,8 @@ QString ToolActionDialog::title(const std::optional<Action> &action) {
         return QStringLiteral("¿Instalar ") + name + QStringLiteral("?");
     case Action::Kind::update:
         return QStringLiteral("¿Actualizar ") + name + QStringLiteral("?");
+    case Action::Kind::rollBack:
+        return QStringLiteral("¿Volver a la versión anterior de ") + name + QStringLiteral("?");
     case Action::Kind::uninstallHomebrew:
         break;
     }
@@ -91,6 +97,8 @@ QString ToolActionDialog::buttonTitle(const AppModel &model, const std::optional
     case Action::Kind::update:
         return model.homebrewWarning(action->tool) ? QStringLiteral("Actualizar con Homebrew de todos modos")
                                                    : QStringLiteral("Actualizar con su administrador");
+    case Action::Kind::rollBack:
+        return QStringLiteral("Volver a la versión anterior");
     case Action::Kind::uninstallHomebrew:
         break;
     }
@@ -127,6 +135,15 @@ QString ToolActionDialog::message(const AppModel &model, const std::optional<Act
                                    "Torvel la use, sin afectar otros programas de Homebrew.");
         return text;
     }
+    case Action::Kind::rollBack: {
+        const std::optional<ToolInfo> &current = tool == ToolKind::ytDLP ? model.ytDLP() : model.ffmpeg();
+        return QStringLiteral("Se restaurará ") +
+               (tool == ToolKind::ytDLP ? QStringLiteral("yt-dlp ") : QStringLiteral("FFmpeg y FFprobe ")) +
+               model.previousManagedVersion(tool).value_or(QString()) +
+               QStringLiteral(", la copia administrada que reemplazó la última instalación, en lugar de la versión ") +
+               (current ? current->version : QString()) +
+               QStringLiteral(". Antes se comprobará que es la misma copia que se guardó y que sigue funcionando.");
+    }
     case Action::Kind::uninstallHomebrew:
         break;
     }
@@ -161,6 +178,9 @@ void ToolActionDialog::performPendingAction() {
         break;
     case Action::Kind::uninstallHomebrew:
         m_model.uninstallHomebrew(action->tool);
+        break;
+    case Action::Kind::rollBack:
+        m_model.rollBackTool(action->tool);
         break;
     }
 }

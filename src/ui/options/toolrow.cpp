@@ -101,10 +101,12 @@ ToolRow::ToolRow(AppModel &model, ToolKind tool, const QString &description, QWi
     m_uninstall->setPalette(destructive);
     m_keep = UiParts::secondaryLabel(QString(), TextStyle::caption, this, QStringLiteral("keepHomebrewCaption"));
     m_keep->setWordWrap(true);
+    m_rollBack = UiParts::borderedButton(QString(), QString(), this, QStringLiteral("rollBackButton"));
     m_select = UiParts::borderedButton(QStringLiteral("Seleccionar…"), QString(), this, QStringLiteral("selectButton"));
     for (QWidget *button :
          {static_cast<QWidget *>(m_update), static_cast<QWidget *>(m_install), static_cast<QWidget *>(m_precompiled),
-          static_cast<QWidget *>(m_uninstall), static_cast<QWidget *>(m_keep), static_cast<QWidget *>(m_select)})
+          static_cast<QWidget *>(m_uninstall), static_cast<QWidget *>(m_keep), static_cast<QWidget *>(m_rollBack),
+          static_cast<QWidget *>(m_select)})
         buttons->addWidget(button);
     contentLayout()->addLayout(buttons);
 
@@ -115,6 +117,8 @@ ToolRow::ToolRow(AppModel &model, ToolKind tool, const QString &description, QWi
             [this] { m_model.setPendingToolAction(Action::install(m_tool)); });
     connect(m_uninstall, &QPushButton::clicked, this,
             [this] { m_model.setPendingToolAction(Action::uninstallHomebrew(m_tool)); });
+    connect(m_rollBack, &QPushButton::clicked, this,
+            [this] { m_model.setPendingToolAction(Action::rollBack(m_tool)); });
     connect(m_select, &QPushButton::clicked, this, [this] { m_model.chooseExecutable(m_tool); });
 
     for (const auto signal : {&AppModel::toolsChanged, &AppModel::updateStatusesChanged, &AppModel::homebrewChanged,
@@ -153,10 +157,14 @@ void ToolRow::refresh() {
     m_uninstall->setVisible(homebrew && !dependents && !m_model.isCheckingHomebrewSupport());
     m_keep->setVisible(homebrew && dependents);
     m_keep->setText(QStringLiteral("Homebrew se conservará: lo necesita ") + dependents.value_or(QString()));
+    const std::optional<QString> previous = m_model.previousManagedVersion(m_tool);
+    m_rollBack->setVisible(previous.has_value());
+    m_rollBack->setText(QStringLiteral("Volver a la versión anterior (") + previous.value_or(QString()) +
+                        QStringLiteral(")"));
 
     const bool idle = !m_model.isUpdatingTools();
     for (QWidget *button :
          {static_cast<QWidget *>(m_update), static_cast<QWidget *>(m_install), static_cast<QWidget *>(m_precompiled),
-          static_cast<QWidget *>(m_uninstall), static_cast<QWidget *>(m_select)})
+          static_cast<QWidget *>(m_uninstall), static_cast<QWidget *>(m_rollBack), static_cast<QWidget *>(m_select)})
         button->setEnabled(idle);
 }

@@ -39,4 +39,5 @@ private:
     QPushButton *m_uninstall = nullptr;
     QLabel *m_keep = nullptr;
     QPushButton *m_select = nullptr;
+    QPushButton *m_rollBack = nullptr; // back to the copy the last managed install replaced
 };
