@@ -174,6 +174,7 @@ void AppModel::forgetAnalysisOfOtherAddress() {
         return;
     m_analyzedURL.reset();
     setMediaInfo(std::nullopt);
+    setPlaylist(std::nullopt);
     setCompletedFile(std::nullopt);
     setErrorMessage(QString());
     setProgress(DownloadProgress::initial());
