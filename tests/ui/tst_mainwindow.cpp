@@ -518,10 +518,6 @@ private Q_SLOTS:
         track.audioBitrate = 0;
         track.audioChannels = 1;
         QTest::newRow("mono") << FormatTexts::audioText(track) << u"AAC · mono"_s;
-        track.ext = u"m4a"_s;
-        track.totalBitrate = 129.5;
-        track.approximateFileSize = 3200000;
-        QTest::newRow("track") << FormatTexts::audioDescription(track) << u"ID 140 · M4A · 130 kb/s · 3,2 MB"_s;
     }
 
     void formatTexts() {
