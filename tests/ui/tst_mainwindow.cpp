@@ -1362,8 +1362,9 @@ private Q_SLOTS:
         QVERIFY(!shown(u"playlistCancelledLabel"_s));
         CHECKED(checkState(u"newDownloadButton"_s, u"analyze"_s, u"contentview-playlist-summary"_s));
         CHECKED(click(u"revealPlaylistFolderButton"_s));
-        // Shown once at the end (the setting is on), once for the button.
-        QCOMPARE(m_desktop->revealedFiles, QStringList({folder, folder}));
+        // Shown once at the end (the setting is on), once for the button: its first video, so
+        // that the file manager opens inside the list's folder.
+        QCOMPARE(m_desktop->revealedFiles, QStringList(2, folder + u'/' + resultName));
 
         // "Cancelar" during the first video: nothing was saved, so the list is ready again and
         // its new folder is gone.
