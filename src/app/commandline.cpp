@@ -3,6 +3,7 @@
 #include "console.h"
 #include "interruptwatcher.h"
 #include "media/playlistdownloader.h"
+#include "media/ytdlpexplanations.h"
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
 #include "model/weburl.h"
@@ -501,8 +502,14 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
     if (outcome.cancelled)
         co_return cancelled(cancelMessage);
     err() << outcome.summaryText() << '\n';
-    for (const PlaylistDownloader::Failure &failure : outcome.failures)
-        err() << "  • " << failure.title << ": " << failure.message << '\n';
+    for (const PlaylistDownloader::Failure &failure : outcome.failures) {
+        err() << "  • " << failure.summaryLine() << '\n';
+        // Under an explanation, yt-dlp's own words.
+        const YTDLPExplanations::Parts parts = YTDLPExplanations::split(failure.message);
+        if (!parts.explanation.isEmpty())
+            for (const QString &detailLine : parts.detail.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                err() << "    " << detailLine << '\n';
+    }
     err().flush();
     co_return outcome.failures.isEmpty() ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include "common/torvelerror.h"
 #include "media/jobfolders.h"
+#include "media/ytdlpexplanations.h"
 #include "media/ytdlpservice.h"
 
 #include <QDir>
@@ -49,6 +50,11 @@ bool occupied(const QString &path) {
 }
 
 } // namespace
+
+QString PlaylistDownloader::Failure::summaryLine() const {
+    const YTDLPExplanations::Parts parts = YTDLPExplanations::split(message);
+    return title + QStringLiteral(": ") + (parts.explanation.isEmpty() ? parts.detail : parts.explanation).simplified();
+}
 
 QString PlaylistDownloader::Outcome::summaryText() const {
     return QStringLiteral("Se descargaron %1 de %2 videos.").arg(placedFiles.size()).arg(total);

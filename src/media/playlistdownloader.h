@@ -24,6 +24,10 @@ public:
     struct Failure {
         QString title;
         QString message;
+
+        // "title: reason" on one line: the Spanish explanation when the message has one,
+        // otherwise the message itself.
+        QString summaryLine() const;
         bool operator==(const Failure &) const = default;
     };
     struct Outcome {

@@ -56,8 +56,12 @@ void AppModel::setPlaylistOutcome(const std::optional<PlaylistDownloader::Outcom
 }
 
 void AppModel::revealPlaylistFolder() {
-    if (m_playlist.outcome)
-        m_desktop.revealFile(m_playlist.outcome->folder);
+    // Its first video, so that the file manager (or the path shown without one) is inside the
+    // list's folder rather than in the folder around it.
+    if (!m_playlist.outcome)
+        return;
+    const QStringList &placed = m_playlist.outcome->placedFiles;
+    m_desktop.revealFile(placed.isEmpty() ? m_playlist.outcome->folder : placed.first());
 }
 
 QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
@@ -116,7 +120,7 @@ QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
         setPlaylistOutcome(outcome);
         setPhase(Phase::completed);
         if (m_settings.revealWhenFinished() && !outcome.placedFiles.isEmpty())
-            m_desktop.revealFile(folder);
+            revealPlaylistFolder();
         if (!outcome.cancelled) {
             if (outcome.placedFiles.isEmpty())
                 Q_EMIT downloadFinished({FinishedDownload::Result::failed, QString(), outcome.summaryText()});

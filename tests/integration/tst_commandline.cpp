@@ -183,7 +183,7 @@ private Q_SLOTS:
                        "case \" $* \" in *\" --dump-single-json \"*) cat '%1'; exit 0 ;; esac\n"
                        "job=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"
                        "n=$(basename \"$url\")\n"
-                       "[ \"$n\" = fail ] && { echo 'ERROR: gone' >&2; exit 1; }\n"
+                       "[ \"$n\" = fail ] && { echo 'ERROR: [generic] fail: Video unavailable' >&2; exit 1; }\n"
                        "echo x > \"$job/Video $n [$n].mp4\""_s.arg(home.filePath(u"list.json"_s)));
         const QString address = u"https://e.example/list"_s;
         const QString out = home.filePath(u"out"_s);
@@ -219,7 +219,10 @@ private Q_SLOTS:
         QCOMPARE(result.status, 1);
         QCOMPARE(result.standardOutput.count('\n'), 2);
         QVERIFY(result.standardOutput.startsWith((out + u"/Mi lista 2/Video 1 [1].mp4\n"_s).toUtf8()));
-        QVERIFY(result.standardError.endsWith("Se descargaron 2 de 3 videos.\n  • Falla: ERROR: gone\n"));
+        // Each failure's explanation, with yt-dlp's words below it.
+        QVERIFY(result.standardError.endsWith("Se descargaron 2 de 3 videos.\n"
+                                              "  • Falla: El video ya no está disponible en el sitio.\n"
+                                              "    ERROR: [generic] fail: Video unavailable\n"));
 
         result = run({u"download"_s, address, u"--playlist"_s, u"--items"_s, u"2-4"_s, u"--to"_s, out});
         QCOMPARE(result.status, 2);

@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 PlaylistCard::PlaylistCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m_model(model) {
     using TorvelTheme::TextStyle;
     setObjectName(QStringLiteral("playlistCard"));
@@ -78,5 +80,9 @@ void PlaylistCard::refresh() {
     m_uploader->setVisible(hasUploader);
     m_omitted->setText(list->omittedEntriesText());
     m_omitted->setVisible(list->omittedEntryCount > 0);
+    // A short list takes only the height of its rows; a long one scrolls.
+    const int rows = m_entries->model()->rowCount();
+    const int rowsHeight = rows > 0 ? rows * m_entries->sizeHintForRow(0) + 2 * m_entries->frameWidth() : 0;
+    m_entries->setFixedHeight(std::clamp(rowsHeight, 0, entriesHeight));
     m_entries->scrollToTop();
 }

@@ -14,6 +14,7 @@ class PlaylistCard : public TorvelCard {
     Q_OBJECT
 
 public:
+    // The entries view's height when the list is longer than that.
     static constexpr int entriesHeight = 300;
 
     explicit PlaylistCard(AppModel &model, QWidget *parent = nullptr);

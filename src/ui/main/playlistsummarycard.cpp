@@ -58,7 +58,7 @@ void PlaylistSummaryCard::refresh() {
     QStringList lines;
     for (const PlaylistDownloader::Failure &failure :
          outcome->failures.first(std::min(outcome->failures.size(), listedFailures)))
-        lines.append(QStringLiteral("%1: %2").arg(failure.title, failure.message));
+        lines.append(failure.summaryLine());
     if (outcome->failures.size() > listedFailures)
         lines.append(QStringLiteral("… y %1 más").arg(outcome->failures.size() - listedFailures));
     m_failures->setText(lines.join(QLatin1Char('\n')));
