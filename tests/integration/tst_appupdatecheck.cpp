@@ -83,8 +83,6 @@ private Q_SLOTS:
         // Refused even when not newer.
         changed("minimum 99", "minimumSystemVersion", u"99"_s, u"Esta actualización requiere glibc 99 o posterior."_s,
                 5);
-        changed("minimum abc", "minimumSystemVersion", u"abc"_s,
-                u"Esta actualización requiere glibc abc o posterior."_s, 5);
         // Whole numbers are written as such: not as a fraction or an exponent.
         for (const char *build : {"6.0", "6e0"}) {
             const QByteArray value = QByteArray("\"build\": ") + build;

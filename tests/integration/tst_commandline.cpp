@@ -24,6 +24,15 @@ class TestCommandLine : public QObject {
 private:
     QTemporaryDir m_home;
 
+    // A yt-dlp that answers the version query and otherwise runs body, configured as the user's
+    // own choice in home.
+    static void configureYTDLP(const QTemporaryDir &home, const QString &body) {
+        const QString ytDLP = TestSupport::writeScript(
+            home.filePath(u"bin/yt-dlp"_s), u"[ \"$1\" = --version ] && { echo 2023.03.04; exit 0; }\n"_s + body);
+        TestSupport::writeFile(home.filePath(u".config/Torvel/Torvel Downloader.conf"_s),
+                               "[General]\nytDLPPath=" + ytDLP.toUtf8() + "\n");
+    }
+
 private Q_SLOTS:
     void doctorReportsAsJSONAndText() {
         // A cookies setting that names nothing usable is reported, and left as it is.
@@ -48,14 +57,12 @@ private Q_SLOTS:
         QCOMPARE(report.value(u"cookies"_s).toObject(),
                  (QJsonObject{{u"setting"_s, u"/no/such/cookies.txt"_s}, {u"source"_s, u"none"_s}}));
         TestSupport::writeFile(settingsFile, "[General]\ncookies=firefox\n");
-        const QJsonObject browser =
-            QJsonDocument::fromJson(
-                TestSupport::runApplication({u"doctor"_s, u"--json"_s}, m_home.path()).standardOutput)
-                .object()
-                .value(u"cookies"_s)
-                .toObject();
-        QCOMPARE(browser.value(u"source"_s).toString(), u"browser"_s);
-        QCOMPARE(browser.value(u"cookiesFromBrowser"_s).toString(), u"firefox"_s);
+        const ProcessResult browser = TestSupport::runApplication({u"doctor"_s, u"--json"_s}, m_home.path());
+        QCOMPARE(QJsonDocument::fromJson(browser.standardOutput).object().value(u"cookies"_s).toObject(),
+                 (QJsonObject{{u"setting"_s, u"firefox"_s},
+                              {u"source"_s, u"browser"_s},
+                              {u"browser"_s, u"firefox"_s},
+                              {u"cookiesFromBrowser"_s, u"firefox"_s}}));
         QCOMPARE(TestSupport::readFile(settingsFile), QByteArray("[General]\ncookies=firefox\n"));
 
         // Debian's own packages, which the test setup installs.
@@ -136,14 +143,10 @@ private Q_SLOTS:
         QFETCH(QString, command);
         QFETCH(int, signal);
         QFETCH(int, status);
-        // A yt-dlp that hangs once started, configured as the user's own choice.
+        // A yt-dlp that hangs once started.
         const QTemporaryDir home;
         const QString pidFile = home.filePath(u"yt-dlp.pid"_s);
-        const QString ytDLP = TestSupport::writeScript(
-            home.filePath(u"bin/yt-dlp"_s),
-            u"[ \"$1\" = --version ] && { echo 2023.03.04; exit 0; }\necho $$ > '%1'\nexec sleep 30"_s.arg(pidFile));
-        TestSupport::writeFile(home.filePath(u".config/Torvel/Torvel Downloader.conf"_s),
-                               "[General]\nytDLPPath=" + ytDLP.toUtf8() + "\n");
+        configureYTDLP(home, u"echo $$ > '%1'\nexec sleep 30"_s.arg(pidFile));
         QTimer poll;
         const ProcessCallback signalOnceStarted = [&](const ProcessHandle &app) {
             QObject::connect(&poll, &QTimer::timeout, [&, app] {
@@ -170,30 +173,18 @@ private Q_SLOTS:
     // entry by entry with --playlist: the chosen items, or all with a failure in the middle.
     void listsFromTheCommandLine() {
         const QTemporaryDir home;
-        TestSupport::writeFile(
-            home.filePath(u"list.json"_s),
-            QJsonDocument(QJsonObject{{u"_type"_s, u"playlist"_s},
-                                      {u"title"_s, u"Mi lista"_s},
-                                      {u"uploader"_s, u"Canal"_s},
-                                      {u"entries"_s, QJsonArray{QJsonObject{{u"url"_s, u"https://e.example/v/1"_s},
-                                                                            {u"title"_s, u"Uno"_s},
-                                                                            {u"duration"_s, 61}},
-                                                                QJsonObject{{u"url"_s, u"https://e.example/v/fail"_s},
-                                                                            {u"title"_s, u"Falla"_s}},
-                                                                QJsonObject{{u"url"_s, u"https://e.example/v/3"_s},
-                                                                            {u"title"_s, u"Tres"_s}}}}})
-                .toJson());
-        const QString ytDLP = TestSupport::writeScript(
-            home.filePath(u"bin/yt-dlp"_s),
-            u"[ \"$1\" = --version ] && { echo 2023.03.04; exit 0; }\n"
-            "for a in \"$@\"; do url=\"$a\"; done\n"
-            "case \" $* \" in *\" --dump-single-json \"*) cat '%1'; exit 0 ;; esac\n"
-            "job=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"
-            "n=$(basename \"$url\")\n"
-            "[ \"$n\" = fail ] && { echo 'ERROR: [generic] fail: Video unavailable' >&2; exit 1; }\n"
-            "echo x > \"$job/Video $n [$n].mp4\""_s.arg(home.filePath(u"list.json"_s)));
-        TestSupport::writeFile(home.filePath(u".config/Torvel/Torvel Downloader.conf"_s),
-                               "[General]\nytDLPPath=" + ytDLP.toUtf8() + "\n");
+        TestSupport::writeFile(home.filePath(u"list.json"_s),
+                               R"({"_type": "playlist", "title": "Mi lista", "uploader": "Canal", "entries": [)"
+                               R"({"url": "https:\/\/e.example/v/1", "title": "Uno", "duration": 61},)"
+                               R"({"url": "https:\/\/e.example/v/fail", "title": "Falla"},)"
+                               R"({"url": "https:\/\/e.example/v/3", "title": "Tres"}]})");
+        configureYTDLP(home,
+                       u"for a in \"$@\"; do url=\"$a\"; done\n"
+                       "case \" $* \" in *\" --dump-single-json \"*) cat '%1'; exit 0 ;; esac\n"
+                       "job=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"
+                       "n=$(basename \"$url\")\n"
+                       "[ \"$n\" = fail ] && { echo 'ERROR: [generic] fail: Video unavailable' >&2; exit 1; }\n"
+                       "echo x > \"$job/Video $n [$n].mp4\""_s.arg(home.filePath(u"list.json"_s)));
         const QString address = u"https://e.example/list"_s;
         const QString out = home.filePath(u"out"_s);
         const auto run = [&](const QStringList &arguments) {

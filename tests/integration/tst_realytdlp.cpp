@@ -1,5 +1,4 @@
 #include "common/blockingwait.h"
-#include "localhttpserver.h"
 #include "media/downloadchoice.h"
 #include "media/playlistdownloader.h"
 #include "media/ytdlpexplanations.h"
@@ -37,13 +36,13 @@ class TestRealYTDLP : public QObject {
 
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<LocalHttpServer> m_server;
+    std::unique_ptr<ScriptedHttpServer> m_server;
     std::unique_ptr<ScriptedHttpServer> m_site;
     std::unique_ptr<YTDLPService> m_service;
 
     QString jobsRoot() const { return m_dir.filePath(u"Jobs"_s); }
     QString destination() const { return m_dir.filePath(u"Descargas"_s); }
-    QUrl manifest() const { return m_server->url(u"manifest.mpd"_s); }
+    QUrl manifest() const { return m_server->url(u"/manifest.mpd"_s); }
     QUrl privatePage() const { return m_site->url(u"/page"_s); }
     // An FFmpeg slowed down to real time (-readrate 1 before each input) that logs the process id
     // of every run that reads an input into `started`; FFprobe beside it.
@@ -101,7 +100,8 @@ private Q_SLOTS:
         if (!MediaFixtures::toolsAvailable())
             QSKIP("Debian's yt-dlp and ffmpeg are not installed");
         QVERIFY(MediaFixtures::makeDashPresentation(m_dir.filePath(u"site"_s)));
-        m_server = std::make_unique<LocalHttpServer>(m_dir.filePath(u"site"_s));
+        m_server = std::make_unique<ScriptedHttpServer>();
+        m_server->serveFolder(m_dir.filePath(u"site"_s));
         const QString webm = m_dir.filePath(u"clip.webm"_s);
         QVERIFY(MediaFixtures::makeWebM(webm, 4));
         m_site = std::make_unique<ScriptedHttpServer>();
@@ -323,7 +323,7 @@ private Q_SLOTS:
         TestSupport::writeFile(site + u"/two.html"_s, "<html><head><title>Dos videos</title></head><body>"
                                                       "<video src=\"a.mp4\"></video><video src=\"b.mp4\"></video>"
                                                       "</body></html>");
-        const QUrl page = m_server->url(u"two.html"_s);
+        const QUrl page = m_server->url(u"/two.html"_s);
         const MediaAnalysis analysis = BlockingWait::wait(m_service->analyze(page, u"/usr/bin/yt-dlp"_s));
         QVERIFY(std::holds_alternative<PlaylistInfo>(analysis));
         const PlaylistInfo &list = std::get<PlaylistInfo>(analysis);

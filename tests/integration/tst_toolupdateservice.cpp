@@ -7,7 +7,6 @@
 #include "testsupport.h"
 #include "tools/toolupdateservice.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>

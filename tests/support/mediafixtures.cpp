@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
+using namespace Qt::StringLiterals;
+
 namespace MediaFixtures {
 
 bool toolsAvailable() {
@@ -14,89 +16,19 @@ bool toolsAvailable() {
     return true;
 }
 
-bool makeDashPresentation(const QString &folder, int seconds, int videoKbps) {
-    QDir().mkpath(folder);
+namespace {
+
+// Runs FFmpeg on a generated test picture of `size` and a tone, `seconds` long; `options` (split
+// at spaces) and then `tail` say what it makes of them.
+bool encodeTestSignal(const QString &size, int seconds, const QString &options, const QStringList &tail,
+                      const QString &folder = {}) {
     const QString duration = QString::number(seconds);
     QProcess ffmpeg;
     ffmpeg.setWorkingDirectory(folder);
-    ffmpeg.start(QStringLiteral("/usr/bin/ffmpeg"),
-                 {QStringLiteral("-hide_banner"),
-                  QStringLiteral("-loglevel"),
-                  QStringLiteral("error"),
-                  QStringLiteral("-y"),
-                  QStringLiteral("-f"),
-                  QStringLiteral("lavfi"),
-                  QStringLiteral("-i"),
-                  QStringLiteral("testsrc=size=640x360:rate=25:duration=") + duration,
-                  QStringLiteral("-f"),
-                  QStringLiteral("lavfi"),
-                  QStringLiteral("-i"),
-                  QStringLiteral("sine=frequency=440:sample_rate=44100:duration=") + duration,
-                  QStringLiteral("-map"),
-                  QStringLiteral("0:v"),
-                  QStringLiteral("-map"),
-                  QStringLiteral("0:v"),
-                  QStringLiteral("-map"),
-                  QStringLiteral("1:a"),
-                  QStringLiteral("-c:v"),
-                  QStringLiteral("libx264"),
-                  QStringLiteral("-preset"),
-                  QStringLiteral("ultrafast"),
-                  QStringLiteral("-b:v:0"),
-                  QStringLiteral("%1k").arg(videoKbps),
-                  QStringLiteral("-s:v:1"),
-                  QStringLiteral("320x180"),
-                  QStringLiteral("-b:v:1"),
-                  QStringLiteral("%1k").arg(videoKbps / 3),
-                  QStringLiteral("-c:a"),
-                  QStringLiteral("aac"),
-                  QStringLiteral("-b:a"),
-                  QStringLiteral("96k"),
-                  QStringLiteral("-f"),
-                  QStringLiteral("dash"),
-                  QStringLiteral("-seg_duration"),
-                  QStringLiteral("1"),
-                  QStringLiteral("-use_template"),
-                  QStringLiteral("1"),
-                  QStringLiteral("-use_timeline"),
-                  QStringLiteral("0"),
-                  QStringLiteral("-adaptation_sets"),
-                  QStringLiteral("id=0,streams=v id=1,streams=a"),
-                  QStringLiteral("manifest.mpd")});
-    if (!ffmpeg.waitForFinished(120'000) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
-        qWarning("ffmpeg failed: %s", ffmpeg.readAllStandardError().constData());
-        return false;
-    }
-    return QFileInfo::exists(folder + QStringLiteral("/manifest.mpd"));
-}
-
-bool makeWebM(const QString &file, int seconds) {
-    const QString duration = QString::number(seconds);
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("/usr/bin/ffmpeg"),
-                 {QStringLiteral("-hide_banner"),
-                  QStringLiteral("-loglevel"),
-                  QStringLiteral("error"),
-                  QStringLiteral("-y"),
-                  QStringLiteral("-f"),
-                  QStringLiteral("lavfi"),
-                  QStringLiteral("-i"),
-                  QStringLiteral("testsrc=size=320x180:rate=25:duration=") + duration,
-                  QStringLiteral("-f"),
-                  QStringLiteral("lavfi"),
-                  QStringLiteral("-i"),
-                  QStringLiteral("sine=duration=") + duration,
-                  QStringLiteral("-c:v"),
-                  QStringLiteral("libvpx-vp9"),
-                  QStringLiteral("-deadline"),
-                  QStringLiteral("realtime"),
-                  QStringLiteral("-cpu-used"),
-                  QStringLiteral("8"),
-                  QStringLiteral("-b:v"),
-                  QStringLiteral("200k"),
-                  QStringLiteral("-c:a"),
-                  QStringLiteral("libopus"),
-                  file});
+    ffmpeg.start(u"/usr/bin/ffmpeg"_s, u"-hide_banner -loglevel error -y -f lavfi -i"_s.split(u' ') +
+                                           QStringList{u"testsrc=size=%1:rate=25:duration=%2"_s.arg(size, duration),
+                                                       u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=duration="_s + duration} +
+                                           options.split(u' ') + tail);
     if (!ffmpeg.waitForFinished(120'000) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
         qWarning("ffmpeg failed: %s", ffmpeg.readAllStandardError().constData());
         return false;
@@ -104,28 +36,39 @@ bool makeWebM(const QString &file, int seconds) {
     return true;
 }
 
-namespace {
-
 QString streamEntries(const QString &file, const QString &entry) {
     QProcess ffprobe;
-    ffprobe.start(QStringLiteral("/usr/bin/ffprobe"),
-                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                   QStringLiteral("stream=") + entry, QStringLiteral("-of"), QStringLiteral("csv=p=0"), file});
+    ffprobe.start(u"/usr/bin/ffprobe"_s,
+                  {u"-v"_s, u"error"_s, u"-show_entries"_s, u"stream="_s + entry, u"-of"_s, u"csv=p=0"_s, file});
     if (!ffprobe.waitForFinished(30'000) || ffprobe.exitCode() != 0)
         return {};
-    return QString::fromUtf8(ffprobe.readAllStandardOutput())
-        .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-        .join(QLatin1Char(','));
+    return QString::fromUtf8(ffprobe.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts).join(u',');
 }
 
 } // namespace
 
+bool makeDashPresentation(const QString &folder, int seconds, int videoKbps) {
+    QDir().mkpath(folder);
+    const QString options = u"-map 0:v -map 0:v -map 1:a -c:v libx264 -preset ultrafast -b:v:0 %1k -s:v:1 320x180 "
+                            "-b:v:1 %2k -c:a aac -b:a 96k -f dash -seg_duration 1 -use_template 1 -use_timeline 0 "
+                            "-adaptation_sets"_s.arg(videoKbps)
+                                .arg(videoKbps / 3);
+    return encodeTestSignal(u"640x360"_s, seconds, options, {u"id=0,streams=v id=1,streams=a"_s, u"manifest.mpd"_s},
+                            folder) &&
+           QFileInfo::exists(folder + u"/manifest.mpd"_s);
+}
+
+bool makeWebM(const QString &file, int seconds) {
+    return encodeTestSignal(u"320x180"_s, seconds,
+                            u"-c:v libvpx-vp9 -deadline realtime -cpu-used 8 -b:v 200k -c:a libopus"_s, {file});
+}
+
 QString streamTypes(const QString &file) {
-    return streamEntries(file, QStringLiteral("codec_type"));
+    return streamEntries(file, u"codec_type"_s);
 }
 
 QString streamCodecs(const QString &file) {
-    return streamEntries(file, QStringLiteral("codec_name"));
+    return streamEntries(file, u"codec_name"_s);
 }
 
 } // namespace MediaFixtures

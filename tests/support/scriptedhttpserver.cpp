@@ -1,5 +1,7 @@
 #include "scriptedhttpserver.h"
 
+#include <QFile>
+#include <QMimeDatabase>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -60,6 +62,15 @@ QUrl ScriptedHttpServer::url(const QString &path) const {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
 }
 
+ScriptedHttpServer::Response ScriptedHttpServer::fromFolder(const QString &path) const {
+    QFile file(m_folder + path);
+    if (m_folder.isEmpty() || path.contains(QLatin1String("..")) || !file.open(QIODevice::ReadOnly))
+        return Response::notFound();
+    const QString type = path.endsWith(QLatin1String(".mpd")) ? QStringLiteral("application/dash+xml")
+                                                              : QMimeDatabase().mimeTypeForFile(path).name();
+    return Response::ok(file.readAll(), type.toLatin1());
+}
+
 void ScriptedHttpServer::serve(QTcpSocket *socket) {
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     auto buffer = std::make_shared<QByteArray>();
@@ -88,7 +99,7 @@ void ScriptedHttpServer::serve(QTcpSocket *socket) {
 void ScriptedHttpServer::answer(QTcpSocket *socket, const Request &request) {
     const QString path = request.path.section(QLatin1Char('?'), 0, 0);
     const auto route = m_routes.constFind(path);
-    const Response response = route == m_routes.cend() ? Response::notFound() : (*route)(request);
+    const Response response = route == m_routes.cend() ? fromFolder(path) : (*route)(request);
     if (response.hang)
         return; // the socket stays open until the client gives up
 

@@ -46,6 +46,8 @@ public:
     // An exact path (without the query). A later route for the same path replaces the earlier.
     void route(const QString &path, Handler handler);
     void route(const QString &path, const Response &response);
+    // Paths without a route answer with the file of that name in folder, as it is at the request.
+    void serveFolder(const QString &folder) { m_folder = folder; }
 
     QUrl url(const QString &path = QString()) const; // "http://127.0.0.1:PORT" + path
     QUrl origin() const { return url(); }
@@ -55,8 +57,10 @@ public:
 private:
     void serve(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const Request &request);
+    Response fromFolder(const QString &path) const;
 
     QTcpServer m_server;
     QMap<QString, Handler> m_routes;
     QStringList m_requests;
+    QString m_folder;
 };

@@ -5,31 +5,28 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 class GnuPGHome {
 public:
     GnuPGHome() {
         for (const char *user : {"trusted", "stranger"})
-            gpg({QStringLiteral("--quick-generate-key"), QString::fromLatin1(user) + QStringLiteral("@torvel.invalid"),
-                 QStringLiteral("ed25519"), QStringLiteral("sign"), QStringLiteral("never")});
-        publicKey =
-            gpg({QStringLiteral("--armor"), QStringLiteral("--export"), QStringLiteral("trusted@torvel.invalid")});
+            gpg({u"--quick-generate-key"_s, QString::fromLatin1(user) + u"@torvel.invalid"_s, u"ed25519"_s, u"sign"_s,
+                 u"never"_s});
+        publicKey = gpg({u"--armor"_s, u"--export"_s, u"trusted@torvel.invalid"_s});
         QFile file(keyFile());
         if (!file.open(QIODevice::WriteOnly) || file.write(publicKey) != publicKey.size())
             qFatal("cannot write the test key");
     }
-    ~GnuPGHome() {
-        QProcess::execute(QStringLiteral("/usr/bin/gpgconf"),
-                          {QStringLiteral("--homedir"), home.path(), QStringLiteral("--kill"), QStringLiteral("all")});
-    }
+    ~GnuPGHome() { QProcess::execute(u"/usr/bin/gpgconf"_s, {u"--homedir"_s, home.path(), u"--kill"_s, u"all"_s}); }
 
     QByteArray gpg(const QStringList &arguments, const QByteArray &input = {}) const {
         QProcess process;
-        process.start(QStringLiteral("/usr/bin/gpg"),
-                      QStringList{QStringLiteral("--homedir"), home.path(), QStringLiteral("--batch"),
-                                  QStringLiteral("--quiet"), QStringLiteral("--passphrase"), QString()} +
-                          arguments);
+        process.start(u"/usr/bin/gpg"_s, QStringList{u"--homedir"_s, home.path(), u"--batch"_s, u"--quiet"_s,
+                                                     u"--passphrase"_s, QString()} +
+                                             arguments);
         process.write(input);
         process.closeWriteChannel();
         if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
@@ -61,8 +58,8 @@ QString trustedPublicKeyFile() {
 }
 
 QByteArray sign(const QByteArray &data, bool trusted) {
-    const QString user = trusted ? QStringLiteral("trusted@torvel.invalid") : QStringLiteral("stranger@torvel.invalid");
-    return gnupg().gpg({QStringLiteral("--local-user"), user, QStringLiteral("--detach-sign")}, data);
+    const QString user = trusted ? u"trusted@torvel.invalid"_s : u"stranger@torvel.invalid"_s;
+    return gnupg().gpg({u"--local-user"_s, user, u"--detach-sign"_s}, data);
 }
 
 } // namespace SigningKeys

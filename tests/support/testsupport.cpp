@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace TestSupport {
 
 QString writeFile(const QString &path, const QByteArray &contents) {
@@ -24,7 +26,7 @@ QByteArray readFile(const QString &path) {
 }
 
 QString writeScript(const QString &path, const QString &body) {
-    writeFile(path, (QStringLiteral("#!/bin/sh\n") + body + QLatin1Char('\n')).toUtf8());
+    writeFile(path, (u"#!/bin/sh\n"_s + body + QLatin1Char('\n')).toUtf8());
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
                                     QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
     return path;
@@ -32,14 +34,14 @@ QString writeScript(const QString &path, const QString &body) {
 
 LocatorEnvironment sandboxedTools(const QString &folder) {
     LocatorEnvironment environment;
-    environment.homeFolder = folder + QStringLiteral("/home");
-    environment.pathVariable = folder + QStringLiteral("/bin");
-    environment.managedToolsFolder = folder + QStringLiteral("/tools");
+    environment.homeFolder = folder + u"/home"_s;
+    environment.pathVariable = folder + u"/bin"_s;
+    environment.managedToolsFolder = folder + u"/tools"_s;
     return environment;
 }
 
 ToolHosts unreachableToolHosts() {
-    const QUrl nowhere(QStringLiteral("http://127.0.0.1:9"));
+    const QUrl nowhere(u"http://127.0.0.1:9"_s);
     return ToolHosts{nowhere, nowhere, nowhere, nowhere};
 }
 
@@ -71,9 +73,7 @@ bool waitUntilChildless(int timeoutMilliseconds) {
 
 ProcessResult runApplication(const QStringList &arguments, const QString &home, const ProcessEnvironment &extra,
                              const ProcessCallback &onProcess, const LineCallback &onLine) {
-    ProcessEnvironment environment{{QStringLiteral("HOME"), home},
-                                   {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")},
-                                   {QStringLiteral("LANG"), QStringLiteral("C.UTF-8")}};
+    ProcessEnvironment environment{{u"HOME"_s, home}, {u"PATH"_s, u"/usr/bin:/bin"_s}, {u"LANG"_s, u"C.UTF-8"_s}};
     environment.insert(extra);
     return BlockingWait::wait(
         ProcessRunner::run(applicationPath(), arguments, applicationEnvironment(environment), onProcess, onLine));
@@ -83,7 +83,7 @@ QString artefactFolder(const QString &name) {
     QString root = qEnvironmentVariable("TORVEL_TEST_BINARY_DIR");
     if (root.isEmpty())
         root = QDir::currentPath();
-    const QString folder = root + QStringLiteral("/test-artefacts/") + name;
+    const QString folder = root + u"/test-artefacts/"_s + name;
     QDir().mkpath(folder);
     return folder;
 }

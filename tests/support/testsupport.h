@@ -7,7 +7,6 @@
 #include "tools/toolhosts.h"
 
 #include <QString>
-#include <QTemporaryDir>
 
 namespace TestSupport {
 

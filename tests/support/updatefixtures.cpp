@@ -10,12 +10,13 @@
 #include <QProcess>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace UpdateFixtures {
 
 QString makeKey(const QString &path) {
     QProcess openssl;
-    openssl.start(QStringLiteral("/usr/bin/openssl"), {QStringLiteral("genpkey"), QStringLiteral("-algorithm"),
-                                                       QStringLiteral("ed25519"), QStringLiteral("-out"), path});
+    openssl.start(u"/usr/bin/openssl"_s, {u"genpkey"_s, u"-algorithm"_s, u"ed25519"_s, u"-out"_s, path});
     if (!openssl.waitForFinished() || openssl.exitCode() != 0)
         qFatal("openssl genpkey failed");
     return path;
@@ -23,7 +24,7 @@ QString makeKey(const QString &path) {
 
 void makeBundle(const QString &bundlePath, const QString &version, qint64 build, const QString &identifier,
                 const QString &architecture) {
-    TestSupport::writeFile(bundlePath + QStringLiteral("/Info.json"),
+    TestSupport::writeFile(bundlePath + u"/Info.json"_s,
                            QStringLiteral(R"({"CFBundleIdentifier":"%1","CFBundleShortVersionString":"%2",)"
                                           R"("CFBundleVersion":"%3","TorvelArchitecture":"%4",)"
                                           R"("TorvelMinimumGlibc":"2.17"})")
@@ -31,9 +32,9 @@ void makeBundle(const QString &bundlePath, const QString &version, qint64 build,
                                .arg(build)
                                .arg(architecture.isEmpty() ? UpdatePlatform::architecture() : architecture)
                                .toUtf8());
-    TestSupport::writeFile(bundlePath + QStringLiteral("/share/readme.txt"), version.toUtf8());
-    const QString program = bundlePath + QStringLiteral("/bin/torvel-downloader");
-    QDir().mkpath(bundlePath + QStringLiteral("/bin"));
+    TestSupport::writeFile(bundlePath + u"/share/readme.txt"_s, version.toUtf8());
+    const QString program = bundlePath + u"/bin/torvel-downloader"_s;
+    QDir().mkpath(bundlePath + u"/bin"_s);
     QFile::copy(qEnvironmentVariable("TORVEL_TEST_BUNDLE_PROGRAM"), program);
     QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
                                        QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
@@ -45,9 +46,8 @@ QList<ArchiveFixtures::Entry> entriesOf(const QString &folder, const QString &pr
     while (walk.hasNext()) {
         const QFileInfo info(walk.next());
         const QString name = prefix + QDir(folder).relativeFilePath(info.filePath());
-        QFile file(info.filePath());
-        file.open(QIODevice::ReadOnly);
-        entries.append(ArchiveFixtures::file(name, file.readAll(), info.isExecutable() ? 0755 : 0644));
+        entries.append(
+            ArchiveFixtures::file(name, TestSupport::readFile(info.filePath()), info.isExecutable() ? 0755 : 0644));
     }
     return entries;
 }
@@ -56,9 +56,9 @@ AppUpdateManifest manifestFor(const QString &archivePath, const QUrl &url, const
     AppUpdateManifest manifest;
     manifest.version = version;
     manifest.build = build;
-    manifest.minimumSystemVersion = QStringLiteral("2.17");
+    manifest.minimumSystemVersion = u"2.17"_s;
     manifest.zipURL = url;
-    manifest.dmgURL = url.resolved(QUrl(QStringLiteral("package.tar.gz")));
+    manifest.dmgURL = url.resolved(QUrl(u"package.tar.gz"_s));
     manifest.sha256 = FileDigest::sha256(archivePath);
     manifest.size = QFileInfo(archivePath).size();
     return manifest;
@@ -66,19 +66,16 @@ AppUpdateManifest manifestFor(const QString &archivePath, const QUrl &url, const
 
 AppUpdateManifest serve(ScriptedHttpServer &server, const QString &folder,
                         const QList<ArchiveFixtures::Entry> &entries) {
-    const QString zip = folder + QStringLiteral("/u.zip");
+    const QString zip = folder + u"/u.zip"_s;
     ArchiveFixtures::write(zip, entries);
-    QFile file(zip);
-    file.open(QIODevice::ReadOnly);
-    server.route(QStringLiteral("/u.zip"), ScriptedHttpServer::Response::ok(file.readAll()));
-    return manifestFor(zip, server.url(QStringLiteral("/u.zip")), QStringLiteral("2.0.0"), 6);
+    server.route(u"/u.zip"_s, ScriptedHttpServer::Response::ok(TestSupport::readFile(zip)));
+    return manifestFor(zip, server.url(u"/u.zip"_s), u"2.0.0"_s, 6);
 }
 
 ModelHarness::ModelHarness(const QString &folder, const AppUpdateService::Configuration &updates)
-    : store(folder + QStringLiteral("/settings.ini"), QSettings::IniFormat),
-      settings(&store, folder + QStringLiteral("/Descargas"), folder),
+    : store(folder + u"/settings.ini"_s, QSettings::IniFormat), settings(&store, folder + u"/Descargas"_s, folder),
       model(settings, desktop, TestSupport::unreachableToolHosts(),
-            DependencyLocator(TestSupport::sandboxedTools(folder)), JobFolders(folder + QStringLiteral("/jobs")),
+            DependencyLocator(TestSupport::sandboxedTools(folder)), JobFolders(folder + u"/jobs"_s),
             AppUpdateService(updates)) {
     static_cast<void>(QTest::qWaitFor([this] { return !model.isCheckingApplicationUpdate(); }));
 }

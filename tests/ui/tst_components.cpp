@@ -9,12 +9,10 @@
 #include "ui/components/torvellogo.h"
 #include "ui/components/torveltheme.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QRawFont>
 #include <QRegularExpression>
 #include <QSignalSpy>

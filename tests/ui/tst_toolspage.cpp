@@ -123,26 +123,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("state");
         QTest::addColumn<QStringList>("buttons");
         QTest::addColumn<QString>("screenshot");
-        QTest::newRow("current") << Setup([this] { m_machine->standaloneYTDLP("2025.10.22"); }) << u"Actualizado"_s
-                                 << QStringList{u"Seleccionar…"_s} << u"tools-current"_s;
-        QTest::newRow("update available")
-            << Setup([this] { m_machine->standaloneYTDLP("2025.01.01"); }) << u"Actualización disponible"_s
-            << QStringList{u"Actualizar…"_s, u"Seleccionar…"_s} << u"tools-update-available"_s;
-        QTest::newRow("missing") << Setup([] {}) << u"No instalado"_s << QStringList{u"Instalar…"_s, u"Seleccionar…"_s}
-                                 << u"tools-missing"_s;
-        QTest::newRow("homebrew, high risk")
-            << Setup([this] { m_machine->homebrewYTDLP(tier3); }) << u"Actualizado"_s
-            << QStringList{u"Usar versión precompilada…"_s, u"Desinstalar Homebrew…"_s, u"Seleccionar…"_s}
-            << u"tools-homebrew-warning"_s;
-        QTest::newRow("homebrew needed by others")
-            << Setup([this] { m_machine->homebrewYTDLP(tier3, "scrcpy\nmpv\n"); }) << u"Actualizado"_s
-            << QStringList{u"Usar versión precompilada…"_s, u"Seleccionar…"_s} << QString();
+        const auto row = [](const char *name, const char *state, const QStringList &buttons, const char *shot,
+                            const Setup &setup) {
+            QTest::newRow(name) << setup << QString::fromUtf8(state) << buttons << QString::fromLatin1(shot);
+        };
+        const QString select = u"Seleccionar…"_s, prebuilt = u"Usar versión precompilada…"_s;
+        row("current", "Actualizado", {select}, "tools-current", [this] { m_machine->standaloneYTDLP("2025.10.22"); });
+        row("update available", "Actualización disponible", {u"Actualizar…"_s, select}, "tools-update-available",
+            [this] { m_machine->standaloneYTDLP("2025.01.01"); });
+        row("missing", "No instalado", {u"Instalar…"_s, select}, "tools-missing", [] {});
+        row("homebrew, high risk", "Actualizado", {prebuilt, u"Desinstalar Homebrew…"_s, select},
+            "tools-homebrew-warning", [this] { m_machine->homebrewYTDLP(tier3); });
+        row("homebrew needed by others", "Actualizado", {prebuilt, select}, "",
+            [this] { m_machine->homebrewYTDLP(tier3, "scrcpy\nmpv\n"); });
         // Debian's own yt-dlp, chosen by path: a distribution's copy is never removed here.
-        QTest::newRow("system package") << Setup([this] { m_machine->settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s); })
-                                        << u"Actualización disponible"_s
-                                        << QStringList{u"Actualizar…"_s, u"Usar versión precompilada…"_s,
-                                                       u"Seleccionar…"_s}
-                                        << u"tools-system-package"_s;
+        row("system package", "Actualización disponible", {u"Actualizar…"_s, prebuilt, select}, "tools-system-package",
+            [this] { m_machine->settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s); });
     }
     void rowsPerState() {
         QFETCH(Setup, setup);
@@ -289,8 +285,8 @@ exit 1)");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("buttons");
         QTest::addColumn<QString>("message");
-        const auto row = [](const char *name, const Setup &setup, Action action, const char *opener,
-                            const QString &title, const QStringList &buttons, const QString &message) {
+        const auto row = [](const char *name, Action action, const char *opener, const QString &title,
+                            const QStringList &buttons, const QString &message, const Setup &setup) {
             QTest::newRow(name) << setup << std::optional(action) << QString::fromLatin1(opener) << title << buttons
                                 << message;
         };
@@ -298,30 +294,28 @@ exit 1)");
         const Setup outdated = [this] { m_machine->standaloneYTDLP("2025.01.01"); };
         const Setup homebrew = [this] { m_machine->homebrewYTDLP(tier3); };
         const QString cancel = u"Cancelar"_s;
-        row("install yt-dlp", none, Action::install(ToolKind::ytDLP), "ytDLPRow/installButton", u"¿Instalar yt-dlp?"_s,
-            {u"Instalar versión oficial"_s, cancel}, u"el ejecutable oficial "_s + ToolAssets::ytDLPAssetName());
-        row("install FFmpeg", none, Action::install(ToolKind::ffmpeg), "ffmpegRow/installButton",
-            u"¿Instalar FFmpeg?"_s, {u"Instalar versión precompilada"_s, cancel},
-            u"para la arquitectura de este equipo."_s);
-        row("update", outdated, Action::update(ToolKind::ytDLP), "ytDLPRow/updateButton", u"¿Actualizar yt-dlp?"_s,
+        row("install yt-dlp", Action::install(ToolKind::ytDLP), "ytDLPRow/installButton", u"¿Instalar yt-dlp?"_s,
+            {u"Instalar versión oficial"_s, cancel}, u"el ejecutable oficial "_s + ToolAssets::ytDLPAssetName(), none);
+        row("install FFmpeg", Action::install(ToolKind::ffmpeg), "ffmpegRow/installButton", u"¿Instalar FFmpeg?"_s,
+            {u"Instalar versión precompilada"_s, cancel}, u"para la arquitectura de este equipo."_s, none);
+        row("update", Action::update(ToolKind::ytDLP), "ytDLPRow/updateButton", u"¿Actualizar yt-dlp?"_s,
             {u"Actualizar con su administrador"_s, cancel},
-            u"Solo se actualizará yt-dlp; la otra herramienta no se incluirá en el mismo comando."_s);
-        row("update with Homebrew warning", homebrew, Action::update(ToolKind::ytDLP), "", u"¿Actualizar yt-dlp?"_s,
+            u"Solo se actualizará yt-dlp; la otra herramienta no se incluirá en el mismo comando."_s, outdated);
+        row("update with Homebrew warning", Action::update(ToolKind::ytDLP), "", u"¿Actualizar yt-dlp?"_s,
             {u"Usar versión precompilada (recomendado)"_s, u"Actualizar con Homebrew de todos modos"_s, cancel},
-            u"comando. Homebrew confirmó que este host es Tier 3."_s);
-        row("uninstall", homebrew, Action::uninstallHomebrew(ToolKind::ytDLP), "ytDLPRow/uninstallButton",
+            u"comando. Homebrew confirmó que este host es Tier 3."_s, homebrew);
+        row("uninstall", Action::uninstallHomebrew(ToolKind::ytDLP), "ytDLPRow/uninstallButton",
             u"¿Desinstalar yt-dlp de Homebrew?"_s, {u"Desinstalar yt-dlp"_s, cancel},
-            u"Se ejecutará brew uninstall yt-dlp."_s);
-        row(
-            "roll back", [this] { m_machine->managedYTDLP("2025.11.01", "2025.10.22"); },
-            Action::rollBack(ToolKind::ytDLP), "ytDLPRow/rollBackButton", u"¿Volver a la versión anterior de yt-dlp?"_s,
-            {u"Volver a la versión anterior"_s, cancel},
+            u"Se ejecutará brew uninstall yt-dlp."_s, homebrew);
+        row("roll back", Action::rollBack(ToolKind::ytDLP), "ytDLPRow/rollBackButton",
+            u"¿Volver a la versión anterior de yt-dlp?"_s, {u"Volver a la versión anterior"_s, cancel},
             u"Se restaurará yt-dlp 2025.10.22, la copia administrada que reemplazó la última instalación, en lugar "
-            "de la versión 2025.11.01."_s);
-        row(
-            "uninstall needed by others", [this] { m_machine->homebrewYTDLP(tier3, "scrcpy\n"); },
-            Action::uninstallHomebrew(ToolKind::ytDLP), "", u"¿Desinstalar yt-dlp de Homebrew?"_s,
-            {u"Desinstalar yt-dlp"_s, cancel}, u"No se debe desinstalar porque Homebrew lo necesita para: scrcpy."_s);
+            "de la versión 2025.11.01."_s,
+            [this] { m_machine->managedYTDLP("2025.11.01", "2025.10.22"); });
+        row("uninstall needed by others", Action::uninstallHomebrew(ToolKind::ytDLP), "",
+            u"¿Desinstalar yt-dlp de Homebrew?"_s, {u"Desinstalar yt-dlp"_s, cancel},
+            u"No se debe desinstalar porque Homebrew lo necesita para: scrcpy."_s,
+            [this] { m_machine->homebrewYTDLP(tier3, "scrcpy\n"); });
     }
     void confirmationDialogs() {
         QFETCH(Setup, setup);
