@@ -402,22 +402,44 @@ private Q_SLOTS:
         QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
     }
 
+    // A list's folder is one file-name component whatever its title: no way up, nothing hidden,
+    // no control characters, at most 180 bytes and never half a character.
+    void listFolderNames_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("slashes") << u"Mi lista/2024"_s << u"Mi lista⧸2024"_s;
+        QTest::newRow("a way up") << u"../../etc"_s << u"⧸..⧸etc"_s;
+        QTest::newRow("hidden, control characters") << u" .\x07oculta\t"_s << u"oculta"_s;
+        QTest::newRow("nothing left") << u" ... "_s << u"Lista"_s;
+        QTest::newRow("two-byte characters") << u"a"_s + QString(100, u'ñ') << u"a"_s + QString(89, u'ñ');
+        QTest::newRow("surrogate pairs") << u"😀"_s.repeated(46) << u"😀"_s.repeated(45);
+    }
+    void listFolderNames() {
+        QFETCH(QString, title);
+        QFETCH(QString, expected);
+        QCOMPARE(PlaylistDownloader::folderName(title), expected);
+    }
+
     // Entries run one after another through the single download: a failing one is recorded and
-    // the next starts; a cancel during the second stops it and the rest, the first file stays.
+    // the next starts; a cancel during the second, or just before it starts, stops it and the
+    // rest, the first file stays.
     void listEntriesRunOneAfterAnother_data() {
-        QTest::addColumn<bool>("cancelSecond");
-        QTest::newRow("the second fails") << false;
-        QTest::newRow("cancel during the second") << true;
+        QTest::addColumn<int>("cancelAfter"); // milliseconds after the second's start; -1: never
+        QTest::newRow("the second fails") << -1;
+        QTest::newRow("cancel during the second") << 300;
+        QTest::newRow("cancel before the second starts") << 0;
     }
     void listEntriesRunOneAfterAnother() {
-        QFETCH(bool, cancelSecond);
+        QFETCH(int, cancelAfter);
+        const bool cancelSecond = cancelAfter >= 0;
         // The address's last part names the file; "/2" fails or hangs; progress comes in halves.
         const QString ytDLP = fakeYTDLP(uR"(url=''; for a in "$@"; do url="$a"; done; n=$(basename "$url")
 echo "$url" >> '%1'
 echo '__TORVEL_PROGRESS__ 50.0%|1|2|NA|NA|NA|1|1|f|avc1|mp4a'
 if [ "$n" = 2 ]; then %2; fi
-echo x > "$job/Clip $n [$n].mp4")"_s.arg(
-            path(u"runs.txt"_s), cancelSecond ? u"exec sleep 30"_s : u"echo 'ERROR: [generic] 2: gone' >&2; exit 1"_s));
+echo x > "$job/Clip $n [$n].mp4")"_s.arg(path(u"runs.txt"_s), cancelAfter > 0
+                                                                  ? u"exec sleep 30"_s
+                                                                  : u"echo 'ERROR: [generic] 2: gone' >&2; exit 1"_s));
         const PlaylistEntry page{.title = u"Tres"_s, .url = QUrl(u"https://e.example/list/3"_s), .item = 3};
         const QList<PlaylistEntry> entries{{.title = u"Uno"_s, .url = QUrl(u"https://e.example/v/1"_s)},
                                            {.title = u"Sin dirección"_s},
@@ -431,8 +453,10 @@ echo x > "$job/Clip $n [$n].mp4")"_s.arg(
         QList<double> fractions;
         const PlaylistDownloader::PositionCallback onPosition = [&](const PlaylistDownloader::Position &position) {
             positions.append(position);
-            if (cancelSecond && position.number == 2)
-                QTimer::singleShot(300, [&] { downloader.cancel(); });
+            if (cancelAfter == 0 && position.number == 2)
+                downloader.cancel();
+            else if (cancelSecond && position.number == 2)
+                QTimer::singleShot(cancelAfter, [&] { downloader.cancel(); });
         };
         const PlaylistDownloader::ProgressCallback onProgress = [&](const DownloadProgress &progress) {
             fractions.append(progress.fraction);
