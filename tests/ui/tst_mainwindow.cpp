@@ -1319,6 +1319,8 @@ private Q_SLOTS:
 
         // Choosing: none, all, one box; only the standard ways.
         CHECKED(click(u"selectNoEntriesButton"_s));
+        QVERIFY(!m_model->isPlaylistEntryChecked(0));
+        m_model->setPlaylistEntryChecked(5000, true); // one past the end: ignored
         QCOMPARE(textOf(u"downloadButton"_s), u"Descargar 0 videos"_s);
         QVERIFY(!find(u"downloadButton"_s)->isEnabled());
         CHECKED(click(u"selectAllEntriesButton"_s));
