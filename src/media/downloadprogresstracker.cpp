@@ -332,6 +332,10 @@ void DownloadProgressTracker::consumePostprocess(const QString &payload) {
     const QStringList parts = DownloadOutputProtocol::fields(payload);
     const QString status = DownloadOutputProtocol::field(parts, 0).value_or(QString()).toLower();
     const QString name = DownloadOutputProtocol::field(parts, 1).value_or(QStringLiteral("FFmpeg"));
+    // After an item taken from a list's page yt-dlp runs its list-level join, which does nothing
+    // unless joining the videos was asked for: not a step of this download.
+    if (name.endsWith(QLatin1String("Concat"), Qt::CaseInsensitive))
+        return;
     if (status == QLatin1String("started"))
         raiseAndEmit(downloadStage(reservedCap), postprocessPhase(name),
                      QStringLiteral("Procesando con FFmpeg · progreso aproximado"));

@@ -327,6 +327,7 @@ private Q_SLOTS:
             << u8("0.985 | Extrayendo y convirtiendo audio…") + approximate;
         QTest::newRow("no name") << u8("started") << u8("0.98 | Procesando archivo…") + approximate;
         QTest::newRow("processing ignored") << u8("processing|Merger") << QString();
+        QTest::newRow("a list's join ignored") << u8("started|Concat;finished|FFmpegConcat") << QString();
     }
     void postprocessing() {
         QFETCH(QString, statuses);
