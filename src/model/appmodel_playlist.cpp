@@ -119,9 +119,10 @@ QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
     } else {
         setPlaylistOutcome(outcome);
         setPhase(Phase::completed);
-        if (m_settings.revealWhenFinished() && !outcome.placedFiles.isEmpty())
-            revealPlaylistFolder();
+        // Only a list that ran to its end is shown and announced, as a single download is.
         if (!outcome.cancelled) {
+            if (m_settings.revealWhenFinished() && !outcome.placedFiles.isEmpty())
+                revealPlaylistFolder();
             if (outcome.placedFiles.isEmpty())
                 Q_EMIT downloadFinished({FinishedDownload::Result::failed, QString(), outcome.summaryText()});
             else

@@ -218,8 +218,8 @@ private:
     // A yt-dlp that logs its version queries (slow while slow-version exists) and its analyses
     // (with the last one's process id), prints media.json for an analysis and, for a download,
     // logs its run and its address, prints progress.txt,
-    // waits while hold-download exists and ends as the files in the folder say. Files named
-    // hold-* make it wait, so a test can look at a phase.
+    // waits while hold-download (or hold-run-N for its Nth run) exists and ends as the files in the folder say. Files
+    // named hold-* make it wait, so a test can look at a phase.
     void writeFakeYTDLP(const QString &where = u"bin/yt-dlp"_s) {
         TestSupport::writeScript(path(where), uR"(d='%1'
 if [ "$1" = --version ]; then
@@ -242,7 +242,8 @@ case "$prev" in *unavailable) echo 'ERROR: [generic] unavailable: Video unavaila
 printf '%s' "$a" > "$d/address.txt"
 [ -e "$d/progress.txt" ] && cat "$d/progress.txt"
 if [ -e "$d/report-file" ]; then echo data > "$job/%2"; echo "__TORVEL_FILE__$job/%2"; fi
-while [ -e "$d/hold-download" ]; do sleep 0.05; done
+run=$(wc -l < "$d/downloads.log")
+while [ -e "$d/hold-download" ] || [ -e "$d/hold-run-$run" ]; do sleep 0.05; done
 if [ -e "$d/download-error" ]; then cat "$d/download-error"; exit 1; fi
 echo data > "$job/%2")"_s.arg(m_dir->path(), resultName));
     }
@@ -1379,6 +1380,18 @@ private Q_SLOTS:
                  QStringList{u"Lista: prueba⧸5000"_s});
         QCOMPARE(downloadRuns(), 4);
         release(u"hold-download"_s);
+
+        // "Cancelar" during the second video: the first stays, the summary says that the rest was
+        // cancelled, and a run that did not end is not shown in a file manager.
+        touch(u"hold-run-6"_s);
+        m_model->startDownload();
+        QTRY_COMPARE(downloadRuns(), 6);
+        action("cancelAction")->trigger();
+        QTRY_COMPARE(m_model->phase(), Phase::completed);
+        QVERIFY(shown(u"playlistCancelledLabel"_s));
+        QCOMPARE(textOf(u"playlistSummaryLabel"_s), u"Se descargaron 1 de 3 videos."_s);
+        QCOMPARE(m_desktop->revealedFiles.size(), 2);
+        release(u"hold-run-6"_s);
 
         // Another address takes the list away, as it does an item's choices.
         QTest::keyClicks(find(u"urlField"_s), u"x"_s);
