@@ -15,7 +15,6 @@
 #include "tools/dependencylocator.h"
 #include "toolscommand.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -497,8 +496,6 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
     for (const QString &placed : outcome.placedFiles)
         out() << placed << '\n';
     out().flush();
-    if (outcome.placedFiles.isEmpty())
-        QDir().rmdir(folder);
     if (outcome.cancelled)
         co_return cancelled(cancelMessage);
     err() << outcome.summaryText() << '\n';

@@ -143,6 +143,9 @@ QCoro::Task<PlaylistDownloader::Outcome> PlaylistDownloader::run(QList<PlaylistE
             outcome.failures.append({entry.title, *failure});
     }
     outcome.cancelled = m_cancelled;
+    // A folder that received nothing is not left behind.
+    if (outcome.placedFiles.isEmpty())
+        QDir().rmdir(folder);
     co_return outcome;
 }
 

@@ -65,8 +65,9 @@ public:
     // The list's title as one file-name component.
     static QString folderName(const QString &listTitle);
 
-    // Runs the downloadable entries in order into folder. progress receives the whole list's
-    // progress ((finished + current fraction) ÷ N, never backwards) with the running entry's texts.
+    // Runs the downloadable entries in order into folder, which is removed again when it received
+    // nothing. progress receives the whole list's progress ((finished + current fraction) ÷ N,
+    // never backwards) with the running entry's texts.
     QCoro::Task<Outcome> run(QList<PlaylistEntry> entries, DownloadChoice choice, QString ytDLPPath,
                              std::optional<QString> ffmpegPath, QString folder, YTDLPDownloadOptions options,
                              PositionCallback onPosition, ProgressCallback onProgress);

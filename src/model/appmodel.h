@@ -202,7 +202,7 @@ public:
     // its entries are chosen (all at first), the entry that runs, and how the run ended.
     const std::optional<PlaylistInfo> &playlist() const { return m_playlist.info; }
     bool isPlaylistEntryChecked(qsizetype index) const { return m_playlist.checked.value(index); }
-    qsizetype checkedPlaylistEntryCount() const { return m_playlist.checkedCount; }
+    qsizetype checkedPlaylistEntryCount() const { return m_playlist.checked.count(true); }
     // Only downloadable entries can be chosen.
     void setPlaylistEntryChecked(qsizetype index, bool checked);
     void setAllPlaylistEntriesChecked(bool checked);
@@ -345,7 +345,6 @@ private:
     struct PlaylistState {
         std::optional<PlaylistInfo> info;
         QList<bool> checked;
-        qsizetype checkedCount = 0;
         std::optional<PlaylistDownloader::Position> position;
         std::optional<PlaylistDownloader::Outcome> outcome;
     } m_playlist;

@@ -1,6 +1,5 @@
 #include "appmodel.h"
 
-#include <QDir>
 #include <QPointer>
 
 void AppModel::setPlaylist(const std::optional<PlaylistInfo> &list) {
@@ -8,13 +7,11 @@ void AppModel::setPlaylist(const std::optional<PlaylistInfo> &list) {
         return;
     m_playlist.info = list;
     m_playlist.checked.clear();
-    m_playlist.checkedCount = 0;
     if (list) {
         // Every entry that can be downloaded is chosen at first.
         m_playlist.checked.reserve(list->entries.size());
         for (const PlaylistEntry &entry : list->entries)
             m_playlist.checked.append(entry.isDownloadable());
-        m_playlist.checkedCount = list->downloadableCount();
     }
     setPlaylistPosition(std::nullopt);
     setPlaylistOutcome(std::nullopt);
@@ -27,7 +24,6 @@ void AppModel::setPlaylistEntryChecked(qsizetype index, bool checked) {
         !m_playlist.info->entries.at(index).isDownloadable() || m_playlist.checked.at(index) == checked)
         return;
     m_playlist.checked[index] = checked;
-    m_playlist.checkedCount += checked ? 1 : -1;
     Q_EMIT playlistCheckedChanged();
 }
 
@@ -37,7 +33,6 @@ void AppModel::setAllPlaylistEntriesChecked(bool checked) {
     const QList<PlaylistEntry> &entries = m_playlist.info->entries;
     for (qsizetype index = 0; index < entries.size(); ++index)
         m_playlist.checked[index] = checked && entries.at(index).isDownloadable();
-    m_playlist.checkedCount = checked ? m_playlist.info->downloadableCount() : 0;
     Q_EMIT playlistCheckedChanged();
 }
 
@@ -109,9 +104,6 @@ QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
     m_playlistDownloader.reset();
     dropPendingProgress();
     setPlaylistPosition(std::nullopt);
-    // A folder that received nothing is not left behind.
-    if (outcome.placedFiles.isEmpty())
-        QDir().rmdir(folder);
     if (outcome.cancelled && outcome.placedFiles.isEmpty()) {
         setPhase(Phase::ready);
         setProgress(DownloadProgress::initial());
