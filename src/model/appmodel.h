@@ -264,6 +264,8 @@ private:
     // The media and choices of an address the field no longer holds go away (outside a running
     // analysis or download), so that nothing is downloaded under another address's title.
     void forgetAnalysisOfOtherAddress();
+    // Back to idle without the analyzed media or list, or anything that followed from them.
+    void forgetAnalysis();
     // Hands a snapshot from the engine to the interface thread. Snapshots that arrive faster
     // than the interface draws are folded into the latest one.
     void deliverProgress(const DownloadProgress &progress);

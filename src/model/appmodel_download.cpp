@@ -159,19 +159,18 @@ void AppModel::reset() {
         m_service.cancel();
     m_analyzedURL.reset();
     setUrlInput(QString());
-    setMediaInfo(std::nullopt);
-    setPlaylist(std::nullopt);
-    setCompletedFile(std::nullopt);
-    setErrorMessage(QString());
-    setProgress(DownloadProgress::initial());
     setSelectedAudioFormatID(std::nullopt);
-    setPhase(Phase::idle);
+    forgetAnalysis();
 }
 
 void AppModel::forgetAnalysisOfOtherAddress() {
     if (!m_analyzedURL || (m_phase != Phase::ready && m_phase != Phase::completed && m_phase != Phase::failed) ||
         validatedWebURL(m_urlInput) == m_analyzedURL)
         return;
+    forgetAnalysis();
+}
+
+void AppModel::forgetAnalysis() {
     m_analyzedURL.reset();
     setMediaInfo(std::nullopt);
     setPlaylist(std::nullopt);
