@@ -92,6 +92,15 @@ int runWindows(int argc, char *argv[]) {
 
     // One instance per user. A later start hands its link to the running one, or asks it for
     // its window, and ends.
+    // Without a folder closed to other users, another user could take the links (and their
+    // tokens) or answer in place of this instance: refuse rather than use a shared folder.
+    QString unsafe;
+    if (!SingleInstance::privateFolder(&unsafe)) {
+        QMessageBox::critical(nullptr, QStringLiteral("Torvel Downloader"),
+                              unsafe + QStringLiteral(" Torvel Downloader no se abre así; define XDG_RUNTIME_DIR "
+                                                      "o elimina esa carpeta."));
+        return 1;
+    }
     const std::optional<QUrl> link = incomingLink(QCoreApplication::arguments());
     SingleInstance instance;
     if (link ? instance.forwardToRunningInstance(*link) : instance.activateRunningInstance())

@@ -3,11 +3,14 @@
 #include "platform/platformpaths.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QTimer>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -17,6 +20,22 @@ const QByteArray refusedReply = QByteArrayLiteral("no\n");
 
 int remainingMilliseconds(const QDeadlineTimer &deadline) {
     return deadline.isForever() ? -1 : static_cast<int>(qMax<qint64>(0, deadline.remainingTime()));
+}
+
+// Whether path is a folder (not a link to one) of this user that nobody else may enter.
+bool isPrivateFolder(const QString &path) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == ::geteuid() && (status.st_mode & 077) == 0;
+}
+
+// Whether the process at the other end of a connected local socket runs as this user.
+bool peerIsThisUser(const QLocalSocket &socket) {
+    struct ucred credentials {};
+    socklen_t size = sizeof credentials;
+    return ::getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &size) ==
+               0 &&
+           size == sizeof credentials && credentials.uid == ::geteuid();
 }
 
 void drop(QLocalSocket *socket) {
@@ -39,10 +58,27 @@ void IncomingLinks::post(const QUrl &url) {
     Q_EMIT urlReceived(url);
 }
 
+std::optional<QString> SingleInstance::privateFolder(QString *problem) {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && isPrivateFolder(runtime))
+        return runtime;
+    const QString own = QDir::tempPath() + QStringLiteral("/torvel-downloader-") + QString::number(::geteuid());
+    // An existing folder is taken only as it is: never changed, whoever made it.
+    ::mkdir(QFile::encodeName(own).constData(), 0700);
+    if (isPrivateFolder(own))
+        return own;
+    if (problem)
+        *problem = QStringLiteral("No hay una carpeta privada para comunicarse con otras ventanas del programa: ") +
+                   own +
+                   QStringLiteral(" no es una carpeta de este usuario cerrada a los demás, y XDG_RUNTIME_DIR "
+                                  "no indica ninguna.");
+    return std::nullopt;
+}
+
 QString SingleInstance::defaultServerName() {
-    const QString name = torvelIncomingURL() + QLatin1Char('-') + QString::number(::getuid());
-    const QString runtimeFolder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    return runtimeFolder.isEmpty() ? name : runtimeFolder + QLatin1Char('/') + name;
+    const std::optional<QString> folder = privateFolder();
+    return folder ? *folder + QLatin1Char('/') + torvelIncomingURL() + QLatin1Char('-') + QString::number(::geteuid())
+                  : QString();
 }
 
 SingleInstance::SingleInstance(QString serverName, QObject *parent)
@@ -68,7 +104,7 @@ bool SingleInstance::send(const QByteArray &request, int timeoutMs) const {
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     socket.connectToServer(m_serverName);
-    if (!socket.waitForConnected(remainingMilliseconds(deadline)))
+    if (m_serverName.isEmpty() || !socket.waitForConnected(remainingMilliseconds(deadline)) || !peerIsThisUser(socket))
         return false;
     socket.write(request);
     while (socket.bytesToWrite() > 0) {
@@ -86,6 +122,8 @@ bool SingleInstance::send(const QByteArray &request, int timeoutMs) const {
 bool SingleInstance::listen() {
     if (m_server->isListening())
         return true;
+    if (m_serverName.isEmpty())
+        return false;
     // No access options: with them QLocalServer binds elsewhere and renames the socket into
     // place, which would silently take the name from a running instance. The socket gets the
     // permissions of the umask and the folder it lies in.
@@ -118,6 +156,10 @@ void SingleInstance::acceptConnections() {
 }
 
 void SingleInstance::serve(QLocalSocket *socket) {
+    if (!peerIsThisUser(*socket)) {
+        drop(socket);
+        return;
+    }
     // A full buffer without a line feed means the request is too long.
     socket->setReadBufferSize(maximumRequestSize + 1);
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);

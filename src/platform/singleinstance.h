@@ -4,6 +4,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <optional>
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -33,6 +35,9 @@ private:
 // One running instance per user. A later start calls forwardToRunningInstance and exits when it
 // succeeds; otherwise it calls listen and becomes the instance that receives the links.
 //
+// Both ends check that the other end runs as the same user (SO_PEERCRED): a client never
+// writes to a server of another user, and a server drops a client of another user unread.
+//
 // The exchange: the client sends the URL in its encoded form and a line feed (at most
 // maximumRequestSize bytes); the server answers "ok\n" and posts the URL on IncomingLinks, or
 // answers "no\n" to something that is not an absolute URL. An empty line asks for the window.
@@ -42,8 +47,14 @@ class SingleInstance : public QObject {
 public:
     static constexpr qint64 maximumRequestSize = 64 * 1024;
 
-    // torvelIncomingURL() + "-" + the user id, in the user's runtime folder when there is one
-    // (a folder only that user may enter), else in the temporary folder.
+    // The folder that holds the server, one only this user may enter: XDG_RUNTIME_DIR when it is
+    // a real folder of this user closed to everybody else, else "torvel-downloader-" + the user id
+    // in the temporary folder, created with mode 0700 and checked the same way (owner, mode, not
+    // a link). Never the shared temporary folder itself. Absent when neither qualifies; problem
+    // then says why, in Spanish.
+    static std::optional<QString> privateFolder(QString *problem = nullptr);
+    // torvelIncomingURL() + "-" + the user id in privateFolder(); empty when there is none, and
+    // then nothing is sent or served.
     static QString defaultServerName();
 
     explicit SingleInstance(QString serverName = defaultServerName(), QObject *parent = nullptr);

@@ -11,6 +11,17 @@
 #include <QTextStream>
 #include <QtConcurrent>
 
+#include <cstring>
+#include <optional>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 // The test binary doubles as another instance: started with TORVEL_LISTEN it serves under
 // TORVEL_SERVER until it is killed.
 namespace {
@@ -29,6 +40,69 @@ bool ask(const QString &server, bool withLink = true) {
         QTest::qWait(10);
     return asked.result();
 }
+
+// The user id that stands for another user of this machine.
+constexpr uid_t otherUser = 65534;
+
+// A child process running as otherUser, with a pipe it reports on. role: 's' listens on path and
+// reports what a client sent; 'c' connects to path, sends a link and reports the answer.
+struct OtherUser {
+    pid_t pid = -1;
+    int report = -1;
+
+    OtherUser(char role, const QByteArray &path) {
+        const QByteArray link = incomingLink + '\n'; // nothing is allocated after the fork
+        int pipe[2];
+        if (::pipe(pipe) != 0)
+            return;
+        pid = ::fork();
+        if (pid != 0) {
+            ::close(pipe[1]);
+            report = pipe[0];
+            return;
+        }
+        ::close(pipe[0]);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::setgid(otherUser) != 0 || ::setuid(otherUser) != 0 || fd < 0)
+            ::_exit(1);
+        char buffer[512];
+        ssize_t got = 0;
+        if (role == 's') {
+            if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+                ::chmod(path.constData(), 0777) != 0 || ::listen(fd, 4) != 0)
+                ::_exit(1);
+            (void)!::write(pipe[1], "R", 1); // ready
+            const int client = ::accept(fd, nullptr, nullptr);
+            (void)!::write(client, "ok\n", 3);
+            pollfd wait{client, POLLIN, 0};
+            if (::poll(&wait, 1, 1500) > 0)
+                got = ::read(client, buffer, sizeof buffer);
+        } else {
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+                ::write(fd, link.constData(), size_t(link.size())) != link.size())
+                ::_exit(1);
+            pollfd wait{fd, POLLIN, 0};
+            if (::poll(&wait, 1, 3000) > 0)
+                got = ::read(fd, buffer, sizeof buffer);
+        }
+        (void)!::write(pipe[1], buffer, size_t(qMax<ssize_t>(got, 0)));
+        ::_exit(0);
+    }
+    // What the child reported, once it has ended.
+    QByteArray finish() {
+        QByteArray all;
+        char buffer[512];
+        for (ssize_t got; (got = ::read(report, buffer, sizeof buffer)) > 0;)
+            all.append(buffer, got);
+        ::close(report);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? all : QByteArray("failed");
+    }
+};
 
 } // namespace
 
@@ -85,6 +159,91 @@ private Q_SLOTS:
         QSignalSpy received(&IncomingLinks::instance(), &IncomingLinks::urlReceived);
         QVERIFY(ask(name));
         QCOMPARE(received.count(), 1);
+    }
+
+    // The folder for the server: the runtime folder only when it is private, else the program's
+    // own folder in the temporary folder, created private; never anything another user holds.
+    void theServerLivesOnlyInAPrivateFolder_data() {
+        QTest::addColumn<QString>("runtime");  // "": unset; "open": mode 0777; "private": mode 0700
+        QTest::addColumn<QString>("own");      // the program's folder: "": absent; "foreign": another user's; "link"
+        QTest::addColumn<QString>("expected"); // "runtime", "own" or "": none
+        QTest::newRow("private runtime folder") << "private"
+                                                << "foreign"
+                                                << "runtime";
+        QTest::newRow("none, own folder made") << ""
+                                               << ""
+                                               << "own";
+        QTest::newRow("open runtime folder") << "open"
+                                             << ""
+                                             << "own";
+        QTest::newRow("own folder of another user") << ""
+                                                    << "foreign"
+                                                    << "";
+        QTest::newRow("own folder is a link") << "open"
+                                              << "link"
+                                              << "";
+    }
+    void theServerLivesOnlyInAPrivateFolder() {
+        QFETCH(QString, runtime);
+        QFETCH(QString, own);
+        QFETCH(QString, expected);
+        const QTemporaryDir root;
+        const QString temporary = root.filePath(QStringLiteral("tmp")), xdg = root.filePath(QStringLiteral("run"));
+        const QString ownFolder = temporary + QStringLiteral("/torvel-downloader-") + QString::number(::geteuid());
+        QVERIFY(QDir().mkpath(temporary) && QDir().mkpath(xdg) && ::chmod(qPrintable(temporary), 01777) == 0);
+        QVERIFY(::chmod(qPrintable(xdg), runtime == QLatin1String("open") ? 0777 : 0700) == 0);
+        if (own == QLatin1String("foreign"))
+            QVERIFY(QDir().mkdir(ownFolder) && ::chmod(qPrintable(ownFolder), 0700) == 0 &&
+                    ::chown(qPrintable(ownFolder), otherUser, otherUser) == 0);
+        if (own == QLatin1String("link"))
+            QVERIFY(QDir().mkdir(root.filePath(QStringLiteral("elsewhere")),
+                                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
+                    QFile::link(root.filePath(QStringLiteral("elsewhere")), ownFolder));
+        const QByteArray savedTemporary = qgetenv("TMPDIR"), savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", temporary.toLocal8Bit());
+        runtime.isEmpty() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", xdg.toLocal8Bit());
+        QString problem;
+        const std::optional<QString> folder = SingleInstance::privateFolder(&problem);
+        const QString name = SingleInstance::defaultServerName();
+        qputenv("TMPDIR", savedTemporary);
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+
+        const QString wanted = expected == QLatin1String("runtime") ? xdg
+                               : expected == QLatin1String("own")   ? ownFolder
+                                                                    : QString();
+        QCOMPARE(folder.value_or(QString()), wanted);
+        if (!folder) {
+            QVERIFY2(problem.contains(ownFolder), qPrintable(problem));
+            QCOMPARE(name, QString());
+            QVERIFY(!SingleInstance(name).listen());
+            return;
+        }
+        QCOMPARE(name,
+                 wanted + QLatin1Char('/') + torvelIncomingURL() + QLatin1Char('-') + QString::number(::geteuid()));
+        QCOMPARE(QFileInfo(wanted).permissions() & 0x0077, QFileDevice::Permissions());
+    }
+
+    // Where another user can reach the name (a shared folder), neither end talks to it.
+    void anotherUserNeitherReceivesNorSends() {
+        const QTemporaryDir shared;
+        QVERIFY(::chmod(qPrintable(shared.path()), 01777) == 0);
+        const QString foreignName = shared.filePath(QStringLiteral("foreign"));
+        OtherUser listener('s', QFile::encodeName(foreignName));
+        char ready = 0;
+        QVERIFY(::read(listener.report, &ready, 1) == 1 && ready == 'R');
+        QVERIFY(!SingleInstance(foreignName).forwardToRunningInstance(QUrl::fromEncoded(incomingLink), 3000));
+        QCOMPARE(listener.finish(), QByteArray());
+
+        SingleInstance running(shared.filePath(QStringLiteral("ours")));
+        QVERIFY(running.listen());
+        QVERIFY(::chmod(qPrintable(running.serverName()), 0777) == 0);
+        QSignalSpy received(&IncomingLinks::instance(), &IncomingLinks::urlReceived);
+        OtherUser client('c', QFile::encodeName(running.serverName()));
+        QFuture<QByteArray> finished = QtConcurrent::run([&client] { return client.finish(); });
+        while (!finished.isFinished())
+            QTest::qWait(10);
+        QCOMPARE(finished.result(), QByteArray());
+        QCOMPARE(received.count(), 0);
     }
 
     void badClientsAreDroppedAndOthersStillServed() {
