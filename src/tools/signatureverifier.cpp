@@ -27,6 +27,24 @@ bool startsWithPublicKeyPacket(const QByteArray &packets) {
     return tag == 6;
 }
 
+// gpgv's exit status says a signature is good even when its key has expired or was revoked:
+// only the status lines tell. A good signature (GOODSIG, VALIDSIG) and no other verdict.
+bool isGoodAndCurrent(const QByteArray &status) {
+    bool good = false, valid = false;
+    for (const QByteArray &line : status.split('\n')) {
+        const QList<QByteArray> words = line.trimmed().split(' ');
+        if (words.size() < 2 || words.constFirst() != "[GNUPG:]")
+            continue;
+        const QByteArray &keyword = words.at(1);
+        if (keyword == "EXPKEYSIG" || keyword == "REVKEYSIG" || keyword == "EXPSIG" || keyword == "BADSIG" ||
+            keyword == "ERRSIG" || keyword == "KEYREVOKED")
+            return false;
+        good = good || keyword == "GOODSIG";
+        valid = valid || keyword == "VALIDSIG";
+    }
+    return good && valid;
+}
+
 } // namespace
 
 SignatureVerifier::SignatureVerifier(QByteArray armoredKey, QString gpgv, std::chrono::milliseconds limit)
@@ -85,6 +103,5 @@ QCoro::Task<bool> SignatureVerifier::verify(QByteArray data, QByteArray signatur
                                 detached,
                                 content};
     const ProcessResult result = co_await ProcessRunner::run(m_gpgv, arguments, std::nullopt, onProcess);
-    // gpgv's exit status is the verdict; the status lines confirm that a signature was checked.
-    co_return result.status == 0 && limit.isActive() && result.standardOutput.contains("[GNUPG:] VALIDSIG ");
+    co_return result.status == 0 && limit.isActive() && isGoodAndCurrent(result.standardOutput);
 }

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QLockFile>
 #include <QProcessEnvironment>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -73,7 +74,17 @@ ToolUpdateService::ToolUpdateService(ToolHosts hosts, DependencyLocator locator)
 
 ToolUpdateService::ToolUpdateService(ToolHosts hosts, DependencyLocator locator, Limits limits)
     : m_hosts(std::move(hosts)), m_locator(std::move(locator)), m_limits(limits),
-      m_ytDLPSignature(m_hosts.ytDLPSigningKey) {}
+      m_ytDLPSignature(m_hosts.ytDLPSigningKey) {
+    const QString folder = managedToolsFolder();
+    if (!QFileInfo(folder).isDir())
+        return;
+    try {
+        const std::unique_ptr<QLockFile> lock = lockManagedFolder(folder);
+        recoverInterruptedWork(folder);
+    } catch (const ToolUpdateError &) {
+        // Another process is changing the folder: what lies there is its work.
+    }
+}
 
 void ToolUpdateService::cancel() {
     qint32 pid = 0;

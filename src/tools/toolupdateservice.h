@@ -16,6 +16,8 @@
 
 #include <QCoroTask>
 
+class QLockFile;
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -110,11 +112,19 @@ public:
 
     // The digest listed for a file name in a checksum list ("DIGEST  name" or "DIGEST *name").
     static std::optional<QString> sha256Entry(const QString &name, const QString &list);
-    // Replaces a set of files all or nothing: previous files are moved aside first; when any move
-    // fails, the new files go back to their sources and the previous ones to their places.
-    // Throws PlatformError with the failure. Returns false when a replaced file could not be
-    // moved to its keepReplacedAs (it is then removed).
+    // Replaces a set of files all or nothing, each by one rename over the previous file, so the
+    // previous file stays in place until the new one takes its name. A set of several files is
+    // first recorded in the folder ("swap-journal.json") with a second name for each file it
+    // replaces; when any move fails, the new files go back to their sources and the previous ones
+    // to their places, and after an interruption recoverInterruptedWork does the same. Throws
+    // PlatformError with the failure. Returns false when a replaced file could not be moved to
+    // its keepReplacedAs (it is then removed).
     static bool installAtomically(const QList<InstallPair> &pairs, const FileMove &move = renameFile);
+    // What an interrupted install or rollback left in the managed tools folder: a recorded swap
+    // is undone (the previous set back in place, the new files back at their sources), downloads,
+    // work folders and second names are removed, and a previous-copy record whose files are gone
+    // is forgotten. The constructor runs it unless another process is changing the folder.
+    static void recoverInterruptedWork(const QString &folder);
     static std::optional<QString> renameFile(const QString &from, const QString &to);
 
 private:
@@ -180,6 +190,10 @@ private:
     void replaceManagedCopy(ToolKind tool, QList<InstallPair> pairs, const std::optional<PreviousToolCopy> &outgoing,
                             const ToolUpdateEventHandler &onEvent);
     QString managedToolsFolder() const;
+    // Held by an install or rollback for as long as it changes the managed tools folder, so that
+    // another process (the window and the command line) neither changes it at the same time nor
+    // takes its work for leftovers. Throws ToolUpdateError when another process holds it.
+    static std::unique_ptr<QLockFile> lockManagedFolder(const QString &folder);
 
     // Catalogs and Homebrew (toolupdateservice_homebrew.cpp).
     QCoro::Task<std::optional<ToolUpdateStatus>> ytDLPStatus(std::optional<ToolInfo> ytDLP);

@@ -11,14 +11,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QUuid>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include <unistd.h>
 
 namespace {
 
@@ -162,54 +167,167 @@ std::optional<QString> ToolUpdateService::renameFile(const QString &from, const 
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+namespace {
+
+// Where a swap of several files records them before the first one changes.
+QString journalPath(const QString &folder) {
+    return folder + QStringLiteral("/swap-journal.json");
+}
+
+// A second name for a file, so that it survives being replaced: a hard link, or a copy where the
+// file system has none. Returns the failure.
+std::optional<QString> keepBeside(const QString &file, const QString &beside) {
+    if (::link(QFile::encodeName(file).constData(), QFile::encodeName(beside).constData()) == 0)
+        return std::nullopt;
+    const QString error = QString::fromLocal8Bit(std::strerror(errno));
+    QFile copy(file);
+    return copy.copy(beside) ? std::nullopt : std::optional<QString>(error);
+}
+
+// Whether path names a file right inside folder.
+bool isInside(const QString &path, const QString &folder) {
+    return path.startsWith(folder + QLatin1Char('/')) && !path.contains(QLatin1String("/../")) &&
+           !path.endsWith(QLatin1String("/.."));
+}
+
+} // namespace
+
 bool ToolUpdateService::installAtomically(const QList<InstallPair> &pairs, const FileMove &move) {
     struct Backup {
         QString destination;
-        QString backup;
+        QString backup; // empty when nothing was there, or a lone file is simply renamed over
         QString keepAs;
-    };
-    QList<Backup> backups;
-    const auto restoreBackups = [&] {
-        for (const Backup &backup : std::as_const(backups))
-            move(backup.backup, backup.destination);
     };
     const auto failure = [](const QString &from, const QString &to, const QString &error) {
         return PlatformError(QStringLiteral("No se pudo mover ") + from + QStringLiteral(" a ") + to +
                              QStringLiteral(": ") + error);
     };
-
+    // Every file is replaced by one rename over the previous one, so a managed tool is always in
+    // place. A set of several files is recorded first with a second name for each replaced file:
+    // a start after an interruption puts the whole previous set back (recoverInterruptedWork).
+    const bool set = pairs.size() > 1;
+    const QString journal = pairs.isEmpty() ? QString() : journalPath(QFileInfo(pairs.constFirst().destination).path());
+    QList<Backup> backups;
     for (const InstallPair &pair : pairs) {
         const QFileInfo existing(pair.destination);
-        if (!existing.exists() && !existing.isSymLink())
+        const bool replaces = existing.exists() || existing.isSymLink();
+        backups.append({pair.destination,
+                        replaces && (set || !pair.keepReplacedAs.isEmpty())
+                            ? pair.destination + QStringLiteral(".backup-") + uuid()
+                            : QString(),
+                        pair.keepReplacedAs});
+    }
+    const auto removeBackups = [&] {
+        for (const Backup &backup : std::as_const(backups))
+            if (!backup.backup.isEmpty())
+                QFile::remove(backup.backup);
+        if (set)
+            QFile::remove(journal);
+    };
+    if (set) {
+        QJsonArray files;
+        for (qsizetype i = 0; i < pairs.size(); ++i)
+            files.append(QJsonObject{{QStringLiteral("source"), pairs.at(i).source},
+                                     {QStringLiteral("destination"), pairs.at(i).destination},
+                                     {QStringLiteral("backup"), backups.at(i).backup}});
+        QSaveFile record(journal);
+        if (!record.open(QIODevice::WriteOnly) ||
+            record.write(QJsonDocument(QJsonObject{{QStringLiteral("files"), files}}).toJson()) < 0 || !record.commit())
+            throw PlatformError(QStringLiteral("No se pudo anotar el cambio en ") + journal + QStringLiteral(": ") +
+                                record.errorString());
+    }
+    for (const Backup &backup : std::as_const(backups)) {
+        if (backup.backup.isEmpty())
             continue;
-        const QString backup = pair.destination + QStringLiteral(".backup-") + uuid();
-        if (const std::optional<QString> error = move(pair.destination, backup)) {
-            restoreBackups();
-            throw failure(pair.destination, backup, *error);
+        if (const std::optional<QString> error = keepBeside(backup.destination, backup.backup)) {
+            removeBackups();
+            throw PlatformError(QStringLiteral("No se pudo conservar ") + backup.destination + QStringLiteral(": ") +
+                                *error);
         }
-        backups.append({pair.destination, backup, pair.keepReplacedAs});
     }
 
-    QList<InstallPair> installed;
-    for (const InstallPair &pair : pairs) {
+    for (qsizetype i = 0; i < pairs.size(); ++i) {
+        const InstallPair &pair = pairs.at(i);
         if (const std::optional<QString> error = move(pair.source, pair.destination)) {
-            // The new files go back where they came from: a source may be a copy worth keeping.
-            for (const InstallPair &done : std::as_const(installed))
-                if (move(done.destination, done.source))
-                    QFile::remove(done.destination);
-            restoreBackups();
+            // The new files go back where they came from (a source may be a copy worth
+            // keeping), and the previous ones to their places.
+            for (qsizetype done = i - 1; done >= 0; --done) {
+                const InstallPair &undo = pairs.at(done);
+                const bool returned = !move(undo.destination, undo.source);
+                if (!backups.at(done).backup.isEmpty())
+                    move(backups.at(done).backup, undo.destination);
+                else if (!returned)
+                    QFile::remove(undo.destination);
+            }
+            removeBackups();
             throw failure(pair.source, pair.destination, *error);
         }
-        installed.append(pair);
     }
+    // The new set is complete: from here on an interruption leaves it in place.
+    if (set)
+        QFile::remove(journal);
     bool kept = true;
     for (const Backup &backup : std::as_const(backups)) {
+        if (backup.backup.isEmpty())
+            continue;
         if (!backup.keepAs.isEmpty() && !move(backup.backup, backup.keepAs))
             continue;
         kept = kept && backup.keepAs.isEmpty();
         QFile::remove(backup.backup);
     }
     return kept;
+}
+
+std::unique_ptr<QLockFile> ToolUpdateService::lockManagedFolder(const QString &folder) {
+    auto lock = std::make_unique<QLockFile>(folder + QStringLiteral("/.lock"));
+    lock->setStaleLockTime(0); // held as long as its process lives, however long an install takes
+    if (!lock->tryLock(0))
+        throw ToolUpdateError::commandFailed(QStringLiteral(
+            "Otro proceso de Torvel Downloader está cambiando las herramientas; inténtalo de nuevo cuando termine."));
+    return lock;
+}
+
+void ToolUpdateService::recoverInterruptedWork(const QString &folder) {
+    QFile journal(journalPath(folder));
+    if (journal.open(QIODevice::ReadOnly)) {
+        const QJsonArray files =
+            QJsonDocument::fromJson(journal.read(64 * 1024)).object().value(QLatin1String("files")).toArray();
+        journal.close();
+        for (const QJsonValue &value : files) {
+            const QJsonObject entry = value.toObject();
+            const QString source = entry.value(QLatin1String("source")).toString();
+            const QString destination = entry.value(QLatin1String("destination")).toString();
+            const QString backup = entry.value(QLatin1String("backup")).toString();
+            if (!isInside(source, folder) || !isInside(destination, folder) ||
+                (!backup.isEmpty() && !isInside(backup, folder)))
+                continue;
+            // A file that was moved in goes back to its source; the previous one, kept under its
+            // second name, returns to its place.
+            const QFileInfo moved(source);
+            if (!moved.exists() && !moved.isSymLink() && QFileInfo::exists(destination))
+                renameFile(destination, source);
+            if (!backup.isEmpty() && QFileInfo::exists(backup))
+                renameFile(backup, destination);
+        }
+        journal.remove();
+    }
+    // What an interrupted install or rollback left: downloads, work folders, second names.
+    static const QRegularExpression leftover(QStringLiteral(
+        "^(.+\\.backup-[0-9A-F-]{36}|yt-dlp\\.download-[0-9A-F-]{36}|(deno|ffmpeg)-install-[0-9A-F-]{36})$"));
+    const QStringList names =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+    for (const QString &name : names)
+        if (leftover.match(name).hasMatch())
+            ArchiveExtractor::removeTree(folder + QLatin1Char('/') + name);
+    // Kept files without their record (an install ended before it wrote it), or a record whose
+    // files are gone (a rollback ended before it forgot them): neither is ever put back.
+    for (const ToolKind tool : {ToolKind::ytDLP, ToolKind::ffmpeg}) {
+        const QStringList kept = PreviousToolCopy::fileNames(tool);
+        if (!PreviousToolCopy::read(folder, tool) || std::any_of(kept.cbegin(), kept.cend(), [&](const QString &name) {
+                return !QFileInfo::exists(PreviousToolCopy::keptPath(folder, name));
+            }))
+            PreviousToolCopy::forget(folder, tool);
+    }
 }
 
 QCoro::Task<QString> ToolUpdateService::signedYTDLPChecksums(QString releasePath, ToolUpdateEventHandler onEvent) {
@@ -247,6 +365,7 @@ ToolUpdateService::installManagedYTDLP(ToolUpdateEventHandler onEvent) {
     OperationScope scope(*this);
     const QString folder = managedToolsFolder();
     createFolder(folder);
+    const std::unique_ptr<QLockFile> lock = lockManagedFolder(folder);
     const QString managed = m_locator.managedYTDLPPath();
     const QString asset = ToolAssets::ytDLPAssetName();
     const QString download = folder + QStringLiteral("/yt-dlp.download-") + uuid();
@@ -283,6 +402,16 @@ ToolUpdateService::installManagedYTDLP(ToolUpdateEventHandler onEvent) {
     const QString version = firstLine(QString::fromUtf8(run->standardOutput).trimmed());
     report(onEvent,
            ToolUpdateEvent::output(QStringLiteral("Ejecutable validado: yt-dlp ") + version + QStringLiteral(".")));
+    // Every release folder holds a signed list, so a mirror could offer an older genuine yt-dlp:
+    // going back is what a rollback is for, never an install.
+    if (isRegularFile(managed)) {
+        const std::optional<ProcessResult> current = co_await testRun(managed, versionArguments);
+        const QString installed = current ? firstLine(QString::fromUtf8(current->standardOutput).trimmed()) : QString();
+        if (!installed.isEmpty() && VersionComparison::isNewer(installed, version))
+            throw ToolUpdateError::commandFailed(QStringLiteral("La versión publicada de yt-dlp, ") + version +
+                                                 QStringLiteral(", es anterior a la instalada, ") + installed +
+                                                 QStringLiteral("; no se instaló."));
+    }
 
     if (m_locator.locateJavaScriptRuntimeArguments().isEmpty()) {
         report(onEvent, ToolUpdateEvent::output(
@@ -348,6 +477,8 @@ ToolUpdateService::installManagedFFmpeg(ToolUpdateEventHandler onEvent) {
     OperationScope scope(*this);
     const QString folder = managedToolsFolder();
     const QString work = folder + QStringLiteral("/ffmpeg-install-") + uuid();
+    createFolder(folder);
+    const std::unique_ptr<QLockFile> lock = lockManagedFolder(folder);
     const WorkItems workItems{{work}};
     createFolder(work);
     const QString base =
@@ -386,8 +517,8 @@ ToolUpdateService::installManagedFFmpeg(ToolUpdateEventHandler onEvent) {
     for (const QString &program : {ffmpeg, ffprobe}) {
         makeExecutable(program);
         if (!NativeExecutable::isNativeExecutable(program))
-            throw ToolUpdateError::commandFailed(QStringLiteral("La firma de ") + QFileInfo(program).fileName() +
-                                                 QStringLiteral(" no es válida."));
+            throw ToolUpdateError::commandFailed(QFileInfo(program).fileName() +
+                                                 QStringLiteral(" no es un programa para este equipo."));
     }
     const QStringList versionArguments{QStringLiteral("-version")};
     const QString banner = co_await validatedVersion(ffmpeg, versionArguments);

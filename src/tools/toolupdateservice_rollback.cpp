@@ -1,15 +1,42 @@
 #include "toolupdateservice.h"
 
+#include "common/background.h"
 #include "common/filedigest.h"
 #include "toolupdateerror.h"
 
 #include <QFileInfo>
+#include <QLockFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 void report(const ToolUpdateEventHandler &onEvent, const ToolUpdateEvent &event) {
     if (onEvent)
         onEvent(event);
+}
+
+// The SHA-256 of a kept copy, read through a descriptor opened without following a link, so the
+// file hashed is the very file that is then checked and moved into place. Empty for anything but
+// a regular file (a link, a folder, a device), or a file that cannot be read.
+QString regularFileDigest(const QString &path, const std::atomic_bool *cancelled) {
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return QString();
+    QFile file;
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+        !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return QString();
+    }
+    try {
+        return FileDigest::sha256(file, -1, cancelled);
+    } catch (const PlatformError &) {
+        return QString();
+    }
 }
 
 QString displayName(ToolKind tool) {
@@ -80,6 +107,9 @@ QCoro::Task<QString> ToolUpdateService::rollBack(ToolKind tool, ToolUpdateEventH
     OperationScope scope(*this);
     const QString folder = managedToolsFolder();
     const QString name = displayName(tool);
+    std::unique_ptr<QLockFile> lock;
+    if (QFileInfo(folder).isDir())
+        lock = lockManagedFolder(folder);
     report(onEvent,
            ToolUpdateEvent::stage(QStringLiteral("Comprobando la versión anterior de ") + name + QStringLiteral("…")));
     const std::optional<PreviousToolCopy> previous = PreviousToolCopy::read(folder, tool);
@@ -91,12 +121,15 @@ QCoro::Task<QString> ToolUpdateService::rollBack(ToolKind tool, ToolUpdateEventH
     QList<InstallPair> pairs;
     for (const PreviousToolCopy::File &file : previous->files) {
         const QString kept = PreviousToolCopy::keptPath(folder, file.name);
-        QString digest;
-        try {
-            const std::shared_ptr<std::atomic_bool> cancelled = cancelFlag();
-            digest = co_await FileDigest::sha256InBackground(kept, cancelled);
-        } catch (const PlatformError &) {
-        }
+        const std::shared_ptr<std::atomic_bool> cancelled = cancelFlag();
+        // Named: a temporary lambda inside a co_await expression is destroyed twice by GCC 12.
+        const auto hash = [kept, cancelled] { return regularFileDigest(kept, cancelled.get()); };
+        const QString digest = co_await Background::run(hash);
+        // A link is refused even when its target matches: what it leads to may change later.
+        const QFileInfo entry(kept);
+        if (entry.isSymLink() || (entry.exists() && !entry.isFile()))
+            throw ToolUpdateError::commandFailed(QStringLiteral("La copia anterior de ") + file.name +
+                                                 QStringLiteral(" no es un archivo normal; no se restauró."));
         if (digest != file.sha256)
             throw ToolUpdateError::commandFailed(
                 QStringLiteral("La copia anterior de ") + file.name +

@@ -13,9 +13,11 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUuid>
 
 #include <csignal>
 
@@ -109,6 +111,30 @@ private:
                            [&](const ToolUpdateEvent &e) { return e.text == text; });
     }
 
+    // The process dying at a point of a swap: the moves the seam lets through are done, then
+    // nothing else (no undo, no clean-up) happens before the next start.
+    struct Killed {};
+    static ToolUpdateService::FileMove interrupted(int failingMove, int killedAfter) {
+        return [failingMove, killedAfter, moves = 0](const QString &from,
+                                                     const QString &to) mutable -> std::optional<QString> {
+            if (moves == killedAfter)
+                throw Killed();
+            if (++moves == failingMove)
+                return u"disco lleno"_s;
+            return ToolUpdateService::renameFile(from, to);
+        };
+    }
+    std::unique_ptr<ToolUpdateService> service(const QByteArray &signingKey = SigningKeys::trustedPublicKey()) const {
+        const QUrl origin = m_server->origin();
+        ToolUpdateService::Limits limits;
+        limits.catalogFetch = limits.dataFetch = limits.connect = limits.stalledTransfer = std::chrono::seconds(2);
+        limits.testRun = limits.homebrewQuery = std::chrono::seconds(3);
+        limits.maxAssetBytes = limits.maxUnpackedBytes = limits.maxOutputCharacters = 1'000'000;
+        return std::make_unique<ToolUpdateService>(ToolHosts{origin, origin, origin, origin, signingKey},
+                                                   DependencyLocator(TestSupport::sandboxedTools(m_work->path())),
+                                                   limits);
+    }
+
     // A fake brew: records its arguments (and HOMEBREW_NO_AUTO_UPDATE) and answers "uses" and
     // "doctor" from files the test writes.
     QString fakeBrew(int status = 0) {
@@ -166,14 +192,7 @@ private Q_SLOTS:
         m_server->route(u"/api/formula/yt-dlp.json"_s, Response::ok(R"({"versions":{"stable":"2025.09.26"}})"));
         m_server->route(u"/api/formula/ffmpeg.json"_s, Response::ok(R"({"versions":{"stable":"8.0"}})"));
 
-        const QUrl origin = m_server->origin();
-        ToolUpdateService::Limits limits;
-        limits.catalogFetch = limits.dataFetch = limits.connect = limits.stalledTransfer = std::chrono::seconds(2);
-        limits.testRun = limits.homebrewQuery = std::chrono::seconds(3);
-        limits.maxAssetBytes = limits.maxUnpackedBytes = limits.maxOutputCharacters = 1'000'000;
-        m_service = std::make_unique<ToolUpdateService>(
-            ToolHosts{origin, origin, origin, origin, SigningKeys::trustedPublicKey()},
-            DependencyLocator(TestSupport::sandboxedTools(m_work->path())), limits);
+        m_service = service();
         for (const char *tool : {"yt-dlp", "ffmpeg", "ffprobe"})
             TestSupport::writeFile(tools(QLatin1String(tool)), "old " + QByteArray(tool));
     }
@@ -223,6 +242,13 @@ private Q_SLOTS:
         QCOMPARE(failureOf(m_service->rollBack(ToolKind::ytDLP, m_record)),
                  u"La copia anterior de yt-dlp falta o cambió desde que se guardó; no se restauró."_s);
         QVERIFY(kept.resize(first.size()));
+        // A link to the very same bytes is refused: what it leads to could change after the check.
+        QVERIFY(QFile::rename(tools(u"yt-dlp.previous"_s), path(u"elsewhere"_s)) &&
+                QFile::link(path(u"elsewhere"_s), tools(u"yt-dlp.previous"_s)));
+        QCOMPARE(failureOf(m_service->rollBack(ToolKind::ytDLP, m_record)),
+                 u"La copia anterior de yt-dlp no es un archivo normal; no se restauró."_s);
+        QVERIFY(QFile::remove(tools(u"yt-dlp.previous"_s)) &&
+                QFile::rename(path(u"elsewhere"_s), tools(u"yt-dlp.previous"_s)));
 
         m_events.clear();
         QCOMPARE(BlockingWait::wait(m_service->rollBack(ToolKind::ytDLP, m_record)),
@@ -235,14 +261,19 @@ private Q_SLOTS:
                  u"No hay una versión anterior de yt-dlp para restaurar."_s);
     }
 
-    // Moves numbered in order: the two current files aside, then the two kept ones in.
+    // A move fails (the rollback is undone at once) or the process dies after some moves (the next
+    // start puts the files back): numbered in order, the two kept files in.
     void rollBackOfFFmpegIsAllOrNothing_data() {
         QTest::addColumn<int>("failingMove"); // 0: none
-        for (int move = 0; move <= 4; ++move)
-            QTest::newRow(qPrintable(u"move %1"_s.arg(move))) << move;
+        QTest::addColumn<int>("killedAfter"); // -1: not killed
+        for (int move = 0; move <= 2; ++move)
+            QTest::newRow(qPrintable(u"move %1 fails"_s.arg(move))) << move << -1;
+        for (int moves = 0; moves <= 1; ++moves)
+            QTest::newRow(qPrintable(u"killed after %1 moves"_s.arg(moves))) << 0 << moves;
     }
     void rollBackOfFFmpegIsAllOrNothing() {
         QFETCH(int, failingMove);
+        QFETCH(int, killedAfter);
         for (const QString &tool : {u"ffmpeg"_s, u"ffprobe"_s})
             TestSupport::writeScript(tools(tool), u"echo '%1 version 4.4.2 Copyright'"_s.arg(tool));
         const QMap<QString, QByteArray> before = snapshot();
@@ -250,15 +281,53 @@ private Q_SLOTS:
         QCOMPARE(m_service->previousVersion(ToolKind::ffmpeg), u"4.4.2"_s);
         const QMap<QString, QByteArray> updated = snapshot();
 
-        int moves = 0;
-        const ToolUpdateService::FileMove move = [&](const QString &from, const QString &to) -> std::optional<QString> {
-            if (++moves == failingMove)
-                return u"disco lleno"_s;
-            return ToolUpdateService::renameFile(from, to);
-        };
-        const QString failure = failureOf(m_service->rollBack(ToolKind::ffmpeg, m_record, move));
+        const QString failure = failureOf([&] {
+            try {
+                BlockingWait::wait(
+                    m_service->rollBack(ToolKind::ffmpeg, m_record, interrupted(failingMove, killedAfter)));
+            } catch (const Killed &) {
+                m_service = service(); // the next start
+            }
+        });
         QVERIFY2(failingMove ? failure.endsWith(u": disco lleno"_s) : failure.isEmpty(), qPrintable(failure));
-        QCOMPARE(snapshot(), failingMove ? updated : before);
+        QCOMPARE(snapshot(), failingMove || killedAfter >= 0 ? updated : before);
+    }
+
+    // The process dies between the steps of an install, which keeps the copies it replaces: the
+    // managed tools answer throughout, all old or all new, and the next start leaves nothing else.
+    void anInstallKilledHalfwayLeavesWorkingTools_data() {
+        QTest::addColumn<bool>("ffmpeg");
+        QTest::addColumn<int>("killedAfter");
+        for (int moves = 0; moves <= 3; ++moves)
+            QTest::newRow(qPrintable(u"FFmpeg, killed after %1 moves"_s.arg(moves))) << true << moves;
+        for (int moves = 0; moves <= 1; ++moves)
+            QTest::newRow(qPrintable(u"yt-dlp, killed after %1 moves"_s.arg(moves))) << false << moves;
+    }
+    void anInstallKilledHalfwayLeavesWorkingTools() {
+        QFETCH(bool, ffmpeg);
+        QFETCH(int, killedAfter);
+        const QStringList names = ffmpeg ? QStringList{u"ffmpeg"_s, u"ffprobe"_s} : QStringList{u"yt-dlp"_s};
+        const QString work =
+            tools(u"ffmpeg-install-%1/"_s.arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()));
+        QVERIFY(QDir().mkpath(work));
+        TestSupport::writeFile(
+            tools(u"yt-dlp.download-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()), "x");
+        QList<ToolUpdateService::InstallPair> pairs;
+        for (const QString &name : names) {
+            TestSupport::writeFile(work + name, "new " + name.toUtf8());
+            pairs.append({work + name, tools(name), tools(name + u".previous"_s)});
+        }
+        QVERIFY_THROWS_EXCEPTION(Killed, ToolUpdateService::installAtomically(pairs, interrupted(0, killedAfter)));
+        for (const QString &name : names) // never a moment without the tool
+            QVERIFY(readFile(tools(name)).endsWith(name.toUtf8()));
+        m_service = service();
+        const QMap<QString, QByteArray> after = snapshot();
+        const QByteArray state = after.value(names.first()).left(4);
+        for (const QString &name : names)
+            QCOMPARE(after.value(name), state + name.toUtf8());
+        // A copy kept without its record would never be put back: it goes too.
+        QCOMPARE(after.keys(), (QStringList{u"ffmpeg"_s, u"ffprobe"_s, u"yt-dlp"_s}));
+        QCOMPARE(state, killedAfter >= names.size() ? QByteArray("new ") : QByteArray("old "));
     }
 
     void managedFFmpegAsOneSet() {
@@ -298,6 +367,11 @@ private Q_SLOTS:
         const QString badSignature = u"La firma de la lista de sumas de yt-dlp no es válida."_s;
         row("list signed by another key", false, badSignature,
             [this] { m_release.sumsSignature = SigningKeys::sign(m_release.sums, false); });
+        // gpgv calls a signature by an expired key good; the status lines say what it is.
+        row("list signed by a key that has expired", false, badSignature, [this] {
+            m_service = service(SigningKeys::expiredPublicKey());
+            m_release.sumsSignature = SigningKeys::signWithExpiredKey(m_release.sums);
+        });
         row("list without signature", false, badSignature,
             [this] { m_server->route(ytDLPLatest + u"SHA2-256SUMS.sig"_s, Response::notFound()); });
         row("tampered list", false, badSignature, [this] {
@@ -305,6 +379,9 @@ private Q_SLOTS:
             setYTDLP(script("echo evil"));
             m_release.sumsSignature = signature;
         });
+        row("older than the installed copy", false,
+            u"La versión publicada de yt-dlp, 2025.10.22, es anterior a la instalada, 2025.11.01; no se instaló."_s,
+            [this] { TestSupport::writeScript(tools(u"yt-dlp"_s), u"echo 2025.11.01"_s); });
         row("test run fails", false, failedRun, ytDLP("echo broken >&2; exit 1"));
         row("test run hangs", false, failedRun, ytDLP("sleep 30"));
         row("test run prints megabytes", false, u"demasiada salida"_s, ytDLP("yes 2025.10.22 | head -c 3000000"));
@@ -325,7 +402,7 @@ private Q_SLOTS:
         row("redirect to plain http elsewhere", false,
             u"Se rechazó la dirección http://example.invalid/a: solo se admiten direcciones https."_s,
             [this] { m_server->route(ytDLPLatest + asset, Response::redirect(QUrl(u"http://example.invalid/a"_s))); });
-        row("FFprobe for another processor", true, u"La firma de ffprobe no es válida."_s, [this] {
+        row("FFprobe for another processor", true, u"ffprobe no es un programa para este equipo."_s, [this] {
             QByteArray probe = readFile(u"/usr/bin/ffprobe"_s);
             probe[18] = char(probe[18] == 62 ? 183 : 62); // e_machine: the other supported processor
             m_release.ffprobeZip = zip({file(u"ffprobe"_s, probe, 0755)});
@@ -566,8 +643,14 @@ private Q_SLOTS:
 
         setYTDLP(script("echo 2025.11.01"));
         QCOMPARE(runApp({u"install"_s, u"yt-dlp"_s}).status, 0);
+        // The configured copy changes to the restored one, and the command says so.
+        const QString configuration = path(u"home/.config/Torvel/Torvel Downloader.conf"_s);
+        QSettings(configuration, QSettings::IniFormat).setValue(u"ytDLPPath"_s, u"/usr/bin/yt-dlp"_s);
         result = runApp({u"rollback"_s, u"yt-dlp"_s});
-        QCOMPARE(result.standardOutput, "Se restauró la versión anterior de yt-dlp, 2025.10.22.\n");
+        QCOMPARE(QString::fromUtf8(result.standardOutput),
+                 u"Se restauró la versión anterior de yt-dlp, 2025.10.22.\nTorvel Downloader usa ahora "_s +
+                     path(u"home/.local/share/Torvel Downloader/Tools/yt-dlp"_s) +
+                     u" en lugar de /usr/bin/yt-dlp.\n"_s);
         QVERIFY(result.standardError.startsWith("Iniciando la vuelta a la versión anterior de yt-dlp.\n"));
         QCOMPARE(runApp({u"rollback"_s, u"yt-dlp"_s}).status, 1);
 
