@@ -29,6 +29,32 @@ DesktopNotifications::DesktopNotifications(QString desktopEntry, QDBusConnection
 void DesktopNotifications::show(const QString &summary, const QString &body, const QList<Action> &actions) {
     if (!m_bus.isConnected())
         return;
+    // The body carries outside text (file names, a server's reason phrase): a service that reads
+    // it as markup gets it escaped, so it shows as written and can never become a link.
+    const QDBusMessage query =
+        QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("GetCapabilities"));
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(query), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, summary, body, actions](QDBusPendingCallWatcher *finished) {
+                finished->deleteLater();
+                const QDBusPendingReply<QStringList> capabilities = *finished;
+                // Without an answer there is no service to show anything.
+                if (capabilities.isError())
+                    return;
+                notify(summary, capabilities.value().contains(QLatin1String("body-markup")) ? escapeMarkup(body) : body,
+                       actions);
+            });
+}
+
+QString DesktopNotifications::escapeMarkup(const QString &text) {
+    QString escaped = text;
+    escaped.replace(QLatin1Char('&'), QLatin1String("&amp;"));
+    escaped.replace(QLatin1Char('<'), QLatin1String("&lt;"));
+    escaped.replace(QLatin1Char('>'), QLatin1String("&gt;"));
+    return escaped;
+}
+
+void DesktopNotifications::notify(const QString &summary, const QString &body, const QList<Action> &actions) {
     QStringList keysAndLabels;
     for (const Action &action : actions)
         keysAndLabels << action.key << action.label;
@@ -36,7 +62,6 @@ void DesktopNotifications::show(const QString &summary, const QString &body, con
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
     call << QStringLiteral("Torvel Downloader") << uint(0) << m_desktopEntry << summary << body << keysAndLabels
          << hints << qint32(-1);
-    // Without a service the call fails at once; that is the quiet end of it.
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, actions](QDBusPendingCallWatcher *finished) {
         finished->deleteLater();

@@ -27,14 +27,20 @@ public:
     explicit DesktopNotifications(QString desktopEntry, QDBusConnection bus = QDBusConnection::sessionBus(),
                                   QObject *parent = nullptr);
 
-    // Returns at once; the service answers later.
+    // Returns at once; the service answers later. The body is plain text: it is escaped for a
+    // service that announces "body-markup" (asked each time, before the notification).
     void show(const QString &summary, const QString &body, const QList<Action> &actions);
+
+    // "&", "<" and ">" as the markup's entities.
+    static QString escapeMarkup(const QString &text);
 
 private Q_SLOTS:
     void onActionInvoked(uint id, const QString &key);
     void onNotificationClosed(uint id, uint reason);
 
 private:
+    void notify(const QString &summary, const QString &body, const QList<Action> &actions);
+
     QString m_desktopEntry;
     QDBusConnection m_bus;
     // The actions of the notifications still on screen, by the service's id.

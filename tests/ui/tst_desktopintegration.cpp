@@ -43,6 +43,7 @@ public:
         QVariantMap hints;
     };
     QList<Notification> notifications;
+    QStringList capabilities{u"actions"_s, u"body"_s};
     // progress-visible and progress of every Update, "-" for a hidden bar.
     QStringList launcher;
 
@@ -52,7 +53,7 @@ public Q_SLOTS:
         notifications.append({application, icon, summary, body, actions, hints});
         return uint(notifications.size());
     }
-    QStringList GetCapabilities() { return {u"actions"_s, u"body"_s}; }
+    QStringList GetCapabilities() { return capabilities; }
     void launcherUpdate(const QString &application, const QVariantMap &properties) {
         QCOMPARE(application, u"application://torvel-downloader.desktop"_s);
         launcher.append(properties.value(u"progress-visible"_s).toBool()
@@ -215,6 +216,17 @@ echo data > "$job/%2")"_s.arg(m_dir.path(), resultName));
         QTRY_COMPARE(desktop.launcher.last(), u"-"_s);
         QTest::qWait(100);
         QCOMPARE(desktop.notifications.size(), 2);
+
+        // Outside text in a body shows as written, also on a service that reads markup.
+        const QString outside = u"<a href=\"https://x.test\">Forbidden</a> & <b>"_s;
+        notifications.show(u"La descarga falló"_s, outside, {});
+        QTRY_COMPARE(desktop.notifications.size(), 3);
+        QCOMPARE(desktop.notifications.last().body, outside);
+        desktop.capabilities.append(u"body-markup"_s);
+        notifications.show(u"La descarga falló"_s, outside, {});
+        QTRY_COMPARE(desktop.notifications.size(), 4);
+        QCOMPARE(desktop.notifications.last().body,
+                 u"&lt;a href=\"https://x.test\"&gt;Forbidden&lt;/a&gt; &amp; &lt;b&gt;"_s);
     }
 
     // The file manager shows the file; without one the opener opens its folder; when that fails
