@@ -35,6 +35,12 @@ if [ $# -gt 1 ] || [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
 fi
 source=${1:-$root/build/release/src/app/torvel-downloader}
 
+# Files that root makes in someone else's home would stay root's, beyond that user's reach.
+if [ "$(id -u)" -eq 0 ] && [ -d "$HOME" ] && [ "$(stat -c %u "$HOME")" -ne 0 ]; then
+    echo "No se instala como root en la carpeta personal de otro usuario ($HOME): ejecútalo como ese usuario." >&2
+    exit 1
+fi
+
 data_home=${XDG_DATA_HOME:-$HOME/.local/share}
 bin_dir=$HOME/.local/bin
 applications=$data_home/applications
@@ -75,13 +81,20 @@ case $source in
         echo "El paquete no supera la comprobación de su sello; no se instala: $source" >&2
         exit 1
     fi
-    # Renames only: the installed bundle is never half-replaced.
+    # Renames only: the installed bundle is never half-replaced, and it comes back when the new
+    # one cannot take its place (the work folder goes on exit).
     if [ -e "$bundle" ]; then
         mv "$bundle" "$work/previous.app"
     fi
-    mv "$new" "$bundle"
-    rm -f "$installed"
-    ln -s "$bundle/bin/torvel-downloader" "$installed"
+    if ! mv "$new" "$bundle"; then
+        if [ -e "$work/previous.app" ]; then
+            mv "$work/previous.app" "$bundle"
+        fi
+        echo "No se pudo poner el paquete en su sitio; se conserva el instalado: $bundle" >&2
+        exit 1
+    fi
+    ln -sfn "$bundle/bin/torvel-downloader" "$installed.new"
+    mv -T "$installed.new" "$installed"
     executable=$bundle/bin/torvel-downloader
     icon=$bundle/share/icons/hicolor/scalable/apps/torvel-downloader.svg
     [ -f "$icon" ] || icon=$here/torvel-downloader.svg
@@ -97,22 +110,28 @@ if [ -z "${bundle:-}" ]; then
         echo "Compílalo primero (scripts/run) o indica su ruta." >&2
         exit 1
     fi
-    executable=$(cd "$(dirname "$executable")" && pwd)/$(basename "$executable")
-    rm -f "$installed"
-    if $link; then
-        ln -s "$executable" "$installed"
-    else
-        cp "$executable" "$installed.new"
-        chmod 755 "$installed.new"
-        mv "$installed.new" "$installed"
+    executable=$(cd "$(dirname "$executable")" && pwd -P)/$(basename "$executable")
+    if [ "$executable" = "$(cd "$bin_dir" && pwd -P)/torvel-downloader" ]; then
+        echo "$executable ya es el programa instalado; indica el ejecutable compilado." >&2
+        exit 1
     fi
+    # Beside it first, then one rename: a failed copy leaves the installed program as it was.
+    rm -f "$installed.new"
+    if $link; then
+        ln -s "$executable" "$installed.new"
+    elif ! cp "$executable" "$installed.new" || ! chmod 755 "$installed.new"; then
+        rm -f "$installed.new"
+        echo "No se pudo copiar $executable; se conserva el programa instalado." >&2
+        exit 1
+    fi
+    mv -T "$installed.new" "$installed"
     # The desktop starts the copy (or the link) in ~/.local/bin.
     executable=$installed
 fi
 
 # The Exec key's own quoting: inside double quotes, " ` $ and \ take a backslash, and the key's
-# value escapes every backslash once more.
-quoted=$(printf '%s' "$executable" | sed -e 's/[\\"`$]/\\&/g' -e 's/\\/\\\\/g')
+# value escapes every backslash once more; a % is doubled (a lone one starts a field code).
+quoted=$(printf '%s' "$executable" | sed -e 's/[\\"`$]/\\&/g' -e 's/\\/\\\\/g' -e 's/%/%%/g')
 sed -e "s|^Exec=.*|Exec=\"$(printf '%s' "$quoted" | sed -e 's/[|&\\]/\\&/g')\" %u|" \
     "$here/torvel-downloader.desktop" > "$applications/torvel-downloader.desktop.new"
 mv "$applications/torvel-downloader.desktop.new" "$applications/torvel-downloader.desktop"

@@ -372,6 +372,13 @@ private Q_SLOTS:
         QCOMPARE(run(u"make-release"_s, arguments, environment), 1);
         arguments.last() = binary;
         QCOMPARE(run(u"make-release"_s, arguments, environment), 0);
+        // make-deb builds in only an Ed25519 key's public half: it stops before building anything.
+        QCOMPARE(QProcess::execute(u"/usr/bin/openssl"_s, {u"genpkey"_s, u"-algorithm"_s, u"RSA"_s, u"-pkeyopt"_s,
+                                                          u"rsa_keygen_bits:1024"_s, u"-out"_s, path(u"rsa.pem"_s)}),
+                 0);
+        TestSupport::writeFile(path(u"nokey.pem"_s), "no es una clave\n");
+        for (const QString &key : {path(u"rsa.pem"_s), path(u"nokey.pem"_s)})
+            QCOMPARE(run(u"make-deb"_s, {u"--key"_s, key, u"--out"_s, path(u"deb"_s)}, environment), 1);
 
         const QString name = u"TorvelDownloader-1.4.0-linux-"_s + UpdatePlatform::architecture();
         const AppUpdateManifest manifest = AppUpdateManifest::decode(TestSupport::readFile(path(u"out/update.json"_s)));
@@ -432,12 +439,19 @@ private Q_SLOTS:
         if (!validator.isEmpty())
             QCOMPARE(QProcess::execute(validator, {applications + u"/torvel-downloader.desktop"_s}), 0);
 
-        // A bare program is copied, and the desktop starts the copy.
-        home.insert(u"HOME"_s, path(u"mi casa"_s));
+        // A bare program is copied, and the desktop starts the copy (a % of the path doubled).
+        home.insert(u"HOME"_s, path(u"mi casa 100%"_s));
         QCOMPARE(run(u"install-user.sh"_s, {plain}, home), 0);
-        const QString copy = path(u"mi casa/.local/bin/torvel-downloader"_s);
+        const QString copy = path(u"mi casa 100%/.local/bin/torvel-downloader"_s);
         QVERIFY(QFileInfo(copy).isExecutable() && !QFileInfo(copy).isSymLink());
-        QVERIFY(entryOf(u"mi casa"_s).contains(u"Exec=\""_s + copy + u"\" %u"_s));
+        QVERIFY(entryOf(u"mi casa 100%"_s).contains(u"Exec=\""_s + path(u"mi casa 100%%"_s) +
+                                                      u"/.local/bin/torvel-downloader\" %u"_s));
+        // The installed program given as the program to install is refused and stays.
+        QCOMPARE(run(u"install-user.sh"_s, {copy}, home), 1);
+        QVERIFY(QFileInfo(copy).isExecutable() && TestSupport::readFile(copy) == TestSupport::readFile(plain));
+        // Root does not fill another user's home with files of its own.
+        QCOMPARE(::chown(QFile::encodeName(path(u"mi casa 100%"_s)).constData(), 65534, 65534), 0);
+        QCOMPARE(run(u"install-user.sh"_s, {plain}, home), 1);
     }
 };
 
