@@ -193,10 +193,16 @@ QCoro::Task<int> operation(Action action, std::optional<ToolKind> tool, ToolHost
         } else if (action == Action::rollBack) {
             logLine(QStringLiteral("Iniciando la vuelta a la versión anterior de ") + toolName + QStringLiteral("."));
             message = co_await service.rollBack(*tool, onEvent);
-            if (*tool == ToolKind::ytDLP)
-                settings.setYtDLPPath(service.locator().managedYTDLPPath());
-            else
-                settings.setFfmpegPath(service.locator().managedFFmpegPath());
+            // The restored copy is the managed one: the application uses it from now on, and
+            // says so when another copy was chosen before.
+            const bool ytDLP = *tool == ToolKind::ytDLP;
+            const QString before = ytDLP ? settings.ytDLPPath() : settings.ffmpegPath();
+            const QString managed =
+                ytDLP ? service.locator().managedYTDLPPath() : service.locator().managedFFmpegPath();
+            ytDLP ? settings.setYtDLPPath(managed) : settings.setFfmpegPath(managed);
+            if (before != managed)
+                message += QStringLiteral("\nTorvel Downloader usa ahora ") + managed +
+                           (before.isEmpty() ? QString() : QStringLiteral(" en lugar de ") + before) + QLatin1Char('.');
         } else {
             // Locating and the version check cannot be cancelled; Ctrl-C during them ends the
             // command before the operation starts.
