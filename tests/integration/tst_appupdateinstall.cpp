@@ -374,7 +374,7 @@ private Q_SLOTS:
         QCOMPARE(run(u"make-release"_s, arguments, environment), 0);
         // make-deb builds in only an Ed25519 key's public half: it stops before building anything.
         QCOMPARE(QProcess::execute(u"/usr/bin/openssl"_s, {u"genpkey"_s, u"-algorithm"_s, u"RSA"_s, u"-pkeyopt"_s,
-                                                          u"rsa_keygen_bits:1024"_s, u"-out"_s, path(u"rsa.pem"_s)}),
+                                                           u"rsa_keygen_bits:1024"_s, u"-out"_s, path(u"rsa.pem"_s)}),
                  0);
         TestSupport::writeFile(path(u"nokey.pem"_s), "no es una clave\n");
         for (const QString &key : {path(u"rsa.pem"_s), path(u"nokey.pem"_s)})
@@ -444,8 +444,8 @@ private Q_SLOTS:
         QCOMPARE(run(u"install-user.sh"_s, {plain}, home), 0);
         const QString copy = path(u"mi casa 100%/.local/bin/torvel-downloader"_s);
         QVERIFY(QFileInfo(copy).isExecutable() && !QFileInfo(copy).isSymLink());
-        QVERIFY(entryOf(u"mi casa 100%"_s).contains(u"Exec=\""_s + path(u"mi casa 100%%"_s) +
-                                                      u"/.local/bin/torvel-downloader\" %u"_s));
+        QVERIFY(entryOf(u"mi casa 100%"_s)
+                    .contains(u"Exec=\""_s + path(u"mi casa 100%%"_s) + u"/.local/bin/torvel-downloader\" %u"_s));
         // The installed program given as the program to install is refused and stays.
         QCOMPARE(run(u"install-user.sh"_s, {copy}, home), 1);
         QVERIFY(QFileInfo(copy).isExecutable() && TestSupport::readFile(copy) == TestSupport::readFile(plain));
