@@ -101,6 +101,10 @@ public:
     // A neutral line about how the last download ended ("Descarga cancelada."), until the phase
     // changes again.
     const QString &notice() const { return m_notice; }
+    // Beside the address field: an address that waits for the running download, or the pasted
+    // addresses that were left out. Empty when there is nothing to say.
+    const QString &addressNote() const { return m_addressNote; }
+    const std::optional<QString> &waitingAddress() const { return m_waitingAddress; }
     const std::optional<QString> &completedFile() const { return m_completedFile; }
     const std::optional<ToolInfo> &ytDLP() const { return m_ytDLP; }
     const std::optional<ToolInfo> &ffmpeg() const { return m_ffmpeg; }
@@ -159,6 +163,10 @@ public:
     void reset();
     void revealCompletedFile();
     void handleIncomingURL(const QUrl &url);
+    // A pasted text: into the field, or, while a download runs, waiting for its end.
+    void offerAddress(const QString &text);
+    // The waiting address into the field, analyzed; nothing while a download runs.
+    void analyzeWaitingAddress();
     QCoro::Task<> refreshDependencies();
 
     // The tool operations. At most one runs at a time: a call while one runs changes nothing.
@@ -208,7 +216,8 @@ public:
     void setAllPlaylistEntriesChecked(bool checked);
     const std::optional<PlaylistDownloader::Position> &playlistPosition() const { return m_playlist.position; }
     const std::optional<PlaylistDownloader::Outcome> &playlistOutcome() const { return m_playlist.outcome; }
-    void revealPlaylistFolder();
+    // The list's folder; the summary's button asks, the setting reveals it by itself.
+    void revealPlaylistFolder(DesktopServices::Reveal reveal = DesktopServices::Reveal::asked);
 
     static QString normalizedURLText(const QString &text);
     static std::optional<QUrl> validatedWebURL(const QString &text);
@@ -222,6 +231,7 @@ Q_SIGNALS:
     void progressChanged();
     void errorMessageChanged();
     void noticeChanged();
+    void addressNoteChanged();
     void completedFileChanged();
     // ytDLP, ffmpeg, the previous managed versions or isCheckingTools
     void toolsChanged();
@@ -261,6 +271,11 @@ private:
     void setCompletedFile(const std::optional<QString> &file);
     void fail(const QString &message);
     void setNotice(const QString &notice);
+    void setAddressNote(const QString &note);
+    void setWaitingAddress(const std::optional<QString> &address);
+    // After a download: a completed one hands over to the waiting address at once; a cancel or a
+    // failure stays on screen and the address waits for a click.
+    void afterDownload(bool completed);
     // The media and choices of an address the field no longer holds go away (outside a running
     // analysis or download), so that nothing is downloaded under another address's title.
     void forgetAnalysisOfOtherAddress();
@@ -334,8 +349,9 @@ private:
     std::optional<QUrl> m_analyzedURL;
     // Counts analysis requests and resets: a result is applied only while its number is current.
     quint64 m_analysisRequest = 0;
-    // A link that arrived during a download; it is analyzed when the download ends.
-    bool m_analysisAwaitsDownload = false;
+    // An address pasted or received during a download.
+    std::optional<QString> m_waitingAddress;
+    QString m_addressNote;
     std::optional<QString> m_completedFile;
     std::optional<ToolInfo> m_ytDLP;
     std::optional<ToolInfo> m_ffmpeg;

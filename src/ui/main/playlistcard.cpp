@@ -1,5 +1,7 @@
 #include "playlistcard.h"
 
+#include "common/plural.h"
+
 #include "model/appmodel.h"
 #include "ui/components/flowlayout.h"
 #include "ui/components/labeledicon.h"
@@ -74,7 +76,7 @@ void PlaylistCard::refresh() {
     if (!list)
         return;
     m_title->setText(list->title);
-    m_count->setText(QStringLiteral("%1 videos").arg(list->entryCount()));
+    m_count->setText(countedText(list->entryCount(), QStringLiteral("video"), QStringLiteral("videos")));
     const bool hasUploader = list->uploader && !list->uploader->isEmpty();
     m_uploader->setText(hasUploader ? *list->uploader : QString());
     m_uploader->setVisible(hasUploader);
