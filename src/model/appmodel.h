@@ -115,6 +115,9 @@ public:
     // Published state of the tool side.
     const QList<ToolUpdateStatus> &updateStatuses() const { return m_updateStatuses; }
     bool isCheckingUpdates() const { return m_isCheckingUpdates; }
+    // Why a located tool's state is unchecked: a check under way, one that failed, or none yet.
+    QString uncheckedReason() const;
+    const std::optional<QDateTime> &lastUpdateCheck() const { return m_lastUpdateCheck; }
     bool isUpdatingTools() const { return m_operation.isUpdatingTools; }
     const QString &updateMessage() const { return m_operation.message; }
     const QString &updateStage() const { return m_operation.stage; }
@@ -134,6 +137,8 @@ public:
     // Derived reads for the pills and the options window.
     ToolIndicatorState indicatorState(ToolKind tool) const;
     bool toolUsesHomebrew(ToolKind tool) const;
+    // How to install both tools by hand here: the distribution's command, Homebrew's if present.
+    QStringList manualInstallCommands() const;
     std::optional<QString> homebrewSupportWarning() const;
     std::optional<QString> homebrewWarning(ToolKind tool) const;
     std::optional<QString> homebrewDependentSummary(ToolKind tool) const;
@@ -371,6 +376,7 @@ private:
 
     QList<ToolUpdateStatus> m_updateStatuses;
     bool m_isCheckingUpdates = false;
+    std::optional<QDateTime> m_lastUpdateCheck; // when a version check last ended, well or not
     std::optional<HomebrewSupportInfo> m_homebrewSupportInfo;
     QMap<ToolKind, QStringList> m_homebrewDependents;
     bool m_isCheckingHomebrewSupport = false;

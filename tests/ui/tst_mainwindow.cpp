@@ -1057,7 +1057,7 @@ private Q_SLOTS:
         writeFakeYTDLP(u"elsewhere/yt-dlp"_s);
         m_desktop->executableAnswer = path(u"elsewhere/yt-dlp"_s);
         m_model->chooseExecutable(ToolKind::ytDLP);
-        QTRY_COMPARE(find<ToolStatusPill>(u"ytDLPPill"_s)->state(), ToolIndicatorState::current);
+        QTRY_COMPARE(find<ToolStatusPill>(u"ytDLPPill"_s)->state(), ToolIndicatorState::unchecked);
         QCOMPARE(m_model->ytDLP()->path, path(u"elsewhere/yt-dlp"_s));
         QCOMPARE(detectedLines(m_window->optionsWindow()), u"aboutDetected-yt-dlp Detectado: 2023.03.04"_s);
         QVERIFY(!shown(u"missingToolWarning"_s));
