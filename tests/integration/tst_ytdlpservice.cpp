@@ -474,7 +474,7 @@ echo x > "$job/Clip $n [$n].mp4")"_s.arg(path(u"runs.txt"_s), cancelAfter > 0
             QCOMPARE(outcome.placedFiles.size(), 1);
             QVERIFY(outcome.failures.isEmpty());
             QCOMPARE(positions.size(), 2);
-            QCOMPARE(outcome.summaryText(), u"Se descargaron 1 de 3 videos."_s);
+            QCOMPARE(outcome.summaryText(), u"Se descargó 1 de 3 videos."_s);
             return;
         }
         QVERIFY(!outcome.cancelled);

@@ -1015,7 +1015,7 @@ private Q_SLOTS:
         CHECKED(click(u"revealButton"_s));
         action("revealAction")->trigger();
         QCOMPARE(m_desktop->revealedFiles, QStringList({placed, placed}));
-        QCOMPARE(m_desktop->reveals, QList(2, DesktopServices::Reveal::asked));
+        QCOMPARE(m_desktop->reveals, QList<DesktopServices::Reveal>(2, DesktopServices::Reveal::asked));
         CHECKED(click(u"newDownloadButton"_s));
         QCOMPARE(find<URLTextField>(u"urlField"_s)->toPlainText(), QString());
         CHECKED(checkState(u"idleView"_s, u"analyze"_s));
@@ -1251,7 +1251,6 @@ private Q_SLOTS:
         touch(u"hold-download"_s);
         CHECKED(click(u"downloadButton"_s));
         QTRY_COMPARE(downloadRuns(), 1);
-        QVERIFY(!shown(u"addressNoteLabel"_s));
         m_desktop->clipboard = u"mira https://pegada.example/v"_s;
         action("pasteLinkAction")->trigger();
         m_model->handleIncomingURL(QUrl(u"tdl://analyze?url="_s + QString::fromLatin1(QUrl::toPercentEncoding(other))));
@@ -1454,6 +1453,15 @@ private Q_SLOTS:
         QCOMPARE(textOf(u"playlistSummaryLabel"_s), u"Se descargó 1 de 3 videos."_s);
         QCOMPARE(m_desktop->revealedFiles.size(), 2);
         release(u"hold-run-6"_s);
+
+        // A short list: a box as tall as its rows, with room between its edge and each row.
+        TestSupport::writeFile(path(u"media.json"_s), playlistDocument(2));
+        CHECKED(analyze(u"https://video.example/playlist?list=PL2"_s));
+        const int rowHeight = view->visualRect(view->model()->index(0, 0)).height();
+        QVERIFY2(rowHeight >= view->fontMetrics().height() + 10, qPrintable(QString::number(rowHeight)));
+        QCOMPARE(view->height(), 2 * rowHeight);
+        QVERIFY(view->geometry().top() >= 4);
+        CHECKED(screenshot(u"playlist-two-entries"_s, u"playlistCard"_s));
 
         // Another address takes the list away, as it does an item's choices.
         QTest::keyClicks(find(u"urlField"_s), u"x"_s);

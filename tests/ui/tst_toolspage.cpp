@@ -474,7 +474,9 @@ exit 1)");
         QVERIFY(lines.contains(u"▶ Verificando la descarga…"_s));
         QCOMPARE(lines.last(), message);
         QCOMPARE(m_machine->settings.ytDLPPath(), m_machine->path(u"tools/yt-dlp"_s));
-        QCOMPARE(pill, (QList<ToolIndicatorState>{ToolIndicatorState::missing, ToolIndicatorState::current}));
+        // Found, then found up to date once the version check has answered.
+        QCOMPARE(pill, (QList<ToolIndicatorState>{ToolIndicatorState::missing, ToolIndicatorState::unchecked,
+                                                  ToolIndicatorState::current}));
         m_model->showToolManager(ToolKind::ytDLP, true);
         QCOMPARE(m_model->pendingToolAction(), std::nullopt);
     }
