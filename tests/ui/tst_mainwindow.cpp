@@ -625,9 +625,22 @@ private Q_SLOTS:
         CHECKED(verifyDownloadButtonShows(u"failed"_s));
         CHECKED(screenshot(u"mainwindow-default-size-failed"_s));
         release(u"download-error"_s);
-        // The window's minimum size leaves the content its own minimum.
+        // The window's minimum size leaves the content its own minimum, where the ready state
+        // shows every way of downloading above the pinned destination, unscrolled.
         m_window->resize(m_window->minimumSize());
         QTRY_COMPARE(m_window->centralWidget()->size(), MainWindow::minimumContentSize);
+        CHECKED(analyze());
+        QScrollArea *area = content()->scrollArea();
+        area->verticalScrollBar()->setValue(0);
+        QApplication::processEvents();
+        for (const QString &choice : {u"recommended"_s, u"compatible-mp4"_s, u"audio-only"_s}) {
+            QWidget *tile = find(u"choiceTile-"_s + choice);
+            const QRect shownTile(tile->mapTo(area->viewport(), QPoint(0, 0)), tile->size());
+            QVERIFY2(area->viewport()->rect().contains(shownTile),
+                     qPrintable(
+                         u"%1 ends at %2 of %3"_s.arg(choice).arg(shownTile.bottom()).arg(area->viewport()->height())));
+        }
+        QVERIFY(TestSupport::saveScreenshot(m_window.get(), u"mainwindow-minimum-size"_s));
 
         // Qt's own texts are Spanish: the text fields' menu and the folder chooser.
         const std::unique_ptr<QMenu> fieldMenu(find<URLTextField>(u"urlField"_s)->createStandardContextMenu());

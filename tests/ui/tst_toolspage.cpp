@@ -151,6 +151,11 @@ private Q_SLOTS:
         QWidget *row = find(u"ytDLPRow"_s);
         QCOMPARE(find<QLabel>(u"stateText"_s, row)->text(), state);
         QCOMPARE(visibleButtons(row), buttons);
+        // Every label keeps room from its button's outline.
+        for (QPushButton *button : row->findChildren<QPushButton *>())
+            if (button->isVisibleTo(row) && !button->text().isEmpty())
+                QVERIFY2(button->width() >= button->fontMetrics().horizontalAdvance(button->text()) + 16,
+                         qPrintable(button->text()));
         QCOMPARE(shown(u"toolPath"_s, row), m_model->ytDLP().has_value());
         const bool homebrew = m_model->toolUsesHomebrew(ToolKind::ytDLP);
         QCOMPARE(shown(u"homebrewTierWarning"_s), homebrew);
