@@ -171,17 +171,17 @@ QCoro::Task<int> doctor(bool json) {
 
 void printUsage(QTextStream &stream = err()) {
     stream << "Uso:\n"
-          << "  torvel-downloader doctor [--json]\n"
-          << "  torvel-downloader analyze URL [--json] [COOKIES]\n"
-          << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
-             "CARPETA] [COOKIES]\n"
-          << "  torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID] [--audio-format m4a|mp3] "
-             "[--to CARPETA] [COOKIES]\n"
-          << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
-             "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n"
-          << "  torvel-downloader self-update [--check | --verify PAQUETE]\n"
-          << "  torvel-downloader --version | --help | help [ORDEN]\n"
-          << "COOKIES, para esa orden en lugar del ajuste: --cookies-from-browser NAVEGADOR | --cookies ARCHIVO\n";
+           << "  torvel-downloader doctor [--json]\n"
+           << "  torvel-downloader analyze URL [--json] [COOKIES]\n"
+           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
+              "CARPETA] [COOKIES]\n"
+           << "  torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID] [--audio-format m4a|mp3] "
+              "[--to CARPETA] [COOKIES]\n"
+           << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
+              "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n"
+           << "  torvel-downloader self-update [--check | --verify PAQUETE]\n"
+           << "  torvel-downloader --version | --help | help [ORDEN]\n"
+           << "COOKIES, para esa orden en lugar del ajuste: --cookies-from-browser NAVEGADOR | --cookies ARCHIVO\n";
     stream.flush();
 }
 
@@ -194,11 +194,12 @@ const char cookiesHelp[] = "  --cookies-from-browser NAVEGADOR\n"
 // What `COMMAND --help` and `help COMMAND` print; empty for a word that is no command.
 QString commandHelp(const QString &command) {
     if (command == QLatin1String("doctor"))
-        return QStringLiteral("Uso: torvel-downloader doctor [--json]\n\n"
-                              "Muestra qué yt-dlp, FFmpeg y entorno JavaScript se usarían, las cookies y las carpetas,\n"
-                              "y termina diciendo si está todo listo o qué falta.\n\n"
-                              "Opciones:\n"
-                              "  --json           el mismo informe como documento JSON\n");
+        return QStringLiteral(
+            "Uso: torvel-downloader doctor [--json]\n\n"
+            "Muestra qué yt-dlp, FFmpeg y entorno JavaScript se usarían, las cookies y las carpetas,\n"
+            "y termina diciendo si está todo listo o qué falta.\n\n"
+            "Opciones:\n"
+            "  --json           el mismo informe como documento JSON\n");
     if (command == QLatin1String("analyze"))
         return QStringLiteral("Uso: torvel-downloader analyze URL [--json] [COOKIES]\n\n"
                               "Muestra el título, la duración y todas las formas de descargar la dirección: sus\n"
@@ -230,16 +231,17 @@ QString commandHelp(const QString &command) {
                    "  --items 1,3,5-7  con --playlist, solo esos videos de la lista\n") +
                QString::fromUtf8(cookiesHelp);
     if (command == QLatin1String("tools"))
-        return QStringLiteral("Uso: torvel-downloader tools [--json]\n"
-                              "     torvel-downloader tools install yt-dlp|ffmpeg\n"
-                              "     torvel-downloader tools update [yt-dlp|ffmpeg]\n"
-                              "     torvel-downloader tools remove-homebrew yt-dlp|ffmpeg\n"
-                              "     torvel-downloader tools rollback yt-dlp|ffmpeg\n\n"
-                              "Sin acción, muestra el estado de yt-dlp y FFmpeg (--json: como documento JSON).\n"
-                              "  install          instala la copia administrada de la herramienta\n"
-                              "  update           actualiza una herramienta, o las dos\n"
-                              "  remove-homebrew  desinstala la copia de Homebrew\n"
-                              "  rollback         vuelve a la copia administrada que reemplazó la última instalación\n");
+        return QStringLiteral(
+            "Uso: torvel-downloader tools [--json]\n"
+            "     torvel-downloader tools install yt-dlp|ffmpeg\n"
+            "     torvel-downloader tools update [yt-dlp|ffmpeg]\n"
+            "     torvel-downloader tools remove-homebrew yt-dlp|ffmpeg\n"
+            "     torvel-downloader tools rollback yt-dlp|ffmpeg\n\n"
+            "Sin acción, muestra el estado de yt-dlp y FFmpeg (--json: como documento JSON).\n"
+            "  install          instala la copia administrada de la herramienta\n"
+            "  update           actualiza una herramienta, o las dos\n"
+            "  remove-homebrew  desinstala la copia de Homebrew\n"
+            "  rollback         vuelve a la copia administrada que reemplazó la última instalación\n");
     if (command == QLatin1String("self-update"))
         return QStringLiteral("Uso: torvel-downloader self-update [--check | --verify PAQUETE]\n\n"
                               "Sin opciones, instala la versión publicada si es más reciente y termina.\n"
