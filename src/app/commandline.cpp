@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "common/plural.h"
 #include "console.h"
 #include "interruptwatcher.h"
 #include "media/playlistdownloader.h"
@@ -90,8 +91,7 @@ QString cookiesText(const AppSettings &settings) {
     const CookieSource source = settings.cookieSource();
     switch (source.kind) {
     case CookieSource::Kind::browser:
-        return CookieBrowsers::named(source.browser)->label + QStringLiteral(" (--cookies-from-browser ") +
-               source.cookiesFromBrowser + QLatin1Char(')');
+        return QStringLiteral("las de ") + CookieBrowsers::named(source.browser)->label;
     case CookieSource::Kind::file:
         return QStringLiteral("archivo ") + source.file;
     case CookieSource::Kind::none:
@@ -101,6 +101,35 @@ QString cookiesText(const AppSettings &settings) {
         return QStringLiteral("ninguno");
     return QStringLiteral("ninguno (el ajuste «%1» no es un navegador conocido ni un archivo legible)")
         .arg(settings.cookies());
+}
+
+// The runtime the arguments name, in words: "Deno (/ruta)", "Node.js (/ruta)" or "ninguno".
+QString javaScriptRuntimeText(const QStringList &runtimeArguments) {
+    for (const QString &argument : runtimeArguments) {
+        if (argument.startsWith(QLatin1String("deno:")))
+            return QStringLiteral("Deno (%1)").arg(argument.mid(5));
+        if (argument.startsWith(QLatin1String("node:")))
+            return QStringLiteral("Node.js (%1)").arg(argument.mid(5));
+    }
+    return QStringLiteral("ninguno");
+}
+
+// One line: everything needed is there, or what is missing and how to install it.
+QString doctorVerdict(const LocatedTools &tools) {
+    QStringList missing;
+    QStringList commands;
+    if (!tools.ytDLP) {
+        missing.append(QStringLiteral("yt-dlp"));
+        commands.append(QStringLiteral("torvel-downloader tools install yt-dlp"));
+    }
+    if (!tools.ffmpeg) {
+        missing.append(QStringLiteral("FFmpeg"));
+        commands.append(QStringLiteral("torvel-downloader tools install ffmpeg"));
+    }
+    if (missing.isEmpty())
+        return QStringLiteral("Todo listo: se puede analizar y descargar.");
+    return QStringLiteral("Falta %1. Para instalar: %2.")
+        .arg(missing.join(QStringLiteral(" y ")), commands.join(QStringLiteral("; ")));
 }
 
 QCoro::Task<int> doctor(bool json) {
@@ -129,30 +158,100 @@ QCoro::Task<int> doctor(bool json) {
 
     printTool(QStringLiteral("yt-dlp"), ytDLP);
     printTool(QStringLiteral("FFmpeg"), ffmpeg);
-    out() << "Entorno JavaScript para yt-dlp: "
-          << (runtimeArguments.isEmpty() ? QStringLiteral("ninguno") : runtimeArguments.join(QLatin1Char(' '))) << '\n'
+    out() << "Entorno JavaScript para yt-dlp: " << javaScriptRuntimeText(runtimeArguments) << '\n'
           << "Cookies para yt-dlp: " << cookiesText(settings) << '\n'
           << "Carpeta de herramientas administradas: " << PlatformPaths::managedToolsFolder() << '\n'
           << "Carpeta de trabajos de descarga: " << PlatformPaths::jobsRoot() << '\n'
-          << "Archivo de ajustes: " << PlatformPaths::settingsFile() << '\n';
+          << "Archivo de ajustes: " << PlatformPaths::settingsFile() << '\n'
+          << '\n'
+          << doctorVerdict(tools) << '\n';
     out().flush();
     co_return 0;
 }
 
-void printUsage() {
-    err() << "Uso:\n"
-          << "  torvel-downloader doctor [--json]\n"
-          << "  torvel-downloader analyze URL [--json] [COOKIES]\n"
-          << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
-             "CARPETA] [COOKIES]\n"
-          << "  torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID] [--audio-format m4a|mp3] "
-             "[--to CARPETA] [COOKIES]\n"
-          << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
-             "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n"
-          << "  torvel-downloader self-update [--check | --verify PAQUETE]\n"
-          << "  torvel-downloader --version | --help\n"
-          << "COOKIES, para esa orden en lugar del ajuste: --cookies-from-browser NAVEGADOR | --cookies ARCHIVO\n";
-    err().flush();
+void printUsage(QTextStream &stream = err()) {
+    stream << "Uso:\n"
+           << "  torvel-downloader doctor [--json]\n"
+           << "  torvel-downloader analyze URL [--json] [COOKIES]\n"
+           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
+              "CARPETA] [COOKIES]\n"
+           << "  torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID] [--audio-format m4a|mp3] "
+              "[--to CARPETA] [COOKIES]\n"
+           << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
+              "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n"
+           << "  torvel-downloader self-update [--check | --verify PAQUETE]\n"
+           << "  torvel-downloader --version | --help | help [ORDEN]\n"
+           << "COOKIES, para esa orden en lugar del ajuste: --cookies-from-browser NAVEGADOR | --cookies ARCHIVO\n";
+    stream.flush();
+}
+
+const char cookiesHelp[] = "  --cookies-from-browser NAVEGADOR\n"
+                           "                   las cookies de ese navegador en lugar del ajuste: firefox, chrome,\n"
+                           "                   chromium, brave, edge, opera o vivaldi\n"
+                           "  --cookies ARCHIVO\n"
+                           "                   las cookies de ese archivo (formato Netscape) en lugar del ajuste\n";
+
+// What `COMMAND --help` and `help COMMAND` print; empty for a word that is no command.
+QString commandHelp(const QString &command) {
+    if (command == QLatin1String("doctor"))
+        return QStringLiteral(
+            "Uso: torvel-downloader doctor [--json]\n\n"
+            "Muestra qué yt-dlp, FFmpeg y entorno JavaScript se usarían, las cookies y las carpetas,\n"
+            "y termina diciendo si está todo listo o qué falta.\n\n"
+            "Opciones:\n"
+            "  --json           el mismo informe como documento JSON\n");
+    if (command == QLatin1String("analyze"))
+        return QStringLiteral("Uso: torvel-downloader analyze URL [--json] [COOKIES]\n\n"
+                              "Muestra el título, la duración y todas las formas de descargar la dirección: sus\n"
+                              "identificadores son los que acepta «download --choice».\n\n"
+                              "Opciones:\n"
+                              "  --json           el mismo análisis como documento JSON\n") +
+               QString::fromUtf8(cookiesHelp);
+    if (command == QLatin1String("download"))
+        return QStringLiteral(
+                   "Uso: torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID]\n"
+                   "                                    [--to CARPETA] [COOKIES]\n"
+                   "     torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID]\n"
+                   "                                    [--audio-format m4a|mp3] [--to CARPETA] [COOKIES]\n\n"
+                   "Descarga la dirección en la carpeta de descargas y escribe la ruta del archivo guardado.\n\n"
+                   "Opciones:\n"
+                   "  --choice ID      cómo descargar; si no se indica, recommended:\n"
+                   "                     recommended     Mejor calidad: el mejor video con el mejor audio\n"
+                   "                     compatible-mp4  MP4 compatible: H.264 y AAC, para casi cualquier\n"
+                   "                                     reproductor\n"
+                   "                     audio-only      Solo audio, en M4A o en MP3 (--audio-format)\n"
+                   "                     format-ID       un formato exacto, con un ID que lista «analyze URL»\n"
+                   "  --audio-format m4a|mp3\n"
+                   "                   el formato de audio-only (si no se indica, m4a)\n"
+                   "  --audio FORMAT_ID\n"
+                   "                   la pista de solo audio que acompaña a un format-ID de solo video\n"
+                   "  --to CARPETA     dónde guardar, en lugar de la carpeta de los ajustes\n"
+                   "  --playlist       la dirección es una lista: descarga sus videos en una carpeta con\n"
+                   "                   su nombre (--choice: recommended, compatible-mp4 o audio-only)\n"
+                   "  --items 1,3,5-7  con --playlist, solo esos videos de la lista\n") +
+               QString::fromUtf8(cookiesHelp);
+    if (command == QLatin1String("tools"))
+        return QStringLiteral(
+            "Uso: torvel-downloader tools [--json]\n"
+            "     torvel-downloader tools install yt-dlp|ffmpeg\n"
+            "     torvel-downloader tools update [yt-dlp|ffmpeg]\n"
+            "     torvel-downloader tools remove-homebrew yt-dlp|ffmpeg\n"
+            "     torvel-downloader tools rollback yt-dlp|ffmpeg\n\n"
+            "Sin acción, muestra el estado de yt-dlp y FFmpeg (--json: como documento JSON).\n"
+            "  install          instala la copia administrada de la herramienta\n"
+            "  update           actualiza una herramienta, o las dos\n"
+            "  remove-homebrew  desinstala la copia de Homebrew\n"
+            "  rollback         vuelve a la copia administrada que reemplazó la última instalación\n");
+    if (command == QLatin1String("self-update"))
+        return QStringLiteral("Uso: torvel-downloader self-update [--check | --verify PAQUETE]\n\n"
+                              "Sin opciones, instala la versión publicada si es más reciente y termina.\n"
+                              "  --check          solo dice cuál es la versión publicada y si es más reciente\n"
+                              "  --verify PAQUETE comprueba el sello del paquete con la clave de esta versión\n");
+    return {};
+}
+
+bool asksForHelp(const QStringList &arguments) {
+    return arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"));
 }
 
 int fail(const QString &message) {
@@ -323,14 +422,20 @@ void printAnalysis(const ChoiceSelection &selection, bool json) {
           << "\nFormas de descarga:\n";
     for (const DownloadChoice &choice : selection.standardChoices())
         out() << "  " << choice.id << "  " << choice.title << " · " << choice.subtitle << '\n';
-    out() << "\nFormatos exactos:\n";
-    for (const MediaFormat &format : selection.exactFormats())
+    // A heading only over something.
+    const QList<MediaFormat> exact = selection.exactFormats();
+    if (!exact.isEmpty())
+        out() << "\nFormatos exactos:\n";
+    for (const MediaFormat &format : exact)
         out() << "  format-" << format.formatID << "  " << format.qualityLabel() << " · " << format.detailLabel()
               << '\n';
-    out() << "\nPistas de solo audio:";
-    for (const MediaFormat &format : selection.audioOnlyFormats())
-        out() << ' ' << format.formatID;
-    out() << '\n';
+    const QList<MediaFormat> audioOnly = selection.audioOnlyFormats();
+    if (!audioOnly.isEmpty()) {
+        out() << "\nPistas de solo audio (para --audio):";
+        for (const MediaFormat &format : audioOnly)
+            out() << ' ' << format.formatID;
+        out() << '\n';
+    }
     out().flush();
 }
 
@@ -559,8 +664,8 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     if (list) {
         if (!wantsList)
             co_return fail(
-                QStringLiteral("Esta dirección es una lista con %1 videos. Usa --playlist para descargarlos.")
-                    .arg(list->entryCount()));
+                QStringLiteral("Esta dirección es una lista con %1. Usa --playlist para descargarla.")
+                    .arg(countedText(list->entryCount(), QStringLiteral("video"), QStringLiteral("videos"))));
         const PlaylistInfo &found = *list;
         co_return co_await downloadList(found, options, selection, service, interruption, tools, destination,
                                         cancelMessage, cookies.source);
@@ -574,8 +679,13 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     offered.append(selection.exactChoices());
     const auto chosen = std::find_if(offered.cbegin(), offered.cend(),
                                      [&](const DownloadChoice &choice) { return choice.id == choiceID; });
-    if (chosen == offered.cend())
-        co_return fail(QStringLiteral("Esta forma de descarga no existe para este enlace: %1").arg(choiceID));
+    if (chosen == offered.cend()) {
+        QStringList valid;
+        for (const DownloadChoice &choice : std::as_const(offered))
+            valid.append(choice.id);
+        co_return fail(QStringLiteral("Esta forma de descarga no existe para este enlace: %1. Usa una de estas: %2.")
+                           .arg(choiceID, valid.join(QStringLiteral(", "))));
+    }
     selection.selectChoice(*chosen);
     if (pairsAudio) {
         const QString audioID = options.values.value(QStringLiteral("--audio"));
@@ -624,6 +734,19 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
 QCoro::Task<int> dispatch(QStringList arguments, StartupConfiguration configuration) {
     const QString command = arguments.value(1);
     const QStringList rest = arguments.mid(2);
+    // Help asked for goes to standard output and ends well; help for a mistake goes with it to
+    // standard error.
+    const QString helpTopic = command == QLatin1String("help") ? rest.value(0) : command;
+    if (command == QLatin1String("help") || (asksForHelp(rest) && !commandHelp(command).isEmpty()) ||
+        command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        const QString help = commandHelp(helpTopic);
+        if (help.isEmpty())
+            printUsage(out());
+        else
+            out() << help;
+        out().flush();
+        co_return 0;
+    }
     if (command == QLatin1String("doctor")) {
         if (!rest.isEmpty() && rest != QStringList{QStringLiteral("--json")})
             co_return usageError(QStringLiteral("Opción desconocida: %1").arg(rest.join(QLatin1Char(' '))));
@@ -644,7 +767,7 @@ QCoro::Task<int> dispatch(QStringList arguments, StartupConfiguration configurat
         co_return 0;
     }
     printUsage();
-    co_return command == QLatin1String("--help") ? 0 : 2;
+    co_return 2;
 }
 
 } // namespace

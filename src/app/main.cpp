@@ -77,6 +77,14 @@ bool anotherInstanceAnswers(const QString &serverName) {
     return answers;
 }
 
+// Whether Qt can reach a display: a platform chosen on purpose (QT_QPA_PLATFORM, -platform), an
+// X server or a Wayland compositor. Without one Qt would abort in English.
+bool displayAvailable(const QStringList &arguments) {
+    const auto set = [](const char *name) { return !qEnvironmentVariableIsEmpty(name); };
+    return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY") ||
+           arguments.contains(QLatin1String("-platform"));
+}
+
 int runWindows(int argc, char *argv[]) {
     QApplication application(argc, argv);
     QString failure;
@@ -153,5 +161,13 @@ int main(int argc, char *argv[]) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    return CommandLine::handles(arguments) ? runCommandLine(argc, argv) : runWindows(argc, argv);
+    if (CommandLine::handles(arguments))
+        return runCommandLine(argc, argv);
+    if (!displayAvailable(arguments)) {
+        std::fputs("Torvel Downloader necesita una sesión gráfica para abrir su ventana. Sus órdenes funcionan sin "
+                   "ella: torvel-downloader --help las describe.\n",
+                   stderr);
+        return 1;
+    }
+    return runWindows(argc, argv);
 }

@@ -31,7 +31,8 @@ QString planPrintTemplate() {
                           "%(requested_formats.0.filesize_approx)s|%(requested_formats.0.tbr)s|"
                           "%(requested_formats.0.vbr)s|%(requested_formats.0.abr)s|"
                           "%(requested_formats.1.filesize)s|%(requested_formats.1.filesize_approx)s|"
-                          "%(requested_formats.1.tbr)s|%(requested_formats.1.vbr)s|%(requested_formats.1.abr)s");
+                          "%(requested_formats.1.tbr)s|%(requested_formats.1.vbr)s|%(requested_formats.1.abr)s|"
+                          "%(format_id)s");
 }
 
 QString filePrintTemplate() {

@@ -218,10 +218,21 @@ bool DownloadProgressTracker::isFFmpegProcessor(const QString &name) {
 }
 
 void DownloadProgressTracker::consumePlan(const QString &payload) {
-    // Ten numbers; any other count is no plan yt-dlp wrote.
+    // Ten numbers, then the chosen format's identifier: yt-dlp joins the identifiers of the
+    // formats it will fetch with "+", so a single identifier is one transfer filling the bar, even
+    // when the selector asked for a pair it could not find. The identifier is the site's text and
+    // may itself hold a "|"; fewer than ten numbers are no plan yt-dlp wrote.
     const QStringList parts = DownloadOutputProtocol::fields(payload);
-    if (parts.size() != 10)
+    if (parts.size() < 10)
         return;
+    const QString formatID = parts.mid(10).join(QLatin1Char('|'));
+    if (meaningfulValue(formatID)) {
+        const qint64 transfers = formatID.count(QLatin1Char('+')) + 1;
+        const QMutexLocker locker(&m_lock);
+        m_plannedCount = transfers;
+        if (transfers == 1)
+            return;
+    }
     struct Planned {
         std::optional<double> size;
         std::optional<double> bitrate;
@@ -295,14 +306,13 @@ void DownloadProgressTracker::consumeDownload(const QString &payload) {
         } else {
             // yt-dlp says nothing about which transfer this is; a bar that restarts near zero
             // is the next one.
-            if (raw + fallingFractionThreshold < m_lastRawDownloadFraction &&
-                m_fallbackDownloadIndex < m_expectedDownloadCount)
+            if (raw + fallingFractionThreshold < m_lastRawDownloadFraction && m_fallbackDownloadIndex < expectedCount())
                 ++m_fallbackDownloadIndex;
             index = m_fallbackDownloadIndex;
         }
         m_lastRawDownloadFraction = raw;
         index = std::max<qint64>(index, 1);
-        count = std::max<qint64>({qint64(m_downloadFormatIDs.size()), countField.value_or(m_expectedDownloadCount), 1});
+        count = std::max<qint64>({qint64(m_downloadFormatIDs.size()), countField.value_or(expectedCount()), 1});
     }
 
     const double fraction = weightedFraction(raw, index, count);

@@ -66,6 +66,9 @@ private:
     void finishEstimator(const QString &name);
     double weightedFraction(double raw, qint64 index, qint64 count) const;
     // A fraction of yt-dlp's work, in the part of the bar that is yt-dlp's.
+    // The transfers yt-dlp plans, once its plan line said so; else what the selector suggests.
+    // Called with the lock held.
+    qint64 expectedCount() const { return m_plannedCount.value_or(m_expectedDownloadCount); }
     double downloadStage(double fraction) const { return fraction * (1 - m_conversionShare); }
     // Raises lastFraction to at least `floor` (capped at 1) and emits it with the texts.
     void raiseAndEmit(double floor, const QString &phase, const QString &status, const QString &speed = {},
@@ -80,6 +83,7 @@ private:
     double m_lastRawDownloadFraction = 0;
     qint64 m_fallbackDownloadIndex = 1;
     std::optional<QList<double>> m_plannedWeights;
+    std::optional<qint64> m_plannedCount;
     QStringList m_downloadFormatIDs;
     std::optional<double> m_conversionStart; // the fraction when the conversion began
 };

@@ -1,5 +1,6 @@
 #include "playlistdownloader.h"
 
+#include "common/plural.h"
 #include "common/torvelerror.h"
 #include "media/jobfolders.h"
 #include "media/ytdlpexplanations.h"
@@ -57,7 +58,10 @@ QString PlaylistDownloader::Failure::summaryLine() const {
 }
 
 QString PlaylistDownloader::Outcome::summaryText() const {
-    return QStringLiteral("Se descargaron %1 de %2 videos.").arg(placedFiles.size()).arg(total);
+    const qsizetype placed = placedFiles.size();
+    return (placed == 1 ? QStringLiteral("Se descargó %1 de %2.") : QStringLiteral("Se descargaron %1 de %2."))
+        .arg(placed)
+        .arg(countedText(total, QStringLiteral("video"), QStringLiteral("videos")));
 }
 
 QString PlaylistDownloader::Position::headline() const {
@@ -123,6 +127,9 @@ QCoro::Task<PlaylistDownloader::Outcome> PlaylistDownloader::run(QList<PlaylistE
         const YTDLPService::ProgressCallback onEntryProgress = [progress, index](const DownloadProgress &snapshot) {
             progress->report(index, snapshot);
         };
+        // The entry before has said "Descarga completada"; this one is being prepared.
+        if (index > 0)
+            onEntryProgress(DownloadProgress::initial());
         const QUrl url = *entry.url;
         // An entry without a page of its own is its number in the list's page.
         YTDLPDownloadOptions entryOptions = options;

@@ -37,7 +37,7 @@ public:
         QList<Failure> failures;
         bool cancelled = false;
 
-        // "Se descargaron X de N videos."
+        // "Se descargaron X de N videos.", in the singular where a count is 1.
         QString summaryText() const;
         bool operator==(const Outcome &) const = default;
     };

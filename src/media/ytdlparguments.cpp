@@ -38,7 +38,9 @@ QStringList download(const QUrl &url, const DownloadChoice &choice, const QStrin
                      std::optional<qsizetype> playlistItem) {
     using namespace DownloadOutputProtocol;
     QStringList arguments = siteAccess(invocation);
-    arguments << QStringLiteral("--newline") << QStringLiteral("--progress");
+    // A saved file is dated when it was saved, not when the server last changed it, so that it
+    // shows among the newest in its folder.
+    arguments << QStringLiteral("--newline") << QStringLiteral("--progress") << QStringLiteral("--no-mtime");
     if (VersionComparison::isAtLeast(invocation.version, progressDeltaSince))
         arguments << QStringLiteral("--progress-delta") << QStringLiteral("0.2");
     if (playlistItem)

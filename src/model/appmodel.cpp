@@ -36,13 +36,16 @@ QString AppModel::normalizedURLText(const QString &text) {
 }
 
 std::optional<QUrl> AppModel::validatedWebURL(const QString &text) {
-    return WebURL::validatedWebURL(text);
+    return WebURL::firstWebURL(text);
 }
 
 void AppModel::setUrlInput(const QString &text) {
     if (m_urlInput == text)
         return;
     m_urlInput = text;
+    // What was said about the addresses left out of a paste concerns the text that was pasted.
+    if (!m_waitingAddress)
+        setAddressNote(QString());
     Q_EMIT urlInputChanged();
     forgetAnalysisOfOtherAddress();
 }
@@ -54,6 +57,23 @@ void AppModel::setPhase(Phase phase) {
     // A notice describes how the last phase ended; the next one makes it old news.
     setNotice(QString());
     Q_EMIT phaseChanged();
+}
+
+void AppModel::setAddressNote(const QString &note) {
+    if (m_addressNote == note)
+        return;
+    m_addressNote = note;
+    Q_EMIT addressNoteChanged();
+}
+
+void AppModel::setWaitingAddress(const std::optional<QString> &address) {
+    m_waitingAddress = address;
+    if (!address)
+        setAddressNote(QString());
+    else if (m_phase == Phase::downloading)
+        setAddressNote(QStringLiteral("En espera: %1. Se analizará al terminar la descarga.").arg(*address));
+    else
+        setAddressNote(QStringLiteral("En espera: %1").arg(*address));
 }
 
 void AppModel::setNotice(const QString &notice) {

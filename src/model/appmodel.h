@@ -101,6 +101,10 @@ public:
     // A neutral line about how the last download ended ("Descarga cancelada."), until the phase
     // changes again.
     const QString &notice() const { return m_notice; }
+    // Beside the address field: an address that waits for the running download, or the pasted
+    // addresses that were left out. Empty when there is nothing to say.
+    const QString &addressNote() const { return m_addressNote; }
+    const std::optional<QString> &waitingAddress() const { return m_waitingAddress; }
     const std::optional<QString> &completedFile() const { return m_completedFile; }
     const std::optional<ToolInfo> &ytDLP() const { return m_ytDLP; }
     const std::optional<ToolInfo> &ffmpeg() const { return m_ffmpeg; }
@@ -111,6 +115,9 @@ public:
     // Published state of the tool side.
     const QList<ToolUpdateStatus> &updateStatuses() const { return m_updateStatuses; }
     bool isCheckingUpdates() const { return m_isCheckingUpdates; }
+    // Why a located tool's state is unchecked: a check under way, one that failed, or none yet.
+    QString uncheckedReason() const;
+    const std::optional<QDateTime> &lastUpdateCheck() const { return m_lastUpdateCheck; }
     bool isUpdatingTools() const { return m_operation.isUpdatingTools; }
     const QString &updateMessage() const { return m_operation.message; }
     const QString &updateStage() const { return m_operation.stage; }
@@ -130,6 +137,8 @@ public:
     // Derived reads for the pills and the options window.
     ToolIndicatorState indicatorState(ToolKind tool) const;
     bool toolUsesHomebrew(ToolKind tool) const;
+    // How to install both tools by hand here: the distribution's command, Homebrew's if present.
+    QStringList manualInstallCommands() const;
     std::optional<QString> homebrewSupportWarning() const;
     std::optional<QString> homebrewWarning(ToolKind tool) const;
     std::optional<QString> homebrewDependentSummary(ToolKind tool) const;
@@ -159,6 +168,10 @@ public:
     void reset();
     void revealCompletedFile();
     void handleIncomingURL(const QUrl &url);
+    // A pasted text: into the field, or, while a download runs, waiting for its end.
+    void offerAddress(const QString &text);
+    // The waiting address into the field, analyzed; nothing while a download runs.
+    void analyzeWaitingAddress();
     QCoro::Task<> refreshDependencies();
 
     // The tool operations. At most one runs at a time: a call while one runs changes nothing.
@@ -208,7 +221,8 @@ public:
     void setAllPlaylistEntriesChecked(bool checked);
     const std::optional<PlaylistDownloader::Position> &playlistPosition() const { return m_playlist.position; }
     const std::optional<PlaylistDownloader::Outcome> &playlistOutcome() const { return m_playlist.outcome; }
-    void revealPlaylistFolder();
+    // The list's folder; the summary's button asks, the setting reveals it by itself.
+    void revealPlaylistFolder(DesktopServices::Reveal reveal = DesktopServices::Reveal::asked);
 
     static QString normalizedURLText(const QString &text);
     static std::optional<QUrl> validatedWebURL(const QString &text);
@@ -222,6 +236,7 @@ Q_SIGNALS:
     void progressChanged();
     void errorMessageChanged();
     void noticeChanged();
+    void addressNoteChanged();
     void completedFileChanged();
     // ytDLP, ffmpeg, the previous managed versions or isCheckingTools
     void toolsChanged();
@@ -261,6 +276,11 @@ private:
     void setCompletedFile(const std::optional<QString> &file);
     void fail(const QString &message);
     void setNotice(const QString &notice);
+    void setAddressNote(const QString &note);
+    void setWaitingAddress(const std::optional<QString> &address);
+    // After a download: a completed one hands over to the waiting address at once; a cancel or a
+    // failure stays on screen and the address waits for a click.
+    void afterDownload(bool completed);
     // The media and choices of an address the field no longer holds go away (outside a running
     // analysis or download), so that nothing is downloaded under another address's title.
     void forgetAnalysisOfOtherAddress();
@@ -334,8 +354,9 @@ private:
     std::optional<QUrl> m_analyzedURL;
     // Counts analysis requests and resets: a result is applied only while its number is current.
     quint64 m_analysisRequest = 0;
-    // A link that arrived during a download; it is analyzed when the download ends.
-    bool m_analysisAwaitsDownload = false;
+    // An address pasted or received during a download.
+    std::optional<QString> m_waitingAddress;
+    QString m_addressNote;
     std::optional<QString> m_completedFile;
     std::optional<ToolInfo> m_ytDLP;
     std::optional<ToolInfo> m_ffmpeg;
@@ -355,6 +376,7 @@ private:
 
     QList<ToolUpdateStatus> m_updateStatuses;
     bool m_isCheckingUpdates = false;
+    std::optional<QDateTime> m_lastUpdateCheck; // when a version check last ended, well or not
     std::optional<HomebrewSupportInfo> m_homebrewSupportInfo;
     QMap<ToolKind, QStringList> m_homebrewDependents;
     bool m_isCheckingHomebrewSupport = false;

@@ -1,5 +1,7 @@
 #include "appmodel.h"
 
+#include "model/weburl.h"
+
 #include <QPointer>
 #include <QUrlQuery>
 
@@ -22,14 +24,22 @@ QCoro::Task<> AppModel::analyze() {
         fail(QStringLiteral("No encontramos yt-dlp. Abre Opciones para seleccionar el ejecutable o instalarlo."));
         co_return;
     }
-    const std::optional<QUrl> url = validatedWebURL(m_urlInput);
-    if (!url) {
+    const QStringList addresses = WebURL::addressesIn(m_urlInput);
+    if (addresses.isEmpty()) {
         fail(QStringLiteral("Introduce una URL válida que comience con http:// o https://."));
         co_return;
     }
-    // The field keeps the address as the user wrote it; yt-dlp gets its encoded form.
+    // The field keeps the address as the user wrote it; yt-dlp gets its encoded form. Of several
+    // lines the first is taken, and the others are named so that none is lost silently.
+    const std::optional<QUrl> url = WebURL::validatedWebURL(addresses.first());
     m_analyzedURL = url;
-    setUrlInput(normalizedURLText(m_urlInput));
+    setUrlInput(addresses.first());
+    if (addresses.size() > 1)
+        setAddressNote((addresses.size() == 2
+                            ? QStringLiteral("Se analiza la primera dirección; la otra queda sin analizar: %1")
+                            : QStringLiteral("Se analiza la primera dirección; las otras %1 quedan sin analizar: %2")
+                                  .arg(addresses.size() - 1))
+                           .arg(addresses.mid(1).join(QStringLiteral(", "))));
     setPhase(Phase::analyzing);
     setErrorMessage(QString());
     setMediaInfo(std::nullopt);
@@ -120,7 +130,7 @@ QCoro::Task<> AppModel::startDownload() {
         setCompletedFile(placed);
         setPhase(Phase::completed);
         if (m_settings.revealWhenFinished())
-            m_desktop.revealFile(*placed);
+            m_desktop.revealFile(*placed, DesktopServices::Reveal::automatic);
         Q_EMIT downloadFinished({FinishedDownload::Result::completed, *placed, QString()});
     } else if (cancelled) {
         dropPendingProgress();
@@ -131,11 +141,42 @@ QCoro::Task<> AppModel::startDownload() {
         fail(failure);
         Q_EMIT downloadFinished({FinishedDownload::Result::failed, QString(), failure});
     }
-    // A link that arrived during the download is analyzed now.
-    if (m_analysisAwaitsDownload) {
-        m_analysisAwaitsDownload = false;
-        analyze();
+    afterDownload(placed.has_value());
+}
+
+void AppModel::afterDownload(bool completed) {
+    if (!m_waitingAddress)
+        return;
+    if (completed)
+        analyzeWaitingAddress();
+    else
+        setWaitingAddress(m_waitingAddress); // no longer "al terminar la descarga"
+}
+
+void AppModel::analyzeWaitingAddress() {
+    if (!m_waitingAddress || m_phase == Phase::downloading)
+        return;
+    const QString address = *m_waitingAddress;
+    setWaitingAddress(std::nullopt);
+    setUrlInput(address);
+    if (m_isCheckingTools) {
+        m_analysisAwaitsTools = true;
+        return;
     }
+    analyze();
+}
+
+void AppModel::offerAddress(const QString &text) {
+    if (text.isEmpty())
+        return;
+    if (m_phase != Phase::downloading) {
+        setUrlInput(normalizedURLText(text));
+        return;
+    }
+    // The greyed field still shows what is being downloaded.
+    const QStringList addresses = WebURL::addressesIn(text);
+    if (!addresses.isEmpty())
+        setWaitingAddress(addresses.first());
 }
 
 void AppModel::cancelDownload() {
@@ -158,6 +199,7 @@ void AppModel::reset() {
     if (m_phase == Phase::analyzing)
         m_service.cancel();
     m_analyzedURL.reset();
+    setWaitingAddress(std::nullopt);
     setUrlInput(QString());
     setSelectedAudioFormatID(std::nullopt);
     forgetAnalysis();
@@ -182,7 +224,7 @@ void AppModel::forgetAnalysis() {
 
 void AppModel::revealCompletedFile() {
     if (m_completedFile)
-        m_desktop.revealFile(*m_completedFile);
+        m_desktop.revealFile(*m_completedFile, DesktopServices::Reveal::asked);
 }
 
 void AppModel::handleIncomingURL(const QUrl &url) {
@@ -206,14 +248,14 @@ void AppModel::handleIncomingURL(const QUrl &url) {
         return;
     }
     m_desktop.activateApplication();
-    setUrlInput(*address);
-    // Only fills in and analyzes: a link from outside never starts a download. During a tool
-    // search the analysis waits for its result, which would otherwise report yt-dlp missing;
-    // during a download it waits for the download's end.
+    // Only fills in and analyzes: a link from outside never starts a download. During a download
+    // it waits for the download's end, shown as waiting; during a tool search the analysis waits
+    // for its result, which would otherwise report yt-dlp missing.
     if (m_phase == Phase::downloading) {
-        m_analysisAwaitsDownload = true;
+        setWaitingAddress(*address);
         return;
     }
+    setUrlInput(*address);
     if (m_isCheckingTools) {
         m_analysisAwaitsTools = true;
         return;

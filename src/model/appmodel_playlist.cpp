@@ -50,13 +50,13 @@ void AppModel::setPlaylistOutcome(const std::optional<PlaylistDownloader::Outcom
     Q_EMIT playlistOutcomeChanged();
 }
 
-void AppModel::revealPlaylistFolder() {
+void AppModel::revealPlaylistFolder(DesktopServices::Reveal reveal) {
     // Its first video, so that the file manager (or the path shown without one) is inside the
     // list's folder rather than in the folder around it.
     if (!m_playlist.outcome)
         return;
     const QStringList &placed = m_playlist.outcome->placedFiles;
-    m_desktop.revealFile(placed.isEmpty() ? m_playlist.outcome->folder : placed.first());
+    m_desktop.revealFile(placed.isEmpty() ? m_playlist.outcome->folder : placed.first(), reveal);
 }
 
 QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
@@ -114,16 +114,12 @@ QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
         // Only a list that ran to its end is shown and announced, as a single download is.
         if (!outcome.cancelled) {
             if (m_settings.revealWhenFinished() && !outcome.placedFiles.isEmpty())
-                revealPlaylistFolder();
+                revealPlaylistFolder(DesktopServices::Reveal::automatic);
             if (outcome.placedFiles.isEmpty())
                 Q_EMIT downloadFinished({FinishedDownload::Result::failed, QString(), outcome.summaryText()});
             else
                 Q_EMIT downloadFinished({FinishedDownload::Result::completed, folder, QString()});
         }
     }
-    // A link that arrived during the list is analyzed now.
-    if (m_analysisAwaitsDownload) {
-        m_analysisAwaitsDownload = false;
-        analyze();
-    }
+    afterDownload(!outcome.cancelled && !outcome.placedFiles.isEmpty());
 }

@@ -1,5 +1,6 @@
 #include "appmodel.h"
 
+#include "platform/manualinstall.h"
 #include "tools/toolupdateservice.h"
 
 #include <QPointer>
@@ -126,6 +127,7 @@ QCoro::Task<> AppModel::checkForUpdates() {
         co_return;
     m_updateStatuses = statuses;
     m_isCheckingUpdates = false;
+    m_lastUpdateCheck = m_clock();
     announce(statusesChange);
 }
 
@@ -171,9 +173,25 @@ ToolIndicatorState AppModel::indicatorState(ToolKind tool) const {
     if (!located(tool))
         return ToolIndicatorState::missing;
     const ToolUpdateStatus::Tool kind = ToolUpdateStatus::of(tool);
-    const bool newer = std::any_of(m_updateStatuses.cbegin(), m_updateStatuses.cend(),
-                                   [&](const ToolUpdateStatus &s) { return s.tool == kind && s.updateAvailable; });
-    return newer ? ToolIndicatorState::updateAvailable : ToolIndicatorState::current;
+    const auto status = std::find_if(m_updateStatuses.cbegin(), m_updateStatuses.cend(),
+                                     [&](const ToolUpdateStatus &s) { return s.tool == kind; });
+    // Not knowing of a newer version is no proof that there is none.
+    if (status == m_updateStatuses.cend())
+        return ToolIndicatorState::unchecked;
+    return status->updateAvailable ? ToolIndicatorState::updateAvailable : ToolIndicatorState::current;
+}
+
+QString AppModel::uncheckedReason() const {
+    if (m_isCheckingUpdates)
+        return QStringLiteral("Comprobando si hay una versión más reciente…");
+    if (m_lastUpdateCheck)
+        return QStringLiteral("No se pudo consultar el catálogo de versiones: no se sabe si hay una versión más "
+                              "reciente.");
+    return QStringLiteral("Todavía no se ha comprobado si hay una versión más reciente.");
+}
+
+QStringList AppModel::manualInstallCommands() const {
+    return ManualInstall::commands(!m_locator.homebrewExecutable().isEmpty());
 }
 
 bool AppModel::toolUsesHomebrew(ToolKind tool) const {
@@ -235,6 +253,7 @@ void AppModel::showToolManager(ToolKind tool, bool proposeAction) {
         return;
     switch (indicatorState(tool)) {
     case ToolIndicatorState::current:
+    case ToolIndicatorState::unchecked:
         setPendingToolAction(std::nullopt);
         break;
     case ToolIndicatorState::updateAvailable:

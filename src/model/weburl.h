@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <optional>
@@ -13,5 +14,12 @@ namespace WebURL {
 QString normalizedURLText(const QString &text);
 // The cleaned text as an http or https URL with a host, or nothing.
 std::optional<QUrl> validatedWebURL(const QString &text);
+
+// The web addresses in what a person pasted or typed, one per line, as they will be shown. A line
+// that begins with an address is that address whole (a space in it is part of its path); in any
+// other line, the first address inside its text. "www." without a scheme is taken as https.
+QStringList addressesIn(const QString &text);
+// The first of addressesIn(text) as a URL, or nothing.
+std::optional<QUrl> firstWebURL(const QString &text);
 
 } // namespace WebURL

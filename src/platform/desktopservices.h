@@ -11,8 +11,11 @@ class DesktopServices {
 public:
     virtual ~DesktopServices() = default;
 
-    // Shows the file selected in the file manager. Returns at once; never fails visibly.
-    virtual void revealFile(const QString &path) = 0;
+    // Who wants the file shown: the user's click, or the setting at the end of a download.
+    enum class Reveal { asked, automatic };
+    // Shows the file selected in the file manager. Returns at once. Where nothing can show it, a
+    // reveal the user asked for shows the folder's path; an automatic one does nothing visible.
+    virtual void revealFile(const QString &path, Reveal reveal) = 0;
     // Brings the application's main window to the front.
     virtual void activateApplication() = 0;
     // Modal choosers; nothing when the user cancels.

@@ -73,21 +73,25 @@ void showFolderPath(const QString &folder) {
 }
 
 // The desktop's opener (xdg-open) says by its exit status whether anything opened the folder;
-// when it cannot start or fails, the path is shown instead.
-void openFolder(const QString &program, const QString &folder) {
+// when it cannot start or fails, the path is shown instead, if the user asked for the folder.
+void openFolder(const QString &program, const QString &folder, bool showPathOnFailure) {
     // Not owned by anything that quits with the window: a file manager that the opener keeps in
     // the foreground stays open.
     auto *opener = new QProcess;
-    QObject::connect(opener, &QProcess::finished, [opener, folder](int exitCode, QProcess::ExitStatus status) {
+    const auto failed = [folder, showPathOnFailure] {
+        if (showPathOnFailure)
+            showFolderPath(folder);
+    };
+    QObject::connect(opener, &QProcess::finished, [opener, failed](int exitCode, QProcess::ExitStatus status) {
         opener->deleteLater();
         if (status != QProcess::NormalExit || exitCode != 0)
-            showFolderPath(folder);
+            failed();
     });
-    QObject::connect(opener, &QProcess::errorOccurred, [opener, folder](QProcess::ProcessError error) {
+    QObject::connect(opener, &QProcess::errorOccurred, [opener, failed](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart)
             return;
         opener->deleteLater();
-        showFolderPath(folder);
+        failed();
     });
     opener->setProcessChannelMode(QProcess::ForwardedChannels);
     opener->setStandardInputFile(QProcess::nullDevice());
@@ -99,11 +103,12 @@ void openFolder(const QString &program, const QString &folder) {
 LinuxDesktopServices::LinuxDesktopServices(QDBusConnection bus, QString folderOpener)
     : m_bus(std::move(bus)), m_folderOpener(std::move(folderOpener)) {}
 
-void LinuxDesktopServices::revealFile(const QString &path) {
+void LinuxDesktopServices::revealFile(const QString &path, Reveal reveal) {
     const QFileInfo file(path);
     const QString folder = file.absolutePath();
+    const bool asked = reveal == Reveal::asked;
     if (!m_bus.isConnected()) {
-        openFolder(m_folderOpener, folder);
+        openFolder(m_folderOpener, folder, asked);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -113,7 +118,7 @@ void LinuxDesktopServices::revealFile(const QString &path) {
          << QString(); // no startup notification id
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), QCoreApplication::instance());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
-                     [opener = m_folderOpener, folder](QDBusPendingCallWatcher *finished) {
+                     [opener = m_folderOpener, folder, asked](QDBusPendingCallWatcher *finished) {
                          finished->deleteLater();
                          if (!finished->isError())
                              return;
@@ -122,7 +127,7 @@ void LinuxDesktopServices::revealFile(const QString &path) {
                          // opened instead.
                          const QDBusError::ErrorType error = finished->error().type();
                          if (error != QDBusError::NoReply && error != QDBusError::Timeout)
-                             openFolder(opener, folder);
+                             openFolder(opener, folder, asked);
                      });
 }
 

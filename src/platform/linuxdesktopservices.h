@@ -18,7 +18,7 @@ public:
     explicit LinuxDesktopServices(QDBusConnection bus = QDBusConnection::sessionBus(),
                                   QString folderOpener = QStringLiteral("/usr/bin/xdg-open"));
 
-    void revealFile(const QString &path) override;
+    void revealFile(const QString &path, Reveal reveal) override;
     void activateApplication() override;
     std::optional<QString> chooseFolder(const QString &title, const QString &confirmText,
                                         const QString &startFolder) override;

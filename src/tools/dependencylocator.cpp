@@ -174,6 +174,15 @@ QString resolvedPath(const QString &path) {
 
 } // namespace
 
+QString DependencyLocator::homebrewExecutable() const {
+    for (const QString &brew : m_environment.homebrewExecutables) {
+        const QString expanded = expandHome(brew);
+        if (isExecutableFile(expanded))
+            return expanded;
+    }
+    return {};
+}
+
 ToolInstallSource DependencyLocator::installSource(const QString &path) const {
     using Kind = ToolInstallSource::Kind;
     const QString resolved = resolvedPath(path);

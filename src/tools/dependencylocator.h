@@ -43,6 +43,8 @@ public:
     QString managedYTDLPPath() const;
     QString managedFFmpegPath() const;
     QString managedDenoPath() const;
+    // The first of the Homebrew executables that exists; empty when Homebrew is not installed.
+    QString homebrewExecutable() const;
 
     // "ffmpeg version 7.1.1 Copyright…" gives "7.1.1".
     static QString ffmpegVersion(const QString &output);

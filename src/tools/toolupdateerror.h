@@ -11,6 +11,9 @@ public:
     static ToolUpdateError invalidResponse(QString name) { return {Kind::invalidResponse, std::move(name)}; }
     static ToolUpdateError commandFailed(QString message) { return {Kind::commandFailed, std::move(message)}; }
     static ToolUpdateError unsupported(QString message) { return {Kind::unsupported, std::move(message)}; }
+    // A transfer curl could not make: what its exit status means, in Spanish, then curl's own
+    // line (or, without one, its status) as the detail.
+    static ToolUpdateError transferFailed(int curlStatus, const QString &host, const QString &curlMessage);
 
     Kind kind() const { return m_kind; }
     QString payload() const { return m_payload; }

@@ -332,11 +332,8 @@ QCoro::Task<QUrl> ToolUpdateService::transfer(Transfer transfer) {
         if ((status == 15 || status == 9) && transfer.onEvent)
             throw CancellationError();
         if (status != 0) {
-            const QString error = curlFailure(QString::fromUtf8(outcome.result.standardError));
-            throw ToolUpdateError::commandFailed(
-                error.isEmpty() ? QStringLiteral("curl terminó con el código ") + QString::number(status) +
-                                      QStringLiteral(" al descargar ") + current.toString() + QStringLiteral(".")
-                                : error);
+            throw ToolUpdateError::transferFailed(status, current.host(),
+                                                  curlFailure(QString::fromUtf8(outcome.result.standardError)));
         }
 
         QString response;

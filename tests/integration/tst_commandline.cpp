@@ -45,6 +45,11 @@ private Q_SLOTS:
         QVERIFY(text.contains(u"Cookies para yt-dlp: ninguno (el ajuste «/no/such/cookies.txt» no es un navegador "
                               "conocido ni un archivo legible)\n"_s));
         QVERIFY(text.contains(u"Archivo de ajustes: "_s));
+        // The last line is the verdict, and no line is a raw yt-dlp flag.
+        QVERIFY2(text.endsWith(u"\n\nTodo listo: se puede analizar y descargar.\n"_s) ||
+                     text.section(u'\n', -2, -2).startsWith(u"Falta "_s),
+                 qPrintable(text));
+        QVERIFY(!text.contains(u"--"_s));
 
         const ProcessResult result = TestSupport::runApplication({u"doctor"_s, u"--json"_s}, m_home.path());
         QCOMPARE(result.status, 0);
@@ -57,6 +62,8 @@ private Q_SLOTS:
         QCOMPARE(report.value(u"cookies"_s).toObject(),
                  (QJsonObject{{u"setting"_s, u"/no/such/cookies.txt"_s}, {u"source"_s, u"none"_s}}));
         TestSupport::writeFile(settingsFile, "[General]\ncookies=firefox\n");
+        QVERIFY(TestSupport::runApplication({u"doctor"_s}, m_home.path())
+                    .standardOutput.contains("\nCookies para yt-dlp: las de Firefox\n"));
         const ProcessResult browser = TestSupport::runApplication({u"doctor"_s, u"--json"_s}, m_home.path());
         QCOMPARE(QJsonDocument::fromJson(browser.standardOutput).object().value(u"cookies"_s).toObject(),
                  (QJsonObject{{u"setting"_s, u"firefox"_s},
@@ -127,9 +134,34 @@ private Q_SLOTS:
         const ApplicationInfo build = ApplicationInfo::fromBuild();
         QCOMPARE(QString::fromUtf8(result.standardOutput),
                  u"Torvel Downloader "_s + *build.shortVersion + u" ("_s + *build.version + u")\n"_s);
-        result = TestSupport::runApplication({u"--help"_s}, m_home.path());
-        QCOMPARE(result.status, 0);
-        QVERIFY(result.standardError.contains("\n  torvel-downloader self-update"));
+        // Help asked for goes to standard output; each command's help lists its options.
+        for (const QString &asked : {u"--help"_s, u"help"_s, u"-h"_s}) {
+            result = TestSupport::runApplication({asked}, m_home.path());
+            QCOMPARE(result.status, 0);
+            QVERIFY(result.standardOutput.startsWith("Uso:\n") && result.standardError.isEmpty());
+            QVERIFY(result.standardOutput.contains("\n  torvel-downloader self-update"));
+        }
+        for (const QStringList &asked : {QStringList{u"download"_s, u"--help"_s}, QStringList{u"help"_s, u"download"_s},
+                                         QStringList{u"download"_s, u"https://example.invalid/v"_s, u"-h"_s}}) {
+            result = TestSupport::runApplication(asked, m_home.path());
+            QCOMPARE(result.status, 0);
+            const QString help = QString::fromUtf8(result.standardOutput);
+            for (const QString &option : {u"--choice"_s, u"recommended "_s, u"compatible-mp4 "_s, u"audio-only "_s,
+                                          u"format-ID "_s, u"--audio-format"_s, u"--audio "_s, u"--to"_s,
+                                          u"--playlist"_s, u"--items"_s, u"--cookies-from-browser"_s})
+                QVERIFY2(help.contains(option), qPrintable(option));
+        }
+        for (const QString &command : {u"doctor"_s, u"analyze"_s, u"tools"_s, u"self-update"_s}) {
+            result = TestSupport::runApplication({command, u"--help"_s}, m_home.path());
+            QCOMPARE(result.status, 0);
+            QVERIFY(result.standardOutput.startsWith(QByteArray("Uso: torvel-downloader ").append(command.toUtf8())));
+        }
+
+        // Without a display the window says so in Spanish, and the commands still work.
+        result = TestSupport::runApplication({}, m_home.path());
+        QCOMPARE(result.status, 1);
+        QVERIFY2(result.standardError.startsWith("Torvel Downloader necesita una sesión gráfica"),
+                 result.standardError.constData());
     }
 
     void stoppingTheCommandStopsYTDLP_data() {
@@ -180,6 +212,9 @@ private Q_SLOTS:
                                R"({"url": "https:\/\/e.example/v/3", "title": "Tres"}]})");
         configureYTDLP(home,
                        u"for a in \"$@\"; do url=\"$a\"; done\n"
+                       "case \"$url $*\" in *single*--dump-single-json*)\n"
+                       "  echo '{\"id\": \"s\", \"title\": \"Clip\", \"formats\": [{\"format_id\": \"18\", "
+                       "\"ext\": \"mp4\", \"vcodec\": \"avc1\", \"acodec\": \"mp4a\"}]}'; exit 0 ;; esac\n"
                        "case \" $* \" in *\" --dump-single-json \"*) cat '%1'; exit 0 ;; esac\n"
                        "job=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"
                        "n=$(basename \"$url\")\n"
@@ -191,7 +226,19 @@ private Q_SLOTS:
             return TestSupport::runApplication(arguments, home.path());
         };
 
-        ProcessResult result = run({u"analyze"_s, address});
+        // One progressive file: no heading over nothing, and a wrong choice names the right ones.
+        ProcessResult result = run({u"analyze"_s, u"https://e.example/single"_s});
+        QCOMPARE(result.status, 0);
+        QVERIFY2(!result.standardOutput.contains("Pistas de solo audio") &&
+                     result.standardOutput.endsWith(":\n  format-18  Video · MP4\n"),
+                 result.standardOutput.constData());
+        result = run({u"download"_s, u"https://e.example/single"_s, u"--choice"_s, u"best"_s, u"--to"_s, out});
+        QCOMPARE(result.status, 1);
+        QCOMPARE(QString::fromUtf8(result.standardError),
+                 u"Esta forma de descarga no existe para este enlace: best. Usa una de estas: recommended, "
+                 "compatible-mp4, audio-only, format-18.\n"_s);
+
+        result = run({u"analyze"_s, address});
         QCOMPARE(result.status, 0);
         QCOMPARE(QString::fromUtf8(result.standardOutput),
                  u"Lista: Mi lista\nAutor: Canal\nVideos: 3\n\n  1. Uno (1:01)\n  2. Falla\n  3. Tres\n"_s);
@@ -204,7 +251,7 @@ private Q_SLOTS:
         result = run({u"download"_s, address, u"--to"_s, out});
         QCOMPARE(result.status, 1);
         QCOMPARE(QString::fromUtf8(result.standardError),
-                 u"Esta dirección es una lista con 3 videos. Usa --playlist para descargarlos.\n"_s);
+                 u"Esta dirección es una lista con 3 videos. Usa --playlist para descargarla.\n"_s);
         QVERIFY(!QFileInfo::exists(out));
 
         result = run({u"download"_s, address, u"--playlist"_s, u"--items"_s, u"3,1"_s, u"--to"_s, out});

@@ -112,7 +112,11 @@ private Q_SLOTS:
                 "<html><head><title>Clip</title></head><body><video src=\"/clip.webm\"></video></body></html>",
                 "text/html");
         });
-        m_site->route(u"/clip.webm"_s, ScriptedHttpServer::Response::ok(TestSupport::readFile(webm), "video/webm"));
+        // Slowly, so that yt-dlp reports the transfer several times, and dated years ago.
+        const QByteArray clip = TestSupport::readFile(webm);
+        ScriptedHttpServer::Response served = ScriptedHttpServer::Response::throttled(clip, int(clip.size() / 8 + 1));
+        served.headers = {{"Content-Type", "video/webm"}, {"Last-Modified", "Wed, 01 Jan 2020 00:00:00 GMT"}};
+        m_site->route(u"/clip.webm"_s, served);
         m_service = std::make_unique<YTDLPService>(DependencyLocator(), JobFolders(jobsRoot()));
     }
 
@@ -249,6 +253,25 @@ private Q_SLOTS:
         QCOMPARE(QJsonDocument::fromJson(firefox.standardOutput).object().value(u"formats"_s).toArray().size(), 1);
     }
 
+    // A page with one progressive file: "Mejor calidad" asks for a pair, yt-dlp plans one transfer,
+    // and that transfer fills the bar. The file is dated when it was saved, not when the server
+    // last changed it.
+    void singleFileFillsTheBar() {
+        const QString cookies = TestSupport::writeFile(m_dir.filePath(u"cookies.txt"_s), cookieJar);
+        QList<DownloadProgress> transfer;
+        const auto onProgress = [&transfer](const DownloadProgress &progress) {
+            if (progress.phaseText.startsWith(u"Descargando"_s))
+                transfer.append(progress);
+        };
+        const QString placed = BlockingWait::wait(m_service->download(
+            privatePage(), DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s,
+            m_dir.filePath(u"Uno"_s), onProgress, {CookieSource::fromFile(cookies)}));
+        QVERIFY2(transfer.size() >= 2, qPrintable(QString::number(transfer.size())));
+        QCOMPARE(transfer.last().phaseText, u"Descargando video y audio"_s);
+        QCOMPARE(transfer.last().fraction, 0.98);
+        QVERIFY(QFileInfo(placed).lastModified().secsTo(QDateTime::currentDateTime()) < 600);
+    }
+
     void cancelDuringTheConversionLeavesNoProcessAndNoFile() {
         const QString started = m_dir.filePath(u"conversion-started"_s);
         const QString folder = m_dir.filePath(u"Conversión cancelada"_s);
@@ -333,9 +356,21 @@ private Q_SLOTS:
 
         const QString folder = PlaylistDownloader::createListFolder(list.title, destination());
         PlaylistDownloader downloader(*m_service);
-        const PlaylistDownloader::Outcome outcome =
-            BlockingWait::wait(downloader.run(list.entries, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s,
-                                              u"/usr/bin/ffmpeg"_s, folder, {}, {}, {}));
+        // Each entry is one progressive file filling its half of the bar; the second begins where
+        // the first ended, never under the first one's "Descarga completada".
+        QList<DownloadProgress> seen;
+        const PlaylistDownloader::Outcome outcome = BlockingWait::wait(
+            downloader.run(list.entries, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s,
+                           folder, {}, {}, [&seen](const DownloadProgress &progress) { seen.append(progress); }));
+        QStringList shown;
+        for (const DownloadProgress &progress : std::as_const(seen))
+            if (shown.isEmpty() || !shown.last().startsWith(progress.statusText))
+                shown.append(progress.statusText + u' ' + QString::number(progress.fraction));
+        QVERIFY2(shown.contains(u"Descarga completada 0.5"_s) && shown.contains(u"Preparando descarga… 0.5"_s) &&
+                     shown.last() == u"Descarga completada 1"_s,
+                 qPrintable(shown.join(u", "_s)));
+        QVERIFY(std::none_of(seen.cbegin(), seen.cend(),
+                             [](const DownloadProgress &p) { return p.phaseText.contains(u"pista"_s); }));
         QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.value(0).message));
         QCOMPARE(outcome.placedFiles,
                  QStringList({folder + u"/Dos videos (1) [two-1].mp4"_s, folder + u"/Dos videos (2) [two-2].mp4"_s}));

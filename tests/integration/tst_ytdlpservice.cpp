@@ -124,7 +124,8 @@ private Q_SLOTS:
         BlockingWait::wait(
             download(fakeYTDLP(script, u"2024.04.09"_s), {}, DownloadChoice::audio(AudioExportFormat::mp3)));
         const QStringList arguments = recordedArguments();
-        QCOMPARE(arguments.mid(0, 4), QStringList({u"--newline"_s, u"--progress"_s, u"--progress-delta"_s, u"0.2"_s}));
+        QCOMPARE(arguments.mid(0, 5),
+                 QStringList({u"--newline"_s, u"--progress"_s, u"--no-mtime"_s, u"--progress-delta"_s, u"0.2"_s}));
         const qsizetype paths = arguments.indexOf(u"--paths"_s);
         QVERIFY(arguments.at(paths + 1).startsWith(jobsRoot() + QLatin1Char('/')));
         QCOMPARE(arguments.mid(paths + 2).join(QLatin1Char(' ')),
@@ -473,7 +474,7 @@ echo x > "$job/Clip $n [$n].mp4")"_s.arg(path(u"runs.txt"_s), cancelAfter > 0
             QCOMPARE(outcome.placedFiles.size(), 1);
             QVERIFY(outcome.failures.isEmpty());
             QCOMPARE(positions.size(), 2);
-            QCOMPARE(outcome.summaryText(), u"Se descargaron 1 de 3 videos."_s);
+            QCOMPARE(outcome.summaryText(), u"Se descargó 1 de 3 videos."_s);
             return;
         }
         QVERIFY(!outcome.cancelled);

@@ -33,13 +33,17 @@ public:
 
     // What was asked.
     QStringList revealedFiles;
+    QList<Reveal> reveals; // beside revealedFiles
     int activations = 0;
     QList<FolderRequest> folderRequests;
     QList<ExecutableRequest> executableRequests;
     QList<FolderRequest> fileRequests;
     QList<QUrl> openedURLs;
 
-    void revealFile(const QString &path) override { revealedFiles.append(path); }
+    void revealFile(const QString &path, Reveal reveal) override {
+        revealedFiles.append(path);
+        reveals.append(reveal);
+    }
     void activateApplication() override { ++activations; }
     std::optional<QString> chooseFolder(const QString &title, const QString &confirmText,
                                         const QString &startFolder) override {

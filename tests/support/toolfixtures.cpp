@@ -90,7 +90,9 @@ std::unique_ptr<AppModel> ToolMachine::makeModel(AppModel::Clock clock) {
     environment.homebrewExecutables = {path(u"brew"_s)};
     const QUrl origin = server.origin();
     auto model = std::make_unique<AppModel>(
-        settings, desktop, ToolHosts{origin, origin, origin, origin, SigningKeys::trustedPublicKey()},
+        settings, desktop,
+        offline ? TestSupport::unreachableToolHosts()
+                : ToolHosts{origin, origin, origin, origin, SigningKeys::trustedPublicKey()},
         DependencyLocator(environment), JobFolders(path(u"jobs"_s)), AppUpdateService(), std::move(clock));
     const QDeadlineTimer deadline(10'000);
     while ((model->isCheckingTools() || model->isCheckingUpdates() || model->isCheckingHomebrewSupport()) &&

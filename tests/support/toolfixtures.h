@@ -29,6 +29,8 @@ struct ToolMachine {
     void managedYTDLP(const QByteArray &version, const QByteArray &previous = {}) const;
     // A model over this machine whose start-up search and checks have ended.
     std::unique_ptr<AppModel> makeModel(AppModel::Clock clock = &QDateTime::currentDateTimeUtc);
+    // The model's hosts: the local server, or, offline, a closed port.
+    bool offline = false;
 
     QTemporaryDir dir;
     ScriptedHttpServer server;

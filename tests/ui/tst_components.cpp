@@ -74,6 +74,10 @@ private Q_SLOTS:
         QTest::newRow("updateAvailable") << ToolIndicatorState::updateAvailable << TorvelTheme::warning()
                                          << u"yt-dlp: Actualización disponible. Abrir Herramientas."_s
                                          << u"yt-dlp, Actualización disponible"_s;
+        QTest::newRow("unchecked")
+            << ToolIndicatorState::unchecked << TorvelTheme::indicatorColor(ToolIndicatorState::unchecked)
+            << u"yt-dlp: Disponible, sin comprobar si hay versiones nuevas. Abrir Herramientas."_s
+            << u"yt-dlp, Disponible, sin comprobar si hay versiones nuevas"_s;
         QTest::newRow("missing") << ToolIndicatorState::missing << TorvelTheme::danger()
                                  << u"yt-dlp: No instalado. Abrir Herramientas."_s << u"yt-dlp, No instalado"_s;
     }

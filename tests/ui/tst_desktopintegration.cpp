@@ -252,18 +252,18 @@ echo data > "$job/%2")"_s.arg(m_dir.path(), resultName));
         QVERIFY(desktopBus.registerService(u"org.freedesktop.FileManager1"_s));
         TestSupport::writeFile(path(u"opener-status"_s), "0");
         LinuxDesktopServices services(connection(), opener);
-        services.revealFile(file);
+        services.revealFile(file, DesktopServices::Reveal::asked);
         QTRY_COMPARE(fileManager.shown, QStringList({QString::fromUtf8(QUrl::fromLocalFile(file).toEncoded())}));
 
         QVERIFY(desktopBus.unregisterService(u"org.freedesktop.FileManager1"_s));
-        services.revealFile(file);
+        services.revealFile(file, DesktopServices::Reveal::asked);
         QTRY_COMPARE(TestSupport::readFile(path(u"opened.log"_s)), folder.toUtf8() + '\n');
         QTest::qWait(100);
         QVERIFY(!dialog());
 
         // xdg-open's status when no program can open a folder.
         TestSupport::writeFile(path(u"opener-status"_s), "3");
-        services.revealFile(file);
+        services.revealFile(file, DesktopServices::Reveal::asked);
         QTRY_VERIFY(dialog());
         QWidget *shown = dialog();
         QCOMPARE(shown->findChild<QLineEdit *>(u"folderPathField"_s)->text(), folder);
@@ -273,9 +273,14 @@ echo data > "$job/%2")"_s.arg(m_dir.path(), resultName));
         shown->close();
         QTRY_VERIFY(!dialog());
 
-        // An opener that cannot start: the same dialog.
+        // An opener that cannot start: the same dialog, but only when the user asked.
         LinuxDesktopServices noOpener(connection(), path(u"missing-opener"_s));
-        noOpener.revealFile(file);
+        noOpener.revealFile(file, DesktopServices::Reveal::automatic);
+        services.revealFile(file, DesktopServices::Reveal::automatic);
+        QTRY_COMPARE(TestSupport::readFile(path(u"opened.log"_s)).count('\n'), 3);
+        QTest::qWait(200);
+        QVERIFY(!dialog());
+        noOpener.revealFile(file, DesktopServices::Reveal::asked);
         QTRY_VERIFY(dialog());
         dialog()->close();
     }

@@ -491,6 +491,14 @@ private Q_SLOTS:
     void formatTexts_data() {
         QTest::addColumn<QString>("actual");
         QTest::addColumn<QString>("expected");
+        // Singular and plural.
+        QTest::newRow("1 formato") << FormatTexts::formatCountText(1) << u"1 formato"_s;
+        const auto summary = [](qsizetype placed, qsizetype total) {
+            return PlaylistDownloader::Outcome{{}, total, QStringList(placed, u"f"_s), {}, false}.summaryText();
+        };
+        QTest::newRow("1 de 1") << summary(1, 1) << u"Se descargó 1 de 1 video."_s;
+        QTest::newRow("0 de 1") << summary(0, 1) << u"Se descargaron 0 de 1 video."_s;
+        QTest::newRow("1 de 3") << summary(1, 3) << u"Se descargó 1 de 3 videos."_s;
         MediaFormat video = mediaFormat(u"avc1.640028"_s, u"none"_s);
         QTest::newRow("no bitrate") << FormatTexts::bitrateText(video) << u"Bitrate no informado"_s;
         QTest::newRow("no size") << FormatTexts::sizeText(video, 60.0) << u"Tamaño no informado"_s;
@@ -541,14 +549,25 @@ private Q_SLOTS:
         QTest::newRow("https without host") << u"https:///a"_s << QString();
         QTest::newRow("bare domain") << u"example.invalid/v"_s << QString();
         QTest::newRow("only brackets") << u"<>"_s << QString();
-        QTest::newRow("spaces inside") << u"https://exa mple.invalid/"_s << QString();
+        QTest::newRow("space in the host") << u"https://exa mple.invalid/"_s << QString();
+        QTest::newRow("space in the path")
+            << u"https://example.invalid/mi video.mp4"_s << u"https://example.invalid/mi%20video.mp4"_s;
+        QTest::newRow("inside a sentence")
+            << u"mira este http://example.invalid/v?a=1, es bueno."_s << u"http://example.invalid/v?a=1"_s;
+        QTest::newRow("markdown inside a sentence")
+            << u"mira [esto](https://example.invalid/v)"_s << u"https://example.invalid/v"_s;
+        QTest::newRow("www") << u"www.example.invalid/v"_s << u"https://www.example.invalid/v"_s;
+        QTest::newRow("two lines") << u"https://example.invalid/1\r\nhttps://example.invalid/2"_s
+                                   << u"https://example.invalid/1"_s;
+        QTest::newRow("text, then an address")
+            << u"hola\n\nhttps://example.invalid/2"_s << u"https://example.invalid/2"_s;
     }
 
     void addressCleanUp() {
         QFETCH(QString, pasted);
         QFETCH(QString, valid);
         const std::optional<QUrl> url = AppModel::validatedWebURL(pasted);
-        QCOMPARE(url ? url->toString() : QString(), valid);
+        QCOMPARE(url ? url->toString(QUrl::FullyEncoded) : QString(), valid);
     }
 
     // The menus, pasting, the sizes of the content, and Qt's own texts in Spanish.
@@ -562,13 +581,17 @@ private Q_SLOTS:
                                  ? u"-"_s
                                  : QString(item->text() + u' ' + item->shortcut().toString(QKeySequence::PortableText))
                                        .trimmed());
-            menus.append(menu->text() + u": "_s + items.join(u" | "_s));
+            menus.append(menu->text().remove(u'&') + u": "_s + items.join(u" | "_s));
         }
-        QCOMPARE(menus, QStringList({u"Torvel Downloader: Acerca de Torvel Downloader | - | Buscar actualizaciones… | "
-                                     u"- | Opciones… Ctrl+, | - | Salir Ctrl+Q"_s,
-                                     u"Archivo: Nueva descarga Ctrl+N"_s,
-                                     u"Descarga: Pegar enlace Ctrl+Shift+V | Analizar Ctrl+Return | - | Cancelar "
-                                     u"Ctrl+. | Mostrar archivo en su carpeta"_s}));
+        QCOMPARE(menus,
+                 QStringList({u"Archivo: Nueva descarga Ctrl+N | - | Salir Ctrl+Q"_s,
+                              u"Editar: Pegar enlace Ctrl+Shift+V | - | Preferencias… Ctrl+,"_s,
+                              u"Descarga: Analizar Ctrl+Return | - | Cancelar Esc | Mostrar archivo en su carpeta"_s,
+                              u"Ayuda: Buscar actualizaciones… | - | Acerca de Torvel Downloader"_s}));
+        m_window->menuBar()->actions().at(1)->menu()->popup(m_window->mapToGlobal(QPoint(60, 30)));
+        QTest::qWait(100);
+        QVERIFY(TestSupport::saveScreenshot(m_window->menuBar()->actions().at(1)->menu(), u"menu-editar"_s));
+        m_window->menuBar()->actions().at(1)->menu()->close();
 
         // "Pegar enlace" and "Pegar" clean what they paste and analyze nothing.
         m_model->setUrlInput(u"antes"_s);
@@ -602,9 +625,22 @@ private Q_SLOTS:
         CHECKED(verifyDownloadButtonShows(u"failed"_s));
         CHECKED(screenshot(u"mainwindow-default-size-failed"_s));
         release(u"download-error"_s);
-        // The window's minimum size leaves the content its own minimum.
+        // The window's minimum size leaves the content its own minimum, where the ready state
+        // shows every way of downloading above the pinned destination, unscrolled.
         m_window->resize(m_window->minimumSize());
         QTRY_COMPARE(m_window->centralWidget()->size(), MainWindow::minimumContentSize);
+        CHECKED(analyze());
+        QScrollArea *area = content()->scrollArea();
+        area->verticalScrollBar()->setValue(0);
+        QApplication::processEvents();
+        for (const QString &choice : {u"recommended"_s, u"compatible-mp4"_s, u"audio-only"_s}) {
+            QWidget *tile = find(u"choiceTile-"_s + choice);
+            const QRect shownTile(tile->mapTo(area->viewport(), QPoint(0, 0)), tile->size());
+            QVERIFY2(area->viewport()->rect().contains(shownTile),
+                     qPrintable(
+                         u"%1 ends at %2 of %3"_s.arg(choice).arg(shownTile.bottom()).arg(area->viewport()->height())));
+        }
+        QVERIFY(TestSupport::saveScreenshot(m_window.get(), u"mainwindow-minimum-size"_s));
 
         // Qt's own texts are Spanish: the text fields' menu and the folder chooser.
         const std::unique_ptr<QMenu> fieldMenu(find<URLTextField>(u"urlField"_s)->createStandardContextMenu());
@@ -914,9 +950,8 @@ private Q_SLOTS:
             texts({u"progressTitleLabel"_s, u"progressStatusLabel"_s, u"progressSpeedLabel"_s, u"progressEtaLabel"_s}),
             QStringList({mediaTitle, u"8,0 MB de 10,0 MB"_s, u"1,5 MB/s"_s, u"Quedan 0:42"_s}));
         CHECKED(checkState(u"downloadingCard"_s, u"cancel"_s, u"contentview-downloading"_s));
-        // "Nueva descarga" leaves a running download alone.
-        action("newDownloadAction")->trigger();
-        QCOMPARE(m_model->phase(), Phase::downloading);
+        // "Nueva descarga" is not offered while a download runs.
+        QVERIFY(!action("newDownloadAction")->isEnabled());
 
         // "Cancelar" stops yt-dlp and keeps the media and the selection, saying so until the
         // next step.
@@ -993,6 +1028,7 @@ private Q_SLOTS:
         CHECKED(click(u"revealButton"_s));
         action("revealAction")->trigger();
         QCOMPARE(m_desktop->revealedFiles, QStringList({placed, placed}));
+        QCOMPARE(m_desktop->reveals, QList<DesktopServices::Reveal>(2, DesktopServices::Reveal::asked));
         CHECKED(click(u"newDownloadButton"_s));
         QCOMPARE(find<URLTextField>(u"urlField"_s)->toPlainText(), QString());
         CHECKED(checkState(u"idleView"_s, u"analyze"_s));
@@ -1034,7 +1070,7 @@ private Q_SLOTS:
         writeFakeYTDLP(u"elsewhere/yt-dlp"_s);
         m_desktop->executableAnswer = path(u"elsewhere/yt-dlp"_s);
         m_model->chooseExecutable(ToolKind::ytDLP);
-        QTRY_COMPARE(find<ToolStatusPill>(u"ytDLPPill"_s)->state(), ToolIndicatorState::current);
+        QTRY_COMPARE(find<ToolStatusPill>(u"ytDLPPill"_s)->state(), ToolIndicatorState::unchecked);
         QCOMPARE(m_model->ytDLP()->path, path(u"elsewhere/yt-dlp"_s));
         QCOMPARE(detectedLines(m_window->optionsWindow()), u"aboutDetected-yt-dlp Detectado: 2023.03.04"_s);
         QVERIFY(!shown(u"missingToolWarning"_s));
@@ -1216,19 +1252,49 @@ private Q_SLOTS:
         m_model->setUrlInput(typed);
         QCOMPARE(m_model->phase(), Phase::idle);
 
-        // A link that arrives during a download waits for its end; the download keeps its address.
-        CHECKED(analyze());
+        // Of two pasted lines the first is analyzed and the other named.
+        CHECKED(analyze(pageAddress + u"\n"_s + other));
+        QCOMPARE(m_model->urlInput(), pageAddress);
+        QCOMPARE(textOf(u"addressNoteLabel"_s),
+                 u"Se analiza la primera dirección; la otra queda sin analizar: "_s + other);
+        QVERIFY(shown(u"addressNoteLabel"_s) && !shown(u"analyzeWaitingAddressButton"_s));
+
+        // A link or a paste that arrives during a download waits for its end, shown as waiting;
+        // the greyed field keeps the address being downloaded.
         touch(u"hold-download"_s);
         CHECKED(click(u"downloadButton"_s));
         QTRY_COMPARE(downloadRuns(), 1);
+        m_desktop->clipboard = u"mira https://pegada.example/v"_s;
+        action("pasteLinkAction")->trigger();
         m_model->handleIncomingURL(QUrl(u"tdl://analyze?url="_s + QString::fromLatin1(QUrl::toPercentEncoding(other))));
         QCOMPARE(m_model->phase(), Phase::downloading);
+        QCOMPARE(find<URLTextField>(u"urlField"_s)->toPlainText(), pageAddress);
+        QCOMPARE(textOf(u"addressNoteLabel"_s), u"En espera: %1. Se analizará al terminar la descarga."_s.arg(other));
+        QVERIFY(!shown(u"analyzeWaitingAddressButton"_s));
         release(u"hold-download"_s);
         QTRY_COMPARE(logLines(path(u"analyses.log"_s)).size(), 5);
         QVERIFY(logLines(path(u"analyses.log"_s)).constLast().endsWith(u" -- "_s + other));
         QCOMPARE(readFile(path(u"address.txt"_s)), pageAddress.toUtf8());
         QTRY_COMPARE(m_model->phase(), Phase::ready);
         QCOMPARE(m_model->urlInput(), other);
+        QVERIFY(!shown(u"addressNoteLabel"_s));
+
+        // A cancel says so, whatever waits; the waiting address is analyzed on request.
+        touch(u"hold-download"_s);
+        CHECKED(click(u"downloadButton"_s));
+        QTRY_COMPARE(downloadRuns(), 2);
+        action("pasteLinkAction")->trigger();
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        QTRY_COMPARE(m_model->phase(), Phase::ready);
+        release(u"hold-download"_s);
+        QCOMPARE(textOf(u"downloadNoticeLabel"_s), u"Descarga cancelada."_s);
+        QCOMPARE(textOf(u"addressNoteLabel"_s), u"En espera: https://pegada.example/v"_s);
+        CHECKED(screenshot(u"contentview-cancelled-with-waiting-address"_s));
+        CHECKED(click(u"analyzeWaitingAddressButton"_s));
+        QTRY_COMPARE(logLines(path(u"analyses.log"_s)).size(), 6);
+        QTRY_COMPARE(m_model->phase(), Phase::ready);
+        QCOMPARE(m_model->urlInput(), u"https://pegada.example/v"_s);
+        QVERIFY(!shown(u"addressNoteLabel"_s));
     }
 
     void badInputStaysUsable() {
@@ -1254,6 +1320,13 @@ private Q_SLOTS:
         CHECKED(click(u"exactFormatCard-f149"_s));
         CHECKED(verifyNothingClipped());
         CHECKED(screenshot(u"contentview-many-formats"_s, u"audioPairingView"_s));
+
+        // One file whose streams yt-dlp does not know: one format, and no section over nothing.
+        TestSupport::writeFile(path(u"media.json"_s),
+                               R"({"id": "d", "title": "Directo", "formats": [{"format_id": "0", "ext": "mp4"}]})");
+        CHECKED(analyze(u"https://video.example/directo.mp4"_s));
+        QCOMPARE(textOf(u"mediaFormatCountLabel"_s), u"1 formato"_s);
+        QVERIFY(!shown(u"advancedFormatsView"_s));
     }
 
     void thumbnailLoadsInTheBackground() {
@@ -1364,6 +1437,7 @@ private Q_SLOTS:
         // Shown once at the end (the setting is on), once for the button: its first video, so
         // that the file manager opens inside the list's folder.
         QCOMPARE(m_desktop->revealedFiles, QStringList(2, folder + u'/' + resultName));
+        QCOMPARE(m_desktop->reveals, (QList{DesktopServices::Reveal::automatic, DesktopServices::Reveal::asked}));
 
         // "Cancelar" during the first video: nothing was saved, so the list is ready again and
         // its new folder is gone.
@@ -1389,9 +1463,18 @@ private Q_SLOTS:
         action("cancelAction")->trigger();
         QTRY_COMPARE(m_model->phase(), Phase::completed);
         QVERIFY(shown(u"playlistCancelledLabel"_s));
-        QCOMPARE(textOf(u"playlistSummaryLabel"_s), u"Se descargaron 1 de 3 videos."_s);
+        QCOMPARE(textOf(u"playlistSummaryLabel"_s), u"Se descargó 1 de 3 videos."_s);
         QCOMPARE(m_desktop->revealedFiles.size(), 2);
         release(u"hold-run-6"_s);
+
+        // A short list: a box as tall as its rows, with room between its edge and each row.
+        TestSupport::writeFile(path(u"media.json"_s), playlistDocument(2));
+        CHECKED(analyze(u"https://video.example/playlist?list=PL2"_s));
+        const int rowHeight = view->visualRect(view->model()->index(0, 0)).height();
+        QVERIFY2(rowHeight >= view->fontMetrics().height() + 10, qPrintable(QString::number(rowHeight)));
+        QCOMPARE(view->height(), 2 * rowHeight);
+        QVERIFY(view->geometry().top() >= 4);
+        CHECKED(screenshot(u"playlist-two-entries"_s, u"playlistCard"_s));
 
         // Another address takes the list away, as it does an item's choices.
         QTest::keyClicks(find(u"urlField"_s), u"x"_s);

@@ -1,5 +1,6 @@
 #include "common/blockingwait.h"
 #include "model/appmodel.h"
+#include "platform/manualinstall.h"
 #include "platform/toolassets.h"
 #include "process/processtree.h"
 #include "screenshot.h"
@@ -150,6 +151,11 @@ private Q_SLOTS:
         QWidget *row = find(u"ytDLPRow"_s);
         QCOMPARE(find<QLabel>(u"stateText"_s, row)->text(), state);
         QCOMPARE(visibleButtons(row), buttons);
+        // Every label keeps room from its button's outline.
+        for (QPushButton *button : row->findChildren<QPushButton *>())
+            if (button->isVisibleTo(row) && !button->text().isEmpty())
+                QVERIFY2(button->width() >= button->fontMetrics().horizontalAdvance(button->text()) + 16,
+                         qPrintable(button->text()));
         QCOMPARE(shown(u"toolPath"_s, row), m_model->ytDLP().has_value());
         const bool homebrew = m_model->toolUsesHomebrew(ToolKind::ytDLP);
         QCOMPARE(shown(u"homebrewTierWarning"_s), homebrew);
@@ -274,8 +280,42 @@ exit 1)");
         m_model->copyToolUpdateLog();
         QCOMPARE(m_machine->desktop.clipboard, log);
         QTest::mouseClick(find<QToolButton>(u"copyCommandButton"_s), Qt::LeftButton);
-        QCOMPARE(m_machine->desktop.clipboard, u"brew install yt-dlp ffmpeg"_s);
+        QCOMPARE(m_machine->desktop.clipboard, ManualInstall::commands(false).value(0));
         screenshot(u"tools-failed"_s);
+    }
+
+    // Without a connection: a found yt-dlp is not called up to date, "Comprobar" shows that it
+    // ran, and a failed install says in Spanish what went wrong, with curl's line in the log.
+    void offlineTab() {
+        m_machine->standaloneYTDLP("2025.01.01");
+        m_machine->offline = true;
+        open();
+        QWidget *row = find(u"ytDLPRow"_s);
+        QCOMPARE(find<QLabel>(u"stateText"_s, row)->text(), u"Sin comprobar"_s);
+        QVERIFY(shown(u"uncheckedReason"_s, row));
+        QCOMPARE(find<QLabel>(u"uncheckedReason"_s, row)->text(),
+                 u"No se pudo consultar el catálogo de versiones: no se sabe si hay una versión más reciente."_s);
+        QCOMPARE(m_model->indicatorState(ToolKind::ytDLP), ToolIndicatorState::unchecked);
+        auto *check = find<QPushButton>(u"checkUpdatesButton"_s);
+        m_now = m_now.addSecs(75);
+        QTest::mouseClick(check, Qt::LeftButton);
+        QCOMPARE(check->text(), u"Comprobando…"_s);
+        QTRY_COMPARE(check->text(), u"Comprobar"_s);
+        QCOMPARE(find<QLabel>(u"lastCheckLabel"_s)->text(),
+                 u"Última comprobación: %1."_s.arg(m_now.toLocalTime().toString(u"HH:mm:ss"_s)));
+
+        m_model->installTool(ToolKind::ffmpeg);
+        QTRY_COMPARE(m_model->updateOutcome(), AppModel::ToolUpdateOutcome::failure);
+        QCOMPARE(m_model->updateMessage(),
+                 u"No se pudo conectar con 127.0.0.1: no hay conexión a internet o el servidor no responde."_s);
+        QVERIFY(m_model->updateLog().contains(u"curl: (7)"_s));
+        QStringList commands;
+        for (QLabel *command : find(u"manualAlternative"_s)->findChildren<QLabel *>(u"manualCommand"_s))
+            commands.append(command->text());
+        QCOMPARE(commands, ManualInstall::commands(false));
+        if (QFile(u"/etc/debian_version"_s).exists())
+            QCOMPARE(commands, QStringList{u"sudo apt install yt-dlp ffmpeg"_s});
+        screenshot(u"tools-offline"_s);
     }
 
     void confirmationDialogs_data() {
@@ -439,7 +479,9 @@ exit 1)");
         QVERIFY(lines.contains(u"▶ Verificando la descarga…"_s));
         QCOMPARE(lines.last(), message);
         QCOMPARE(m_machine->settings.ytDLPPath(), m_machine->path(u"tools/yt-dlp"_s));
-        QCOMPARE(pill, (QList<ToolIndicatorState>{ToolIndicatorState::missing, ToolIndicatorState::current}));
+        // Found, then found up to date once the version check has answered.
+        QCOMPARE(pill, (QList<ToolIndicatorState>{ToolIndicatorState::missing, ToolIndicatorState::unchecked,
+                                                  ToolIndicatorState::current}));
         m_model->showToolManager(ToolKind::ytDLP, true);
         QCOMPARE(m_model->pendingToolAction(), std::nullopt);
     }

@@ -129,7 +129,7 @@ private Q_SLOTS:
         };
         QCOMPARE(count(downloadProgressTemplate(), progressMarker()), 11);
         QCOMPARE(count(postprocessProgressTemplate(), postprocessMarker()), 2);
-        QCOMPARE(count(planPrintTemplate(), planMarker()), 10);
+        QCOMPARE(count(planPrintTemplate(), planMarker()), 11);
         QCOMPARE(count(filePrintTemplate(), fileMarker()), 1);
     }
 
@@ -205,6 +205,29 @@ private Q_SLOTS:
                                                   progress(" 50.0%|1048576|2097152|NA|NA|NA|NA|NA|140|none|mp4a")});
         QCOMPARE(second.fraction, audioHalf);
         QCOMPARE(second.phaseText, u8("Descargando audio · pista 2 de 2"));
+    }
+
+    // The plan's last field is the chosen format: one identifier is one transfer, whatever the
+    // selector asked for; identifiers joined with "+" are as many transfers.
+    void planNamesTheTransfers_data() {
+        QTest::addColumn<QString>("plan");
+        QTest::addColumn<QString>("shown"); // fraction | phase after a transfer at 100 %
+        QTest::newRow("one progressive file")
+            << u8("NA|NA|NA|NA|NA|NA|NA|NA|NA|NA|18") << u8("0.98 | Descargando video y audio");
+        QTest::newRow("a bar in its identifier")
+            << u8("NA|NA|NA|NA|NA|NA|NA|NA|NA|NA|hls|720") << u8("0.98 | Descargando video y audio");
+        QTest::newRow("video and audio") << u8("300|NA|NA|NA|NA|100|NA|NA|NA|NA|137+140")
+                                         << u8("0.735 | Descargando video y audio · pista 1 de 2");
+        QTest::newRow("no identifier") << u8("NA|NA|NA|NA|NA|NA|NA|NA|NA|NA|NA")
+                                       << u8("0.5 | Descargando video y audio · pista 1 de 2");
+    }
+    void planNamesTheTransfers() {
+        QFETCH(QString, plan);
+        QFETCH(QString, shown);
+        Run run(2, true);
+        QVERIFY(run.tracker.consume(u8("__TORVEL_PLAN__") + plan));
+        const DownloadProgress last = run.feed({progress("100%|5242880|5242880|NA|NA|0|NA|NA|NA|NA|NA")});
+        QCOMPARE(u8("%1 | %2").arg(last.fraction).arg(last.phaseText), shown);
     }
 
     void transferNumber_data() {

@@ -1,7 +1,9 @@
+#include "platform/manualinstall.h"
 #include "testsupport.h"
 #include "tools/homebrewsupportinfo.h"
 #include "tools/signatureverifier.h"
 #include "tools/toolhosts.h"
+#include "tools/toolupdateerror.h"
 #include "tools/toolupdatelog.h"
 #include "tools/toolupdateservice.h"
 #include "tools/versioncomparison.h"
@@ -15,6 +17,51 @@ class TestToolUpdateRecords : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // A failed transfer leads with what it means, curl's own line below.
+    void transferFailures_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("curl");
+        QTest::addColumn<QString>("first");
+        QTest::newRow("name") << 6 << u"curl: (6) Could not resolve host: github.com"_s
+                              << u"No se encontró el servidor github.com: el nombre no se pudo resolver. "
+                                 "Comprueba la conexión a internet."_s;
+        QTest::newRow("connection") << 7 << u"curl: (7) Failed to connect"_s
+                                    << u"No se pudo conectar con github.com: no hay conexión a internet o el "
+                                       "servidor no responde."_s;
+        QTest::newRow("certificate") << 60 << u"curl: (60) SSL certificate problem"_s
+                                     << u"No se pudo establecer una conexión segura con github.com: su certificado no "
+                                        "se pudo comprobar. Revisa la fecha del equipo o el proxy de la red."_s;
+        QTest::newRow("time-out") << 28 << u"curl: (28) Operation timed out"_s
+                                  << u"github.com tardó demasiado en responder y se abandonó la descarga. Comprueba "
+                                     "la conexión e inténtalo de nuevo."_s;
+        QTest::newRow("no line") << 99 << QString() << u"No se pudo descargar desde github.com."_s;
+    }
+    void transferFailures() {
+        QFETCH(int, status);
+        QFETCH(QString, curl);
+        QFETCH(QString, first);
+        const QString message = ToolUpdateError::transferFailed(status, u"github.com"_s, curl).errorDescription();
+        QCOMPARE(message.section(u'\n', 0, 0), first);
+        QCOMPARE(message.section(u"\n\n"_s, 1),
+                 curl.isEmpty() ? u"curl terminó con el código %1."_s.arg(status) : curl);
+    }
+
+    void manualInstallCommands() {
+        const QString apt = u"sudo apt install yt-dlp ffmpeg"_s, brew = u"brew install yt-dlp ffmpeg"_s;
+        for (const auto &[osRelease, homebrew, expected] :
+             std::initializer_list<std::tuple<const char *, bool, QStringList>>{
+                 {"PRETTY_NAME=\"Debian GNU/Linux 12\"\nID=debian\n", false, {apt}},
+                 {"ID=linuxmint\nID_LIKE=\"ubuntu debian\"\n", true, {apt, brew}},
+                 {"ID=fedora\n", false, {u"sudo dnf install yt-dlp ffmpeg"_s}},
+                 {"ID=\"opensuse-tumbleweed\"\nID_LIKE=\"opensuse suse\"\n",
+                  false,
+                  {u"sudo zypper install yt-dlp ffmpeg"_s}},
+                 {"ID=arch\n", false, {u"sudo pacman -S yt-dlp ffmpeg"_s}},
+                 {"ID=gentoo\n", true, {brew}},
+                 {"", false, {}}})
+            QCOMPARE(ManualInstall::commands(QString::fromUtf8(osRelease), homebrew), expected);
+    }
+
     void checksumEntries_data() {
         QTest::addColumn<QString>("list");
         QTest::addColumn<QString>("name");

@@ -41,6 +41,8 @@ QString ToolStatusPill::stateText(ToolIndicatorState state) {
         return QStringLiteral("Disponible y actualizado");
     case ToolIndicatorState::updateAvailable:
         return QStringLiteral("Actualización disponible");
+    case ToolIndicatorState::unchecked:
+        return QStringLiteral("Disponible, sin comprobar si hay versiones nuevas");
     case ToolIndicatorState::missing:
         return QStringLiteral("No instalado");
     }

@@ -17,7 +17,8 @@ public:
     void setState(ToolIndicatorState state);
     QColor dotColor() const;
 
-    // "Disponible y actualizado", "Actualización disponible" or "No instalado".
+    // "Disponible y actualizado", "Actualización disponible", "Disponible, sin comprobar…" or
+    // "No instalado".
     static QString stateText(ToolIndicatorState state);
 
     QSize sizeHint() const override;

@@ -26,6 +26,8 @@ QColor indicatorColor(ToolIndicatorState state) {
         return success();
     case ToolIndicatorState::updateAvailable:
         return warning();
+    case ToolIndicatorState::unchecked:
+        return QColor::fromRgbF(0.56f, 0.56f, 0.58f);
     case ToolIndicatorState::missing:
         return danger();
     }

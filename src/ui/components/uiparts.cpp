@@ -11,6 +11,19 @@ namespace UiParts {
 namespace {
 // Tall enough to sit beside a line of text and a primary button without looking cramped.
 constexpr int borderedButtonHeight = 30;
+constexpr int borderedButtonPadding = 8; // on each side, beyond what the style leaves
+
+// Room between the text and the outline, whatever the style's own margin: a long label such as
+// "Usar versión precompilada…" would otherwise touch the border.
+class BorderedButton final : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+    QSize sizeHint() const override { return padded(QPushButton::sizeHint()); }
+    QSize minimumSizeHint() const override { return padded(QPushButton::minimumSizeHint()); }
+
+private:
+    static QSize padded(QSize size) { return {size.width() + 2 * borderedButtonPadding, size.height()}; }
+};
 } // namespace
 
 void setTextColor(QWidget *widget, const QColor &color) {
@@ -51,7 +64,7 @@ QLabel *secondaryLabel(const QString &text, TorvelTheme::TextStyle style, QWidge
 }
 
 QPushButton *borderedButton(const QString &text, const QString &iconName, QWidget *parent, const QString &objectName) {
-    auto *button = new QPushButton(text, parent);
+    auto *button = new BorderedButton(text, parent);
     button->setObjectName(objectName);
     if (!iconName.isEmpty())
         button->setIcon(Icons::icon(iconName));

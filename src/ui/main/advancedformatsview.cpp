@@ -56,8 +56,10 @@ void AdvancedFormatsView::setExpanded(bool expanded) {
 }
 
 void AdvancedFormatsView::refreshFormats() {
-    m_toggle->setText(QStringLiteral("Formatos avanzados (") + QString::number(m_model.exactFormats().size()) +
-                      QLatin1Char(')'));
+    const qsizetype count = m_model.exactFormats().size();
+    m_toggle->setText(QStringLiteral("Formatos avanzados (") + QString::number(count) + QLatin1Char(')'));
+    // A section that would open on nothing is not offered (a list has no formats of its own).
+    setVisible(count > 0);
     // Another media, another list: the old cards go, and the section starts closed as it does
     // for every new analysis.
     m_gridStale = true;

@@ -48,7 +48,7 @@ ContentView::ContentView(AppModel &model, DesktopServices &desktop, QWidget *par
     centering->addStretch();
 
     auto *column = new QVBoxLayout(m_column);
-    column->setContentsMargins(columnPadding, columnPadding, columnPadding, columnPadding);
+    column->setContentsMargins(columnPadding, columnTopPadding, columnPadding, columnPadding);
     column->setSpacing(columnSpacing);
     // Only while the application installs its own update.
     auto *updateBanner = new ApplicationUpdateBanner(m_column);

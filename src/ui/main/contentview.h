@@ -15,8 +15,11 @@ class ContentView : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int columnSpacing = 22;
+    // Tight enough that, at the window's minimum size, a video's ready state shows every way of
+    // downloading above the pinned destination without scrolling.
+    static constexpr int columnSpacing = 18;
     static constexpr int columnPadding = 28;
+    static constexpr int columnTopPadding = 20;
     static constexpr int maximumColumnWidth = 960;
     static constexpr int footerSpacing = 12;
 

@@ -33,7 +33,7 @@ void DownloadAttention::announce(const FinishedDownload &finished) {
     if (finished.result == FinishedDownload::Result::completed) {
         const QString path = finished.path;
         actions.append({QStringLiteral("reveal"), QStringLiteral("Mostrar en carpeta"),
-                        [&desktop, path] { desktop.revealFile(path); }});
+                        [&desktop, path] { desktop.revealFile(path, DesktopServices::Reveal::asked); }});
         m_notifications.show(QStringLiteral("Descarga completada"), QFileInfo(path).fileName(), actions);
     } else {
         m_notifications.show(QStringLiteral("La descarga falló"), finished.message.section(QLatin1Char('\n'), 0, 0),

@@ -1,5 +1,7 @@
 #include "formattexts.h"
 
+#include "common/plural.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -86,7 +88,7 @@ QString framesPerSecondText(double fps) {
 }
 
 QString formatCountText(qsizetype count) {
-    return QString::number(count) + QStringLiteral(" formatos");
+    return countedText(count, QStringLiteral("formato"), QStringLiteral("formatos"));
 }
 
 QString percentageText(double fraction) {

@@ -86,7 +86,7 @@ void MainWindow::createActions() {
     m_checkForUpdatesAction->setMenuRole(QAction::ApplicationSpecificRole);
     connect(m_checkForUpdatesAction, &QAction::triggered, this, [this] { m_model.checkForApplicationUpdate(true); });
 
-    m_optionsAction = action(QStringLiteral("Opciones…"), QStringLiteral("optionsAction"));
+    m_optionsAction = action(QStringLiteral("Preferencias…"), QStringLiteral("optionsAction"));
     m_optionsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     m_optionsAction->setMenuRole(QAction::PreferencesRole);
     connect(m_optionsAction, &QAction::triggered, this, &MainWindow::showOptions);
@@ -109,38 +109,43 @@ void MainWindow::createActions() {
     m_analyzeAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
     connect(m_analyzeAction, &QAction::triggered, this, [this] { m_model.analyze(); });
 
+    // Esc stops what runs, as in a dialog; the action is disabled, and Esc free, otherwise.
     m_cancelAction = action(QStringLiteral("Cancelar"), QStringLiteral("cancelAction"));
-    m_cancelAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
+    m_cancelAction->setShortcut(QKeySequence(Qt::Key_Escape));
     connect(m_cancelAction, &QAction::triggered, this, [this] { m_model.cancelDownload(); });
 
     m_revealAction = action(QStringLiteral("Mostrar archivo en su carpeta"), QStringLiteral("revealAction"));
     connect(m_revealAction, &QAction::triggered, this, [this] { m_model.revealCompletedFile(); });
 }
 
+// As a Linux desktop lays out its menus: Archivo, Editar, the application's own, Ayuda.
 void MainWindow::createMenus() {
     QMenuBar *bar = menuBar();
 
-    QMenu *application = bar->addMenu(QStringLiteral("Torvel Downloader"));
-    application->setObjectName(QStringLiteral("applicationMenu"));
-    application->addAction(m_aboutAction);
-    application->addSeparator();
-    application->addAction(m_checkForUpdatesAction);
-    application->addSeparator();
-    application->addAction(m_optionsAction);
-    application->addSeparator();
-    application->addAction(m_quitAction);
-
-    QMenu *file = bar->addMenu(QStringLiteral("Archivo"));
+    QMenu *file = bar->addMenu(QStringLiteral("&Archivo"));
     file->setObjectName(QStringLiteral("fileMenu"));
     file->addAction(m_newDownloadAction);
+    file->addSeparator();
+    file->addAction(m_quitAction);
 
-    QMenu *download = bar->addMenu(QStringLiteral("Descarga"));
+    QMenu *edit = bar->addMenu(QStringLiteral("&Editar"));
+    edit->setObjectName(QStringLiteral("editMenu"));
+    edit->addAction(m_pasteLinkAction);
+    edit->addSeparator();
+    edit->addAction(m_optionsAction);
+
+    QMenu *download = bar->addMenu(QStringLiteral("&Descarga"));
     download->setObjectName(QStringLiteral("downloadMenu"));
-    download->addAction(m_pasteLinkAction);
     download->addAction(m_analyzeAction);
     download->addSeparator();
     download->addAction(m_cancelAction);
     download->addAction(m_revealAction);
+
+    QMenu *help = bar->addMenu(QStringLiteral("A&yuda"));
+    help->setObjectName(QStringLiteral("helpMenu"));
+    help->addAction(m_checkForUpdatesAction);
+    help->addSeparator();
+    help->addAction(m_aboutAction);
 }
 
 void MainWindow::createToolBar() {
@@ -183,6 +188,8 @@ void MainWindow::createToolBar() {
 void MainWindow::refreshActions() {
     const AppModel::Phase phase = m_model.phase();
     m_analyzeAction->setEnabled(phase != AppModel::Phase::analyzing && phase != AppModel::Phase::downloading);
+    // A running download keeps the window until it ends or is cancelled.
+    m_newDownloadAction->setEnabled(phase != AppModel::Phase::downloading);
     m_cancelAction->setEnabled(phase == AppModel::Phase::analyzing || phase == AppModel::Phase::downloading);
     m_revealAction->setEnabled(m_model.completedFile().has_value());
     const bool checking = m_model.isCheckingApplicationUpdate();
@@ -226,9 +233,7 @@ void MainWindow::refreshToolPills() {
 }
 
 void MainWindow::pasteLink() {
-    const QString text = m_desktop.clipboardText();
-    if (!text.isEmpty())
-        m_model.setUrlInput(AppModel::normalizedURLText(text));
+    m_model.offerAddress(m_desktop.clipboardText());
 }
 
 void MainWindow::showOptionsWindow() {

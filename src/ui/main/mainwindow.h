@@ -36,7 +36,7 @@ public:
 
     // Opens the options window on the tab the model holds, or brings it to the front.
     void showOptionsWindow();
-    // "Opciones…": always the General tab.
+    // "Preferencias…": always the General tab.
     void showOptions();
     // A tool's status pill: the Herramientas tab.
     void showToolManager(ToolKind tool);

@@ -15,7 +15,7 @@ class PlaylistCard : public TorvelCard {
 
 public:
     // The entries view's height when the list is longer than that.
-    static constexpr int entriesHeight = 300;
+    static constexpr int entriesHeight = 360;
 
     explicit PlaylistCard(AppModel &model, QWidget *parent = nullptr);
 
@@ -29,5 +29,6 @@ private:
     LabeledIcon *m_count;
     LabeledIcon *m_uploader;
     QListView *m_entries;
+    QWidget *m_frame;
     QLabel *m_omitted;
 };

@@ -109,6 +109,19 @@ URLInputCard::URLInputCard(AppModel &model, DesktopServices &desktop, QWidget *p
     row->addWidget(m_analyze, 0, Qt::AlignTop);
     layout->addLayout(row);
 
+    m_note = new QWidget(this);
+    auto *noteLayout = new QHBoxLayout(m_note);
+    noteLayout->setContentsMargins(0, 0, 0, 0);
+    noteLayout->setSpacing(10);
+    m_noteText = UiParts::secondaryLabel(QString(), TextStyle::callout, m_note, QStringLiteral("addressNoteLabel"));
+    m_noteText->setWordWrap(true);
+    m_noteText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    noteLayout->addWidget(m_noteText, 1);
+    m_analyzeWaiting = UiParts::borderedButton(QStringLiteral("Analizar"), QString(), m_note,
+                                               QStringLiteral("analyzeWaitingAddressButton"));
+    noteLayout->addWidget(m_analyzeWaiting, 0, Qt::AlignVCenter);
+    layout->addWidget(m_note);
+
     m_warning = new WarningStrip(this);
     m_warning->setObjectName(QStringLiteral("missingToolWarning"));
     auto *warningLayout = new QHBoxLayout(m_warning);
@@ -134,6 +147,9 @@ URLInputCard::URLInputCard(AppModel &model, DesktopServices &desktop, QWidget *p
             m_analyze->click();
     });
     connect(m_paste, &QPushButton::clicked, this, &URLInputCard::paste);
+    connect(m_analyzeWaiting, &QPushButton::clicked, this, [this] { m_model.analyzeWaitingAddress(); });
+    for (const auto signal : {&AppModel::addressNoteChanged, &AppModel::phaseChanged})
+        connect(&m_model, signal, this, &URLInputCard::refreshNote);
     connect(openOptions, &QPushButton::clicked, this, &URLInputCard::openOptionsRequested);
 
     connect(&m_model, &AppModel::urlInputChanged, this, &URLInputCard::showUrlInput);
@@ -148,6 +164,13 @@ URLInputCard::URLInputCard(AppModel &model, DesktopServices &desktop, QWidget *p
     showUrlInput();
     refreshEnabled();
     refreshWarning();
+    refreshNote();
+}
+
+void URLInputCard::refreshNote() {
+    m_noteText->setText(m_model.addressNote());
+    m_note->setVisible(!m_model.addressNote().isEmpty());
+    m_analyzeWaiting->setVisible(m_model.waitingAddress() && m_model.phase() != AppModel::Phase::downloading);
 }
 
 void URLInputCard::showUrlInput() {
@@ -172,7 +195,5 @@ void URLInputCard::refreshWarning() {
 }
 
 void URLInputCard::paste() {
-    const QString text = m_desktop.clipboardText();
-    if (!text.isEmpty())
-        m_model.setUrlInput(AppModel::normalizedURLText(text));
+    m_model.offerAddress(m_desktop.clipboardText());
 }

@@ -5,11 +5,13 @@
 class AnalyzeButton;
 class AppModel;
 class DesktopServices;
+class QLabel;
 class QPushButton;
 class URLTextField;
 
-// Where the address goes in: the field, "Pegar", "Analizar", and a warning with a way to the
-// options when yt-dlp is not available.
+// Where the address goes in: the field, "Pegar", "Analizar", a note on an address that waits or
+// was left out (with "Analizar" for one that waits), and a warning with a way to the options when
+// yt-dlp is not available.
 class URLInputCard : public TorvelCard {
     Q_OBJECT
 
@@ -23,6 +25,7 @@ private:
     void showUrlInput();
     void refreshEnabled();
     void refreshWarning();
+    void refreshNote();
     void paste();
 
     AppModel &m_model;
@@ -31,5 +34,8 @@ private:
     QPushButton *m_paste;
     AnalyzeButton *m_analyze;
     QWidget *m_warning;
+    QWidget *m_note;
+    QLabel *m_noteText;
+    QPushButton *m_analyzeWaiting;
     bool m_showingModel = false;
 };

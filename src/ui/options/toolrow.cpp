@@ -21,6 +21,8 @@ QString markIcon(ToolIndicatorState state) {
         return QStringLiteral("checkmark.circle.fill");
     case ToolIndicatorState::updateAvailable:
         return QStringLiteral("arrow.down.circle.fill");
+    case ToolIndicatorState::unchecked:
+        return QStringLiteral("info.circle");
     case ToolIndicatorState::missing:
         break;
     }
@@ -35,6 +37,8 @@ QString ToolRow::stateText(ToolIndicatorState state) {
         return QStringLiteral("Actualizado");
     case ToolIndicatorState::updateAvailable:
         return QStringLiteral("Actualización disponible");
+    case ToolIndicatorState::unchecked:
+        return QStringLiteral("Sin comprobar");
     case ToolIndicatorState::missing:
         break;
     }
@@ -83,6 +87,10 @@ ToolRow::ToolRow(AppModel &model, ToolKind tool, const QString &description, QWi
     details->addWidget(m_path);
     m_version = UiParts::secondaryLabel(QString(), TextStyle::caption, m_details, QStringLiteral("toolVersion"));
     details->addWidget(m_version);
+    m_uncheckedReason =
+        UiParts::secondaryLabel(QString(), TextStyle::caption, m_details, QStringLiteral("uncheckedReason"));
+    m_uncheckedReason->setWordWrap(true);
+    details->addWidget(m_uncheckedReason);
     texts->addWidget(m_details);
     top->addLayout(texts, 1);
     contentLayout()->addLayout(top);
@@ -140,6 +148,8 @@ void ToolRow::refresh() {
 
     const std::optional<ToolInfo> &info = m_tool == ToolKind::ytDLP ? m_model.ytDLP() : m_model.ffmpeg();
     m_details->setVisible(info.has_value());
+    m_uncheckedReason->setVisible(state == ToolIndicatorState::unchecked);
+    m_uncheckedReason->setText(m_model.uncheckedReason());
     if (info) {
         m_path->setFullText(info->path);
         m_version->setText(QStringLiteral("Versión ") + info->version + QStringLiteral(" · ") +

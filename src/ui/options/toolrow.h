@@ -19,7 +19,7 @@ class ToolRow : public TorvelCard {
 public:
     ToolRow(AppModel &model, ToolKind tool, const QString &description, QWidget *parent = nullptr);
 
-    // "Actualizado", "Actualización disponible" or "No instalado".
+    // "Actualizado", "Actualización disponible", "Sin comprobar" or "No instalado".
     static QString stateText(ToolIndicatorState state);
 
 private:
@@ -33,6 +33,7 @@ private:
     QWidget *m_details = nullptr;
     ElidedPathField *m_path = nullptr;
     QLabel *m_version = nullptr;
+    QLabel *m_uncheckedReason = nullptr;
     ProminentButton *m_update = nullptr;
     ProminentButton *m_install = nullptr;
     QPushButton *m_precompiled = nullptr;

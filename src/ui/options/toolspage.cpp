@@ -54,36 +54,41 @@ QWidget *ToolsPage::buildManualAlternative() {
     auto *layout = new QVBoxLayout(section);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    layout->addWidget(UiParts::label(QStringLiteral("Alternativa manual con Homebrew"), TextStyle::headline, section));
+    layout->addWidget(UiParts::label(QStringLiteral("Instalación manual"), TextStyle::headline, section));
+    // The buttons are named as they read, whatever colour the style gives them.
+    const QStringList commands = m_model.manualInstallCommands();
     QLabel *caption = UiParts::secondaryLabel(
-        QStringLiteral("Los botones rojos instalan copias precompiladas dentro de Torvel Downloader. Homebrew es "
-                       "opcional y se respeta si ya instaló la herramienta."),
-        TextStyle::caption, section);
+        QStringLiteral("«Instalar…» y «Actualizar…» instalan copias precompiladas dentro de Torvel Downloader. ") +
+            (commands.isEmpty() ? QStringLiteral("También puedes instalar yt-dlp y FFmpeg con el gestor de paquetes "
+                                                 "de tu sistema; la aplicación los detecta.")
+                                : QStringLiteral("También puedes instalarlos tú; la aplicación los detecta y los "
+                                                 "respeta:")),
+        TextStyle::caption, section, QStringLiteral("manualCaption"));
     caption->setWordWrap(true);
     layout->addWidget(caption);
 
-    auto *row = new QHBoxLayout;
-    auto *commandBox = new TintedPanel({}, section, 8);
-    auto *commandLayout = new QHBoxLayout(commandBox);
-    commandLayout->setContentsMargins(10, 6, 10, 6);
-    QLabel *command = UiParts::label(QString::fromLatin1(manualCommand), TextStyle::callout, commandBox,
-                                     QStringLiteral("manualCommand"));
-    QFont monospaced = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    monospaced.setPointSizeF(command->font().pointSizeF());
-    command->setFont(monospaced);
-    command->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    commandLayout->addWidget(command, 1);
-    row->addWidget(commandBox, 1);
-    auto *copy = new QToolButton(section);
-    copy->setObjectName(QStringLiteral("copyCommandButton"));
-    copy->setIcon(Icons::icon(QStringLiteral("doc.on.doc")));
-    copy->setToolTip(QStringLiteral("Copiar comando"));
-    copy->setAccessibleName(QStringLiteral("Copiar comando"));
-    copy->setAutoRaise(true);
-    connect(copy, &QToolButton::clicked, this,
-            [this] { m_model.desktop().setClipboardText(QString::fromLatin1(manualCommand)); });
-    row->addWidget(copy);
-    layout->addLayout(row);
+    for (const QString &text : commands) {
+        auto *row = new QHBoxLayout;
+        auto *commandBox = new TintedPanel({}, section, 8);
+        auto *commandLayout = new QHBoxLayout(commandBox);
+        commandLayout->setContentsMargins(10, 6, 10, 6);
+        QLabel *command = UiParts::label(text, TextStyle::callout, commandBox, QStringLiteral("manualCommand"));
+        QFont monospaced = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        monospaced.setPointSizeF(command->font().pointSizeF());
+        command->setFont(monospaced);
+        command->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        commandLayout->addWidget(command, 1);
+        row->addWidget(commandBox, 1);
+        auto *copy = new QToolButton(section);
+        copy->setObjectName(QStringLiteral("copyCommandButton"));
+        copy->setIcon(Icons::icon(QStringLiteral("doc.on.doc")));
+        copy->setToolTip(QStringLiteral("Copiar comando"));
+        copy->setAccessibleName(QStringLiteral("Copiar comando"));
+        copy->setAutoRaise(true);
+        connect(copy, &QToolButton::clicked, this, [this, text] { m_model.desktop().setClipboardText(text); });
+        row->addWidget(copy);
+        layout->addLayout(row);
+    }
     return section;
 }
 

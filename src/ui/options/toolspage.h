@@ -9,14 +9,13 @@ class HomebrewTierWarning;
 class QLabel;
 
 // The "Herramientas" tab: the two tool rows, Homebrew's warning, the updates panel with the live
-// activity, the manual alternative and "Volver a detectar". Everything is read from the model
+// activity, the manual installation (the distribution's command, Homebrew's where present) and
+// "Volver a detectar". Everything is read from the model
 // when it announces a change.
 class ToolsPage : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr char manualCommand[] = "brew install yt-dlp ffmpeg";
-
     explicit ToolsPage(AppModel &model, QWidget *parent = nullptr);
 
 private:

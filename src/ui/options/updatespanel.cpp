@@ -63,6 +63,8 @@ UpdatesPanel::UpdatesPanel(AppModel &model, QWidget *parent) : TintedPanel({}, p
                                       TextStyle::caption, this, QStringLiteral("noStatusesText"));
     m_empty->setWordWrap(true);
     layout->addWidget(m_empty);
+    m_lastCheck = UiParts::secondaryLabel(QString(), TextStyle::caption, this, QStringLiteral("lastCheckLabel"));
+    layout->addWidget(m_lastCheck);
     m_statusList = new QWidget(this);
     m_statusLayout = new QVBoxLayout(m_statusList);
     m_statusLayout->setContentsMargins(0, 0, 0, 0);
@@ -116,6 +118,13 @@ void UpdatesPanel::refreshHeader() {
     const bool busy = m_model.isCheckingUpdates() || m_model.isUpdatingTools();
     m_spinner->setVisible(busy);
     m_check->setEnabled(!busy);
+    // A check that ends at once still shows that it ran, and when.
+    m_check->setText(m_model.isCheckingUpdates() ? QStringLiteral("Comprobando…") : QStringLiteral("Comprobar"));
+    const std::optional<QDateTime> &checked = m_model.lastUpdateCheck();
+    m_lastCheck->setVisible(checked && !m_model.isCheckingUpdates());
+    if (checked)
+        m_lastCheck->setText(QStringLiteral("Última comprobación: %1.")
+                                 .arg(checked->toLocalTime().toString(QStringLiteral("HH:mm:ss"))));
     // The update buttons of the status lines follow the operation too.
     for (QPushButton *button : m_statusList->findChildren<QPushButton *>())
         button->setEnabled(!m_model.isUpdatingTools());

@@ -34,6 +34,7 @@ private:
     ActivityIndicator *m_spinner = nullptr;
     QPushButton *m_check = nullptr;
     QLabel *m_empty = nullptr;
+    QLabel *m_lastCheck = nullptr;
     QWidget *m_statusList = nullptr;
     QVBoxLayout *m_statusLayout = nullptr;
     QLabel *m_separately = nullptr;
