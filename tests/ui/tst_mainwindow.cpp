@@ -1045,9 +1045,28 @@ private Q_SLOTS:
                 (QList<FakeDesktopServices::ExecutableRequest>{{u"Seleccionar yt-dlp"_s, u"Usar ejecutable"_s},
                                                                {u"Seleccionar ffmpeg"_s, u"Usar ejecutable"_s}}));
 
-        TestSupport::writeFile(path(u"analysis-error"_s), "ERROR: Unsupported URL\n");
+        // The warning that explains the failure decides its kind; the card shows yt-dlp's error
+        // line alone (the warning and the request to report under "Detalles") and the action.
+        TestSupport::writeFile(
+            path(u"analysis-error"_s),
+            "WARNING: [youtube] No supported JavaScript runtime could be found.\nERROR: [youtube] abc: "
+            "Requested format is not available; please report this issue on  https://github.com/"
+            "yt-dlp/yt-dlp/issues?q= , filling out the appropriate issue template. Confirm you are "
+            "on the latest version using  yt-dlp -U\n");
         CHECKED(click(u"analyzeButton"_s));
+        QTRY_COMPARE(textOf(u"errorMessageLabel"_s), u"ERROR: [youtube] abc: Requested format is not available"_s);
+        QCOMPARE(textOf(u"errorActionButton"_s), u"Instalar Deno…"_s);
+        QVERIFY(!shown(u"errorDetailsLabel"_s));
+        CHECKED(click(u"errorDetailsButton"_s));
+        QVERIFY(textOf(u"errorDetailsLabel"_s).startsWith(u"WARNING: [youtube] No supported JavaScript runtime"_s));
+        screenshot(u"contentview-failed-action"_s);
+        CHECKED(click(u"errorActionButton"_s));
+        QCOMPARE(m_window->optionsWindow()->tabs()->currentIndex(), 1);
+        // "Reintentar" analyzes again.
+        TestSupport::writeFile(path(u"analysis-error"_s), "ERROR: Unsupported URL\n");
+        CHECKED(click(u"errorRetryButton"_s));
         QTRY_COMPARE(textOf(u"errorMessageLabel"_s), u"ERROR: Unsupported URL"_s);
+        QVERIFY(!shown(u"errorActionButton"_s) && !shown(u"errorDetailsButton"_s));
         // What it means above, in the normal text color; yt-dlp's own words below in grey.
         QCOMPARE(textOf(u"errorExplanationLabel"_s), u"yt-dlp no reconoce contenido descargable en esta dirección."_s);
         QVERIFY(find(u"errorExplanationLabel"_s)->palette().color(QPalette::Text) !=
