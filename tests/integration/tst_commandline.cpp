@@ -100,26 +100,18 @@ private Q_SLOTS:
         QVERIFY(!server.requests().contains(u"GET /u.zip"_s));
     }
 
-    void usageErrorsExitWithTwo_data() {
-        QTest::addColumn<QString>("arguments"); // separated by spaces
-        QTest::newRow("doctor option") << u"doctor --nonsense"_s;
-        QTest::newRow("analyze without URL") << u"analyze"_s;
-        QTest::newRow("unknown option") << u"download https://example.invalid/v --fast"_s;
-        QTest::newRow("missing value") << u"download https://example.invalid/v --to"_s;
-        QTest::newRow("audio format") << u"download https://example.invalid/v --audio-format ogg"_s;
-        QTest::newRow("items without playlist") << u"download https://example.invalid/v --items 1"_s;
-        // Neither a subcommand nor a link: the usage, not a window.
-        QTest::newRow("unknown word") << u"foo"_s;
-        QTest::newRow("unknown flag") << u"--verbose"_s;
-        QTest::newRow("unknown browser") << u"analyze https://example.invalid/v --cookies-from-browser netscape"_s;
-        QTest::newRow("two cookie sources")
-            << u"download https://example.invalid/v --cookies-from-browser firefox --cookies /tmp/c.txt"_s;
-    }
     void usageErrorsExitWithTwo() {
-        QFETCH(QString, arguments);
-        const ProcessResult result = TestSupport::runApplication(arguments.split(QLatin1Char(' ')), m_home.path());
-        QCOMPARE(result.status, 2);
-        QVERIFY(result.standardError.startsWith("Uso:"));
+        // Arguments separated by spaces; a word that is neither a subcommand nor a link gets the
+        // usage, not a window.
+        for (const QString &arguments :
+             {u"doctor --nonsense"_s, u"analyze"_s, u"download https://example.invalid/v --fast"_s,
+              u"download https://example.invalid/v --to"_s, u"download https://example.invalid/v --audio-format ogg"_s,
+              u"download https://example.invalid/v --items 1"_s, u"foo"_s, u"--verbose"_s,
+              u"analyze https://example.invalid/v --cookies-from-browser netscape"_s,
+              u"download https://example.invalid/v --cookies-from-browser firefox --cookies /tmp/c.txt"_s}) {
+            const ProcessResult result = TestSupport::runApplication(arguments.split(QLatin1Char(' ')), m_home.path());
+            QVERIFY2(result.status == 2 && result.standardError.startsWith("Uso:"), qPrintable(arguments));
+        }
     }
 
     void versionAndHelp() {

@@ -316,20 +316,13 @@ private Q_SLOTS:
         }
     }
 
-    void duration_data() {
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("half rounds up") << 59.5 << u"1:00"_s;
-        QTest::newRow("just under an hour") << 3599.4 << u"59:59"_s;
-        QTest::newRow("rounds into an hour") << 3599.5 << u"1:00:00"_s;
-        QTest::newRow("hours") << 3725.0 << u"1:02:05"_s;
-        QTest::newRow("negative") << -1.0 << u"—"_s;
-        QTest::newRow("NaN") << std::nan("") << u"—"_s;
-    }
     void duration() {
-        QFETCH(double, seconds);
-        QFETCH(QString, text);
-        QCOMPARE(torvelDuration(seconds), text);
+        // Halves round up, also into the next hour; nothing for a negative or unknown length.
+        const QList<std::pair<double, QString>> cases{{59.5, u"1:00"_s},      {3599.4, u"59:59"_s},
+                                                      {3599.5, u"1:00:00"_s}, {3725.0, u"1:02:05"_s},
+                                                      {-1.0, u"—"_s},         {std::nan(""), u"—"_s}};
+        for (const auto &[seconds, text] : cases)
+            QCOMPARE(torvelDuration(seconds), text);
     }
 
     void languageAloneMakesFormatsDifferent() {
