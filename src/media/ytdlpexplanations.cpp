@@ -281,12 +281,13 @@ const QList<Kind> &kinds() {
 }
 
 std::optional<Explanation> explain(const QString &failure, Context context, bool cookiesInUse) {
+    // A capture that ends a line needs the line's end even for the last line.
+    const QString lines = failure + QLatin1Char('\n');
     for (const Kind &kind : kinds()) {
         if (kind.only && *kind.only != context)
             continue;
         for (const QRegularExpression &pattern : kind.patterns) {
-            // A capture that ends a line needs the line's end even for the last line.
-            const QRegularExpressionMatch match = pattern.match(failure + QLatin1Char('\n'));
+            const QRegularExpressionMatch match = pattern.match(lines);
             if (!match.hasMatch())
                 continue;
             QString text =
