@@ -345,7 +345,8 @@ QString Parts::summary() const {
         static const QRegularExpression report(QStringLiteral("[;.]?\\s*please report this issue on .*$"),
                                                QRegularExpression::CaseInsensitiveOption);
         line.remove(report);
-        if (!line.trimmed().isEmpty())
+        // yt-dlp prints some errors twice (a cookies file it cannot load).
+        if (!line.trimmed().isEmpty() && (kept.isEmpty() || kept.constLast() != line))
             kept.append(line);
     }
     return kept.isEmpty() ? detail : kept.join(QLatin1Char('\n'));

@@ -172,9 +172,11 @@ private Q_SLOTS:
         const QString youtube = u"ERROR: [youtube] dQw4w9WgXcQ: "_s;
         // extractor/common.py:1228; YoutubeDL.py:1194
         row("drm", youtube + u"This video is DRM protected"_s);
-        // Python's http.cookiejar, reported by YoutubeDL.py:4230; the copy's path is the user's file again
-        row("cookies-file", u"ERROR: '/home/ana/cookies.json' does not look like a Netscape format cookies file"_s,
-            u"«/home/ana/cookies.json»"_s);
+        // cookies.py:1386 before Python's http.cookiejar error, reported by YoutubeDL.py:4230, both
+        // printed twice
+        const QString netscape = u"WARNING: skipping cookie file entry due to invalid length 1: 'x\\n'\nERROR: "
+                                 "'/home/ana/cookies.json' does not look like a Netscape format cookies file\n"_s;
+        row("cookies-file", netscape + netscape, u"«/home/ana/cookies.json»"_s);
         // cookies.py:1384
         row("cookies-file", u"ERROR: Cookies file must be Netscape formatted, not JSON. See  https://github.com/yt-dlp/"
                             "yt-dlp/wiki/FAQ#how-do-i-pass-cookies-to-yt-dlp"_s);
@@ -314,6 +316,7 @@ private Q_SLOTS:
         QCOMPARE(parts.explanation, found ? found->text : QString());
         QCOMPARE(message.section(u'\n', 1, 1).startsWith(u"Prueba: "_s), found && found->action != Action::none);
         QVERIFY(!parts.summary().contains(u"WARNING"_s) && !parts.summary().contains(u"latest version"_s));
+        QCOMPARE(parts.summary().split(u'\n').removeDuplicates(), 0);
     }
 
     // Cookies reach yt-dlp for the analysis and the download alike; a cookies file only as a
