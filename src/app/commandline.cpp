@@ -255,7 +255,7 @@ bool asksForHelp(const QStringList &arguments) {
 }
 
 int fail(const QString &message) {
-    err() << message << '\n';
+    err() << Console::printable(message, true) << '\n';
     err().flush();
     return 1;
 }
@@ -416,24 +416,24 @@ void printAnalysis(const ChoiceSelection &selection, bool json) {
         out().flush();
         return;
     }
-    out() << "Título: " << media.title << '\n'
-          << "Autor: " << media.uploader.value_or(QStringLiteral("—")) << '\n'
+    out() << "Título: " << Console::printable(media.title) << '\n'
+          << "Autor: " << Console::printable(media.uploader.value_or(QStringLiteral("—"))) << '\n'
           << "Duración: " << durationText << '\n'
           << "\nFormas de descarga:\n";
     for (const DownloadChoice &choice : selection.standardChoices())
-        out() << "  " << choice.id << "  " << choice.title << " · " << choice.subtitle << '\n';
+        out() << "  " << choice.id << "  " << choice.title << " · " << Console::printable(choice.subtitle) << '\n';
     // A heading only over something.
     const QList<MediaFormat> exact = selection.exactFormats();
     if (!exact.isEmpty())
         out() << "\nFormatos exactos:\n";
     for (const MediaFormat &format : exact)
-        out() << "  format-" << format.formatID << "  " << format.qualityLabel() << " · " << format.detailLabel()
-              << '\n';
+        out() << "  format-" << Console::printable(format.formatID) << "  " << Console::printable(format.qualityLabel())
+              << " · " << Console::printable(format.detailLabel()) << '\n';
     const QList<MediaFormat> audioOnly = selection.audioOnlyFormats();
     if (!audioOnly.isEmpty()) {
         out() << "\nPistas de solo audio (para --audio):";
         for (const MediaFormat &format : audioOnly)
-            out() << ' ' << format.formatID;
+            out() << ' ' << Console::printable(format.formatID);
         out() << '\n';
     }
     out().flush();
@@ -515,7 +515,7 @@ public:
             if (!text.isEmpty())
                 parts.append(text);
         }
-        const QString line = parts.join(QStringLiteral(" · "));
+        const QString line = Console::printable(parts.join(QStringLiteral(" · ")));
         if (line == m_last)
             return;
         m_last = line;
@@ -555,6 +555,8 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
                            .arg(choiceID));
 
     QList<PlaylistEntry> entries = list.entries;
+    // Entries that --items names but that cannot be downloaded: each a failure of the run.
+    QList<PlaylistDownloader::Failure> refused;
     if (options.values.contains(QStringLiteral("--items"))) {
         QString problem;
         const auto items =
@@ -562,8 +564,13 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
         if (!items)
             co_return usageError(problem);
         entries.clear();
-        for (const qsizetype index : *items)
-            entries.append(list.entries.at(index));
+        for (const qsizetype index : *items) {
+            const PlaylistEntry &entry = list.entries.at(index);
+            if (entry.isDownloadable())
+                entries.append(entry);
+            else
+                refused.append({entry.title, QStringLiteral("la lista no da una dirección para descargarlo.")});
+        }
     }
     if (std::none_of(entries.cbegin(), entries.cend(),
                      [](const PlaylistEntry &entry) { return entry.isDownloadable(); }))
@@ -582,7 +589,7 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
     ProgressLine line;
     const PlaylistDownloader::PositionCallback onPosition = [&line](const PlaylistDownloader::Position &position) {
         line.finish();
-        err() << position.headline() << ": " << position.title << '\n';
+        err() << position.headline() << ": " << Console::printable(position.title) << '\n';
         err().flush();
     };
     const PlaylistDownloader::ProgressCallback onProgress = [&line](const DownloadProgress &progress) {
@@ -593,24 +600,26 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
     downloadOptions.cookies = cookies;
     const QString ytDLPPath = tools.ytDLP->path;
     const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
-    const PlaylistDownloader::Outcome outcome = co_await downloader.run(entries, choice, ytDLPPath, ffmpegPath, folder,
-                                                                        downloadOptions, onPosition, onProgress);
+    PlaylistDownloader::Outcome outcome = co_await downloader.run(entries, choice, ytDLPPath, ffmpegPath, folder,
+                                                                  downloadOptions, onPosition, onProgress);
+    outcome.total += refused.size();
+    outcome.failures = refused + outcome.failures;
     // The downloader ends with this function; a late Ctrl-C stops only what the service runs.
     interruption.stopWith([&service] { service.cancel(); });
     line.finish();
     for (const QString &placed : outcome.placedFiles)
-        out() << placed << '\n';
+        out() << Console::printable(placed) << '\n';
     out().flush();
     if (outcome.cancelled)
         co_return cancelled(cancelMessage);
     err() << outcome.summaryText() << '\n';
     for (const PlaylistDownloader::Failure &failure : outcome.failures) {
-        err() << "  • " << failure.summaryLine() << '\n';
+        err() << "  • " << Console::printable(failure.summaryLine()) << '\n';
         // Under an explanation, yt-dlp's own words.
         const YTDLPExplanations::Parts parts = YTDLPExplanations::split(failure.message);
         if (!parts.explanation.isEmpty())
             for (const QString &detailLine : parts.detail.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-                err() << "    " << detailLine << '\n';
+                err() << "    " << Console::printable(detailLine) << '\n';
     }
     err().flush();
     co_return outcome.failures.isEmpty() ? 0 : 1;
@@ -714,6 +723,11 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     YTDLPService::DownloadOptions downloadOptions;
     downloadOptions.cookies = cookies.source;
     downloadOptions.conversion = selection.compatibleMP4Outlook();
+    downloadOptions.onNotice = [&line](const QString &notice) {
+        line.finish();
+        err() << notice << '\n';
+        err().flush();
+    };
     QString placed;
     try {
         placed = co_await service.download(address, choice, ytDLPPath, ffmpegPath, destination, showProgress,
@@ -726,7 +740,7 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
         co_return fail(error.errorDescription());
     }
     line.finish();
-    out() << placed << '\n';
+    out() << Console::printable(placed) << '\n';
     out().flush();
     co_return 0;
 }

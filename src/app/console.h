@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QTextStream>
 
 // The command line's two output streams, shared by every subcommand so that what they write
@@ -14,6 +15,19 @@ inline QTextStream &out() {
 inline QTextStream &err() {
     static QTextStream stream(stderr);
     return stream;
+}
+
+// Text a page supplied (titles, names, yt-dlp's words about them) as it may reach a terminal:
+// without control characters, so that no escape sequence (OSC, CSI) it holds is ever run. Line
+// feeds stay only when asked for.
+inline QString printable(const QString &text, bool keepLineFeeds = false) {
+    QString kept;
+    kept.reserve(text.size());
+    for (const QChar character : text) {
+        if (character.category() != QChar::Other_Control || (keepLineFeeds && character == QLatin1Char('\n')))
+            kept.append(character);
+    }
+    return kept;
 }
 
 } // namespace Console

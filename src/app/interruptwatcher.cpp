@@ -30,11 +30,15 @@ InterruptWatcher::InterruptWatcher(QObject *parent) : QObject(parent) {
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
+    // A polite termination from outside (SIGTERM, a closed terminal) stops the command the same
+    // way, so that it removes what it made (the private cookies copy, the job folder).
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(number, &action, nullptr);
 }
 
 InterruptWatcher::~InterruptWatcher() {
-    signal(SIGINT, SIG_DFL);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+        signal(number, SIG_DFL);
     if (interruptSockets[0] >= 0) {
         ::close(interruptSockets[0]);
         ::close(interruptSockets[1]);

@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-// Turns Ctrl-C (SIGINT) into a Qt signal on the event loop, where it is safe to act on it.
+// Turns Ctrl-C (SIGINT), SIGTERM and SIGHUP into a Qt signal on the event loop, where it is safe to act on it.
 class InterruptWatcher : public QObject {
     Q_OBJECT
 

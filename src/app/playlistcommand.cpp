@@ -47,12 +47,12 @@ void print(const PlaylistInfo &list, bool json) {
         out().flush();
         return;
     }
-    out() << "Lista: " << list.title << '\n'
+    out() << "Lista: " << Console::printable(list.title) << '\n'
           << "Autor: " << list.uploader.value_or(QStringLiteral("—")) << '\n'
           << "Videos: " << list.entryCount() << "\n\n";
     for (qsizetype index = 0; index < list.entries.size(); ++index) {
         const PlaylistEntry &entry = list.entries.at(index);
-        out() << "  " << index + 1 << ". " << entry.title;
+        out() << "  " << index + 1 << ". " << Console::printable(entry.title);
         if (entry.duration)
             out() << " (" << torvelDuration(*entry.duration) << ')';
         if (!entry.isDownloadable())

@@ -102,7 +102,15 @@ QCoro::Task<int> run(QStringList arguments, AppUpdateService::Configuration conf
         print(stdout, QStringLiteral("Preparando la actualización…"));
         const AppUpdateService::Progress progress = [](const QString &stage) { print(stdout, stage); };
         const AppUpdateManifest chosen = *update;
-        static_cast<void>(co_await service->prepareUpdate(chosen, progress));
+        const AppUpdateService::Installer installer = co_await service->prepareUpdate(chosen, progress);
+        // The window may have been opened while the update downloaded: asked again before the
+        // installer is left to swap the bundle.
+        if (windowIsOpen()) {
+            AppUpdateService::abandon(installer);
+            print(stderr, QStringLiteral("Torvel Downloader se abrió durante la descarga de la actualización. "
+                                         "Ciérralo y vuelve a intentarlo."));
+            co_return 1;
+        }
     } catch (const std::exception &error) {
         print(stderr, describeError(error));
         const auto *updateError = dynamic_cast<const AppUpdateError *>(&error);

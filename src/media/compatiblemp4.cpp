@@ -33,7 +33,8 @@ QStringList probeArguments(const QString &file) {
     return {QStringLiteral("-v"),
             QStringLiteral("error"),
             QStringLiteral("-show_entries"),
-            QStringLiteral("stream=codec_type,codec_name:stream_disposition=attached_pic:format=format_name,duration"),
+            QStringLiteral(
+                "stream=codec_type,codec_name,pix_fmt:stream_disposition=attached_pic:format=format_name,duration"),
             QStringLiteral("-of"),
             QStringLiteral("json"),
             QStringLiteral("--"),
@@ -52,7 +53,12 @@ Probe decodeProbe(const QByteArray &json) {
     for (const QJsonValue &value : document.object().value(QLatin1String("streams")).toArray()) {
         const QJsonObject stream = value.toObject();
         const QString type = stream.value(QLatin1String("codec_type")).toString();
-        const QString codec = stream.value(QLatin1String("codec_name")).toString();
+        QString codec = stream.value(QLatin1String("codec_name")).toString();
+        // H.264 in High 10, 4:2:2 or 4:4:4 is no H.264 most players decode: it counts as another
+        // codec ("h264/yuv444p"), so that it is re-encoded in 4:2:0.
+        const QString pixels = stream.value(QLatin1String("pix_fmt")).toString();
+        if (!pixels.isEmpty() && pixels != QLatin1String("yuv420p") && pixels != QLatin1String("yuvj420p"))
+            codec += QLatin1Char('/') + pixels;
         // A cover picture travels as a video stream; it is no video.
         if (stream.value(QLatin1String("disposition")).toObject().value(QLatin1String("attached_pic")).toInt() == 1)
             continue;

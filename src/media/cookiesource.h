@@ -41,6 +41,7 @@ public:
     PrivateCookieFile &operator=(const PrivateCookieFile &) = delete;
 
     const QString &path() const { return m_path; }
+    const QString &folder() const { return m_folder; }
 
 private:
     QString m_folder;

@@ -77,16 +77,23 @@ QString PlaylistDownloader::folderName(const QString &listTitle) {
         else if (character.category() != QChar::Other_Control)
             name.append(character);
     }
-    name = name.trimmed();
-    // A leading dot would hide the folder.
-    while (name.startsWith(QLatin1Char('.')))
-        name.remove(0, 1);
-    while (name.toUtf8().size() > longestFolderNameBytes) {
-        name.chop(1);
-        if (!name.isEmpty() && name.back().isHighSurrogate())
-            name.chop(1);
+    // Leading dots and spaces would hide the folder or name the destination itself ("." or "..").
+    qsizetype start = 0;
+    while (start < name.size() && (name.at(start) == QLatin1Char('.') || name.at(start).isSpace()))
+        ++start;
+    // Cut in one pass at a whole character, once the UTF-8 bytes reach the limit.
+    qsizetype end = start;
+    qsizetype bytes = 0;
+    while (end < name.size()) {
+        const char16_t unit = name.at(end).unicode();
+        const bool pair = QChar::isHighSurrogate(unit) && end + 1 < name.size() && name.at(end + 1).isLowSurrogate();
+        const qsizetype width = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+        if (bytes + width > longestFolderNameBytes)
+            break;
+        bytes += width;
+        end += pair ? 2 : 1;
     }
-    name = name.trimmed();
+    name = name.mid(start, end - start).trimmed();
     return name.isEmpty() ? QStringLiteral("Lista") : name;
 }
 

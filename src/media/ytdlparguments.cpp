@@ -28,8 +28,8 @@ namespace YTDLPArguments {
 QStringList analysis(const QUrl &url, const YTDLPInvocation &invocation) {
     QStringList arguments = siteAccess(invocation);
     arguments << QStringLiteral("--dump-single-json") << QStringLiteral("--skip-download")
-              << QStringLiteral("--no-playlist") << QStringLiteral("--flat-playlist") << QStringLiteral("--no-warnings")
-              << QStringLiteral("--") << url.toString(QUrl::FullyEncoded);
+              << QStringLiteral("--no-playlist") << QStringLiteral("--flat-playlist") << QStringLiteral("--")
+              << url.toString(QUrl::FullyEncoded);
     return arguments;
 }
 

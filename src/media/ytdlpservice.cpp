@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <QCoroTimer>
@@ -52,11 +53,18 @@ ProcessOptions childOptions() {
     return options;
 }
 
+// The file name yt-dlp is given, and the one for a file system that refuses it as too long.
+const QString longFileName = QStringLiteral("%(title).180B [%(id)s].%(ext)s");
+const QString shortFileName = QStringLiteral("%(title).60B [%(id)s].%(ext)s");
+const QRegularExpression fileNameTooLong(QStringLiteral("File name too long|Errno 36"));
+
 // What one download learns from yt-dlp's output besides progress.
 struct DownloadOutputState {
     std::optional<QString> finalPath;
     QString latestError;
-    QStringList recentLines; // the last lines that are neither progress nor protocol
+    QStringList recentLines;    // the last lines that are neither progress nor protocol
+    QStringList warnings;       // the last distinct warnings
+    bool severalVideos = false; // the address was a list: a second final file was reported
 };
 
 } // namespace
@@ -68,6 +76,9 @@ struct YTDLPService::RunState {
     std::optional<ProcessHandle> activeProcess;
     bool cancelRequested = false;
     QList<qint32> stoppedProcesses; // what a cancel signalled, yt-dlp (its group's id) first
+    // The private cookies copy's folder while the operation runs: removed by the service too, when
+    // it goes before the operation has ended (the window closes during an analysis).
+    QString cookiesFolder;
 
     // Claims the one yt-dlp slot or throws ProcessRunnerError::couldNotStart.
     void begin(Operation wanted) {
@@ -85,6 +96,7 @@ struct YTDLPService::RunState {
 
     void end() {
         const QMutexLocker locker(&lock);
+        cookiesFolder.clear();
         operation = Operation::none;
         activeProcess.reset();
         cancelRequested = false;
@@ -128,6 +140,17 @@ struct YTDLPService::RunState {
         stoppedProcesses += stopped;
     }
 
+    // Stops the running process without a cancel: the operation ends as a failure of its own.
+    void stopActiveProcess() {
+        std::optional<ProcessHandle> handle;
+        {
+            const QMutexLocker locker(&lock);
+            handle = activeProcess;
+        }
+        if (handle)
+            terminate(*handle);
+    }
+
     // The process to stop, if any, with the request recorded for one that has yet to start.
     std::optional<ProcessHandle> requestCancel() {
         const QMutexLocker locker(&lock);
@@ -166,10 +189,29 @@ struct OperationEnd {
     ~OperationEnd() { end(); }
 };
 
-// Where a failure of yt-dlp becomes the message the user reads: the message, after what
-// yt-dlp's text means when a row of the explanations fits it.
-ProcessRunnerError ytDLPFailure(qint32 status, const QString &message, const CookieSource &cookies) {
-    return ProcessRunnerError::failed(status, YTDLPExplanations::explained(message, cookies.inUse()));
+// Where a failure of yt-dlp becomes the message the user reads: yt-dlp's text (warnings and
+// error lines), naming the user's cookies file rather than its private copy, after what it means
+// when a kind of the explanations fits it.
+ProcessRunnerError ytDLPFailure(qint32 status, QString message, const CookieSource &cookies,
+                                const PrivateCookieFile *cookiesFile, YTDLPExplanations::Context context) {
+    if (cookiesFile)
+        message.replace(cookiesFile->path(), cookies.file);
+    return ProcessRunnerError::failed(status, YTDLPExplanations::explained(message, context, cookies.inUse()));
+}
+
+// yt-dlp ended by a signal the application did not send (status 15 or 9): a failure, not a cancel.
+std::optional<ProcessRunnerError> killedFromOutside(qint32 status) {
+    if (status != 15 && status != 9)
+        return std::nullopt;
+    return ProcessRunnerError::failed(status,
+                                      QStringLiteral("yt-dlp terminó de forma inesperada (señal %1).").arg(status));
+}
+
+// The warnings yt-dlp printed (some say why it failed: no JavaScript runtime, a keyring it could
+// not open), at most this many, kept to read the failure whole.
+constexpr qsizetype keptWarnings = 8;
+bool isWarning(const QString &line) {
+    return line.startsWith(QLatin1String("WARNING:"));
 }
 
 // FFprobe beside the FFmpeg in use, as every FFmpeg installation places them.
@@ -184,14 +226,17 @@ YTDLPService::YTDLPService(DependencyLocator locator, JobFolders jobFolders)
 
 YTDLPService::~YTDLPService() {
     killProcessTree();
+    QList<SharedRunState> states{m_state};
     for (const std::weak_ptr<RunState> &retired : std::as_const(m_retiredStates)) {
-        if (const SharedRunState state = retired.lock()) {
-            const QMutexLocker locker(&state->lock);
-            state->serviceExists = false;
-        }
+        if (const SharedRunState state = retired.lock())
+            states.append(state);
     }
-    const QMutexLocker locker(&m_state->lock);
-    m_state->serviceExists = false;
+    for (const SharedRunState &state : std::as_const(states)) {
+        const QMutexLocker locker(&state->lock);
+        state->serviceExists = false;
+        if (!state->cookiesFolder.isEmpty())
+            JobFolders::removeQuietly(state->cookiesFolder);
+    }
 }
 
 void YTDLPService::rememberVersion(const QString &ytDLPPath, const QString &version) {
@@ -236,12 +281,18 @@ YTDLPInvocation YTDLPService::invocation(const QString &version, const CookieSou
     return invocation;
 }
 
-QCoro::Task<std::shared_ptr<PrivateCookieFile>> YTDLPService::privateCookieFile(CookieSource cookies) const {
+QCoro::Task<std::shared_ptr<PrivateCookieFile>> YTDLPService::privateCookieFile(SharedRunState state,
+                                                                                CookieSource cookies) const {
     if (cookies.kind != CookieSource::Kind::file)
         co_return std::shared_ptr<PrivateCookieFile>();
     const JobFolders jobFolders = m_jobFolders;
     auto copying = [cookies, jobFolders] { return std::make_shared<PrivateCookieFile>(cookies.file, jobFolders); };
-    co_return co_await Background::run(copying);
+    std::shared_ptr<PrivateCookieFile> copy = co_await Background::run(copying);
+    const QMutexLocker locker(&state->lock);
+    if (!state->serviceExists)
+        throw CancellationError(); // the copy goes with it
+    state->cookiesFolder = copy->folder();
+    co_return copy;
 }
 
 QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath, CookieSource cookies) {
@@ -257,7 +308,7 @@ QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath, Co
     const OperationEnd ending{[state] { state->end(); }};
 
     const QString version = co_await versionOf(ytDLPPath);
-    const std::shared_ptr<PrivateCookieFile> cookiesFile = co_await privateCookieFile(cookies);
+    const std::shared_ptr<PrivateCookieFile> cookiesFile = co_await privateCookieFile(state, cookies);
     const QStringList arguments = YTDLPArguments::analysis(url, invocation(version, cookies, cookiesFile.get()));
     // The whole document is needed: no tail limit here.
     const LineCallback noLines;
@@ -268,8 +319,11 @@ QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath, Co
         co_await state->awaitStoppedProcesses();
         throw CancellationError();
     }
+    if (const std::optional<ProcessRunnerError> killed = killedFromOutside(result.status))
+        throw *killed;
     if (result.status != 0)
-        throw ytDLPFailure(result.status, readableError(result.standardError), cookies);
+        throw ytDLPFailure(result.status, readableError(result.standardError), cookies, cookiesFile.get(),
+                           YTDLPExplanations::Context::analysis);
 
     std::optional<MediaAnalysis> analysis;
     QString decodingFailure;
@@ -297,7 +351,7 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     JobFolders::prepareDestination(destinationDirectory);
     const QString version = co_await versionOf(ytDLPPath);
     const CookieSource cookies = downloadOptions.cookies;
-    const std::shared_ptr<PrivateCookieFile> cookiesFile = co_await privateCookieFile(cookies);
+    const std::shared_ptr<PrivateCookieFile> cookiesFile = co_await privateCookieFile(state, cookies);
     const QString jobFolder = m_jobFolders.createJobFolder();
 
     const bool merges = choice.formatSelector.contains(QLatin1Char('+'));
@@ -313,19 +367,31 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
         if (tracker.consume(line))
             return;
         if (const auto path = DownloadOutputProtocol::payload(line, fileMarker)) {
+            // One video was asked for; a second file means a list (a channel's tab, a page of
+            // several videos), which is stopped rather than kept as its last file.
+            if (output.finalPath && *output.finalPath != *path && !output.severalVideos) {
+                output.severalVideos = true;
+                state->stopActiveProcess();
+            }
             output.finalPath = *path;
             tracker.finalizing();
             return;
         }
-        if (line.contains(QLatin1String("error"), Qt::CaseInsensitive))
+        if (isWarning(line)) {
+            output.warnings.removeAll(line);
+            output.warnings.append(line);
+            if (output.warnings.size() > keptWarnings)
+                output.warnings.removeFirst();
+        } else if (line.contains(QLatin1String("error"), Qt::CaseInsensitive)) {
             output.latestError = line;
+        }
         if (!line.trimmed().isEmpty()) {
             output.recentLines.append(line);
             if (output.recentLines.size() > messageLines)
                 output.recentLines.removeFirst();
         }
     };
-    const QStringList arguments =
+    QStringList arguments =
         YTDLPArguments::download(url, choice, jobFolder, ffmpegPath, invocation(version, cookies, cookiesFile.get()),
                                  downloadOptions.playlistItem);
     ProcessOptions options = childOptions();
@@ -333,24 +399,46 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     options.recordEnd = &DownloadOutputProtocol::recordEnd;
     const std::optional<std::chrono::milliseconds> noLimit;
     ProcessResult result;
-    try {
-        result = co_await runCancellable(state, ytDLPPath, arguments, onLine, options, noLimit);
-    } catch (const CancellationError &) {
-        JobFolders::removeQuietly(jobFolder);
-        throw;
+    for (bool shortened = false;; shortened = true) {
+        try {
+            result = co_await runCancellable(state, ytDLPPath, arguments, onLine, options, noLimit);
+        } catch (const CancellationError &) {
+            JobFolders::removeQuietly(jobFolder);
+            throw;
+        }
+        // A title too long for the destination's file system: once more, on its own, with a
+        // shorter one.
+        const qsizetype name = arguments.indexOf(longFileName);
+        if (shortened || result.status == 0 || state->cancelled() || name < 0 ||
+            !QString(output.latestError + output.recentLines.join(QLatin1Char('\n'))).contains(fileNameTooLong))
+            break;
+        arguments[name] = shortFileName;
+        output = DownloadOutputState();
     }
 
-    if (result.status != 0) {
-        const bool cancelled = result.status == 15 || result.status == 9;
+    if (result.status != 0 || output.severalVideos) {
+        // Only the application's own cancel is a cancel; a signal from elsewhere is a failure.
+        const bool cancelled = state->cancelled();
         // What the cancel stopped (FFmpeg among it) must be gone before its folder goes.
-        if (cancelled)
+        if (cancelled || output.severalVideos)
             co_await state->awaitStoppedProcesses();
         JobFolders::removeQuietly(jobFolder);
         if (cancelled)
             throw CancellationError();
-        const QString message =
-            output.latestError.isEmpty() ? output.recentLines.join(QLatin1Char('\n')) : output.latestError;
-        throw ytDLPFailure(result.status, actionableDownloadError(message), cookies);
+        if (output.severalVideos)
+            throw ProcessRunnerError::failed(result.status,
+                                             QStringLiteral("Esta dirección es a su vez una lista de varios videos: "
+                                                            "analízala por separado para elegir cuáles descargar."));
+        if (const std::optional<ProcessRunnerError> killed = killedFromOutside(result.status))
+            throw *killed;
+        QStringList message = output.warnings;
+        if (output.latestError.isEmpty())
+            message += output.recentLines;
+        else
+            message.append(output.latestError);
+        message.removeDuplicates();
+        throw ytDLPFailure(result.status, message.join(QLatin1Char('\n')), cookies, cookiesFile.get(),
+                           YTDLPExplanations::Context::download);
     }
 
     const std::optional<QString> produced = JobFolders::locateResult(jobFolder, output.finalPath);
@@ -361,12 +449,15 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     }
     QString producedFile = *produced;
     if (convertsToMP4) {
+        QString unconverted;
         try {
-            producedFile = co_await compatibleMP4(state, producedFile, ffmpegPath, tracker);
+            producedFile = co_await compatibleMP4(state, producedFile, ffmpegPath, tracker, unconverted);
         } catch (...) {
             JobFolders::removeQuietly(jobFolder);
             throw;
         }
+        if (!unconverted.isEmpty() && downloadOptions.onNotice)
+            downloadOptions.onNotice(unconverted);
     }
     // Across disks the move is a copy of the whole file: it runs on a worker so that a large
     // result never stalls the window.
@@ -379,13 +470,16 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
 }
 
 QCoro::Task<QString> YTDLPService::compatibleMP4(SharedRunState state, QString produced,
-                                                 std::optional<QString> ffmpegPath, DownloadProgressTracker &tracker) {
+                                                 std::optional<QString> ffmpegPath, DownloadProgressTracker &tracker,
+                                                 QString &unconverted) {
+    const QString kept = QStringLiteral(" Se guardó el archivo tal como se descargó.");
     if (!ffmpegPath || ffmpegPath->isEmpty()) {
-        // Nothing can look inside the file; one that is not even named MP4 is surely not one.
-        if (QFileInfo(produced).suffix().compare(QLatin1String("mp4"), Qt::CaseInsensitive) == 0)
-            co_return produced;
-        throw ProcessRunnerError::failed(0, QStringLiteral("Hace falta FFmpeg para convertir el video a MP4 (H.264 y "
-                                                           "AAC). Instálalo desde Opciones › Herramientas."));
+        // Nothing can look inside the file; one named MP4 is taken for one.
+        if (QFileInfo(produced).suffix().compare(QLatin1String("mp4"), Qt::CaseInsensitive) != 0)
+            unconverted = QStringLiteral("No se pudo convertir a MP4 compatible: hace falta FFmpeg (instálalo desde "
+                                         "Opciones › Herramientas).") +
+                          kept;
+        co_return produced;
     }
     const QString ffmpeg = *ffmpegPath;
     const QString ffprobe = ffprobeBeside(ffmpeg);
@@ -393,18 +487,31 @@ QCoro::Task<QString> YTDLPService::compatibleMP4(SharedRunState state, QString p
     const LineCallback noLines;
     const ProcessOptions probeOptions = childOptions();
     const std::optional<std::chrono::milliseconds> probeTime = probeLimit;
-    const ProcessResult probed =
-        co_await runCancellable(state, ffprobe, probeArguments, noLines, probeOptions, probeTime);
+    std::optional<CompatibleMP4::Probe> probe;
+    QString probeFailure;
+    try {
+        const ProcessResult probed =
+            co_await runCancellable(state, ffprobe, probeArguments, noLines, probeOptions, probeTime);
+        if (probed.status == 0)
+            probe = CompatibleMP4::decodeProbe(probed.standardOutput);
+        else
+            probeFailure = readableError(probed.standardError);
+    } catch (const CancellationError &) {
+        throw;
+    } catch (const TorvelError &error) {
+        probeFailure = error.errorDescription();
+    }
     if (state->cancelled()) {
         co_await state->awaitStoppedProcesses();
         throw CancellationError();
     }
-    if (probed.status != 0)
-        throw ProcessRunnerError::failed(probed.status,
-                                         QStringLiteral("FFprobe no pudo leer el archivo descargado.\n\n") +
-                                             readableError(probed.standardError));
-    const CompatibleMP4::Probe probe = CompatibleMP4::decodeProbe(probed.standardOutput);
-    if (!CompatibleMP4::needsConversion(probe, produced))
+    // A result that cannot be checked is kept as it is, never lost.
+    if (!probe) {
+        unconverted =
+            QStringLiteral("No se pudo comprobar si el video es compatible (FFprobe: %1).").arg(probeFailure) + kept;
+        co_return produced;
+    }
+    if (!CompatibleMP4::needsConversion(*probe, produced))
         co_return produced;
 
     // Beside the download, inside the job folder, so that every way out removes it too.
@@ -414,7 +521,7 @@ QCoro::Task<QString> YTDLPService::compatibleMP4(SharedRunState state, QString p
         throw PlatformError(QStringLiteral("No se pudo crear la carpeta de conversión ") + folder);
     const QString output = folder + QLatin1Char('/') + input.completeBaseName() + QStringLiteral(".mp4");
 
-    const QStringList arguments = CompatibleMP4::conversionArguments(produced, output, probe);
+    const QStringList arguments = CompatibleMP4::conversionArguments(produced, output, *probe);
     tracker.converting(0, QStringLiteral("Preparando la conversión a H.264 y AAC"), {});
     std::optional<double> speed;
     const LineCallback onLine = [&](const QString &line) {
@@ -429,7 +536,7 @@ QCoro::Task<QString> YTDLPService::compatibleMP4(SharedRunState state, QString p
         QString status = torvelDuration(position);
         QString eta;
         double fraction = 0;
-        if (const std::optional<double> duration = probe.duration; duration && *duration > 0) {
+        if (const std::optional<double> duration = probe->duration; duration && *duration > 0) {
             fraction = position / *duration;
             status += QStringLiteral(" de ") + torvelDuration(*duration);
             if (speed && *speed > 0)
@@ -445,10 +552,12 @@ QCoro::Task<QString> YTDLPService::compatibleMP4(SharedRunState state, QString p
         co_await state->awaitStoppedProcesses();
         throw CancellationError();
     }
-    if (converted.status != 0)
-        throw ProcessRunnerError::failed(converted.status,
-                                         QStringLiteral("FFmpeg no pudo convertir el video a H.264 y AAC.\n\n") +
-                                             readableError(converted.standardError));
+    if (converted.status != 0) {
+        unconverted = QStringLiteral("FFmpeg no pudo convertir el video a H.264 y AAC (%1).")
+                          .arg(readableError(converted.standardError).simplified()) +
+                      kept;
+        co_return produced;
+    }
     co_return output;
 }
 
@@ -499,14 +608,13 @@ void YTDLPService::killProcessTree() {
 QString YTDLPService::readableError(const QByteArray &standardError) {
     const QString text = QString::fromUtf8(standardError).trimmed();
     const QStringList lines = LineAccumulator::splitLines(text);
-    return lines.mid(std::max<qsizetype>(0, lines.size() - 6)).join(QLatin1Char('\n'));
-}
-
-QString YTDLPService::actionableDownloadError(const QString &message) {
-    if (!message.contains(QLatin1String("HTTP Error 403"), Qt::CaseInsensitive) &&
-        !message.contains(QLatin1String("HTTP Error 404"), Qt::CaseInsensitive))
-        return message;
-    return message +
-           QStringLiteral("\n\nEl servidor de origen rechazó la URL temporal del archivo. Comprueba si hay una "
-                          "actualización de yt-dlp en Opciones › Herramientas y vuelve a analizar el enlace.");
+    const qsizetype tail = std::max<qsizetype>(0, lines.size() - messageLines);
+    // The warnings above the last lines come first: they may say why yt-dlp failed.
+    QStringList warnings;
+    for (const QString &line : lines.first(tail)) {
+        if (isWarning(line) && !warnings.contains(line))
+            warnings.append(line);
+    }
+    return (warnings.mid(std::max<qsizetype>(0, warnings.size() - keptWarnings)) + lines.mid(tail))
+        .join(QLatin1Char('\n'));
 }

@@ -30,6 +30,9 @@ struct YTDLPDownloadOptions {
     ConversionOutlook conversion = ConversionOutlook::possible;
     // Only this video (counted from 1) of a page that holds several.
     std::optional<qsizetype> playlistItem = std::nullopt;
+    // Told when "MP4 compatible" kept the result as it was downloaded, since it could not be
+    // checked or converted; the text says why.
+    std::function<void(const QString &)> onNotice = nullptr;
 };
 
 // Runs yt-dlp: analysis of an address into MediaInfo, and the download of one chosen way into
@@ -37,7 +40,7 @@ struct YTDLPDownloadOptions {
 // compatible" converted by FFmpeg first when it is not H.264 and AAC). One yt-dlp at a time: a
 // second analysis or download is refused while one runs, so the running one keeps its process
 // and stays cancellable. A failure's message starts with what yt-dlp's text means, when one of
-// YTDLPExplanations' rows fits it.
+// YTDLPExplanations' kinds fits it.
 // Only a cancelled analysis gives way at once to a new one, while its process is still being
 // stopped.
 class YTDLPService {
@@ -58,8 +61,8 @@ public:
     // yt-dlp's last lines, the decoding failure or a list without a video to download).
     QCoro::Task<MediaAnalysis> analyze(QUrl url, QString ytDLPPath, CookieSource cookies = CookieSource::none());
 
-    // Returns the placed file's path. Throws CancellationError when yt-dlp was stopped by a
-    // signal, ProcessRunnerError for a failure (couldNotStart while another yt-dlp runs),
+    // Returns the placed file's path. Throws CancellationError after cancel(), ProcessRunnerError
+    // (also when yt-dlp was ended by a signal from elsewhere) for a failure (couldNotStart while another yt-dlp runs),
     // PlatformError when the destination cannot be written or the result cannot be placed.
     QCoro::Task<QString> download(QUrl url, DownloadChoice choice, QString ytDLPPath, std::optional<QString> ffmpegPath,
                                   QString destinationDirectory, ProgressCallback progress,
@@ -80,10 +83,8 @@ public:
     // Tool discovery already read the version of the located yt-dlp; this spares asking again.
     void rememberVersion(const QString &ytDLPPath, const QString &version);
 
-    // What the last six lines of a tool's standard error say.
+    // What the last six lines of a tool's standard error say, after the warnings printed above them.
     static QString readableError(const QByteArray &standardError);
-    // Appends the advice for refused temporary addresses (HTTP 403/404).
-    static QString actionableDownloadError(const QString &message);
 
 private:
     enum class Operation { none, analysis, download };
@@ -104,11 +105,12 @@ private:
     YTDLPInvocation invocation(const QString &version, const CookieSource &cookies,
                                const PrivateCookieFile *cookiesFile) const;
     // The private copy of the user's cookies file, when the run uses one.
-    QCoro::Task<std::shared_ptr<PrivateCookieFile>> privateCookieFile(CookieSource cookies) const;
+    QCoro::Task<std::shared_ptr<PrivateCookieFile>> privateCookieFile(SharedRunState state, CookieSource cookies) const;
     // "MP4 compatible": the produced file when it already is H.264 and AAC in MP4, otherwise
-    // FFmpeg's conversion of it inside the job folder, reported through the tracker.
+    // FFmpeg's conversion of it inside the job folder, reported through the tracker. When it
+    // cannot be checked or converted, the produced file with the reason in unconverted.
     QCoro::Task<QString> compatibleMP4(SharedRunState state, QString produced, std::optional<QString> ffmpegPath,
-                                       DownloadProgressTracker &tracker);
+                                       DownloadProgressTracker &tracker, QString &unconverted);
 
     DependencyLocator m_locator;
     JobFolders m_jobFolders;

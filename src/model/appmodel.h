@@ -161,6 +161,10 @@ public:
     // result. A download always fetches the address that was analyzed.
     QCoro::Task<> analyze();
     QCoro::Task<> startDownload();
+    // After a failure: the download again when the address was analyzed, otherwise the analysis.
+    QCoro::Task<> retry();
+    // For a failure that a newer yt-dlp may mend: its update, then retry() when it succeeded.
+    QCoro::Task<> updateYTDLPAndRetry();
     // Stops the running analysis (back to idle, the address kept) or download (back to ready),
     // or the running list with every entry still to come.
     void cancelDownload();

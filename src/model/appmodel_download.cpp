@@ -84,6 +84,22 @@ QCoro::Task<> AppModel::analyze() {
     setPhase(Phase::ready);
 }
 
+QCoro::Task<> AppModel::retry() {
+    if (m_phase != Phase::failed)
+        co_return;
+    if (m_selection.mediaInfo || m_playlist.info)
+        co_await startDownload();
+    else
+        co_await analyze();
+}
+
+QCoro::Task<> AppModel::updateYTDLPAndRetry() {
+    QPointer<AppModel> self(this);
+    co_await updateTools(ToolKind::ytDLP);
+    if (self && m_operation.outcome == ToolUpdateOutcome::success)
+        co_await retry();
+}
+
 QCoro::Task<> AppModel::startDownload() {
     if (m_phase != Phase::ready && m_phase != Phase::completed && m_phase != Phase::failed)
         co_return;
@@ -117,6 +133,8 @@ QCoro::Task<> AppModel::startDownload() {
     YTDLPService::DownloadOptions options;
     options.cookies = m_settings.cookieSource();
     options.conversion = compatibleMP4Outlook();
+    QString unconverted;
+    options.onNotice = [&unconverted](const QString &notice) { unconverted = notice; };
     try {
         placed = co_await m_service.download(url, choice, ytDLPPath, ffmpegPath, destination, onProgress, options);
     } catch (const CancellationError &) {
@@ -129,6 +147,7 @@ QCoro::Task<> AppModel::startDownload() {
     if (placed) {
         setCompletedFile(placed);
         setPhase(Phase::completed);
+        setNotice(unconverted);
         if (m_settings.revealWhenFinished())
             m_desktop.revealFile(*placed, DesktopServices::Reveal::automatic);
         Q_EMIT downloadFinished({FinishedDownload::Result::completed, *placed, QString()});

@@ -425,7 +425,9 @@ AppUpdateService::Installer AppUpdateService::launchInstaller(const QString &app
     QSaveFile file(script);
     if (!file.open(QIODevice::WriteOnly))
         throw PlatformError(file.errorString());
-    file.write(InstallerScript::text(m_configuration.copyProgram, m_configuration.openProgram).toUtf8());
+    file.write(InstallerScript::text(m_configuration.copyProgram, m_configuration.openProgram,
+                                     m_configuration.installerWaitTenths)
+                   .toUtf8());
     if (!file.commit())
         throw PlatformError(file.errorString());
     if (!QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {

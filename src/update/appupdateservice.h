@@ -51,6 +51,7 @@ public:
         ArchiveExtractor::Limits unpackLimits;
         QString copyProgram = QStringLiteral("/bin/cp");
         QString openProgram = QStringLiteral("/usr/bin/xdg-open");
+        int installerWaitTenths = 300; // how long the installer waits for the application to quit
 
         // What the application uses: the update host and release key compiled in, or the
         // manifest address of TORVEL_UPDATE_MANIFEST_URL (throws ServiceAddressError when it is

@@ -10,7 +10,7 @@ QString quoted(QString text) {
 
 } // namespace
 
-QString text(const QString &copyProgram, const QString &openProgram) {
+QString text(const QString &copyProgram, const QString &openProgram, int waitTenths) {
     return QStringLiteral(R"(#!/bin/sh
 # Replaces the Torvel Downloader bundle once the running copy has quit.
 set -u
@@ -21,7 +21,8 @@ backup_app=$4
 update_root=$5
 fallback_dmg=$6
 )") + QStringLiteral("copy_program=") +
-           quoted(copyProgram) + QStringLiteral("\nopen_program=") + quoted(openProgram) + QStringLiteral(R"(
+           quoted(copyProgram) + QStringLiteral("\nopen_program=") + quoted(openProgram) +
+           QStringLiteral("\nwait_limit=") + QString::number(waitTenths) + QStringLiteral(R"(
 
 open_fallback() {
     "$open_program" "$fallback_dmg" < /dev/null > /dev/null 2>&1 &
@@ -33,13 +34,16 @@ start_app() {
 }
 
 attempt=0
-while [ "$attempt" -lt 300 ]; do
+while [ "$attempt" -lt "$wait_limit" ]; do
     kill -0 "$old_pid" 2> /dev/null || break
     sleep 0.1
     attempt=$((attempt + 1))
 done
+# The application did not quit: the update is given up, and its files go with this script.
 if kill -0 "$old_pid" 2> /dev/null; then
+    /bin/rm -rf "$update_root"
     open_fallback
+    /bin/rm -f "$0"
     exit 1
 fi
 

@@ -9,7 +9,9 @@
 namespace InstallerScript {
 
 // copyProgram copies a folder with "-a" (cp's archive mode); openProgram opens an address in
-// the desktop's browser. Both are absolute paths.
-QString text(const QString &copyProgram, const QString &openProgram);
+// the desktop's browser. Both are absolute paths. waitTenths: how long, in tenths of a second,
+// the script waits for the old process before it gives up, removes its files and opens the
+// manual-install package.
+QString text(const QString &copyProgram, const QString &openProgram, int waitTenths = 300);
 
 } // namespace InstallerScript

@@ -256,6 +256,17 @@ private Q_SLOTS:
     }
 
     // The application quits while the update downloads: the partial download goes with it.
+    // An application that does not quit in time: the installer gives up, removes its files and
+    // offers the package to install by hand.
+    void anInstallerThatGivesUpLeavesNothing() {
+        AppUpdateService::Configuration settings = configuration();
+        settings.installerWaitTenths = 3;
+        BlockingWait::wait(AppUpdateService(settings).prepareUpdate(publish("none"), [](const QString &) {}));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path(u"opened"_s)), 10000);
+        QTRY_COMPARE(leftovers(), QStringList{u"Torvel Downloader.app"_s});
+        QCOMPARE(ApplicationInfo::fromBundle(installed()).shortVersion, u"1.0.0"_s);
+    }
+
     void quittingMidPreparationLeavesNothing() {
         const AppUpdateManifest manifest = publish("none");
         m_server.route(u"/u.zip"_s,

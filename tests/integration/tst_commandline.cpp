@@ -4,6 +4,7 @@
 #include "scriptedhttpserver.h"
 #include "testsupport.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -106,26 +107,18 @@ private Q_SLOTS:
         QVERIFY(!server.requests().contains(u"GET /u.zip"_s));
     }
 
-    void usageErrorsExitWithTwo_data() {
-        QTest::addColumn<QString>("arguments"); // separated by spaces
-        QTest::newRow("doctor option") << u"doctor --nonsense"_s;
-        QTest::newRow("analyze without URL") << u"analyze"_s;
-        QTest::newRow("unknown option") << u"download https://example.invalid/v --fast"_s;
-        QTest::newRow("missing value") << u"download https://example.invalid/v --to"_s;
-        QTest::newRow("audio format") << u"download https://example.invalid/v --audio-format ogg"_s;
-        QTest::newRow("items without playlist") << u"download https://example.invalid/v --items 1"_s;
-        // Neither a subcommand nor a link: the usage, not a window.
-        QTest::newRow("unknown word") << u"foo"_s;
-        QTest::newRow("unknown flag") << u"--verbose"_s;
-        QTest::newRow("unknown browser") << u"analyze https://example.invalid/v --cookies-from-browser netscape"_s;
-        QTest::newRow("two cookie sources")
-            << u"download https://example.invalid/v --cookies-from-browser firefox --cookies /tmp/c.txt"_s;
-    }
     void usageErrorsExitWithTwo() {
-        QFETCH(QString, arguments);
-        const ProcessResult result = TestSupport::runApplication(arguments.split(QLatin1Char(' ')), m_home.path());
-        QCOMPARE(result.status, 2);
-        QVERIFY(result.standardError.startsWith("Uso:"));
+        // Arguments separated by spaces; a word that is neither a subcommand nor a link gets the
+        // usage, not a window.
+        for (const QString &arguments :
+             {u"doctor --nonsense"_s, u"analyze"_s, u"download https://example.invalid/v --fast"_s,
+              u"download https://example.invalid/v --to"_s, u"download https://example.invalid/v --audio-format ogg"_s,
+              u"download https://example.invalid/v --items 1"_s, u"foo"_s, u"--verbose"_s,
+              u"analyze https://example.invalid/v --cookies-from-browser netscape"_s,
+              u"download https://example.invalid/v --cookies-from-browser firefox --cookies /tmp/c.txt"_s}) {
+            const ProcessResult result = TestSupport::runApplication(arguments.split(QLatin1Char(' ')), m_home.path());
+            QVERIFY2(result.status == 2 && result.standardError.startsWith("Uso:"), qPrintable(arguments));
+        }
     }
 
     void versionAndHelp() {
@@ -164,17 +157,25 @@ private Q_SLOTS:
                  result.standardError.constData());
     }
 
+    // The command stopped by Ctrl-C or SIGTERM stops yt-dlp and removes the private cookies copy;
+    // yt-dlp ended by a signal from elsewhere is a failure, not a cancel.
     void stoppingTheCommandStopsYTDLP_data() {
         QTest::addColumn<QString>("command");
-        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("signal"); // negative: sent to yt-dlp rather than to the application
         QTest::addColumn<int>("status");
-        QTest::newRow("Ctrl-C during the analysis") << u"analyze"_s << int(SIGINT) << 130;
-        QTest::newRow("application killed during the download") << u"download"_s << int(SIGKILL) << 9;
+        QTest::addColumn<QString>("said");
+        QTest::newRow("Ctrl-C during the analysis") << u"analyze"_s << int(SIGINT) << 130 << u"Análisis cancelado.\n"_s;
+        QTest::newRow("SIGTERM during the analysis")
+            << u"analyze"_s << int(SIGTERM) << 130 << u"Análisis cancelado.\n"_s;
+        QTest::newRow("application killed during the download") << u"download"_s << int(SIGKILL) << 9 << QString();
+        QTest::newRow("yt-dlp killed from outside")
+            << u"download"_s << -int(SIGTERM) << 1 << u"yt-dlp terminó de forma inesperada (señal 15).\n"_s;
     }
     void stoppingTheCommandStopsYTDLP() {
         QFETCH(QString, command);
         QFETCH(int, signal);
         QFETCH(int, status);
+        QFETCH(QString, said);
         // A yt-dlp that hangs once started.
         const QTemporaryDir home;
         const QString pidFile = home.filePath(u"yt-dlp.pid"_s);
@@ -184,21 +185,28 @@ private Q_SLOTS:
             QObject::connect(&poll, &QTimer::timeout, [&, app] {
                 if (QFileInfo(pidFile).size() > 0 && poll.isActive()) {
                     poll.stop();
-                    ::kill(pid_t(app.processID()), signal);
+                    const qint64 ytDLP = TestSupport::readFile(pidFile).trimmed().toLongLong();
+                    ::kill(pid_t(signal < 0 ? ytDLP : app.processID()), std::abs(signal));
                 }
             });
             poll.start(20);
         };
-        QStringList arguments{command, u"https://example.invalid/v"_s};
+        const QString cookies =
+            TestSupport::writeFile(home.filePath(u"cookies.txt"_s), "# Netscape HTTP Cookie File\n");
+        QStringList arguments{command, u"https://example.invalid/v"_s, u"--cookies"_s, cookies};
         if (command == QLatin1String("download"))
             arguments << u"--to"_s << home.filePath(u"out"_s);
         const ProcessResult result = TestSupport::runApplication(arguments, home.path(), {}, signalOnceStarted);
         QCOMPARE(result.status, status);
-        if (status == 130)
-            QCOMPARE(result.standardError, QByteArray("Análisis cancelado.\n"));
+        if (!said.isEmpty())
+            QCOMPARE(QString::fromUtf8(result.standardError), said);
         const qint64 ytDLPProcess = TestSupport::readFile(pidFile).trimmed().toLongLong();
         QVERIFY(ytDLPProcess > 0);
         QTRY_VERIFY_WITH_TIMEOUT(!ProcessTree::isRunning(qint32(ytDLPProcess)), 3000);
+        if (signal != SIGKILL)
+            QCOMPARE(QDir(home.filePath(u".cache/TorvelDownloader/Jobs"_s))
+                         .entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                     QStringList());
     }
 
     // A list is printed with its numbered entries, refused by a plain download, and downloaded
@@ -209,7 +217,8 @@ private Q_SLOTS:
                                R"({"_type": "playlist", "title": "Mi lista", "uploader": "Canal", "entries": [)"
                                R"({"url": "https:\/\/e.example/v/1", "title": "Uno", "duration": 61},)"
                                R"({"url": "https:\/\/e.example/v/fail", "title": "Falla"},)"
-                               R"({"url": "https:\/\/e.example/v/3", "title": "Tres"}]})");
+                               "{\"url\": \"https:\\/\\/e.example/v/3\", \"title\": \"Tres\\u001b]0;x\\u0007\"},"
+                               R"({"title": "Sin dirección"}]})");
         configureYTDLP(home,
                        u"for a in \"$@\"; do url=\"$a\"; done\n"
                        "case \"$url $*\" in *single*--dump-single-json*)\n"
@@ -241,25 +250,29 @@ private Q_SLOTS:
         result = run({u"analyze"_s, address});
         QCOMPARE(result.status, 0);
         QCOMPARE(QString::fromUtf8(result.standardOutput),
-                 u"Lista: Mi lista\nAutor: Canal\nVideos: 3\n\n  1. Uno (1:01)\n  2. Falla\n  3. Tres\n"_s);
+                 u"Lista: Mi lista\nAutor: Canal\nVideos: 4\n\n  1. Uno (1:01)\n  2. Falla\n  3. Tres]0;x\n"
+                 "  4. Sin dirección · no se puede descargar\n"_s);
         result = run({u"analyze"_s, address, u"--json"_s});
         const QJsonArray entries =
             QJsonDocument::fromJson(result.standardOutput).object().value(u"entries"_s).toArray();
-        QCOMPARE(entries.size(), 3);
+        QCOMPARE(entries.size(), 4);
         QCOMPARE(entries.at(2).toObject().value(u"url"_s).toString(), u"https://e.example/v/3"_s);
 
         result = run({u"download"_s, address, u"--to"_s, out});
         QCOMPARE(result.status, 1);
         QCOMPARE(QString::fromUtf8(result.standardError),
-                 u"Esta dirección es una lista con 3 videos. Usa --playlist para descargarla.\n"_s);
+                 u"Esta dirección es una lista con 4 videos. Usa --playlist para descargarla.\n"_s);
         QVERIFY(!QFileInfo::exists(out));
 
-        result = run({u"download"_s, address, u"--playlist"_s, u"--items"_s, u"3,1"_s, u"--to"_s, out});
-        QCOMPARE(result.status, 0);
+        // An item that cannot be downloaded is a failure of the run, named in the summary.
+        result = run({u"download"_s, address, u"--playlist"_s, u"--items"_s, u"3,4,1"_s, u"--to"_s, out});
+        QCOMPARE(result.status, 1);
+        QVERIFY(result.standardError.endsWith(
+            "Se descargaron 2 de 3 videos.\n  • Sin dirección: la lista no da una dirección para descargarlo.\n"));
         const QString folder = out + u"/Mi lista"_s;
         QCOMPARE(QString::fromUtf8(result.standardOutput),
                  folder + u"/Video 3 [3].mp4\n"_s + folder + u"/Video 1 [1].mp4\n"_s);
-        QVERIFY(result.standardError.startsWith("Video 1 de 2: Tres\n"));
+        QVERIFY(result.standardError.startsWith("Video 1 de 2: Tres]0;x\n"));
         QVERIFY(result.standardError.contains("Video 2 de 2: Uno\n"));
 
         result = run({u"download"_s, address, u"--playlist"_s, u"--to"_s, out});
@@ -271,9 +284,9 @@ private Q_SLOTS:
                                               "  • Falla: El video ya no está disponible en el sitio.\n"
                                               "    ERROR: [generic] fail: Video unavailable\n"));
 
-        result = run({u"download"_s, address, u"--playlist"_s, u"--items"_s, u"2-4"_s, u"--to"_s, out});
+        result = run({u"download"_s, address, u"--playlist"_s, u"--items"_s, u"2-5"_s, u"--to"_s, out});
         QCOMPARE(result.status, 2);
-        QVERIFY(result.standardError.endsWith("--items: 2-4 no está entre 1 y 3.\n"));
+        QVERIFY(result.standardError.endsWith("--items: 2-5 no está entre 1 y 4.\n"));
     }
 };
 

@@ -198,8 +198,9 @@ private Q_SLOTS:
     // says what to do.
     void cookiesOpenAPageThatAsksForThem() {
         const QString refused = failureOf(m_service->analyze(privatePage(), u"/usr/bin/yt-dlp"_s));
-        const QString explanation = YTDLPExplanations::rows().at(7).explanation;
-        QVERIFY2(refused.startsWith(explanation + u"\n\nERROR: "_s) && refused.contains(u"HTTP Error 403"_s),
+        const YTDLPExplanations::Parts parts = YTDLPExplanations::split(refused);
+        QVERIFY2(parts.explanation.startsWith(u"El sitio rechazó la petición de la página (403)."_s) &&
+                     parts.detail.startsWith(u"ERROR: "_s) && parts.detail.contains(u"HTTP Error 403"_s),
                  qPrintable(refused));
 
         const QString userFile = TestSupport::writeFile(m_dir.filePath(u"mine/cookies.txt"_s), cookieJar);

@@ -7,7 +7,7 @@ namespace MediaFixtures {
 
 bool toolsAvailable(); // /usr/bin/yt-dlp, /usr/bin/ffmpeg and /usr/bin/ffprobe exist
 
-// A DASH presentation "manifest.mpd" in folder: two H.264 video-only representations
+// A DASH presentation "manifest.mpd" in folder: two H.264 (4:2:0) video-only representations
 // (640×360 and 320×180) and one AAC audio-only representation, `seconds` long.
 // Returns false (with a warning) when FFmpeg fails.
 bool makeDashPresentation(const QString &folder, int seconds = 3, int videoKbps = 600);

@@ -537,37 +537,27 @@ private Q_SLOTS:
         QCOMPARE(actual, expected);
     }
 
-    void addressCleanUp_data() {
-        QTest::addColumn<QString>("pasted");
-        QTest::addColumn<QString>("valid");
-        QTest::newRow("markdown link") << u"[Mira](https://example.invalid/a?x=1\\&y=2)"_s
-                                       << u"https://example.invalid/a?x=1&y=2"_s;
-        QTest::newRow("angle brackets") << u" <https://example.invalid/mi\\_video> "_s
-                                        << u"https://example.invalid/mi_video"_s;
-        QTest::newRow("capital scheme") << u"HTTPS://Example.invalid/v"_s << u"https://example.invalid/v"_s;
-        QTest::newRow("ftp") << u"ftp://example.invalid/a"_s << QString();
-        QTest::newRow("https without host") << u"https:///a"_s << QString();
-        QTest::newRow("bare domain") << u"example.invalid/v"_s << QString();
-        QTest::newRow("only brackets") << u"<>"_s << QString();
-        QTest::newRow("space in the host") << u"https://exa mple.invalid/"_s << QString();
-        QTest::newRow("space in the path")
-            << u"https://example.invalid/mi video.mp4"_s << u"https://example.invalid/mi%20video.mp4"_s;
-        QTest::newRow("inside a sentence")
-            << u"mira este http://example.invalid/v?a=1, es bueno."_s << u"http://example.invalid/v?a=1"_s;
-        QTest::newRow("markdown inside a sentence")
-            << u"mira [esto](https://example.invalid/v)"_s << u"https://example.invalid/v"_s;
-        QTest::newRow("www") << u"www.example.invalid/v"_s << u"https://www.example.invalid/v"_s;
-        QTest::newRow("two lines") << u"https://example.invalid/1\r\nhttps://example.invalid/2"_s
-                                   << u"https://example.invalid/1"_s;
-        QTest::newRow("text, then an address")
-            << u"hola\n\nhttps://example.invalid/2"_s << u"https://example.invalid/2"_s;
-    }
-
+    // What a pasted address becomes; nothing for what is no web address.
     void addressCleanUp() {
-        QFETCH(QString, pasted);
-        QFETCH(QString, valid);
-        const std::optional<QUrl> url = AppModel::validatedWebURL(pasted);
-        QCOMPARE(url ? url->toString(QUrl::FullyEncoded) : QString(), valid);
+        const QList<std::pair<QString, QString>> cases{
+            {u"[Mira](https://example.invalid/a?x=1\\&y=2)"_s, u"https://example.invalid/a?x=1&y=2"_s},
+            {u" <https://example.invalid/mi\\_video> "_s, u"https://example.invalid/mi_video"_s},
+            {u"HTTPS://Example.invalid/v"_s, u"https://example.invalid/v"_s},
+            {u"ftp://example.invalid/a"_s, {}},
+            {u"https:///a"_s, {}},
+            {u"example.invalid/v"_s, {}},
+            {u"<>"_s, {}},
+            {u"https://exa mple.invalid/"_s, {}},
+            {u"https://example.invalid/mi video.mp4"_s, u"https://example.invalid/mi%20video.mp4"_s},
+            {u"mira este http://example.invalid/v?a=1, es bueno."_s, u"http://example.invalid/v?a=1"_s},
+            {u"mira [esto](https://example.invalid/v)"_s, u"https://example.invalid/v"_s},
+            {u"www.example.invalid/v"_s, u"https://www.example.invalid/v"_s},
+            {u"https://example.invalid/1\r\nhttps://example.invalid/2"_s, u"https://example.invalid/1"_s},
+            {u"hola\n\nhttps://example.invalid/2"_s, u"https://example.invalid/2"_s}};
+        for (const auto &[pasted, valid] : cases) {
+            const std::optional<QUrl> url = AppModel::validatedWebURL(pasted);
+            QCOMPARE(url ? url->toString(QUrl::FullyEncoded) : QString(), valid);
+        }
     }
 
     // The menus, pasting, the sizes of the content, and Qt's own texts in Spanish.
@@ -1081,9 +1071,28 @@ private Q_SLOTS:
                 (QList<FakeDesktopServices::ExecutableRequest>{{u"Seleccionar yt-dlp"_s, u"Usar ejecutable"_s},
                                                                {u"Seleccionar ffmpeg"_s, u"Usar ejecutable"_s}}));
 
-        TestSupport::writeFile(path(u"analysis-error"_s), "ERROR: Unsupported URL\n");
+        // The warning that explains the failure decides its kind; the card shows yt-dlp's error
+        // line alone (the warning and the request to report under "Detalles") and the action.
+        TestSupport::writeFile(
+            path(u"analysis-error"_s),
+            "WARNING: [youtube] No supported JavaScript runtime could be found.\nERROR: [youtube] abc: "
+            "Requested format is not available; please report this issue on  https://github.com/"
+            "yt-dlp/yt-dlp/issues?q= , filling out the appropriate issue template. Confirm you are "
+            "on the latest version using  yt-dlp -U\n");
         CHECKED(click(u"analyzeButton"_s));
+        QTRY_COMPARE(textOf(u"errorMessageLabel"_s), u"ERROR: [youtube] abc: Requested format is not available"_s);
+        QCOMPARE(textOf(u"errorActionButton"_s), u"Instalar Deno…"_s);
+        QVERIFY(!shown(u"errorDetailsLabel"_s));
+        CHECKED(click(u"errorDetailsButton"_s));
+        QVERIFY(textOf(u"errorDetailsLabel"_s).startsWith(u"WARNING: [youtube] No supported JavaScript runtime"_s));
+        screenshot(u"contentview-failed-action"_s);
+        CHECKED(click(u"errorActionButton"_s));
+        QCOMPARE(m_window->optionsWindow()->tabs()->currentIndex(), 1);
+        // "Reintentar" analyzes again.
+        TestSupport::writeFile(path(u"analysis-error"_s), "ERROR: Unsupported URL\n");
+        CHECKED(click(u"errorRetryButton"_s));
         QTRY_COMPARE(textOf(u"errorMessageLabel"_s), u"ERROR: Unsupported URL"_s);
+        QVERIFY(!shown(u"errorActionButton"_s) && !shown(u"errorDetailsButton"_s));
         // What it means above, in the normal text color; yt-dlp's own words below in grey.
         QCOMPARE(textOf(u"errorExplanationLabel"_s), u"yt-dlp no reconoce contenido descargable en esta dirección."_s);
         QVERIFY(find(u"errorExplanationLabel"_s)->palette().color(QPalette::Text) !=

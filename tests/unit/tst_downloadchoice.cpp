@@ -241,7 +241,7 @@ private Q_SLOTS:
                    streams + "]}";
         };
         // One stream of FFprobe's answer: its type, codec and whether it is a cover picture.
-        const auto stream = [](const char *type, const char *codec, int cover = 0) -> QByteArray {
+        const auto stream = [](const char *type, const QByteArray &codec, int cover = 0) -> QByteArray {
             return QByteArrayLiteral("{\"codec_type\": \"") + type + "\", \"codec_name\": \"" + codec +
                    "\", \"disposition\": {\"attached_pic\": " + QByteArray::number(cover) + "}}";
         };
@@ -257,6 +257,12 @@ private Q_SLOTS:
         QTest::newRow("H.264 with Opus") << u"a.mp4"_s << probe(mp4, h264 + ',' + opus) << u"copy aac"_s;
         QTest::newRow("H.264 and AAC in Matroska")
             << u"a.mkv"_s << probe("matroska,webm", h264 + ',' + aac) << u"copy copy"_s;
+        // High 10 and 4:4:4 are H.264 that most players cannot decode: re-encoded to 4:2:0.
+        for (const char *pixels : {"yuv420p10le", "yuv444p"})
+            QTest::newRow(pixels) << u"a.mp4"_s
+                                  << probe(mp4,
+                                           stream("video", QByteArray("h264\", \"pix_fmt\": \"") + pixels) + ',' + aac)
+                                  << u"libx264 copy"_s;
         QTest::newRow("audio alone") << u"a.webm"_s << probe("matroska,webm", opus) << QString();
         QTest::newRow("audio with a cover") << u"a.m4a"_s << probe(mp4, cover + ',' + aac) << QString();
     }

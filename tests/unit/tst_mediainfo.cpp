@@ -302,53 +302,27 @@ private Q_SLOTS:
                  labels);
     }
 
-    void codecLabels_data() {
-        QTest::addColumn<QString>("codec");
-        QTest::addColumn<QString>("videoLabel");
-        QTest::addColumn<QString>("audioLabel");
-        const QString unchanged;
-        QTest::newRow("none") << u"none"_s << u"<ninguno>"_s << u"<ninguno>"_s;
-        QTest::newRow("avc1") << u"avc1.64001F"_s << u"H.264"_s << unchanged;
-        QTest::newRow("h264") << u"H264"_s << u"H.264"_s << unchanged;
-        QTest::newRow("av01") << u"av01.0.08M.08"_s << u"AV1"_s << unchanged;
-        QTest::newRow("av1") << u"AV1"_s << u"AV1"_s << unchanged;
-        QTest::newRow("vp09 upper case") << u"VP09.00.40.08"_s << u"VP9"_s << unchanged;
-        QTest::newRow("vp9") << u"vp9"_s << u"VP9"_s << unchanged;
-        QTest::newRow("hvc1") << u"hvc1.1.6.L93.B0"_s << u"HEVC"_s << unchanged;
-        QTest::newRow("hev1") << u"hev1"_s << u"HEVC"_s << unchanged;
-        QTest::newRow("hevc") << u"HEVC"_s << u"HEVC"_s << unchanged;
-        QTest::newRow("theora") << u"theora"_s << unchanged << unchanged;
-        QTest::newRow("mp4a") << u"mp4a.40.2"_s << unchanged << u"AAC"_s;
-        QTest::newRow("aac") << u"AAC"_s << unchanged << u"AAC"_s;
-        QTest::newRow("opus") << u"Opus"_s << unchanged << u"Opus"_s;
-        QTest::newRow("vorbis") << u"vorbis"_s << unchanged << u"Vorbis"_s;
-        QTest::newRow("mp3") << u"mp3"_s << unchanged << u"MP3"_s;
-        QTest::newRow("None is not none") << u"None"_s << unchanged << unchanged;
-    }
     void codecLabels() {
-        // An empty expectation means the codec text comes back unchanged.
-        QFETCH(QString, codec);
-        QFETCH(QString, videoLabel);
-        QFETCH(QString, audioLabel);
-        const MediaFormat format{.formatID = u"f"_s, .videoCodec = codec, .audioCodec = codec};
-        QCOMPARE(orAbsent(format.videoCodecLabel()), videoLabel.isEmpty() ? codec : videoLabel);
-        QCOMPARE(orAbsent(format.audioCodecLabel()), audioLabel.isEmpty() ? codec : audioLabel);
+        // A codec text, its video label and its audio label; "=" when the text comes back unchanged.
+        for (const QString &row :
+             {u"none <ninguno> <ninguno>"_s, u"avc1.64001F H.264 ="_s, u"H264 H.264 ="_s, u"av01.0.08M.08 AV1 ="_s,
+              u"AV1 AV1 ="_s, u"VP09.00.40.08 VP9 ="_s, u"vp9 VP9 ="_s, u"hvc1.1.6.L93.B0 HEVC ="_s, u"hev1 HEVC ="_s,
+              u"HEVC HEVC ="_s, u"theora = ="_s, u"mp4a.40.2 = AAC"_s, u"AAC = AAC"_s, u"Opus = Opus"_s,
+              u"vorbis = Vorbis"_s, u"mp3 = MP3"_s, u"None = ="_s}) {
+            const QStringList parts = row.split(u' ');
+            const MediaFormat format{.formatID = u"f"_s, .videoCodec = parts[0], .audioCodec = parts[0]};
+            const QString expected = QStringList{parts[1], parts[2]}.replaceInStrings(u"="_s, parts[0]).join(u' ');
+            QCOMPARE(orAbsent(format.videoCodecLabel()) + u' ' + orAbsent(format.audioCodecLabel()), expected);
+        }
     }
 
-    void duration_data() {
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("half rounds up") << 59.5 << u"1:00"_s;
-        QTest::newRow("just under an hour") << 3599.4 << u"59:59"_s;
-        QTest::newRow("rounds into an hour") << 3599.5 << u"1:00:00"_s;
-        QTest::newRow("hours") << 3725.0 << u"1:02:05"_s;
-        QTest::newRow("negative") << -1.0 << u"—"_s;
-        QTest::newRow("NaN") << std::nan("") << u"—"_s;
-    }
     void duration() {
-        QFETCH(double, seconds);
-        QFETCH(QString, text);
-        QCOMPARE(torvelDuration(seconds), text);
+        // Halves round up, also into the next hour; nothing for a negative or unknown length.
+        const QList<std::pair<double, QString>> cases{{59.5, u"1:00"_s},      {3599.4, u"59:59"_s},
+                                                      {3599.5, u"1:00:00"_s}, {3725.0, u"1:02:05"_s},
+                                                      {-1.0, u"—"_s},         {std::nan(""), u"—"_s}};
+        for (const auto &[seconds, text] : cases)
+            QCOMPARE(torvelDuration(seconds), text);
     }
 
     void languageAloneMakesFormatsDifferent() {

@@ -71,6 +71,7 @@ ContentView::ContentView(AppModel &model, DesktopServices &desktop, QWidget *par
     // setWidget() turns the filling on; the background must show through, as it does below.
     page->setAutoFillBackground(false);
     connect(urlCard, &URLInputCard::openOptionsRequested, this, &ContentView::openOptionsRequested);
+    connect(m_phaseView, &PhaseView::openOptionsRequested, this, &ContentView::openOptionsRequested);
 
     // The destination with "Descargar" stays below the scrolling content, in the column's width,
     // so that the download can start whatever the choices and messages above it take.

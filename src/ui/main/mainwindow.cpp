@@ -350,8 +350,16 @@ void MainWindow::askBeforeQuitting() {
     question->setDefaultButton(keep);
     question->setEscapeButton(keep);
     connect(quit, &QPushButton::clicked, this, &MainWindow::quitAfterCancelling);
-    // Kept open while it quit for an update: the update is called off.
-    connect(keep, &QPushButton::clicked, &m_model, &AppModel::abandonApplicationRestart);
+    // Kept open while it quit for an update, whichever way the question went without "Salir"
+    // (a button, Escape, or the window manager closing it): the update is called off. Queued, so
+    // that "Salir" has been handled first.
+    connect(
+        question, &QDialog::finished, this,
+        [this] {
+            if (!m_quitting)
+                m_model.abandonApplicationRestart();
+        },
+        Qt::QueuedConnection);
     // Wide enough for the title bar to show the title whole beside the window manager's buttons
     // (after the texts: setting them rebuilds the box's layout).
     if (auto *grid = qobject_cast<QGridLayout *>(question->layout())) {

@@ -22,6 +22,7 @@ PhaseView::PhaseView(AppModel &model, QWidget *parent) : QWidget(parent), m_mode
     m_downloading = new DownloadingCard(m_model, this);
     m_completed = new CompletedCard(m_model, this);
     m_error = new ErrorCard(m_model, this);
+    connect(m_error, &ErrorCard::openOptionsRequested, this, &PhaseView::openOptionsRequested);
     m_configuration = new DownloadConfigurationView(m_model, this);
     m_playlistSummary = new PlaylistSummaryCard(m_model, this);
     m_playlist = new PlaylistConfigurationView(m_model, this);

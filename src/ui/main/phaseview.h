@@ -23,6 +23,9 @@ public:
     DownloadConfigurationView *configuration() const { return m_configuration; }
     PlaylistConfigurationView *playlistConfiguration() const { return m_playlist; }
 
+Q_SIGNALS:
+    void openOptionsRequested();
+
 private:
     void refresh();
 
