@@ -5,9 +5,11 @@
 #include "media/downloadoutputprotocol.h"
 #include "media/ytdlpexplanations.h"
 #include "process/processtree.h"
+#include "tools/toolversioncache.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <QCoroTimer>
@@ -17,9 +19,15 @@
 namespace {
 
 QString versionKey(const QString &path) {
-    const QFileInfo info(path);
-    return path + QLatin1Char('|') + QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char('|') +
-           QString::number(info.size());
+    return path + QLatin1Char('|') + ToolVersionCache::fileStamp(path);
+}
+
+// A download from the analysis's document failed because the site no longer accepts its media
+// addresses: they were signed for a limited time, or for a session that has ended.
+bool mediaAddressesExpired(const QString &message) {
+    static const QRegularExpression expired(QStringLiteral("HTTP Error 403|HTTP Error 410|\\bexpired\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return expired.match(message).hasMatch();
 }
 
 // At most this much of each output stream is kept once its lines have been read: enough for
@@ -202,6 +210,12 @@ QCoro::Task<QString> YTDLPService::versionOf(QString ytDLPPath) {
     const QString key = versionKey(ytDLPPath);
     if (const auto known = m_versions.constFind(key); known != m_versions.cend())
         co_return *known;
+    // What an earlier run asked of the same file.
+    const ToolVersionCache cache(m_locator.versionCacheFile());
+    if (const std::optional<QString> remembered = cache.lookup(ytDLPPath)) {
+        m_versions.insert(key, *remembered);
+        co_return *remembered;
+    }
     const SharedRunState state = m_state;
     QString version;
     try {
@@ -219,15 +233,18 @@ QCoro::Task<QString> YTDLPService::versionOf(QString ytDLPPath) {
     if (state->cancelled())
         throw CancellationError();
     // A failed query is asked again next time rather than remembered.
-    if (!version.isEmpty())
+    if (!version.isEmpty()) {
         m_versions.insert(key, version);
+        cache.store(ytDLPPath, version);
+    }
     co_return version;
 }
 
 YTDLPInvocation YTDLPService::invocation(const QString &version, const CookieSource &cookies,
-                                         const PrivateCookieFile *cookiesFile) const {
+                                         const PrivateCookieFile *cookiesFile, int concurrentFragments) const {
     YTDLPInvocation invocation;
     invocation.version = version;
+    invocation.concurrentFragments = concurrentFragments;
     invocation.javaScriptRuntimeArguments = m_locator.locateJavaScriptRuntimeArguments();
     if (cookies.kind == CookieSource::Kind::browser)
         invocation.cookiesFromBrowser = cookies.cookiesFromBrowser;
@@ -271,10 +288,18 @@ QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath, Co
     if (result.status != 0)
         throw ytDLPFailure(result.status, readableError(result.standardError), cookies);
 
+    // The document is kept for the download, which then need not extract the page again.
+    std::shared_ptr<const AnalysisDocument::Folder> documents;
+    try {
+        documents = std::make_shared<const AnalysisDocument::Folder>(m_jobFolders.createJobFolder());
+    } catch (const PlatformError &) {
+        // Without a folder the download extracts the address, as it would without an analysis.
+    }
     std::optional<MediaAnalysis> analysis;
     QString decodingFailure;
     try {
-        analysis = co_await MediaAnalyses::decodeInBackground(result.standardOutput);
+        const QString documentsFolder = documents ? documents->path() : QString();
+        analysis = co_await MediaAnalyses::decodeInBackground(result.standardOutput, documentsFolder);
     } catch (const MediaDecodingError &error) {
         decodingFailure = error.errorDescription();
     }
@@ -283,6 +308,7 @@ QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath, Co
             0, QStringLiteral("yt-dlp respondió, pero no fue posible interpretar los formatos. ") + decodingFailure);
     if (const auto *list = std::get_if<PlaylistInfo>(&*analysis); list && list->downloadableCount() == 0)
         throw ProcessRunnerError::failed(0, QStringLiteral("Esta lista no contiene videos que se puedan descargar."));
+    MediaAnalyses::holdDocuments(*analysis, documents);
     co_return *std::move(analysis);
 }
 
@@ -298,58 +324,82 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     const QString version = co_await versionOf(ytDLPPath);
     const CookieSource cookies = downloadOptions.cookies;
     const std::shared_ptr<PrivateCookieFile> cookiesFile = co_await privateCookieFile(cookies);
-    const QString jobFolder = m_jobFolders.createJobFolder();
+    const YTDLPInvocation runInvocation =
+        invocation(version, cookies, cookiesFile.get(), std::clamp(downloadOptions.concurrentFragments, 1, 16));
 
     const bool merges = choice.formatSelector.contains(QLatin1Char('+'));
     const bool convertsToMP4 = choice.kind.value == DownloadChoice::Kind::Case::mp4;
+    const ProgressCallback notice = progress;
     DownloadProgressTracker tracker(merges ? 2 : 1, merges || !choice.extraArguments.isEmpty(), std::move(progress),
                                     convertsToMP4 ? conversionShare(downloadOptions.conversion) : 0.0);
-    DownloadOutputState output;
+    // Says, between two runs of yt-dlp, why the address is extracted again.
+    const auto announce = [&notice, &tracker](const QString &status) {
+        if (notice)
+            notice({tracker.lastFraction(), DownloadProgress::initial().phaseText, status, {}, {}});
+    };
     const QString fileMarker = DownloadOutputProtocol::fileMarker();
 
-    // Each line is one record: the runner divides records that yt-dlp glues together, and hands
-    // over an unterminated post-processing report as soon as it arrives.
-    const LineCallback onLine = [&](const QString &line) {
-        if (tracker.consume(line))
-            return;
-        if (const auto path = DownloadOutputProtocol::payload(line, fileMarker)) {
-            output.finalPath = *path;
-            tracker.finalizing();
-            return;
-        }
-        if (line.contains(QLatin1String("error"), Qt::CaseInsensitive))
-            output.latestError = line;
-        if (!line.trimmed().isEmpty()) {
-            output.recentLines.append(line);
-            if (output.recentLines.size() > messageLines)
-                output.recentLines.removeFirst();
-        }
-    };
-    const QStringList arguments =
-        YTDLPArguments::download(url, choice, jobFolder, ffmpegPath, invocation(version, cookies, cookiesFile.get()),
-                                 downloadOptions.playlistItem);
-    ProcessOptions options = childOptions();
-    options.retainedOutputTail = retainedDownloadOutput;
-    options.recordEnd = &DownloadOutputProtocol::recordEnd;
-    const std::optional<std::chrono::milliseconds> noLimit;
-    ProcessResult result;
-    try {
-        result = co_await runCancellable(state, ytDLPPath, arguments, onLine, options, noLimit);
-    } catch (const CancellationError &) {
-        JobFolders::removeQuietly(jobFolder);
-        throw;
+    YTDLPArguments::DownloadSource source{url, downloadOptions.playlistItem, std::nullopt};
+    if (const std::shared_ptr<const AnalysisDocument> &document = downloadOptions.document) {
+        if (document->isUsable())
+            source.document = document->path();
+        else
+            announce(QStringLiteral("El análisis ya no está vigente: se vuelve a leer la página…"));
     }
+    QString jobFolder;
+    DownloadOutputState output;
+    for (;;) {
+        jobFolder = m_jobFolders.createJobFolder();
+        output = DownloadOutputState();
+        // Each line is one record: the runner divides records that yt-dlp glues together, and
+        // hands over an unterminated post-processing report as soon as it arrives.
+        const LineCallback onLine = [&](const QString &line) {
+            if (tracker.consume(line))
+                return;
+            if (const auto path = DownloadOutputProtocol::payload(line, fileMarker)) {
+                output.finalPath = *path;
+                tracker.finalizing();
+                return;
+            }
+            if (line.contains(QLatin1String("error"), Qt::CaseInsensitive))
+                output.latestError = line;
+            if (!line.trimmed().isEmpty()) {
+                output.recentLines.append(line);
+                if (output.recentLines.size() > messageLines)
+                    output.recentLines.removeFirst();
+            }
+        };
+        const QStringList arguments = YTDLPArguments::download(source, choice, jobFolder, ffmpegPath, runInvocation);
+        ProcessOptions options = childOptions();
+        options.retainedOutputTail = retainedDownloadOutput;
+        options.recordEnd = &DownloadOutputProtocol::recordEnd;
+        const std::optional<std::chrono::milliseconds> noLimit;
+        ProcessResult result;
+        try {
+            result = co_await runCancellable(state, ytDLPPath, arguments, onLine, options, noLimit);
+        } catch (const CancellationError &) {
+            JobFolders::removeQuietly(jobFolder);
+            throw;
+        }
+        if (result.status == 0)
+            break;
 
-    if (result.status != 0) {
         const bool cancelled = result.status == 15 || result.status == 9;
         // What the cancel stopped (FFmpeg among it) must be gone before its folder goes.
         if (cancelled)
             co_await state->awaitStoppedProcesses();
         JobFolders::removeQuietly(jobFolder);
-        if (cancelled)
+        if (cancelled || state->cancelled())
             throw CancellationError();
         const QString message =
             output.latestError.isEmpty() ? output.recentLines.join(QLatin1Char('\n')) : output.latestError;
+        // The document's media addresses have expired: the address is extracted once more, and
+        // whatever that run meets is the answer.
+        if (source.document && mediaAddressesExpired(message)) {
+            source.document.reset();
+            announce(QStringLiteral("El sitio rechazó las direcciones del análisis: se vuelve a leer la página…"));
+            continue;
+        }
         throw ytDLPFailure(result.status, actionableDownloadError(message), cookies);
     }
 

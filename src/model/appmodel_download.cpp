@@ -107,6 +107,9 @@ QCoro::Task<> AppModel::startDownload() {
     YTDLPService::DownloadOptions options;
     options.cookies = m_settings.cookieSource();
     options.conversion = compatibleMP4Outlook();
+    options.concurrentFragments = m_settings.concurrentFragments();
+    // The analysis's document: "Descargar" fetches no page while it is usable.
+    options.document = m_selection.mediaInfo ? m_selection.mediaInfo->document : nullptr;
     try {
         placed = co_await m_service.download(url, choice, ytDLPPath, ffmpegPath, destination, onProgress, options);
     } catch (const CancellationError &) {

@@ -53,6 +53,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -714,6 +715,13 @@ private Q_SLOTS:
             QVERIFY(toggle->isChecked());
         }
         QCOMPARE(textOf(u"notifyWhenFinishedLabel"_s, options), u"Avisar al terminar una descarga"_s);
+        auto *fragments = find<QSpinBox>(u"concurrentFragmentsSpinBox"_s, options);
+        QCOMPARE(textOf(u"concurrentFragmentsLabel"_s, options), u"Fragmentos simultáneos"_s);
+        QCOMPARE((QList<int>{fragments->value(), fragments->minimum(), fragments->maximum()}), (QList<int>{4, 1, 16}));
+        fragments->stepBy(2);
+        QCOMPARE(m_settings->concurrentFragments(), 6);
+        m_settings->setConcurrentFragments(1);
+        QCOMPARE(fragments->value(), 1);
 
         // Both ways: the tab the user picks lands in the model, the model's tab is shown. The
         // about tab is the compact view and needs no scrolling.
@@ -1219,6 +1227,8 @@ private Q_SLOTS:
         // A link that arrives during a download waits for its end; the download keeps its address.
         CHECKED(analyze());
         touch(u"hold-download"_s);
+        // "Descargar" fetches no page: yt-dlp downloads from the analysis's document.
+        const QString document = m_model->mediaInfo()->document->path();
         CHECKED(click(u"downloadButton"_s));
         QTRY_COMPARE(downloadRuns(), 1);
         m_model->handleIncomingURL(QUrl(u"tdl://analyze?url="_s + QString::fromLatin1(QUrl::toPercentEncoding(other))));
@@ -1226,7 +1236,7 @@ private Q_SLOTS:
         release(u"hold-download"_s);
         QTRY_COMPARE(logLines(path(u"analyses.log"_s)).size(), 5);
         QVERIFY(logLines(path(u"analyses.log"_s)).constLast().endsWith(u" -- "_s + other));
-        QCOMPARE(readFile(path(u"address.txt"_s)), pageAddress.toUtf8());
+        QCOMPARE(readFile(path(u"address.txt"_s)), document.toUtf8());
         QTRY_COMPARE(m_model->phase(), Phase::ready);
         QCOMPARE(m_model->urlInput(), other);
     }
