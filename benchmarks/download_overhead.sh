@@ -32,7 +32,7 @@ mkdir -p "$work/site"
 (cd "$work/site" && ffmpeg -hide_banner -loglevel error -y \
     -f lavfi -i "testsrc2=size=1280x720:rate=30:duration=$seconds" \
     -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=$seconds" \
-    -map 0:v -map 1:a -c:v libx264 -preset ultrafast -b:v 4000k -c:a aac -b:a 128k \
+    -map 0:v -map 1:a -c:v libx264 -preset ultrafast -b:v 4000k -g 60 -keyint_min 60 -sc_threshold 0 -c:a aac -b:a 128k \
     -f dash -seg_duration 2 -use_template 1 -use_timeline 0 \
     -adaptation_sets "id=0,streams=v id=1,streams=a" manifest.mpd)
 du -sh "$work/site" >&2
