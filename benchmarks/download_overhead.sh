@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
 # Measures what torvel-downloader adds to a download: the same local DASH presentation is
-# downloaded with the whole `torvel-downloader download` command (start-up, tool search,
-# analysis when the choice needs one, placement) and with the identical yt-dlp command line run
-# directly. Which of the two runs first alternates from round to round; both use the same HOME.
-# Reports each time and the ratio of the medians.
+# downloaded with the whole `torvel-downloader download` command (start-up, tool search, the
+# analysis, the download from its document, placement) and with the identical yt-dlp command
+# line run directly on the address (which extracts it once, as the application does in all).
+# Which of the two runs first alternates from round to round; both use the same HOME. Reports
+# each time and the ratio of the medians.
 #
-# Usage: benchmarks/download_overhead.sh [BUILD_DIR] [ROUNDS] [SECONDS]
-# Needs Debian's yt-dlp, ffmpeg and python3. Everything stays on 127.0.0.1.
+# With RATE (bytes per second), the server limits each connection to it, as many servers do, and
+# yt-dlp runs by hand with its defaults (one fragment at a time) instead of the same command line.
+#
+# Usage: benchmarks/download_overhead.sh [BUILD_DIR] [ROUNDS] [SECONDS] [RATE]
+# YTDLP=path measures another yt-dlp (a current one run from source, for instance) in place of
+# Debian's. Needs yt-dlp, ffmpeg and python3. Everything stays on 127.0.0.1.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build/bench}"
 rounds="${2:-6}"
 seconds="${3:-120}"
+rate="${4:-0}"
+ytdlp="${YTDLP:-/usr/bin/yt-dlp}"
 app="$build/src/app/torvel-downloader"
 [ -x "$app" ] || { echo "build the application first: $app" >&2; exit 2; }
 
@@ -25,13 +32,27 @@ mkdir -p "$work/site"
 (cd "$work/site" && ffmpeg -hide_banner -loglevel error -y \
     -f lavfi -i "testsrc2=size=1280x720:rate=30:duration=$seconds" \
     -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=$seconds" \
-    -map 0:v -map 1:a -c:v libx264 -preset ultrafast -b:v 4000k -c:a aac -b:a 128k \
+    -map 0:v -map 1:a -c:v libx264 -preset ultrafast -b:v 4000k -g 60 -keyint_min 60 -sc_threshold 0 -c:a aac -b:a 128k \
     -f dash -seg_duration 2 -use_template 1 -use_timeline 0 \
     -adaptation_sets "id=0,streams=v id=1,streams=a" manifest.mpd)
 du -sh "$work/site" >&2
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/site" >/dev/null 2>&1 &
+python3 - "$port" "$work/site" "$rate" >/dev/null 2>&1 <<'SERVER' &
+import functools, http.server, sys, time
+port, folder, rate = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def copyfile(self, source, destination):
+        if rate <= 0:
+            return super().copyfile(source, destination)
+        chunk = max(1, rate // 50)  # each connection gets at most `rate` bytes a second
+        while block := source.read(chunk):
+            destination.write(block)
+            time.sleep(len(block) / rate)
+    def log_message(self, *arguments):
+        pass
+http.server.ThreadingHTTPServer(("127.0.0.1", port), functools.partial(Handler, directory=folder)).serve_forever()
+SERVER
 server_pid=$!
 url="http://127.0.0.1:$port/manifest.mpd"
 for _ in $(seq 50); do curl -sf -o /dev/null "$url" && break; sleep 0.1; done
@@ -45,21 +66,31 @@ use_ytdlp() { printf '[General]\nytDLPPath=%s\nffmpegPath=/usr/bin/ffmpeg\n' "$1
 cat > "$work/yt-dlp" <<WRAP
 #!/bin/sh
 case " \$* " in *" --paths "*) for a in "\$@"; do printf '%s\0' "\$a"; done > "$work/arguments" ;; esac
-exec /usr/bin/yt-dlp "\$@"
+exec "$ytdlp" "\$@"
 WRAP
 chmod +x "$work/yt-dlp"
 use_ytdlp "$work/yt-dlp"
 "$app" download "$url" --to "$work/warm" >/dev/null 2>&1
-mapfile -d '' arguments < "$work/arguments"
-for i in "${!arguments[@]}"; do
-    [ "${arguments[$i]}" = "--paths" ] && arguments[$((i + 1))]="$work/direct"
+mapfile -d '' recorded < "$work/arguments"
+# The same command on the address: the analysis's document is gone with the application.
+arguments=()
+for ((i = 0; i < ${#recorded[@]}; i++)); do
+    case "${recorded[$i]}" in
+    --paths) arguments+=(--paths "$work/direct"); i=$((i + 1)) ;;
+    --load-info-json) i=$((i + 1)) ;;
+    *) arguments+=("${recorded[$i]}") ;;
+    esac
 done
+[ "${arguments[-1]}" = "$url" ] || arguments+=(-- "$url")
+# yt-dlp by hand with its defaults, when the server limits each connection.
+[ "$rate" -gt 0 ] && arguments=(--paths "$work/direct" -- "$url")
+echo "yt-dlp by hand: $ytdlp ${arguments[*]}" >&2
 
-# The timed runs use Debian's yt-dlp itself; one more untimed run warms every cache the
+# The timed runs use that yt-dlp itself; one more untimed run warms every cache the
 # application keeps between runs, as a user's second download would find them.
-use_ytdlp /usr/bin/yt-dlp
+use_ytdlp "$ytdlp"
 "$app" download "$url" --to "$work/warm" >/dev/null 2>&1
-/usr/bin/yt-dlp "${arguments[@]}" >/dev/null 2>&1
+"$ytdlp" "${arguments[@]}" >/dev/null 2>&1
 
 now() { date +%s.%N; }
 minus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", a - b }'; }
@@ -72,7 +103,7 @@ run_app() {
 run_direct() {
     rm -rf "$work/direct" && mkdir -p "$work/direct"
     local start; start=$(now)
-    /usr/bin/yt-dlp "${arguments[@]}" >/dev/null 2>&1
+    "$ytdlp" "${arguments[@]}" >/dev/null 2>&1
     direct_time=$(minus "$(now)" "$start")
 }
 

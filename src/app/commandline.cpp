@@ -542,7 +542,8 @@ private:
 // every one was placed, 1 when any failed, 130 on Ctrl-C.
 QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, const ChoiceSelection &selection,
                               YTDLPService &service, Interruption &interruption, const LocatedTools &tools,
-                              const QString &destination, const QString &cancelMessage, CookieSource cookies) {
+                              const QString &destination, const QString &cancelMessage, CookieSource cookies,
+                              int concurrentFragments) {
     if (options.values.contains(QStringLiteral("--audio")))
         co_return usageError(QStringLiteral("--audio no se aplica a una lista."));
     const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
@@ -598,6 +599,7 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
     const DownloadChoice choice = *chosenWay;
     YTDLPService::DownloadOptions downloadOptions;
     downloadOptions.cookies = cookies;
+    downloadOptions.concurrentFragments = concurrentFragments;
     const QString ytDLPPath = tools.ytDLP->path;
     const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
     PlaylistDownloader::Outcome outcome = co_await downloader.run(entries, choice, ytDLPPath, ffmpegPath, folder,
@@ -677,7 +679,7 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
                     .arg(countedText(list->entryCount(), QStringLiteral("video"), QStringLiteral("videos"))));
         const PlaylistInfo &found = *list;
         co_return co_await downloadList(found, options, selection, service, interruption, tools, destination,
-                                        cancelMessage, cookies.source);
+                                        cancelMessage, cookies.source, settings.concurrentFragments());
     }
     if (options.values.contains(QStringLiteral("--items")))
         co_return fail(QStringLiteral("Esta dirección no es una lista: --items no se aplica."));
@@ -728,6 +730,9 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
         err() << notice << '\n';
         err().flush();
     };
+    downloadOptions.concurrentFragments = settings.concurrentFragments();
+    // From the analysis's document: one extraction in all, as when yt-dlp is run by hand.
+    downloadOptions.document = selection.mediaInfo->document;
     QString placed;
     try {
         placed = co_await service.download(address, choice, ytDLPPath, ffmpegPath, destination, showProgress,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/torvelerror.h"
+#include "media/analysisdocument.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -9,6 +10,7 @@
 
 #include <QCoroTask>
 
+#include <memory>
 #include <optional>
 
 // One downloadable format of an analyzed item, as yt-dlp describes it.
@@ -58,6 +60,8 @@ struct MediaInfo {
     std::optional<QString> thumbnail;  // "thumbnail"
     std::optional<QString> webpageURL; // "webpage_url"
     QList<MediaFormat> formats;        // "formats", required
+    // yt-dlp's document as the analysis kept it; absent: the download extracts the address.
+    std::shared_ptr<const AnalysisDocument> document;
 
     bool operator==(const MediaInfo &) const = default;
 

@@ -138,9 +138,11 @@ QCoro::Task<PlaylistDownloader::Outcome> PlaylistDownloader::run(QList<PlaylistE
         if (index > 0)
             onEntryProgress(DownloadProgress::initial());
         const QUrl url = *entry.url;
-        // An entry without a page of its own is its number in the list's page.
+        // An entry the list's document carries whole downloads from its own document; one without
+        // a page of its own is otherwise its number in the list's page.
         YTDLPDownloadOptions entryOptions = options;
         entryOptions.playlistItem = entry.item;
+        entryOptions.document = entry.document;
         std::optional<QString> placed;
         std::optional<QString> failure;
         try {

@@ -18,6 +18,8 @@ struct YTDLPDownloadOptions;
 
 // Downloads the chosen entries of a list one after another, each through the service's single
 // download (own job folder, unique name, placement, cancellation), into one folder. An entry that
+// the list's document carries whole starts from its own document, so the list's page is fetched
+// once in all; an entry named by its address is extracted once, by its own download. An entry that
 // fails is recorded and the next one starts; a cancel stops the running entry and the rest.
 class PlaylistDownloader {
 public:

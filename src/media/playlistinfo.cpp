@@ -45,7 +45,8 @@ qsizetype countedEntries(const QJsonValue &value, int depth) {
 
 class EntryReader {
 public:
-    EntryReader(PlaylistInfo &list, std::optional<QUrl> listPage) : m_list(list), m_listPage(std::move(listPage)) {}
+    EntryReader(PlaylistInfo &list, std::optional<QUrl> listPage, const PlaylistInfo::WholeEntryCallback &onWholeEntry)
+        : m_list(list), m_listPage(std::move(listPage)), m_onWholeEntry(onWholeEntry) {}
 
     void readEntries(const QJsonArray &entries, int depth) {
         qsizetype topLevelPosition = 0;
@@ -73,6 +74,8 @@ public:
                 continue;
             }
             m_list.entries.append(readEntry(object, read, position, depth == 0 ? topLevelPosition : 0));
+            if (m_onWholeEntry && object.contains(QLatin1String("formats")) && m_list.entries.last().isDownloadable())
+                m_onWholeEntry(m_list.entries.size() - 1, object);
         }
     }
 
@@ -120,6 +123,7 @@ private:
 
     PlaylistInfo &m_list;
     std::optional<QUrl> m_listPage;
+    const PlaylistInfo::WholeEntryCallback &m_onWholeEntry;
 };
 
 } // namespace
@@ -139,7 +143,7 @@ bool PlaylistInfo::describesList(const QJsonObject &document) {
     return isList(document);
 }
 
-PlaylistInfo PlaylistInfo::decode(const QJsonObject &document) {
+PlaylistInfo PlaylistInfo::decode(const QJsonObject &document, const WholeEntryCallback &onWholeEntry) {
     const JsonFieldReader read(document);
     PlaylistInfo list;
     list.id = read.text(QLatin1String("id"));
@@ -150,7 +154,7 @@ PlaylistInfo PlaylistInfo::decode(const QJsonObject &document) {
     const QJsonArray entries = entriesOf(document, read);
     list.entries.reserve(std::min(entries.size(), maximumEntries));
     const std::optional<QUrl> page = list.webpageURL ? WebURL::validatedWebURL(*list.webpageURL) : std::nullopt;
-    EntryReader(list, page).readEntries(entries, 0);
+    EntryReader(list, page, onWholeEntry).readEntries(entries, 0);
     return list;
 }
 
@@ -163,9 +167,48 @@ MediaAnalysis decode(const QByteArray &json) {
     return MediaInfo::decode(document);
 }
 
-QCoro::Task<MediaAnalysis> decodeInBackground(QByteArray json) {
-    auto decoding = [json] { return decode(json); };
+MediaAnalysis decode(const QByteArray &json, const QString &folder) {
+    if (folder.isEmpty())
+        return decode(json);
+    const QJsonObject document = JsonFieldReader::parseObject(json);
+    // Written only once the whole document has decoded.
+    const auto kept = [&folder](const QJsonObject &object, const QString &name) {
+        try {
+            AnalysisDocument::write(object, folder, name);
+            return std::make_shared<const AnalysisDocument>(folder + QLatin1Char('/') + name, nullptr);
+        } catch (const PlatformError &) {
+            return std::shared_ptr<const AnalysisDocument>();
+        }
+    };
+    if (PlaylistInfo::describesList(document)) {
+        QList<std::pair<qsizetype, QJsonObject>> whole;
+        PlaylistInfo list = PlaylistInfo::decode(document, [&whole](qsizetype index, const QJsonObject &entry) {
+            whole.append({index, entry});
+        });
+        for (const auto &[index, entry] : std::as_const(whole))
+            list.entries[index].document = kept(entry, QStringLiteral("entry-%1.info.json").arg(index + 1));
+        return list;
+    }
+    MediaInfo media = MediaInfo::decode(document);
+    media.document = kept(document, QStringLiteral("item.info.json"));
+    return media;
+}
+
+QCoro::Task<MediaAnalysis> decodeInBackground(QByteArray json, QString folder) {
+    auto decoding = [json, folder] { return decode(json, folder); };
     co_return co_await Background::run(decoding);
+}
+
+void holdDocuments(MediaAnalysis &analysis, const std::shared_ptr<const AnalysisDocument::Folder> &folder) {
+    const auto held = [&folder](std::shared_ptr<const AnalysisDocument> &document) {
+        if (document)
+            document = std::make_shared<const AnalysisDocument>(document->path(), folder);
+    };
+    if (auto *media = std::get_if<MediaInfo>(&analysis))
+        held(media->document);
+    else
+        for (PlaylistEntry &entry : std::get<PlaylistInfo>(analysis).entries)
+            held(entry.document);
 }
 
 } // namespace MediaAnalyses

@@ -10,6 +10,8 @@
 
 #include <QCoroTask>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <variant>
 
@@ -20,6 +22,9 @@ struct PlaylistEntry {
     std::optional<qsizetype> item; // the entry has no address but the list's own page: its number there
     std::optional<double> duration;
     std::optional<QString> thumbnail;
+    // The entry's own document when the list's document carries it whole (several videos of one
+    // page); absent: the entry is extracted from its address when it is downloaded.
+    std::shared_ptr<const AnalysisDocument> document;
 
     bool isDownloadable() const { return url.has_value(); }
     bool operator==(const PlaylistEntry &) const = default;
@@ -48,7 +53,10 @@ struct PlaylistInfo {
     // "formats".
     static bool describesList(const QJsonObject &document);
     // Strict, bounded decoding (at most maximumEntries kept). Throws MediaDecodingError.
-    static PlaylistInfo decode(const QJsonObject &document);
+    // onWholeEntry is told of every downloadable entry the document carries whole, with its
+    // position in `entries`.
+    using WholeEntryCallback = std::function<void(qsizetype index, const QJsonObject &entry)>;
+    static PlaylistInfo decode(const QJsonObject &document, const WholeEntryCallback &onWholeEntry = {});
 };
 
 // What an analysis finds: one item, or a list of them.
@@ -57,6 +65,13 @@ using MediaAnalysis = std::variant<MediaInfo, PlaylistInfo>;
 namespace MediaAnalyses {
 // Decodes yt-dlp's document as a list or as an item. Throws MediaDecodingError.
 MediaAnalysis decode(const QByteArray &json);
+// The same, writing into `folder` the item's document, or each entry that a list carries whole,
+// for the download (MediaInfo::document, PlaylistEntry::document, which do not hold the folder
+// yet). A document that cannot be written is left out: that download extracts its address.
+MediaAnalysis decode(const QByteArray &json, const QString &folder);
 // The same on a worker thread.
-QCoro::Task<MediaAnalysis> decodeInBackground(QByteArray json);
+QCoro::Task<MediaAnalysis> decodeInBackground(QByteArray json, QString folder = QString());
+// Makes every document of the analysis hold `folder`, on the thread that keeps the analysis:
+// what the worker handed over may outlive it in a finished future's results.
+void holdDocuments(MediaAnalysis &analysis, const std::shared_ptr<const AnalysisDocument::Folder> &folder);
 } // namespace MediaAnalyses

@@ -8,6 +8,7 @@ namespace {
 // The first versions of yt-dlp that know these options.
 const QString javaScriptRuntimesSince = QStringLiteral("2025.11.12");
 const QString progressDeltaSince = QStringLiteral("2024.04.09");
+const QString concurrentFragmentsSince = QStringLiteral("2021.03.15");
 
 // What the analysis and the download share: the JavaScript runtime and the cookies.
 QStringList siteAccess(const YTDLPInvocation &invocation) {
@@ -33,9 +34,8 @@ QStringList analysis(const QUrl &url, const YTDLPInvocation &invocation) {
     return arguments;
 }
 
-QStringList download(const QUrl &url, const DownloadChoice &choice, const QString &jobFolder,
-                     const std::optional<QString> &ffmpegPath, const YTDLPInvocation &invocation,
-                     std::optional<qsizetype> playlistItem) {
+QStringList download(const DownloadSource &source, const DownloadChoice &choice, const QString &jobFolder,
+                     const std::optional<QString> &ffmpegPath, const YTDLPInvocation &invocation) {
     using namespace DownloadOutputProtocol;
     QStringList arguments = siteAccess(invocation);
     // A saved file is dated when it was saved, not when the server last changed it, so that it
@@ -43,9 +43,11 @@ QStringList download(const QUrl &url, const DownloadChoice &choice, const QStrin
     arguments << QStringLiteral("--newline") << QStringLiteral("--progress") << QStringLiteral("--no-mtime");
     if (VersionComparison::isAtLeast(invocation.version, progressDeltaSince))
         arguments << QStringLiteral("--progress-delta") << QStringLiteral("0.2");
-    if (playlistItem)
+    if (VersionComparison::isAtLeast(invocation.version, concurrentFragmentsSince))
+        arguments << QStringLiteral("--concurrent-fragments") << QString::number(invocation.concurrentFragments);
+    if (source.playlistItem)
         arguments << QStringLiteral("--yes-playlist") << QStringLiteral("--playlist-items")
-                  << QString::number(*playlistItem);
+                  << QString::number(*source.playlistItem);
     else
         arguments << QStringLiteral("--no-playlist");
     arguments << QStringLiteral("--retries") << QStringLiteral("3") << QStringLiteral("--fragment-retries")
@@ -56,7 +58,11 @@ QStringList download(const QUrl &url, const DownloadChoice &choice, const QStrin
               << QStringLiteral("--format") << choice.formatSelector;
     if (ffmpegPath && !ffmpegPath->isEmpty())
         arguments << QStringLiteral("--ffmpeg-location") << *ffmpegPath;
-    arguments << choice.extraArguments << QStringLiteral("--") << url.toString(QUrl::FullyEncoded);
+    arguments << choice.extraArguments;
+    if (source.document)
+        arguments << QStringLiteral("--load-info-json") << *source.document;
+    else
+        arguments << QStringLiteral("--") << source.url.toString(QUrl::FullyEncoded);
     return arguments;
 }
 

@@ -15,6 +15,7 @@ struct YTDLPInvocation {
     QStringList javaScriptRuntimeArguments;    // as tool discovery located them
     std::optional<QString> cookiesFromBrowser; // "firefox", or "firefox:" and a profile folder
     std::optional<QString> cookiesFile;        // a file yt-dlp may read and rewrite
+    int concurrentFragments = 1;               // fragments of a DASH or HLS format fetched at once
 };
 
 // Every yt-dlp command line is decided here, so the analysis and the download of an address
@@ -22,11 +23,22 @@ struct YTDLPInvocation {
 // so an address that begins with "-" is never taken for an option.
 namespace YTDLPArguments {
 
+// Fragments of a DASH or HLS format fetched at once unless the settings say otherwise: many
+// servers limit what one connection carries, and yt-dlp's own default is one.
+constexpr int defaultConcurrentFragments = 4;
+
 QStringList analysis(const QUrl &url, const YTDLPInvocation &invocation);
-// playlistItem: the address is a page of several videos and only this one (counted from 1) is
-// fetched; otherwise only the address's own item is, never a list.
-QStringList download(const QUrl &url, const DownloadChoice &choice, const QString &jobFolder,
-                     const std::optional<QString> &ffmpegPath, const YTDLPInvocation &invocation,
-                     std::optional<qsizetype> playlistItem = std::nullopt);
+// What a download fetches: the address, or the document an analysis kept of it.
+struct DownloadSource {
+    QUrl url;
+    // The address is a page of several videos and only this one (counted from 1) is fetched;
+    // otherwise only the address's own item is, never a list.
+    std::optional<qsizetype> playlistItem;
+    // yt-dlp's document of the item: downloaded from it (--load-info-json), the page is not
+    // fetched again.
+    std::optional<QString> document;
+};
+QStringList download(const DownloadSource &source, const DownloadChoice &choice, const QString &jobFolder,
+                     const std::optional<QString> &ffmpegPath, const YTDLPInvocation &invocation);
 
 } // namespace YTDLPArguments

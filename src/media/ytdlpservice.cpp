@@ -5,6 +5,7 @@
 #include "media/downloadoutputprotocol.h"
 #include "media/ytdlpexplanations.h"
 #include "process/processtree.h"
+#include "tools/toolversioncache.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,9 +19,15 @@
 namespace {
 
 QString versionKey(const QString &path) {
-    const QFileInfo info(path);
-    return path + QLatin1Char('|') + QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char('|') +
-           QString::number(info.size());
+    return path + QLatin1Char('|') + ToolVersionCache::fileStamp(path);
+}
+
+// A download from the analysis's document failed because the site no longer accepts its media
+// addresses: they were signed for a limited time, or for a session that has ended.
+bool mediaAddressesExpired(const QString &message) {
+    static const QRegularExpression expired(QStringLiteral("HTTP Error 403|HTTP Error 410|\\bexpired\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return expired.match(message).hasMatch();
 }
 
 // At most this much of each output stream is kept once its lines have been read: enough for
@@ -247,6 +254,12 @@ QCoro::Task<QString> YTDLPService::versionOf(QString ytDLPPath) {
     const QString key = versionKey(ytDLPPath);
     if (const auto known = m_versions.constFind(key); known != m_versions.cend())
         co_return *known;
+    // What an earlier run asked of the same file.
+    const ToolVersionCache cache(m_locator.versionCacheFile());
+    if (const std::optional<QString> remembered = cache.lookup(ytDLPPath)) {
+        m_versions.insert(key, *remembered);
+        co_return *remembered;
+    }
     const SharedRunState state = m_state;
     QString version;
     try {
@@ -264,15 +277,18 @@ QCoro::Task<QString> YTDLPService::versionOf(QString ytDLPPath) {
     if (state->cancelled())
         throw CancellationError();
     // A failed query is asked again next time rather than remembered.
-    if (!version.isEmpty())
+    if (!version.isEmpty()) {
         m_versions.insert(key, version);
+        cache.store(ytDLPPath, version);
+    }
     co_return version;
 }
 
 YTDLPInvocation YTDLPService::invocation(const QString &version, const CookieSource &cookies,
-                                         const PrivateCookieFile *cookiesFile) const {
+                                         const PrivateCookieFile *cookiesFile, int concurrentFragments) const {
     YTDLPInvocation invocation;
     invocation.version = version;
+    invocation.concurrentFragments = concurrentFragments;
     invocation.javaScriptRuntimeArguments = m_locator.locateJavaScriptRuntimeArguments();
     if (cookies.kind == CookieSource::Kind::browser)
         invocation.cookiesFromBrowser = cookies.cookiesFromBrowser;
@@ -325,10 +341,18 @@ QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath, Co
         throw ytDLPFailure(result.status, readableError(result.standardError), cookies, cookiesFile.get(),
                            YTDLPExplanations::Context::analysis);
 
+    // The document is kept for the download, which then need not extract the page again.
+    std::shared_ptr<const AnalysisDocument::Folder> documents;
+    try {
+        documents = std::make_shared<const AnalysisDocument::Folder>(m_jobFolders.createJobFolder());
+    } catch (const PlatformError &) {
+        // Without a folder the download extracts the address, as it would without an analysis.
+    }
     std::optional<MediaAnalysis> analysis;
     QString decodingFailure;
     try {
-        analysis = co_await MediaAnalyses::decodeInBackground(result.standardOutput);
+        const QString documentsFolder = documents ? documents->path() : QString();
+        analysis = co_await MediaAnalyses::decodeInBackground(result.standardOutput, documentsFolder);
     } catch (const MediaDecodingError &error) {
         decodingFailure = error.errorDescription();
     }
@@ -337,6 +361,7 @@ QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath, Co
             0, QStringLiteral("yt-dlp respondió, pero no fue posible interpretar los formatos. ") + decodingFailure);
     if (const auto *list = std::get_if<PlaylistInfo>(&*analysis); list && list->downloadableCount() == 0)
         throw ProcessRunnerError::failed(0, QStringLiteral("Esta lista no contiene videos que se puedan descargar."));
+    MediaAnalyses::holdDocuments(*analysis, documents);
     co_return *std::move(analysis);
 }
 
@@ -352,71 +377,82 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     const QString version = co_await versionOf(ytDLPPath);
     const CookieSource cookies = downloadOptions.cookies;
     const std::shared_ptr<PrivateCookieFile> cookiesFile = co_await privateCookieFile(state, cookies);
-    const QString jobFolder = m_jobFolders.createJobFolder();
+    const YTDLPInvocation runInvocation =
+        invocation(version, cookies, cookiesFile.get(), std::clamp(downloadOptions.concurrentFragments, 1, 16));
 
     const bool merges = choice.formatSelector.contains(QLatin1Char('+'));
     const bool convertsToMP4 = choice.kind.value == DownloadChoice::Kind::Case::mp4;
+    const ProgressCallback notice = progress;
     DownloadProgressTracker tracker(merges ? 2 : 1, merges || !choice.extraArguments.isEmpty(), std::move(progress),
                                     convertsToMP4 ? conversionShare(downloadOptions.conversion) : 0.0);
-    DownloadOutputState output;
+    // Says, between two runs of yt-dlp, why the address is extracted again.
+    const auto announce = [&notice, &tracker](const QString &status) {
+        if (notice)
+            notice({tracker.lastFraction(), DownloadProgress::initial().phaseText, status, {}, {}});
+    };
     const QString fileMarker = DownloadOutputProtocol::fileMarker();
 
-    // Each line is one record: the runner divides records that yt-dlp glues together, and hands
-    // over an unterminated post-processing report as soon as it arrives.
-    const LineCallback onLine = [&](const QString &line) {
-        if (tracker.consume(line))
-            return;
-        if (const auto path = DownloadOutputProtocol::payload(line, fileMarker)) {
-            // One video was asked for; a second file means a list (a channel's tab, a page of
-            // several videos), which is stopped rather than kept as its last file.
-            if (output.finalPath && *output.finalPath != *path && !output.severalVideos) {
-                output.severalVideos = true;
-                state->stopActiveProcess();
+    YTDLPArguments::DownloadSource source{url, downloadOptions.playlistItem, std::nullopt};
+    if (const std::shared_ptr<const AnalysisDocument> &document = downloadOptions.document) {
+        if (document->isUsable())
+            source.document = document->path();
+        else
+            announce(QStringLiteral("El análisis ya no está vigente: se vuelve a leer la página…"));
+    }
+    QString jobFolder;
+    DownloadOutputState output;
+    bool shortened = false;
+    for (;;) {
+        jobFolder = m_jobFolders.createJobFolder();
+        output = DownloadOutputState();
+        // Each line is one record: the runner divides records that yt-dlp glues together, and
+        // hands over an unterminated post-processing report as soon as it arrives.
+        const LineCallback onLine = [&](const QString &line) {
+            if (tracker.consume(line))
+                return;
+            if (const auto path = DownloadOutputProtocol::payload(line, fileMarker)) {
+                // One video was asked for; a second file means a list (a channel's tab, a page
+                // of several videos), which is stopped rather than kept as its last file.
+                if (output.finalPath && *output.finalPath != *path && !output.severalVideos) {
+                    output.severalVideos = true;
+                    state->stopActiveProcess();
+                }
+                output.finalPath = *path;
+                tracker.finalizing();
+                return;
             }
-            output.finalPath = *path;
-            tracker.finalizing();
-            return;
-        }
-        if (isWarning(line)) {
-            output.warnings.removeAll(line);
-            output.warnings.append(line);
-            if (output.warnings.size() > keptWarnings)
-                output.warnings.removeFirst();
-        } else if (line.contains(QLatin1String("error"), Qt::CaseInsensitive)) {
-            output.latestError = line;
-        }
-        if (!line.trimmed().isEmpty()) {
-            output.recentLines.append(line);
-            if (output.recentLines.size() > messageLines)
-                output.recentLines.removeFirst();
-        }
-    };
-    QStringList arguments =
-        YTDLPArguments::download(url, choice, jobFolder, ffmpegPath, invocation(version, cookies, cookiesFile.get()),
-                                 downloadOptions.playlistItem);
-    ProcessOptions options = childOptions();
-    options.retainedOutputTail = retainedDownloadOutput;
-    options.recordEnd = &DownloadOutputProtocol::recordEnd;
-    const std::optional<std::chrono::milliseconds> noLimit;
-    ProcessResult result;
-    for (bool shortened = false;; shortened = true) {
+            if (isWarning(line)) {
+                output.warnings.removeAll(line);
+                output.warnings.append(line);
+                if (output.warnings.size() > keptWarnings)
+                    output.warnings.removeFirst();
+            } else if (line.contains(QLatin1String("error"), Qt::CaseInsensitive)) {
+                output.latestError = line;
+            }
+            if (!line.trimmed().isEmpty()) {
+                output.recentLines.append(line);
+                if (output.recentLines.size() > messageLines)
+                    output.recentLines.removeFirst();
+            }
+        };
+        QStringList arguments = YTDLPArguments::download(source, choice, jobFolder, ffmpegPath, runInvocation);
+        const qsizetype name = arguments.indexOf(longFileName);
+        if (shortened && name >= 0)
+            arguments[name] = shortFileName;
+        ProcessOptions options = childOptions();
+        options.retainedOutputTail = retainedDownloadOutput;
+        options.recordEnd = &DownloadOutputProtocol::recordEnd;
+        const std::optional<std::chrono::milliseconds> noLimit;
+        ProcessResult result;
         try {
             result = co_await runCancellable(state, ytDLPPath, arguments, onLine, options, noLimit);
         } catch (const CancellationError &) {
             JobFolders::removeQuietly(jobFolder);
             throw;
         }
-        // A title too long for the destination's file system: once more, on its own, with a
-        // shorter one.
-        const qsizetype name = arguments.indexOf(longFileName);
-        if (shortened || result.status == 0 || state->cancelled() || name < 0 ||
-            !QString(output.latestError + output.recentLines.join(QLatin1Char('\n'))).contains(fileNameTooLong))
+        if (result.status == 0 && !output.severalVideos)
             break;
-        arguments[name] = shortFileName;
-        output = DownloadOutputState();
-    }
 
-    if (result.status != 0 || output.severalVideos) {
         // Only the application's own cancel is a cancel; a signal from elsewhere is a failure.
         const bool cancelled = state->cancelled();
         // What the cancel stopped (FFmpeg among it) must be gone before its folder goes.
@@ -431,14 +467,28 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
                                                             "analízala por separado para elegir cuáles descargar."));
         if (const std::optional<ProcessRunnerError> killed = killedFromOutside(result.status))
             throw *killed;
-        QStringList message = output.warnings;
+        QStringList lines = output.warnings;
         if (output.latestError.isEmpty())
-            message += output.recentLines;
+            lines += output.recentLines;
         else
-            message.append(output.latestError);
-        message.removeDuplicates();
-        throw ytDLPFailure(result.status, message.join(QLatin1Char('\n')), cookies, cookiesFile.get(),
-                           YTDLPExplanations::Context::download);
+            lines.append(output.latestError);
+        lines.removeDuplicates();
+        const QString message = lines.join(QLatin1Char('\n'));
+        // A title too long for the destination's file system: once more, on its own, with a
+        // shorter one.
+        if (!shortened && name >= 0 &&
+            QString(output.latestError + output.recentLines.join(QLatin1Char('\n'))).contains(fileNameTooLong)) {
+            shortened = true;
+            continue;
+        }
+        // The document's media addresses have expired: the address is extracted once more, and
+        // whatever that run meets is the answer.
+        if (source.document && mediaAddressesExpired(message)) {
+            source.document.reset();
+            announce(QStringLiteral("El sitio rechazó las direcciones del análisis: se vuelve a leer la página…"));
+            continue;
+        }
+        throw ytDLPFailure(result.status, message, cookies, cookiesFile.get(), YTDLPExplanations::Context::download);
     }
 
     const std::optional<QString> produced = JobFolders::locateResult(jobFolder, output.finalPath);

@@ -33,6 +33,11 @@ struct YTDLPDownloadOptions {
     // Told when "MP4 compatible" kept the result as it was downloaded, since it could not be
     // checked or converted; the text says why.
     std::function<void(const QString &)> onNotice = nullptr;
+    // What the analysis kept of the item: the download starts from it while it is usable, and
+    // extracts the address once more when the site refuses its expired media addresses.
+    std::shared_ptr<const AnalysisDocument> document = nullptr;
+    // Fragments of a DASH or HLS format fetched at once, 1 to 16.
+    int concurrentFragments = YTDLPArguments::defaultConcurrentFragments;
 };
 
 // Runs yt-dlp: analysis of an address into MediaInfo, and the download of one chosen way into
@@ -56,7 +61,8 @@ public:
     YTDLPService(const YTDLPService &) = delete;
     YTDLPService &operator=(const YTDLPService &) = delete;
 
-    // One item, or a list of videos (named, not extracted). Throws CancellationError when
+    // One item, or a list of videos (named, not extracted), with yt-dlp's document kept for the
+    // download (MediaInfo::document, PlaylistEntry::document). Throws CancellationError when
     // cancelled, ProcessRunnerError (couldNotStart, also while another yt-dlp runs, or failed with
     // yt-dlp's last lines, the decoding failure or a list without a video to download).
     QCoro::Task<MediaAnalysis> analyze(QUrl url, QString ytDLPPath, CookieSource cookies = CookieSource::none());
@@ -98,12 +104,13 @@ private:
     static QCoro::Task<ProcessResult> runCancellable(SharedRunState state, QString program, QStringList arguments,
                                                      LineCallback onLine, ProcessOptions options,
                                                      std::optional<std::chrono::milliseconds> limit);
-    // The version of the yt-dlp at path, asked once per file, modification time and size.
+    // The version of the yt-dlp at path, asked once per file as the version cache tells files
+    // apart, and remembered there between runs.
     QCoro::Task<QString> versionOf(QString ytDLPPath);
     // The plain values of one run's command lines; cookiesFile is the private copy of the
     // user's file, when one is in use.
     YTDLPInvocation invocation(const QString &version, const CookieSource &cookies,
-                               const PrivateCookieFile *cookiesFile) const;
+                               const PrivateCookieFile *cookiesFile, int concurrentFragments = 1) const;
     // The private copy of the user's cookies file, when the run uses one.
     QCoro::Task<std::shared_ptr<PrivateCookieFile>> privateCookieFile(SharedRunState state, CookieSource cookies) const;
     // "MP4 compatible": the produced file when it already is H.264 and AAC in MP4, otherwise
@@ -114,7 +121,7 @@ private:
 
     DependencyLocator m_locator;
     JobFolders m_jobFolders;
-    QHash<QString, QString> m_versions; // "path|mtime|size" → version, interface thread only
+    QHash<QString, QString> m_versions; // the version cache's key → version, interface thread only
     SharedRunState m_state;
     // Cancelled analyses still winding down, so that killProcessTree() reaches them too.
     QList<std::weak_ptr<RunState>> m_retiredStates;

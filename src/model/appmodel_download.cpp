@@ -135,6 +135,9 @@ QCoro::Task<> AppModel::startDownload() {
     options.conversion = compatibleMP4Outlook();
     QString unconverted;
     options.onNotice = [&unconverted](const QString &notice) { unconverted = notice; };
+    options.concurrentFragments = m_settings.concurrentFragments();
+    // The analysis's document: "Descargar" fetches no page while it is usable.
+    options.document = m_selection.mediaInfo ? m_selection.mediaInfo->document : nullptr;
     try {
         placed = co_await m_service.download(url, choice, ytDLPPath, ffmpegPath, destination, onProgress, options);
     } catch (const CancellationError &) {

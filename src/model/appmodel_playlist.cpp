@@ -85,6 +85,7 @@ QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
     const std::optional<QString> ffmpegPath = m_ffmpeg ? std::optional<QString>(m_ffmpeg->path) : std::nullopt;
     YTDLPService::DownloadOptions options;
     options.cookies = m_settings.cookieSource();
+    options.concurrentFragments = m_settings.concurrentFragments();
     const auto downloader = std::make_shared<PlaylistDownloader>(m_service);
     m_playlistDownloader = downloader;
 

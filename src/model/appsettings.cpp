@@ -29,6 +29,21 @@ QString cookiesKey() {
 QString notifyWhenFinishedKey() {
     return QStringLiteral("notifyWhenFinished");
 }
+QString concurrentFragmentsKey() {
+    return QStringLiteral("concurrentFragments");
+}
+
+// A whole number, stored as one or (in an INI file, which has no types) as its decimal text.
+std::optional<qint64> storedInteger(const QSettings &store, const QString &key) {
+    const QVariant value = store.value(key);
+    bool isNumber = false;
+    qint64 number = 0;
+    if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong)
+        number = value.toLongLong(&isNumber);
+    else if (value.typeId() == QMetaType::QString)
+        number = value.toString().trimmed().toLongLong(&isNumber);
+    return isNumber ? std::optional<qint64>(number) : std::nullopt;
+}
 
 std::optional<QString> storedString(const QSettings &store, const QString &key) {
     const QVariant value = store.value(key);
@@ -96,6 +111,9 @@ AppSettings::AppSettings(QSettings *defaults, QString downloadsFolder, QString h
     m_revealWhenFinished = storedBoolean(*m_defaults, revealWhenFinishedKey()).value_or(true);
     m_cookies = storedString(*m_defaults, cookiesKey()).value_or(QString());
     m_notifyWhenFinished = storedBoolean(*m_defaults, notifyWhenFinishedKey()).value_or(true);
+    if (const std::optional<qint64> fragments = storedInteger(*m_defaults, concurrentFragmentsKey()))
+        m_concurrentFragments =
+            int(std::clamp<qint64>(*fragments, minimumConcurrentFragments, maximumConcurrentFragments));
 }
 
 QString AppSettings::downloadDirectoryPath() const {
@@ -152,6 +170,15 @@ void AppSettings::setNotifyWhenFinished(bool notify) {
     store(notifyWhenFinishedKey(), notify);
     if (changed)
         Q_EMIT notifyWhenFinishedChanged();
+}
+
+void AppSettings::setConcurrentFragments(int fragments) {
+    fragments = std::clamp(fragments, minimumConcurrentFragments, maximumConcurrentFragments);
+    const bool changed = fragments != m_concurrentFragments;
+    m_concurrentFragments = fragments;
+    store(concurrentFragmentsKey(), fragments);
+    if (changed)
+        Q_EMIT concurrentFragmentsChanged();
 }
 
 void AppSettings::store(const QString &key, const QVariant &value) {

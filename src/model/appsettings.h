@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/cookiesource.h"
+#include "media/ytdlparguments.h"
 #include "platform/platformpaths.h"
 
 #include <QObject>
@@ -36,6 +37,8 @@ class AppSettings : public QObject {
     Q_PROPERTY(QString cookies READ cookies WRITE setCookies NOTIFY cookiesChanged)
     Q_PROPERTY(
         bool notifyWhenFinished READ notifyWhenFinished WRITE setNotifyWhenFinished NOTIFY notifyWhenFinishedChanged)
+    Q_PROPERTY(
+        int concurrentFragments READ concurrentFragments WRITE setConcurrentFragments NOTIFY concurrentFragmentsChanged)
 
 public:
     // The store must outlive this object. Loading reads the keys and writes nothing.
@@ -56,6 +59,12 @@ public:
     // Whether a download that ends while the window is in the background is announced by a
     // desktop notification. Read like revealWhenFinished.
     bool notifyWhenFinished() const { return m_notifyWhenFinished; }
+    // How many fragments of a DASH or HLS format a download fetches at once ("Fragmentos
+    // simultáneos"): 1 to 16, 4 when unset; a stored number outside that range is brought into it,
+    // anything else gives 4.
+    static constexpr int minimumConcurrentFragments = 1;
+    static constexpr int maximumConcurrentFragments = 16;
+    int concurrentFragments() const { return m_concurrentFragments; }
 
     // The user's home folder, where "~" leads and where browsers keep their profiles.
     const QString &homeFolder() const { return m_homeFolder; }
@@ -70,6 +79,8 @@ public:
     void setRevealWhenFinished(bool reveal);
     void setCookies(const QString &browserOrFile);
     void setNotifyWhenFinished(bool notify);
+    // Brought into 1…16.
+    void setConcurrentFragments(int fragments);
 
 Q_SIGNALS:
     void ytDLPPathChanged();
@@ -78,6 +89,7 @@ Q_SIGNALS:
     void revealWhenFinishedChanged();
     void cookiesChanged();
     void notifyWhenFinishedChanged();
+    void concurrentFragmentsChanged();
 
 private:
     void store(const QString &key, const QVariant &value);
@@ -100,6 +112,7 @@ private:
     bool m_revealWhenFinished = true;
     QString m_cookies;
     bool m_notifyWhenFinished = true;
+    int m_concurrentFragments = YTDLPArguments::defaultConcurrentFragments;
     bool m_warnedAboutStore = false;
     std::optional<FileStamp> m_examinedStamp;
     bool m_examinedSafe = false;

@@ -39,6 +39,7 @@ public:
     QStringList locateJavaScriptRuntimeArguments() const;
     ToolInstallSource installSource(const QString &path) const;
     std::chrono::milliseconds versionQueryLimit() const { return m_environment.versionQueryLimit; }
+    const QString &versionCacheFile() const { return m_environment.versionCacheFile; }
 
     QString managedYTDLPPath() const;
     QString managedFFmpegPath() const;

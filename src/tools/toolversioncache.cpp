@@ -7,14 +7,12 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+
 namespace {
 
-// What identifies one build of a tool at a path.
-QJsonObject stamp(const QString &toolPath) {
-    const QFileInfo info(toolPath);
-    return {{QStringLiteral("modified"), QString::number(info.lastModified().toMSecsSinceEpoch())},
-            {QStringLiteral("size"), QString::number(info.size())}};
-}
+const QLatin1String stampKey("stamp");
+const QLatin1String versionKey("version");
 
 QJsonObject readEntries(const QString &cacheFile) {
     QFile file(cacheFile);
@@ -25,14 +23,21 @@ QJsonObject readEntries(const QString &cacheFile) {
 
 } // namespace
 
+QString ToolVersionCache::fileStamp(const QString &toolPath) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(toolPath).constData(), &status) != 0)
+        return {};
+    const qint64 modified = qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
+    return QStringLiteral("%1|%2|%3").arg(modified).arg(qint64(status.st_size)).arg(quint64(status.st_ino));
+}
+
 std::optional<QString> ToolVersionCache::lookup(const QString &toolPath) const {
     if (m_cacheFile.isEmpty() || !QFileInfo(toolPath).isFile())
         return std::nullopt;
     const QJsonObject entry = readEntries(m_cacheFile).value(toolPath).toObject();
-    const QJsonObject current = stamp(toolPath);
-    const QString version = entry.value(QStringLiteral("version")).toString();
-    if (version.isEmpty() || entry.value(QStringLiteral("modified")) != current.value(QStringLiteral("modified")) ||
-        entry.value(QStringLiteral("size")) != current.value(QStringLiteral("size")))
+    const QString version = entry.value(versionKey).toString();
+    const QString stamp = fileStamp(toolPath);
+    if (version.isEmpty() || stamp.isEmpty() || entry.value(stampKey).toString() != stamp)
         return std::nullopt;
     return version;
 }
@@ -40,10 +45,11 @@ std::optional<QString> ToolVersionCache::lookup(const QString &toolPath) const {
 void ToolVersionCache::store(const QString &toolPath, const QString &version) const {
     if (m_cacheFile.isEmpty() || version.isEmpty())
         return;
+    const QString stamp = fileStamp(toolPath);
+    if (stamp.isEmpty())
+        return;
     QJsonObject entries = readEntries(m_cacheFile);
-    QJsonObject entry = stamp(toolPath);
-    entry.insert(QStringLiteral("version"), version);
-    entries.insert(toolPath, entry);
+    entries.insert(toolPath, QJsonObject{{stampKey, stamp}, {versionKey, version}});
     QDir().mkpath(QFileInfo(m_cacheFile).absolutePath());
     // Written whole under another name and then renamed, so a reader never sees half a file.
     QSaveFile file(m_cacheFile);

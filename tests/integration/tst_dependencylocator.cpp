@@ -7,6 +7,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "common/blockingwait.h"
 
 using namespace Qt::StringLiterals;
@@ -79,6 +84,17 @@ private Q_SLOTS:
         tool(u"path1/yt-dlp"_s, asking.arg(log, u"2025.11.12-replaced"_s));
         QCOMPARE(BlockingWait::wait(locator().locateYT_DLP(QString()))->version, u"2025.11.12-replaced"_s);
         QCOMPARE(TestSupport::readFile(log), QByteArray("asked\nasked\n"));
+        // Another copy renamed into place, of the same size and modification time: a new inode.
+        const QByteArray installed = QFile::encodeName(path(u"path1/yt-dlp"_s));
+        const QByteArray replacement =
+            QFile::encodeName(tool(u"new/yt-dlp"_s, asking.arg(log, u"2025.11.13-replaced"_s)));
+        struct stat old {};
+        QVERIFY(::stat(installed.constData(), &old) == 0);
+        const timespec times[2] = {old.st_atim, old.st_mtim};
+        QVERIFY(::utimensat(AT_FDCWD, replacement.constData(), times, 0) == 0);
+        QCOMPARE(QFileInfo(QFile::decodeName(replacement)).size(), qint64(old.st_size));
+        QVERIFY(std::rename(replacement.constData(), installed.constData()) == 0);
+        QCOMPARE(BlockingWait::wait(locator().locateYT_DLP(QString()))->version, u"2025.11.13-replaced"_s);
     }
 
     void hangingCandidateIsSkippedAfterTheLimit() {

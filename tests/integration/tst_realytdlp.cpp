@@ -39,6 +39,18 @@ private:
     std::unique_ptr<ScriptedHttpServer> m_server;
     std::unique_ptr<ScriptedHttpServer> m_site;
     std::unique_ptr<YTDLPService> m_service;
+    int m_refusals = 0; // how many more requests for /one.mp4 the server refuses with 403
+
+    qsizetype fetches(const QString &path) const { return m_server->requests().count(u"GET "_s + path); }
+    // A one-second clip with video and audio, in the served folder.
+    void makeClip(const QString &name) {
+        const ProcessResult made = BlockingWait::wait(ProcessRunner::run(
+            u"/usr/bin/ffmpeg"_s,
+            {u"-loglevel"_s, u"error"_s, u"-y"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
+             u"testsrc=duration=1:size=160x120:rate=10"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=duration=1"_s,
+             u"-shortest"_s, u"-c:v"_s, u"libx264"_s, u"-c:a"_s, u"aac"_s, m_dir.filePath(u"site/"_s + name)}));
+        QCOMPARE(made.status, 0);
+    }
 
     QString jobsRoot() const { return m_dir.filePath(u"Jobs"_s); }
     QString destination() const { return m_dir.filePath(u"Descargas"_s); }
@@ -118,6 +130,21 @@ private Q_SLOTS:
         served.headers = {{"Content-Type", "video/webm"}, {"Last-Modified", "Wed, 01 Jan 2020 00:00:00 GMT"}};
         m_site->route(u"/clip.webm"_s, served);
         m_service = std::make_unique<YTDLPService>(DependencyLocator(), JobFolders(jobsRoot()));
+
+        // A page with one clip, whose transfers the test can have refused.
+        for (const QString &name : {u"a.mp4"_s, u"b.mp4"_s})
+            makeClip(name);
+        TestSupport::writeFile(
+            m_dir.filePath(u"site/one.html"_s),
+            "<html><head><title>Uno</title></head><body><video src=\"one.mp4\"></video></body></html>");
+        const QByteArray one = TestSupport::readFile(m_dir.filePath(u"site/a.mp4"_s));
+        m_server->route(u"/one.mp4"_s, [this, one](const ScriptedHttpServer::Request &request) {
+            if (request.method == "GET" && m_refusals > 0) {
+                --m_refusals;
+                return ScriptedHttpServer::Response{403, {}, "Forbidden"};
+            }
+            return ScriptedHttpServer::Response::ok(one, "video/mp4");
+        });
     }
 
     void analysisDecodesTheFormats() {
@@ -176,6 +203,53 @@ private Q_SLOTS:
         QCOMPARE(phases.last(), u"Completado"_s);
     }
 
+    // One extraction per download: the analysis's document is downloaded from while it is
+    // usable; one that is too old, or whose media the site refuses, is extracted once more, and
+    // only once, with a line that says so.
+    void onePageFetchPerDownload_data() {
+        QTest::addColumn<bool>("stale");
+        QTest::addColumn<int>("refusals");
+        QTest::addColumn<QString>("status"); // empty: the page is fetched by the analysis alone
+        const QString refused = u"El sitio rechazó las direcciones del análisis: se vuelve a leer la página…"_s;
+        QTest::newRow("fresh") << false << 0 << QString();
+        QTest::newRow("stale") << true << 0 << u"El análisis ya no está vigente: se vuelve a leer la página…"_s;
+        QTest::newRow("refused once") << false << 1 << refused;
+        QTest::newRow("refused again after the new extraction") << false << 2 << refused;
+    }
+    void onePageFetchPerDownload() {
+        QFETCH(bool, stale);
+        QFETCH(int, refusals);
+        QFETCH(QString, status);
+        const QUrl page = m_server->url(u"/one.html"_s);
+        const qsizetype before = fetches(u"/one.html"_s);
+        const MediaInfo media = std::get<MediaInfo>(BlockingWait::wait(m_service->analyze(page, u"/usr/bin/yt-dlp"_s)));
+        QVERIFY(media.document && QFileInfo(media.document->path()).isFile());
+        if (stale) {
+            QFile document(media.document->path());
+            QVERIFY(
+                document.open(QIODevice::ReadWrite) &&
+                document.setFileTime(QDateTime::currentDateTime().addSecs(-7200), QFileDevice::FileModificationTime));
+        }
+        m_refusals = refusals;
+        QStringList statuses;
+        YTDLPService::DownloadOptions options;
+        options.document = media.document;
+        auto task = m_service->download(
+            page, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s,
+            m_dir.filePath(u"Una vez"_s),
+            [&](const DownloadProgress &progress) { statuses.append(progress.statusText); }, options);
+        if (refusals > 1) {
+            const QString failure = failureOf(std::move(task));
+            QVERIFY2(failure.contains(u"HTTP Error 403"_s), qPrintable(failure));
+        } else {
+            QCOMPARE(MediaFixtures::streamTypes(BlockingWait::wait(std::move(task))), u"video,audio"_s);
+        }
+        QCOMPARE(fetches(u"/one.html"_s) - before, status.isEmpty() ? 1 : 2);
+        QCOMPARE(statuses.count(status), status.isEmpty() ? 0 : 1);
+        QCOMPARE(m_refusals, 0);
+        QVERIFY(QDir(jobsRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() == 1); // the document's
+    }
+
     void audioOnlyAsMP3() {
         const QString file = BlockingWait::wait(download(DownloadChoice::audio(AudioExportFormat::mp3)));
         QVERIFY2(file.endsWith(QLatin1String(".mp3")), qPrintable(file));
@@ -207,9 +281,10 @@ private Q_SLOTS:
         QFile(userFile).setFileTime(QDateTime::currentDateTime().addDays(-3), QFileDevice::FileModificationTime);
         const QDateTime modified = QFileInfo(userFile).lastModified();
         const CookieSource cookies = CookieSource::fromFile(userFile);
-        const MediaInfo media =
-            std::get<MediaInfo>(BlockingWait::wait(m_service->analyze(privatePage(), u"/usr/bin/yt-dlp"_s, cookies)));
-        QCOMPARE(media.formats.size(), 1);
+        QCOMPARE(
+            std::get<MediaInfo>(BlockingWait::wait(m_service->analyze(privatePage(), u"/usr/bin/yt-dlp"_s, cookies)))
+                .formats.size(),
+            1);
 
         // "MP4 compatible" on a page that offers WebM alone: converted to H.264 and AAC, the bar
         // moving under "Convirtiendo video…" until the end.
@@ -310,9 +385,12 @@ private Q_SLOTS:
 
     void commandLineDownloadAndInterrupt() {
         const QString folder = m_dir.filePath(u"Línea de órdenes"_s);
+        const qsizetype before = fetches(u"/manifest.mpd"_s);
         const ProcessResult done =
             runApplication({u"download"_s, manifest().toString(), u"--choice"_s, u"audio-only"_s, u"--to"_s, folder});
         QCOMPARE(done.status, 0);
+        // One extraction in all: the download starts from the analysis's document.
+        QCOMPARE(fetches(u"/manifest.mpd"_s) - before, 1);
         const QString placed = QString::fromUtf8(done.standardOutput).trimmed();
         QCOMPARE(placed, folder + u"/manifest [manifest].m4a"_s);
         QVERIFY(QFileInfo::exists(placed));
@@ -333,36 +411,62 @@ private Q_SLOTS:
     }
 
     // yt-dlp's generic extractor makes a list of a page with two videos; both are items of the
-    // page itself, downloaded one after another into the list's folder.
-    void pageWithTwoVideos() {
+    // page itself, which the list's document carries whole: the page is fetched once in all. A
+    // feed names its videos by address: each is extracted once, by its own download.
+    void listsFetchEachPageOnce() {
         const QString site = m_dir.filePath(u"site"_s);
-        for (const QString &name : {u"a.mp4"_s, u"b.mp4"_s}) {
-            const ProcessResult made = BlockingWait::wait(ProcessRunner::run(
-                u"/usr/bin/ffmpeg"_s,
-                {u"-loglevel"_s, u"error"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"testsrc=duration=1:size=160x120:rate=10"_s,
-                 u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=duration=1"_s, u"-shortest"_s, u"-c:v"_s, u"libx264"_s, u"-c:a"_s,
-                 u"aac"_s, site + u'/' + name}));
-            QCOMPARE(made.status, 0);
-        }
         TestSupport::writeFile(site + u"/two.html"_s, "<html><head><title>Dos videos</title></head><body>"
                                                       "<video src=\"a.mp4\"></video><video src=\"b.mp4\"></video>"
                                                       "</body></html>");
-        const QUrl page = m_server->url(u"/two.html"_s);
-        const MediaAnalysis analysis = BlockingWait::wait(m_service->analyze(page, u"/usr/bin/yt-dlp"_s));
-        QVERIFY(std::holds_alternative<PlaylistInfo>(analysis));
-        const PlaylistInfo &list = std::get<PlaylistInfo>(analysis);
-        QCOMPARE(list.title, u"Dos videos"_s);
-        QCOMPARE(list.entries.size(), 2);
-        QCOMPARE(list.entries.at(1).item, 2);
+        QByteArray feed = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Canal</title>"
+                          "<link>http://127.0.0.1/</link><description>d</description>";
+        for (const char *name : {"a", "b"}) {
+            TestSupport::writeFile(site + u'/' + QLatin1String(name) + u".html"_s,
+                                   "<html><head><title>" + QByteArray(name) + "</title></head><body><video src=\"" +
+                                       name + ".mp4\"></video></body></html>");
+            feed += "<item><title>" + QByteArray(name) + "</title><link>" +
+                    m_server->url(u"/"_s + QLatin1String(name) + u".html"_s).toEncoded() + "</link></item>";
+        }
+        TestSupport::writeFile(site + u"/feed.xml"_s, feed + "</channel></rss>");
 
-        const QString folder = PlaylistDownloader::createListFolder(list.title, destination());
-        PlaylistDownloader downloader(*m_service);
+        const QStringList pages{u"/two.html"_s, u"/feed.xml"_s, u"/a.html"_s, u"/b.html"_s};
+        QList<qsizetype> before;
+        for (const QString &page : pages)
+            before.append(fetches(page));
+        const auto fetchedSince = [&] {
+            QList<qsizetype> counts;
+            for (qsizetype i = 0; i < pages.size(); ++i)
+                counts.append(fetches(pages.at(i)) - before.at(i));
+            return counts;
+        };
+        QList<DownloadProgress> seen;
+        const auto downloadList = [this, &seen](const PlaylistInfo &list) {
+            const QString folder = PlaylistDownloader::createListFolder(list.title, destination());
+            PlaylistDownloader downloader(*m_service);
+            seen.clear();
+            const PlaylistDownloader::Outcome outcome = BlockingWait::wait(
+                downloader.run(list.entries, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s,
+                               folder, {}, {}, [&seen](const DownloadProgress &progress) { seen.append(progress); }));
+            for (const QString &file : outcome.placedFiles)
+                if (MediaFixtures::streamTypes(file) != u"video,audio"_s)
+                    return QStringList{file + u" is not video and audio"_s};
+            return outcome.failures.isEmpty() ? outcome.placedFiles : QStringList{outcome.failures.first().message};
+        };
+
+        const MediaAnalysis two =
+            BlockingWait::wait(m_service->analyze(m_server->url(u"/two.html"_s), u"/usr/bin/yt-dlp"_s));
+        QVERIFY(std::holds_alternative<PlaylistInfo>(two));
+        const PlaylistInfo &embedded = std::get<PlaylistInfo>(two);
+        QCOMPARE(embedded.title, u"Dos videos"_s);
+        QCOMPARE(embedded.entries.size(), 2);
+        QCOMPARE(embedded.entries.at(1).item, 2);
+        QVERIFY(embedded.entries.at(0).document && embedded.entries.at(1).document);
+        const QString folder = destination() + u"/Dos videos"_s;
+        QCOMPARE(downloadList(embedded),
+                 QStringList({folder + u"/Dos videos (1) [two-1].mp4"_s, folder + u"/Dos videos (2) [two-2].mp4"_s}));
+        QCOMPARE(fetchedSince(), (QList<qsizetype>{1, 0, 0, 0}));
         // Each entry is one progressive file filling its half of the bar; the second begins where
         // the first ended, never under the first one's "Descarga completada".
-        QList<DownloadProgress> seen;
-        const PlaylistDownloader::Outcome outcome = BlockingWait::wait(
-            downloader.run(list.entries, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s,
-                           folder, {}, {}, [&seen](const DownloadProgress &progress) { seen.append(progress); }));
         QStringList shown;
         for (const DownloadProgress &progress : std::as_const(seen))
             if (shown.isEmpty() || !shown.last().startsWith(progress.statusText))
@@ -372,11 +476,15 @@ private Q_SLOTS:
                  qPrintable(shown.join(u", "_s)));
         QVERIFY(std::none_of(seen.cbegin(), seen.cend(),
                              [](const DownloadProgress &p) { return p.phaseText.contains(u"pista"_s); }));
-        QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.value(0).message));
-        QCOMPARE(outcome.placedFiles,
-                 QStringList({folder + u"/Dos videos (1) [two-1].mp4"_s, folder + u"/Dos videos (2) [two-2].mp4"_s}));
-        for (const QString &file : outcome.placedFiles)
-            QCOMPARE(MediaFixtures::streamTypes(file), u"video,audio"_s);
+
+        const MediaAnalysis channel =
+            BlockingWait::wait(m_service->analyze(m_server->url(u"/feed.xml"_s), u"/usr/bin/yt-dlp"_s));
+        QVERIFY(std::holds_alternative<PlaylistInfo>(channel));
+        const PlaylistInfo &named = std::get<PlaylistInfo>(channel);
+        QCOMPARE(named.entries.size(), 2);
+        QVERIFY(!named.entries.at(0).document && !named.entries.at(1).document);
+        QCOMPARE(downloadList(named).size(), 2);
+        QCOMPARE(fetchedSince(), (QList<qsizetype>{1, 1, 1, 1}));
     }
 };
 

@@ -138,10 +138,24 @@ private Q_SLOTS:
                  u"--output %(title).180B [%(id)s].%(ext)s --format ba/b --ffmpeg-location /usr/bin/ffmpeg "
                  "--extract-audio --audio-format mp3 --audio-quality 0 -- https://example.invalid/watch?v=1"_s);
 
-        // Older builds do not know --progress-delta; an empty FFmpeg path adds no location.
-        BlockingWait::wait(download(fakeYTDLP(script), {}, DownloadChoice::recommended(), QString()));
+        QCOMPARE(arguments.mid(4, 2), QStringList({u"--concurrent-fragments"_s, u"4"_s}));
+
+        // Older builds do not know --progress-delta; an empty FFmpeg path adds no location. The
+        // analysis's document replaces the address, and the setting the number of fragments.
+        const QString document = TestSupport::writeFile(path(u"kept/item.info.json"_s), "{}");
+        YTDLPService::DownloadOptions options;
+        options.document = std::make_shared<const AnalysisDocument>(document, nullptr);
+        options.concurrentFragments = 7;
+        BlockingWait::wait(m_service->download(address, DownloadChoice::recommended(), fakeYTDLP(script), QString(),
+                                               destination(), {}, options));
         QVERIFY(!recordedArguments().contains(u"--progress-delta"_s));
         QVERIFY(!recordedArguments().contains(u"--ffmpeg-location"_s));
+        QCOMPARE(recordedArguments().mid(recordedArguments().size() - 2),
+                 QStringList({u"--load-info-json"_s, document}));
+        QCOMPARE(recordedArguments().mid(2, 2), QStringList({u"--concurrent-fragments"_s, u"7"_s}));
+        // Builds before 2021.03.15 fetch one fragment at a time whatever is asked.
+        BlockingWait::wait(download(fakeYTDLP(script, u"2021.02.24"_s)));
+        QVERIFY(!recordedArguments().contains(u"--concurrent-fragments"_s));
         QVERIFY(jobFolders().isEmpty());
 
         // A title too long for the file system: yt-dlp runs again, on its own, with a shorter one.
@@ -545,6 +559,33 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(destination()) || QDir(destination()).isEmpty());
         QCOMPARE(failureOf(std::move(*second)), u"No se pudo iniciar la herramienta: ya hay una descarga en curso. "
                                                 "Espera a que termine o cancélala antes de empezar otra."_s);
+    }
+
+    // Asked once per copy of yt-dlp, remembered across runs, asked again once the file changes.
+    void versionIsAskedOncePerCopy() {
+        LocatorEnvironment environment;
+        environment.versionCacheFile = path(u"cache/tool-versions.json"_s);
+        environment.nodeCandidates = {m_node};
+        const QString asked = path(u"asked.log"_s);
+        const auto copy = [&](const QString &version) {
+            return TestSupport::writeScript(
+                path(u"bin/yt-dlp"_s),
+                u"if [ \"$1\" = --version ]; then echo v >> '%1'; echo '%2'; exit 0; fi\n"
+                "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%3'\n"
+                "printf '{\"id\":\"a\",\"title\":\"t\",\"formats\":[]}'"_s.arg(asked, version, path(u"args.txt"_s)));
+        };
+        const QString ytDLP = copy(u"2025.11.12"_s);
+        for (int run = 0; run < 2; ++run) {
+            makeService(environment); // a new run of the application
+            BlockingWait::wait(m_service->analyze(address, ytDLP));
+            BlockingWait::wait(m_service->analyze(address, ytDLP));
+        }
+        QCOMPARE(readFile(asked), QByteArray("v\n"));
+        QVERIFY(recordedArguments().contains(u"--no-js-runtimes"_s)); // the remembered version counts
+        copy(u"2023.03.04"_s);
+        BlockingWait::wait(m_service->analyze(address, ytDLP));
+        QCOMPARE(readFile(asked), QByteArray("v\nv\n"));
+        QVERIFY(!recordedArguments().contains(u"--no-js-runtimes"_s));
     }
 
     void versionQueryIsLimitedAndCancellable() {

@@ -47,6 +47,7 @@ private Q_SLOTS:
         QCOMPARE((QStringList{settings.ytDLPPath(), settings.ffmpegPath(), settings.downloadDirectory()}),
                  (QStringList{QString(), QString(), downloads}));
         QVERIFY(settings.revealWhenFinished() && settings.notifyWhenFinished());
+        QCOMPARE(settings.concurrentFragments(), 4);
         QCOMPARE(AppSettings(&store).downloadDirectory(), PlatformPaths::downloadsFolder());
         store.sync();
         QVERIFY(!QFileInfo::exists(path));
@@ -67,6 +68,9 @@ private Q_SLOTS:
         settings.setNotifyWhenFinished(false);
         QCOMPARE(signalled(), (QList<qsizetype>{1, 1, 1, 1, 1}));
         settings.setCookies(u"brave"_s);
+        settings.setConcurrentFragments(40); // brought into 1…16
+        QCOMPARE(settings.concurrentFragments(), 16);
+        settings.setConcurrentFragments(2);
 
         const auto disk = reopened(path);
         const AppSettings restarted(disk.get(), downloads, home);
@@ -76,6 +80,7 @@ private Q_SLOTS:
                               u"/home/ana/Vídeos"_s}));
         QVERIFY(!restarted.revealWhenFinished() && !restarted.notifyWhenFinished());
         QCOMPARE(restarted.cookies(), u"brave"_s);
+        QCOMPARE(restarted.concurrentFragments(), 2);
         settings.setDownloadDirectory(u"~"_s);
         QCOMPARE(settings.downloadDirectoryPath(), home);
     }
@@ -95,6 +100,22 @@ private Q_SLOTS:
         const AppSettings settings(&store, downloads, home);
         QCOMPARE(settings.revealWhenFinished(), expected);
         QCOMPARE(settings.notifyWhenFinished(), expected);
+    }
+
+    void concurrentFragmentsIsAWholeNumberFrom1To16_data() {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("8") << QByteArray("8") << 8;
+        QTest::newRow("above") << QByteArray("99") << 16;
+        QTest::newRow("below") << QByteArray("0") << 1;
+        QTest::newRow("text") << QByteArray("muchos") << 4;
+        QTest::newRow("fraction") << QByteArray("2.5") << 4;
+    }
+    void concurrentFragmentsIsAWholeNumberFrom1To16() {
+        QFETCH(QByteArray, value);
+        QFETCH(int, expected);
+        QSettings store(storeWith("[General]\nconcurrentFragments=" + value + '\n'), QSettings::IniFormat);
+        QCOMPARE(AppSettings(&store, downloads, home).concurrentFragments(), expected);
     }
 
     // The cookies setting names a known browser or a readable file; anything else means none,

@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -239,6 +240,28 @@ QWidget *OptionsWindow::buildGeneralPage() {
     };
     showNotifyWhenFinished();
     connect(&m_model.settings(), &AppSettings::notifyWhenFinishedChanged, this, showNotifyWhenFinished);
+
+    // How many fragments of a DASH or HLS format yt-dlp fetches at once.
+    downloads->contentLayout()->addWidget(separator(downloads));
+    auto *fragmentsRow = new QHBoxLayout;
+    const QString fragmentsText = QStringLiteral("Fragmentos simultáneos");
+    QLabel *fragmentsLabel = label(fragmentsText, QStringLiteral("concurrentFragmentsLabel"), downloads);
+    fragmentsRow->addWidget(fragmentsLabel, 1);
+    auto *fragments = new QSpinBox(downloads);
+    fragments->setObjectName(QStringLiteral("concurrentFragmentsSpinBox"));
+    fragments->setAccessibleName(fragmentsText);
+    fragments->setRange(AppSettings::minimumConcurrentFragments, AppSettings::maximumConcurrentFragments);
+    fragmentsLabel->setBuddy(fragments);
+    fragmentsRow->addWidget(fragments);
+    downloads->contentLayout()->addLayout(fragmentsRow);
+    connect(fragments, &QSpinBox::valueChanged, this,
+            [this](int value) { m_model.settings().setConcurrentFragments(value); });
+    const auto showConcurrentFragments = [this, fragments] {
+        const QSignalBlocker blocker(fragments);
+        fragments->setValue(m_model.settings().concurrentFragments());
+    };
+    showConcurrentFragments();
+    connect(&m_model.settings(), &AppSettings::concurrentFragmentsChanged, this, showConcurrentFragments);
 
     showDownloadDirectory();
     showRevealWhenFinished();

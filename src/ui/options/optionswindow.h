@@ -21,7 +21,7 @@ class OptionsWindow : public QWidget {
 
 public:
     static constexpr int defaultWidth = 680;
-    static constexpr int defaultHeight = 600;
+    static constexpr int defaultHeight = 680;
 
     explicit OptionsWindow(AppModel &model, QWidget *parent = nullptr);
 
