@@ -103,43 +103,32 @@ private Q_SLOTS:
         QCOMPARE(DownloadChoice::exact(videoOnly(u"137"_s, 1080)).icon, u"film"_s);
     }
 
-    void resolvingTheSelection_data() {
-        QTest::addColumn<QList<MediaFormat>>("formats");
-        QTest::addColumn<QString>("choiceID");
-        QTest::addColumn<QString>("audioID");  // a null text: no audio paired
-        QTest::addColumn<QString>("resolved"); // the resolved choice's ID and format selector
-        const QList<MediaFormat> typical = typicalFormats();
-        QTest::newRow("video-only paired with a listed audio track")
-            << typical << u"format-137"_s << u"140"_s << u"combined-137-140 137+140"_s;
-        QTest::newRow("video-only without audio") << typical << u"format-137"_s << QString() << u"format-137 137"_s;
-        QTest::newRow("pairing with an audio track that is gone")
-            << typical << u"format-137"_s << u"999"_s << u"format-137 137"_s;
-        QTest::newRow("a format with audio is never paired")
-            << typical << u"format-18"_s << u"140"_s << u"format-18 18"_s;
-        QTest::newRow("an audio format is never paired")
-            << typical << u"format-251"_s << u"140"_s << u"format-251 251"_s;
-        QTest::newRow("standard choice")
-            << typical << u"compatible-mp4"_s << u"140"_s
-            << u"compatible-mp4 bv*[ext=mp4][vcodec^=avc1]+ba[ext=m4a]/b[ext=mp4]/bv*[ext=mp4]+ba[ext=m4a]/b"_s;
-        QTest::newRow("unknown format") << typical << u"format-x"_s << u"140"_s << u"recommended bv*+ba/b"_s;
-        QTest::newRow("a format with no stream is not offered")
-            << QList<MediaFormat>{MediaFormat{.formatID = u"sb0"_s}} << u"format-sb0"_s << QString()
-            << u"recommended bv*+ba/b"_s;
-        // The first "dup" carries audio, so the video-only one listed after it is never paired.
-        QTest::newRow("duplicate format IDs, the first one counts")
-            << QList<MediaFormat>{muxed(u"dup"_s, 360), videoOnly(u"dup"_s, 1080), audioOnly(u"140"_s, 129)}
-            << u"format-dup"_s << u"140"_s << u"format-dup dup"_s;
-    }
     void resolvingTheSelection() {
-        QFETCH(QList<MediaFormat>, formats);
-        QFETCH(QString, choiceID);
-        QFETCH(QString, audioID);
-        QFETCH(QString, resolved);
-        ChoiceSelection selection = selectionOf(formats);
-        selection.selectedChoiceID = choiceID;
-        if (!audioID.isNull())
-            selection.selectedAudioFormatID = audioID;
-        QCOMPARE(selection.selectedChoice().id + u' ' + selection.selectedChoice().formatSelector, resolved);
+        const QList<MediaFormat> typical = typicalFormats();
+        // The formats, the choice, the paired audio (null: none), the resolved choice and its selector.
+        for (const auto &[formats, choiceID, audioID, resolved] :
+             std::initializer_list<std::tuple<QList<MediaFormat>, QString, QString, QString>>{
+                 {typical, u"format-137"_s, u"140"_s, u"combined-137-140 137+140"_s},
+                 {typical, u"format-137"_s, QString(), u"format-137 137"_s},
+                 {typical, u"format-137"_s, u"999"_s, u"format-137 137"_s}, // the audio track is gone
+                 {typical, u"format-18"_s, u"140"_s, u"format-18 18"_s},    // a format with audio is never paired
+                 {typical, u"format-251"_s, u"140"_s, u"format-251 251"_s}, // nor is an audio format
+                 {typical, u"compatible-mp4"_s, u"140"_s,
+                  u"compatible-mp4 bv*[ext=mp4][vcodec^=avc1]+ba[ext=m4a]/b[ext=mp4]/bv*[ext=mp4]+ba[ext=m4a]/b"_s},
+                 {typical, u"format-x"_s, u"140"_s, u"recommended bv*+ba/b"_s},
+                 // A format with no stream is not offered.
+                 {{MediaFormat{.formatID = u"sb0"_s}}, u"format-sb0"_s, QString(), u"recommended bv*+ba/b"_s},
+                 // Of duplicate IDs the first counts: it carries audio, so the video-only one is never paired.
+                 {{muxed(u"dup"_s, 360), videoOnly(u"dup"_s, 1080), audioOnly(u"140"_s, 129)},
+                  u"format-dup"_s,
+                  u"140"_s,
+                  u"format-dup dup"_s}}) {
+            ChoiceSelection selection = selectionOf(formats);
+            selection.selectedChoiceID = choiceID;
+            if (!audioID.isNull())
+                selection.selectedAudioFormatID = audioID;
+            QCOMPARE(selection.selectedChoice().id + u' ' + selection.selectedChoice().formatSelector, resolved);
+        }
     }
 
     void combinedChoiceInFull() {
@@ -169,37 +158,29 @@ private Q_SLOTS:
         QCOMPARE(selection.selectedChoice(), DownloadChoice::recommended());
     }
 
-    void selectingKeepsOrRenewsThePairing_data() {
-        QTest::addColumn<QList<MediaFormat>>("formats");
-        QTest::addColumn<QString>("audioBefore"); // a null text: no audio paired
-        QTest::addColumn<QString>("choiceID");
-        QTest::addColumn<QString>("audioAfter");
-        const QList<MediaFormat> typical = typicalFormats();
-        QTest::newRow("standard choice leaves the pairing") << typical << u"139"_s << u"recommended"_s << u"139"_s;
-        QTest::newRow("standard choice leaves no pairing") << typical << QString() << u"audio-only"_s << QString();
-        QTest::newRow("video-only keeps a listed pairing") << typical << u"139"_s << u"format-137"_s << u"139"_s;
-        QTest::newRow("video-only replaces a pairing that is gone")
-            << typical << u"999"_s << u"format-137"_s << u"251"_s;
-        QTest::newRow("video-only pairs the best audio") << typical << QString() << u"format-136"_s << u"251"_s;
-        QTest::newRow("video-only without any audio format")
-            << QList<MediaFormat>{videoOnly(u"137"_s, 1080)} << u"140"_s << u"format-137"_s << QString();
-        QTest::newRow("format with audio leaves a stale pairing") << typical << u"999"_s << u"format-18"_s << u"999"_s;
-    }
     void selectingKeepsOrRenewsThePairing() {
-        QFETCH(QList<MediaFormat>, formats);
-        QFETCH(QString, audioBefore);
-        QFETCH(QString, choiceID);
-        QFETCH(QString, audioAfter);
-        ChoiceSelection selection = selectionOf(formats);
-        if (!audioBefore.isNull())
-            selection.selectedAudioFormatID = audioBefore;
-        const QList<DownloadChoice> offered = selection.standardChoices() + selection.exactChoices();
-        const auto chosen = std::find_if(offered.cbegin(), offered.cend(),
-                                         [&](const DownloadChoice &choice) { return choice.id == choiceID; });
-        QVERIFY(chosen != offered.cend());
-        selection.selectChoice(*chosen);
-        QCOMPARE(selection.selectedChoiceID, choiceID);
-        QCOMPARE(selection.selectedAudioFormatID, audioAfter.isNull() ? std::nullopt : std::optional(audioAfter));
+        const QList<MediaFormat> typical = typicalFormats();
+        // The formats, the audio paired before (null: none), the choice, and the audio paired after.
+        for (const auto &[formats, audioBefore, choiceID, audioAfter] :
+             std::initializer_list<std::tuple<QList<MediaFormat>, QString, QString, QString>>{
+                 {typical, u"139"_s, u"recommended"_s, u"139"_s},  // a standard choice leaves the pairing
+                 {typical, QString(), u"audio-only"_s, QString()}, // and leaves no pairing
+                 {typical, u"139"_s, u"format-137"_s, u"139"_s},   // video-only keeps a listed pairing
+                 {typical, u"999"_s, u"format-137"_s, u"251"_s},   // and replaces one that is gone
+                 {typical, QString(), u"format-136"_s, u"251"_s},  // and pairs the best audio
+                 {{videoOnly(u"137"_s, 1080)}, u"140"_s, u"format-137"_s, QString()}, // without any audio format
+                 {typical, u"999"_s, u"format-18"_s, u"999"_s}}) { // a format with audio leaves a stale pairing
+            ChoiceSelection selection = selectionOf(formats);
+            if (!audioBefore.isNull())
+                selection.selectedAudioFormatID = audioBefore;
+            const QList<DownloadChoice> offered = selection.standardChoices() + selection.exactChoices();
+            const auto chosen = std::find_if(offered.cbegin(), offered.cend(),
+                                             [&](const DownloadChoice &choice) { return choice.id == choiceID; });
+            QVERIFY(chosen != offered.cend());
+            selection.selectChoice(*chosen);
+            QCOMPARE(selection.selectedChoiceID, choiceID);
+            QCOMPARE(selection.selectedAudioFormatID, audioAfter.isNull() ? std::nullopt : std::optional(audioAfter));
+        }
     }
 
     void audioExportFormatFollowsTheThirdChoice() {
@@ -213,21 +194,13 @@ private Q_SLOTS:
     }
 
     // Whether "MP4 compatible" is foreseen to need FFmpeg, from the analysis alone.
-    void compatibleMP4Outlook_data() {
-        QTest::addColumn<QList<MediaFormat>>("formats");
-        QTest::addColumn<int>("outlook");
+    void compatibleMP4Outlook() {
         const MediaFormat vp9{.formatID = u"248"_s, .videoCodec = u"vp09.00.40.08"_s, .audioCodec = none};
         const MediaFormat opus{.formatID = u"251"_s, .videoCodec = none, .audioCodec = u"opus"_s};
-        QTest::newRow("H.264 offered") << typicalFormats() << int(ConversionOutlook::unlikely);
-        QTest::newRow("VP9 only") << QList<MediaFormat>{vp9, opus} << int(ConversionOutlook::expected);
-        QTest::newRow("audio only") << QList<MediaFormat>{opus} << int(ConversionOutlook::unlikely);
-        QTest::newRow("codecs unknown") << QList<MediaFormat>{{.formatID = u"0"_s}, opus}
-                                        << int(ConversionOutlook::possible);
-    }
-    void compatibleMP4Outlook() {
-        QFETCH(QList<MediaFormat>, formats);
-        QFETCH(int, outlook);
-        QCOMPARE(int(selectionOf(formats).compatibleMP4Outlook()), outlook);
+        QCOMPARE(selectionOf(typicalFormats()).compatibleMP4Outlook(), ConversionOutlook::unlikely); // H.264 offered
+        QCOMPARE(selectionOf({vp9, opus}).compatibleMP4Outlook(), ConversionOutlook::expected);
+        QCOMPARE(selectionOf({opus}).compatibleMP4Outlook(), ConversionOutlook::unlikely);
+        QCOMPARE(selectionOf({{.formatID = u"0"_s}, opus}).compatibleMP4Outlook(), ConversionOutlook::possible);
         QCOMPARE(ChoiceSelection().compatibleMP4Outlook(), ConversionOutlook::possible);
     }
 
