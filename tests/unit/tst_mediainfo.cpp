@@ -16,8 +16,6 @@ using namespace Qt::StringLiterals;
 // other field is meant to stay absent.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
-Q_DECLARE_METATYPE(MediaFormat)
-
 namespace {
 
 // A minimal item around the given format list.
@@ -87,32 +85,29 @@ private Q_SLOTS:
         QCOMPARE(info.formats, QList<MediaFormat>{expected});
     }
 
-    void acceptedNumberShapes_data() {
-        QTest::addColumn<QByteArray>("format");
-        QTest::addColumn<MediaFormat>("expected");
-        const QString id = u"f"_s;
-        QTest::newRow("integer in a double field")
-            << QByteArray(R"({"format_id": "f", "fps": 30})") << MediaFormat{.formatID = id, .fps = 30.0};
-        QTest::newRow("whole fraction in an integer field")
-            << QByteArray(R"({"format_id": "f", "height": 720.0, "filesize": 1e3})")
-            << MediaFormat{.formatID = id, .height = 720, .fileSize = 1000};
-        QTest::newRow("64-bit extreme size")
-            << QByteArray(R"({"format_id": "f", "filesize": 9223372036854775807})")
-            << MediaFormat{.formatID = id, .fileSize = std::numeric_limits<qint64>::max()};
-        QTest::newRow("negative or absurd values are absent")
-            << QByteArray(R"({"format_id": "f", "width": -9223372036854775808, "height": -720, "filesize": -5000000, )"
-                          R"("filesize_approx": -1, "fps": 1e308, "tbr": -1, "abr": 0, "audio_channels": -2})")
-            << MediaFormat{.formatID = id};
-        QTest::newRow("null and missing are both absent")
-            << QByteArray(R"({"format_id": "f", "height": null, "vcodec": null, "tbr": null})")
-            << MediaFormat{.formatID = id};
-    }
     void acceptedNumberShapes() {
-        QFETCH(QByteArray, format);
-        QFETCH(MediaFormat, expected);
-        QCOMPARE(MediaInfo::decode(withFormats(format)).formats, QList<MediaFormat>{expected});
-        QCOMPARE(BlockingWait::wait(MediaInfo::decodeInBackground(withFormats(format))).formats,
-                 QList<MediaFormat>{expected});
+        const QString id = u"f"_s;
+        for (const auto &[format, expected] : std::initializer_list<std::pair<QByteArray, MediaFormat>>{
+                 // integer in a double field
+                 {QByteArray(R"({"format_id": "f", "fps": 30})"), MediaFormat{.formatID = id, .fps = 30.0}},
+                 // whole fraction in an integer field
+                 {QByteArray(R"({"format_id": "f", "height": 720.0, "filesize": 1e3})"),
+                  MediaFormat{.formatID = id, .height = 720, .fileSize = 1000}},
+                 // 64-bit extreme size
+                 {QByteArray(R"({"format_id": "f", "filesize": 9223372036854775807})"),
+                  MediaFormat{.formatID = id, .fileSize = std::numeric_limits<qint64>::max()}},
+                 // negative or absurd values are absent
+                 {QByteArray(
+                      R"({"format_id": "f", "width": -9223372036854775808, "height": -720, "filesize": -5000000, )"
+                      R"("filesize_approx": -1, "fps": 1e308, "tbr": -1, "abr": 0, "audio_channels": -2})"),
+                  MediaFormat{.formatID = id}},
+                 // null and missing are both absent
+                 {QByteArray(R"({"format_id": "f", "height": null, "vcodec": null, "tbr": null})"),
+                  MediaFormat{.formatID = id}}}) {
+            QCOMPARE(MediaInfo::decode(withFormats(format)).formats, QList<MediaFormat>{expected});
+            QCOMPARE(BlockingWait::wait(MediaInfo::decodeInBackground(withFormats(format))).formats,
+                     QList<MediaFormat>{expected});
+        }
     }
 
     void emptyFormatListIsAnItemWithoutFormats() { QVERIFY(MediaInfo::decode(withFormats({})).formats.isEmpty()); }
@@ -250,56 +245,54 @@ private Q_SLOTS:
         QCOMPARE(list.downloadableCount(), PlaylistInfo::maximumEntries);
     }
 
-    void labels_data() {
-        QTest::addColumn<MediaFormat>("format");
-        QTest::addColumn<QString>("labels"); // quality / resolution / detail
+    void labels() {
+        QList<std::pair<MediaFormat, QString>> cases; // a format, and its quality / resolution / detail
+        const auto row = [&cases](const char *, const MediaFormat &format, const QString &labels) {
+            cases.append({format, labels});
+        };
         const QString id = u"f"_s;
         const QString audioOnly = u"audio only"_s;
-        QTest::newRow("video codec none despite a height")
-            << MediaFormat{.formatID = id, .height = 720, .videoCodec = u"none"_s} << u"Solo audio / Solo audio / "_s;
-        QTest::newRow("audio with its note")
-            << MediaFormat{.formatID = id, .formatNote = audioOnly} << u"Solo audio / Solo audio / audio only"_s;
-        QTest::newRow("width and height")
-            << MediaFormat{.formatID = id, .width = 1920, .height = 1080, .videoCodec = u"avc1"_s}
-            << u"1080p / 1920×1080 / sin audio"_s;
-        QTest::newRow("note only") << MediaFormat{.formatID = id, .formatNote = u"HD"_s, .videoCodec = u"vp9"_s}
-                                   << u"HD / HD / sin audio"_s;
-        QTest::newRow("video with an audio-only note")
-            << MediaFormat{.formatID = id, .formatNote = audioOnly, .videoCodec = u"vp9"_s}
-            << u"Video / Resolución no informada / audio only · sin audio"_s;
-        QTest::newRow("video with an empty note")
-            << MediaFormat{.formatID = id, .formatNote = QString(), .videoCodec = u"vp9"_s}
-            << u" / Resolución no informada / sin audio"_s;
+        row("video codec none despite a height", MediaFormat{.formatID = id, .height = 720, .videoCodec = u"none"_s},
+            u"Solo audio / Solo audio / "_s);
+        row("audio with its note", MediaFormat{.formatID = id, .formatNote = audioOnly},
+            u"Solo audio / Solo audio / audio only"_s);
+        row("width and height", MediaFormat{.formatID = id, .width = 1920, .height = 1080, .videoCodec = u"avc1"_s},
+            u"1080p / 1920×1080 / sin audio"_s);
+        row("note only", MediaFormat{.formatID = id, .formatNote = u"HD"_s, .videoCodec = u"vp9"_s},
+            u"HD / HD / sin audio"_s);
+        row("video with an audio-only note",
+            MediaFormat{.formatID = id, .formatNote = audioOnly, .videoCodec = u"vp9"_s},
+            u"Video / Resolución no informada / audio only · sin audio"_s);
+        row("video with an empty note", MediaFormat{.formatID = id, .formatNote = QString(), .videoCodec = u"vp9"_s},
+            u" / Resolución no informada / sin audio"_s);
         const MediaFormat video720{.formatID = id,
                                    .formatNote = u"720p"_s,
                                    .ext = u"mp4"_s,
                                    .height = 720,
                                    .fps = 29.97,
                                    .videoCodec = u"avc1.64001F"_s};
-        QTest::newRow("note equal to the quality, no size") << video720 << u"720p / 720p / MP4 · 30 fps · sin audio"_s;
+        row("note equal to the quality, no size", video720, u"720p / 720p / MP4 · 30 fps · sin audio"_s);
         MediaFormat withNoteAndSize = video720;
         withNoteAndSize.formatNote = u"720p60 HDR"_s;
         withNoteAndSize.fileSize = 12'300'000;
         withNoteAndSize.approximateFileSize = 99'000'000;
-        QTest::newRow("own note, exact size preferred")
-            << withNoteAndSize << u"720p / 720p60 HDR / MP4 · 720p60 HDR · 30 fps · sin audio · 12,3 MB"_s;
-        QTest::newRow("audio, approximate size, half frame rate rounds up")
-            << MediaFormat{.formatID = id,
-                           .ext = u"webm"_s,
-                           .fps = 0.5,
-                           .videoCodec = u"none"_s,
-                           .audioCodec = u"opus"_s,
-                           .approximateFileSize = 3'460'000}
-            << u"Solo audio / Solo audio / WEBM · 1 fps · audio · 3,5 MB"_s;
-        QTest::newRow("both streams, zero frame rate")
-            << MediaFormat{.formatID = id, .fps = 0.0, .videoCodec = u"vp9"_s, .audioCodec = u"opus"_s}
-            << u"Video / Resolución no informada / "_s;
-    }
-    void labels() {
-        QFETCH(MediaFormat, format);
-        QFETCH(QString, labels);
-        QCOMPARE(QStringList({format.qualityLabel(), format.resolutionDetail(), format.detailLabel()}).join(u" / "_s),
-                 labels);
+        row("own note, exact size preferred", withNoteAndSize,
+            u"720p / 720p60 HDR / MP4 · 720p60 HDR · 30 fps · sin audio · 12,3 MB"_s);
+        row("audio, approximate size, half frame rate rounds up",
+            MediaFormat{.formatID = id,
+                        .ext = u"webm"_s,
+                        .fps = 0.5,
+                        .videoCodec = u"none"_s,
+                        .audioCodec = u"opus"_s,
+                        .approximateFileSize = 3'460'000},
+            u"Solo audio / Solo audio / WEBM · 1 fps · audio · 3,5 MB"_s);
+        row("both streams, zero frame rate",
+            MediaFormat{.formatID = id, .fps = 0.0, .videoCodec = u"vp9"_s, .audioCodec = u"opus"_s},
+            u"Video / Resolución no informada / "_s);
+        for (const auto &[format, labels] : std::as_const(cases))
+            QCOMPARE(
+                QStringList({format.qualityLabel(), format.resolutionDetail(), format.detailLabel()}).join(u" / "_s),
+                labels);
     }
 
     void codecLabels() {
