@@ -80,52 +80,43 @@ private Q_SLOTS:
         QCOMPARE(settings.downloadDirectoryPath(), home);
     }
 
-    void onlyAStoredBooleanCounts_data() {
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<bool>("expected");
-        QTest::newRow("false") << QByteArray("false") << false;
-        for (const char *value : {"true", "False", "0", "false, false", "@ByteArray(false)", ""})
-            QTest::newRow(value) << QByteArray(value) << true;
-    }
     void onlyAStoredBooleanCounts() {
-        QFETCH(QByteArray, value);
-        QFETCH(bool, expected);
-        QSettings store(storeWith("[General]\nrevealWhenFinished=" + value + "\nnotifyWhenFinished=" + value + '\n'),
-                        QSettings::IniFormat);
-        const AppSettings settings(&store, downloads, home);
-        QCOMPARE(settings.revealWhenFinished(), expected);
-        QCOMPARE(settings.notifyWhenFinished(), expected);
+        for (const QByteArray value : {"false", "true", "False", "0", "false, false", "@ByteArray(false)", ""}) {
+            QSettings store(
+                storeWith("[General]\nrevealWhenFinished=" + value + "\nnotifyWhenFinished=" + value + '\n'),
+                QSettings::IniFormat);
+            const AppSettings settings(&store, downloads, home);
+            QCOMPARE(settings.revealWhenFinished(), value != "false");
+            QCOMPARE(settings.notifyWhenFinished(), value != "false");
+        }
     }
 
     // The cookies setting names a known browser or a readable file; anything else means none,
     // and loading it never rewrites the store.
-    void cookiesNameABrowserOrAReadableFile_data() {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("meaning"); // "browser NAME", "file PATH" or "none"
-        const QString file = TestSupport::writeFile(m_dir.filePath(u"cookies.txt"_s), "# Netscape HTTP Cookie File\n");
-        QTest::newRow("browser") << u"vivaldi"_s << u"browser vivaldi"_s;
-        QTest::newRow("file") << file << u"file "_s + file;
-        QTest::newRow("unknown browser") << u"netscape"_s << u"none"_s;
-        QTest::newRow("browser in capitals") << u"Firefox"_s << u"none"_s;
-        QTest::newRow("relative path") << u"cookies.txt"_s << u"none"_s;
-        QTest::newRow("missing file") << m_dir.filePath(u"nothing.txt"_s) << u"none"_s;
-        QTest::newRow("folder") << m_dir.path() << u"none"_s;
-    }
     void cookiesNameABrowserOrAReadableFile() {
-        QFETCH(QString, stored);
-        QFETCH(QString, meaning);
-        const QByteArray text = "[General]\ncookies=" + stored.toUtf8() + "\nrevealWhenFinished=false\n";
-        const QString path = storeWith(text);
-        QSettings store(path, QSettings::IniFormat);
-        const AppSettings settings(&store, downloads, home);
-        QCOMPARE(settings.cookies(), stored);
-        const CookieSource source = settings.cookieSource();
-        const QString actual = source.kind == CookieSource::Kind::browser ? u"browser "_s + source.browser
-                               : source.kind == CookieSource::Kind::file  ? u"file "_s + source.file
-                                                                          : u"none"_s;
-        QCOMPARE(actual, meaning);
-        store.sync();
-        QCOMPARE(readFile(path), text);
+        const QString file = TestSupport::writeFile(m_dir.filePath(u"cookies.txt"_s), "# Netscape HTTP Cookie File\n");
+        // What is stored, and what it means: "browser NAME", "file PATH" or "none".
+        for (const auto &[stored, meaning] :
+             std::initializer_list<std::pair<QString, QString>>{{u"vivaldi"_s, u"browser vivaldi"_s},
+                                                                {file, u"file "_s + file},
+                                                                {u"netscape"_s, u"none"_s},
+                                                                {u"Firefox"_s, u"none"_s},     // a browser in capitals
+                                                                {u"cookies.txt"_s, u"none"_s}, // a relative path
+                                                                {m_dir.filePath(u"nothing.txt"_s), u"none"_s},
+                                                                {m_dir.path(), u"none"_s}}) { // a folder
+            const QByteArray text = "[General]\ncookies=" + stored.toUtf8() + "\nrevealWhenFinished=false\n";
+            const QString path = storeWith(text);
+            QSettings store(path, QSettings::IniFormat);
+            const AppSettings settings(&store, downloads, home);
+            QCOMPARE(settings.cookies(), stored);
+            const CookieSource source = settings.cookieSource();
+            const QString actual = source.kind == CookieSource::Kind::browser ? u"browser "_s + source.browser
+                                   : source.kind == CookieSource::Kind::file  ? u"file "_s + source.file
+                                                                              : u"none"_s;
+            QCOMPARE(actual, meaning);
+            store.sync();
+            QCOMPARE(readFile(path), text);
+        }
     }
 
     void aPathMustBeAString() {
