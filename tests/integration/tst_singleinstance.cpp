@@ -167,21 +167,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("runtime");  // "": unset; "open": mode 0777; "private": mode 0700
         QTest::addColumn<QString>("own");      // the program's folder: "": absent; "foreign": another user's; "link"
         QTest::addColumn<QString>("expected"); // "runtime", "own" or "": none
-        QTest::newRow("private runtime folder") << "private"
-                                                << "foreign"
-                                                << "runtime";
-        QTest::newRow("none, own folder made") << ""
-                                               << ""
-                                               << "own";
-        QTest::newRow("open runtime folder") << "open"
-                                             << ""
-                                             << "own";
-        QTest::newRow("own folder of another user") << ""
-                                                    << "foreign"
-                                                    << "";
-        QTest::newRow("own folder is a link") << "open"
-                                              << "link"
-                                              << "";
+        const auto row = [](const char *name, const char *runtime, const char *own, const char *expected) {
+            QTest::newRow(name) << QString::fromLatin1(runtime) << QString::fromLatin1(own)
+                                << QString::fromLatin1(expected);
+        };
+        row("private runtime folder", "private", "foreign", "runtime");
+        row("none, own folder made", "", "", "own");
+        row("open runtime folder", "open", "", "own");
+        row("own folder of another user", "", "foreign", "");
+        row("own folder is a link", "open", "link", "");
     }
     void theServerLivesOnlyInAPrivateFolder() {
         QFETCH(QString, runtime);
