@@ -564,35 +564,30 @@ exit 1)");
         QCOMPARE(snapshot(), before);
     }
 
-    void homebrewWarningsFollowTheDiagnosis_data() {
-        QTest::addColumn<QByteArray>("diagnosis");
-        QTest::addColumn<QByteArray>("dependents");
-        QTest::addColumn<QString>("tier");
-        QTest::addColumn<QString>("summary");
-        QTest::newRow("tier 2") << QByteArray(R"({"tier":2,"findings":[]})") << QByteArray() << QString() << QString();
-        QTest::newRow("tier 3") << tier3 << QByteArray("scrcpy\nmpv\n") << u"Tier 3"_s << u"scrcpy, mpv"_s;
-        QTest::newRow("unsupported") << QByteArray(R"({"tier":"unsupported","findings":[]})") << QByteArray()
-                                     << u"no compatible"_s << QString();
-        QTest::newRow("unknown tier") << QByteArray(R"({"tier":"x","findings":[]})") << QByteArray() << QString()
-                                      << QString();
-        QTest::newRow("findings of other types")
-            << QByteArray(R"({"tier":3,"findings":[{"text":7,"tier":3}]})") << QByteArray() << QString() << QString();
-    }
     void homebrewWarningsFollowTheDiagnosis() {
-        QFETCH(QByteArray, diagnosis);
-        QFETCH(QByteArray, dependents);
-        QFETCH(QString, tier);
-        QFETCH(QString, summary);
-        m_machine->homebrewYTDLP(diagnosis, dependents);
-        makeModel();
-        QCOMPARE(m_model->homebrewSupportWarning().value_or(QString()),
-                 tier.isEmpty() ? QString()
-                                : u"Homebrew clasificó este equipo como "_s + tier +
-                                      u". Los paquetes pueden compilarse desde código fuente y tardar horas. "
-                                      "Recomendamos migrar a las versiones precompiladas administradas por Torvel."_s);
-        QCOMPARE(m_model->homebrewWarning(ToolKind::ytDLP).has_value(), !tier.isEmpty());
-        QVERIFY(!m_model->homebrewWarning(ToolKind::ffmpeg));
-        QCOMPARE(m_model->homebrewDependentSummary(ToolKind::ytDLP).value_or(QString()), summary);
+        // Homebrew's diagnosis and dependents, the tier named in the warning (empty: no warning)
+        // and the dependents' summary.
+        for (const auto &[diagnosis, dependents, tier, summary] :
+             std::initializer_list<std::tuple<QByteArray, QByteArray, QString, QString>>{
+                 {R"({"tier":2,"findings":[]})", {}, {}, {}},
+                 {tier3, "scrcpy\nmpv\n", u"Tier 3"_s, u"scrcpy, mpv"_s},
+                 {R"({"tier":"unsupported","findings":[]})", {}, u"no compatible"_s, {}},
+                 {R"({"tier":"x","findings":[]})", {}, {}, {}},                     // an unknown tier
+                 {R"({"tier":3,"findings":[{"text":7,"tier":3}]})", {}, {}, {}}}) { // findings of other types
+            m_model.reset();
+            m_machine = std::make_unique<ToolMachine>();
+            m_machine->homebrewYTDLP(diagnosis, dependents);
+            makeModel();
+            QCOMPARE(m_model->homebrewSupportWarning().value_or(QString()),
+                     tier.isEmpty()
+                         ? QString()
+                         : u"Homebrew clasificó este equipo como "_s + tier +
+                               u". Los paquetes pueden compilarse desde código fuente y tardar horas. "
+                               "Recomendamos migrar a las versiones precompiladas administradas por Torvel."_s);
+            QCOMPARE(m_model->homebrewWarning(ToolKind::ytDLP).has_value(), !tier.isEmpty());
+            QVERIFY(!m_model->homebrewWarning(ToolKind::ffmpeg));
+            QCOMPARE(m_model->homebrewDependentSummary(ToolKind::ytDLP).value_or(QString()), summary);
+        }
     }
 };
 
