@@ -66,33 +66,24 @@ private Q_SLOTS:
         QVERIFY(!Tracker::meaningfulCodec(std::nullopt));
     }
 
-    void protocolPayloads_data() {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("marker");
-        QTest::addColumn<QStringList>("fields"); // empty: the marker is not in the line
+    void protocolPayloads() {
         const QString progressMarker = DownloadOutputProtocol::progressMarker();
         const QString fileMarker = DownloadOutputProtocol::fileMarker();
-        QTest::newRow("fields") << progress("12.5%|1024|NA") << progressMarker
-                                << QStringList{u8("12.5%"), u8("1024"), u8("NA")};
-        // Only yt-dlp begins a line with a marker; in its own messages one is a site's text.
-        QTest::newRow("text before the marker")
-            << u8("[download] Destination: /j/a__TORVEL_FILE__b.mp4") << fileMarker << QStringList{};
-        QTest::newRow("first occurrence")
-            << u8("__TORVEL_FILE__a|__TORVEL_FILE__b") << fileMarker << QStringList{u8("a"), u8("__TORVEL_FILE__b")};
-        QTest::newRow("empty fields kept") << progress("||") << progressMarker << QStringList{{}, {}, {}};
-        QTest::newRow("path untrimmed") << u8("__TORVEL_FILE__ /tmp/a b.mp4 ") << fileMarker
-                                        << QStringList{u8(" /tmp/a b.mp4 ")};
-        QTest::newRow("truncated marker") << u8("__TORVEL_PROGRES 50%") << progressMarker << QStringList{};
-    }
-    void protocolPayloads() {
-        QFETCH(QString, line);
-        QFETCH(QString, marker);
-        QFETCH(QStringList, fields);
-        const auto payload = DownloadOutputProtocol::payload(line, marker);
-        QCOMPARE(payload.has_value(), !fields.isEmpty());
-        if (payload)
-            QCOMPARE(DownloadOutputProtocol::fields(*payload), fields);
-        QCOMPARE(DownloadOutputProtocol::field(fields, fields.size()), std::nullopt);
+        // A line, a marker, and the fields after it; none: the marker is not in the line.
+        for (const auto &[line, marker, fields] : std::initializer_list<std::tuple<QString, QString, QStringList>>{
+                 {progress("12.5%|1024|NA"), progressMarker, {u8("12.5%"), u8("1024"), u8("NA")}},
+                 // Only yt-dlp begins a line with a marker; in its own messages one is a site's text.
+                 {u8("[download] Destination: /j/a__TORVEL_FILE__b.mp4"), fileMarker, {}},
+                 {u8("__TORVEL_FILE__a|__TORVEL_FILE__b"), fileMarker, {u8("a"), u8("__TORVEL_FILE__b")}},
+                 {progress("||"), progressMarker, {{}, {}, {}}},                            // empty fields are kept
+                 {u8("__TORVEL_FILE__ /tmp/a b.mp4 "), fileMarker, {u8(" /tmp/a b.mp4 ")}}, // the path untrimmed
+                 {u8("__TORVEL_PROGRES 50%"), progressMarker, {}}}) {
+            const auto payload = DownloadOutputProtocol::payload(line, marker);
+            QCOMPARE(payload.has_value(), !fields.isEmpty());
+            if (payload)
+                QCOMPARE(DownloadOutputProtocol::fields(*payload), fields);
+            QCOMPARE(DownloadOutputProtocol::field(fields, fields.size()), std::nullopt);
+        }
     }
 
     void recordEnds() {
@@ -165,39 +156,33 @@ private Q_SLOTS:
         QCOMPARE(seen.last().fraction, 1.0);
     }
 
-    void twoTransfers_data() {
-        QTest::addColumn<QString>("plan"); // the payload after the marker; null: no plan line
-        QTest::addColumn<double>("video");
-        QTest::addColumn<double>("audioHalf");
+    void twoTransfers() {
         const double video = 0.98 * 4000 / 4128;
         const double bitrates = video + 0.98 * 128 / 4128 / 2;
-        QTest::newRow("no plan") << QString() << 0.5 << 0.74;
-        QTest::newRow("plan without values") << u8("NA|NA|NA|NA|NA|NA|NA|NA|NA|NA") << 0.5 << 0.74;
-        QTest::newRow("nine fields") << u8("300|NA|NA|NA|NA|100|NA|NA|NA") << 0.5 << 0.74;
-        QTest::newRow("sizes") << u8("300000000|NA|NA|NA|NA|100000000|NA|NA|NA|NA") << 0.735 << 0.735 + 0.245 / 2;
-        QTest::newRow("approximate sizes") << u8("NA|300|NA|NA|NA|NA|100|NA|NA|NA") << 0.735 << 0.735 + 0.245 / 2;
-        QTest::newRow("bitrates") << u8("NA|NA|4000|NA|NA|NA|NA|NA|NA|128") << video << bitrates;
-        QTest::newRow("one size missing") << u8("300|NA|NA|4000|NA|NA|NA|0|NA|128") << video << bitrates;
-        QTest::newRow("infinite size") << u8("inf|NA|NA|NA|NA|100|NA|NA|NA|NA") << 0.5 << 0.74;
-    }
-    void twoTransfers() {
-        QFETCH(QString, plan);
-        QFETCH(double, video);
-        QFETCH(double, audioHalf);
-        Run run(2, true);
-        QVERIFY(plan.isNull() || run.tracker.consume(u8("__TORVEL_PLAN__") + plan));
-        QVERIFY(run.snapshots.isEmpty());
-        const DownloadProgress first = run.feed({progress("100%|5242880|5242880|NA|NA|0|NA|NA|137|avc1|none")});
-        QCOMPARE(first.fraction, video);
-        QCOMPARE(first.phaseText, u8("Descargando video · pista 1 de 2"));
-        const DownloadProgress second = run.feed({progress("  0.1%|2048|2097152|NA|NA|NA|NA|NA|140|none|mp4a"),
-                                                  progress(" 50.0%|1048576|2097152|NA|NA|NA|NA|NA|140|none|mp4a")});
-        QCOMPARE(second.fraction, audioHalf);
-        QCOMPARE(second.phaseText, u8("Descargando audio · pista 2 de 2"));
+        // The plan after the marker (null: no plan line), the bar after the video, and halfway
+        // through the audio.
+        for (const auto &[plan, afterVideo, audioHalf] : std::initializer_list<std::tuple<QString, double, double>>{
+                 {QString(), 0.5, 0.74},
+                 {u8("NA|NA|NA|NA|NA|NA|NA|NA|NA|NA"), 0.5, 0.74},
+                 {u8("300|NA|NA|NA|NA|100|NA|NA|NA"), 0.5, 0.74},                               // nine fields
+                 {u8("300000000|NA|NA|NA|NA|100000000|NA|NA|NA|NA"), 0.735, 0.735 + 0.245 / 2}, // sizes
+                 {u8("NA|300|NA|NA|NA|NA|100|NA|NA|NA"), 0.735, 0.735 + 0.245 / 2},             // approximate
+                 {u8("NA|NA|4000|NA|NA|NA|NA|NA|NA|128"), video, bitrates},
+                 {u8("300|NA|NA|4000|NA|NA|NA|0|NA|128"), video, bitrates}, // one size missing
+                 {u8("inf|NA|NA|NA|NA|100|NA|NA|NA|NA"), 0.5, 0.74}}) {
+            Run run(2, true);
+            QVERIFY(plan.isNull() || run.tracker.consume(u8("__TORVEL_PLAN__") + plan));
+            QVERIFY(run.snapshots.isEmpty());
+            const DownloadProgress first = run.feed({progress("100%|5242880|5242880|NA|NA|0|NA|NA|137|avc1|none")});
+            QCOMPARE(first.fraction, afterVideo);
+            QCOMPARE(first.phaseText, u8("Descargando video · pista 1 de 2"));
+            const DownloadProgress second = run.feed({progress("  0.1%|2048|2097152|NA|NA|NA|NA|NA|140|none|mp4a"),
+                                                      progress(" 50.0%|1048576|2097152|NA|NA|NA|NA|NA|140|none|mp4a")});
+            QCOMPARE(second.fraction, audioHalf);
+            QCOMPARE(second.phaseText, u8("Descargando audio · pista 2 de 2"));
+        }
     }
 
-    // The plan's last field is the chosen format: one identifier is one transfer, whatever the
-    // selector asked for; identifiers joined with "+" are as many transfers.
     void planNamesTheTransfers() {
         // A plan, and the fraction | phase shown after a transfer at 100 %.
         for (const auto &[plan, shown] : std::initializer_list<std::pair<const char *, const char *>>{
@@ -212,32 +197,26 @@ private Q_SLOTS:
         }
     }
 
-    void transferNumber_data() {
-        QTest::addColumn<int>("expected");
-        QTest::addColumn<QString>("payloads"); // progress payloads, one line each, split at ";"
-        QTest::addColumn<QString>("track");    // empty: no track shown
-        QTest::newRow("falls by more than 0.15") << 2 << u8("97%;2%") << u8("2 de 2");
-        QTest::newRow("falls by less") << 2 << u8("30%;20%") << u8("1 de 2");
-        QTest::newRow("stops at the expected count") << 2 << u8("97%;2%;97%;2%") << u8("2 de 2");
-        QTest::newRow("one expected") << 1 << u8("97%;2%") << QString();
-        QTest::newRow("index and count fields") << 1 << u8("10%||||||2|2") << u8("2 de 2");
-        QTest::newRow("known identifier returns")
-            << 2 << u8("99%||||||||137;9%||||||||140;5%||||||||137") << u8("1 de 2");
-        QTest::newRow("more identifiers than expected")
-            << 1 << u8("9%||||||||a;9%||||||||b;9%||||||||c") << u8("3 de 3");
-        // A "|" inside a site's field leaves its three fields unknown, never shifted.
-        QTest::newRow("bar in a format id") << 2 << u8("99%||||||||137;99%||||||||1|37|x|y") << u8("1 de 2");
-    }
     void transferNumber() {
-        QFETCH(int, expected);
-        QFETCH(QString, payloads);
-        QFETCH(QString, track);
-        Run run(expected, false);
-        QStringList lines;
-        for (const QString &payload : payloads.split(QLatin1Char(';')))
-            lines.append(u8("__TORVEL_PROGRESS__") + payload);
-        QCOMPARE(run.feed(lines).phaseText,
-                 u8("Descargando video y audio") + (track.isEmpty() ? u8("") : u8(" · pista ") + track));
+        // The transfers expected, progress payloads split at ";", and the track shown (empty: none).
+        for (const auto &[expected, payloads, track] :
+             std::initializer_list<std::tuple<int, const char *, const char *>>{
+                 {2, "97%;2%", "2 de 2"},        // falls by more than 0.15
+                 {2, "30%;20%", "1 de 2"},       // falls by less
+                 {2, "97%;2%;97%;2%", "2 de 2"}, // stops at the expected count
+                 {1, "97%;2%", ""},
+                 {1, "10%||||||2|2", "2 de 2"},                               // index and count fields
+                 {2, "99%||||||||137;9%||||||||140;5%||||||||137", "1 de 2"}, // a known identifier returns
+                 {1, "9%||||||||a;9%||||||||b;9%||||||||c", "3 de 3"},        // more identifiers than expected
+                 // A "|" inside a site's field leaves its three fields unknown, never shifted.
+                 {2, "99%||||||||137;99%||||||||1|37|x|y", "1 de 2"}}) {
+            Run run(expected, false);
+            QStringList lines;
+            for (const QString &payload : u8(payloads).split(QLatin1Char(';')))
+                lines.append(u8("__TORVEL_PROGRESS__") + payload);
+            QCOMPARE(run.feed(lines).phaseText,
+                     u8("Descargando video y audio") + (*track ? u8(" · pista ") + u8(track) : QString()));
+        }
     }
 
     void downloadPhase() {
@@ -308,34 +287,32 @@ private Q_SLOTS:
         }
     }
 
-    void postprocessing_data() {
-        QTest::addColumn<QString>("statuses"); // payloads after the marker, separated by ";"
-        QTest::addColumn<QString>("shown");    // fraction | phase | status; empty: nothing emitted
+    void postprocessing() {
         const QString approximate = u8(" | Procesando con FFmpeg · progreso aproximado");
         const QString converted = u8("0.998 | Finalizando archivo… | Combinación o conversión completada");
-        QTest::newRow("merger started") << u8("started|Merger") << u8("0.98 | Combinando video y audio…") + approximate;
-        QTest::newRow("merger finished") << u8("started|Merger;finished|Merger") << converted;
-        QTest::newRow("fixup is FFmpeg") << u8("finished|FixupM3u8") << converted;
-        QTest::newRow("metadata finished")
-            << u8("finished|FFmpegMetadata") << u8("0.985 | Escribiendo metadatos… | Preparando el resultado");
-        QTest::newRow("started after a finish keeps the bar")
-            << u8("finished|MoveFiles;STARTED|ExtractAudio")
-            << u8("0.985 | Extrayendo y convirtiendo audio…") + approximate;
-        QTest::newRow("no name") << u8("started") << u8("0.98 | Procesando archivo…") + approximate;
-        QTest::newRow("processing ignored") << u8("processing|Merger") << QString();
-        QTest::newRow("a list's join ignored") << u8("started|Concat;finished|FFmpegConcat") << QString();
-    }
-    void postprocessing() {
-        QFETCH(QString, statuses);
-        QFETCH(QString, shown);
-        Run run(2, true);
-        for (const QString &payload : statuses.split(QLatin1Char(';')))
-            QVERIFY(run.tracker.consume(u8("__TORVEL_POSTPROCESS__") + payload));
-        const DownloadProgress last = run.feed({});
-        QCOMPARE(run.snapshots.isEmpty() ? QString()
-                                         : u8("%1 | %2 | %3").arg(last.fraction).arg(last.phaseText, last.statusText),
-                 shown);
-        QVERIFY(last.speedText.isEmpty() && last.etaText.isEmpty());
+        // Payloads after the marker, split at ";", and the fraction | phase | status shown; empty:
+        // nothing emitted.
+        for (const auto &[statuses, shown] : std::initializer_list<std::pair<const char *, QString>>{
+                 {"started|Merger", u8("0.98 | Combinando video y audio…") + approximate},
+                 {"started|Merger;finished|Merger", converted},
+                 {"finished|FixupM3u8", converted}, // a fix-up is FFmpeg's too
+                 {"finished|FFmpegMetadata", u8("0.985 | Escribiendo metadatos… | Preparando el resultado")},
+                 // Started after a finish keeps the bar.
+                 {"finished|MoveFiles;STARTED|ExtractAudio",
+                  u8("0.985 | Extrayendo y convirtiendo audio…") + approximate},
+                 {"started", u8("0.98 | Procesando archivo…") + approximate}, // no name
+                 {"processing|Merger", QString()},
+                 {"started|Concat;finished|FFmpegConcat", QString()}}) { // a list's join is ignored
+            Run run(2, true);
+            for (const QString &payload : u8(statuses).split(QLatin1Char(';')))
+                QVERIFY(run.tracker.consume(u8("__TORVEL_POSTPROCESS__") + payload));
+            const DownloadProgress last = run.feed({});
+            QCOMPARE(run.snapshots.isEmpty()
+                         ? QString()
+                         : u8("%1 | %2 | %3").arg(last.fraction).arg(last.phaseText, last.statusText),
+                     shown);
+            QVERIFY(last.speedText.isEmpty() && last.etaText.isEmpty());
+        }
     }
 
     void otherLinesAreNotConsumed() {
