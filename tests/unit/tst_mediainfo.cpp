@@ -112,64 +112,68 @@ private Q_SLOTS:
 
     void emptyFormatListIsAnItemWithoutFormats() { QVERIFY(MediaInfo::decode(withFormats({})).formats.isEmpty()); }
 
-    void rejectsTheWholeDocument_data() {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("message");
-        const QByteArray good = R"({"format_id": "a"}, {"format_id": "b"}, )";
-        QTest::newRow("fraction in an integer field, third format")
-            << withFormats(good + R"({"format_id": "c", "filesize": 1.5})")
-            << u"El campo \"filesize\" del formato 3 debe ser un número entero."_s;
-        QTest::newRow("whole number beyond 64 bits")
-            << withFormats(R"({"format_id": "a", "height": 1e30})")
-            << u"El campo \"height\" del formato 1 debe ser un número entero."_s;
-        QTest::newRow("one past the largest integer")
-            << withFormats(R"({"format_id": "a", "filesize_approx": 9223372036854775808})")
-            << u"El campo \"filesize_approx\" del formato 1 debe ser un número entero."_s;
-        QTest::newRow("number written as text") << withFormats(R"({"format_id": "a", "tbr": "128"})")
-                                                << u"El campo \"tbr\" del formato 1 debe ser un número."_s;
-        QTest::newRow("number as text field") << withFormats(good + R"({"format_id": 22})")
-                                              << u"El campo \"format_id\" del formato 3 debe ser un texto."_s;
-        QTest::newRow("missing format id") << withFormats(R"({"format_id": "a"}, {"ext": "mp4"})")
-                                           << u"Falta el campo obligatorio \"format_id\" en el formato 2."_s;
-        QTest::newRow("format that is not an object")
-            << withFormats(R"({"format_id": "a"}, "b")") << u"El formato 2 debe ser un objeto."_s;
-        QTest::newRow("formats missing") << QByteArray(R"({"id": "a", "title": "t"})")
-                                         << u"Falta el campo obligatorio \"formats\"."_s;
-        QTest::newRow("required title null")
-            << QByteArray(R"({"id": "a", "title": null, "formats": []})") << u"Falta el campo obligatorio \"title\"."_s;
-        QTest::newRow("top-level array") << QByteArray(R"([{"id": "a", "title": "t", "formats": []}])")
-                                         << u"El documento JSON debe ser un objeto."_s;
-        QTest::newRow("truncated") << QByteArray(R"({"id": "a", "title": "t", "formats": [)")
-                                   << u"JSON no válido: unterminated array (posición 38)"_s;
-        QTest::newRow("number too large for a double")
-            << QByteArray(R"({"id": "a", "duration": 1e400})") << u"JSON no válido: illegal number (posición 29)"_s;
-        QTest::newRow("bytes that are not UTF-8") << QByteArray("{\"id\": \"caf\xe9\", \"title\": \"t\"}")
-                                                  << u"JSON no válido: invalid UTF8 string (posición 11)"_s;
-        QTest::newRow("nested beyond the parser's limit")
-            << QByteArray("{\"a\":") + QByteArray(100000, '[')
-            << u"JSON no válido: too deeply nested document (posición 1029)"_s;
-        QTest::newRow("list entries that are not a list")
-            << QByteArray(R"({"_type": "playlist", "title": "L", "entries": {}})")
-            << u"El campo \"entries\" debe ser una lista."_s;
-        QTest::newRow("list entry that is not an object")
-            << QByteArray(R"({"_type": "playlist", "entries": [{"url": "https:\/\/e.example/1"}, 3]})")
-            << u"La entrada 2 de la lista debe ser un objeto."_s;
-        QTest::newRow("list entry title that is a number")
-            << QByteArray(R"({"entries": [{"url": "https:\/\/e.example/1"}, {"title": 7}]})")
-            << u"El campo \"title\" de la entrada 2 debe ser un texto."_s;
-        QTest::newRow("list entry duration written as text")
-            << QByteArray(R"({"_type": "playlist", "entries": [{"duration": "61"}]})")
-            << u"El campo \"duration\" de la entrada 1 debe ser un número."_s;
-        QTest::newRow("list title that is a number")
-            << QByteArray(R"({"_type": "playlist", "title": 1, "entries": []})")
-            << u"El campo \"title\" debe ser un texto."_s;
-    }
     void rejectsTheWholeDocument() {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, message);
-        QCOMPARE(decodingFailure([&] { MediaAnalyses::decode(json); }), message);
-        // On a worker the failure comes back the same.
-        QCOMPARE(decodingFailure([&] { BlockingWait::wait(MediaAnalyses::decodeInBackground(json)); }), message);
+        const QByteArray good = R"({"format_id": "a"}, {"format_id": "b"}, )";
+        // A document, and the description of its fault.
+        for (const auto &[json, message] : std::initializer_list<std::pair<QByteArray, QString>>{
+                 // fraction in an integer field, third format
+                 {withFormats(good + R"({"format_id": "c", "filesize": 1.5})"),
+                  u"El campo \"filesize\" del formato 3 debe ser un número entero."_s},
+                 // whole number beyond 64 bits
+                 {withFormats(R"({"format_id": "a", "height": 1e30})"),
+                  u"El campo \"height\" del formato 1 debe ser un número entero."_s},
+                 // one past the largest integer
+                 {withFormats(R"({"format_id": "a", "filesize_approx": 9223372036854775808})"),
+                  u"El campo \"filesize_approx\" del formato 1 debe ser un número entero."_s},
+                 // number written as text
+                 {withFormats(R"({"format_id": "a", "tbr": "128"})"),
+                  u"El campo \"tbr\" del formato 1 debe ser un número."_s},
+                 // number as text field
+                 {withFormats(good + R"({"format_id": 22})"),
+                  u"El campo \"format_id\" del formato 3 debe ser un texto."_s},
+                 // missing format id
+                 {withFormats(R"({"format_id": "a"}, {"ext": "mp4"})"),
+                  u"Falta el campo obligatorio \"format_id\" en el formato 2."_s},
+                 // format that is not an object
+                 {withFormats(R"({"format_id": "a"}, "b")"), u"El formato 2 debe ser un objeto."_s},
+                 // formats missing
+                 {QByteArray(R"({"id": "a", "title": "t"})"), u"Falta el campo obligatorio \"formats\"."_s},
+                 // required title null
+                 {QByteArray(R"({"id": "a", "title": null, "formats": []})"),
+                  u"Falta el campo obligatorio \"title\"."_s},
+                 // top-level array
+                 {QByteArray(R"([{"id": "a", "title": "t", "formats": []}])"),
+                  u"El documento JSON debe ser un objeto."_s},
+                 // truncated
+                 {QByteArray(R"({"id": "a", "title": "t", "formats": [)"),
+                  u"JSON no válido: unterminated array (posición 38)"_s},
+                 // number too large for a double
+                 {QByteArray(R"({"id": "a", "duration": 1e400})"), u"JSON no válido: illegal number (posición 29)"_s},
+                 // bytes that are not UTF-8
+                 {QByteArray("{\"id\": \"caf\xe9\", \"title\": \"t\"}"),
+                  u"JSON no válido: invalid UTF8 string (posición 11)"_s},
+                 // nested beyond the parser's limit
+                 {QByteArray("{\"a\":") + QByteArray(100000, '['),
+                  u"JSON no válido: too deeply nested document (posición 1029)"_s},
+                 // list entries that are not a list
+                 {QByteArray(R"({"_type": "playlist", "title": "L", "entries": {}})"),
+                  u"El campo \"entries\" debe ser una lista."_s},
+                 // list entry that is not an object
+                 {QByteArray(R"({"_type": "playlist", "entries": [{"url": "https:\/\/e.example/1"}, 3]})"),
+                  u"La entrada 2 de la lista debe ser un objeto."_s},
+                 // list entry title that is a number
+                 {QByteArray(R"({"entries": [{"url": "https:\/\/e.example/1"}, {"title": 7}]})"),
+                  u"El campo \"title\" de la entrada 2 debe ser un texto."_s},
+                 // list entry duration written as text
+                 {QByteArray(R"({"_type": "playlist", "entries": [{"duration": "61"}]})"),
+                  u"El campo \"duration\" de la entrada 1 debe ser un número."_s},
+                 // list title that is a number
+                 {QByteArray(R"({"_type": "playlist", "title": 1, "entries": []})"),
+                  u"El campo \"title\" debe ser un texto."_s}}) {
+            QCOMPARE(decodingFailure([&] { MediaAnalyses::decode(json); }), message);
+            // On a worker the failure comes back the same.
+            QCOMPARE(decodingFailure([&] { BlockingWait::wait(MediaAnalyses::decodeInBackground(json)); }), message);
+        }
     }
 
     // Addresses inside raw literals are written "https:\/\/" (JSON's escaped slash): moc reads a

@@ -66,32 +66,25 @@ private Q_SLOTS:
             QCOMPARE(ToolUpdateService::sha256Entry(name, list).value_or(QString()), expected);
     }
 
-    void homebrewDiagnosis_data() {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("expected"); // tier (-1: none), unsupported, reason; empty: not decoded
-        QTest::newRow("matching finding")
-            << QByteArray(R"({"tier":3,"findings":[{"text":"other","tier":2},{"text":"  First.\nDetails","tier":3}]})")
-            << u"3 false First."_s;
-        QTest::newRow("unsupported without finding")
-            << QByteArray(R"({"tier":"unsupported","findings":[]})")
-            << u"-1 true Homebrew clasificó esta configuración como no compatible."_s;
-        QTest::newRow("text tier is unknown and matches unsupported")
-            << QByteArray(R"({"tier":"2","findings":[{"text":"Why","tier":"unsupported"}]})") << u"-1 false Why"_s;
-        QTest::newRow("number without finding") << QByteArray(R"({"tier":1,"findings":[]})")
-                                                << u"1 false Homebrew clasificó esta configuración como Tier 1."_s;
-        QTest::newRow("tier beyond int") << QByteArray(R"({"tier":1e10,"findings":[{"text":"x","tier":1e10}]})")
-                                         << u"-1 false x"_s;
-        QTest::newRow("missing findings") << QByteArray(R"({"tier":1})") << QString();
-        QTest::newRow("not JSON") << QByteArray("Error: unknown command") << QString();
-    }
     void homebrewDiagnosis() {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, expected);
-        const std::optional<HomebrewSupportInfo> info = HomebrewSupportInfo::fromDiagnosis(json);
-        QCOMPARE(
-            info ? u"%1 %2 %3"_s.arg(info->tier.value_or(-1)).arg(QVariant(info->unsupported).toString(), info->reason)
-                 : QString(),
-            expected);
+        // Homebrew's answer, and the tier (-1: none), unsupported and reason read; empty: not decoded.
+        for (const auto &[json, expected] : std::initializer_list<std::pair<QByteArray, QString>>{
+                 {R"({"tier":3,"findings":[{"text":"other","tier":2},{"text":"  First.\nDetails","tier":3}]})",
+                  u"3 false First."_s},
+                 {R"({"tier":"unsupported","findings":[]})",
+                  u"-1 true Homebrew clasificó esta configuración como no compatible."_s},
+                 // A tier written as text is unknown, and matches "unsupported" findings only.
+                 {R"({"tier":"2","findings":[{"text":"Why","tier":"unsupported"}]})", u"-1 false Why"_s},
+                 {R"({"tier":1,"findings":[]})", u"1 false Homebrew clasificó esta configuración como Tier 1."_s},
+                 {R"({"tier":1e10,"findings":[{"text":"x","tier":1e10}]})", u"-1 false x"_s}, // beyond int
+                 {R"({"tier":1})", QString()},
+                 {"Error: unknown command", QString()}}) {
+            const std::optional<HomebrewSupportInfo> info = HomebrewSupportInfo::fromDiagnosis(json);
+            QCOMPARE(info ? u"%1 %2 %3"_s.arg(info->tier.value_or(-1))
+                                .arg(QVariant(info->unsupported).toString(), info->reason)
+                          : QString(),
+                     expected);
+        }
     }
 
     void versions() {
