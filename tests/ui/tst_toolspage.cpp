@@ -34,7 +34,6 @@ using Action = AppModel::PendingToolAction;
 // Prepares the machine for one row of a table.
 using Setup = std::function<void()>;
 Q_DECLARE_METATYPE(Setup)
-Q_DECLARE_METATYPE(std::optional<Action>)
 
 namespace {
 
@@ -318,17 +317,39 @@ exit 1)");
         screenshot(u"tools-offline"_s);
     }
 
-    void confirmationDialogs_data() {
-        QTest::addColumn<Setup>("setup");
-        QTest::addColumn<std::optional<Action>>("action");
-        QTest::addColumn<QString>("opener"); // "row/button" that proposes the action; empty: the model does
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QStringList>("buttons");
-        QTest::addColumn<QString>("message");
-        const auto row = [](const char *name, Action action, const char *opener, const QString &title,
-                            const QStringList &buttons, const QString &message, const Setup &setup) {
-            QTest::newRow(name) << setup << std::optional(action) << QString::fromLatin1(opener) << title << buttons
-                                << message;
+    // Each proposal in its dialog, from a fresh machine: its title, buttons and message; the row's
+    // button that proposes it ("row/button"; empty: the model does), and Cancelar declines it.
+    void confirmationDialogs() {
+        const auto row = [this](const char *name, const std::optional<Action> &action, const char *opener,
+                                const QString &title, const QStringList &buttons, const QString &message,
+                                const Setup &setup) {
+            m_window.reset();
+            m_model.reset();
+            m_machine = std::make_unique<ToolMachine>();
+            setup();
+            open();
+            if (!*opener)
+                m_model->setPendingToolAction(action);
+            else
+                QTest::mouseClick(find<QPushButton>(QString::fromLatin1(opener).section(u'/', 1),
+                                                    find(QString::fromLatin1(opener).section(u'/', 0, 0))),
+                                  Qt::LeftButton);
+            QCOMPARE(m_model->pendingToolAction(), action);
+            ToolActionDialog *dialog = m_window->actionDialog();
+            QTRY_VERIFY(dialog->isVisible());
+            QCOMPARE(find<QLabel>(u"toolActionTitle"_s, dialog)->text(), title);
+            QCOMPARE(visibleButtons(dialog), buttons);
+            QWidget *messageLabel = find(u"toolActionMessage"_s, dialog);
+            const QString text = messageLabel->property("text").toString();
+            QVERIFY2(text.contains(message), qPrintable(text));
+            QVERIFY(messageLabel->height() >= messageLabel->heightForWidth(messageLabel->width())); // nothing cut off
+            QVERIFY(TestSupport::saveScreenshot(
+                dialog, u"dialog-"_s + QString::fromLatin1(name).replace(u' ', u'-').remove(u',')));
+            // Cancelar declines: nothing runs.
+            QTest::mouseClick(find<QPushButton>(u"cancelActionButton"_s, dialog), Qt::LeftButton);
+            QCOMPARE(m_model->pendingToolAction(), std::nullopt);
+            QTRY_VERIFY(!dialog->isVisible());
+            QVERIFY(!m_model->isUpdatingTools());
         };
         const Setup none = [] {};
         const Setup outdated = [this] { m_machine->standaloneYTDLP("2025.01.01"); };
@@ -356,37 +377,6 @@ exit 1)");
             u"¿Desinstalar yt-dlp de Homebrew?"_s, {u"Desinstalar yt-dlp"_s, cancel},
             u"No se debe desinstalar porque Homebrew lo necesita para: scrcpy."_s,
             [this] { m_machine->homebrewYTDLP(tier3, "scrcpy\n"); });
-    }
-    void confirmationDialogs() {
-        QFETCH(Setup, setup);
-        QFETCH(std::optional<Action>, action);
-        QFETCH(QString, opener);
-        QFETCH(QString, title);
-        QFETCH(QStringList, buttons);
-        QFETCH(QString, message);
-        setup();
-        open();
-        if (opener.isEmpty())
-            m_model->setPendingToolAction(action);
-        else
-            QTest::mouseClick(find<QPushButton>(opener.section(u'/', 1), find(opener.section(u'/', 0, 0))),
-                              Qt::LeftButton);
-        QCOMPARE(m_model->pendingToolAction(), action);
-        ToolActionDialog *dialog = m_window->actionDialog();
-        QTRY_VERIFY(dialog->isVisible());
-        QCOMPARE(find<QLabel>(u"toolActionTitle"_s, dialog)->text(), title);
-        QCOMPARE(visibleButtons(dialog), buttons);
-        QWidget *messageLabel = find(u"toolActionMessage"_s, dialog);
-        const QString text = messageLabel->property("text").toString();
-        QVERIFY2(text.contains(message), qPrintable(text));
-        QVERIFY(messageLabel->height() >= messageLabel->heightForWidth(messageLabel->width())); // nothing cut off
-        QVERIFY(TestSupport::saveScreenshot(
-            dialog, u"dialog-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-').remove(u',')));
-        // Cancelar declines: nothing runs.
-        QTest::mouseClick(find<QPushButton>(u"cancelActionButton"_s, dialog), Qt::LeftButton);
-        QCOMPARE(m_model->pendingToolAction(), std::nullopt);
-        QTRY_VERIFY(!dialog->isVisible());
-        QVERIFY(!m_model->isUpdatingTools());
     }
 
     void mainWindowPillsInstallAndQuitting() {
