@@ -33,7 +33,6 @@ using Response = ScriptedHttpServer::Response;
 using Action = AppModel::PendingToolAction;
 // Prepares the machine for one row of a table.
 using Setup = std::function<void()>;
-Q_DECLARE_METATYPE(Setup)
 
 namespace {
 
@@ -118,52 +117,46 @@ private Q_SLOTS:
         QVERIFY(TestSupport::waitUntilChildless());
     }
 
-    void rowsPerState_data() {
-        QTest::addColumn<Setup>("setup");
-        QTest::addColumn<QString>("state");
-        QTest::addColumn<QStringList>("buttons");
-        QTest::addColumn<QString>("screenshot");
-        const auto row = [](const char *name, const char *state, const QStringList &buttons, const char *shot,
-                            const Setup &setup) {
-            QTest::newRow(name) << setup << QString::fromUtf8(state) << buttons << QString::fromLatin1(shot);
+    // The yt-dlp row in each state, each from a fresh machine: its state, its buttons, and the
+    // path and Homebrew notes it shows.
+    void rowsPerState() {
+        const auto check = [this](const char *state, const QStringList &buttons, const QString &shot,
+                                  const Setup &setup) {
+            m_window.reset();
+            m_model.reset();
+            m_machine = std::make_unique<ToolMachine>();
+            setup();
+            open();
+            QWidget *row = find(u"ytDLPRow"_s);
+            QCOMPARE(find<QLabel>(u"stateText"_s, row)->text(), QString::fromUtf8(state));
+            QCOMPARE(visibleButtons(row), buttons);
+            // Every label keeps room from its button's outline.
+            for (QPushButton *button : row->findChildren<QPushButton *>())
+                if (button->isVisibleTo(row) && !button->text().isEmpty())
+                    QVERIFY2(button->width() >= button->fontMetrics().horizontalAdvance(button->text()) + 16,
+                             qPrintable(button->text()));
+            QCOMPARE(shown(u"toolPath"_s, row), m_model->ytDLP().has_value());
+            const bool homebrew = m_model->toolUsesHomebrew(ToolKind::ytDLP);
+            QCOMPARE(shown(u"homebrewTierWarning"_s), homebrew);
+            if (homebrew)
+                QCOMPARE(visibleButtons(find(u"homebrewTierWarning"_s)), QStringList{u"Migrar yt-dlp"_s});
+            QCOMPARE(find<QLabel>(u"keepHomebrewCaption"_s, row)->isVisibleTo(row),
+                     m_model->homebrewDependentSummary(ToolKind::ytDLP).has_value());
+            if (!shot.isEmpty())
+                screenshot(shot);
         };
         const QString select = u"Seleccionar…"_s, prebuilt = u"Usar versión precompilada…"_s;
-        row("current", "Actualizado", {select}, "tools-current", [this] { m_machine->standaloneYTDLP("2025.10.22"); });
-        row("update available", "Actualización disponible", {u"Actualizar…"_s, select}, "tools-update-available",
-            [this] { m_machine->standaloneYTDLP("2025.01.01"); });
-        row("missing", "No instalado", {u"Instalar…"_s, select}, "tools-missing", [] {});
-        row("homebrew, high risk", "Actualizado", {prebuilt, u"Desinstalar Homebrew…"_s, select},
-            "tools-homebrew-warning", [this] { m_machine->homebrewYTDLP(tier3); });
-        row("homebrew needed by others", "Actualizado", {prebuilt, select}, "",
-            [this] { m_machine->homebrewYTDLP(tier3, "scrcpy\nmpv\n"); });
+        check("Actualizado", {select}, u"tools-current"_s, [this] { m_machine->standaloneYTDLP("2025.10.22"); });
+        check("Actualización disponible", {u"Actualizar…"_s, select}, u"tools-update-available"_s,
+              [this] { m_machine->standaloneYTDLP("2025.01.01"); });
+        check("No instalado", {u"Instalar…"_s, select}, u"tools-missing"_s, [] {});
+        check("Actualizado", {prebuilt, u"Desinstalar Homebrew…"_s, select}, u"tools-homebrew-warning"_s,
+              [this] { m_machine->homebrewYTDLP(tier3); });
+        // Homebrew's copy needed by others.
+        check("Actualizado", {prebuilt, select}, {}, [this] { m_machine->homebrewYTDLP(tier3, "scrcpy\nmpv\n"); });
         // Debian's own yt-dlp, chosen by path: a distribution's copy is never removed here.
-        row("system package", "Actualización disponible", {u"Actualizar…"_s, prebuilt, select}, "tools-system-package",
-            [this] { m_machine->settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s); });
-    }
-    void rowsPerState() {
-        QFETCH(Setup, setup);
-        QFETCH(QString, state);
-        QFETCH(QStringList, buttons);
-        QFETCH(QString, screenshot);
-        setup();
-        open();
-        QWidget *row = find(u"ytDLPRow"_s);
-        QCOMPARE(find<QLabel>(u"stateText"_s, row)->text(), state);
-        QCOMPARE(visibleButtons(row), buttons);
-        // Every label keeps room from its button's outline.
-        for (QPushButton *button : row->findChildren<QPushButton *>())
-            if (button->isVisibleTo(row) && !button->text().isEmpty())
-                QVERIFY2(button->width() >= button->fontMetrics().horizontalAdvance(button->text()) + 16,
-                         qPrintable(button->text()));
-        QCOMPARE(shown(u"toolPath"_s, row), m_model->ytDLP().has_value());
-        const bool homebrew = m_model->toolUsesHomebrew(ToolKind::ytDLP);
-        QCOMPARE(shown(u"homebrewTierWarning"_s), homebrew);
-        if (homebrew)
-            QCOMPARE(visibleButtons(find(u"homebrewTierWarning"_s)), QStringList{u"Migrar yt-dlp"_s});
-        QCOMPARE(find<QLabel>(u"keepHomebrewCaption"_s, row)->isVisibleTo(row),
-                 m_model->homebrewDependentSummary(ToolKind::ytDLP).has_value());
-        if (!screenshot.isEmpty())
-            this->screenshot(screenshot);
+        check("Actualización disponible", {u"Actualizar…"_s, prebuilt, select}, u"tools-system-package"_s,
+              [this] { m_machine->settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s); });
     }
 
     // A running update: the page disables what would start another, follows the log and the
