@@ -205,10 +205,22 @@ private Q_SLOTS:
     }
 
     // What FFprobe finds decides the conversion and what FFmpeg copies or re-encodes.
-    void compatibleMP4Conversion_data() {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("probe");
-        QTest::addColumn<QString>("codecs"); // "" when nothing is converted
+    void compatibleMP4Conversion() {
+        // A file, FFprobe's answer, and the codecs FFmpeg is given for video and audio; none when
+        // nothing is converted.
+        const auto check = [](const QString &file, const QByteArray &probe, const QString &codecs) {
+            const CompatibleMP4::Probe decoded = CompatibleMP4::decodeProbe(probe);
+            QCOMPARE(decoded.duration, 4.0);
+            QCOMPARE(CompatibleMP4::needsConversion(decoded, file), !codecs.isEmpty());
+            if (codecs.isEmpty())
+                return;
+            const QStringList arguments = CompatibleMP4::conversionArguments(file, u"out.mp4"_s, decoded);
+            const auto after = [&arguments](const QString &option) {
+                return arguments.value(arguments.indexOf(option) + 1);
+            };
+            QCOMPARE(after(u"-c:v"_s) + u' ' + after(u"-c:a"_s), codecs);
+            QCOMPARE(arguments.mid(arguments.size() - 3), (QStringList{u"-f"_s, u"mp4"_s, u"out.mp4"_s}));
+        };
         const auto probe = [](const QByteArray &format, const QByteArray &streams) -> QByteArray {
             return "{\"format\": {\"format_name\": \"" + format + "\", \"duration\": \"4.000000\"}, \"streams\": [" +
                    streams + "]}";
@@ -222,38 +234,17 @@ private Q_SLOTS:
         const QByteArray aac = stream("audio", "aac");
         const QByteArray opus = stream("audio", "opus");
         const QByteArray vp9 = stream("video", "vp9");
-        const QByteArray cover = stream("video", "mjpeg", 1);
         const QByteArray mp4 = "mov,mp4,m4a,3gp,3g2,mj2";
-        QTest::newRow("H.264 and AAC in MP4") << u"a.mp4"_s << probe(mp4, h264 + ',' + aac) << QString();
-        QTest::newRow("VP9 and Opus in WebM")
-            << u"a.webm"_s << probe("matroska,webm", vp9 + ',' + opus) << u"libx264 aac"_s;
-        QTest::newRow("H.264 with Opus") << u"a.mp4"_s << probe(mp4, h264 + ',' + opus) << u"copy aac"_s;
-        QTest::newRow("H.264 and AAC in Matroska")
-            << u"a.mkv"_s << probe("matroska,webm", h264 + ',' + aac) << u"copy copy"_s;
+        check(u"a.mp4"_s, probe(mp4, h264 + ',' + aac), QString());
+        check(u"a.webm"_s, probe("matroska,webm", vp9 + ',' + opus), u"libx264 aac"_s);
+        check(u"a.mp4"_s, probe(mp4, h264 + ',' + opus), u"copy aac"_s);
+        check(u"a.mkv"_s, probe("matroska,webm", h264 + ',' + aac), u"copy copy"_s);
         // High 10 and 4:4:4 are H.264 that most players cannot decode: re-encoded to 4:2:0.
         for (const char *pixels : {"yuv420p10le", "yuv444p"})
-            QTest::newRow(pixels) << u"a.mp4"_s
-                                  << probe(mp4,
-                                           stream("video", QByteArray("h264\", \"pix_fmt\": \"") + pixels) + ',' + aac)
-                                  << u"libx264 copy"_s;
-        QTest::newRow("audio alone") << u"a.webm"_s << probe("matroska,webm", opus) << QString();
-        QTest::newRow("audio with a cover") << u"a.m4a"_s << probe(mp4, cover + ',' + aac) << QString();
-    }
-    void compatibleMP4Conversion() {
-        QFETCH(QString, file);
-        QFETCH(QByteArray, probe);
-        QFETCH(QString, codecs);
-        const CompatibleMP4::Probe decoded = CompatibleMP4::decodeProbe(probe);
-        QCOMPARE(decoded.duration, 4.0);
-        QCOMPARE(CompatibleMP4::needsConversion(decoded, file), !codecs.isEmpty());
-        if (codecs.isEmpty())
-            return;
-        const QStringList arguments = CompatibleMP4::conversionArguments(file, u"out.mp4"_s, decoded);
-        const auto after = [&arguments](const QString &option) {
-            return arguments.value(arguments.indexOf(option) + 1);
-        };
-        QCOMPARE(after(u"-c:v"_s) + u' ' + after(u"-c:a"_s), codecs);
-        QCOMPARE(arguments.mid(arguments.size() - 3), (QStringList{u"-f"_s, u"mp4"_s, u"out.mp4"_s}));
+            check(u"a.mp4"_s, probe(mp4, stream("video", QByteArray("h264\", \"pix_fmt\": \"") + pixels) + ',' + aac),
+                  u"libx264 copy"_s);
+        check(u"a.webm"_s, probe("matroska,webm", opus), QString());                       // audio alone
+        check(u"a.m4a"_s, probe(mp4, stream("video", "mjpeg", 1) + ',' + aac), QString()); // with a cover
         QVERIFY_THROWS_EXCEPTION(MediaDecodingError, CompatibleMP4::decodeProbe("no es JSON"));
     }
 };
