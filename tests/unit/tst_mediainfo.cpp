@@ -178,60 +178,56 @@ private Q_SLOTS:
 
     // Addresses inside raw literals are written "https:\/\/" (JSON's escaped slash): moc reads a
     // "//" there as the start of a comment.
-    void listsDecodeIntoTheirEntries_data() {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("list");        // title | uploader | count
-        QTest::addColumn<QStringList>("entries"); // title | address or "-" | item number or "-" | duration
-        QTest::newRow("flat references, a hole and a refused address")
-            << QByteArray(R"({"_type": "playlist", "id": "PL1", "title": "Mi lista", "uploader": "Canal",)"
-                          R"("webpage_url": "https:\/\/e.example/list", "entries": [)"
-                          R"({"_type": "url", "url": "https:\/\/e.example/v/1", "title": "Uno", "duration": 61},)"
-                          R"({"_type": "url", "url": "https:\/\/e.example/v/2", "title": " "},)"
-                          R"({"_type": "url", "url": "ftp:\/\/e.example/3", "title": "Tres", "duration": -4},)"
-                          R"(null, {"title": "Sin dirección"}]})")
-            << u"Mi lista | Canal | 5"_s
-            << QStringList{u"Uno | https://e.example/v/1 | - | 61"_s,
-                           u"https://e.example/v/2 | https://e.example/v/2 | - | -"_s, u"Tres | - | - | -"_s,
-                           u"Video 4 (no disponible) | - | - | -"_s, u"Sin dirección | - | - | -"_s};
-        QTest::newRow("entries without formats, no type, no title")
-            << QByteArray(R"({"id": "abc", "entries": [{"webpage_url": "https:\/\/e.example/a"}]})") << u"abc | - | 1"_s
-            << QStringList{u"https://e.example/a | https://e.example/a | - | -"_s};
-        QTest::newRow("a channel's tabs are flattened; a tab yt-dlp did not open is not a video")
-            << QByteArray(
-                   R"({"_type": "playlist", "title": "Canal", "entries": [)"
-                   R"({"_type": "playlist", "title": "Videos", "entries": [)"
-                   R"({"url": "https:\/\/e.example/a", "title": "A"}, {"url": "https:\/\/e.example/b", "title": "B"}]},)"
-                   R"({"_type": "playlist", "title": "Shorts", "url": "https:\/\/e.example/shorts"}]})")
-            << u"Canal | - | 3"_s
-            << QStringList{u"A | https://e.example/a | - | -"_s, u"B | https://e.example/b | - | -"_s,
-                           u"Shorts | - | - | -"_s};
-        QTest::newRow("videos embedded in one page are its numbered items")
-            << QByteArray(
-                   R"j({"_type": "playlist", "title": "Dos videos", "webpage_url": "http:\/\/127.0.0.1:9/p.html",)j"
-                   R"j("entries": [{"title": "Dos videos (1)", "url": "http://127.0.0.1:9/a.mp4",)j"
-                   R"j("webpage_url": "http:\/\/127.0.0.1:9/p.html", "formats": []},)j"
-                   R"j({"title": "Dos videos (2)", "url": "http://127.0.0.1:9/b.mp4",)j"
-                   R"j("webpage_url": "http:\/\/127.0.0.1:9/p.html", "formats": []}]})j")
-            << u"Dos videos | - | 2"_s
-            << QStringList{u"Dos videos (1) | http://127.0.0.1:9/p.html | 1 | -"_s,
-                           u"Dos videos (2) | http://127.0.0.1:9/p.html | 2 | -"_s};
-    }
     void listsDecodeIntoTheirEntries() {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, list);
-        QFETCH(QStringList, entries);
-        const MediaAnalysis analysis = MediaAnalyses::decode(json);
-        QVERIFY(std::holds_alternative<PlaylistInfo>(analysis));
-        const PlaylistInfo &decoded = std::get<PlaylistInfo>(analysis);
-        QCOMPARE(u"%1 | %2 | %3"_s.arg(decoded.title, orAbsent(decoded.uploader).replace(u"<ninguno>"_s, u"-"_s))
-                     .arg(decoded.entryCount()),
-                 list);
-        QStringList read;
-        for (const PlaylistEntry &entry : decoded.entries)
-            read.append(u"%1 | %2 | %3 | %4"_s.arg(entry.title, entry.url ? entry.url->toString() : u"-"_s,
-                                                   entry.item ? QString::number(*entry.item) : u"-"_s,
-                                                   entry.duration ? QString::number(*entry.duration) : u"-"_s));
-        QCOMPARE(read, entries);
+        // A list's document; its title | uploader | count; and each entry's title | address or "-" |
+        // item number or "-" | duration.
+        const auto check = [](const QByteArray &json, const QString &list, const QStringList &entries) {
+            const MediaAnalysis analysis = MediaAnalyses::decode(json);
+            QVERIFY(std::holds_alternative<PlaylistInfo>(analysis));
+            const PlaylistInfo &decoded = std::get<PlaylistInfo>(analysis);
+            QCOMPARE(u"%1 | %2 | %3"_s.arg(decoded.title, orAbsent(decoded.uploader).replace(u"<ninguno>"_s, u"-"_s))
+                         .arg(decoded.entryCount()),
+                     list);
+            QStringList read;
+            for (const PlaylistEntry &entry : decoded.entries)
+                read.append(u"%1 | %2 | %3 | %4"_s.arg(entry.title, entry.url ? entry.url->toString() : u"-"_s,
+                                                       entry.item ? QString::number(*entry.item) : u"-"_s,
+                                                       entry.duration ? QString::number(*entry.duration) : u"-"_s));
+            QCOMPARE(read, entries);
+        };
+        // flat references, a hole and a refused address
+        check(QByteArray(R"({"_type": "playlist", "id": "PL1", "title": "Mi lista", "uploader": "Canal",)"
+                         R"("webpage_url": "https:\/\/e.example/list", "entries": [)"
+                         R"({"_type": "url", "url": "https:\/\/e.example/v/1", "title": "Uno", "duration": 61},)"
+                         R"({"_type": "url", "url": "https:\/\/e.example/v/2", "title": " "},)"
+                         R"({"_type": "url", "url": "ftp:\/\/e.example/3", "title": "Tres", "duration": -4},)"
+                         R"(null, {"title": "Sin dirección"}]})"),
+              u"Mi lista | Canal | 5"_s,
+              QStringList{u"Uno | https://e.example/v/1 | - | 61"_s,
+                          u"https://e.example/v/2 | https://e.example/v/2 | - | -"_s, u"Tres | - | - | -"_s,
+                          u"Video 4 (no disponible) | - | - | -"_s, u"Sin dirección | - | - | -"_s});
+        // entries without formats, no type, no title
+        check(QByteArray(R"({"id": "abc", "entries": [{"webpage_url": "https:\/\/e.example/a"}]})"), u"abc | - | 1"_s,
+              QStringList{u"https://e.example/a | https://e.example/a | - | -"_s});
+        // a channel's tabs are flattened; a tab yt-dlp did not open is not a video
+        check(QByteArray(
+                  R"({"_type": "playlist", "title": "Canal", "entries": [)"
+                  R"({"_type": "playlist", "title": "Videos", "entries": [)"
+                  R"({"url": "https:\/\/e.example/a", "title": "A"}, {"url": "https:\/\/e.example/b", "title": "B"}]},)"
+                  R"({"_type": "playlist", "title": "Shorts", "url": "https:\/\/e.example/shorts"}]})"),
+              u"Canal | - | 3"_s,
+              QStringList{u"A | https://e.example/a | - | -"_s, u"B | https://e.example/b | - | -"_s,
+                          u"Shorts | - | - | -"_s});
+        // videos embedded in one page are its numbered items
+        check(
+            QByteArray(R"j({"_type": "playlist", "title": "Dos videos", "webpage_url": "http:\/\/127.0.0.1:9/p.html",)j"
+                       R"j("entries": [{"title": "Dos videos (1)", "url": "http://127.0.0.1:9/a.mp4",)j"
+                       R"j("webpage_url": "http:\/\/127.0.0.1:9/p.html", "formats": []},)j"
+                       R"j({"title": "Dos videos (2)", "url": "http://127.0.0.1:9/b.mp4",)j"
+                       R"j("webpage_url": "http:\/\/127.0.0.1:9/p.html", "formats": []}]})j"),
+            u"Dos videos | - | 2"_s,
+            QStringList{u"Dos videos (1) | http://127.0.0.1:9/p.html | 1 | -"_s,
+                        u"Dos videos (2) | http://127.0.0.1:9/p.html | 2 | -"_s});
     }
 
     void listsKeepAtMostTenThousandEntries() {
