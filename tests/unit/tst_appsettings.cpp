@@ -146,38 +146,34 @@ private Q_SLOTS:
         QVERIFY(readFile(path).contains("ytDLPPath=/usr/bin/yt-dlp\n"));
     }
 
-    void aDamagedFileIsNeverRewritten_data() {
-        QTest::addColumn<QByteArray>("damage");
-        QTest::newRow("line without a value") << QByteArray("una línea suelta\n");
-        QTest::newRow("unclosed section") << QByteArray("[Ventana\nancho=3\n");
-        QTest::newRow("undecodable value") << QByteArray("estado=@Variant(basura)\n");
-    }
     void aDamagedFileIsNeverRewritten() {
-        QFETCH(QByteArray, damage);
-        const QByteArray original =
-            "[General]\nytDLPPath=/usr/bin/yt-dlp\nrevealWhenFinished=false\nventana=980x760\n" + damage;
-        const QString path = storeWith(original);
-        // Another QSettings parses the file first: Qt reports the damage only to that one.
-        { (void)QSettings(path, QSettings::IniFormat).allKeys(); }
+        // A line without a value, an unclosed section, a value that cannot be decoded.
+        for (const QByteArray damage : {"una línea suelta\n", "[Ventana\nancho=3\n", "estado=@Variant(basura)\n"}) {
+            const QByteArray original =
+                "[General]\nytDLPPath=/usr/bin/yt-dlp\nrevealWhenFinished=false\nventana=980x760\n" + damage;
+            const QString path = storeWith(original);
+            // Another QSettings parses the file first: Qt reports the damage only to that one.
+            { (void)QSettings(path, QSettings::IniFormat).allKeys(); }
 
-        QSettings store(path, QSettings::IniFormat);
-        AppSettings settings(&store, downloads, home);
-        QCOMPARE(settings.ytDLPPath(), u"/usr/bin/yt-dlp"_s);
-        QCOMPARE(settings.revealWhenFinished(), false);
+            QSettings store(path, QSettings::IniFormat);
+            AppSettings settings(&store, downloads, home);
+            QCOMPARE(settings.ytDLPPath(), u"/usr/bin/yt-dlp"_s);
+            QCOMPARE(settings.revealWhenFinished(), false);
 
-        QSignalSpy changes(&settings, &AppSettings::ffmpegPathChanged);
-        settings.setFfmpegPath(u"/usr/bin/ffmpeg"_s);
-        settings.setRevealWhenFinished(true);
-        QCOMPARE(settings.ffmpegPath(), u"/usr/bin/ffmpeg"_s);
-        QCOMPARE(changes.count(), 1);
-        QCOMPARE(readFile(path), original);
+            QSignalSpy changes(&settings, &AppSettings::ffmpegPathChanged);
+            settings.setFfmpegPath(u"/usr/bin/ffmpeg"_s);
+            settings.setRevealWhenFinished(true);
+            QCOMPARE(settings.ffmpegPath(), u"/usr/bin/ffmpeg"_s);
+            QCOMPARE(changes.count(), 1);
+            QCOMPARE(readFile(path), original);
 
-        // Once the file is repaired, the next assignment is stored beside the other keys.
-        TestSupport::writeFile(path, "[General]\nytDLPPath=/usr/bin/yt-dlp\nventana=980x760\n");
-        settings.setFfmpegPath(u"/usr/local/bin/ffmpeg"_s);
-        const auto disk = reopened(path);
-        QCOMPARE(disk->value(u"ffmpegPath"_s).toString(), u"/usr/local/bin/ffmpeg"_s);
-        QCOMPARE(disk->value(u"ventana"_s).toString(), u"980x760"_s);
+            // Once the file is repaired, the next assignment is stored beside the other keys.
+            TestSupport::writeFile(path, "[General]\nytDLPPath=/usr/bin/yt-dlp\nventana=980x760\n");
+            settings.setFfmpegPath(u"/usr/local/bin/ffmpeg"_s);
+            const auto disk = reopened(path);
+            QCOMPARE(disk->value(u"ffmpegPath"_s).toString(), u"/usr/local/bin/ffmpeg"_s);
+            QCOMPARE(disk->value(u"ventana"_s).toString(), u"980x760"_s);
+        }
     }
 
     // Examined once, the file is trusted until its size or modification time changes (the test
