@@ -12,8 +12,6 @@ using namespace Qt::StringLiterals;
 // other field is meant to stay absent.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
-Q_DECLARE_METATYPE(QList<MediaFormat>)
-
 namespace {
 
 const QString none = u"none"_s;
@@ -55,15 +53,22 @@ class TestDownloadChoice : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void listsAndTheirOrder_data() {
-        QTest::addColumn<QList<MediaFormat>>("formats");
-        QTest::addColumn<QString>("exact"); // format IDs in order, separated by spaces
-        QTest::addColumn<QString>("audio");
-        QTest::newRow("typical") << typicalFormats() << u"137 136 18 251 140 139"_s << u"251 140 139"_s;
-        QTest::newRow("ties keep yt-dlp's order")
-            << QList<MediaFormat>{videoOnly(u"b"_s, 720, 800), videoOnly(u"a"_s, 720, 800),
-                                  audioOnly(u"y"_s, std::nullopt), audioOnly(u"x"_s, 0)}
-            << u"b a y x"_s << u"y x"_s;
+    void listsAndTheirOrder() {
+        // Formats, and the IDs of the exact formats and of the audio-only ones, in order.
+        const auto check = [](const QList<MediaFormat> &formats, QString exact, const QString &audio) {
+            const ChoiceSelection selection = selectionOf(formats);
+            QCOMPARE(idsOf(selection.exactFormats()), exact);
+            QCOMPARE(idsOf(selection.audioOnlyFormats()), audio);
+            QStringList choiceIDs;
+            for (const DownloadChoice &choice : selection.exactChoices())
+                choiceIDs.append(choice.id);
+            QCOMPARE(choiceIDs.join(QLatin1Char(' ')), u"format-"_s + exact.replace(u" "_s, u" format-"_s));
+        };
+        check(typicalFormats(), u"137 136 18 251 140 139"_s, u"251 140 139"_s);
+        // Ties keep yt-dlp's order.
+        check({videoOnly(u"b"_s, 720, 800), videoOnly(u"a"_s, 720, 800), audioOnly(u"y"_s, std::nullopt),
+               audioOnly(u"x"_s, 0)},
+              u"b a y x"_s, u"y x"_s);
         // Enough ties that an unstable sort would visibly reorder them.
         QList<MediaFormat> manyTies;
         QStringList manyTiesOrder{u"top"_s};
@@ -74,28 +79,16 @@ private Q_SLOTS:
             manyTiesOrder.append(QString::number(index));
         }
         manyTies.insert(20, videoOnly(u"top"_s, 2160));
-        QTest::newRow("many ties keep yt-dlp's order") << manyTies << manyTiesOrder.join(QLatin1Char(' ')) << QString();
-        QTest::newRow("no height after every positive height, by bitrate within a height")
-            << QList<MediaFormat>{videoOnly(u"unknown"_s, std::nullopt, 9000), videoOnly(u"low"_s, 144, 100),
-                                  videoOnly(u"slow"_s, 720, 900), videoOnly(u"fast"_s, 720, 1000)}
-            << u"fast slow low unknown"_s << QString();
-        QTest::newRow("formats without any known stream are left out")
-            << QList<MediaFormat>{MediaFormat{.formatID = u"sb0"_s},
-                                  MediaFormat{.formatID = u"mhtml"_s, .videoCodec = none, .audioCodec = none},
-                                  MediaFormat{.formatID = u"a"_s, .audioCodec = u"opus"_s}}
-            << u"a"_s << u"a"_s;
-    }
-    void listsAndTheirOrder() {
-        QFETCH(QList<MediaFormat>, formats);
-        QFETCH(QString, exact);
-        QFETCH(QString, audio);
-        const ChoiceSelection selection = selectionOf(formats);
-        QCOMPARE(idsOf(selection.exactFormats()), exact);
-        QCOMPARE(idsOf(selection.audioOnlyFormats()), audio);
-        QStringList choiceIDs;
-        for (const DownloadChoice &choice : selection.exactChoices())
-            choiceIDs.append(choice.id);
-        QCOMPARE(choiceIDs.join(QLatin1Char(' ')), u"format-"_s + exact.replace(u" "_s, u" format-"_s));
+        check(manyTies, manyTiesOrder.join(QLatin1Char(' ')), QString());
+        // No height after every positive height, by bitrate within a height.
+        check({videoOnly(u"unknown"_s, std::nullopt, 9000), videoOnly(u"low"_s, 144, 100),
+               videoOnly(u"slow"_s, 720, 900), videoOnly(u"fast"_s, 720, 1000)},
+              u"fast slow low unknown"_s, QString());
+        // Formats without any known stream are left out.
+        check({MediaFormat{.formatID = u"sb0"_s},
+               MediaFormat{.formatID = u"mhtml"_s, .videoCodec = none, .audioCodec = none},
+               MediaFormat{.formatID = u"a"_s, .audioCodec = u"opus"_s}},
+              u"a"_s, u"a"_s);
     }
 
     void exactChoiceIconFollowsTheStreams() {
