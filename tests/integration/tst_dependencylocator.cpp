@@ -126,21 +126,14 @@ private Q_SLOTS:
         QCOMPARE(foundFF->version, u"7.1"_s);
     }
 
-    void ffmpegVersionParser_data() {
-        QTest::addColumn<QString>("output");
-        QTest::addColumn<QString>("version");
-        QTest::newRow("release") << u"ffmpeg version 7.1.1 Copyright (c) 2000-2025 the FFmpeg developers\nbuilt with"_s
-                                 << u"7.1.1"_s;
-        QTest::newRow("development") << u"ffmpeg version N-118000-g1234abcd-tessus  https://evermeet.cx"_s
-                                     << u"N-118000-g1234abcd-tessus"_s;
-        QTest::newRow("no banner") << u"   "_s << u"   "_s;
-        QTest::newRow("empty") << QString() << QString();
-    }
-
     void ffmpegVersionParser() {
-        QFETCH(QString, output);
-        QFETCH(QString, version);
-        QCOMPARE(DependencyLocator::ffmpegVersion(output), version);
+        // FFmpeg's first line, and the version read from it: a release, a development build, none.
+        for (const auto &[output, version] : std::initializer_list<std::pair<QString, QString>>{
+                 {u"ffmpeg version 7.1.1 Copyright (c) 2000-2025 the FFmpeg developers\nbuilt with"_s, u"7.1.1"_s},
+                 {u"ffmpeg version N-118000-g1234abcd-tessus  https://evermeet.cx"_s, u"N-118000-g1234abcd-tessus"_s},
+                 {u"   "_s, u"   "_s},
+                 {QString(), QString()}})
+            QCOMPARE(DependencyLocator::ffmpegVersion(output), version);
     }
 
     void installSourceThroughLinks() {

@@ -182,49 +182,37 @@ private Q_SLOTS:
         QCOMPARE(ApplicationInfo::fromBuild().displayVersion(), QStringLiteral(TORVEL_VERSION));
     }
 
-    void parsesBuildNumbers_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<qint64>("build");
-        for (const auto &[text, build] : {std::pair("0042", 42), std::pair("+7", 7), std::pair("-3", -3)})
-            QTest::newRow(text) << QString::fromUtf8(text) << qint64(build);
-        for (const char *text : {"", "1.2", " 5", "12a", "٣", "42\n"})
-            QTest::newRow(text) << QString::fromUtf8(text) << qint64(0);
-    }
     void parsesBuildNumbers() {
-        QFETCH(QString, text);
-        QFETCH(qint64, build);
-        const ApplicationInfo info{std::nullopt, std::nullopt, text};
-        QCOMPARE(info.buildNumber(), build);
+        for (const auto &[text, build] : {std::pair("0042", 42), std::pair("+7", 7), std::pair("-3", -3)})
+            QCOMPARE((ApplicationInfo{std::nullopt, std::nullopt, QString::fromUtf8(text)}.buildNumber()),
+                     qint64(build));
+        for (const char *text : {"", "1.2", " 5", "12a", "٣", "42\n"})
+            QCOMPARE((ApplicationInfo{std::nullopt, std::nullopt, QString::fromUtf8(text)}.buildNumber()), 0);
     }
 
-    void acceptsOnlyHttpsOrLoopbackOverrides_data() {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("origin"); // empty: refused
-        for (const auto &[value, origin] : std::initializer_list<std::pair<const char *, const char *>>{
-                 {"https://mirror.example:8443/", "https://mirror.example:8443"},
-                 {"HTTPS://Mirror.Example", "https://mirror.example"},
-                 {"http://127.0.0.9:8080", "http://127.0.0.9:8080"},
-                 {"http://[::1]:9", "http://[::1]:9"},
-                 {"http://mirror.example", ""},
-                 {"http://localhost:80", ""},
-                 {"http://127.0.0.1.evil.test", ""},
-                 {"https://mirror.example/releases", ""},
-                 {"https://user:pw@mirror.example", ""},
-                 {"ftp://127.0.0.1", ""},
-                 {"https:///", ""}})
-            QTest::newRow(value) << QString::fromUtf8(value) << QString::fromUtf8(origin);
-    }
     void acceptsOnlyHttpsOrLoopbackOverrides() {
-        QFETCH(QString, value);
-        QFETCH(QString, origin);
-        QProcessEnvironment environment;
-        environment.insert(u"TORVEL_X_URL"_s, value);
-        try {
-            const std::optional<QUrl> url = ServiceAddress::override(environment, u"TORVEL_X_URL"_s);
-            QCOMPARE(url.value_or(QUrl()).toString(), origin);
-        } catch (const ServiceAddressError &error) {
-            QVERIFY2(origin.isEmpty(), qPrintable(error.errorDescription()));
-            QVERIFY(error.errorDescription().startsWith(u"La variable TORVEL_X_URL no es válida"_s));
+        // A value, and the origin taken from it; empty: refused.
+        for (const auto &[value, origin] : std::initializer_list<std::pair<QString, QString>>{
+                 {u"https://mirror.example:8443/"_s, u"https://mirror.example:8443"_s},
+                 {u"HTTPS://Mirror.Example"_s, u"https://mirror.example"_s},
+                 {u"http://127.0.0.9:8080"_s, u"http://127.0.0.9:8080"_s},
+                 {u"http://[::1]:9"_s, u"http://[::1]:9"_s},
+                 {u"http://mirror.example"_s, {}},
+                 {u"http://localhost:80"_s, {}},
+                 {u"http://127.0.0.1.evil.test"_s, {}},
+                 {u"https://mirror.example/releases"_s, {}},
+                 {u"https://user:pw@mirror.example"_s, {}},
+                 {u"ftp://127.0.0.1"_s, {}},
+                 {u"https:///"_s, {}}}) {
+            QProcessEnvironment environment;
+            environment.insert(u"TORVEL_X_URL"_s, value);
+            try {
+                const std::optional<QUrl> url = ServiceAddress::override(environment, u"TORVEL_X_URL"_s);
+                QCOMPARE(url.value_or(QUrl()).toString(), origin);
+            } catch (const ServiceAddressError &error) {
+                QVERIFY2(origin.isEmpty(), qPrintable(value + u": "_s + error.errorDescription()));
+                QVERIFY(error.errorDescription().startsWith(u"La variable TORVEL_X_URL no es válida"_s));
+            }
         }
         QCOMPARE(ServiceAddress::override(QProcessEnvironment(), u"TORVEL_X_URL"_s), std::nullopt);
     }

@@ -44,29 +44,23 @@ private Q_SLOTS:
         QVERIFY(!cArrivedEarly);
     }
 
-    void linesAreSplitAndDecoded_data() {
-        QTest::addColumn<QString>("body");
-        QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<QByteArray>("output");
-        QTest::newRow("blank lines and separators only")
-            << u"printf '\\n\\n\\r\\n\\f\\v'"_s << QStringList() << QByteArray("\n\n\r\n\f\v");
-        // Unicode line and paragraph separators end lines too; spaces are kept as they are.
-        QTest::newRow("unicode separators")
-            << u"printf 'uno\\342\\200\\250dos\\302\\205  \\n'"_s << QStringList{u"uno"_s, u"dos"_s, u"  "_s}
-            << QByteArray("uno\xe2\x80\xa8"
-                          "dos\xc2\x85  \n");
-        // "é" is written as two separate bytes with a pause between them.
-        QTest::newRow("character split between chunks")
-            << u"printf 'caf\\303'; sleep 0.3; printf '\\251\\n\\377x'"_s << QStringList{u"café"_s, u"\uFFFDx"_s}
-            << QByteArray("caf\xc3\xa9\n\xffx");
-    }
     void linesAreSplitAndDecoded() {
-        QFETCH(QString, body);
-        QFETCH(QStringList, lines);
-        QFETCH(QByteArray, output);
-        QStringList seen;
-        QCOMPARE(run(body, {}, {}, [&](const QString &line) { seen.append(line); }).standardOutput, output);
-        QCOMPARE(seen, lines);
+        // A script, the lines it reports and its whole output.
+        for (const auto &[body, lines, output] : std::initializer_list<std::tuple<QString, QStringList, QByteArray>>{
+                 {u"printf '\\n\\n\\r\\n\\f\\v'"_s, {}, "\n\n\r\n\f\v"}, // blank lines and separators only
+                 // Unicode line and paragraph separators end lines too; spaces are kept as they are.
+                 {u"printf 'uno\\342\\200\\250dos\\302\\205  \\n'"_s,
+                  {u"uno"_s, u"dos"_s, u"  "_s},
+                  "uno\xe2\x80\xa8"
+                  "dos\xc2\x85  \n"},
+                 // "é" is written as two separate bytes with a pause between them.
+                 {u"printf 'caf\\303'; sleep 0.3; printf '\\251\\n\\377x'"_s,
+                  {u"café"_s, u"\uFFFDx"_s},
+                  "caf\xc3\xa9\n\xffx"}}) {
+            QStringList seen;
+            QCOMPARE(run(body, {}, {}, [&](const QString &line) { seen.append(line); }).standardOutput, output);
+            QCOMPARE(seen, lines);
+        }
     }
 
     void outputStaysWithinBounds() {
@@ -113,26 +107,23 @@ private Q_SLOTS:
         QCOMPARE(env(ProcessEnvironment{{u"SOLO"_s, u"1"_s}}), QByteArray("SOLO=1\n"));
     }
 
-    void missingOrNonExecutableProgramCannotStart_data() {
-        QTest::addColumn<QString>("path");
-        QTest::newRow("missing") << m_dir.filePath(u"no-such-tool"_s);
-        QTest::newRow("not executable") << TestSupport::writeFile(m_dir.filePath(u"plain.txt"_s), "echo hi");
-        QTest::newRow("bare name is not searched in PATH") << u"sh"_s;
-    }
     void missingOrNonExecutableProgramCannotStart() {
-        QFETCH(QString, path);
-        bool called = false;
-        try {
-            BlockingWait::wait(ProcessRunner::run(
-                path, {}, std::nullopt, [&](const ProcessHandle &) { called = true; },
-                [&](const QString &) { called = true; }));
-            QFAIL("the run should not start");
-        } catch (const ProcessRunnerError &error) {
-            QCOMPARE(error.kind(), ProcessRunnerError::Kind::couldNotStart);
-            QVERIFY(error.errorDescription().startsWith(u"No se pudo iniciar la herramienta: "_s));
-            QVERIFY(error.errorDescription().size() > 36);
+        // A missing program, a file that is not executable, and a bare name, never searched in PATH.
+        for (const QString &path : {m_dir.filePath(u"no-such-tool"_s),
+                                    TestSupport::writeFile(m_dir.filePath(u"plain.txt"_s), "echo hi"), u"sh"_s}) {
+            bool called = false;
+            try {
+                BlockingWait::wait(ProcessRunner::run(
+                    path, {}, std::nullopt, [&](const ProcessHandle &) { called = true; },
+                    [&](const QString &) { called = true; }));
+                QFAIL("the run should not start");
+            } catch (const ProcessRunnerError &error) {
+                QCOMPARE(error.kind(), ProcessRunnerError::Kind::couldNotStart);
+                QVERIFY(error.errorDescription().startsWith(u"No se pudo iniciar la herramienta: "_s));
+                QVERIFY(error.errorDescription().size() > 36);
+            }
+            QVERIFY(!called);
         }
-        QVERIFY(!called);
     }
 
     void terminatedChildReportsSignalAndEarlierOutput() {

@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -163,64 +164,49 @@ private Q_SLOTS:
 
     // The folder for the server: the runtime folder only when it is private, else the program's
     // own folder in the temporary folder, created private; never anything another user holds.
-    void theServerLivesOnlyInAPrivateFolder_data() {
-        QTest::addColumn<QString>("runtime");  // "": unset; "open": mode 0777; "private": mode 0700
-        QTest::addColumn<QString>("own");      // the program's folder: "": absent; "foreign": another user's; "link"
-        QTest::addColumn<QString>("expected"); // "runtime", "own" or "": none
-        QTest::newRow("private runtime folder") << "private"
-                                                << "foreign"
-                                                << "runtime";
-        QTest::newRow("none, own folder made") << ""
-                                               << ""
-                                               << "own";
-        QTest::newRow("open runtime folder") << "open"
-                                             << ""
-                                             << "own";
-        QTest::newRow("own folder of another user") << ""
-                                                    << "foreign"
-                                                    << "";
-        QTest::newRow("own folder is a link") << "open"
-                                              << "link"
-                                              << "";
-    }
     void theServerLivesOnlyInAPrivateFolder() {
-        QFETCH(QString, runtime);
-        QFETCH(QString, own);
-        QFETCH(QString, expected);
-        const QTemporaryDir root;
-        const QString temporary = root.filePath(QStringLiteral("tmp")), xdg = root.filePath(QStringLiteral("run"));
-        const QString ownFolder = temporary + QStringLiteral("/torvel-downloader-") + QString::number(::geteuid());
-        QVERIFY(QDir().mkpath(temporary) && QDir().mkpath(xdg) && ::chmod(qPrintable(temporary), 01777) == 0);
-        QVERIFY(::chmod(qPrintable(xdg), runtime == QLatin1String("open") ? 0777 : 0700) == 0);
-        if (own == QLatin1String("foreign"))
-            QVERIFY(QDir().mkdir(ownFolder) && ::chmod(qPrintable(ownFolder), 0700) == 0 &&
-                    ::chown(qPrintable(ownFolder), otherUser, otherUser) == 0);
-        if (own == QLatin1String("link"))
-            QVERIFY(QDir().mkdir(root.filePath(QStringLiteral("elsewhere")),
-                                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
-                    QFile::link(root.filePath(QStringLiteral("elsewhere")), ownFolder));
-        const QByteArray savedTemporary = qgetenv("TMPDIR"), savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-        qputenv("TMPDIR", temporary.toLocal8Bit());
-        runtime.isEmpty() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", xdg.toLocal8Bit());
-        QString problem;
-        const std::optional<QString> folder = SingleInstance::privateFolder(&problem);
-        const QString name = SingleInstance::defaultServerName();
-        qputenv("TMPDIR", savedTemporary);
-        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        // The runtime folder ("": unset; "open": mode 0777; "private": mode 0700), the program's
+        // folder ("": absent; "foreign": another user's; "link"), and the one used ("runtime", "own"
+        // or "": none).
+        const auto check = [](std::string_view runtime, std::string_view own, std::string_view expected) {
+            const QTemporaryDir root;
+            const QString temporary = root.filePath(QStringLiteral("tmp")), xdg = root.filePath(QStringLiteral("run"));
+            const QString ownFolder = temporary + QStringLiteral("/torvel-downloader-") + QString::number(::geteuid());
+            QVERIFY(QDir().mkpath(temporary) && QDir().mkpath(xdg) && ::chmod(qPrintable(temporary), 01777) == 0);
+            QVERIFY(::chmod(qPrintable(xdg), runtime == "open" ? 0777 : 0700) == 0);
+            if (own == "foreign")
+                QVERIFY(QDir().mkdir(ownFolder) && ::chmod(qPrintable(ownFolder), 0700) == 0 &&
+                        ::chown(qPrintable(ownFolder), otherUser, otherUser) == 0);
+            if (own == "link")
+                QVERIFY(QDir().mkdir(root.filePath(QStringLiteral("elsewhere")),
+                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
+                        QFile::link(root.filePath(QStringLiteral("elsewhere")), ownFolder));
+            const QByteArray savedTemporary = qgetenv("TMPDIR"), savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+            qputenv("TMPDIR", temporary.toLocal8Bit());
+            runtime.empty() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", xdg.toLocal8Bit());
+            QString problem;
+            const std::optional<QString> folder = SingleInstance::privateFolder(&problem);
+            const QString name = SingleInstance::defaultServerName();
+            qputenv("TMPDIR", savedTemporary);
+            qputenv("XDG_RUNTIME_DIR", savedRuntime);
 
-        const QString wanted = expected == QLatin1String("runtime") ? xdg
-                               : expected == QLatin1String("own")   ? ownFolder
-                                                                    : QString();
-        QCOMPARE(folder.value_or(QString()), wanted);
-        if (!folder) {
-            QVERIFY2(problem.contains(ownFolder), qPrintable(problem));
-            QCOMPARE(name, QString());
-            QVERIFY(!SingleInstance(name).listen());
-            return;
-        }
-        QCOMPARE(name,
-                 wanted + QLatin1Char('/') + torvelIncomingURL() + QLatin1Char('-') + QString::number(::geteuid()));
-        QCOMPARE(QFileInfo(wanted).permissions() & 0x0077, QFileDevice::Permissions());
+            const QString wanted = expected == "runtime" ? xdg : expected == "own" ? ownFolder : QString();
+            QCOMPARE(folder.value_or(QString()), wanted);
+            if (!folder) {
+                QVERIFY2(problem.contains(ownFolder), qPrintable(problem));
+                QCOMPARE(name, QString());
+                QVERIFY(!SingleInstance(name).listen());
+                return;
+            }
+            QCOMPARE(name,
+                     wanted + QLatin1Char('/') + torvelIncomingURL() + QLatin1Char('-') + QString::number(::geteuid()));
+            QCOMPARE(QFileInfo(wanted).permissions() & 0x0077, QFileDevice::Permissions());
+        };
+        check("private", "foreign", "runtime"); // private runtime folder
+        check("", "", "own");                   // none, own folder made
+        check("open", "", "own");               // open runtime folder
+        check("", "foreign", "");               // own folder of another user
+        check("open", "link", "");              // own folder is a link
     }
 
     // Where another user can reach the name (a shared folder), neither end talks to it.

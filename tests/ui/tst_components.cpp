@@ -63,46 +63,30 @@ private Q_SLOTS:
         QVERIFY2(!Icons::fontFamily().isEmpty(), "the Material Icons font is not installed");
     }
 
-    void pillShowsEachState_data() {
-        QTest::addColumn<ToolIndicatorState>("state");
-        QTest::addColumn<QColor>("dot");
-        QTest::addColumn<QString>("toolTip");
-        QTest::addColumn<QString>("accessibleName");
-        QTest::newRow("current") << ToolIndicatorState::current << TorvelTheme::success()
-                                 << u"yt-dlp: Disponible y actualizado. Abrir Herramientas."_s
-                                 << u"yt-dlp, Disponible y actualizado"_s;
-        QTest::newRow("updateAvailable") << ToolIndicatorState::updateAvailable << TorvelTheme::warning()
-                                         << u"yt-dlp: Actualización disponible. Abrir Herramientas."_s
-                                         << u"yt-dlp, Actualización disponible"_s;
-        QTest::newRow("unchecked")
-            << ToolIndicatorState::unchecked << TorvelTheme::indicatorColor(ToolIndicatorState::unchecked)
-            << u"yt-dlp: Disponible, sin comprobar si hay versiones nuevas. Abrir Herramientas."_s
-            << u"yt-dlp, Disponible, sin comprobar si hay versiones nuevas"_s;
-        QTest::newRow("missing") << ToolIndicatorState::missing << TorvelTheme::danger()
-                                 << u"yt-dlp: No instalado. Abrir Herramientas."_s << u"yt-dlp, No instalado"_s;
-    }
-
     void pillShowsEachState() {
-        QFETCH(ToolIndicatorState, state);
-        QFETCH(QColor, dot);
-        QFETCH(QString, toolTip);
-        QFETCH(QString, accessibleName);
+        // Each state, the dot's colour and the state's text in the tooltip and the accessible name.
+        for (const auto &[state, dot, text] : std::initializer_list<std::tuple<ToolIndicatorState, QColor, QString>>{
+                 {ToolIndicatorState::current, TorvelTheme::success(), u"Disponible y actualizado"_s},
+                 {ToolIndicatorState::updateAvailable, TorvelTheme::warning(), u"Actualización disponible"_s},
+                 {ToolIndicatorState::unchecked, TorvelTheme::indicatorColor(ToolIndicatorState::unchecked),
+                  u"Disponible, sin comprobar si hay versiones nuevas"_s},
+                 {ToolIndicatorState::missing, TorvelTheme::danger(), u"No instalado"_s}}) {
+            // Start from another state so that setState has to redo every part.
+            const ToolIndicatorState other =
+                state == ToolIndicatorState::current ? ToolIndicatorState::missing : ToolIndicatorState::current;
+            ToolStatusPill pill(u"yt-dlp"_s, other);
+            pill.setState(state);
+            pill.resize(pill.sizeHint());
 
-        // Start from another state so that setState has to redo every part.
-        const ToolIndicatorState other =
-            state == ToolIndicatorState::current ? ToolIndicatorState::missing : ToolIndicatorState::current;
-        ToolStatusPill pill(u"yt-dlp"_s, other);
-        pill.setState(state);
-        pill.resize(pill.sizeHint());
+            QCOMPARE(pill.toolTip(), u"yt-dlp: "_s + text + u". Abrir Herramientas."_s);
+            QCOMPARE(pill.accessibleName(), u"yt-dlp, "_s + text);
+            const QImage image = grabImage(&pill);
+            QVERIFY(isClose(pixelAt(image, QPointF(13.5, pill.height() / 2.0)), dot, 0.02f));
 
-        QCOMPARE(pill.toolTip(), toolTip);
-        QCOMPARE(pill.accessibleName(), accessibleName);
-        const QImage image = grabImage(&pill);
-        QVERIFY(isClose(pixelAt(image, QPointF(13.5, pill.height() / 2.0)), dot, 0.02f));
-
-        QSignalSpy clicked(&pill, &QAbstractButton::clicked);
-        QTest::mouseClick(&pill, Qt::LeftButton);
-        QCOMPARE(clicked.count(), 1);
+            QSignalSpy clicked(&pill, &QAbstractButton::clicked);
+            QTest::mouseClick(&pill, Qt::LeftButton);
+            QCOMPARE(clicked.count(), 1);
+        }
     }
 
     // Every name in the table draws, and agrees with the codepoint the font package publishes

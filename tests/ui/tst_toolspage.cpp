@@ -33,8 +33,6 @@ using Response = ScriptedHttpServer::Response;
 using Action = AppModel::PendingToolAction;
 // Prepares the machine for one row of a table.
 using Setup = std::function<void()>;
-Q_DECLARE_METATYPE(Setup)
-Q_DECLARE_METATYPE(std::optional<Action>)
 
 namespace {
 
@@ -119,52 +117,46 @@ private Q_SLOTS:
         QVERIFY(TestSupport::waitUntilChildless());
     }
 
-    void rowsPerState_data() {
-        QTest::addColumn<Setup>("setup");
-        QTest::addColumn<QString>("state");
-        QTest::addColumn<QStringList>("buttons");
-        QTest::addColumn<QString>("screenshot");
-        const auto row = [](const char *name, const char *state, const QStringList &buttons, const char *shot,
-                            const Setup &setup) {
-            QTest::newRow(name) << setup << QString::fromUtf8(state) << buttons << QString::fromLatin1(shot);
+    // The yt-dlp row in each state, each from a fresh machine: its state, its buttons, and the
+    // path and Homebrew notes it shows.
+    void rowsPerState() {
+        const auto check = [this](const char *state, const QStringList &buttons, const QString &shot,
+                                  const Setup &setup) {
+            m_window.reset();
+            m_model.reset();
+            m_machine = std::make_unique<ToolMachine>();
+            setup();
+            open();
+            QWidget *row = find(u"ytDLPRow"_s);
+            QCOMPARE(find<QLabel>(u"stateText"_s, row)->text(), QString::fromUtf8(state));
+            QCOMPARE(visibleButtons(row), buttons);
+            // Every label keeps room from its button's outline.
+            for (QPushButton *button : row->findChildren<QPushButton *>())
+                if (button->isVisibleTo(row) && !button->text().isEmpty())
+                    QVERIFY2(button->width() >= button->fontMetrics().horizontalAdvance(button->text()) + 16,
+                             qPrintable(button->text()));
+            QCOMPARE(shown(u"toolPath"_s, row), m_model->ytDLP().has_value());
+            const bool homebrew = m_model->toolUsesHomebrew(ToolKind::ytDLP);
+            QCOMPARE(shown(u"homebrewTierWarning"_s), homebrew);
+            if (homebrew)
+                QCOMPARE(visibleButtons(find(u"homebrewTierWarning"_s)), QStringList{u"Migrar yt-dlp"_s});
+            QCOMPARE(find<QLabel>(u"keepHomebrewCaption"_s, row)->isVisibleTo(row),
+                     m_model->homebrewDependentSummary(ToolKind::ytDLP).has_value());
+            if (!shot.isEmpty())
+                screenshot(shot);
         };
         const QString select = u"Seleccionar…"_s, prebuilt = u"Usar versión precompilada…"_s;
-        row("current", "Actualizado", {select}, "tools-current", [this] { m_machine->standaloneYTDLP("2025.10.22"); });
-        row("update available", "Actualización disponible", {u"Actualizar…"_s, select}, "tools-update-available",
-            [this] { m_machine->standaloneYTDLP("2025.01.01"); });
-        row("missing", "No instalado", {u"Instalar…"_s, select}, "tools-missing", [] {});
-        row("homebrew, high risk", "Actualizado", {prebuilt, u"Desinstalar Homebrew…"_s, select},
-            "tools-homebrew-warning", [this] { m_machine->homebrewYTDLP(tier3); });
-        row("homebrew needed by others", "Actualizado", {prebuilt, select}, "",
-            [this] { m_machine->homebrewYTDLP(tier3, "scrcpy\nmpv\n"); });
+        check("Actualizado", {select}, u"tools-current"_s, [this] { m_machine->standaloneYTDLP("2025.10.22"); });
+        check("Actualización disponible", {u"Actualizar…"_s, select}, u"tools-update-available"_s,
+              [this] { m_machine->standaloneYTDLP("2025.01.01"); });
+        check("No instalado", {u"Instalar…"_s, select}, u"tools-missing"_s, [] {});
+        check("Actualizado", {prebuilt, u"Desinstalar Homebrew…"_s, select}, u"tools-homebrew-warning"_s,
+              [this] { m_machine->homebrewYTDLP(tier3); });
+        // Homebrew's copy needed by others.
+        check("Actualizado", {prebuilt, select}, {}, [this] { m_machine->homebrewYTDLP(tier3, "scrcpy\nmpv\n"); });
         // Debian's own yt-dlp, chosen by path: a distribution's copy is never removed here.
-        row("system package", "Actualización disponible", {u"Actualizar…"_s, prebuilt, select}, "tools-system-package",
-            [this] { m_machine->settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s); });
-    }
-    void rowsPerState() {
-        QFETCH(Setup, setup);
-        QFETCH(QString, state);
-        QFETCH(QStringList, buttons);
-        QFETCH(QString, screenshot);
-        setup();
-        open();
-        QWidget *row = find(u"ytDLPRow"_s);
-        QCOMPARE(find<QLabel>(u"stateText"_s, row)->text(), state);
-        QCOMPARE(visibleButtons(row), buttons);
-        // Every label keeps room from its button's outline.
-        for (QPushButton *button : row->findChildren<QPushButton *>())
-            if (button->isVisibleTo(row) && !button->text().isEmpty())
-                QVERIFY2(button->width() >= button->fontMetrics().horizontalAdvance(button->text()) + 16,
-                         qPrintable(button->text()));
-        QCOMPARE(shown(u"toolPath"_s, row), m_model->ytDLP().has_value());
-        const bool homebrew = m_model->toolUsesHomebrew(ToolKind::ytDLP);
-        QCOMPARE(shown(u"homebrewTierWarning"_s), homebrew);
-        if (homebrew)
-            QCOMPARE(visibleButtons(find(u"homebrewTierWarning"_s)), QStringList{u"Migrar yt-dlp"_s});
-        QCOMPARE(find<QLabel>(u"keepHomebrewCaption"_s, row)->isVisibleTo(row),
-                 m_model->homebrewDependentSummary(ToolKind::ytDLP).has_value());
-        if (!screenshot.isEmpty())
-            this->screenshot(screenshot);
+        check("Actualización disponible", {u"Actualizar…"_s, prebuilt, select}, u"tools-system-package"_s,
+              [this] { m_machine->settings.setYtDLPPath(u"/usr/bin/yt-dlp"_s); });
     }
 
     // A running update: the page disables what would start another, follows the log and the
@@ -318,17 +310,39 @@ exit 1)");
         screenshot(u"tools-offline"_s);
     }
 
-    void confirmationDialogs_data() {
-        QTest::addColumn<Setup>("setup");
-        QTest::addColumn<std::optional<Action>>("action");
-        QTest::addColumn<QString>("opener"); // "row/button" that proposes the action; empty: the model does
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QStringList>("buttons");
-        QTest::addColumn<QString>("message");
-        const auto row = [](const char *name, Action action, const char *opener, const QString &title,
-                            const QStringList &buttons, const QString &message, const Setup &setup) {
-            QTest::newRow(name) << setup << std::optional(action) << QString::fromLatin1(opener) << title << buttons
-                                << message;
+    // Each proposal in its dialog, from a fresh machine: its title, buttons and message; the row's
+    // button that proposes it ("row/button"; empty: the model does), and Cancelar declines it.
+    void confirmationDialogs() {
+        const auto row = [this](const char *name, const std::optional<Action> &action, const char *opener,
+                                const QString &title, const QStringList &buttons, const QString &message,
+                                const Setup &setup) {
+            m_window.reset();
+            m_model.reset();
+            m_machine = std::make_unique<ToolMachine>();
+            setup();
+            open();
+            if (!*opener)
+                m_model->setPendingToolAction(action);
+            else
+                QTest::mouseClick(find<QPushButton>(QString::fromLatin1(opener).section(u'/', 1),
+                                                    find(QString::fromLatin1(opener).section(u'/', 0, 0))),
+                                  Qt::LeftButton);
+            QCOMPARE(m_model->pendingToolAction(), action);
+            ToolActionDialog *dialog = m_window->actionDialog();
+            QTRY_VERIFY(dialog->isVisible());
+            QCOMPARE(find<QLabel>(u"toolActionTitle"_s, dialog)->text(), title);
+            QCOMPARE(visibleButtons(dialog), buttons);
+            QWidget *messageLabel = find(u"toolActionMessage"_s, dialog);
+            const QString text = messageLabel->property("text").toString();
+            QVERIFY2(text.contains(message), qPrintable(text));
+            QVERIFY(messageLabel->height() >= messageLabel->heightForWidth(messageLabel->width())); // nothing cut off
+            QVERIFY(TestSupport::saveScreenshot(
+                dialog, u"dialog-"_s + QString::fromLatin1(name).replace(u' ', u'-').remove(u',')));
+            // Cancelar declines: nothing runs.
+            QTest::mouseClick(find<QPushButton>(u"cancelActionButton"_s, dialog), Qt::LeftButton);
+            QCOMPARE(m_model->pendingToolAction(), std::nullopt);
+            QTRY_VERIFY(!dialog->isVisible());
+            QVERIFY(!m_model->isUpdatingTools());
         };
         const Setup none = [] {};
         const Setup outdated = [this] { m_machine->standaloneYTDLP("2025.01.01"); };
@@ -356,37 +370,6 @@ exit 1)");
             u"¿Desinstalar yt-dlp de Homebrew?"_s, {u"Desinstalar yt-dlp"_s, cancel},
             u"No se debe desinstalar porque Homebrew lo necesita para: scrcpy."_s,
             [this] { m_machine->homebrewYTDLP(tier3, "scrcpy\n"); });
-    }
-    void confirmationDialogs() {
-        QFETCH(Setup, setup);
-        QFETCH(std::optional<Action>, action);
-        QFETCH(QString, opener);
-        QFETCH(QString, title);
-        QFETCH(QStringList, buttons);
-        QFETCH(QString, message);
-        setup();
-        open();
-        if (opener.isEmpty())
-            m_model->setPendingToolAction(action);
-        else
-            QTest::mouseClick(find<QPushButton>(opener.section(u'/', 1), find(opener.section(u'/', 0, 0))),
-                              Qt::LeftButton);
-        QCOMPARE(m_model->pendingToolAction(), action);
-        ToolActionDialog *dialog = m_window->actionDialog();
-        QTRY_VERIFY(dialog->isVisible());
-        QCOMPARE(find<QLabel>(u"toolActionTitle"_s, dialog)->text(), title);
-        QCOMPARE(visibleButtons(dialog), buttons);
-        QWidget *messageLabel = find(u"toolActionMessage"_s, dialog);
-        const QString text = messageLabel->property("text").toString();
-        QVERIFY2(text.contains(message), qPrintable(text));
-        QVERIFY(messageLabel->height() >= messageLabel->heightForWidth(messageLabel->width())); // nothing cut off
-        QVERIFY(TestSupport::saveScreenshot(
-            dialog, u"dialog-"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-').remove(u',')));
-        // Cancelar declines: nothing runs.
-        QTest::mouseClick(find<QPushButton>(u"cancelActionButton"_s, dialog), Qt::LeftButton);
-        QCOMPARE(m_model->pendingToolAction(), std::nullopt);
-        QTRY_VERIFY(!dialog->isVisible());
-        QVERIFY(!m_model->isUpdatingTools());
     }
 
     void mainWindowPillsInstallAndQuitting() {
@@ -564,35 +547,30 @@ exit 1)");
         QCOMPARE(snapshot(), before);
     }
 
-    void homebrewWarningsFollowTheDiagnosis_data() {
-        QTest::addColumn<QByteArray>("diagnosis");
-        QTest::addColumn<QByteArray>("dependents");
-        QTest::addColumn<QString>("tier");
-        QTest::addColumn<QString>("summary");
-        QTest::newRow("tier 2") << QByteArray(R"({"tier":2,"findings":[]})") << QByteArray() << QString() << QString();
-        QTest::newRow("tier 3") << tier3 << QByteArray("scrcpy\nmpv\n") << u"Tier 3"_s << u"scrcpy, mpv"_s;
-        QTest::newRow("unsupported") << QByteArray(R"({"tier":"unsupported","findings":[]})") << QByteArray()
-                                     << u"no compatible"_s << QString();
-        QTest::newRow("unknown tier") << QByteArray(R"({"tier":"x","findings":[]})") << QByteArray() << QString()
-                                      << QString();
-        QTest::newRow("findings of other types")
-            << QByteArray(R"({"tier":3,"findings":[{"text":7,"tier":3}]})") << QByteArray() << QString() << QString();
-    }
     void homebrewWarningsFollowTheDiagnosis() {
-        QFETCH(QByteArray, diagnosis);
-        QFETCH(QByteArray, dependents);
-        QFETCH(QString, tier);
-        QFETCH(QString, summary);
-        m_machine->homebrewYTDLP(diagnosis, dependents);
-        makeModel();
-        QCOMPARE(m_model->homebrewSupportWarning().value_or(QString()),
-                 tier.isEmpty() ? QString()
-                                : u"Homebrew clasificó este equipo como "_s + tier +
-                                      u". Los paquetes pueden compilarse desde código fuente y tardar horas. "
-                                      "Recomendamos migrar a las versiones precompiladas administradas por Torvel."_s);
-        QCOMPARE(m_model->homebrewWarning(ToolKind::ytDLP).has_value(), !tier.isEmpty());
-        QVERIFY(!m_model->homebrewWarning(ToolKind::ffmpeg));
-        QCOMPARE(m_model->homebrewDependentSummary(ToolKind::ytDLP).value_or(QString()), summary);
+        // Homebrew's diagnosis and dependents, the tier named in the warning (empty: no warning)
+        // and the dependents' summary.
+        for (const auto &[diagnosis, dependents, tier, summary] :
+             std::initializer_list<std::tuple<QByteArray, QByteArray, QString, QString>>{
+                 {R"({"tier":2,"findings":[]})", {}, {}, {}},
+                 {tier3, "scrcpy\nmpv\n", u"Tier 3"_s, u"scrcpy, mpv"_s},
+                 {R"({"tier":"unsupported","findings":[]})", {}, u"no compatible"_s, {}},
+                 {R"({"tier":"x","findings":[]})", {}, {}, {}},                     // an unknown tier
+                 {R"({"tier":3,"findings":[{"text":7,"tier":3}]})", {}, {}, {}}}) { // findings of other types
+            m_model.reset();
+            m_machine = std::make_unique<ToolMachine>();
+            m_machine->homebrewYTDLP(diagnosis, dependents);
+            makeModel();
+            QCOMPARE(m_model->homebrewSupportWarning().value_or(QString()),
+                     tier.isEmpty()
+                         ? QString()
+                         : u"Homebrew clasificó este equipo como "_s + tier +
+                               u". Los paquetes pueden compilarse desde código fuente y tardar horas. "
+                               "Recomendamos migrar a las versiones precompiladas administradas por Torvel."_s);
+            QCOMPARE(m_model->homebrewWarning(ToolKind::ytDLP).has_value(), !tier.isEmpty());
+            QVERIFY(!m_model->homebrewWarning(ToolKind::ffmpeg));
+            QCOMPARE(m_model->homebrewDependentSummary(ToolKind::ytDLP).value_or(QString()), summary);
+        }
     }
 };
 

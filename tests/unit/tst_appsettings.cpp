@@ -85,21 +85,15 @@ private Q_SLOTS:
         QCOMPARE(settings.downloadDirectoryPath(), home);
     }
 
-    void onlyAStoredBooleanCounts_data() {
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<bool>("expected");
-        QTest::newRow("false") << QByteArray("false") << false;
-        for (const char *value : {"true", "False", "0", "false, false", "@ByteArray(false)", ""})
-            QTest::newRow(value) << QByteArray(value) << true;
-    }
     void onlyAStoredBooleanCounts() {
-        QFETCH(QByteArray, value);
-        QFETCH(bool, expected);
-        QSettings store(storeWith("[General]\nrevealWhenFinished=" + value + "\nnotifyWhenFinished=" + value + '\n'),
-                        QSettings::IniFormat);
-        const AppSettings settings(&store, downloads, home);
-        QCOMPARE(settings.revealWhenFinished(), expected);
-        QCOMPARE(settings.notifyWhenFinished(), expected);
+        for (const QByteArray value : {"false", "true", "False", "0", "false, false", "@ByteArray(false)", ""}) {
+            QSettings store(
+                storeWith("[General]\nrevealWhenFinished=" + value + "\nnotifyWhenFinished=" + value + '\n'),
+                QSettings::IniFormat);
+            const AppSettings settings(&store, downloads, home);
+            QCOMPARE(settings.revealWhenFinished(), value != "false");
+            QCOMPARE(settings.notifyWhenFinished(), value != "false");
+        }
     }
 
     void concurrentFragmentsIsAWholeNumberFrom1To16_data() {
@@ -120,33 +114,30 @@ private Q_SLOTS:
 
     // The cookies setting names a known browser or a readable file; anything else means none,
     // and loading it never rewrites the store.
-    void cookiesNameABrowserOrAReadableFile_data() {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("meaning"); // "browser NAME", "file PATH" or "none"
-        const QString file = TestSupport::writeFile(m_dir.filePath(u"cookies.txt"_s), "# Netscape HTTP Cookie File\n");
-        QTest::newRow("browser") << u"vivaldi"_s << u"browser vivaldi"_s;
-        QTest::newRow("file") << file << u"file "_s + file;
-        QTest::newRow("unknown browser") << u"netscape"_s << u"none"_s;
-        QTest::newRow("browser in capitals") << u"Firefox"_s << u"none"_s;
-        QTest::newRow("relative path") << u"cookies.txt"_s << u"none"_s;
-        QTest::newRow("missing file") << m_dir.filePath(u"nothing.txt"_s) << u"none"_s;
-        QTest::newRow("folder") << m_dir.path() << u"none"_s;
-    }
     void cookiesNameABrowserOrAReadableFile() {
-        QFETCH(QString, stored);
-        QFETCH(QString, meaning);
-        const QByteArray text = "[General]\ncookies=" + stored.toUtf8() + "\nrevealWhenFinished=false\n";
-        const QString path = storeWith(text);
-        QSettings store(path, QSettings::IniFormat);
-        const AppSettings settings(&store, downloads, home);
-        QCOMPARE(settings.cookies(), stored);
-        const CookieSource source = settings.cookieSource();
-        const QString actual = source.kind == CookieSource::Kind::browser ? u"browser "_s + source.browser
-                               : source.kind == CookieSource::Kind::file  ? u"file "_s + source.file
-                                                                          : u"none"_s;
-        QCOMPARE(actual, meaning);
-        store.sync();
-        QCOMPARE(readFile(path), text);
+        const QString file = TestSupport::writeFile(m_dir.filePath(u"cookies.txt"_s), "# Netscape HTTP Cookie File\n");
+        // What is stored, and what it means: "browser NAME", "file PATH" or "none".
+        for (const auto &[stored, meaning] :
+             std::initializer_list<std::pair<QString, QString>>{{u"vivaldi"_s, u"browser vivaldi"_s},
+                                                                {file, u"file "_s + file},
+                                                                {u"netscape"_s, u"none"_s},
+                                                                {u"Firefox"_s, u"none"_s},     // a browser in capitals
+                                                                {u"cookies.txt"_s, u"none"_s}, // a relative path
+                                                                {m_dir.filePath(u"nothing.txt"_s), u"none"_s},
+                                                                {m_dir.path(), u"none"_s}}) { // a folder
+            const QByteArray text = "[General]\ncookies=" + stored.toUtf8() + "\nrevealWhenFinished=false\n";
+            const QString path = storeWith(text);
+            QSettings store(path, QSettings::IniFormat);
+            const AppSettings settings(&store, downloads, home);
+            QCOMPARE(settings.cookies(), stored);
+            const CookieSource source = settings.cookieSource();
+            const QString actual = source.kind == CookieSource::Kind::browser ? u"browser "_s + source.browser
+                                   : source.kind == CookieSource::Kind::file  ? u"file "_s + source.file
+                                                                              : u"none"_s;
+            QCOMPARE(actual, meaning);
+            store.sync();
+            QCOMPARE(readFile(path), text);
+        }
     }
 
     void aPathMustBeAString() {
@@ -176,38 +167,34 @@ private Q_SLOTS:
         QVERIFY(readFile(path).contains("ytDLPPath=/usr/bin/yt-dlp\n"));
     }
 
-    void aDamagedFileIsNeverRewritten_data() {
-        QTest::addColumn<QByteArray>("damage");
-        QTest::newRow("line without a value") << QByteArray("una línea suelta\n");
-        QTest::newRow("unclosed section") << QByteArray("[Ventana\nancho=3\n");
-        QTest::newRow("undecodable value") << QByteArray("estado=@Variant(basura)\n");
-    }
     void aDamagedFileIsNeverRewritten() {
-        QFETCH(QByteArray, damage);
-        const QByteArray original =
-            "[General]\nytDLPPath=/usr/bin/yt-dlp\nrevealWhenFinished=false\nventana=980x760\n" + damage;
-        const QString path = storeWith(original);
-        // Another QSettings parses the file first: Qt reports the damage only to that one.
-        { (void)QSettings(path, QSettings::IniFormat).allKeys(); }
+        // A line without a value, an unclosed section, a value that cannot be decoded.
+        for (const QByteArray damage : {"una línea suelta\n", "[Ventana\nancho=3\n", "estado=@Variant(basura)\n"}) {
+            const QByteArray original =
+                "[General]\nytDLPPath=/usr/bin/yt-dlp\nrevealWhenFinished=false\nventana=980x760\n" + damage;
+            const QString path = storeWith(original);
+            // Another QSettings parses the file first: Qt reports the damage only to that one.
+            { (void)QSettings(path, QSettings::IniFormat).allKeys(); }
 
-        QSettings store(path, QSettings::IniFormat);
-        AppSettings settings(&store, downloads, home);
-        QCOMPARE(settings.ytDLPPath(), u"/usr/bin/yt-dlp"_s);
-        QCOMPARE(settings.revealWhenFinished(), false);
+            QSettings store(path, QSettings::IniFormat);
+            AppSettings settings(&store, downloads, home);
+            QCOMPARE(settings.ytDLPPath(), u"/usr/bin/yt-dlp"_s);
+            QCOMPARE(settings.revealWhenFinished(), false);
 
-        QSignalSpy changes(&settings, &AppSettings::ffmpegPathChanged);
-        settings.setFfmpegPath(u"/usr/bin/ffmpeg"_s);
-        settings.setRevealWhenFinished(true);
-        QCOMPARE(settings.ffmpegPath(), u"/usr/bin/ffmpeg"_s);
-        QCOMPARE(changes.count(), 1);
-        QCOMPARE(readFile(path), original);
+            QSignalSpy changes(&settings, &AppSettings::ffmpegPathChanged);
+            settings.setFfmpegPath(u"/usr/bin/ffmpeg"_s);
+            settings.setRevealWhenFinished(true);
+            QCOMPARE(settings.ffmpegPath(), u"/usr/bin/ffmpeg"_s);
+            QCOMPARE(changes.count(), 1);
+            QCOMPARE(readFile(path), original);
 
-        // Once the file is repaired, the next assignment is stored beside the other keys.
-        TestSupport::writeFile(path, "[General]\nytDLPPath=/usr/bin/yt-dlp\nventana=980x760\n");
-        settings.setFfmpegPath(u"/usr/local/bin/ffmpeg"_s);
-        const auto disk = reopened(path);
-        QCOMPARE(disk->value(u"ffmpegPath"_s).toString(), u"/usr/local/bin/ffmpeg"_s);
-        QCOMPARE(disk->value(u"ventana"_s).toString(), u"980x760"_s);
+            // Once the file is repaired, the next assignment is stored beside the other keys.
+            TestSupport::writeFile(path, "[General]\nytDLPPath=/usr/bin/yt-dlp\nventana=980x760\n");
+            settings.setFfmpegPath(u"/usr/local/bin/ffmpeg"_s);
+            const auto disk = reopened(path);
+            QCOMPARE(disk->value(u"ffmpegPath"_s).toString(), u"/usr/local/bin/ffmpeg"_s);
+            QCOMPARE(disk->value(u"ventana"_s).toString(), u"980x760"_s);
+        }
     }
 
     // Examined once, the file is trusted until its size or modification time changes (the test

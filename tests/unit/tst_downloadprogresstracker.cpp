@@ -66,60 +66,45 @@ private Q_SLOTS:
         QVERIFY(!Tracker::meaningfulCodec(std::nullopt));
     }
 
-    void protocolPayloads_data() {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("marker");
-        QTest::addColumn<QStringList>("fields"); // empty: the marker is not in the line
+    void protocolPayloads() {
         const QString progressMarker = DownloadOutputProtocol::progressMarker();
         const QString fileMarker = DownloadOutputProtocol::fileMarker();
-        QTest::newRow("fields") << progress("12.5%|1024|NA") << progressMarker
-                                << QStringList{u8("12.5%"), u8("1024"), u8("NA")};
-        // Only yt-dlp begins a line with a marker; in its own messages one is a site's text.
-        QTest::newRow("text before the marker")
-            << u8("[download] Destination: /j/a__TORVEL_FILE__b.mp4") << fileMarker << QStringList{};
-        QTest::newRow("first occurrence")
-            << u8("__TORVEL_FILE__a|__TORVEL_FILE__b") << fileMarker << QStringList{u8("a"), u8("__TORVEL_FILE__b")};
-        QTest::newRow("empty fields kept") << progress("||") << progressMarker << QStringList{{}, {}, {}};
-        QTest::newRow("path untrimmed") << u8("__TORVEL_FILE__ /tmp/a b.mp4 ") << fileMarker
-                                        << QStringList{u8(" /tmp/a b.mp4 ")};
-        QTest::newRow("truncated marker") << u8("__TORVEL_PROGRES 50%") << progressMarker << QStringList{};
-    }
-    void protocolPayloads() {
-        QFETCH(QString, line);
-        QFETCH(QString, marker);
-        QFETCH(QStringList, fields);
-        const auto payload = DownloadOutputProtocol::payload(line, marker);
-        QCOMPARE(payload.has_value(), !fields.isEmpty());
-        if (payload)
-            QCOMPARE(DownloadOutputProtocol::fields(*payload), fields);
-        QCOMPARE(DownloadOutputProtocol::field(fields, fields.size()), std::nullopt);
+        // A line, a marker, and the fields after it; none: the marker is not in the line.
+        for (const auto &[line, marker, fields] : std::initializer_list<std::tuple<QString, QString, QStringList>>{
+                 {progress("12.5%|1024|NA"), progressMarker, {u8("12.5%"), u8("1024"), u8("NA")}},
+                 // Only yt-dlp begins a line with a marker; in its own messages one is a site's text.
+                 {u8("[download] Destination: /j/a__TORVEL_FILE__b.mp4"), fileMarker, {}},
+                 {u8("__TORVEL_FILE__a|__TORVEL_FILE__b"), fileMarker, {u8("a"), u8("__TORVEL_FILE__b")}},
+                 {progress("||"), progressMarker, {{}, {}, {}}},                            // empty fields are kept
+                 {u8("__TORVEL_FILE__ /tmp/a b.mp4 "), fileMarker, {u8(" /tmp/a b.mp4 ")}}, // the path untrimmed
+                 {u8("__TORVEL_PROGRES 50%"), progressMarker, {}}}) {
+            const auto payload = DownloadOutputProtocol::payload(line, marker);
+            QCOMPARE(payload.has_value(), !fields.isEmpty());
+            if (payload)
+                QCOMPARE(DownloadOutputProtocol::fields(*payload), fields);
+            QCOMPARE(DownloadOutputProtocol::field(fields, fields.size()), std::nullopt);
+        }
     }
 
-    void recordEnds_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("first"); // the first record; empty: its end is not known yet
+    void recordEnds() {
         const QString report = u8("__TORVEL_POSTPROCESS__started|Merger");
         const QString complete = u8("__TORVEL_PROGRESS__50%|1|2|3|4|5|6|7|8|v|a");
-        QTest::newRow("report at the end") << report << report;
-        QTest::newRow("report glued to a report") << report + u8("__TORVEL_POSTPROCESS__finished|Merger") << report;
-        QTest::newRow("report glued to an error") << u8("__TORVEL_POSTPROCESS__started|ExtractAudioERROR: x")
-                                                  << u8("__TORVEL_POSTPROCESS__started|ExtractAudio");
-        QTest::newRow("report with more text") << report + u8(" y __TORVEL_FILE__/x") << QString();
-        QTest::newRow("report without a name") << u8("__TORVEL_POSTPROCESS__started|") << QString();
-        QTest::newRow("report glued to progress") << report + complete << report;
-        // Progress, plan and file records are whole lines, whatever their fields hold.
-        QTest::newRow("marker in the last field") << complete + u8("__TORVEL_FILE__/x") << QString();
-        QTest::newRow("marker in a format id")
-            << u8("__TORVEL_PROGRESS__50%|1|2|3|4|5|6|7|x__TORVEL_FILE__y|v|a") << QString();
-        QTest::newRow("marker in a plan") << u8("__TORVEL_PLAN__1|2|3|4|5|6|7|8|9|10__TORVEL_FILE__/x") << QString();
-        QTest::newRow("marker in a path") << u8("__TORVEL_FILE__/a__TORVEL_POSTPROCESS__started|Merger") << QString();
-        QTest::newRow("marker in a message")
-            << u8("[Merger] Merging formats into \"/j/__TORVEL_POSTPROCESS__started|Merger\"") << QString();
-    }
-    void recordEnds() {
-        QFETCH(QString, text);
-        QFETCH(QString, first);
-        QCOMPARE(DownloadOutputProtocol::recordEnd(text), first.size());
+        // A text and its first record; empty: its end is not known yet.
+        for (const auto &[text, first] : std::initializer_list<std::pair<QString, QString>>{
+                 {report, report},
+                 {report + u8("__TORVEL_POSTPROCESS__finished|Merger"), report}, // glued to a report
+                 {u8("__TORVEL_POSTPROCESS__started|ExtractAudioERROR: x"),
+                  u8("__TORVEL_POSTPROCESS__started|ExtractAudio")},
+                 {report + u8(" y __TORVEL_FILE__/x"), {}},  // a report with more text
+                 {u8("__TORVEL_POSTPROCESS__started|"), {}}, // a report without a name
+                 {report + complete, report},                // glued to progress
+                 // Progress, plan and file records are whole lines, whatever their fields hold.
+                 {complete + u8("__TORVEL_FILE__/x"), {}},
+                 {u8("__TORVEL_PROGRESS__50%|1|2|3|4|5|6|7|x__TORVEL_FILE__y|v|a"), {}},
+                 {u8("__TORVEL_PLAN__1|2|3|4|5|6|7|8|9|10__TORVEL_FILE__/x"), {}},
+                 {u8("__TORVEL_FILE__/a__TORVEL_POSTPROCESS__started|Merger"), {}},
+                 {u8("[Merger] Merging formats into \"/j/__TORVEL_POSTPROCESS__started|Merger\""), {}}})
+            QCOMPARE(DownloadOutputProtocol::recordEnd(text), first.size());
     }
 
     void templatesCarryTheirFields() {
@@ -133,25 +118,20 @@ private Q_SLOTS:
         QCOMPARE(count(filePrintTemplate(), fileMarker()), 1);
     }
 
-    void singleTransfer_data() {
-        QTest::addColumn<bool>("reserves");
-        QTest::newRow("nothing after the download") << false;
-        QTest::newRow("post-processing reserved") << true;
-    }
     void singleTransfer() {
-        QFETCH(bool, reserves);
-        const double full = reserves ? 0.98 : 0.99;
-        const double half = full / 2;
-        Run run(1, reserves);
-        QCOMPARE(run.feed({progress(" 50.0%|500000|1000000|NA|NA|NA|NA|NA|18|avc1|mp4a")}).fraction, half);
-        QCOMPARE(run.feed({progress("100.0%|1000000|1000000|NA|NA|NA|NA|NA|18|avc1|mp4a")}).fraction, full);
-        QCOMPARE(run.snapshots.last().phaseText, u8("Descargando video y audio"));
-        run.tracker.finalizing();
-        QCOMPARE(run.snapshots.last(),
-                 (DownloadProgress{
-                     0.999, u8("Guardando archivo…"), u8("Moviendo el resultado a la carpeta elegida"), {}, {}}));
-        run.tracker.complete();
-        QCOMPARE(run.snapshots.last(), (DownloadProgress{1, u8("Completado"), u8("Descarga completada"), {}, {}}));
+        for (const bool reserves : {false, true}) { // post-processing reserved or not
+            const double full = reserves ? 0.98 : 0.99;
+            Run run(1, reserves);
+            QCOMPARE(run.feed({progress(" 50.0%|500000|1000000|NA|NA|NA|NA|NA|18|avc1|mp4a")}).fraction, full / 2);
+            QCOMPARE(run.feed({progress("100.0%|1000000|1000000|NA|NA|NA|NA|NA|18|avc1|mp4a")}).fraction, full);
+            QCOMPARE(run.snapshots.last().phaseText, u8("Descargando video y audio"));
+            run.tracker.finalizing();
+            QCOMPARE(run.snapshots.last(),
+                     (DownloadProgress{
+                         0.999, u8("Guardando archivo…"), u8("Moviendo el resultado a la carpeta elegida"), {}, {}}));
+            run.tracker.complete();
+            QCOMPARE(run.snapshots.last(), (DownloadProgress{1, u8("Completado"), u8("Descarga completada"), {}, {}}));
+        }
     }
 
     // A conversion foreseen keeps half of the bar; its reports fill what is left, never backwards.
@@ -176,86 +156,67 @@ private Q_SLOTS:
         QCOMPARE(seen.last().fraction, 1.0);
     }
 
-    void twoTransfers_data() {
-        QTest::addColumn<QString>("plan"); // the payload after the marker; null: no plan line
-        QTest::addColumn<double>("video");
-        QTest::addColumn<double>("audioHalf");
+    void twoTransfers() {
         const double video = 0.98 * 4000 / 4128;
         const double bitrates = video + 0.98 * 128 / 4128 / 2;
-        QTest::newRow("no plan") << QString() << 0.5 << 0.74;
-        QTest::newRow("plan without values") << u8("NA|NA|NA|NA|NA|NA|NA|NA|NA|NA") << 0.5 << 0.74;
-        QTest::newRow("nine fields") << u8("300|NA|NA|NA|NA|100|NA|NA|NA") << 0.5 << 0.74;
-        QTest::newRow("sizes") << u8("300000000|NA|NA|NA|NA|100000000|NA|NA|NA|NA") << 0.735 << 0.735 + 0.245 / 2;
-        QTest::newRow("approximate sizes") << u8("NA|300|NA|NA|NA|NA|100|NA|NA|NA") << 0.735 << 0.735 + 0.245 / 2;
-        QTest::newRow("bitrates") << u8("NA|NA|4000|NA|NA|NA|NA|NA|NA|128") << video << bitrates;
-        QTest::newRow("one size missing") << u8("300|NA|NA|4000|NA|NA|NA|0|NA|128") << video << bitrates;
-        QTest::newRow("infinite size") << u8("inf|NA|NA|NA|NA|100|NA|NA|NA|NA") << 0.5 << 0.74;
-    }
-    void twoTransfers() {
-        QFETCH(QString, plan);
-        QFETCH(double, video);
-        QFETCH(double, audioHalf);
-        Run run(2, true);
-        QVERIFY(plan.isNull() || run.tracker.consume(u8("__TORVEL_PLAN__") + plan));
-        QVERIFY(run.snapshots.isEmpty());
-        const DownloadProgress first = run.feed({progress("100%|5242880|5242880|NA|NA|0|NA|NA|137|avc1|none")});
-        QCOMPARE(first.fraction, video);
-        QCOMPARE(first.phaseText, u8("Descargando video · pista 1 de 2"));
-        const DownloadProgress second = run.feed({progress("  0.1%|2048|2097152|NA|NA|NA|NA|NA|140|none|mp4a"),
-                                                  progress(" 50.0%|1048576|2097152|NA|NA|NA|NA|NA|140|none|mp4a")});
-        QCOMPARE(second.fraction, audioHalf);
-        QCOMPARE(second.phaseText, u8("Descargando audio · pista 2 de 2"));
+        // The plan after the marker (null: no plan line), the bar after the video, and halfway
+        // through the audio.
+        for (const auto &[plan, afterVideo, audioHalf] : std::initializer_list<std::tuple<QString, double, double>>{
+                 {QString(), 0.5, 0.74},
+                 {u8("NA|NA|NA|NA|NA|NA|NA|NA|NA|NA"), 0.5, 0.74},
+                 {u8("300|NA|NA|NA|NA|100|NA|NA|NA"), 0.5, 0.74},                               // nine fields
+                 {u8("300000000|NA|NA|NA|NA|100000000|NA|NA|NA|NA"), 0.735, 0.735 + 0.245 / 2}, // sizes
+                 {u8("NA|300|NA|NA|NA|NA|100|NA|NA|NA"), 0.735, 0.735 + 0.245 / 2},             // approximate
+                 {u8("NA|NA|4000|NA|NA|NA|NA|NA|NA|128"), video, bitrates},
+                 {u8("300|NA|NA|4000|NA|NA|NA|0|NA|128"), video, bitrates}, // one size missing
+                 {u8("inf|NA|NA|NA|NA|100|NA|NA|NA|NA"), 0.5, 0.74}}) {
+            Run run(2, true);
+            QVERIFY(plan.isNull() || run.tracker.consume(u8("__TORVEL_PLAN__") + plan));
+            QVERIFY(run.snapshots.isEmpty());
+            const DownloadProgress first = run.feed({progress("100%|5242880|5242880|NA|NA|0|NA|NA|137|avc1|none")});
+            QCOMPARE(first.fraction, afterVideo);
+            QCOMPARE(first.phaseText, u8("Descargando video · pista 1 de 2"));
+            const DownloadProgress second = run.feed({progress("  0.1%|2048|2097152|NA|NA|NA|NA|NA|140|none|mp4a"),
+                                                      progress(" 50.0%|1048576|2097152|NA|NA|NA|NA|NA|140|none|mp4a")});
+            QCOMPARE(second.fraction, audioHalf);
+            QCOMPARE(second.phaseText, u8("Descargando audio · pista 2 de 2"));
+        }
     }
 
-    // The plan's last field is the chosen format: one identifier is one transfer, whatever the
-    // selector asked for; identifiers joined with "+" are as many transfers.
-    void planNamesTheTransfers_data() {
-        QTest::addColumn<QString>("plan");
-        QTest::addColumn<QString>("shown"); // fraction | phase after a transfer at 100 %
-        QTest::newRow("one progressive file")
-            << u8("NA|NA|NA|NA|NA|NA|NA|NA|NA|NA|18") << u8("0.98 | Descargando video y audio");
-        QTest::newRow("a bar in its identifier")
-            << u8("NA|NA|NA|NA|NA|NA|NA|NA|NA|NA|hls|720") << u8("0.98 | Descargando video y audio");
-        QTest::newRow("video and audio") << u8("300|NA|NA|NA|NA|100|NA|NA|NA|NA|137+140")
-                                         << u8("0.735 | Descargando video y audio · pista 1 de 2");
-        QTest::newRow("no identifier") << u8("NA|NA|NA|NA|NA|NA|NA|NA|NA|NA|NA")
-                                       << u8("0.5 | Descargando video y audio · pista 1 de 2");
-    }
     void planNamesTheTransfers() {
-        QFETCH(QString, plan);
-        QFETCH(QString, shown);
-        Run run(2, true);
-        QVERIFY(run.tracker.consume(u8("__TORVEL_PLAN__") + plan));
-        const DownloadProgress last = run.feed({progress("100%|5242880|5242880|NA|NA|0|NA|NA|NA|NA|NA")});
-        QCOMPARE(u8("%1 | %2").arg(last.fraction).arg(last.phaseText), shown);
+        // A plan, and the fraction | phase shown after a transfer at 100 %.
+        for (const auto &[plan, shown] : std::initializer_list<std::pair<const char *, const char *>>{
+                 {"NA|NA|NA|NA|NA|NA|NA|NA|NA|NA|18", "0.98 | Descargando video y audio"},
+                 {"NA|NA|NA|NA|NA|NA|NA|NA|NA|NA|hls|720", "0.98 | Descargando video y audio"}, // a bar in its id
+                 {"300|NA|NA|NA|NA|100|NA|NA|NA|NA|137+140", "0.735 | Descargando video y audio · pista 1 de 2"},
+                 {"NA|NA|NA|NA|NA|NA|NA|NA|NA|NA|NA", "0.5 | Descargando video y audio · pista 1 de 2"}}) {
+            Run run(2, true);
+            QVERIFY(run.tracker.consume(u8("__TORVEL_PLAN__") + u8(plan)));
+            const DownloadProgress last = run.feed({progress("100%|5242880|5242880|NA|NA|0|NA|NA|NA|NA|NA")});
+            QCOMPARE(u8("%1 | %2").arg(last.fraction).arg(last.phaseText), u8(shown));
+        }
     }
 
-    void transferNumber_data() {
-        QTest::addColumn<int>("expected");
-        QTest::addColumn<QString>("payloads"); // progress payloads, one line each, split at ";"
-        QTest::addColumn<QString>("track");    // empty: no track shown
-        QTest::newRow("falls by more than 0.15") << 2 << u8("97%;2%") << u8("2 de 2");
-        QTest::newRow("falls by less") << 2 << u8("30%;20%") << u8("1 de 2");
-        QTest::newRow("stops at the expected count") << 2 << u8("97%;2%;97%;2%") << u8("2 de 2");
-        QTest::newRow("one expected") << 1 << u8("97%;2%") << QString();
-        QTest::newRow("index and count fields") << 1 << u8("10%||||||2|2") << u8("2 de 2");
-        QTest::newRow("known identifier returns")
-            << 2 << u8("99%||||||||137;9%||||||||140;5%||||||||137") << u8("1 de 2");
-        QTest::newRow("more identifiers than expected")
-            << 1 << u8("9%||||||||a;9%||||||||b;9%||||||||c") << u8("3 de 3");
-        // A "|" inside a site's field leaves its three fields unknown, never shifted.
-        QTest::newRow("bar in a format id") << 2 << u8("99%||||||||137;99%||||||||1|37|x|y") << u8("1 de 2");
-    }
     void transferNumber() {
-        QFETCH(int, expected);
-        QFETCH(QString, payloads);
-        QFETCH(QString, track);
-        Run run(expected, false);
-        QStringList lines;
-        for (const QString &payload : payloads.split(QLatin1Char(';')))
-            lines.append(u8("__TORVEL_PROGRESS__") + payload);
-        QCOMPARE(run.feed(lines).phaseText,
-                 u8("Descargando video y audio") + (track.isEmpty() ? u8("") : u8(" · pista ") + track));
+        // The transfers expected, progress payloads split at ";", and the track shown (empty: none).
+        for (const auto &[expected, payloads, track] :
+             std::initializer_list<std::tuple<int, const char *, const char *>>{
+                 {2, "97%;2%", "2 de 2"},        // falls by more than 0.15
+                 {2, "30%;20%", "1 de 2"},       // falls by less
+                 {2, "97%;2%;97%;2%", "2 de 2"}, // stops at the expected count
+                 {1, "97%;2%", ""},
+                 {1, "10%||||||2|2", "2 de 2"},                               // index and count fields
+                 {2, "99%||||||||137;9%||||||||140;5%||||||||137", "1 de 2"}, // a known identifier returns
+                 {1, "9%||||||||a;9%||||||||b;9%||||||||c", "3 de 3"},        // more identifiers than expected
+                 // A "|" inside a site's field leaves its three fields unknown, never shifted.
+                 {2, "99%||||||||137;99%||||||||1|37|x|y", "1 de 2"}}) {
+            Run run(expected, false);
+            QStringList lines;
+            for (const QString &payload : u8(payloads).split(QLatin1Char(';')))
+                lines.append(u8("__TORVEL_PROGRESS__") + payload);
+            QCOMPARE(run.feed(lines).phaseText,
+                     u8("Descargando video y audio") + (*track ? u8(" · pista ") + u8(track) : QString()));
+        }
     }
 
     void downloadPhase() {
@@ -293,76 +254,65 @@ private Q_SLOTS:
         QCOMPARE(again.statusText, formattedByteCount(400) + u8(" de ") + formattedByteCount(1000));
     }
 
-    void amountTexts_data() {
-        QTest::addColumn<QString>("payload");
-        QTest::addColumn<QString>("texts"); // status | speed | time left
-        QTest::newRow("estimate") << u8("10%|1048576|NA|10485760|NA|NA") << u8("1,0 MB de ~10,5 MB |  | ");
-        QTest::newRow("exact total") << u8("10%|1048576|10485760|11000000|3200000.9|65")
-                                     << u8("1,0 MB de 10,5 MB | 3,2 MB/s | Quedan 1:05");
-        QTest::newRow("total of zero") << u8("0%|1048576|0|NA|NA|3725") << u8("1,0 MB |  | Quedan 1:02:05");
-        QTest::newRow("nothing downloaded yet") << u8("0%|NA|NA|NA") << u8("Descargando… |  | ");
-        QTest::newRow("not a number") << u8("50%|1000|2000|NA|nan|-inf") << u8("1,0 kB de 2,0 kB |  | ");
-        QTest::newRow("negative amounts") << u8("50%|-5000000|-1|-10|-5000|-65") << u8("Descargando… |  | ");
-        QTest::newRow("beyond a double") << u8("50%|NA|NA|NA|1e400|1e400") << u8("Descargando… |  | ");
-        QTest::newRow("beyond 64 bits") << u8("50%|99999999999999999999|99999999999999999999|NA|1e19|1e19")
-                                        << u8("Descargando… |  | ");
-    }
     void amountTexts() {
-        QFETCH(QString, payload);
-        QFETCH(QString, texts);
-        Run run(1, false);
-        const DownloadProgress snapshot = run.feed({u8("__TORVEL_PROGRESS__") + payload});
-        QCOMPARE(QStringList({snapshot.statusText, snapshot.speedText, snapshot.etaText}).join(u8(" | ")), texts);
+        // A progress payload, and its status | speed | time left.
+        for (const auto &[payload, texts] : std::initializer_list<std::pair<const char *, const char *>>{
+                 {"10%|1048576|NA|10485760|NA|NA", "1,0 MB de ~10,5 MB |  | "}, // an estimate
+                 {"10%|1048576|10485760|11000000|3200000.9|65", "1,0 MB de 10,5 MB | 3,2 MB/s | Quedan 1:05"},
+                 {"0%|1048576|0|NA|NA|3725", "1,0 MB |  | Quedan 1:02:05"}, // a total of zero
+                 {"0%|NA|NA|NA", "Descargando… |  | "},
+                 {"50%|1000|2000|NA|nan|-inf", "1,0 kB de 2,0 kB |  | "},
+                 {"50%|-5000000|-1|-10|-5000|-65", "Descargando… |  | "},
+                 {"50%|NA|NA|NA|1e400|1e400", "Descargando… |  | "}, // beyond a double
+                 {"50%|99999999999999999999|99999999999999999999|NA|1e19|1e19", "Descargando… |  | "}}) {
+            Run run(1, false);
+            const DownloadProgress snapshot = run.feed({progress(payload)});
+            QCOMPARE(QStringList({snapshot.statusText, snapshot.speedText, snapshot.etaText}).join(u8(" | ")),
+                     u8(texts));
+        }
     }
 
-    void hostileLinesStaySane_data() {
-        QTest::addColumn<QString>("line");
-        QTest::newRow("twelve fields of garbage") << progress("a|b|c|d|e|f|g|h|i|j|k|l");
-        QTest::newRow("percent alone") << progress("50%");
-        QTest::newRow("marker without payload") << progress("");
-        QTest::newRow("absurd percent") << progress("1e400%|NA|NA|NA|NA|NA|NA|NA|NA|NA|NA");
-        QTest::newRow("huge count") << progress("50%|NA|NA|NA|NA|NA|99999999999999999999|9223372036854775807");
-        QTest::newRow("negative index and count") << progress("50%|NA|NA|NA|NA|NA|-4|-3");
-        QTest::newRow("plan of infinities") << u8("__TORVEL_PLAN__inf|inf|inf|nan|NA|inf|1|2|3|4");
-    }
     void hostileLinesStaySane() {
-        QFETCH(QString, line);
-        Run run(2, true);
-        QVERIFY(run.tracker.consume(line));
-        run.feed({progress("50%|1|2|NA|1|1|NA|NA|137|NA|NA")});
-        for (const DownloadProgress &snapshot : std::as_const(run.snapshots))
-            QVERIFY2(std::isfinite(snapshot.fraction) && snapshot.fraction >= 0 && snapshot.fraction <= 0.98,
-                     qPrintable(QString::number(snapshot.fraction)));
+        for (const QString &line :
+             {progress("a|b|c|d|e|f|g|h|i|j|k|l"), progress("50%"), progress(""),
+              progress("1e400%|NA|NA|NA|NA|NA|NA|NA|NA|NA|NA"),
+              progress("50%|NA|NA|NA|NA|NA|99999999999999999999|9223372036854775807"),
+              progress("50%|NA|NA|NA|NA|NA|-4|-3"), u8("__TORVEL_PLAN__inf|inf|inf|nan|NA|inf|1|2|3|4")}) {
+            Run run(2, true);
+            QVERIFY(run.tracker.consume(line));
+            run.feed({progress("50%|1|2|NA|1|1|NA|NA|137|NA|NA")});
+            for (const DownloadProgress &snapshot : std::as_const(run.snapshots))
+                QVERIFY2(std::isfinite(snapshot.fraction) && snapshot.fraction >= 0 && snapshot.fraction <= 0.98,
+                         qPrintable(line + u8(": ") + QString::number(snapshot.fraction)));
+        }
     }
 
-    void postprocessing_data() {
-        QTest::addColumn<QString>("statuses"); // payloads after the marker, separated by ";"
-        QTest::addColumn<QString>("shown");    // fraction | phase | status; empty: nothing emitted
+    void postprocessing() {
         const QString approximate = u8(" | Procesando con FFmpeg · progreso aproximado");
         const QString converted = u8("0.998 | Finalizando archivo… | Combinación o conversión completada");
-        QTest::newRow("merger started") << u8("started|Merger") << u8("0.98 | Combinando video y audio…") + approximate;
-        QTest::newRow("merger finished") << u8("started|Merger;finished|Merger") << converted;
-        QTest::newRow("fixup is FFmpeg") << u8("finished|FixupM3u8") << converted;
-        QTest::newRow("metadata finished")
-            << u8("finished|FFmpegMetadata") << u8("0.985 | Escribiendo metadatos… | Preparando el resultado");
-        QTest::newRow("started after a finish keeps the bar")
-            << u8("finished|MoveFiles;STARTED|ExtractAudio")
-            << u8("0.985 | Extrayendo y convirtiendo audio…") + approximate;
-        QTest::newRow("no name") << u8("started") << u8("0.98 | Procesando archivo…") + approximate;
-        QTest::newRow("processing ignored") << u8("processing|Merger") << QString();
-        QTest::newRow("a list's join ignored") << u8("started|Concat;finished|FFmpegConcat") << QString();
-    }
-    void postprocessing() {
-        QFETCH(QString, statuses);
-        QFETCH(QString, shown);
-        Run run(2, true);
-        for (const QString &payload : statuses.split(QLatin1Char(';')))
-            QVERIFY(run.tracker.consume(u8("__TORVEL_POSTPROCESS__") + payload));
-        const DownloadProgress last = run.feed({});
-        QCOMPARE(run.snapshots.isEmpty() ? QString()
-                                         : u8("%1 | %2 | %3").arg(last.fraction).arg(last.phaseText, last.statusText),
-                 shown);
-        QVERIFY(last.speedText.isEmpty() && last.etaText.isEmpty());
+        // Payloads after the marker, split at ";", and the fraction | phase | status shown; empty:
+        // nothing emitted.
+        for (const auto &[statuses, shown] : std::initializer_list<std::pair<const char *, QString>>{
+                 {"started|Merger", u8("0.98 | Combinando video y audio…") + approximate},
+                 {"started|Merger;finished|Merger", converted},
+                 {"finished|FixupM3u8", converted}, // a fix-up is FFmpeg's too
+                 {"finished|FFmpegMetadata", u8("0.985 | Escribiendo metadatos… | Preparando el resultado")},
+                 // Started after a finish keeps the bar.
+                 {"finished|MoveFiles;STARTED|ExtractAudio",
+                  u8("0.985 | Extrayendo y convirtiendo audio…") + approximate},
+                 {"started", u8("0.98 | Procesando archivo…") + approximate}, // no name
+                 {"processing|Merger", QString()},
+                 {"started|Concat;finished|FFmpegConcat", QString()}}) { // a list's join is ignored
+            Run run(2, true);
+            for (const QString &payload : u8(statuses).split(QLatin1Char(';')))
+                QVERIFY(run.tracker.consume(u8("__TORVEL_POSTPROCESS__") + payload));
+            const DownloadProgress last = run.feed({});
+            QCOMPARE(run.snapshots.isEmpty()
+                         ? QString()
+                         : u8("%1 | %2 | %3").arg(last.fraction).arg(last.phaseText, last.statusText),
+                     shown);
+            QVERIFY(last.speedText.isEmpty() && last.etaText.isEmpty());
+        }
     }
 
     void otherLinesAreNotConsumed() {

@@ -50,28 +50,22 @@ private:
 private Q_SLOTS:
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
 
-    void uniqueDestination_data() {
-        QTest::addColumn<QStringList>("existing");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("free") << QStringList{} << u8("Song [id].m4a") << u8("Song [id].m4a");
-        QTest::newRow("next free number")
-            << QStringList{u8("Song [id].m4a"), u8("Song [id] 2.m4a")} << u8("Song [id].m4a") << u8("Song [id] 3.m4a");
-        QTest::newRow("no extension") << QStringList{u8("README")} << u8("README") << u8("README 2");
-        QTest::newRow("a folder counts") << QStringList{u8("Clip [abc].mp4/")} << u8("Clip [abc].mp4")
-                                         << u8("Clip [abc] 2.mp4");
-        QTest::newRow("last extension only") << QStringList{u8("a.tar.gz")} << u8("a.tar.gz") << u8("a.tar 2.gz");
-        QTest::newRow("hidden name") << QStringList{u8(".env")} << u8(".env") << u8(".env 2");
-        QTest::newRow("spaces, quotes, non-ASCII")
-            << QStringList{u8("Canción \"en vivo\" 'ñ' [x1].webm")} << u8("Canción \"en vivo\" 'ñ' [x1].webm")
-            << u8("Canción \"en vivo\" 'ñ' [x1] 2.webm");
-    }
     void uniqueDestination() {
-        QFETCH(QStringList, existing);
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
-        createEntries(m_dir->path(), existing);
-        QCOMPARE(JobFolders::uniqueDestination(name, m_dir->path()), path(expected));
+        // Entries already there, the name wanted, and the name given; each row in a folder of its own.
+        for (const auto &[existing, name, expected] : std::initializer_list<std::tuple<QStringList, QString, QString>>{
+                 {{}, u8("Song [id].m4a"), u8("Song [id].m4a")},
+                 {{u8("Song [id].m4a"), u8("Song [id] 2.m4a")}, u8("Song [id].m4a"), u8("Song [id] 3.m4a")},
+                 {{u8("README")}, u8("README"), u8("README 2")},
+                 {{u8("Clip [abc].mp4/")}, u8("Clip [abc].mp4"), u8("Clip [abc] 2.mp4")}, // a folder counts
+                 {{u8("a.tar.gz")}, u8("a.tar.gz"), u8("a.tar 2.gz")},                    // the last extension only
+                 {{u8(".env")}, u8(".env"), u8(".env 2")},
+                 {{u8("Canción \"en vivo\" 'ñ' [x1].webm")},
+                  u8("Canción \"en vivo\" 'ñ' [x1].webm"),
+                  u8("Canción \"en vivo\" 'ñ' [x1] 2.webm")}}) {
+            const QTemporaryDir folder;
+            createEntries(folder.path(), existing);
+            QCOMPARE(JobFolders::uniqueDestination(name, folder.path()), folder.filePath(expected));
+        }
     }
 
     void uniqueDestinationAfterAllNumbers() {
@@ -107,53 +101,44 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(fallback));
     }
 
-    void locateResult_data() {
-        QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QString>("finalPath"); // relative to the job folder; empty: none reported
-        QTest::addColumn<QString>("expected");  // empty: no result
-        QTest::newRow("reported file") << QStringList{u8("a.mp4"), u8("b.mp4")} << u8("b.mp4") << u8("b.mp4");
-        QTest::newRow("reported file is gone") << QStringList{u8("Clip.mp4")} << u8("Clip.mkv") << u8("Clip.mp4");
-        QTest::newRow("reported file outside the job folder")
-            << QStringList{u8("Clip.mp4"), u8("../mine.mp4")} << u8("../mine.mp4") << u8("Clip.mp4");
-        QTest::newRow("reported folder") << QStringList{u8("a.mp4/"), u8("b.mp4")} << u8("a.mp4") << u8("b.mp4");
-        QTest::newRow("partial files skipped")
-            << QStringList{u8("a.mp4.part"), u8("b.mp4.ytdl"), u8("c.mp4")} << QString() << u8("c.mp4");
-        QTest::newRow("only a partial file") << QStringList{u8("Clip.mp4.part")} << QString() << QString();
-        QTest::newRow("hidden file skipped") << QStringList{u8(".a.m4a"), u8("b.m4a")} << QString() << u8("b.m4a");
-        QTest::newRow("only a hidden file") << QStringList{u8(".Clip.mp4")} << QString() << QString();
-        QTest::newRow("name order") << QStringList{u8("b.webm"), u8("a.webm")} << QString() << u8("a.webm");
-        QTest::newRow("empty") << QStringList{} << QString() << QString();
-    }
     void locateResult() {
-        QFETCH(QStringList, entries);
-        QFETCH(QString, finalPath);
-        QFETCH(QString, expected);
-        createEntries(path(u8("job")), entries);
-        QDir().mkpath(path(u8("job")));
-        const auto reported = finalPath.isEmpty() ? std::nullopt : std::optional(path(u8("job/") + finalPath));
-        const auto result = JobFolders::locateResult(path(u8("job")), reported);
-        QCOMPARE(result, expected.isEmpty() ? std::nullopt : std::optional(path(u8("job/") + expected)));
+        // A job folder's entries, the path reported in it (empty: none) and the result (empty: none).
+        for (const auto &[entries, finalPath, expected] :
+             std::initializer_list<std::tuple<QStringList, QString, QString>>{
+                 {{u8("a.mp4"), u8("b.mp4")}, u8("b.mp4"), u8("b.mp4")},
+                 {{u8("Clip.mp4")}, u8("Clip.mkv"), u8("Clip.mp4")},                          // reported file gone
+                 {{u8("Clip.mp4"), u8("../mine.mp4")}, u8("../mine.mp4"), u8("Clip.mp4")},    // outside the job
+                 {{u8("a.mp4/"), u8("b.mp4")}, u8("a.mp4"), u8("b.mp4")},                     // a reported folder
+                 {{u8("a.mp4.part"), u8("b.mp4.ytdl"), u8("c.mp4")}, QString(), u8("c.mp4")}, // partial files skipped
+                 {{u8("Clip.mp4.part")}, QString(), QString()},
+                 {{u8(".a.m4a"), u8("b.m4a")}, QString(), u8("b.m4a")}, // hidden files skipped
+                 {{u8(".Clip.mp4")}, QString(), QString()},
+                 {{u8("b.webm"), u8("a.webm")}, QString(), u8("a.webm")}, // name order
+                 {{}, QString(), QString()}}) {
+            const QTemporaryDir folder;
+            const QString job = folder.filePath(u8("job"));
+            createEntries(job, entries);
+            QDir().mkpath(job);
+            const auto reported = finalPath.isEmpty() ? std::nullopt : std::optional(job + u8("/") + finalPath);
+            QCOMPARE(JobFolders::locateResult(job, reported),
+                     expected.isEmpty() ? std::nullopt : std::optional(job + u8("/") + expected));
+        }
     }
 
-    void placeResult_data() {
-        QTest::addColumn<QString>("destination");
-        QTest::addColumn<QStringList>("existing");
-        QTest::addColumn<QString>("expected");
-        const QString name = u8("Canción \"x\" ñ.m4a");
-        QTest::newRow("missing destination is created") << u8("new/nested folder") << QStringList{} << name;
-        QTest::newRow("existing name kept") << u8("out") << QStringList{name} << u8("Canción \"x\" ñ 2.m4a");
-    }
     void placeResult() {
-        QFETCH(QString, destination);
-        QFETCH(QStringList, existing);
-        QFETCH(QString, expected);
-        const QString job = path(u8("job"));
-        createEntries(job, {u8("Canción \"x\" ñ.m4a"), u8("Canción \"x\" ñ.m4a.part")});
-        createEntries(path(destination), existing);
-        const QString placed = JobFolders::placeResult(job + u8("/Canción \"x\" ñ.m4a"), job, path(destination));
-        QCOMPARE(placed, path(destination + u8("/") + expected));
-        QCOMPARE(TestSupport::readFile(placed), u8("Canción \"x\" ñ.m4a").toUtf8());
-        QVERIFY(!QFileInfo::exists(job));
+        // A missing destination is created; a name already there gets a number.
+        const QString name = u8("Canción \"x\" ñ.m4a");
+        for (const auto &[destination, existing, expected] :
+             std::initializer_list<std::tuple<QString, QStringList, QString>>{
+                 {u8("new/nested folder"), {}, name}, {u8("out"), {name}, u8("Canción \"x\" ñ 2.m4a")}}) {
+            const QString job = path(u8("job"));
+            createEntries(job, {name, name + u8(".part")});
+            createEntries(path(destination), existing);
+            const QString placed = JobFolders::placeResult(job + u8("/") + name, job, path(destination));
+            QCOMPARE(placed, path(destination + u8("/") + expected));
+            QCOMPARE(TestSupport::readFile(placed), name.toUtf8());
+            QVERIFY(!QFileInfo::exists(job));
+        }
     }
 
     void placeResultAcrossFileSystems() {
@@ -179,25 +164,22 @@ private Q_SLOTS:
         QCOMPARE(TestSupport::readFile(job + u8("/Clip.mp4")), QByteArray("Clip.mp4"));
     }
 
-    void cleanAbandonedJobs_data() {
-        QTest::addColumn<QString>("entry");
-        QTest::addColumn<int>("hoursOld");
-        QTest::addColumn<bool>("removed");
-        QTest::newRow("25 hours") << u8("9F1C2A44-0000-4000-8000-000000000001/") << 25 << true;
-        QTest::newRow("23 hours") << u8("9F1C2A44-0000-4000-8000-000000000002/") << 23 << false;
-        QTest::newRow("stray file") << u8("Clip.mp4.part") << 30 << true;
-        QTest::newRow("hidden") << u8(".keep/") << 48 << false;
-    }
     void cleanAbandonedJobs() {
-        QFETCH(QString, entry);
-        QFETCH(int, hoursOld);
-        QFETCH(bool, removed);
+        // Entries of the jobs folder, their age in hours, and whether the clean-up removes them.
+        const std::initializer_list<std::tuple<QString, int, bool>> entries{
+            {u8("9F1C2A44-0000-4000-8000-000000000001/"), 25, true},
+            {u8("9F1C2A44-0000-4000-8000-000000000002/"), 23, false},
+            {u8("Clip.mp4.part"), 30, true}, // a stray file
+            {u8(".keep/"), 48, false}};
         const QDateTime now(QDate(2025, 3, 1), QTime(12, 0), Qt::UTC);
         const QString root = path(u8("Jobs"));
-        createEntries(root, {entry.endsWith(QLatin1Char('/')) ? entry + u8("inner/Clip.mp4") : entry});
-        setModified(root + u8("/") + entry, now.addSecs(-3600 * hoursOld));
+        for (const auto &[entry, hoursOld, removed] : entries)
+            createEntries(root, {entry.endsWith(QLatin1Char('/')) ? entry + u8("inner/Clip.mp4") : entry});
+        for (const auto &[entry, hoursOld, removed] : entries)
+            setModified(root + u8("/") + entry, now.addSecs(-3600 * hoursOld));
         JobFolders(root, [&] { return now; }).cleanAbandonedJobs();
-        QCOMPARE(QFileInfo::exists(root + u8("/") + entry), !removed);
+        for (const auto &[entry, hoursOld, removed] : entries)
+            QVERIFY2(QFileInfo::exists(root + u8("/") + entry) == !removed, qPrintable(entry));
     }
 
     void cleanUpNeverFollowsLinksOrFails() {

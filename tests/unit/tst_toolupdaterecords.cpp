@@ -18,32 +18,25 @@ class TestToolUpdateRecords : public QObject {
 
 private Q_SLOTS:
     // A failed transfer leads with what it means, curl's own line below.
-    void transferFailures_data() {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("curl");
-        QTest::addColumn<QString>("first");
-        QTest::newRow("name") << 6 << u"curl: (6) Could not resolve host: github.com"_s
-                              << u"No se encontró el servidor github.com: el nombre no se pudo resolver. "
-                                 "Comprueba la conexión a internet."_s;
-        QTest::newRow("connection") << 7 << u"curl: (7) Failed to connect"_s
-                                    << u"No se pudo conectar con github.com: no hay conexión a internet o el "
-                                       "servidor no responde."_s;
-        QTest::newRow("certificate") << 60 << u"curl: (60) SSL certificate problem"_s
-                                     << u"No se pudo establecer una conexión segura con github.com: su certificado no "
-                                        "se pudo comprobar. Revisa la fecha del equipo o el proxy de la red."_s;
-        QTest::newRow("time-out") << 28 << u"curl: (28) Operation timed out"_s
-                                  << u"github.com tardó demasiado en responder y se abandonó la descarga. Comprueba "
-                                     "la conexión e inténtalo de nuevo."_s;
-        QTest::newRow("no line") << 99 << QString() << u"No se pudo descargar desde github.com."_s;
-    }
     void transferFailures() {
-        QFETCH(int, status);
-        QFETCH(QString, curl);
-        QFETCH(QString, first);
-        const QString message = ToolUpdateError::transferFailed(status, u"github.com"_s, curl).errorDescription();
-        QCOMPARE(message.section(u'\n', 0, 0), first);
-        QCOMPARE(message.section(u"\n\n"_s, 1),
-                 curl.isEmpty() ? u"curl terminó con el código %1."_s.arg(status) : curl);
+        for (const auto &[status, curl, first] : std::initializer_list<std::tuple<int, QString, QString>>{
+                 {6, u"curl: (6) Could not resolve host: github.com"_s,
+                  u"No se encontró el servidor github.com: el nombre no se pudo resolver. "
+                  "Comprueba la conexión a internet."_s},
+                 {7, u"curl: (7) Failed to connect"_s,
+                  u"No se pudo conectar con github.com: no hay conexión a internet o el servidor no responde."_s},
+                 {60, u"curl: (60) SSL certificate problem"_s,
+                  u"No se pudo establecer una conexión segura con github.com: su certificado no se pudo comprobar. "
+                  "Revisa la fecha del equipo o el proxy de la red."_s},
+                 {28, u"curl: (28) Operation timed out"_s,
+                  u"github.com tardó demasiado en responder y se abandonó la descarga. Comprueba la conexión e "
+                  "inténtalo de nuevo."_s},
+                 {99, QString(), u"No se pudo descargar desde github.com."_s}}) {
+            const QString message = ToolUpdateError::transferFailed(status, u"github.com"_s, curl).errorDescription();
+            QCOMPARE(message.section(u'\n', 0, 0), first);
+            QCOMPARE(message.section(u"\n\n"_s, 1),
+                     curl.isEmpty() ? u"curl terminó con el código %1."_s.arg(status) : curl);
+        }
     }
 
     void manualInstallCommands() {
@@ -62,69 +55,51 @@ private Q_SLOTS:
             QCOMPARE(ManualInstall::commands(QString::fromUtf8(osRelease), homebrew), expected);
     }
 
-    void checksumEntries_data() {
-        QTest::addColumn<QString>("list");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected"); // empty: no entry
-        QTest::newRow("asterisk") << u"aaa  *yt-dlp_linux\nbbb  yt-dlp_linux.zip\n"_s << u"yt-dlp_linux"_s << u"aaa"_s;
-        QTest::newRow("longer name does not match") << u"bbb  yt-dlp_linux.zip"_s << u"yt-dlp_linux"_s << QString();
-        QTest::newRow("crlf and tabs") << u"x  a\r\nccc\tdeno.zip\r\n"_s << u"deno.zip"_s << u"ccc"_s;
-        QTest::newRow("bare digest has no name") << u"ddd\n"_s << u"deno.zip"_s << QString();
-        QTest::newRow("case-sensitive") << u"eee  FFMPEG.zip"_s << u"ffmpeg.zip"_s << QString();
-    }
     void checksumEntries() {
-        QFETCH(QString, list);
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
-        QCOMPARE(ToolUpdateService::sha256Entry(name, list).value_or(QString()), expected);
+        // A list, a name, and the digest found for it (empty: no entry).
+        for (const auto &[list, name, expected] : std::initializer_list<std::tuple<QString, QString, QString>>{
+                 {u"aaa  *yt-dlp_linux\nbbb  yt-dlp_linux.zip\n"_s, u"yt-dlp_linux"_s, u"aaa"_s},
+                 {u"bbb  yt-dlp_linux.zip"_s, u"yt-dlp_linux"_s, QString()}, // a longer name does not match
+                 {u"x  a\r\nccc\tdeno.zip\r\n"_s, u"deno.zip"_s, u"ccc"_s},
+                 {u"ddd\n"_s, u"deno.zip"_s, QString()},              // a bare digest has no name
+                 {u"eee  FFMPEG.zip"_s, u"ffmpeg.zip"_s, QString()}}) // case-sensitive
+            QCOMPARE(ToolUpdateService::sha256Entry(name, list).value_or(QString()), expected);
     }
 
-    void homebrewDiagnosis_data() {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("expected"); // tier (-1: none), unsupported, reason; empty: not decoded
-        QTest::newRow("matching finding")
-            << QByteArray(R"({"tier":3,"findings":[{"text":"other","tier":2},{"text":"  First.\nDetails","tier":3}]})")
-            << u"3 false First."_s;
-        QTest::newRow("unsupported without finding")
-            << QByteArray(R"({"tier":"unsupported","findings":[]})")
-            << u"-1 true Homebrew clasificó esta configuración como no compatible."_s;
-        QTest::newRow("text tier is unknown and matches unsupported")
-            << QByteArray(R"({"tier":"2","findings":[{"text":"Why","tier":"unsupported"}]})") << u"-1 false Why"_s;
-        QTest::newRow("number without finding") << QByteArray(R"({"tier":1,"findings":[]})")
-                                                << u"1 false Homebrew clasificó esta configuración como Tier 1."_s;
-        QTest::newRow("tier beyond int") << QByteArray(R"({"tier":1e10,"findings":[{"text":"x","tier":1e10}]})")
-                                         << u"-1 false x"_s;
-        QTest::newRow("missing findings") << QByteArray(R"({"tier":1})") << QString();
-        QTest::newRow("not JSON") << QByteArray("Error: unknown command") << QString();
-    }
     void homebrewDiagnosis() {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, expected);
-        const std::optional<HomebrewSupportInfo> info = HomebrewSupportInfo::fromDiagnosis(json);
-        QCOMPARE(
-            info ? u"%1 %2 %3"_s.arg(info->tier.value_or(-1)).arg(QVariant(info->unsupported).toString(), info->reason)
-                 : QString(),
-            expected);
+        // Homebrew's answer, and the tier (-1: none), unsupported and reason read; empty: not decoded.
+        for (const auto &[json, expected] : std::initializer_list<std::pair<QByteArray, QString>>{
+                 {R"({"tier":3,"findings":[{"text":"other","tier":2},{"text":"  First.\nDetails","tier":3}]})",
+                  u"3 false First."_s},
+                 {R"({"tier":"unsupported","findings":[]})",
+                  u"-1 true Homebrew clasificó esta configuración como no compatible."_s},
+                 // A tier written as text is unknown, and matches "unsupported" findings only.
+                 {R"({"tier":"2","findings":[{"text":"Why","tier":"unsupported"}]})", u"-1 false Why"_s},
+                 {R"({"tier":1,"findings":[]})", u"1 false Homebrew clasificó esta configuración como Tier 1."_s},
+                 {R"({"tier":1e10,"findings":[{"text":"x","tier":1e10}]})", u"-1 false x"_s}, // beyond int
+                 {R"({"tier":1})", QString()},
+                 {"Error: unknown command", QString()}}) {
+            const std::optional<HomebrewSupportInfo> info = HomebrewSupportInfo::fromDiagnosis(json);
+            QCOMPARE(info ? u"%1 %2 %3"_s.arg(info->tier.value_or(-1))
+                                .arg(QVariant(info->unsupported).toString(), info->reason)
+                          : QString(),
+                     expected);
+        }
     }
 
-    void versions_data() {
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("other");
-        QTest::addColumn<int>("order"); // of version against other: -1, 0, 1
-        QTest::newRow("longer list") << u"7.1_1"_s << u"7.1"_s << 1;
-        QTest::newRow("trailing zero") << u"7.1"_s << u"7.1.0"_s << 0;
-        QTest::newRow("leading zeros") << u"2025.01.02"_s << u"2025.1.2"_s << 0;
-        QTest::newRow("beyond 64 bits") << u"2025.01.99999999999999999999"_s << u"2025.01.2"_s << 1;
-        QTest::newRow("two huge parts") << u"1.99999999999999999998"_s << u"1.99999999999999999999"_s << -1;
-        QTest::newRow("fullwidth digit separates") << u"v1\uFF12.3"_s << u"1.3"_s << 0;
-    }
     void versions() {
-        QFETCH(QString, version);
-        QFETCH(QString, other);
-        QFETCH(int, order);
-        QCOMPARE(VersionComparison::isNewer(version, other), order > 0);
-        QCOMPARE(VersionComparison::isNewer(other, version), order < 0);
-        QCOMPARE(VersionComparison::isAtLeast(version, other), order >= 0);
+        // A version, another, and the order of the first against the second: -1, 0, 1.
+        for (const auto &[version, other, order] : std::initializer_list<std::tuple<QString, QString, int>>{
+                 {u"7.1_1"_s, u"7.1"_s, 1},
+                 {u"7.1"_s, u"7.1.0"_s, 0},
+                 {u"2025.01.02"_s, u"2025.1.2"_s, 0},
+                 {u"2025.01.99999999999999999999"_s, u"2025.01.2"_s, 1},
+                 {u"1.99999999999999999998"_s, u"1.99999999999999999999"_s, -1},
+                 {u"v1\uFF12.3"_s, u"1.3"_s, 0}}) { // a fullwidth digit separates
+            QCOMPARE(VersionComparison::isNewer(version, other), order > 0);
+            QCOMPARE(VersionComparison::isNewer(other, version), order < 0);
+            QCOMPARE(VersionComparison::isAtLeast(version, other), order >= 0);
+        }
     }
 
     void unreadableVersions() {
@@ -138,23 +113,18 @@ private Q_SLOTS:
             QVERIFY2(!VersionComparison::isPlainVersion(hostile), qPrintable(hostile));
     }
 
-    void logCleaning_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("cleaned");
-        QTest::newRow("colours and cursor") << u"  \x1b[?25l==> Pouring\x1b[0m\r\n"_s << u"==> Pouring"_s;
-        QTest::newRow("window title, BEL") << u"\x1b]0;pwned\x07texto"_s << u"texto"_s;
-        QTest::newRow("clipboard write, ST") << u"a\x1b]52;c;ZWNobyBoaQ==\x1b\\b"_s << u"ab"_s;
-        QTest::newRow("DCS") << u"\x1bPq#0;2;0;0;0\x1b\\x"_s << u"x"_s;
-        QTest::newRow("C1 controls") << u"\u009b31mrojo\u009d0;t\u009cfin\u0085"_s << u"rojofin"_s;
-        QTest::newRow("reset and charset") << u"\u001bc\u001b(Bok\u001b7"_s << u"ok"_s;
-        QTest::newRow("unterminated string") << u"x\x1b]0;title"_s << u"x"_s;
-        QTest::newRow("other controls") << u"a\u0000b\u0008c\u007f\td"_s << u"abc\td"_s;
-        QTest::newRow("bare carriage return") << u"10%\r20%\r\n"_s << u"10%\n20%"_s;
-    }
     void logCleaning() {
-        QFETCH(QString, text);
-        QFETCH(QString, cleaned);
-        QCOMPARE(ToolUpdateLog::cleaned(text), cleaned);
+        for (const auto &[text, cleaned] : std::initializer_list<std::pair<QString, QString>>{
+                 {u"  \x1b[?25l==> Pouring\x1b[0m\r\n"_s, u"==> Pouring"_s}, // colours and cursor
+                 {u"\x1b]0;pwned\x07texto"_s, u"texto"_s},                   // window title, BEL
+                 {u"a\x1b]52;c;ZWNobyBoaQ==\x1b\\b"_s, u"ab"_s},             // clipboard write, ST
+                 {u"\x1bPq#0;2;0;0;0\x1b\\x"_s, u"x"_s},                     // DCS
+                 {u"\u009b31mrojo\u009d0;t\u009cfin\u0085"_s, u"rojofin"_s}, // C1 controls
+                 {u"\u001bc\u001b(Bok\u001b7"_s, u"ok"_s},                   // reset and charset
+                 {u"x\x1b]0;title"_s, u"x"_s},                               // unterminated string
+                 {u"a\u0000b\u0008c\u007f\td"_s, u"abc\td"_s},               // other controls
+                 {u"10%\r20%\r\n"_s, u"10%\n20%"_s}})                        // bare carriage return
+            QCOMPARE(ToolUpdateLog::cleaned(text), cleaned);
     }
 
     // How stages, commands and processes read in the log is shown by the page and the command line.
