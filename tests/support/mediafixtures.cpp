@@ -49,11 +49,11 @@ QString streamEntries(const QString &file, const QString &entry) {
 
 bool makeDashPresentation(const QString &folder, int seconds, int videoKbps) {
     QDir().mkpath(folder);
-    const QString options =
-        u"-map 0:v -map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -preset ultrafast -b:v:0 %1k -s:v:1 320x180 "
-        "-b:v:1 %2k -c:a aac -b:a 96k -f dash -seg_duration 1 -use_template 1 -use_timeline 0 "
-        "-adaptation_sets"_s.arg(videoKbps)
-            .arg(videoKbps / 3);
+    const QString options = u"-map 0:v -map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -preset ultrafast -g 25 "
+                            u"-keyint_min 25 -sc_threshold 0 -b:v:0 %1k -s:v:1 320x180 "
+                            "-b:v:1 %2k -c:a aac -b:a 96k -f dash -seg_duration 1 -use_template 1 -use_timeline 0 "
+                            "-adaptation_sets"_s.arg(videoKbps)
+                                .arg(videoKbps / 3);
     return encodeTestSignal(u"640x360"_s, seconds, options, {u"id=0,streams=v id=1,streams=a"_s, u"manifest.mpd"_s},
                             folder) &&
            QFileInfo::exists(folder + u"/manifest.mpd"_s);
