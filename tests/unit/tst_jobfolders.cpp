@@ -119,9 +119,10 @@ private Q_SLOTS:
             const QString job = folder.filePath(u8("job"));
             createEntries(job, entries);
             QDir().mkpath(job);
-            const auto reported = finalPath.isEmpty() ? std::nullopt : std::optional(job + u8("/") + finalPath);
+            const auto reported =
+                finalPath.isEmpty() ? std::nullopt : std::optional<QString>(job + u8("/") + finalPath);
             QCOMPARE(JobFolders::locateResult(job, reported),
-                     expected.isEmpty() ? std::nullopt : std::optional(job + u8("/") + expected));
+                     expected.isEmpty() ? std::nullopt : std::optional<QString>(job + u8("/") + expected));
         }
     }
 
