@@ -7,7 +7,7 @@
 #include "media/ytdlpexplanations.h"
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
-#include "model/weburl.h"
+#include "common/weburl.h"
 #include "platform/applicationinfo.h"
 #include "platform/cookiebrowsers.h"
 #include "platform/platformpaths.h"

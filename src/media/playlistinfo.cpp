@@ -2,7 +2,7 @@
 
 #include "common/background.h"
 #include "media/jsonfieldreader.h"
-#include "model/weburl.h"
+#include "common/weburl.h"
 
 #include <QJsonArray>
 

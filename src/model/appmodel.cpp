@@ -1,6 +1,6 @@
 #include "appmodel.h"
 
-#include "model/weburl.h"
+#include "common/weburl.h"
 #include "platform/singleinstance.h"
 #include "tools/toolupdateservice.h"
 
