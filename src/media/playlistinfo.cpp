@@ -1,8 +1,8 @@
 #include "playlistinfo.h"
 
 #include "common/background.h"
-#include "media/jsonfieldreader.h"
 #include "common/weburl.h"
+#include "media/jsonfieldreader.h"
 
 #include <QJsonArray>
 
