@@ -69,6 +69,14 @@ private:
     void makeModel() {
         m_model = m_machine->makeModel([this] { return m_now; });
     }
+    // A new machine prepared by setup, and the window opened over it.
+    void openOnFreshMachine(const Setup &setup) {
+        m_window.reset();
+        m_model.reset();
+        m_machine = std::make_unique<ToolMachine>();
+        setup();
+        open();
+    }
     void open() {
         if (!m_model)
             makeModel();
@@ -122,11 +130,7 @@ private Q_SLOTS:
     void rowsPerState() {
         const auto check = [this](const char *state, const QStringList &buttons, const QString &shot,
                                   const Setup &setup) {
-            m_window.reset();
-            m_model.reset();
-            m_machine = std::make_unique<ToolMachine>();
-            setup();
-            open();
+            openOnFreshMachine(setup);
             QWidget *row = find(u"ytDLPRow"_s);
             QCOMPARE(find<QLabel>(u"stateText"_s, row)->text(), QString::fromUtf8(state));
             QCOMPARE(visibleButtons(row), buttons);
@@ -316,11 +320,7 @@ exit 1)");
         const auto row = [this](const char *name, const std::optional<Action> &action, const char *opener,
                                 const QString &title, const QStringList &buttons, const QString &message,
                                 const Setup &setup) {
-            m_window.reset();
-            m_model.reset();
-            m_machine = std::make_unique<ToolMachine>();
-            setup();
-            open();
+            openOnFreshMachine(setup);
             if (!*opener)
                 m_model->setPendingToolAction(action);
             else
