@@ -20,7 +20,13 @@ bool AnalysisDocument::isUsable(const QDateTime &now) const {
 }
 
 void AnalysisDocument::write(QJsonObject document, const QString &folder, const QString &name) {
-    document.remove(QLatin1String("webpage_url"));
+    // The page address still reaches the file's metadata ("purl" and "comment", as yt-dlp's
+    // --embed-metadata writes it from the address): its "meta_" fields are that metadata's own.
+    const QJsonValue address = document.take(QLatin1String("webpage_url"));
+    if (address.isString()) {
+        document.insert(QLatin1String("meta_purl"), address);
+        document.insert(QLatin1String("meta_comment"), address);
+    }
     QSaveFile file(folder + QLatin1Char('/') + name);
     if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(document).toJson(QJsonDocument::Compact)) < 0 ||
         !file.commit())
