@@ -377,9 +377,11 @@ QStringList resolve(const QString &request, const MediaInfo &media) {
     QStringList missing;
     for (const QString &language : requestedLanguages(request)) {
         if (language.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
-            if (subtitles.isEmpty())
-                throw SubtitleRequestError(QStringLiteral("«all» pide todos los subtítulos, pero ") +
-                                           available().replace(0, 1, available().at(0).toLower()));
+            if (subtitles.isEmpty()) {
+                QString what = available();
+                what[0] = what.at(0).toLower(); // "…, pero la página tiene…"
+                throw SubtitleRequestError(QStringLiteral("«all» pide todos los subtítulos, pero ") + what);
+            }
             for (const QString &code : subtitles)
                 if (!codes.contains(code))
                     codes.append(code);

@@ -74,6 +74,7 @@ QCoro::Task<> AppModel::analyze() {
         setPlaylist(*list);
         setSelectedChoiceID(QStringLiteral("recommended"));
         setSelectedAudioFormatID(std::nullopt);
+        setSelectedSubtitles({});
         setPhase(Phase::ready);
         co_return;
     }
