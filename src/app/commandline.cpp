@@ -567,7 +567,7 @@ private:
 QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, const ChoiceSelection &selection,
                               YTDLPService &service, Interruption &interruption, const LocatedTools &tools,
                               const QString &destination, const QString &cancelMessage, CookieSource cookies,
-                              int concurrentFragments) {
+                              int concurrentFragments, bool embedMetadata) {
     if (options.values.contains(QStringLiteral("--audio")))
         co_return usageError(QStringLiteral("--audio no se aplica a una lista."));
     if (options.values.contains(QStringLiteral("--subtitles")))
@@ -626,6 +626,8 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
     YTDLPService::DownloadOptions downloadOptions;
     downloadOptions.cookies = cookies;
     downloadOptions.concurrentFragments = concurrentFragments;
+    // Entries are not analyzed one by one: their containers are unknown, so no cover.
+    downloadOptions.contents.metadata = embedMetadata;
     const QString ytDLPPath = tools.ytDLP->path;
     const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
     PlaylistDownloader::Outcome outcome = co_await downloader.run(entries, choice, ytDLPPath, ffmpegPath, folder,
@@ -705,7 +707,8 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
                     .arg(countedText(list->entryCount(), QStringLiteral("video"), QStringLiteral("videos"))));
         const PlaylistInfo &found = *list;
         co_return co_await downloadList(found, options, selection, service, interruption, tools, destination,
-                                        cancelMessage, cookies.source, settings.concurrentFragments());
+                                        cancelMessage, cookies.source, settings.concurrentFragments(),
+                                        settings.embedMetadata());
     }
     if (options.values.contains(QStringLiteral("--items")))
         co_return fail(QStringLiteral("Esta dirección no es una lista: --items no se aplica."));
