@@ -20,8 +20,9 @@ bool AnalysisDocument::isUsable(const QDateTime &now) const {
 }
 
 void AnalysisDocument::write(QJsonObject document, const QString &folder, const QString &name) {
-    // The page address still reaches the file's metadata ("purl" and "comment", as yt-dlp's
-    // --embed-metadata writes it from the address): its "meta_" fields are that metadata's own.
+    // The page address still reaches the file's metadata: --embed-metadata writes a document's
+    // "meta_X" field as the file's X, where it would have written the address as "purl" and
+    // "comment".
     const QJsonValue address = document.take(QLatin1String("webpage_url"));
     if (address.isString()) {
         document.insert(QLatin1String("meta_purl"), address);

@@ -46,7 +46,7 @@ QStringList fileContentArguments(const FileContents &contents) {
             patterns.append(literalLanguage(code));
         // --embed-subs fetches the chosen subtitles itself and removes them once embedded (MP4
         // gets mov_text, Matroska and WebM keep them as they come); automatic captions are fetched
-        // only when asked for.
+        // only when asked for, and then the page's own subtitles only when asked for too.
         if (!contents.automaticCaptions.isEmpty())
             arguments << QStringLiteral("--write-auto-subs");
         if (!contents.subtitles.isEmpty() && !contents.automaticCaptions.isEmpty())
