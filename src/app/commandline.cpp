@@ -173,8 +173,8 @@ void printUsage(QTextStream &stream = err()) {
     stream << "Uso:\n"
            << "  torvel-downloader doctor [--json]\n"
            << "  torvel-downloader analyze URL [--json] [COOKIES]\n"
-           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] [--to "
-              "CARPETA] [COOKIES]\n"
+           << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] "
+              "[--subtitles IDIOMAS] [--to CARPETA] [COOKIES]\n"
            << "  torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID] [--audio-format m4a|mp3] "
               "[--to CARPETA] [COOKIES]\n"
            << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
@@ -210,7 +210,7 @@ QString commandHelp(const QString &command) {
     if (command == QLatin1String("download"))
         return QStringLiteral(
                    "Uso: torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID]\n"
-                   "                                    [--to CARPETA] [COOKIES]\n"
+                   "                                    [--subtitles IDIOMAS] [--to CARPETA] [COOKIES]\n"
                    "     torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID]\n"
                    "                                    [--audio-format m4a|mp3] [--to CARPETA] [COOKIES]\n\n"
                    "Descarga la dirección en la carpeta de descargas y escribe la ruta del archivo guardado.\n\n"
@@ -225,6 +225,10 @@ QString commandHelp(const QString &command) {
                    "                   el formato de audio-only (si no se indica, m4a)\n"
                    "  --audio FORMAT_ID\n"
                    "                   la pista de solo audio que acompaña a un format-ID de solo video\n"
+                   "  --subtitles IDIOMAS\n"
+                   "                   los subtítulos que se guardan dentro del video: es, es,en o all (los\n"
+                   "                   que lista «analyze URL»); si no se indica, los subtítulos preferidos\n"
+                   "                   de los ajustes\n"
                    "  --to CARPETA     dónde guardar, en lugar de la carpeta de los ajustes\n"
                    "  --playlist       la dirección es una lista: descarga sus videos en una carpeta con\n"
                    "                   su nombre (--choice: recommended, compatible-mp4 o audio-only)\n"
@@ -378,6 +382,22 @@ QJsonValue optionalJSON(const std::optional<QString> &value) {
     return value ? QJsonValue(*value) : QJsonValue::Null;
 }
 
+QJsonArray subtitleCodes(const QList<SubtitleLanguage> &languages) {
+    QJsonArray codes;
+    for (const SubtitleLanguage &language : languages)
+        codes.append(language.code);
+    return codes;
+}
+
+void printSubtitles(const char *heading, const QList<SubtitleLanguage> &languages) {
+    if (languages.isEmpty())
+        return;
+    QStringList labels;
+    for (const SubtitleLanguage &language : languages)
+        labels.append(Console::printable(language.label()));
+    out() << '\n' << heading << ' ' << labels.join(QStringLiteral(", ")) << '\n';
+}
+
 void printAnalysis(const ChoiceSelection &selection, bool json) {
     const MediaInfo &media = *selection.mediaInfo;
     const QString durationText = media.duration ? torvelDuration(*media.duration) : QStringLiteral("—");
@@ -411,6 +431,8 @@ void printAnalysis(const ChoiceSelection &selection, bool json) {
             {QStringLiteral("exactChoices"), exact},
             {QStringLiteral("audioOnlyFormats"), audioOnly},
             {QStringLiteral("formats"), formats},
+            {QStringLiteral("subtitles"), subtitleCodes(media.subtitles)},
+            {QStringLiteral("automatic_captions"), subtitleCodes(media.automaticCaptions)},
         };
         out() << QString::fromUtf8(QJsonDocument(report).toJson(QJsonDocument::Indented));
         out().flush();
@@ -436,6 +458,8 @@ void printAnalysis(const ChoiceSelection &selection, bool json) {
             out() << ' ' << Console::printable(format.formatID);
         out() << '\n';
     }
+    printSubtitles("Subtítulos (para --subtitles):", media.subtitles);
+    printSubtitles("Subtítulos automáticos:", media.automaticCaptions);
     out().flush();
 }
 
@@ -543,9 +567,11 @@ private:
 QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, const ChoiceSelection &selection,
                               YTDLPService &service, Interruption &interruption, const LocatedTools &tools,
                               const QString &destination, const QString &cancelMessage, CookieSource cookies,
-                              int concurrentFragments) {
+                              int concurrentFragments, bool embedMetadata) {
     if (options.values.contains(QStringLiteral("--audio")))
         co_return usageError(QStringLiteral("--audio no se aplica a una lista."));
+    if (options.values.contains(QStringLiteral("--subtitles")))
+        co_return usageError(QStringLiteral("--subtitles no se aplica a una lista."));
     const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
     const QList<DownloadChoice> offered = selection.standardChoices();
     const auto chosenWay = std::find_if(offered.cbegin(), offered.cend(),
@@ -600,6 +626,8 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
     YTDLPService::DownloadOptions downloadOptions;
     downloadOptions.cookies = cookies;
     downloadOptions.concurrentFragments = concurrentFragments;
+    // Entries are not analyzed one by one: their containers are unknown, so no cover.
+    downloadOptions.contents.metadata = embedMetadata;
     const QString ytDLPPath = tools.ytDLP->path;
     const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
     PlaylistDownloader::Outcome outcome = co_await downloader.run(entries, choice, ytDLPPath, ffmpegPath, folder,
@@ -628,11 +656,11 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
 }
 
 QCoro::Task<int> downloadCommand(QStringList arguments) {
-    const Options options =
-        parseOptions(arguments,
-                     {QStringLiteral("--choice"), QStringLiteral("--audio-format"), QStringLiteral("--audio"),
-                      QStringLiteral("--to"), QStringLiteral("--items"), cookiesFromBrowserOption, cookiesOption},
-                     {QStringLiteral("--playlist")});
+    const Options options = parseOptions(arguments,
+                                         {QStringLiteral("--choice"), QStringLiteral("--audio-format"),
+                                          QStringLiteral("--audio"), QStringLiteral("--to"), QStringLiteral("--items"),
+                                          QStringLiteral("--subtitles"), cookiesFromBrowserOption, cookiesOption},
+                                         {QStringLiteral("--playlist")});
     if (!options.problem.isEmpty())
         co_return usageError(options.problem);
     const bool wantsList = options.flags.contains(QStringLiteral("--playlist"));
@@ -679,7 +707,8 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
                     .arg(countedText(list->entryCount(), QStringLiteral("video"), QStringLiteral("videos"))));
         const PlaylistInfo &found = *list;
         co_return co_await downloadList(found, options, selection, service, interruption, tools, destination,
-                                        cancelMessage, cookies.source, settings.concurrentFragments());
+                                        cancelMessage, cookies.source, settings.concurrentFragments(),
+                                        settings.embedMetadata());
     }
     if (options.values.contains(QStringLiteral("--items")))
         co_return fail(QStringLiteral("Esta dirección no es una lista: --items no se aplica."));
@@ -710,6 +739,21 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
                 QStringLiteral("Solo un formato de video sin audio puede combinarse con una pista de audio."));
         selection.selectedAudioFormatID = audioID;
     }
+    // Subtitles the page does not have fail here, before anything is downloaded.
+    if (options.values.contains(QStringLiteral("--subtitles"))) {
+        if (!selection.selectedChoiceHasVideo())
+            co_return fail(QStringLiteral("Los subtítulos se guardan solo con video: --subtitles no se aplica a %1.")
+                               .arg(choiceID));
+        try {
+            selection.selectedSubtitles =
+                SubtitleRequests::resolve(options.values.value(QStringLiteral("--subtitles")), *selection.mediaInfo);
+        } catch (const SubtitleRequestError &error) {
+            co_return fail(Console::printable(error.errorDescription()));
+        }
+    } else if (const std::optional<QString> preferred =
+                   SubtitleRequests::preferred(settings.preferredSubtitles(), *selection.mediaInfo)) {
+        selection.selectedSubtitles = {*preferred};
+    }
     if (interruption.requested())
         co_return cancelled(cancelMessage);
 
@@ -731,6 +775,7 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
         err().flush();
     };
     downloadOptions.concurrentFragments = settings.concurrentFragments();
+    downloadOptions.contents = selection.fileContents(settings.embedMetadata());
     // From the analysis's document: one extraction in all, as when yt-dlp is run by hand.
     downloadOptions.document = selection.mediaInfo->document;
     QString placed;

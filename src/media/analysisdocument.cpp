@@ -20,7 +20,14 @@ bool AnalysisDocument::isUsable(const QDateTime &now) const {
 }
 
 void AnalysisDocument::write(QJsonObject document, const QString &folder, const QString &name) {
-    document.remove(QLatin1String("webpage_url"));
+    // The page address still reaches the file's metadata: --embed-metadata writes a document's
+    // "meta_X" field as the file's X, where it would have written the address as "purl" and
+    // "comment".
+    const QJsonValue address = document.take(QLatin1String("webpage_url"));
+    if (address.isString()) {
+        document.insert(QLatin1String("meta_purl"), address);
+        document.insert(QLatin1String("meta_comment"), address);
+    }
     QSaveFile file(folder + QLatin1Char('/') + name);
     if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(document).toJson(QJsonDocument::Compact)) < 0 ||
         !file.commit())

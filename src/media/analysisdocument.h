@@ -15,7 +15,8 @@
 // A document is written without its "webpage_url": given a document that fails, yt-dlp would
 // otherwise extract that address again after any failure on its own (a full file downloaded
 // again after a failed merge, a whole page of videos for one embedded entry). The service decides
-// instead, and only for failures that mean the media addresses have expired.
+// instead, and only for failures that mean the media addresses have expired. The address stays
+// in the document as the metadata yt-dlp embeds from it ("meta_purl", "meta_comment").
 class AnalysisDocument {
 public:
     // How long a document's media addresses are trusted. Large sites sign them for a few hours

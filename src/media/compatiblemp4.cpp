@@ -84,7 +84,8 @@ QStringList conversionArguments(const QString &input, const QString &output, con
                           QStringLiteral("error"),        QStringLiteral("-y"),
                           QStringLiteral("-i"),           input,
                           QStringLiteral("-map"),         QStringLiteral("0:v:0"),
-                          QStringLiteral("-map"),         QStringLiteral("0:a?")};
+                          QStringLiteral("-map"),         QStringLiteral("0:a?"),
+                          QStringLiteral("-map"),         QStringLiteral("0:s?")};
     if (allAre(probe.videoCodecs, h264))
         arguments << QStringLiteral("-c:v") << QStringLiteral("copy");
     else
@@ -98,8 +99,10 @@ QStringList conversionArguments(const QString &input, const QString &output, con
     else
         arguments << QStringLiteral("-c:a") << QStringLiteral("aac") << QStringLiteral("-b:a")
                   << QStringLiteral("192k");
-    arguments << QStringLiteral("-movflags") << QStringLiteral("+faststart") << QStringLiteral("-progress")
-              << QStringLiteral("pipe:1") << QStringLiteral("-f") << QStringLiteral("mp4") << output;
+    // Embedded subtitles stay, as MP4's own text track.
+    arguments << QStringLiteral("-c:s") << QStringLiteral("mov_text") << QStringLiteral("-movflags")
+              << QStringLiteral("+faststart") << QStringLiteral("-progress") << QStringLiteral("pipe:1")
+              << QStringLiteral("-f") << QStringLiteral("mp4") << output;
     return arguments;
 }
 

@@ -49,6 +49,60 @@ DownloadChoice::Kind exactKind(const QString &formatID) {
     return {DownloadChoice::Kind::Case::exactFormat, formatID};
 }
 
+// Containers yt-dlp embeds a cover in without more than FFmpeg (Ogg and FLAC need mutagen,
+// WebM takes none).
+bool holdsCover(const QString &container) {
+    static const QStringList containers{QStringLiteral("mp4"), QStringLiteral("m4a"), QStringLiteral("m4v"),
+                                        QStringLiteral("mov"), QStringLiteral("mp3"), QStringLiteral("mkv"),
+                                        QStringLiteral("mka")};
+    return containers.contains(container);
+}
+
+// Extensions yt-dlp merges into the video's own container: the MP4 family, and WebM with WebM.
+// Any other pair ends in MKV.
+bool mp4Family(const QString &ext) {
+    static const QStringList family{QStringLiteral("mp3"),  QStringLiteral("mp4"), QStringLiteral("m4a"),
+                                    QStringLiteral("m4p"),  QStringLiteral("m4b"), QStringLiteral("m4r"),
+                                    QStringLiteral("m4v"),  QStringLiteral("ism"), QStringLiteral("ismv"),
+                                    QStringLiteral("isma"), QStringLiteral("mov")};
+    return family.contains(ext);
+}
+
+std::optional<QString> mergedContainer(const std::optional<QString> &video, const std::optional<QString> &audio) {
+    if (!video || !audio)
+        return std::nullopt;
+    if ((mp4Family(*video) && mp4Family(*audio)) || (*video == QLatin1String("webm") && *audio == *video))
+        return video;
+    return QStringLiteral("mkv");
+}
+
+// The page's code that `wanted` means among `languages`: its own, else the first of its family.
+std::optional<QString> matchingCode(const QString &wanted, const QList<SubtitleLanguage> &languages) {
+    for (const SubtitleLanguage &language : languages)
+        if (language.code.compare(wanted, Qt::CaseInsensitive) == 0)
+            return language.code;
+    const QString family = wanted + QLatin1Char('-');
+    for (const SubtitleLanguage &language : languages)
+        if (language.code.startsWith(family, Qt::CaseInsensitive))
+            return language.code;
+    return std::nullopt;
+}
+
+QStringList codesOf(const QList<SubtitleLanguage> &languages) {
+    QStringList codes;
+    for (const SubtitleLanguage &language : languages)
+        codes.append(language.code);
+    return codes;
+}
+
+QStringList requestedLanguages(const QString &request) {
+    QStringList languages;
+    for (const QString &part : request.split(QLatin1Char(',')))
+        if (const QString language = part.trimmed(); !language.isEmpty() && !languages.contains(language))
+            languages.append(language);
+    return languages;
+}
+
 double totalBitrateRank(const MediaFormat &format) {
     return format.totalBitrate.value_or(0);
 }
@@ -212,3 +266,140 @@ void ChoiceSelection::selectChoice(const DownloadChoice &choice) {
     selectedAudioFormatID =
         audioFormats.isEmpty() ? std::nullopt : std::optional<QString>(audioFormats.constFirst().formatID);
 }
+
+bool ChoiceSelection::selectedChoiceHasVideo() const {
+    const DownloadChoice choice = selectedChoice();
+    switch (choice.kind.value) {
+    case DownloadChoice::Kind::Case::audio:
+        return false;
+    case DownloadChoice::Kind::Case::exactFormat:
+        if (mediaInfo)
+            for (const MediaFormat &format : mediaInfo->formats)
+                if (format.formatID == choice.kind.formatID)
+                    return format.hasVideo();
+        return true;
+    case DownloadChoice::Kind::Case::recommended:
+    case DownloadChoice::Kind::Case::mp4:
+        return true;
+    }
+    Q_UNREACHABLE();
+}
+
+std::optional<QString> ChoiceSelection::expectedContainer() const {
+    const DownloadChoice choice = selectedChoice();
+    if (choice.kind.value == DownloadChoice::Kind::Case::audio)
+        return AudioExportFormats::rawValue(audioExportFormat);
+    if (!mediaInfo)
+        return std::nullopt;
+    const QList<MediaFormat> &formats = mediaInfo->formats;
+    const auto formatNamed = [&formats](const QString &id) -> std::optional<MediaFormat> {
+        for (const MediaFormat &format : formats)
+            if (format.formatID == id)
+                return format;
+        return std::nullopt;
+    };
+    switch (choice.kind.value) {
+    case DownloadChoice::Kind::Case::audio:
+        break;
+    case DownloadChoice::Kind::Case::mp4:
+        // Merged into MP4 or an MP4 file as it is; only a page without MP4 ends elsewhere.
+        if (std::any_of(formats.cbegin(), formats.cend(),
+                        [](const MediaFormat &format) { return format.hasVideo() && format.ext == u"mp4"; }))
+            return QStringLiteral("mp4");
+        return std::nullopt;
+    case DownloadChoice::Kind::Case::exactFormat: {
+        const std::optional<MediaFormat> video = formatNamed(choice.kind.formatID);
+        if (!video)
+            return std::nullopt;
+        if (!choice.formatSelector.contains(QLatin1Char('+')))
+            return video->ext;
+        const std::optional<MediaFormat> audio = formatNamed(choice.formatSelector.section(QLatin1Char('+'), 1));
+        return audio ? mergedContainer(video->ext, audio->ext) : std::nullopt;
+    }
+    case DownloadChoice::Kind::Case::recommended: {
+        // yt-dlp's own choice during the analysis is this one when it merged there too, or when
+        // there is nothing to merge; otherwise only one family of extensions tells.
+        const bool merged = mediaInfo->formatID && mediaInfo->formatID->contains(QLatin1Char('+'));
+        const bool nothingToMerge = audioOnlyFormats().isEmpty();
+        if (mediaInfo->ext && (merged || nothingToMerge))
+            return mediaInfo->ext;
+        const bool allMP4 =
+            !formats.isEmpty() && std::all_of(formats.cbegin(), formats.cend(), [](const MediaFormat &f) {
+                return (!f.hasVideo() && !f.hasAudio()) || (f.ext && mp4Family(*f.ext));
+            });
+        if (allMP4)
+            return QStringLiteral("mp4");
+        return std::nullopt;
+    }
+    }
+    Q_UNREACHABLE();
+}
+
+FileContents ChoiceSelection::fileContents(bool embedMetadata) const {
+    FileContents contents;
+    if (mediaInfo && selectedChoiceHasVideo())
+        for (const QString &code : selectedSubtitles) {
+            if (matchingCode(code, mediaInfo->subtitles) == code)
+                contents.subtitles.append(code);
+            else if (matchingCode(code, mediaInfo->automaticCaptions) == code)
+                contents.automaticCaptions.append(code);
+        }
+    contents.metadata = embedMetadata;
+    if (embedMetadata) {
+        const std::optional<QString> container = expectedContainer();
+        contents.cover = container && holdsCover(*container);
+    }
+    return contents;
+}
+
+namespace SubtitleRequests {
+
+std::optional<QString> preferred(const QString &preferences, const MediaInfo &media) {
+    for (const QString &language : requestedLanguages(preferences))
+        if (std::optional<QString> code = matchingCode(language, media.subtitles))
+            return code;
+    return std::nullopt;
+}
+
+QStringList resolve(const QString &request, const MediaInfo &media) {
+    const QStringList subtitles = codesOf(media.subtitles);
+    const QStringList captions = codesOf(media.automaticCaptions);
+    const auto available = [&] {
+        QStringList parts;
+        if (!subtitles.isEmpty())
+            parts.append(QStringLiteral("subtítulos: ") + subtitles.join(QStringLiteral(", ")));
+        if (!captions.isEmpty())
+            parts.append(QStringLiteral("subtítulos automáticos: ") + captions.join(QStringLiteral(", ")));
+        return parts.isEmpty() ? QStringLiteral("Esta página no tiene subtítulos.")
+                               : QStringLiteral("La página tiene %1.").arg(parts.join(QStringLiteral("; ")));
+    };
+    QStringList codes;
+    QStringList missing;
+    for (const QString &language : requestedLanguages(request)) {
+        if (language.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
+            if (subtitles.isEmpty()) {
+                QString what = available();
+                what[0] = what.at(0).toLower(); // "…, pero la página tiene…"
+                throw SubtitleRequestError(QStringLiteral("«all» pide todos los subtítulos, pero ") + what);
+            }
+            for (const QString &code : subtitles)
+                if (!codes.contains(code))
+                    codes.append(code);
+            continue;
+        }
+        std::optional<QString> code = matchingCode(language, media.subtitles);
+        if (!code)
+            code = matchingCode(language, media.automaticCaptions);
+        if (!code)
+            missing.append(language);
+        else if (!codes.contains(*code))
+            codes.append(*code);
+    }
+    if (!missing.isEmpty())
+        throw SubtitleRequestError(
+            QStringLiteral("No hay subtítulos en %1 para esta dirección. ").arg(missing.join(QStringLiteral(", "))) +
+            available());
+    return codes;
+}
+
+} // namespace SubtitleRequests

@@ -84,6 +84,47 @@ QList<MediaFormat> decodeFormats(const QJsonObject &document) {
     return formats;
 }
 
+// A language's tracks: a list of objects, of which the first with a "name" names it.
+std::optional<SubtitleLanguage> decodeSubtitleLanguage(const QString &code, const QJsonValue &value,
+                                                       QLatin1String field) {
+    if (!value.isArray())
+        throw MediaDecodingError(
+            QStringLiteral("Los subtítulos \"%1\" del campo \"%2\" deben ser una lista.").arg(code, field));
+    SubtitleLanguage language{code, std::nullopt};
+    bool embeddable = false;
+    qsizetype position = 0;
+    for (const QJsonValue &track : value.toArray()) {
+        ++position;
+        if (!track.isObject())
+            throw MediaDecodingError(
+                QStringLiteral("La pista %1 de los subtítulos \"%2\" debe ser un objeto.").arg(position).arg(code));
+        const QJsonObject object = track.toObject();
+        const JsonFieldReader read(object, JsonFieldReader::Place::inFeminineList(QLatin1String("pista"), position));
+        if (!language.name)
+            if (const std::optional<QString> name = read.text(QLatin1String("name")); name && !name->isEmpty())
+                language.name = name;
+        // yt-dlp keeps a live stream's chat as "subtitles" in JSON; no container takes it.
+        embeddable = embeddable || read.text(QLatin1String("ext")) != QStringLiteral("json");
+    }
+    if (!embeddable || code.isEmpty())
+        return std::nullopt;
+    return language;
+}
+
+QList<SubtitleLanguage> decodeSubtitles(const QJsonObject &document, QLatin1String field) {
+    const QJsonValue value = document.value(field);
+    if (value.isUndefined() || value.isNull())
+        return {};
+    if (!value.isObject())
+        throw MediaDecodingError(QStringLiteral("El campo \"%1\" debe ser un objeto.").arg(field));
+    QList<SubtitleLanguage> languages;
+    const QJsonObject byCode = value.toObject();
+    for (auto it = byCode.begin(); it != byCode.end(); ++it) // QJsonObject keeps its keys sorted
+        if (std::optional<SubtitleLanguage> language = decodeSubtitleLanguage(it.key(), it.value(), field))
+            languages.append(*std::move(language));
+    return languages;
+}
+
 // Codec names are compared by family prefix in lower case: yt-dlp writes "avc1.64001F",
 // "VP09.00.40.08" or "mp4a.40.2" depending on the site.
 bool codecStartsWithAny(const QString &codec, std::initializer_list<QLatin1String> prefixes) {
@@ -114,12 +155,20 @@ MediaInfo MediaInfo::decode(const QJsonObject &object) {
     info.thumbnail = read.text(QLatin1String("thumbnail"));
     info.formats = decodeFormats(object);
     info.webpageURL = read.text(QLatin1String("webpage_url"));
+    info.subtitles = decodeSubtitles(object, QLatin1String("subtitles"));
+    info.automaticCaptions = decodeSubtitles(object, QLatin1String("automatic_captions"));
+    info.ext = read.text(QLatin1String("ext"));
+    info.formatID = read.text(QLatin1String("format_id"));
     return info;
 }
 
 QCoro::Task<MediaInfo> MediaInfo::decodeInBackground(QByteArray json) {
     auto decoding = [json] { return decode(json); };
     co_return co_await Background::run(decoding);
+}
+
+QString SubtitleLanguage::label() const {
+    return name ? QStringLiteral("%1 (%2)").arg(*name, code) : code;
 }
 
 bool MediaFormat::hasVideo() const {

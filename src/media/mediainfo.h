@@ -51,6 +51,17 @@ struct MediaFormat {
 
 size_t qHash(const MediaFormat &format, size_t seed = 0);
 
+// One language of a page's subtitles or automatic captions: yt-dlp's code for it ("es", "en-US")
+// and, when the site names it, that name ("Español").
+struct SubtitleLanguage {
+    QString code;
+    std::optional<QString> name;
+
+    // "Español (es)", or the code alone.
+    QString label() const;
+    bool operator==(const SubtitleLanguage &) const = default;
+};
+
 // The analyzed item.
 struct MediaInfo {
     QString id;                        // "id", required
@@ -60,6 +71,14 @@ struct MediaInfo {
     std::optional<QString> thumbnail;  // "thumbnail"
     std::optional<QString> webpageURL; // "webpage_url"
     QList<MediaFormat> formats;        // "formats", required
+    // "subtitles" and "automatic_captions", each sorted by code; a language whose tracks are
+    // all of a kind nothing can embed (a live chat's replay) is left out.
+    QList<SubtitleLanguage> subtitles;
+    QList<SubtitleLanguage> automaticCaptions;
+    // "ext" and "format_id": what yt-dlp's own choice of formats (the best video with the best
+    // audio, when it found FFmpeg) makes of the item.
+    std::optional<QString> ext;
+    std::optional<QString> formatID;
     // yt-dlp's document as the analysis kept it; absent: the download extracts the address.
     std::shared_ptr<const AnalysisDocument> document;
 

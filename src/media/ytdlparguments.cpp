@@ -9,6 +9,9 @@ namespace {
 const QString javaScriptRuntimesSince = QStringLiteral("2025.11.12");
 const QString progressDeltaSince = QStringLiteral("2024.04.09");
 const QString concurrentFragmentsSince = QStringLiteral("2021.03.15");
+// --embed-chapters is the youngest of the options that put subtitles, metadata and a cover
+// into the file.
+const QString fileContentsSince = QStringLiteral("2021.09.01");
 
 // What the analysis and the download share: the JavaScript runtime and the cookies.
 QStringList siteAccess(const YTDLPInvocation &invocation) {
@@ -19,6 +22,43 @@ QStringList siteAccess(const YTDLPInvocation &invocation) {
         arguments << QStringLiteral("--cookies-from-browser") << *invocation.cookiesFromBrowser;
     if (invocation.cookiesFile)
         arguments << QStringLiteral("--cookies") << *invocation.cookiesFile;
+    return arguments;
+}
+
+// --sub-langs takes regular expressions: a code stands for itself only.
+QString literalLanguage(const QString &code) {
+    static const QString special = QStringLiteral("\\.^$*+?()[]{}|-");
+    QString escaped;
+    for (const QChar character : code) {
+        if (special.contains(character))
+            escaped += QLatin1Char('\\');
+        escaped += character;
+    }
+    return escaped;
+}
+
+QStringList fileContentArguments(const FileContents &contents) {
+    QStringList arguments;
+    const QStringList languages = contents.subtitles + contents.automaticCaptions;
+    if (!languages.isEmpty()) {
+        QStringList patterns;
+        for (const QString &code : languages)
+            patterns.append(literalLanguage(code));
+        // --embed-subs fetches the chosen subtitles itself and removes them once embedded (MP4
+        // gets mov_text, Matroska and WebM keep them as they come); automatic captions are fetched
+        // only when asked for, and then the page's own subtitles only when asked for too.
+        if (!contents.automaticCaptions.isEmpty())
+            arguments << QStringLiteral("--write-auto-subs");
+        if (!contents.subtitles.isEmpty() && !contents.automaticCaptions.isEmpty())
+            arguments << QStringLiteral("--write-subs");
+        arguments << QStringLiteral("--sub-langs") << patterns.join(QLatin1Char(',')) << QStringLiteral("--embed-subs");
+    }
+    if (contents.metadata)
+        arguments << QStringLiteral("--embed-metadata") << QStringLiteral("--embed-chapters");
+    // A cover in WebP is no cover for MP4 or MP3: every cover travels as JPEG.
+    if (contents.cover)
+        arguments << QStringLiteral("--embed-thumbnail") << QStringLiteral("--convert-thumbnails")
+                  << QStringLiteral("jpg");
     return arguments;
 }
 
@@ -35,7 +75,8 @@ QStringList analysis(const QUrl &url, const YTDLPInvocation &invocation) {
 }
 
 QStringList download(const DownloadSource &source, const DownloadChoice &choice, const QString &jobFolder,
-                     const std::optional<QString> &ffmpegPath, const YTDLPInvocation &invocation) {
+                     const std::optional<QString> &ffmpegPath, const YTDLPInvocation &invocation,
+                     const FileContents &contents) {
     using namespace DownloadOutputProtocol;
     QStringList arguments = siteAccess(invocation);
     // A saved file is dated when it was saved, not when the server last changed it, so that it
@@ -56,9 +97,12 @@ QStringList download(const DownloadSource &source, const DownloadChoice &choice,
               << planPrintTemplate() << QStringLiteral("--print") << filePrintTemplate() << QStringLiteral("--paths")
               << jobFolder << QStringLiteral("--output") << QStringLiteral("%(title).180B [%(id)s].%(ext)s")
               << QStringLiteral("--format") << choice.formatSelector;
-    if (ffmpegPath && !ffmpegPath->isEmpty())
+    const bool hasFFmpeg = ffmpegPath && !ffmpegPath->isEmpty();
+    if (hasFFmpeg)
         arguments << QStringLiteral("--ffmpeg-location") << *ffmpegPath;
     arguments << choice.extraArguments;
+    if (hasFFmpeg && VersionComparison::isAtLeast(invocation.version, fileContentsSince))
+        arguments << fileContentArguments(contents);
     if (source.document)
         arguments << QStringLiteral("--load-info-json") << *source.document;
     else

@@ -38,7 +38,10 @@ struct DownloadSource {
     // fetched again.
     std::optional<QString> document;
 };
+// `contents` reaches the file only through FFmpeg: without it (or with a yt-dlp older than
+// 2021.09.01) the file carries its streams alone.
 QStringList download(const DownloadSource &source, const DownloadChoice &choice, const QString &jobFolder,
-                     const std::optional<QString> &ffmpegPath, const YTDLPInvocation &invocation);
+                     const std::optional<QString> &ffmpegPath, const YTDLPInvocation &invocation,
+                     const FileContents &contents = FileContents());
 
 } // namespace YTDLPArguments

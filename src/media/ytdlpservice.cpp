@@ -383,7 +383,8 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     const bool merges = choice.formatSelector.contains(QLatin1Char('+'));
     const bool convertsToMP4 = choice.kind.value == DownloadChoice::Kind::Case::mp4;
     const ProgressCallback notice = progress;
-    DownloadProgressTracker tracker(merges ? 2 : 1, merges || !choice.extraArguments.isEmpty(), std::move(progress),
+    const bool postprocesses = merges || !choice.extraArguments.isEmpty() || downloadOptions.contents != FileContents();
+    DownloadProgressTracker tracker(merges ? 2 : 1, postprocesses, std::move(progress),
                                     convertsToMP4 ? conversionShare(downloadOptions.conversion) : 0.0);
     // Says, between two runs of yt-dlp, why the address is extracted again.
     const auto announce = [&notice, &tracker](const QString &status) {
@@ -435,7 +436,8 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
                     output.recentLines.removeFirst();
             }
         };
-        QStringList arguments = YTDLPArguments::download(source, choice, jobFolder, ffmpegPath, runInvocation);
+        QStringList arguments =
+            YTDLPArguments::download(source, choice, jobFolder, ffmpegPath, runInvocation, downloadOptions.contents);
         const qsizetype name = arguments.indexOf(longFileName);
         if (shortened && name >= 0)
             arguments[name] = shortFileName;

@@ -38,6 +38,8 @@ struct YTDLPDownloadOptions {
     std::shared_ptr<const AnalysisDocument> document = nullptr;
     // Fragments of a DASH or HLS format fetched at once, 1 to 16.
     int concurrentFragments = YTDLPArguments::defaultConcurrentFragments;
+    // Subtitles, metadata and cover to put into the file (with FFmpeg).
+    FileContents contents = FileContents();
 };
 
 // Runs yt-dlp: analysis of an address into MediaInfo, and the download of one chosen way into

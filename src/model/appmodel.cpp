@@ -104,6 +104,13 @@ void AppModel::setSelectedAudioFormatID(const std::optional<QString> &formatID) 
     Q_EMIT selectionChanged();
 }
 
+void AppModel::setSelectedSubtitles(const QStringList &codes) {
+    if (m_selection.selectedSubtitles == codes)
+        return;
+    m_selection.selectedSubtitles = codes;
+    Q_EMIT selectionChanged();
+}
+
 void AppModel::setAudioExportFormat(AudioExportFormat format) {
     if (m_selection.audioExportFormat == format)
         return;

@@ -96,6 +96,14 @@ public:
     void setSelectedAudioFormatID(const std::optional<QString> &formatID);
     AudioExportFormat audioExportFormat() const { return m_selection.audioExportFormat; }
     void setAudioExportFormat(AudioExportFormat format);
+    // Codes of the subtitles to embed ("Subtítulos"); empty for none. After an analysis: the
+    // first preferred language (setting "Subtítulos preferidos") the page's subtitles have.
+    const QStringList &selectedSubtitles() const { return m_selection.selectedSubtitles; }
+    void setSelectedSubtitles(const QStringList &codes);
+    // What "Descargar" puts into the file besides its streams, with the settings as they are.
+    FileContents fileContents() const { return m_selection.fileContents(m_settings.embedMetadata()); }
+    // The selection with everything derived from it.
+    const ChoiceSelection &choiceSelection() const { return m_selection; }
     const DownloadProgress &progress() const { return m_progress; }
     const QString &errorMessage() const { return m_errorMessage; }
     // A neutral line about how the last download ended ("Descarga cancelada."), until the phase
@@ -235,7 +243,7 @@ Q_SIGNALS:
     void urlInputChanged();
     void phaseChanged();
     void mediaInfoChanged();
-    // selectedChoiceID, selectedAudioFormatID or audioExportFormat
+    // selectedChoiceID, selectedAudioFormatID, audioExportFormat or selectedSubtitles
     void selectionChanged();
     void progressChanged();
     void errorMessageChanged();

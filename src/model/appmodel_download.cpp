@@ -74,6 +74,7 @@ QCoro::Task<> AppModel::analyze() {
         setPlaylist(*list);
         setSelectedChoiceID(QStringLiteral("recommended"));
         setSelectedAudioFormatID(std::nullopt);
+        setSelectedSubtitles({});
         setPhase(Phase::ready);
         co_return;
     }
@@ -81,6 +82,9 @@ QCoro::Task<> AppModel::analyze() {
     setSelectedChoiceID(QStringLiteral("recommended"));
     const QList<MediaFormat> audioOnly = audioOnlyFormats();
     setSelectedAudioFormatID(audioOnly.isEmpty() ? std::nullopt : std::optional<QString>(audioOnly.first().formatID));
+    const std::optional<QString> subtitles =
+        SubtitleRequests::preferred(m_settings.preferredSubtitles(), *m_selection.mediaInfo);
+    setSelectedSubtitles(subtitles ? QStringList{*subtitles} : QStringList());
     setPhase(Phase::ready);
 }
 
@@ -136,6 +140,7 @@ QCoro::Task<> AppModel::startDownload() {
     QString unconverted;
     options.onNotice = [&unconverted](const QString &notice) { unconverted = notice; };
     options.concurrentFragments = m_settings.concurrentFragments();
+    options.contents = fileContents();
     // The analysis's document: "Descargar" fetches no page while it is usable.
     options.document = m_selection.mediaInfo ? m_selection.mediaInfo->document : nullptr;
     try {
@@ -224,6 +229,7 @@ void AppModel::reset() {
     setWaitingAddress(std::nullopt);
     setUrlInput(QString());
     setSelectedAudioFormatID(std::nullopt);
+    setSelectedSubtitles({});
     forgetAnalysis();
 }
 

@@ -86,6 +86,8 @@ QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
     YTDLPService::DownloadOptions options;
     options.cookies = m_settings.cookieSource();
     options.concurrentFragments = m_settings.concurrentFragments();
+    // A list's entries are not analyzed one by one: their container is unknown, so no cover.
+    options.contents.metadata = m_settings.embedMetadata();
     const auto downloader = std::make_shared<PlaylistDownloader>(m_service);
     m_playlistDownloader = downloader;
 

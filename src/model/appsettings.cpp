@@ -33,6 +33,13 @@ QString concurrentFragmentsKey() {
     return QStringLiteral("concurrentFragments");
 }
 
+QString preferredSubtitlesKey() {
+    return QStringLiteral("preferredSubtitles");
+}
+QString embedMetadataKey() {
+    return QStringLiteral("embedMetadata");
+}
+
 // A whole number, stored as one or (in an INI file, which has no types) as its decimal text.
 std::optional<qint64> storedInteger(const QSettings &store, const QString &key) {
     const QVariant value = store.value(key);
@@ -114,6 +121,8 @@ AppSettings::AppSettings(QSettings *defaults, QString downloadsFolder, QString h
     if (const std::optional<qint64> fragments = storedInteger(*m_defaults, concurrentFragmentsKey()))
         m_concurrentFragments =
             int(std::clamp<qint64>(*fragments, minimumConcurrentFragments, maximumConcurrentFragments));
+    m_preferredSubtitles = storedString(*m_defaults, preferredSubtitlesKey()).value_or(QString());
+    m_embedMetadata = storedBoolean(*m_defaults, embedMetadataKey()).value_or(true);
 }
 
 QString AppSettings::downloadDirectoryPath() const {
@@ -179,6 +188,22 @@ void AppSettings::setConcurrentFragments(int fragments) {
     store(concurrentFragmentsKey(), fragments);
     if (changed)
         Q_EMIT concurrentFragmentsChanged();
+}
+
+void AppSettings::setPreferredSubtitles(const QString &languages) {
+    const bool changed = languages != m_preferredSubtitles;
+    m_preferredSubtitles = languages;
+    store(preferredSubtitlesKey(), languages);
+    if (changed)
+        Q_EMIT preferredSubtitlesChanged();
+}
+
+void AppSettings::setEmbedMetadata(bool embed) {
+    const bool changed = embed != m_embedMetadata;
+    m_embedMetadata = embed;
+    store(embedMetadataKey(), embed);
+    if (changed)
+        Q_EMIT embedMetadataChanged();
 }
 
 void AppSettings::store(const QString &key, const QVariant &value) {

@@ -39,6 +39,9 @@ class AppSettings : public QObject {
         bool notifyWhenFinished READ notifyWhenFinished WRITE setNotifyWhenFinished NOTIFY notifyWhenFinishedChanged)
     Q_PROPERTY(
         int concurrentFragments READ concurrentFragments WRITE setConcurrentFragments NOTIFY concurrentFragmentsChanged)
+    Q_PROPERTY(
+        QString preferredSubtitles READ preferredSubtitles WRITE setPreferredSubtitles NOTIFY preferredSubtitlesChanged)
+    Q_PROPERTY(bool embedMetadata READ embedMetadata WRITE setEmbedMetadata NOTIFY embedMetadataChanged)
 
 public:
     // The store must outlive this object. Loading reads the keys and writes nothing.
@@ -65,6 +68,12 @@ public:
     static constexpr int minimumConcurrentFragments = 1;
     static constexpr int maximumConcurrentFragments = 16;
     int concurrentFragments() const { return m_concurrentFragments; }
+    // "Subtítulos preferidos": language codes separated by commas ("es, en"), empty by default.
+    // The first one a page's subtitles have is chosen for it.
+    QString preferredSubtitles() const { return m_preferredSubtitles; }
+    // "Guardar título, capítulos y portada en el archivo": true unless stored false, read like
+    // revealWhenFinished.
+    bool embedMetadata() const { return m_embedMetadata; }
 
     // The user's home folder, where "~" leads and where browsers keep their profiles.
     const QString &homeFolder() const { return m_homeFolder; }
@@ -81,6 +90,8 @@ public:
     void setNotifyWhenFinished(bool notify);
     // Brought into 1…16.
     void setConcurrentFragments(int fragments);
+    void setPreferredSubtitles(const QString &languages);
+    void setEmbedMetadata(bool embed);
 
 Q_SIGNALS:
     void ytDLPPathChanged();
@@ -90,6 +101,8 @@ Q_SIGNALS:
     void cookiesChanged();
     void notifyWhenFinishedChanged();
     void concurrentFragmentsChanged();
+    void preferredSubtitlesChanged();
+    void embedMetadataChanged();
 
 private:
     void store(const QString &key, const QVariant &value);
@@ -113,6 +126,8 @@ private:
     QString m_cookies;
     bool m_notifyWhenFinished = true;
     int m_concurrentFragments = YTDLPArguments::defaultConcurrentFragments;
+    QString m_preferredSubtitles;
+    bool m_embedMetadata = true;
     bool m_warnedAboutStore = false;
     std::optional<FileStamp> m_examinedStamp;
     bool m_examinedSafe = false;

@@ -102,6 +102,30 @@ private:
         return m_service->download(manifest(), choice, u"/usr/bin/yt-dlp"_s, ffmpeg,
                                    folder.isEmpty() ? destination() : folder, onProgress);
     }
+    // What ffprobe sees in a file: each stream as "type:codec:language" ("cover:mjpeg" for a
+    // cover picture), then the title and comment tags.
+    static QString contentsOf(const QString &file) {
+        const ProcessResult probed = BlockingWait::wait(ProcessRunner::run(
+            u"/usr/bin/ffprobe"_s,
+            {u"-v"_s, u"error"_s, u"-show_entries"_s,
+             u"stream=codec_type,codec_name:stream_tags=language:stream_disposition=attached_pic:format_tags=title,"
+             "comment"_s,
+             u"-of"_s, u"json"_s, u"--"_s, file}));
+        const QJsonObject report = QJsonDocument::fromJson(probed.standardOutput).object();
+        QStringList parts;
+        for (const QJsonValue &value : report.value(u"streams"_s).toArray()) {
+            const QJsonObject stream = value.toObject();
+            const bool cover = stream.value(u"disposition"_s).toObject().value(u"attached_pic"_s).toInt() == 1;
+            const QString language = stream.value(u"tags"_s).toObject().value(u"language"_s).toString();
+            parts.append((cover ? u"cover"_s : stream.value(u"codec_type"_s).toString()) + u':' +
+                         stream.value(u"codec_name"_s).toString() +
+                         (language.isEmpty() || language == u"und"_s ? QString() : u':' + language));
+        }
+        const QJsonObject tags = report.value(u"format"_s).toObject().value(u"tags"_s).toObject();
+        parts.append(u"title=" + tags.value(u"title"_s).toString());
+        parts.append(u"comment=" + tags.value(u"comment"_s).toString());
+        return parts.join(u' ');
+    }
     ProcessResult runApplication(const QStringList &arguments, const ProcessCallback &onProcess = {},
                                  const LineCallback &onLine = {}) {
         return TestSupport::runApplication(arguments, m_dir.filePath(u"home"_s), {}, onProcess, onLine);
@@ -137,6 +161,20 @@ private Q_SLOTS:
         TestSupport::writeFile(
             m_dir.filePath(u"site/one.html"_s),
             "<html><head><title>Uno</title></head><body><video src=\"one.mp4\"></video></body></html>");
+        // A page whose video has two subtitle tracks and a poster.
+        const ProcessResult poster = BlockingWait::wait(
+            ProcessRunner::run(u"/usr/bin/ffmpeg"_s, {u"-loglevel"_s, u"error"_s, u"-y"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
+                                                      u"color=c=red:size=64x64"_s, u"-frames:v"_s, u"1"_s,
+                                                      m_dir.filePath(u"site/poster.jpg"_s)}));
+        QCOMPARE(poster.status, 0);
+        for (const char *language : {"es", "en"})
+            TestSupport::writeFile(m_dir.filePath(u"site/"_s + QLatin1String(language) + u".vtt"_s),
+                                   QByteArray("WEBVTT\n\n00:00:00.000 --> 00:00:00.900\n") + language + '\n');
+        TestSupport::writeFile(m_dir.filePath(u"site/subs.html"_s),
+                               "<html><head><title>Subtitulado</title></head><body><video poster=\"poster.jpg\">"
+                               "<source src=\"b.mp4\" type=\"video/mp4\">"
+                               "<track kind=\"subtitles\" src=\"es.vtt\" srclang=\"es\">"
+                               "<track kind=\"captions\" src=\"en.vtt\" srclang=\"en\"></video></body></html>");
         const QByteArray one = TestSupport::readFile(m_dir.filePath(u"site/a.mp4"_s));
         m_server->route(u"/one.mp4"_s, [this, one](const ScriptedHttpServer::Request &request) {
             if (request.method == "GET" && m_refusals > 0) {
@@ -248,6 +286,47 @@ private Q_SLOTS:
         QCOMPARE(statuses.count(status), status.isEmpty() ? 0 : 1);
         QCOMPARE(m_refusals, 0);
         QVERIFY(QDir(jobsRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() == 1); // the document's
+    }
+
+    // From the analysis's document, as every download: only the chosen subtitles, tagged with
+    // their language (MP4's mov_text), and by default the title, the page address and the cover;
+    // with the switch off none of these. Nothing else is left beside the file.
+    void fileCarriesTheChosenSubtitlesAndMetadata_data() {
+        QTest::addColumn<QStringList>("subtitles");
+        QTest::addColumn<bool>("embed");
+        QTest::addColumn<QString>("contents"); // PAGE stands for the page's address
+        QTest::newRow("Spanish, with metadata")
+            << QStringList{u"es"_s} << true
+            << u"video:h264 audio:aac subtitle:mov_text:spa cover:mjpeg title=Subtitulado (1) comment=PAGE"_s;
+        QTest::newRow("English, switch off")
+            << QStringList{u"en"_s} << false << u"video:h264 audio:aac subtitle:mov_text:eng title= comment="_s;
+        QTest::newRow("none, switch off") << QStringList() << false << u"video:h264 audio:aac title= comment="_s;
+    }
+    void fileCarriesTheChosenSubtitlesAndMetadata() {
+        QFETCH(QStringList, subtitles);
+        QFETCH(bool, embed);
+        QFETCH(QString, contents);
+        const QUrl page = m_server->url(u"/subs.html"_s);
+        ChoiceSelection selection;
+        selection.mediaInfo = std::get<MediaInfo>(BlockingWait::wait(m_service->analyze(page, u"/usr/bin/yt-dlp"_s)));
+        const auto codes = [](const QList<SubtitleLanguage> &languages) {
+            QStringList list;
+            for (const SubtitleLanguage &language : languages)
+                list.append(language.label());
+            return list;
+        };
+        QCOMPARE(codes(selection.mediaInfo->subtitles), (QStringList{u"en"_s, u"es"_s}));
+        QVERIFY(selection.mediaInfo->automaticCaptions.isEmpty());
+        selection.selectedSubtitles = subtitles;
+        YTDLPService::DownloadOptions options;
+        options.document = selection.mediaInfo->document;
+        options.contents = selection.fileContents(embed);
+        QCOMPARE(options.contents.cover, embed);
+        const QString folder = m_dir.filePath(u"Subtítulos/"_s + QString::fromUtf8(QTest::currentDataTag()));
+        const QString file = BlockingWait::wait(m_service->download(
+            page, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s, folder, {}, options));
+        QCOMPARE(contentsOf(file), QString(contents).replace(u"PAGE"_s, page.toString()));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
     }
 
     void audioOnlyAsMP3() {
@@ -377,6 +456,20 @@ private Q_SLOTS:
         for (const char *key : {"formatID", "qualityLabel", "resolutionDetail", "detailLabel", "videoCodecLabel",
                                 "audioCodecLabel", "hasVideo", "hasAudio"})
             QVERIFY2(first.contains(QLatin1String(key)), key);
+
+        // The page's subtitle languages, and a language it lacks refused before any download.
+        const QString subtitled = m_server->url(u"/subs.html"_s).toString();
+        const QJsonObject languages =
+            QJsonDocument::fromJson(runApplication({u"analyze"_s, subtitled, u"--json"_s}).standardOutput).object();
+        QCOMPARE(languages.value(u"subtitles"_s).toArray(), (QJsonArray{u"en"_s, u"es"_s}));
+        QCOMPARE(languages.value(u"automatic_captions"_s).toArray(), QJsonArray());
+        const qsizetype before = fetches(u"/b.mp4"_s);
+        const ProcessResult missing = runApplication(
+            {u"download"_s, subtitled, u"--subtitles"_s, u"es,fr"_s, u"--to"_s, m_dir.filePath(u"Sin francés"_s)});
+        QCOMPARE(missing.status, 1);
+        QCOMPARE(missing.standardError,
+                 QByteArray("No hay subtítulos en fr para esta dirección. La página tiene subtítulos: en, es.\n"));
+        QCOMPARE(fetches(u"/b.mp4"_s), before);
 
         const ProcessResult invalid = runApplication({u"analyze"_s, u"ftp://127.0.0.1/x"_s});
         QCOMPARE(invalid.status, 1);

@@ -160,6 +160,25 @@ private Q_SLOTS:
         QVERIFY(!recordedArguments().contains(u"--concurrent-fragments"_s));
         QVERIFY(jobFolders().isEmpty());
 
+        // What goes into the file: the chosen subtitles (a code stands for itself, not for a
+        // pattern), automatic captions fetched only when chosen, metadata, chapters and a JPEG
+        // cover; nothing of it without FFmpeg or with a yt-dlp older than 2021.09.01.
+        options = YTDLPService::DownloadOptions();
+        options.contents = {{u"es-419"_s}, {u"en"_s}, true, true};
+        const auto contentArguments = [&](const QString &version, const QString &ffmpeg) {
+            BlockingWait::wait(m_service->download(address, DownloadChoice::recommended(), fakeYTDLP(script, version),
+                                                   ffmpeg, destination(), {}, options));
+            const QStringList recorded = recordedArguments();
+            const qsizetype first = recorded.indexOf(u"--write-auto-subs"_s);
+            return first < 0 ? QString() : recorded.mid(first, recorded.indexOf(u"--"_s) - first).join(u' ');
+        };
+        QCOMPARE(contentArguments(u"2023.03.04"_s, u"/usr/bin/ffmpeg"_s),
+                 u"--write-auto-subs --write-subs --sub-langs es\\-419,en --embed-subs --embed-metadata "
+                 "--embed-chapters --embed-thumbnail --convert-thumbnails jpg"_s);
+        QCOMPARE(contentArguments(u"2021.08.25"_s, u"/usr/bin/ffmpeg"_s), QString());
+        QCOMPARE(contentArguments(u"2023.03.04"_s, QString()), QString());
+        QVERIFY(!recordedArguments().contains(u"--embed-metadata"_s));
+
         // A title too long for the file system: yt-dlp runs again, on its own, with a shorter one.
         BlockingWait::wait(download(fakeYTDLP(u"case \"$*\" in *180B*) echo 'ERROR: unable to open for writing: "
                                               "[Errno 36] File name too long: x' >&2; exit 1 ;; esac\n"_s +

@@ -41,6 +41,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
@@ -671,7 +672,7 @@ private Q_SLOTS:
         QVERIFY(options->height() >= OptionsWindow::defaultHeight);
         QVERIFY(centredOnMainWindow(options));
         const QSize optionsSize = options->size();
-        CHECKED(verifyNothingClipped(options));
+        CHECKED(verifyNothingClipped(find(u"generalPage"_s, options)));
         QVERIFY(TestSupport::saveScreenshot(options, u"options-general"_s));
 
         // Cookies: the browsers found, a file through the chooser; a value that names nothing
@@ -730,7 +731,8 @@ private Q_SLOTS:
         // Each switch writes its setting and follows it.
         const std::pair<const char *, bool (AppSettings::*)() const> switches[] = {
             {"revealWhenFinished", &AppSettings::revealWhenFinished},
-            {"notifyWhenFinished", &AppSettings::notifyWhenFinished}};
+            {"notifyWhenFinished", &AppSettings::notifyWhenFinished},
+            {"embedMetadata", &AppSettings::embedMetadata}};
         for (const auto &[name, read] : switches) {
             auto *toggle = find<SwitchButton>(QString::fromLatin1(name) + u"Switch"_s, options);
             QVERIFY(toggle->isChecked());
@@ -747,6 +749,13 @@ private Q_SLOTS:
         QCOMPARE(m_settings->concurrentFragments(), 6);
         m_settings->setConcurrentFragments(1);
         QCOMPARE(fragments->value(), 1);
+        QCOMPARE(textOf(u"embedMetadataLabel"_s, options), u"Guardar título, capítulos y portada en el archivo"_s);
+        auto *languages = find<QLineEdit>(u"preferredSubtitlesField"_s, options);
+        QCOMPARE(textOf(u"preferredSubtitlesLabel"_s, options), u"Subtítulos preferidos"_s);
+        QCOMPARE(languages->text(), QString());
+        languages->setText(u" es, en "_s);
+        Q_EMIT languages->editingFinished();
+        QCOMPARE(m_settings->preferredSubtitles(), u"es, en"_s);
 
         // Both ways: the tab the user picks lands in the model, the model's tab is shown. The
         // about tab is the compact view and needs no scrolling.
@@ -1137,6 +1146,52 @@ private Q_SLOTS:
         TestSupport::writeFile(path(u"media.json"_s), standardDocument(QString()));
         CHECKED(analyze());
         QVERIFY(!find(u"choiceNoteLabel"_s, tile)->isVisibleTo(m_window.get()));
+    }
+
+    // "Subtítulos": the page's languages, the preferred one chosen; nothing for audio alone; a
+    // page with automatic captions alone offers them on purpose.
+    void subtitlesRow() {
+        CHECKED(startWithTools());
+        m_settings->setPreferredSubtitles(u"fr, en"_s);
+        QByteArray document = standardDocument(u"http://127.0.0.1:%1/thumb.jpg"_s.arg(closedPort()));
+        document.replace("\"formats\": [", R"("subtitles": {"es": [{"ext": "vtt", "name": "Español"}],
+                                                 "en": [{"ext": "vtt"}]}, "formats": [)");
+        TestSupport::writeFile(path(u"media.json"_s), document);
+        CHECKED(analyze());
+        auto *picker = find<QComboBox>(u"subtitlesPicker"_s);
+        const auto items = [picker]() -> QString {
+            QStringList texts;
+            for (int i = 0; i < picker->count(); ++i)
+                texts.append(picker->itemText(i));
+            return texts.join(u", "_s) + u" → "_s + picker->currentText();
+        };
+        QCOMPARE(items(), u"Ninguno, en, Español (es) → en"_s);
+        QVERIFY(!find(u"automaticCaptionsCheckBox"_s)->isVisibleTo(m_window.get()));
+        CHECKED(verifyNothingClipped());
+        screenshot(u"contentview-subtitles"_s, u"subtitlesView"_s);
+        picker->setCurrentIndex(2);
+        Q_EMIT picker->activated(2);
+        QCOMPARE(m_model->fileContents().subtitles, QStringList{u"es"_s});
+        CHECKED(click(u"choiceTile-audio-only"_s));
+        QVERIFY(!picker->isEnabled());
+        QCOMPARE(textOf(u"subtitlesNote"_s), u"Solo audio no lleva subtítulos."_s);
+        QVERIFY(m_model->fileContents().subtitles.isEmpty());
+
+        document.replace("\"subtitles\"", "\"automatic_captions\"");
+        TestSupport::writeFile(path(u"media.json"_s), document);
+        CHECKED(analyze());
+        QCOMPARE(items(), u"Ninguno → Ninguno"_s); // the preference never picks automatic captions
+        QVERIFY(!picker->isEnabled());
+        CHECKED(click(u"automaticCaptionsCheckBox"_s));
+        QCOMPARE(items(), u"Ninguno, en, Español (es) → Ninguno"_s);
+        QVERIFY(picker->isEnabled());
+        Q_EMIT picker->activated(1);
+        QCOMPARE(m_model->fileContents().automaticCaptions, QStringList{u"en"_s});
+        // Without subtitles at all there is no row.
+        TestSupport::writeFile(path(u"media.json"_s), standardDocument(QString()));
+        CHECKED(analyze());
+        QVERIFY(!find(u"subtitlesView"_s)->isVisibleTo(m_window.get()));
+        QVERIFY(m_model->selectedSubtitles().isEmpty());
     }
 
     // Refused links leave a running download its card, its controls and the closing question.

@@ -46,8 +46,9 @@ private Q_SLOTS:
         // A fresh store loads the fallbacks and writes nothing.
         QCOMPARE((QStringList{settings.ytDLPPath(), settings.ffmpegPath(), settings.downloadDirectory()}),
                  (QStringList{QString(), QString(), downloads}));
-        QVERIFY(settings.revealWhenFinished() && settings.notifyWhenFinished());
+        QVERIFY(settings.revealWhenFinished() && settings.notifyWhenFinished() && settings.embedMetadata());
         QCOMPARE(settings.concurrentFragments(), 4);
+        QCOMPARE(settings.preferredSubtitles(), QString());
         QCOMPARE(AppSettings(&store).downloadDirectory(), PlatformPaths::downloadsFolder());
         store.sync();
         QVERIFY(!QFileInfo::exists(path));
@@ -71,6 +72,8 @@ private Q_SLOTS:
         settings.setConcurrentFragments(40); // brought into 1…16
         QCOMPARE(settings.concurrentFragments(), 16);
         settings.setConcurrentFragments(2);
+        settings.setPreferredSubtitles(u"es, en"_s);
+        settings.setEmbedMetadata(false);
 
         const auto disk = reopened(path);
         const AppSettings restarted(disk.get(), downloads, home);
@@ -81,18 +84,21 @@ private Q_SLOTS:
         QVERIFY(!restarted.revealWhenFinished() && !restarted.notifyWhenFinished());
         QCOMPARE(restarted.cookies(), u"brave"_s);
         QCOMPARE(restarted.concurrentFragments(), 2);
+        QCOMPARE(restarted.preferredSubtitles(), u"es, en"_s);
+        QVERIFY(!restarted.embedMetadata());
         settings.setDownloadDirectory(u"~"_s);
         QCOMPARE(settings.downloadDirectoryPath(), home);
     }
 
     void onlyAStoredBooleanCounts() {
         for (const QByteArray value : {"false", "true", "False", "0", "false, false", "@ByteArray(false)", ""}) {
-            QSettings store(
-                storeWith("[General]\nrevealWhenFinished=" + value + "\nnotifyWhenFinished=" + value + '\n'),
-                QSettings::IniFormat);
+            QSettings store(storeWith("[General]\nrevealWhenFinished=" + value + "\nnotifyWhenFinished=" + value +
+                                      "\nembedMetadata=" + value + '\n'),
+                            QSettings::IniFormat);
             const AppSettings settings(&store, downloads, home);
             QCOMPARE(settings.revealWhenFinished(), value != "false");
             QCOMPARE(settings.notifyWhenFinished(), value != "false");
+            QCOMPARE(settings.embedMetadata(), value != "false");
         }
     }
 

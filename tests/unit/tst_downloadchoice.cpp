@@ -197,6 +197,109 @@ private Q_SLOTS:
         QCOMPARE(ChoiceSelection().compatibleMP4Outlook(), ConversionOutlook::possible);
     }
 
+    // The container a choice ends in decides whether the file gets a cover: yt-dlp cannot put one
+    // into WebM, and an unknown container gets none rather than a failed download.
+    void coverOnlyWhereTheContainerHoldsOne() {
+        const MediaFormat webmVideo{
+            .formatID = u"248"_s, .ext = u"webm"_s, .height = 1080, .videoCodec = u"vp9"_s, .audioCodec = none};
+        const MediaFormat webmAudio{
+            .formatID = u"251"_s, .ext = u"webm"_s, .videoCodec = none, .audioCodec = u"opus"_s};
+        const MediaFormat mp4Video{
+            .formatID = u"137"_s, .ext = u"mp4"_s, .height = 1080, .videoCodec = u"avc1"_s, .audioCodec = none};
+        const MediaFormat m4aAudio{
+            .formatID = u"140"_s, .ext = u"m4a"_s, .videoCodec = none, .audioCodec = u"mp4a"_s, .totalBitrate = 129};
+        const MediaFormat progressive{
+            .formatID = u"0"_s, .ext = u"mp4"_s, .videoCodec = u"avc1"_s, .audioCodec = u"mp4a"_s};
+        struct Case {
+            const char *what;
+            QList<MediaFormat> formats;
+            QString analyzed; // yt-dlp's own choice in the analysis: "format_id" and "ext"
+            QString choiceID;
+            std::optional<QString> audio;
+            std::optional<QString> container;
+        };
+        for (const Case &c : std::initializer_list<Case>{
+                 {"recommended, merged in the analysis",
+                  {webmVideo, webmAudio, m4aAudio},
+                  u"248+251 webm"_s,
+                  u"recommended"_s,
+                  {},
+                  u"webm"_s},
+                 {"recommended, one family", {mp4Video, m4aAudio}, u"137 mp4"_s, u"recommended"_s, {}, u"mp4"_s},
+                 {"recommended, two families, no merge in the analysis",
+                  {mp4Video, webmVideo, m4aAudio},
+                  u"137 mp4"_s,
+                  u"recommended"_s,
+                  {},
+                  std::nullopt},
+                 {"recommended, nothing to merge", {progressive}, u"0 mp4"_s, u"recommended"_s, {}, u"mp4"_s},
+                 {"exact WebM", {webmVideo, m4aAudio}, u"248+140 mkv"_s, u"format-248"_s, {}, u"webm"_s},
+                 {"paired across families",
+                  {webmVideo, m4aAudio},
+                  u"248+140 mkv"_s,
+                  u"format-248"_s,
+                  u"140"_s,
+                  u"mkv"_s},
+                 {"compatible MP4", {mp4Video, m4aAudio}, u"137+140 mp4"_s, u"compatible-mp4"_s, {}, u"mp4"_s},
+                 {"compatible MP4 of a page without MP4",
+                  {webmVideo, webmAudio},
+                  u"248+251 webm"_s,
+                  u"compatible-mp4"_s,
+                  {},
+                  std::nullopt},
+                 {"audio only", {webmVideo, webmAudio}, u"248+251 webm"_s, u"audio-only"_s, {}, u"m4a"_s}}) {
+            ChoiceSelection selection = selectionOf(c.formats);
+            selection.mediaInfo->formatID = c.analyzed.section(u' ', 0, 0);
+            selection.mediaInfo->ext = c.analyzed.section(u' ', 1);
+            selection.selectedChoiceID = c.choiceID;
+            selection.selectedAudioFormatID = c.audio;
+            QCOMPARE(selection.expectedContainer(), c.container);
+            const bool cover = c.container && *c.container != u"webm"_s;
+            QVERIFY2(selection.fileContents(true) == (FileContents{{}, {}, true, cover}), c.what);
+            QVERIFY2(selection.fileContents(false) == FileContents(), c.what);
+        }
+    }
+
+    // Chosen subtitles reach the file only with a picture; each language from the page's
+    // subtitles or else its automatic captions. A request names codes or their family ("es"
+    // finds "es-419"); a language the page lacks is an error that says what it has.
+    void subtitleRequests() {
+        ChoiceSelection selection = selectionOf(typicalFormats());
+        MediaInfo &media = *selection.mediaInfo;
+        media.subtitles = {{u"en"_s, std::nullopt}, {u"es-419"_s, u"Español"_s}};
+        media.automaticCaptions = {{u"en"_s, std::nullopt}, {u"fr"_s, std::nullopt}};
+        selection.selectedSubtitles = {u"es-419"_s, u"fr"_s};
+        QVERIFY(selection.fileContents(false) == (FileContents{{u"es-419"_s}, {u"fr"_s}, false, false}));
+        for (const DownloadChoice &audio :
+             {selection.standardChoices().at(2), DownloadChoice::exact(typicalFormats().at(0))}) {
+            selection.selectChoice(audio);
+            QVERIFY(selection.fileContents(false) == FileContents());
+        }
+
+        QCOMPARE(SubtitleRequests::preferred(u"de, ES"_s, media), u"es-419"_s);
+        QCOMPARE(SubtitleRequests::preferred(u"fr"_s, media), std::nullopt); // automatic captions only on purpose
+        QCOMPARE(SubtitleRequests::preferred(QString(), media), std::nullopt);
+        QCOMPARE(SubtitleRequests::resolve(u"es,fr, EN"_s, media), (QStringList{u"es-419"_s, u"fr"_s, u"en"_s}));
+        QCOMPARE(SubtitleRequests::resolve(u"all,en"_s, media), (QStringList{u"en"_s, u"es-419"_s}));
+        const auto failure = [](const QString &request, const MediaInfo &page) {
+            try {
+                SubtitleRequests::resolve(request, page);
+            } catch (const SubtitleRequestError &error) {
+                return error.errorDescription();
+            }
+            return QString();
+        };
+        QCOMPARE(failure(u"de,es,it"_s, media),
+                 u"No hay subtítulos en de, it para esta dirección. La página tiene subtítulos: en, es-419; "
+                 "subtítulos automáticos: en, fr."_s);
+        media.subtitles.clear();
+        QCOMPARE(failure(u"all"_s, media),
+                 u"«all» pide todos los subtítulos, pero la página tiene subtítulos automáticos: en, fr."_s);
+        media.automaticCaptions.clear();
+        QCOMPARE(failure(u"es"_s, media),
+                 u"No hay subtítulos en es para esta dirección. Esta página no tiene subtítulos."_s);
+    }
+
     // What FFprobe finds decides the conversion and what FFmpeg copies or re-encodes.
     void compatibleMP4Conversion() {
         // A file, FFprobe's answer, and the codecs FFmpeg is given for video and audio; none when
@@ -212,6 +315,7 @@ private Q_SLOTS:
                 return arguments.value(arguments.indexOf(option) + 1);
             };
             QCOMPARE(after(u"-c:v"_s) + u' ' + after(u"-c:a"_s), codecs);
+            QCOMPARE(after(u"-c:s"_s), u"mov_text"_s); // embedded subtitles stay
             QCOMPARE(arguments.mid(arguments.size() - 3), (QStringList{u"-f"_s, u"mp4"_s, u"out.mp4"_s}));
         };
         const auto probe = [](const QByteArray &format, const QByteArray &streams) -> QByteArray {

@@ -55,7 +55,10 @@ private Q_SLOTS:
             R"("width": 1920, "height": 1080, "fps": 29.97, "vcodec": "avc1.640028", "acodec": "none",)"
             R"("filesize": 12345678, "filesize_approx": 12000000, "tbr": 4400.5, "vbr": 4400, "abr": null,)"
             R"("asr": 44100, "audio_channels": 2, "language": "es", "dynamic_range": "SDR", "protocol": "https",)"
-            R"("fragments": [{"url": "https://example.com/1", "duration": 5.0}], "quality": 10}]})";
+            R"("fragments": [{"url": "https://example.com/1", "duration": 5.0}], "quality": 10}],)"
+            R"("ext": "mp4", "format_id": "137+140", "automatic_captions": {"fr": [{"ext": "vtt"}]},)"
+            R"("subtitles": {"live_chat": [{"ext": "json"}], "es": [{"ext": "srt"}, {"ext": "vtt", "name": "Español"}],)"
+            R"("en": [{"ext": "vtt", "name": ""}]}})";
         const MediaInfo info = MediaInfo::decode(json);
         QCOMPARE(info.id, u"dQw4w9WgXcQ"_s);
         QCOMPARE(info.title, u"Canción"_s);
@@ -83,6 +86,12 @@ private Q_SLOTS:
                                    .dynamicRange = u"SDR"_s,
                                    .protocolName = u"https"_s};
         QCOMPARE(info.formats, QList<MediaFormat>{expected});
+        // Sorted by code, named by the first track that has a name, without a live chat's replay.
+        QCOMPARE(info.subtitles, (QList<SubtitleLanguage>{{u"en"_s, std::nullopt}, {u"es"_s, u"Español"_s}}));
+        QCOMPARE(info.subtitles.at(1).label(), u"Español (es)"_s);
+        QCOMPARE(info.automaticCaptions, (QList<SubtitleLanguage>{{u"fr"_s, std::nullopt}}));
+        QCOMPARE(info.ext, u"mp4"_s);
+        QCOMPARE(info.formatID, u"137+140"_s);
     }
 
     void acceptedNumberShapes() {
@@ -155,6 +164,13 @@ private Q_SLOTS:
                  // nested beyond the parser's limit
                  {QByteArray("{\"a\":") + QByteArray(100000, '['),
                   u"JSON no válido: too deeply nested document (posición 1029)"_s},
+                 // subtitles that are not an object, a language that is not a list, a name that is no text
+                 {QByteArray(R"({"id": "a", "title": "t", "formats": [], "subtitles": []})"),
+                  u"El campo \"subtitles\" debe ser un objeto."_s},
+                 {QByteArray(R"({"id": "a", "title": "t", "formats": [], "automatic_captions": {"es": {}}})"),
+                  u"Los subtítulos \"es\" del campo \"automatic_captions\" deben ser una lista."_s},
+                 {QByteArray(R"({"id": "a", "title": "t", "formats": [], "subtitles": {"es": [{}, {"name": 1}]}})"),
+                  u"El campo \"name\" de la pista 2 debe ser un texto."_s},
                  // list entries that are not a list
                  {QByteArray(R"({"_type": "playlist", "title": "L", "entries": {}})"),
                   u"El campo \"entries\" debe ser una lista."_s},

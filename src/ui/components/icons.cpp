@@ -30,6 +30,7 @@ constexpr Entry table[] = {
     {"waveform", 0xe1b8, "graphic_eq"},
     {"film", 0xe02c, "movie"},
     {"rectangle.stack.badge.plus", 0xe02e, "library_add"},
+    {"captions.bubble", 0xe048, "subtitles"},
     // main window
     {"gearshape", 0xe8b8, "settings"},
     {"plus", 0xe145, "add"},

@@ -18,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -75,6 +76,74 @@ TorvelCard *addSection(QVBoxLayout *page, const QString &title, const QString &o
     return card;
 }
 
+// A page that scrolls when the window is shorter than its rows (large fonts, many settings).
+QScrollArea *scrollingPage(QWidget *page, const QString &objectName, QWidget *parent) {
+    auto *scroll = new QScrollArea(parent);
+    scroll->setObjectName(objectName);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    page->setAutoFillBackground(false);
+    scroll->setWidget(page);
+    return scroll;
+}
+
+// What goes into a downloaded file besides its streams: the preferred subtitle languages and the
+// switch for title, chapters and cover, which says what is missing while FFmpeg is.
+void addFileContentRows(AppModel &model, TorvelCard *card, QObject *context) {
+    card->contentLayout()->addWidget(separator(card));
+    auto *subtitlesRow = new QHBoxLayout;
+    const QString subtitlesText = QStringLiteral("Subtítulos preferidos");
+    QLabel *subtitlesLabel = label(subtitlesText, QStringLiteral("preferredSubtitlesLabel"), card);
+    subtitlesRow->addWidget(subtitlesLabel, 1);
+    auto *subtitles = new QLineEdit(card);
+    subtitles->setObjectName(QStringLiteral("preferredSubtitlesField"));
+    subtitles->setAccessibleName(subtitlesText);
+    subtitles->setPlaceholderText(QStringLiteral("es, en"));
+    subtitles->setClearButtonEnabled(true);
+    subtitlesLabel->setBuddy(subtitles);
+    subtitlesRow->addWidget(subtitles, 1);
+    card->contentLayout()->addLayout(subtitlesRow);
+    subtitles->setToolTip(
+        QStringLiteral("Códigos de idioma separados por comas; se elige el primero que tenga la página."));
+    QObject::connect(subtitles, &QLineEdit::editingFinished, context,
+                     [&model, subtitles] { model.settings().setPreferredSubtitles(subtitles->text().trimmed()); });
+    const auto showPreferredSubtitles = [&model, subtitles] {
+        if (!subtitles->hasFocus())
+            subtitles->setText(model.settings().preferredSubtitles());
+    };
+    showPreferredSubtitles();
+    QObject::connect(&model.settings(), &AppSettings::preferredSubtitlesChanged, context, showPreferredSubtitles);
+
+    card->contentLayout()->addWidget(separator(card));
+    auto *embedRow = new QHBoxLayout;
+    const QString embedText = QStringLiteral("Guardar título, capítulos y portada en el archivo");
+    QLabel *embedLabel = label(embedText, QStringLiteral("embedMetadataLabel"), card);
+    embedLabel->setWordWrap(true);
+    embedRow->addWidget(embedLabel, 1);
+    auto *embed = new SwitchButton(card);
+    embed->setObjectName(QStringLiteral("embedMetadataSwitch"));
+    embed->setAccessibleName(embedText);
+    embedLabel->setBuddy(embed);
+    embedRow->addWidget(embed);
+    card->contentLayout()->addLayout(embedRow);
+    QLabel *missing = caption(QStringLiteral("Necesita FFmpeg: sin él, las descargas se guardan sin título, capítulos, "
+                                             "portada ni subtítulos. Instálalo en Herramientas."),
+                              QStringLiteral("embedMetadataMissingLabel"), card);
+    card->contentLayout()->addWidget(missing);
+    QObject::connect(embed, &SwitchButton::toggled, context,
+                     [&model](bool on) { model.settings().setEmbedMetadata(on); });
+    const auto showEmbedMetadata = [&model, embed, missing] {
+        const QSignalBlocker blocker(embed);
+        embed->setChecked(model.settings().embedMetadata());
+        missing->setVisible(!model.ffmpeg());
+    };
+    showEmbedMetadata();
+    QObject::connect(&model.settings(), &AppSettings::embedMetadataChanged, context, showEmbedMetadata);
+    QObject::connect(&model, &AppModel::toolsChanged, context, showEmbedMetadata);
+}
+
 } // namespace
 
 OptionsWindow::OptionsWindow(AppModel &model, QWidget *parent) : QWidget(parent, Qt::Window), m_model(model) {
@@ -89,7 +158,8 @@ OptionsWindow::OptionsWindow(AppModel &model, QWidget *parent) : QWidget(parent,
     layout->addWidget(m_tabs);
 
     // Same order as AppModel::OptionsTab.
-    m_tabs->addTab(buildGeneralPage(), Icons::icon(QStringLiteral("gearshape")), QStringLiteral("General"));
+    m_tabs->addTab(scrollingPage(buildGeneralPage(), QStringLiteral("generalScroll"), m_tabs),
+                   Icons::icon(QStringLiteral("gearshape")), QStringLiteral("General"));
     m_tabs->addTab(buildToolsPage(), Icons::icon(QStringLiteral("wrench.and.screwdriver")),
                    QStringLiteral("Herramientas"));
     m_tabs->addTab(buildAboutPage(), Icons::icon(QStringLiteral("info.circle")), QStringLiteral("Acerca de"));
@@ -262,6 +332,7 @@ QWidget *OptionsWindow::buildGeneralPage() {
     };
     showConcurrentFragments();
     connect(&m_model.settings(), &AppSettings::concurrentFragmentsChanged, this, showConcurrentFragments);
+    addFileContentRows(m_model, downloads, this);
 
     showDownloadDirectory();
     showRevealWhenFinished();
