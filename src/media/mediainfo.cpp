@@ -114,6 +114,7 @@ MediaInfo MediaInfo::decode(const QJsonObject &object) {
     info.thumbnail = read.text(QLatin1String("thumbnail"));
     info.formats = decodeFormats(object);
     info.webpageURL = read.text(QLatin1String("webpage_url"));
+    info.extractor = read.text(QLatin1String("extractor_key"));
     return info;
 }
 

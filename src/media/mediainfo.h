@@ -59,6 +59,7 @@ struct MediaInfo {
     std::optional<double> duration;    // "duration", seconds
     std::optional<QString> thumbnail;  // "thumbnail"
     std::optional<QString> webpageURL; // "webpage_url"
+    std::optional<QString> extractor;  // "extractor_key": with the id, names the video for the history
     QList<MediaFormat> formats;        // "formats", required
     // yt-dlp's document as the analysis kept it; absent: the download extracts the address.
     std::shared_ptr<const AnalysisDocument> document;

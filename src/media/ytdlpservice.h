@@ -38,6 +38,9 @@ struct YTDLPDownloadOptions {
     std::shared_ptr<const AnalysisDocument> document = nullptr;
     // Fragments of a DASH or HLS format fetched at once, 1 to 16.
     int concurrentFragments = YTDLPArguments::defaultConcurrentFragments;
+    // A job folder the caller keeps (a queued item's): yt-dlp continues the partial data it finds
+    // there, and a cancel or a failure leaves it in place. Placing the result removes it.
+    std::optional<QString> jobFolder = std::nullopt;
 };
 
 // Runs yt-dlp: analysis of an address into MediaInfo, and the download of one chosen way into
