@@ -9,9 +9,14 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -67,8 +72,9 @@ private Q_SLOTS:
                 start = range.mid(6, range.indexOf('-') - 6).toLongLong();
                 m_ranges.append(start);
             }
-            ScriptedHttpServer::Response response =
-                ScriptedHttpServer::Response::throttled(m_clip.mid(start), m_bytesPerTick);
+            // The command line's clip takes about six seconds, time to interrupt it twice.
+            const int pace = request.path.startsWith(u"/slower"_s) ? int(m_clip.size() / 120 + 1) : m_bytesPerTick;
+            ScriptedHttpServer::Response response = ScriptedHttpServer::Response::throttled(m_clip.mid(start), pace);
             response.headers = {{"Content-Type", "video/webm"}, {"Accept-Ranges", "bytes"}};
             if (!range.isEmpty()) {
                 response.status = 206;
@@ -79,7 +85,8 @@ private Q_SLOTS:
             }
             return response;
         };
-        for (const QString &path : {u"/a.webm"_s, u"/b.webm"_s, u"/c.webm"_s, u"/flaky.webm"_s, u"/slow.webm"_s})
+        for (const QString &path :
+             {u"/a.webm"_s, u"/b.webm"_s, u"/c.webm"_s, u"/flaky.webm"_s, u"/slow.webm"_s, u"/slower.webm"_s})
             m_server->route(path, serve);
     }
 
@@ -144,6 +151,92 @@ private Q_SLOTS:
         QVERIFY2(std::any_of(m_ranges.cbegin(), m_ranges.cend(), [&](qint64 start) { return start >= kept; }),
                  qPrintable(u"%1 kept, ranges asked: %2"_s.arg(kept).arg(m_ranges.size())));
         QVERIFY(!QFileInfo::exists(stopped.jobFolder));
+    }
+
+    // The command line over one store: Ctrl-C leaves the item resumable (130), SIGKILL of the
+    // whole program too, and the third run continues by range into the served file. Then the
+    // JSON shapes, and an address already downloaded is skipped unless asked again.
+    void commandLineResumesAfterInterruptionAndKill() {
+        const QString home = m_dir.filePath(u"home"_s);
+        const auto app = [&](const QStringList &arguments, const ProcessCallback &onProcess = {},
+                             const LineCallback &onLine = {}) {
+            return TestSupport::runApplication(arguments, home, {}, onProcess, onLine);
+        };
+        const QString url = m_server->url(u"/slower.webm"_s).toString();
+        const QString folder = m_dir.filePath(u"Cola"_s);
+        const ProcessResult added = app({u"queue"_s, u"add"_s, url, u"--to"_s, folder});
+        QCOMPARE(added.status, 0);
+        QCOMPARE(added.standardOutput, (u"En cola #1: "_s + url + u'\n').toUtf8());
+        m_ranges.clear();
+        // Stopped by each signal once the transfer is under way.
+        for (const int signal : {SIGINT, SIGKILL}) {
+            ProcessHandle handle;
+            bool sent = false;
+            const ProcessResult stopped = app(
+                {u"queue"_s, u"run"_s}, [&](const ProcessHandle &h) { handle = h; },
+                [&](const QString &line) {
+                    static const QRegularExpression percent(u"^#1 .* ([0-9]+) %"_s);
+                    const QRegularExpressionMatch match = percent.match(line);
+                    if (!sent && match.hasMatch() && match.captured(1).toInt() >= 15) {
+                        sent = true;
+                        ::kill(pid_t(handle.processID()), signal);
+                    }
+                });
+            QVERIFY2(sent, stopped.standardError.constData());
+            QCOMPARE(stopped.status, signal == SIGINT ? 130 : SIGKILL);
+            QVERIFY(TestSupport::waitUntilChildless());
+        }
+        const ProcessResult listed = app({u"queue"_s, u"list"_s, u"--json"_s});
+        QCOMPARE(listed.status, 0);
+        const QJsonArray items = QJsonDocument::fromJson(listed.standardOutput)[u"items"_s].toArray();
+        QCOMPARE(items.size(), 1);
+        const QJsonObject item = items.first().toObject();
+        for (const QString &key :
+             {u"id"_s, u"url"_s, u"title"_s, u"state"_s, u"progress"_s, u"destination"_s, u"path"_s, u"error"_s})
+            QVERIFY2(item.contains(key), qPrintable(key));
+        QCOMPARE(item[u"state"_s].toString(), u"waiting"_s); // its runner died: taken back
+        QCOMPARE(item[u"destination"_s].toString(), folder);
+        // The item's own folder, with its partial data (a killed analysis's documents are the
+        // clean-up's business).
+        const QString jobs = home + u"/.cache/TorvelDownloader/Jobs"_s;
+        const auto queuedFolders = [&jobs] {
+            QStringList folders;
+            for (const QString &name : QDir(jobs).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                if (QFileInfo::exists(jobs + u'/' + name + u"/.queued"_s))
+                    folders.append(name);
+            return folders;
+        };
+        QCOMPARE(queuedFolders().size(), 1);
+
+        const ProcessResult finished = app({u"queue"_s, u"run"_s, u"--jobs"_s, u"2"_s});
+        QCOMPARE(finished.status, 0);
+        const QString placed = QString::fromUtf8(finished.standardOutput).trimmed();
+        QCOMPARE(placed, folder + u"/slower [slower].webm"_s);
+        QCOMPARE(TestSupport::readFile(placed), m_clip);
+        QVERIFY(m_ranges.size() >= 2 && m_ranges.last() > 0);
+        QVERIFY(queuedFolders().isEmpty());
+
+        const ProcessResult history = app({u"history"_s, u"--json"_s, u"--search"_s, u"slower"_s});
+        const QJsonArray entries = QJsonDocument::fromJson(history.standardOutput)[u"entries"_s].toArray();
+        QCOMPARE(entries.size(), 1);
+        const QJsonObject entry = entries.first().toObject();
+        const QStringList keys = entry.keys();
+        QCOMPARE(
+            QSet<QString>(keys.cbegin(), keys.cend()),
+            (QSet<QString>{u"url"_s, u"title"_s, u"path"_s, u"extractor"_s, u"id"_s, u"size"_s, u"completed_at"_s}));
+        QCOMPARE(entry[u"id"_s].toString(), u"slower"_s);
+        QCOMPARE(entry[u"path"_s].toString(), placed);
+        QCOMPARE(entry[u"size"_s].toInteger(), m_clip.size());
+        QVERIFY(QDateTime::fromString(entry[u"completed_at"_s].toString(), Qt::ISODate).isValid());
+
+        const ProcessResult skipped = app({u"queue"_s, u"add"_s, url});
+        QCOMPARE(skipped.status, 0);
+        QVERIFY2(skipped.standardOutput.startsWith("Ya descargado el "), skipped.standardOutput.constData());
+        const ProcessResult again = app({u"queue"_s, u"add"_s, url, u"--again"_s, u"notaurl"_s});
+        QCOMPARE(again.status, 1);
+        QCOMPARE(again.standardOutput, (u"En cola #2: "_s + url + u'\n').toUtf8());
+        QCOMPARE(app({u"queue"_s, u"remove"_s, u"2"_s}).status, 0);
+        QCOMPARE(app({u"queue"_s, u"remove"_s, u"2"_s}).status, 1);
     }
 };
 
