@@ -122,7 +122,11 @@ void QueueRunner::stop(QueueState state) {
 bool QueueRunner::isIdle() const {
     if (!m_running.isEmpty())
         return false;
-    return !m_active || !m_store.nextWaitingTime();
+    try {
+        return !m_active || !m_store.nextWaitingTime();
+    } catch (const TorvelError &) {
+        return false;
+    }
 }
 
 void QueueRunner::checkIdle() {
@@ -136,13 +140,23 @@ QCoro::Task<> QueueRunner::untilIdle() {
 }
 
 void QueueRunner::tick() {
-    const QList<qint64> mine = m_store.renewLeases(m_pid, m_timing.lease);
+    QList<qint64> mine;
+    try {
+        mine = m_store.renewLeases(m_pid, m_timing.lease);
+    } catch (const TorvelError &) {
+        return; // the store is busy beyond its wait: the next tick tries again
+    }
     for (auto it = m_running.cbegin(); it != m_running.cend(); ++it) {
         Running &running = *it.value();
         if (mine.contains(it.key()) || running.stop != Stop::none)
             continue;
         // Changed by the person, here or in another process.
-        const std::optional<QueueItem> now = m_store.item(it.key());
+        std::optional<QueueItem> now;
+        try {
+            now = m_store.item(it.key());
+        } catch (const TorvelError &) {
+            continue;
+        }
         running.stop = !now                                ? Stop::removed
                        : now->state == QueueState::paused  ? Stop::paused
                        : now->state == QueueState::waiting ? Stop::interrupted
@@ -155,7 +169,12 @@ void QueueRunner::tick() {
 
 void QueueRunner::fillPlaces() {
     while (m_active && m_running.size() < m_maximumJobs) {
-        const std::optional<QueueItem> item = m_store.claimNext(m_pid, m_timing.lease);
+        std::optional<QueueItem> item;
+        try {
+            item = m_store.claimNext(m_pid, m_timing.lease);
+        } catch (const TorvelError &) {
+            return; // the next tick tries again
+        }
         if (!item)
             return;
         auto running = std::make_shared<Running>();
@@ -216,7 +235,11 @@ QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> runn
             const auto now = std::chrono::steady_clock::now();
             if (now - *lastSaved >= m_timing.progressSaving) {
                 *lastSaved = now;
-                m_store.saveProgress(id, progress.fraction, progressText(progress));
+                try {
+                    m_store.saveProgress(id, progress.fraction, progressText(progress));
+                } catch (const TorvelError &) {
+                    // Only the shown progress is late; the download goes on.
+                }
             }
         };
         placed = co_await service.download(QUrl(item.url), choice, m_tools.ytDLP, m_tools.ffmpeg, item.destination,

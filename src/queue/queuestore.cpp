@@ -227,6 +227,12 @@ QString QueueStore::migrate() {
         const QStringList &steps = migrations.at(current);
         try {
             inTransaction([&](const QSqlDatabase &db) {
+                // Another process may have taken the same step while this one waited for the lock.
+                QSqlQuery again = prepared(db, QStringLiteral("PRAGMA user_version"));
+                const int now = again.next() ? again.value(0).toInt() : 0;
+                again.finish();
+                if (now > current)
+                    return;
                 for (const QString &step : steps)
                     execute(db, step);
                 execute(db, QStringLiteral("PRAGMA user_version = %1").arg(current + 1));
