@@ -12,6 +12,8 @@
 #include "platform/cookiebrowsers.h"
 #include "platform/platformpaths.h"
 #include "playlistcommand.h"
+#include "queue/queuestore.h"
+#include "queuecommand.h"
 #include "selfupdatecommand.h"
 #include "tools/dependencylocator.h"
 #include "toolscommand.h"
@@ -177,6 +179,11 @@ void printUsage(QTextStream &stream = err()) {
               "[--subtitles IDIOMAS] [--to CARPETA] [COOKIES]\n"
            << "  torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID] [--audio-format m4a|mp3] "
               "[--to CARPETA] [COOKIES]\n"
+           << "  torvel-downloader queue add URL… [--to CARPETA] [--choice ID] [--audio-format m4a|mp3] [--again] "
+              "[COOKIES]\n"
+           << "  torvel-downloader queue list [--json] | run [--jobs N] | retry ID|--failed | pause ID|--all | resume "
+              "ID|--all | remove ID|--completed\n"
+           << "  torvel-downloader history [--json] [--search TEXTO]\n"
            << "  torvel-downloader tools [--json] | install yt-dlp|ffmpeg | update [yt-dlp|ffmpeg] | remove-homebrew "
               "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n"
            << "  torvel-downloader self-update [--check | --verify PAQUETE]\n"
@@ -193,6 +200,8 @@ const char cookiesHelp[] = "  --cookies-from-browser NAVEGADOR\n"
 
 // What `COMMAND --help` and `help COMMAND` print; empty for a word that is no command.
 QString commandHelp(const QString &command) {
+    if (const QString queueHelp = QueueCommand::help(command); !queueHelp.isEmpty())
+        return queueHelp;
     if (command == QLatin1String("doctor"))
         return QStringLiteral(
             "Uso: torvel-downloader doctor [--json]\n\n"
@@ -757,6 +766,17 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     if (interruption.requested())
         co_return cancelled(cancelMessage);
 
+    // A direct order always downloads; the history only notes a video downloaded before.
+    const MediaInfo &media = *selection.mediaInfo;
+    const std::unique_ptr<QueueStore> history = QueueCommand::openStore();
+    try {
+        if (const auto before =
+                history ? history->alreadyDownloaded(url->toString(), media.extractor.value_or(QString()), media.id)
+                        : std::nullopt)
+            err() << QueueCommand::downloadedBefore(before->completedAt, before->path) << "; se descarga de nuevo.\n";
+    } catch (const TorvelError &) {
+    }
+
     ProgressLine line;
     const DownloadChoice choice = selection.selectedChoice();
     const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
@@ -790,6 +810,19 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
         co_return fail(error.errorDescription());
     }
     line.finish();
+    try {
+        if (history)
+            history->recordHistory({0,
+                                    url->toString(),
+                                    media.title,
+                                    media.extractor.value_or(QString()),
+                                    media.id,
+                                    placed,
+                                    QFileInfo(placed).size(),
+                                    {}});
+    } catch (const TorvelError &) {
+        // The file is placed; a history that cannot be written loses only its note.
+    }
     out() << Console::printable(placed) << '\n';
     out().flush();
     co_return 0;
@@ -820,6 +853,10 @@ QCoro::Task<int> dispatch(QStringList arguments, StartupConfiguration configurat
         co_return co_await analyzeCommand(rest);
     if (command == QLatin1String("download"))
         co_return co_await downloadCommand(rest);
+    if (command == QLatin1String("queue"))
+        co_return co_await QueueCommand::run(rest);
+    if (command == QLatin1String("history"))
+        co_return QueueCommand::history(rest);
     if (command == QLatin1String("tools"))
         co_return co_await ToolsCommand::run(rest, configuration.toolHosts);
     if (command == QLatin1String("self-update"))

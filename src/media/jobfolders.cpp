@@ -18,6 +18,9 @@ namespace {
 constexpr qint64 abandonedAfterSeconds = 86400;
 // A job folder holding a finished file that could not be placed; the clean-up leaves it alone.
 const QString keptMarker = QStringLiteral("/.kept");
+// A job folder that belongs to an item of the download queue, with its partial data; the clean-up
+// leaves it alone too, and the queue removes it with the item.
+const QString queuedMarker = QStringLiteral("/.queued");
 
 QString newUuidText() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
@@ -76,6 +79,16 @@ QString JobFolders::createJobFolder() const {
     return folder;
 }
 
+QString JobFolders::createQueuedJobFolder() const {
+    const QString folder = createJobFolder();
+    QFile marker(folder + queuedMarker);
+    if (!marker.open(QIODevice::WriteOnly)) {
+        removeQuietly(folder);
+        throw PlatformError(marker.errorString());
+    }
+    return folder;
+}
+
 void JobFolders::cleanAbandonedJobs() const {
     try {
         const QDir root(effectiveRoot());
@@ -86,7 +99,8 @@ void JobFolders::cleanAbandonedJobs() const {
             root.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QFileInfo &entry : entries) {
             const QDateTime modified = entry.lastModified();
-            if (modified.isValid() && modified < cutoff && !QFileInfo::exists(entry.filePath() + keptMarker))
+            if (modified.isValid() && modified < cutoff && !QFileInfo::exists(entry.filePath() + keptMarker) &&
+                !QFileInfo::exists(entry.filePath() + queuedMarker))
                 removeQuietly(entry.filePath());
         }
     } catch (...) {

@@ -22,8 +22,12 @@ public:
     // Throws PlatformError when it cannot be created.
     QString createJobFolder() const;
 
+    // The same, for an item of the download queue: it keeps its partial data there until it is
+    // completed or removed, however long that takes.
+    QString createQueuedJobFolder() const;
+
     // Removes job folders whose modification date is more than 24 hours old, except those that
-    // keep a file that could not be placed. Never fails.
+    // keep a file that could not be placed and those of queued items. Never fails.
     void cleanAbandonedJobs() const;
 
     // The finished file: the reported final path when it names a file inside the job folder

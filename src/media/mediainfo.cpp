@@ -159,6 +159,7 @@ MediaInfo MediaInfo::decode(const QJsonObject &object) {
     info.automaticCaptions = decodeSubtitles(object, QLatin1String("automatic_captions"));
     info.ext = read.text(QLatin1String("ext"));
     info.formatID = read.text(QLatin1String("format_id"));
+    info.extractor = read.text(QLatin1String("extractor_key"));
     return info;
 }
 

@@ -70,6 +70,7 @@ struct MediaInfo {
     std::optional<double> duration;    // "duration", seconds
     std::optional<QString> thumbnail;  // "thumbnail"
     std::optional<QString> webpageURL; // "webpage_url"
+    std::optional<QString> extractor;  // "extractor_key": with the id, names the video for the history
     QList<MediaFormat> formats;        // "formats", required
     // "subtitles" and "automatic_captions", each sorted by code; a language whose tracks are
     // all of a kind nothing can embed (a live chat's replay) is left out.

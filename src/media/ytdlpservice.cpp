@@ -401,10 +401,16 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
             announce(QStringLiteral("El análisis ya no está vigente: se vuelve a leer la página…"));
     }
     QString jobFolder;
+    // A folder of the service's own goes with a cancel or a failure; the caller's stays.
+    const std::optional<QString> keptFolder = downloadOptions.jobFolder;
+    const auto discardJobFolder = [&jobFolder, keptFolder] {
+        if (!keptFolder)
+            JobFolders::removeQuietly(jobFolder);
+    };
     DownloadOutputState output;
     bool shortened = false;
     for (;;) {
-        jobFolder = m_jobFolders.createJobFolder();
+        jobFolder = keptFolder ? *keptFolder : m_jobFolders.createJobFolder();
         output = DownloadOutputState();
         // Each line is one record: the runner divides records that yt-dlp glues together, and
         // hands over an unterminated post-processing report as soon as it arrives.
@@ -449,7 +455,7 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
         try {
             result = co_await runCancellable(state, ytDLPPath, arguments, onLine, options, noLimit);
         } catch (const CancellationError &) {
-            JobFolders::removeQuietly(jobFolder);
+            discardJobFolder();
             throw;
         }
         if (result.status == 0 && !output.severalVideos)
@@ -460,7 +466,7 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
         // What the cancel stopped (FFmpeg among it) must be gone before its folder goes.
         if (cancelled || output.severalVideos)
             co_await state->awaitStoppedProcesses();
-        JobFolders::removeQuietly(jobFolder);
+        discardJobFolder();
         if (cancelled)
             throw CancellationError();
         if (output.severalVideos)
@@ -495,7 +501,7 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
 
     const std::optional<QString> produced = JobFolders::locateResult(jobFolder, output.finalPath);
     if (!produced) {
-        JobFolders::removeQuietly(jobFolder);
+        discardJobFolder();
         throw ProcessRunnerError::failed(
             0, QStringLiteral("La descarga terminó, pero no se encontró el archivo resultante."));
     }
@@ -505,7 +511,7 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
         try {
             producedFile = co_await compatibleMP4(state, producedFile, ffmpegPath, tracker, unconverted);
         } catch (...) {
-            JobFolders::removeQuietly(jobFolder);
+            discardJobFolder();
             throw;
         }
         if (!unconverted.isEmpty() && downloadOptions.onNotice)

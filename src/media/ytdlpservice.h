@@ -40,6 +40,9 @@ struct YTDLPDownloadOptions {
     int concurrentFragments = YTDLPArguments::defaultConcurrentFragments;
     // Subtitles, metadata and cover to put into the file (with FFmpeg).
     FileContents contents = FileContents();
+    // A job folder the caller keeps (a queued item's): yt-dlp continues the partial data it finds
+    // there, and a cancel or a failure leaves it in place. Placing the result removes it.
+    std::optional<QString> jobFolder = std::nullopt;
 };
 
 // Runs yt-dlp: analysis of an address into MediaInfo, and the download of one chosen way into

@@ -28,6 +28,10 @@ QString managedToolsFolder() {
     return applicationSupportFolder() + QStringLiteral("/Torvel Downloader/Tools");
 }
 
+QString queueStoreFile() {
+    return applicationSupportFolder() + QStringLiteral("/Torvel Downloader/Queue.sqlite");
+}
+
 QString jobsRoot() {
     const QString caches = cacheFolder();
     return caches.isEmpty() ? QString() : caches + QStringLiteral("/TorvelDownloader/Jobs");

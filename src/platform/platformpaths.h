@@ -13,6 +13,7 @@ QString downloadsFolder();          // home + "/Downloads" when the platform rep
 
 QString managedToolsFolder(); // application support + "/Torvel Downloader/Tools"
 QString jobsRoot();           // caches + "/TorvelDownloader/Jobs"
+QString queueStoreFile();     // application support + "/Torvel Downloader/Queue.sqlite"
 
 inline constexpr char organizationName[] = "Torvel";
 inline constexpr char applicationName[] = "Torvel Downloader";

@@ -171,11 +171,13 @@ private Q_SLOTS:
             {u8("9F1C2A44-0000-4000-8000-000000000001/"), 25, true},
             {u8("9F1C2A44-0000-4000-8000-000000000002/"), 23, false},
             {u8("Clip.mp4.part"), 30, true}, // a stray file
-            {u8(".keep/"), 48, false}};
+            {u8(".keep/"), 48, false},
+            {u8("9F1C2A44-0000-4000-8000-000000000003/"), 300, false}}; // a queued item's partial data
         const QDateTime now(QDate(2025, 3, 1), QTime(12, 0), Qt::UTC);
         const QString root = path(u8("Jobs"));
         for (const auto &[entry, hoursOld, removed] : entries)
             createEntries(root, {entry.endsWith(QLatin1Char('/')) ? entry + u8("inner/Clip.mp4") : entry});
+        createEntries(root, {u8("9F1C2A44-0000-4000-8000-000000000003/.queued")});
         for (const auto &[entry, hoursOld, removed] : entries)
             setModified(root + u8("/") + entry, now.addSecs(-3600 * hoursOld));
         JobFolders(root, [&] { return now; }).cleanAbandonedJobs();

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "media/downloadprogresstracker.h"
+#include "media/jobfolders.h"
+#include "platform/platformpaths.h"
+#include "queue/queuestore.h"
+
+#include <QHash>
+#include <QObject>
+#include <QTimer>
+
+#include <QCoroTask>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+class YTDLPService;
+
+// The programs a QueueRunner starts.
+struct QueueRunnerTools {
+    QString ytDLP;
+    QString ytDLPVersion; // when already known: spares asking yt-dlp for it
+    std::optional<QString> ffmpeg;
+};
+
+// How a QueueRunner keeps time; tests shorten it.
+struct QueueRunnerTiming {
+    std::chrono::milliseconds lease{30'000};
+    std::chrono::milliseconds tick{1'000};
+    // Before the second and the third attempt.
+    QList<std::chrono::milliseconds> retryWaits{std::chrono::seconds(10), std::chrono::seconds(30)};
+    // How often a running item's progress is written to the store (each change is signalled).
+    std::chrono::milliseconds progressSaving{1'000};
+};
+
+// Runs the queue's waiting items, up to maximumJobs() at once. Each running item has a
+// YTDLPService of its own — its yt-dlp and FFmpeg processes, its cancel — and a job folder of its
+// own that it keeps until it is completed or removed, so a pause, a crash or a kill leaves partial
+// data that the next run continues with a range request. An item runs as a single download does:
+// the address is analysed, the stored way chosen from the analysis, and the download starts from
+// the analysis's document.
+//
+// Every tick the runner renews the leases of its items, stops those that were paused, cancelled
+// or removed meanwhile (by this process or another sharing the store) and takes waiting items
+// into free places. Failures of the network kind (connection reset, time-out, HTTP 5xx, 429) are
+// tried again on their own, up to maximumAttempts in all, after the waits of Timing.
+class QueueRunner : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int minimumJobs = 1;
+    static constexpr int maximumAllowedJobs = 8;
+    static constexpr int defaultJobs = 3;
+    static constexpr int maximumAttempts = 3;
+
+    using Tools = QueueRunnerTools;
+    using Timing = QueueRunnerTiming;
+
+    QueueRunner(QueueStore &store, Tools tools, JobFolders jobFolders = JobFolders(PlatformPaths::jobsRoot()),
+                Timing timing = Timing(), QObject *parent = nullptr);
+    // Stops what still runs (its items wait again, their partial data kept).
+    ~QueueRunner() override;
+
+    int maximumJobs() const { return m_maximumJobs; }
+    // 1 to 8; takes effect at once: more places start waiting items, fewer let running ones end.
+    void setMaximumJobs(int jobs);
+    void setConcurrentFragments(int fragments) { m_concurrentFragments = fragments; }
+
+    // Starts taking waiting items, until stop().
+    void start();
+    // Stops every running item; each goes to `state` — waiting after an interruption, paused when
+    // the application quits — keeping its partial data.
+    void stop(QueueState state = QueueState::waiting);
+    bool isActive() const { return m_active; }
+    // Ends once nothing runs and, while active, nothing waits (a retry's wait included).
+    QCoro::Task<> untilIdle();
+
+    int runningCount() const { return int(m_running.size()); }
+    QList<qint64> runningItems() const { return m_running.keys(); }
+
+    // Whether a failure's message is of the network kind, which is worth another attempt.
+    static bool isNetworkFailure(const QString &message);
+
+Q_SIGNALS:
+    void itemStarted(qint64 id);
+    void itemProgress(qint64 id, const DownloadProgress &progress);
+    void itemNotice(qint64 id, const QString &notice);
+    // The item's state once this run of it ended: completed, failed, waiting (a retry to come, or
+    // interrupted), paused or cancelled.
+    void itemFinished(qint64 id, QueueState state);
+    void idle();
+
+private:
+    struct Running;
+    void tick();
+    void fillPlaces();
+    QCoro::Task<> runItem(QueueItem item, std::shared_ptr<Running> running);
+    bool isIdle() const;
+    void checkIdle();
+
+    QueueStore &m_store;
+    Tools m_tools;
+    JobFolders m_jobFolders;
+    Timing m_timing;
+    qint64 m_pid;
+    int m_maximumJobs = defaultJobs;
+    int m_concurrentFragments = 0; // 0: YTDLPService's default
+    bool m_active = false;
+    QueueState m_interruptedState = QueueState::waiting;
+    QHash<qint64, std::shared_ptr<Running>> m_running;
+    QTimer m_ticker;
+    // Cleared when the runner goes: item runs still winding down touch nothing of it.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
