@@ -9,10 +9,13 @@ namespace {
 const QString javaScriptRuntimesSince = QStringLiteral("2025.11.12");
 const QString progressDeltaSince = QStringLiteral("2024.04.09");
 const QString concurrentFragmentsSince = QStringLiteral("2021.03.15");
+const QString downloadSectionsSince = QStringLiteral("2022.06.22");
 
-// What the analysis and the download share: the JavaScript runtime and the cookies.
+// What the analysis and the download share: the JavaScript runtime, the cookies and the proxy.
 QStringList siteAccess(const YTDLPInvocation &invocation) {
     QStringList arguments;
+    if (invocation.proxy)
+        arguments << QStringLiteral("--proxy") << *invocation.proxy;
     if (VersionComparison::isAtLeast(invocation.version, javaScriptRuntimesSince))
         arguments << invocation.javaScriptRuntimeArguments;
     if (invocation.cookiesFromBrowser)
@@ -25,6 +28,10 @@ QStringList siteAccess(const YTDLPInvocation &invocation) {
 } // namespace
 
 namespace YTDLPArguments {
+
+bool supportsSections(const QString &version) {
+    return VersionComparison::isAtLeast(version, downloadSectionsSince);
+}
 
 QStringList analysis(const QUrl &url, const YTDLPInvocation &invocation) {
     QStringList arguments = siteAccess(invocation);
@@ -45,6 +52,8 @@ QStringList download(const DownloadSource &source, const DownloadChoice &choice,
         arguments << QStringLiteral("--progress-delta") << QStringLiteral("0.2");
     if (VersionComparison::isAtLeast(invocation.version, concurrentFragmentsSince))
         arguments << QStringLiteral("--concurrent-fragments") << QString::number(invocation.concurrentFragments);
+    if (invocation.limitRate)
+        arguments << QStringLiteral("--limit-rate") << *invocation.limitRate;
     if (source.playlistItem)
         arguments << QStringLiteral("--yes-playlist") << QStringLiteral("--playlist-items")
                   << QString::number(*source.playlistItem);
@@ -59,6 +68,10 @@ QStringList download(const DownloadSource &source, const DownloadChoice &choice,
     if (ffmpegPath && !ffmpegPath->isEmpty())
         arguments << QStringLiteral("--ffmpeg-location") << *ffmpegPath;
     arguments << choice.extraArguments;
+    // Cut by FFmpeg while it downloads, without re-encoding: the stretch starts at the key frame
+    // before the start and the file's duration stays within a second of what was asked.
+    if (source.section && supportsSections(invocation.version))
+        arguments << QStringLiteral("--download-sections") << source.section->ytDLPValue();
     if (source.document)
         arguments << QStringLiteral("--load-info-json") << *source.document;
     else

@@ -32,6 +32,12 @@ QString notifyWhenFinishedKey() {
 QString concurrentFragmentsKey() {
     return QStringLiteral("concurrentFragments");
 }
+QString limitRateKey() {
+    return QStringLiteral("limitRate");
+}
+QString proxyKey() {
+    return QStringLiteral("proxy");
+}
 
 // A whole number, stored as one or (in an INI file, which has no types) as its decimal text.
 std::optional<qint64> storedInteger(const QSettings &store, const QString &key) {
@@ -114,6 +120,9 @@ AppSettings::AppSettings(QSettings *defaults, QString downloadsFolder, QString h
     if (const std::optional<qint64> fragments = storedInteger(*m_defaults, concurrentFragmentsKey()))
         m_concurrentFragments =
             int(std::clamp<qint64>(*fragments, minimumConcurrentFragments, maximumConcurrentFragments));
+    m_limitRate =
+        NetworkOptions::parseRate(storedString(*m_defaults, limitRateKey()).value_or(QString())).value_or(QString());
+    m_proxy = NetworkOptions::Proxy::fromSetting(storedString(*m_defaults, proxyKey()).value_or(QString()));
 }
 
 QString AppSettings::downloadDirectoryPath() const {
@@ -179,6 +188,31 @@ void AppSettings::setConcurrentFragments(int fragments) {
     store(concurrentFragmentsKey(), fragments);
     if (changed)
         Q_EMIT concurrentFragmentsChanged();
+}
+
+void AppSettings::setLimitRate(const QString &rate) {
+    QString problem;
+    const QString limit = NetworkOptions::parseRate(rate, &problem).value_or(QString());
+    if (!problem.isEmpty())
+        return;
+    const bool changed = limit != m_limitRate;
+    m_limitRate = limit;
+    store(limitRateKey(), limit);
+    if (changed)
+        Q_EMIT limitRateChanged();
+}
+
+void AppSettings::setProxy(const NetworkOptions::Proxy &proxy) {
+    if (proxy.kind == NetworkOptions::Proxy::Kind::address &&
+        !NetworkOptions::proxyAddressProblem(proxy.address).isEmpty())
+        return;
+    NetworkOptions::Proxy stored = proxy;
+    stored.address = proxy.kind == NetworkOptions::Proxy::Kind::address ? proxy.address.trimmed() : QString();
+    const bool changed = !(stored == m_proxy);
+    m_proxy = stored;
+    store(proxyKey(), stored.setting());
+    if (changed)
+        Q_EMIT proxyChanged();
 }
 
 void AppSettings::store(const QString &key, const QVariant &value) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/networkoptions.h"
 #include "media/cookiesource.h"
 #include "media/ytdlparguments.h"
 #include "platform/platformpaths.h"
@@ -39,6 +40,7 @@ class AppSettings : public QObject {
         bool notifyWhenFinished READ notifyWhenFinished WRITE setNotifyWhenFinished NOTIFY notifyWhenFinishedChanged)
     Q_PROPERTY(
         int concurrentFragments READ concurrentFragments WRITE setConcurrentFragments NOTIFY concurrentFragmentsChanged)
+    Q_PROPERTY(QString limitRate READ limitRate WRITE setLimitRate NOTIFY limitRateChanged)
 
 public:
     // The store must outlive this object. Loading reads the keys and writes nothing.
@@ -65,6 +67,12 @@ public:
     static constexpr int minimumConcurrentFragments = 1;
     static constexpr int maximumConcurrentFragments = 16;
     int concurrentFragments() const { return m_concurrentFragments; }
+    // "Limitar velocidad": yt-dlp's form of the limit ("500K", "2M"), or empty for none. A stored
+    // text that is not a speed is none.
+    QString limitRate() const { return m_limitRate; }
+    // "Proxy": none, the system's (when unset) or an address; a stored address that is not
+    // usable is the system's.
+    NetworkOptions::Proxy proxy() const { return m_proxy; }
 
     // The user's home folder, where "~" leads and where browsers keep their profiles.
     const QString &homeFolder() const { return m_homeFolder; }
@@ -81,6 +89,10 @@ public:
     void setNotifyWhenFinished(bool notify);
     // Brought into 1…16.
     void setConcurrentFragments(int fragments);
+    // A text that parseRate refuses is ignored; an empty one is no limit.
+    void setLimitRate(const QString &rate);
+    // An address that proxyAddressProblem refuses is ignored.
+    void setProxy(const NetworkOptions::Proxy &proxy);
 
 Q_SIGNALS:
     void ytDLPPathChanged();
@@ -90,6 +102,8 @@ Q_SIGNALS:
     void cookiesChanged();
     void notifyWhenFinishedChanged();
     void concurrentFragmentsChanged();
+    void limitRateChanged();
+    void proxyChanged();
 
 private:
     void store(const QString &key, const QVariant &value);
@@ -113,6 +127,8 @@ private:
     QString m_cookies;
     bool m_notifyWhenFinished = true;
     int m_concurrentFragments = YTDLPArguments::defaultConcurrentFragments;
+    QString m_limitRate;
+    NetworkOptions::Proxy m_proxy;
     bool m_warnedAboutStore = false;
     std::optional<FileStamp> m_examinedStamp;
     bool m_examinedSafe = false;

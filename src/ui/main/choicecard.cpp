@@ -5,6 +5,7 @@
 #include "ui/main/advancedformatsview.h"
 #include "ui/main/audioexportformatview.h"
 #include "ui/main/choicetile.h"
+#include "ui/main/sectionview.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -38,6 +39,7 @@ ChoiceCard::ChoiceCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m
 
     m_audioFormat = new AudioExportFormatView(m_model, this);
     layout->addWidget(m_audioFormat);
+    layout->addWidget(new SectionView(m_model, this));
     m_advanced = new AdvancedFormatsView(m_model, this);
     layout->addWidget(m_advanced);
 
