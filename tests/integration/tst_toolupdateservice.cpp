@@ -1,5 +1,6 @@
 #include "archivefixtures.h"
 #include "common/blockingwait.h"
+#include "forwardproxy.h"
 #include "platform/toolassets.h"
 #include "process/processtree.h"
 #include "scriptedhttpserver.h"
@@ -446,6 +447,14 @@ private Q_SLOTS:
         QCOMPARE(BlockingWait::wait(m_service->check(ytDLP, ffmpeg)),
                  (QList<ToolUpdateStatus>{{Tool::ytDLP, u"2025.09.26"_s, u"2025.10.22"_s, true},
                                           {Tool::ffmpeg, u"8.0"_s, u"8.0"_s, false}}));
+        // Through the proxy of the settings, with its user and password.
+        ForwardProxy proxy("ana:s3cr3t");
+        m_service->setProxy({NetworkOptions::Proxy::Kind::address, proxy.address()});
+        QCOMPARE(BlockingWait::wait(m_service->check(ytDLP, ffmpeg)).size(), 2);
+        QVERIFY2(
+            proxy.requests().contains(u"GET "_s + m_server->url(u"/repos/yt-dlp/yt-dlp/releases/latest"_s).toString()),
+            qPrintable(proxy.requests().join(u", "_s)));
+        m_service->setProxy({});
         // A Homebrew copy is compared with its formula, not with the project's release.
         ytDLP.installSource = ToolInstallSource::homebrew(u"/bin/false"_s);
         QCOMPARE(BlockingWait::wait(m_service->check(ytDLP, std::nullopt)),

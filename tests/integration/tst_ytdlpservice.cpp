@@ -325,6 +325,17 @@ private Q_SLOTS:
                         "<HTTPError 403: Forbidden>)"_s);
         // YoutubeDL.py:3597
         row("file-403-404", u"ERROR: unable to download video data: HTTP Error 403: Forbidden"_s, {}, true);
+        // A proxy that wants another password (Debian's yt-dlp), one that is not there, and a SOCKS
+        // one that does not answer (networking/_requests.py:345 and :389)
+        row("proxy", u"ERROR: [generic] None: Unable to download webpage: HTTP Error 407: Proxy Authentication "
+                     "Required (caused by <HTTPError 407: 'Proxy Authentication Required'>)"_s +
+                         report);
+        row("proxy", u"ERROR: [generic] one: Unable to download webpage: ('Unable to connect to proxy', "
+                     "NewConnectionError(\"HTTPConnection(host='127.0.0.1', port=9): Failed to establish a new "
+                     "connection: [Errno 111] Connection refused\"))"_s +
+                         report);
+        row("proxy", u"ERROR: [generic] one: Unable to download webpage: SocksHTTPConnection(host='127.0.0.1', "
+                     "port=80): Failed to establish a new connection: [Errno 111] Connection refused"_s);
         // networking/_requests.py:387, and a name that does not resolve
         row("network", u"ERROR: [generic] Unable to download webpage: Connection to example.com timed out. (connect "
                        "timeout=20.0)"_s);
