@@ -216,7 +216,9 @@ QCoro::Task<ToolUpdateService::RunOutcome> ToolUpdateService::execute(Run run) {
 
 QCoro::Task<> ToolUpdateService::runUpdate(QString executable, QStringList arguments, ToolUpdateEventHandler onEvent) {
     QStringList shown{executable};
-    shown.append(arguments);
+    // A proxy's user and password are not shown.
+    for (const QString &argument : arguments)
+        shown.append(NetworkOptions::maskedAddress(argument));
     report(&onEvent, ToolUpdateEvent::command(shown.join(QLatin1Char(' '))));
 
     Run run;

@@ -484,7 +484,7 @@ private Q_SLOTS:
             "upgrade yt-dlp ffmpeg ");
         row("managed yt-dlp", "managed", "", -1, "Se instaló yt-dlp 2025.10.22 con el ejecutable oficial verificado.");
         row("stand-alone yt-dlp", "standalone", "", -1, "yt-dlp se actualizó con su actualizador integrado.",
-            "yt-dlp -U");
+            "yt-dlp --proxy PROXY -U");
         row("pip yt-dlp", "pip", "", -1, "yt-dlp fue instalado con pip.");
         row("MacPorts yt-dlp", "macPorts", "", -1, "yt-dlp pertenece a MacPorts.");
         row("system yt-dlp", "systemPackage", "", -1, "yt-dlp pertenece al gestor de paquetes del sistema.");
@@ -521,10 +521,19 @@ private Q_SLOTS:
         }
         const std::optional<ToolKind> tool =
             only < 0 ? std::nullopt : std::optional<ToolKind>(only == 0 ? ToolKind::ytDLP : ToolKind::ffmpeg);
+        // yt-dlp's own updater goes through the proxy too, which the live log shows without its
+        // password.
+        ForwardProxy proxy("ana:s3cr3t");
+        m_service->setProxy({NetworkOptions::Proxy::Kind::address, proxy.address()});
+        expectedCalls.replaceInStrings(u"PROXY"_s, proxy.address());
         QString message;
         const QString failure = failureOf([&]() -> QCoro::Task<> {
             message = co_await m_service->update(statuses, ytDLP, ffmpeg, tool, m_record);
         }());
+        QVERIFY(std::none_of(m_events.cbegin(), m_events.cend(),
+                             [](const ToolUpdateEvent &event) { return event.text.contains(u"s3cr3t"_s); }));
+        QCOMPARE(logged(standalone + u" --proxy "_s + NetworkOptions::maskedAddress(proxy.address()) + u" -U"_s),
+                 ytDLPSource == u"standalone"_s);
         const QString result = failure.isEmpty() ? message : failure;
         QVERIFY2(result.startsWith(outcome), qPrintable(result));
         QCOMPARE(calls(), expectedCalls);
