@@ -174,9 +174,9 @@ QCoro::Task<int> doctor(bool json) {
 void printUsage(QTextStream &stream = err()) {
     stream << "Uso:\n"
            << "  torvel-downloader doctor [--json]\n"
-           << "  torvel-downloader analyze URL [--json] [COOKIES]\n"
+           << "  torvel-downloader analyze URL [--json] [COOKIES] [--proxy URL]\n"
            << "  torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID] "
-              "[--subtitles IDIOMAS] [--to CARPETA] [COOKIES]\n"
+              "[--subtitles IDIOMAS] [--to CARPETA] [--section INICIO-FIN] [COOKIES] [RED]\n"
            << "  torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID] [--audio-format m4a|mp3] "
               "[--to CARPETA] [COOKIES]\n"
            << "  torvel-downloader queue add URL… [--to CARPETA] [--choice ID] [--audio-format m4a|mp3] [--again] "
@@ -188,7 +188,8 @@ void printUsage(QTextStream &stream = err()) {
               "yt-dlp|ffmpeg | rollback yt-dlp|ffmpeg\n"
            << "  torvel-downloader self-update [--check | --verify PAQUETE]\n"
            << "  torvel-downloader --version | --help | help [ORDEN]\n"
-           << "COOKIES, para esa orden en lugar del ajuste: --cookies-from-browser NAVEGADOR | --cookies ARCHIVO\n";
+           << "COOKIES, para esa orden en lugar del ajuste: --cookies-from-browser NAVEGADOR | --cookies ARCHIVO\n"
+           << "RED, para esa orden en lugar de los ajustes: --proxy URL | --limit-rate VELOCIDAD\n";
     stream.flush();
 }
 
@@ -196,7 +197,9 @@ const char cookiesHelp[] = "  --cookies-from-browser NAVEGADOR\n"
                            "                   las cookies de ese navegador en lugar del ajuste: firefox, chrome,\n"
                            "                   chromium, brave, edge, opera o vivaldi\n"
                            "  --cookies ARCHIVO\n"
-                           "                   las cookies de ese archivo (formato Netscape) en lugar del ajuste\n";
+                           "                   las cookies de ese archivo (formato Netscape) en lugar del ajuste\n"
+                           "  --proxy URL      el proxy en lugar del ajuste: http://, https:// o socks5://\n"
+                           "                   (con usuario y clave si hace falta), none o system\n";
 
 // What `COMMAND --help` and `help COMMAND` print; empty for a word that is no command.
 QString commandHelp(const QString &command) {
@@ -210,7 +213,7 @@ QString commandHelp(const QString &command) {
             "Opciones:\n"
             "  --json           el mismo informe como documento JSON\n");
     if (command == QLatin1String("analyze"))
-        return QStringLiteral("Uso: torvel-downloader analyze URL [--json] [COOKIES]\n\n"
+        return QStringLiteral("Uso: torvel-downloader analyze URL [--json] [COOKIES] [--proxy URL]\n\n"
                               "Muestra el título, la duración y todas las formas de descargar la dirección: sus\n"
                               "identificadores son los que acepta «download --choice».\n\n"
                               "Opciones:\n"
@@ -219,7 +222,8 @@ QString commandHelp(const QString &command) {
     if (command == QLatin1String("download"))
         return QStringLiteral(
                    "Uso: torvel-downloader download URL [--choice ID] [--audio-format m4a|mp3] [--audio FORMAT_ID]\n"
-                   "                                    [--subtitles IDIOMAS] [--to CARPETA] [COOKIES]\n"
+                   "                                    [--subtitles IDIOMAS] [--to CARPETA] [--section INICIO-FIN]\n"
+                   "                                    [COOKIES] [--proxy URL] [--limit-rate VELOCIDAD]\n"
                    "     torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID]\n"
                    "                                    [--audio-format m4a|mp3] [--to CARPETA] [COOKIES]\n\n"
                    "Descarga la dirección en la carpeta de descargas y escribe la ruta del archivo guardado.\n\n"
@@ -241,7 +245,11 @@ QString commandHelp(const QString &command) {
                    "  --to CARPETA     dónde guardar, en lugar de la carpeta de los ajustes\n"
                    "  --playlist       la dirección es una lista: descarga sus videos en una carpeta con\n"
                    "                   su nombre (--choice: recommended, compatible-mp4 o audio-only)\n"
-                   "  --items 1,3,5-7  con --playlist, solo esos videos de la lista\n") +
+                   "  --items 1,3,5-7  con --playlist, solo esos videos de la lista\n"
+                   "  --section INICIO-FIN\n"
+                   "                   solo ese tramo del video: 83, 1:23 o 01:02:03 (1:00-2:30, 90-)\n"
+                   "  --limit-rate VELOCIDAD\n"
+                   "                   la velocidad máxima en lugar del ajuste, por ejemplo 500K o 2M\n") +
                QString::fromUtf8(cookiesHelp);
     if (command == QLatin1String("tools"))
         return QStringLiteral(
@@ -378,6 +386,42 @@ RunCookies runCookies(const Options &options, const AppSettings &settings) {
     return {settings.cookieSource(), {}, {}};
 }
 
+const QString proxyOption = QStringLiteral("--proxy");
+const QString limitRateOption = QStringLiteral("--limit-rate");
+const QString sectionOption = QStringLiteral("--section");
+
+// The proxy and speed limit of one run: those the flags give, over the settings; a usage
+// problem when a flag's value cannot be used.
+struct RunNetwork {
+    YTDLPNetwork network;
+    QString usageProblem;
+};
+
+RunNetwork runNetwork(const Options &options, const AppSettings &settings) {
+    RunNetwork run;
+    run.network.proxy = settings.proxy();
+    if (!settings.limitRate().isEmpty())
+        run.network.limitRate = settings.limitRate();
+    if (options.values.contains(proxyOption)) {
+        const QString value = options.values.value(proxyOption).trimmed();
+        if (value == QLatin1String("none") || value == QLatin1String("system")) {
+            run.network.proxy = NetworkOptions::Proxy::fromSetting(value);
+        } else if (const QString problem = NetworkOptions::proxyAddressProblem(value); !problem.isEmpty()) {
+            run.usageProblem = QStringLiteral("--proxy: ") + problem;
+        } else {
+            run.network.proxy = {NetworkOptions::Proxy::Kind::address, value};
+        }
+    }
+    if (options.values.contains(limitRateOption)) {
+        QString problem;
+        run.network.limitRate = NetworkOptions::parseRate(options.values.value(limitRateOption), &problem);
+        if (!run.network.limitRate)
+            run.usageProblem = QStringLiteral("--limit-rate: ") +
+                               (problem.isEmpty() ? QStringLiteral("falta la velocidad.") : problem);
+    }
+    return run;
+}
+
 QJsonObject choiceJSON(const DownloadChoice &choice) {
     return {{QStringLiteral("id"), choice.id},
             {QStringLiteral("title"), choice.title},
@@ -504,7 +548,7 @@ QCoro::Task<std::optional<int>> analyzeInto(QUrl url, YTDLPService &service, con
 
 QCoro::Task<int> analyzeCommand(QStringList arguments) {
     const Options options =
-        parseOptions(arguments, {cookiesFromBrowserOption, cookiesOption}, {QStringLiteral("--json")});
+        parseOptions(arguments, {cookiesFromBrowserOption, cookiesOption, proxyOption}, {QStringLiteral("--json")});
     if (!options.problem.isEmpty())
         co_return usageError(options.problem);
     QSettings store;
@@ -512,12 +556,16 @@ QCoro::Task<int> analyzeCommand(QStringList arguments) {
     const RunCookies cookies = runCookies(options, settings);
     if (!cookies.usageProblem.isEmpty())
         co_return usageError(cookies.usageProblem);
+    const RunNetwork network = runNetwork(options, settings);
+    if (!network.usageProblem.isEmpty())
+        co_return usageError(network.usageProblem);
     const std::optional<QUrl> url = WebURL::validatedWebURL(options.url);
     if (!url)
         co_return fail(invalidURL);
     if (!cookies.failure.isEmpty())
         co_return fail(cookies.failure);
     YTDLPService service;
+    service.setNetwork(network.network);
     const Interruption interruption(service);
     const QString cancelMessage = QStringLiteral("Análisis cancelado.");
 
@@ -668,18 +716,29 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     const Options options = parseOptions(arguments,
                                          {QStringLiteral("--choice"), QStringLiteral("--audio-format"),
                                           QStringLiteral("--audio"), QStringLiteral("--to"), QStringLiteral("--items"),
-                                          QStringLiteral("--subtitles"), cookiesFromBrowserOption, cookiesOption},
+                                          QStringLiteral("--subtitles"), cookiesFromBrowserOption, cookiesOption,
+                                          proxyOption, limitRateOption, sectionOption},
                                          {QStringLiteral("--playlist")});
     if (!options.problem.isEmpty())
         co_return usageError(options.problem);
     const bool wantsList = options.flags.contains(QStringLiteral("--playlist"));
     if (options.values.contains(QStringLiteral("--items")) && !wantsList)
         co_return usageError(QStringLiteral("--items solo se usa con --playlist."));
+    if (options.values.contains(sectionOption) && wantsList)
+        co_return usageError(QStringLiteral("--section no se aplica a una lista."));
     QSettings store;
     const AppSettings settings(&store);
     const RunCookies cookies = runCookies(options, settings);
     if (!cookies.usageProblem.isEmpty())
         co_return usageError(cookies.usageProblem);
+    const RunNetwork network = runNetwork(options, settings);
+    if (!network.usageProblem.isEmpty())
+        co_return usageError(network.usageProblem);
+    // The form is checked now; the duration once the analysis knows it.
+    QString sectionProblem;
+    if (options.values.contains(sectionOption) &&
+        !MediaSection::fromRange(options.values.value(sectionOption), std::nullopt, sectionProblem))
+        co_return usageError(sectionProblem);
     ChoiceSelection selection;
     if (options.values.contains(QStringLiteral("--audio-format"))) {
         const auto format = AudioExportFormats::fromRawValue(options.values.value(QStringLiteral("--audio-format")));
@@ -693,6 +752,7 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     if (!cookies.failure.isEmpty())
         co_return fail(cookies.failure);
     YTDLPService service;
+    service.setNetwork(network.network);
     Interruption interruption(service);
     const QString cancelMessage = QStringLiteral("Descarga cancelada.");
 
@@ -763,6 +823,13 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
                    SubtitleRequests::preferred(settings.preferredSubtitles(), *selection.mediaInfo)) {
         selection.selectedSubtitles = {*preferred};
     }
+    std::optional<MediaSection> section;
+    if (options.values.contains(sectionOption)) {
+        section =
+            MediaSection::fromRange(options.values.value(sectionOption), selection.mediaInfo->duration, sectionProblem);
+        if (!section)
+            co_return fail(sectionProblem);
+    }
     if (interruption.requested())
         co_return cancelled(cancelMessage);
 
@@ -796,6 +863,7 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     };
     downloadOptions.concurrentFragments = settings.concurrentFragments();
     downloadOptions.contents = selection.fileContents(settings.embedMetadata());
+    downloadOptions.section = section;
     // From the analysis's document: one extraction in all, as when yt-dlp is run by hand.
     downloadOptions.document = selection.mediaInfo->document;
     QString placed;

@@ -110,6 +110,7 @@ QCoro::Task<int> status(bool json, ToolHosts hosts) {
     QSettings store;
     const AppSettings settings(&store);
     ToolUpdateService service(hosts);
+    service.setProxy(settings.proxy());
     const Located located = co_await locate(service.locator(), settings);
     const QList<ToolUpdateStatus> statuses = co_await service.check(located.ytDLP, located.ffmpeg);
     const QStringList runtime = service.locator().locateJavaScriptRuntimeArguments();
@@ -166,6 +167,7 @@ QCoro::Task<int> operation(Action action, std::optional<ToolKind> tool, ToolHost
     QSettings store;
     AppSettings settings(&store);
     ToolUpdateService service(hosts);
+    service.setProxy(settings.proxy());
     bool interrupted = false;
     InterruptWatcher interrupts;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, [&] {

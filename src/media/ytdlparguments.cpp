@@ -12,10 +12,13 @@ const QString concurrentFragmentsSince = QStringLiteral("2021.03.15");
 // --embed-chapters is the youngest of the options that put subtitles, metadata and a cover
 // into the file.
 const QString fileContentsSince = QStringLiteral("2021.09.01");
+const QString downloadSectionsSince = QStringLiteral("2022.06.22");
 
-// What the analysis and the download share: the JavaScript runtime and the cookies.
+// What the analysis and the download share: the JavaScript runtime, the cookies and the proxy.
 QStringList siteAccess(const YTDLPInvocation &invocation) {
     QStringList arguments;
+    if (invocation.proxy)
+        arguments << QStringLiteral("--proxy") << *invocation.proxy;
     if (VersionComparison::isAtLeast(invocation.version, javaScriptRuntimesSince))
         arguments << invocation.javaScriptRuntimeArguments;
     if (invocation.cookiesFromBrowser)
@@ -66,6 +69,10 @@ QStringList fileContentArguments(const FileContents &contents) {
 
 namespace YTDLPArguments {
 
+bool supportsSections(const QString &version) {
+    return VersionComparison::isAtLeast(version, downloadSectionsSince);
+}
+
 QStringList analysis(const QUrl &url, const YTDLPInvocation &invocation) {
     QStringList arguments = siteAccess(invocation);
     arguments << QStringLiteral("--dump-single-json") << QStringLiteral("--skip-download")
@@ -86,6 +93,8 @@ QStringList download(const DownloadSource &source, const DownloadChoice &choice,
         arguments << QStringLiteral("--progress-delta") << QStringLiteral("0.2");
     if (VersionComparison::isAtLeast(invocation.version, concurrentFragmentsSince))
         arguments << QStringLiteral("--concurrent-fragments") << QString::number(invocation.concurrentFragments);
+    if (invocation.limitRate)
+        arguments << QStringLiteral("--limit-rate") << *invocation.limitRate;
     if (source.playlistItem)
         arguments << QStringLiteral("--yes-playlist") << QStringLiteral("--playlist-items")
                   << QString::number(*source.playlistItem);
@@ -103,6 +112,10 @@ QStringList download(const DownloadSource &source, const DownloadChoice &choice,
     arguments << choice.extraArguments;
     if (hasFFmpeg && VersionComparison::isAtLeast(invocation.version, fileContentsSince))
         arguments << fileContentArguments(contents);
+    // Cut by FFmpeg while it downloads, without re-encoding: the stretch starts at the key frame
+    // before the start and the file's duration stays within a second of what was asked.
+    if (source.section && supportsSections(invocation.version))
+        arguments << QStringLiteral("--download-sections") << source.section->ytDLPValue();
     if (source.document)
         arguments << QStringLiteral("--load-info-json") << *source.document;
     else

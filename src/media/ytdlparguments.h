@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/downloadchoice.h"
+#include "media/mediasection.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,10 @@ struct YTDLPInvocation {
     std::optional<QString> cookiesFromBrowser; // "firefox", or "firefox:" and a profile folder
     std::optional<QString> cookiesFile;        // a file yt-dlp may read and rewrite
     int concurrentFragments = 1;               // fragments of a DASH or HLS format fetched at once
+    // --proxy: an address, or an empty text for a direct connection; none lets yt-dlp read the
+    // environment's proxy variables.
+    std::optional<QString> proxy;
+    std::optional<QString> limitRate; // --limit-rate, in yt-dlp's form ("500K"); downloads only
 };
 
 // Every yt-dlp command line is decided here, so the analysis and the download of an address
@@ -27,6 +32,9 @@ namespace YTDLPArguments {
 // servers limit what one connection carries, and yt-dlp's own default is one.
 constexpr int defaultConcurrentFragments = 4;
 
+// Whether the yt-dlp of this version can keep a stretch of a video (--download-sections).
+bool supportsSections(const QString &version);
+
 QStringList analysis(const QUrl &url, const YTDLPInvocation &invocation);
 // What a download fetches: the address, or the document an analysis kept of it.
 struct DownloadSource {
@@ -37,6 +45,8 @@ struct DownloadSource {
     // yt-dlp's document of the item: downloaded from it (--load-info-json), the page is not
     // fetched again.
     std::optional<QString> document;
+    // Only this stretch of the video is kept.
+    std::optional<MediaSection> section;
 };
 // `contents` reaches the file only through FFmpeg: without it (or with a yt-dlp older than
 // 2021.09.01) the file carries its streams alone.

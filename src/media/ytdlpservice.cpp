@@ -200,9 +200,13 @@ struct OperationEnd {
 // error lines), naming the user's cookies file rather than its private copy, after what it means
 // when a kind of the explanations fits it.
 ProcessRunnerError ytDLPFailure(qint32 status, QString message, const CookieSource &cookies,
-                                const PrivateCookieFile *cookiesFile, YTDLPExplanations::Context context) {
+                                const PrivateCookieFile *cookiesFile, YTDLPExplanations::Context context,
+                                const NetworkOptions::Proxy &proxy) {
     if (cookiesFile)
         message.replace(cookiesFile->path(), cookies.file);
+    // The proxy's user and password never reach a message.
+    if (proxy.kind == NetworkOptions::Proxy::Kind::address)
+        message.replace(proxy.address, NetworkOptions::maskedAddress(proxy.address));
     return ProcessRunnerError::failed(status, YTDLPExplanations::explained(message, context, cookies.inUse()));
 }
 
@@ -289,6 +293,7 @@ YTDLPInvocation YTDLPService::invocation(const QString &version, const CookieSou
     YTDLPInvocation invocation;
     invocation.version = version;
     invocation.concurrentFragments = concurrentFragments;
+    invocation.proxy = m_network.proxy.ytDLPValue();
     invocation.javaScriptRuntimeArguments = m_locator.locateJavaScriptRuntimeArguments();
     if (cookies.kind == CookieSource::Kind::browser)
         invocation.cookiesFromBrowser = cookies.cookiesFromBrowser;
@@ -339,7 +344,7 @@ QCoro::Task<MediaAnalysis> YTDLPService::analyze(QUrl url, QString ytDLPPath, Co
         throw *killed;
     if (result.status != 0)
         throw ytDLPFailure(result.status, readableError(result.standardError), cookies, cookiesFile.get(),
-                           YTDLPExplanations::Context::analysis);
+                           YTDLPExplanations::Context::analysis, m_network.proxy);
 
     // The document is kept for the download, which then need not extract the page again.
     std::shared_ptr<const AnalysisDocument::Folder> documents;
@@ -377,8 +382,14 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     const QString version = co_await versionOf(ytDLPPath);
     const CookieSource cookies = downloadOptions.cookies;
     const std::shared_ptr<PrivateCookieFile> cookiesFile = co_await privateCookieFile(state, cookies);
-    const YTDLPInvocation runInvocation =
+    YTDLPInvocation runInvocation =
         invocation(version, cookies, cookiesFile.get(), std::clamp(downloadOptions.concurrentFragments, 1, 16));
+    runInvocation.limitRate = m_network.limitRate;
+    // An older yt-dlp would save the whole video instead of the stretch.
+    if (downloadOptions.section && !YTDLPArguments::supportsSections(version))
+        throw ProcessRunnerError::failed(0, QStringLiteral("Este yt-dlp (versión %1) no sabe recortar un video: "
+                                                           "actualízalo en Opciones › Herramientas.")
+                                                .arg(version));
 
     const bool merges = choice.formatSelector.contains(QLatin1Char('+'));
     const bool convertsToMP4 = choice.kind.value == DownloadChoice::Kind::Case::mp4;
@@ -393,7 +404,7 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     };
     const QString fileMarker = DownloadOutputProtocol::fileMarker();
 
-    YTDLPArguments::DownloadSource source{url, downloadOptions.playlistItem, std::nullopt};
+    YTDLPArguments::DownloadSource source{url, downloadOptions.playlistItem, std::nullopt, downloadOptions.section};
     if (const std::shared_ptr<const AnalysisDocument> &document = downloadOptions.document) {
         if (document->isUsable())
             source.document = document->path();
@@ -496,7 +507,8 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
             announce(QStringLiteral("El sitio rechazó las direcciones del análisis: se vuelve a leer la página…"));
             continue;
         }
-        throw ytDLPFailure(result.status, message, cookies, cookiesFile.get(), YTDLPExplanations::Context::download);
+        throw ytDLPFailure(result.status, message, cookies, cookiesFile.get(), YTDLPExplanations::Context::download,
+                           m_network.proxy);
     }
 
     const std::optional<QString> produced = JobFolders::locateResult(jobFolder, output.finalPath);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/networkoptions.h"
 #include "media/cookiesource.h"
 #include "media/downloadchoice.h"
 #include "media/downloadprogresstracker.h"
@@ -43,6 +44,14 @@ struct YTDLPDownloadOptions {
     // A job folder the caller keeps (a queued item's): yt-dlp continues the partial data it finds
     // there, and a cancel or a failure leaves it in place. Placing the result removes it.
     std::optional<QString> jobFolder = std::nullopt;
+    // Only this stretch of the video is kept; the caller has checked it against the duration.
+    std::optional<MediaSection> section = std::nullopt;
+};
+
+// How yt-dlp reaches the network on every run: the proxy, and the speed limit of downloads.
+struct YTDLPNetwork {
+    NetworkOptions::Proxy proxy;
+    std::optional<QString> limitRate; // in yt-dlp's form ("500K"); none for no limit
 };
 
 // Runs yt-dlp: analysis of an address into MediaInfo, and the download of one chosen way into
@@ -86,6 +95,10 @@ public:
     // Kills the running yt-dlp and everything it started at once; for quitting the application.
     void killProcessTree();
 
+    // Used by every later analysis and download.
+    void setNetwork(YTDLPNetwork network) { m_network = std::move(network); }
+    const YTDLPNetwork &network() const { return m_network; }
+
     void cleanAbandonedJobs() const { m_jobFolders.cleanAbandonedJobs(); }
     static QString uniqueDestination(const QString &fileName, const QString &folder) {
         return JobFolders::uniqueDestination(fileName, folder);
@@ -128,6 +141,7 @@ private:
     JobFolders m_jobFolders;
     QHash<QString, QString> m_versions; // the version cache's key → version, interface thread only
     SharedRunState m_state;
+    YTDLPNetwork m_network;
     // Cancelled analyses still winding down, so that killProcessTree() reaches them too.
     QList<std::weak_ptr<RunState>> m_retiredStates;
 };

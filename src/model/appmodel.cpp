@@ -14,6 +14,9 @@ AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, ToolHosts to
       m_toolUpdateService(std::make_shared<ToolUpdateService>(std::move(toolHosts), std::move(locator))),
       m_appUpdateService(std::move(appUpdateService)) {
     m_service.cleanAbandonedJobs();
+    applyNetworkSettings();
+    connect(&m_settings, &AppSettings::proxyChanged, this, &AppModel::applyNetworkSettings);
+    connect(&m_settings, &AppSettings::limitRateChanged, this, &AppModel::applyNetworkSettings);
     // Queued: a link is handled after whatever the interface is doing when it arrives.
     connect(&IncomingLinks::instance(), &IncomingLinks::urlReceived, this, &AppModel::handleIncomingURL,
             Qt::QueuedConnection);
@@ -29,6 +32,12 @@ AppModel::~AppModel() {
     // A running list stops before the service it downloads through goes away.
     if (m_playlistDownloader)
         m_playlistDownloader->cancel();
+}
+
+void AppModel::applyNetworkSettings() {
+    const QString rate = m_settings.limitRate();
+    m_service.setNetwork({m_settings.proxy(), rate.isEmpty() ? std::nullopt : std::optional<QString>(rate)});
+    m_toolUpdateService->setProxy(m_settings.proxy());
 }
 
 QString AppModel::normalizedURLText(const QString &text) {
@@ -88,6 +97,28 @@ void AppModel::setMediaInfo(const std::optional<MediaInfo> &media) {
         return;
     m_selection.mediaInfo = media;
     Q_EMIT mediaInfoChanged();
+    setSectionTimes(QString(), QString());
+}
+
+void AppModel::setSectionTimes(const QString &start, const QString &end) {
+    if (start == m_sectionStart && end == m_sectionEnd)
+        return;
+    m_sectionStart = start;
+    m_sectionEnd = end;
+    Q_EMIT sectionChanged();
+}
+
+QString AppModel::sectionProblem() const {
+    QString problem;
+    MediaSection::fromTimes(m_sectionStart, m_sectionEnd,
+                            m_selection.mediaInfo ? m_selection.mediaInfo->duration : std::nullopt, problem);
+    return problem;
+}
+
+std::optional<MediaSection> AppModel::section() const {
+    QString problem;
+    return MediaSection::fromTimes(m_sectionStart, m_sectionEnd,
+                                   m_selection.mediaInfo ? m_selection.mediaInfo->duration : std::nullopt, problem);
 }
 
 void AppModel::setSelectedChoiceID(const QString &choiceID) {

@@ -50,7 +50,7 @@ class AppModel : public QObject {
 public:
     enum class Phase { idle, analyzing, ready, downloading, completed, failed };
     Q_ENUM(Phase)
-    enum class OptionsTab { general, tools, about };
+    enum class OptionsTab { general, network, tools, about };
     Q_ENUM(OptionsTab)
     enum class ToolUpdateOutcome { none, success, failure, cancelled };
     Q_ENUM(ToolUpdateOutcome)
@@ -163,6 +163,15 @@ public:
     DownloadChoice selectedChoice() const { return m_selection.selectedChoice(); }
     ConversionOutlook compatibleMP4Outlook() const { return m_selection.compatibleMP4Outlook(); }
     void selectChoice(const DownloadChoice &choice);
+    // "Recortar": the start and end of the stretch to keep, as typed; both empty keep the whole
+    // video. A new analysis empties them.
+    void setSectionTimes(const QString &start, const QString &end);
+    QString sectionStart() const { return m_sectionStart; }
+    QString sectionEnd() const { return m_sectionEnd; }
+    // Why the typed stretch cannot be kept (checked against the video's duration), or empty; a
+    // download does not start while there is one.
+    QString sectionProblem() const;
+    std::optional<MediaSection> section() const;
 
     // The workflow. The tasks may be awaited or left to run on their own.
     // Analyzes the field's address; a newer request or a reset discards a running analysis's
@@ -243,6 +252,7 @@ Q_SIGNALS:
     void urlInputChanged();
     void phaseChanged();
     void mediaInfoChanged();
+    void sectionChanged();
     // selectedChoiceID, selectedAudioFormatID, audioExportFormat or selectedSubtitles
     void selectionChanged();
     void progressChanged();
@@ -280,6 +290,8 @@ Q_SIGNALS:
     void downloadFinished(const FinishedDownload &finished);
 
 private:
+    // The proxy and speed limit of the settings, to the services that reach the network.
+    void applyNetworkSettings();
     void setPhase(Phase phase);
     void setMediaInfo(const std::optional<MediaInfo> &media);
     void setSelectedChoiceID(const QString &choiceID);
@@ -359,6 +371,8 @@ private:
     QString m_urlInput;
     Phase m_phase = Phase::idle;
     ChoiceSelection m_selection;
+    QString m_sectionStart;
+    QString m_sectionEnd;
     DownloadProgress m_progress = DownloadProgress::initial();
     QString m_errorMessage;
     QString m_notice;

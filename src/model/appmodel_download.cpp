@@ -114,6 +114,9 @@ QCoro::Task<> AppModel::startDownload() {
         co_await startPlaylistDownload(listYTDLPPath);
         co_return;
     }
+    // A stretch that cannot be kept is refused before anything runs; the view shows why.
+    if (!sectionProblem().isEmpty())
+        co_return;
     // Always the address that was analyzed: the choices belong to it.
     const QUrl url = *m_analyzedURL;
     setPhase(Phase::downloading);
@@ -141,6 +144,7 @@ QCoro::Task<> AppModel::startDownload() {
     options.onNotice = [&unconverted](const QString &notice) { unconverted = notice; };
     options.concurrentFragments = m_settings.concurrentFragments();
     options.contents = fileContents();
+    options.section = section();
     // The analysis's document: "Descargar" fetches no page while it is usable.
     options.document = m_selection.mediaInfo ? m_selection.mediaInfo->document : nullptr;
     try {

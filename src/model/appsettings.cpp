@@ -32,6 +32,12 @@ QString notifyWhenFinishedKey() {
 QString concurrentFragmentsKey() {
     return QStringLiteral("concurrentFragments");
 }
+QString limitRateKey() {
+    return QStringLiteral("limitRate");
+}
+QString proxyKey() {
+    return QStringLiteral("proxy");
+}
 
 QString preferredSubtitlesKey() {
     return QStringLiteral("preferredSubtitles");
@@ -123,6 +129,9 @@ AppSettings::AppSettings(QSettings *defaults, QString downloadsFolder, QString h
             int(std::clamp<qint64>(*fragments, minimumConcurrentFragments, maximumConcurrentFragments));
     m_preferredSubtitles = storedString(*m_defaults, preferredSubtitlesKey()).value_or(QString());
     m_embedMetadata = storedBoolean(*m_defaults, embedMetadataKey()).value_or(true);
+    m_limitRate =
+        NetworkOptions::parseRate(storedString(*m_defaults, limitRateKey()).value_or(QString())).value_or(QString());
+    m_proxy = NetworkOptions::Proxy::fromSetting(storedString(*m_defaults, proxyKey()).value_or(QString()));
 }
 
 QString AppSettings::downloadDirectoryPath() const {
@@ -204,6 +213,29 @@ void AppSettings::setEmbedMetadata(bool embed) {
     store(embedMetadataKey(), embed);
     if (changed)
         Q_EMIT embedMetadataChanged();
+void AppSettings::setLimitRate(const QString &rate) {
+    QString problem;
+    const QString limit = NetworkOptions::parseRate(rate, &problem).value_or(QString());
+    if (!problem.isEmpty())
+        return;
+    const bool changed = limit != m_limitRate;
+    m_limitRate = limit;
+    store(limitRateKey(), limit);
+    if (changed)
+        Q_EMIT limitRateChanged();
+}
+
+void AppSettings::setProxy(const NetworkOptions::Proxy &proxy) {
+    if (proxy.kind == NetworkOptions::Proxy::Kind::address &&
+        !NetworkOptions::proxyAddressProblem(proxy.address).isEmpty())
+        return;
+    NetworkOptions::Proxy stored = proxy;
+    stored.address = proxy.kind == NetworkOptions::Proxy::Kind::address ? proxy.address.trimmed() : QString();
+    const bool changed = !(stored == m_proxy);
+    m_proxy = stored;
+    store(proxyKey(), stored.setting());
+    if (changed)
+        Q_EMIT proxyChanged();
 }
 
 void AppSettings::store(const QString &key, const QVariant &value) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/networkoptions.h"
 #include "media/cookiesource.h"
 #include "media/ytdlparguments.h"
 #include "platform/platformpaths.h"
@@ -42,6 +43,7 @@ class AppSettings : public QObject {
     Q_PROPERTY(
         QString preferredSubtitles READ preferredSubtitles WRITE setPreferredSubtitles NOTIFY preferredSubtitlesChanged)
     Q_PROPERTY(bool embedMetadata READ embedMetadata WRITE setEmbedMetadata NOTIFY embedMetadataChanged)
+    Q_PROPERTY(QString limitRate READ limitRate WRITE setLimitRate NOTIFY limitRateChanged)
 
 public:
     // The store must outlive this object. Loading reads the keys and writes nothing.
@@ -74,6 +76,12 @@ public:
     // "Guardar título, capítulos y portada en el archivo": true unless stored false, read like
     // revealWhenFinished.
     bool embedMetadata() const { return m_embedMetadata; }
+    // "Limitar velocidad": yt-dlp's form of the limit ("500K", "2M"), or empty for none. A stored
+    // text that is not a speed is none.
+    QString limitRate() const { return m_limitRate; }
+    // "Proxy": none, the system's (when unset) or an address; a stored address that is not
+    // usable is the system's.
+    NetworkOptions::Proxy proxy() const { return m_proxy; }
 
     // The user's home folder, where "~" leads and where browsers keep their profiles.
     const QString &homeFolder() const { return m_homeFolder; }
@@ -92,6 +100,10 @@ public:
     void setConcurrentFragments(int fragments);
     void setPreferredSubtitles(const QString &languages);
     void setEmbedMetadata(bool embed);
+    // A text that parseRate refuses is ignored; an empty one is no limit.
+    void setLimitRate(const QString &rate);
+    // An address that proxyAddressProblem refuses is ignored.
+    void setProxy(const NetworkOptions::Proxy &proxy);
 
 Q_SIGNALS:
     void ytDLPPathChanged();
@@ -103,6 +115,8 @@ Q_SIGNALS:
     void concurrentFragmentsChanged();
     void preferredSubtitlesChanged();
     void embedMetadataChanged();
+    void limitRateChanged();
+    void proxyChanged();
 
 private:
     void store(const QString &key, const QVariant &value);
@@ -128,6 +142,8 @@ private:
     int m_concurrentFragments = YTDLPArguments::defaultConcurrentFragments;
     QString m_preferredSubtitles;
     bool m_embedMetadata = true;
+    QString m_limitRate;
+    NetworkOptions::Proxy m_proxy;
     bool m_warnedAboutStore = false;
     std::optional<FileStamp> m_examinedStamp;
     bool m_examinedSafe = false;

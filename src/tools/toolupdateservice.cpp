@@ -216,7 +216,9 @@ QCoro::Task<ToolUpdateService::RunOutcome> ToolUpdateService::execute(Run run) {
 
 QCoro::Task<> ToolUpdateService::runUpdate(QString executable, QStringList arguments, ToolUpdateEventHandler onEvent) {
     QStringList shown{executable};
-    shown.append(arguments);
+    // A proxy's user and password are not shown.
+    for (const QString &argument : arguments)
+        shown.append(NetworkOptions::maskedAddress(argument));
     report(&onEvent, ToolUpdateEvent::command(shown.join(QLatin1Char(' '))));
 
     Run run;
@@ -306,6 +308,10 @@ QCoro::Task<QUrl> ToolUpdateService::transfer(Transfer transfer) {
                               QString::number(m_limits.connect.count()),
                               QStringLiteral("--max-filesize"),
                               QString::number(transfer.maxBytes)};
+        if (m_proxy.kind == NetworkOptions::Proxy::Kind::address)
+            arguments << QStringLiteral("--proxy") << m_proxy.address;
+        else if (m_proxy.kind == NetworkOptions::Proxy::Kind::none)
+            arguments << QStringLiteral("--noproxy") << QStringLiteral("*");
         if (transfer.maxTime.count() > 0) {
             const qint64 remaining = transfer.maxTime.count() - clock.elapsed() / 1000;
             arguments << QStringLiteral("--max-time") << QString::number(std::max<qint64>(1, remaining));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/networkoptions.h"
 #include "dependencylocator.h"
 #include "homebrewsupportinfo.h"
 #include "previoustoolcopy.h"
@@ -35,6 +36,11 @@ class QLockFile;
 // the managed installs), toolupdateservice_homebrew.cpp (version check, Homebrew, updates).
 class ToolUpdateService {
 public:
+    // The proxy of every later transfer (version catalogs, checksums, downloads), as the
+    // settings say: curl's own --proxy, or --noproxy for none; the system's lets curl read the
+    // environment.
+    void setProxy(NetworkOptions::Proxy proxy) { m_proxy = std::move(proxy); }
+
     struct ManagedInstallResult {
         QString path;    // the installed executable (for FFmpeg, "ffmpeg")
         QString message; // summary for the user
@@ -204,6 +210,7 @@ private:
     ToolHosts m_hosts;
     DependencyLocator m_locator;
     Limits m_limits;
+    NetworkOptions::Proxy m_proxy;
     SignatureVerifier m_ytDLPSignature;
 
     mutable QMutex m_processLock;                  // guards the three fields below, nothing else

@@ -218,7 +218,11 @@ QCoro::Task<QString> ToolUpdateService::update(QList<ToolUpdateStatus> statuses,
                                "copia administrada por Torvel."));
         case Kind::standalone: {
             report(onEvent, ToolUpdateEvent::stage(QStringLiteral("Actualizando yt-dlp…")));
-            const QStringList arguments{QStringLiteral("-U")};
+            // Its updater reaches GitHub the way the downloads reach their sites.
+            QStringList arguments;
+            if (m_proxy.kind != NetworkOptions::Proxy::Kind::system)
+                arguments << QStringLiteral("--proxy") << m_proxy.ytDLPValue().value_or(QString());
+            arguments << QStringLiteral("-U");
             co_await runUpdate(ytDLP->path, arguments, onEvent);
             messages.append(QStringLiteral("yt-dlp se actualizó con su actualizador integrado."));
             break;

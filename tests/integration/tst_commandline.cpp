@@ -115,7 +115,12 @@ private Q_SLOTS:
               u"download https://example.invalid/v --to"_s, u"download https://example.invalid/v --audio-format ogg"_s,
               u"download https://example.invalid/v --items 1"_s, u"foo"_s, u"--verbose"_s,
               u"analyze https://example.invalid/v --cookies-from-browser netscape"_s,
-              u"download https://example.invalid/v --cookies-from-browser firefox --cookies /tmp/c.txt"_s}) {
+              u"download https://example.invalid/v --cookies-from-browser firefox --cookies /tmp/c.txt"_s,
+              u"download https://example.invalid/v --section 0:05-0:02"_s,
+              u"download https://example.invalid/v --section 1:x-"_s,
+              u"download https://example.invalid/v --playlist --section 1-2"_s,
+              u"download https://example.invalid/v --limit-rate mucho"_s,
+              u"analyze https://example.invalid/v --proxy ftp://127.0.0.1:21"_s}) {
             const ProcessResult result = TestSupport::runApplication(arguments.split(QLatin1Char(' ')), m_home.path());
             QVERIFY2(result.status == 2 && result.standardError.startsWith("Uso:"), qPrintable(arguments));
         }
@@ -219,16 +224,17 @@ private Q_SLOTS:
                                R"({"url": "https:\/\/e.example/v/fail", "title": "Falla"},)"
                                "{\"url\": \"https:\\/\\/e.example/v/3\", \"title\": \"Tres\\u001b]0;x\\u0007\"},"
                                R"({"title": "Sin dirección"}]})");
-        configureYTDLP(home,
-                       u"for a in \"$@\"; do url=\"$a\"; done\n"
-                       "case \"$url $*\" in *single*--dump-single-json*)\n"
-                       "  echo '{\"id\": \"s\", \"title\": \"Clip\", \"formats\": [{\"format_id\": \"18\", "
-                       "\"ext\": \"mp4\", \"vcodec\": \"avc1\", \"acodec\": \"mp4a\"}]}'; exit 0 ;; esac\n"
-                       "case \" $* \" in *\" --dump-single-json \"*) cat '%1'; exit 0 ;; esac\n"
-                       "job=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"
-                       "n=$(basename \"$url\")\n"
-                       "[ \"$n\" = fail ] && { echo 'ERROR: [generic] fail: Video unavailable' >&2; exit 1; }\n"
-                       "echo x > \"$job/Video $n [$n].mp4\""_s.arg(home.filePath(u"list.json"_s)));
+        configureYTDLP(
+            home,
+            u"for a in \"$@\"; do url=\"$a\"; done\n"
+            "case \"$url $*\" in *single*--dump-single-json*)\n"
+            "  echo '{\"id\": \"s\", \"title\": \"Clip\", \"duration\": 61, \"formats\": [{\"format_id\": \"18\", "
+            "\"ext\": \"mp4\", \"vcodec\": \"avc1\", \"acodec\": \"mp4a\"}]}'; exit 0 ;; esac\n"
+            "case \" $* \" in *\" --dump-single-json \"*) cat '%1'; exit 0 ;; esac\n"
+            "job=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"
+            "n=$(basename \"$url\")\n"
+            "[ \"$n\" = fail ] && { echo 'ERROR: [generic] fail: Video unavailable' >&2; exit 1; }\n"
+            "echo x > \"$job/Video $n [$n].mp4\""_s.arg(home.filePath(u"list.json"_s)));
         const QString address = u"https://e.example/list"_s;
         const QString out = home.filePath(u"out"_s);
         const auto run = [&](const QStringList &arguments) {
@@ -246,6 +252,10 @@ private Q_SLOTS:
         QCOMPARE(QString::fromUtf8(result.standardError),
                  u"Esta forma de descarga no existe para este enlace: best. Usa una de estas: recommended, "
                  "compatible-mp4, audio-only, format-18.\n"_s);
+        // A stretch past the end is refused once the analysis knows the duration.
+        result = run({u"download"_s, u"https://e.example/single"_s, u"--section"_s, u"0:30-1:05"_s, u"--to"_s, out});
+        QCOMPARE(result.status, 1);
+        QCOMPARE(QString::fromUtf8(result.standardError), u"El recorte pasa del final del video, que dura 1:01.\n"_s);
 
         result = run({u"analyze"_s, address});
         QCOMPARE(result.status, 0);

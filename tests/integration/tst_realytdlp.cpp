@@ -1,4 +1,5 @@
 #include "common/blockingwait.h"
+#include "forwardproxy.h"
 #include "media/downloadchoice.h"
 #include "media/playlistdownloader.h"
 #include "media/ytdlpexplanations.h"
@@ -9,6 +10,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -42,13 +44,31 @@ private:
     int m_refusals = 0; // how many more requests for /one.mp4 the server refuses with 403
 
     qsizetype fetches(const QString &path) const { return m_server->requests().count(u"GET "_s + path); }
-    // A one-second clip with video and audio, in the served folder.
-    void makeClip(const QString &name) {
-        const ProcessResult made = BlockingWait::wait(ProcessRunner::run(
-            u"/usr/bin/ffmpeg"_s,
-            {u"-loglevel"_s, u"error"_s, u"-y"_s, u"-f"_s, u"lavfi"_s, u"-i"_s,
-             u"testsrc=duration=1:size=160x120:rate=10"_s, u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=duration=1"_s,
-             u"-shortest"_s, u"-c:v"_s, u"libx264"_s, u"-c:a"_s, u"aac"_s, m_dir.filePath(u"site/"_s + name)}));
+    // A clip with video and audio (a key frame every five seconds), in the served folder.
+    void makeClip(const QString &name, int seconds = 1) {
+        const QString duration = u"duration="_s + QString::number(seconds);
+        const ProcessResult made = BlockingWait::wait(
+            ProcessRunner::run(u"/usr/bin/ffmpeg"_s, {u"-loglevel"_s,
+                                                      u"error"_s,
+                                                      u"-y"_s,
+                                                      u"-f"_s,
+                                                      u"lavfi"_s,
+                                                      u"-i"_s,
+                                                      u"testsrc="_s + duration + u":size=160x120:rate=10"_s,
+                                                      u"-f"_s,
+                                                      u"lavfi"_s,
+                                                      u"-i"_s,
+                                                      u"sine="_s + duration,
+                                                      u"-shortest"_s,
+                                                      u"-c:v"_s,
+                                                      u"libx264"_s,
+                                                      u"-g"_s,
+                                                      u"50"_s,
+                                                      u"-c:a"_s,
+                                                      u"aac"_s,
+                                                      u"-movflags"_s,
+                                                      u"+faststart"_s,
+                                                      m_dir.filePath(u"site/"_s + name)}));
         QCOMPARE(made.status, 0);
     }
 
@@ -327,6 +347,70 @@ private Q_SLOTS:
             page, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s, folder, {}, options));
         QCOMPARE(contentsOf(file), QString(contents).replace(u"PAGE"_s, page.toString()));
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
+    // "Recortar": only the stretch asked for, cut by FFmpeg while it downloads from the
+    // analysis's document, within a second of its length, the bar only moving forward.
+    void sectionOfAVideo() {
+        makeClip(u"long.mp4"_s, 8);
+        TestSupport::writeFile(m_dir.filePath(u"site/long.html"_s), "<html><head><title>Largo</title></head><body>"
+                                                                    "<video src=\"long.mp4\"></video></body></html>");
+        const QUrl page = m_server->url(u"/long.html"_s);
+        const MediaInfo media = std::get<MediaInfo>(BlockingWait::wait(m_service->analyze(page, u"/usr/bin/yt-dlp"_s)));
+        YTDLPService::DownloadOptions options;
+        options.document = media.document;
+        options.section = MediaSection{2, 4.5};
+        QList<double> fractions;
+        const QString placed = BlockingWait::wait(m_service->download(
+            page, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s, m_dir.filePath(u"Tramo"_s),
+            [&fractions](const DownloadProgress &progress) { fractions.append(progress.fraction); }, options));
+        const double duration = MediaFixtures::duration(placed);
+        QVERIFY2(qAbs(duration - 2.5) <= 1.0, qPrintable(QString::number(duration)));
+        QVERIFY(std::is_sorted(fractions.cbegin(), fractions.cend()));
+        QCOMPARE(fractions.last(), 1.0);
+    }
+
+    // "Limitar velocidad": a limit that lets the clip through in about three seconds makes its
+    // download last at least that long.
+    void limitRateSlowsTheTransfer() {
+        const qint64 size = QFileInfo(m_dir.filePath(u"site/a.mp4"_s)).size();
+        const qint64 kibPerSecond = std::max<qint64>(1, size / 1024 / 3);
+        m_service->setNetwork({{}, QString::number(kibPerSecond) + u'K'});
+        QElapsedTimer clock;
+        clock.start();
+        BlockingWait::wait(m_service->download(m_server->url(u"/one.html"_s), DownloadChoice::recommended(),
+                                               u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s,
+                                               m_dir.filePath(u"Despacio"_s), {}));
+        m_service->setNetwork({});
+        const double expected = double(size) / double(kibPerSecond * 1024);
+        QVERIFY2(clock.elapsed() >= qint64(expected * 800), qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // "Proxy": the analysis and the download both go through it, with the user and password of
+    // its address; the page's own server is reached only by the proxy.
+    void proxyCarriesThePageAndTheMedia() {
+        ForwardProxy proxy("ana:s3cr3t");
+        m_service->setNetwork({{NetworkOptions::Proxy::Kind::address, proxy.address()}, std::nullopt});
+        const QUrl page = m_server->url(u"/one.html"_s);
+        const MediaInfo media = std::get<MediaInfo>(BlockingWait::wait(m_service->analyze(page, u"/usr/bin/yt-dlp"_s)));
+        YTDLPService::DownloadOptions options;
+        options.document = media.document;
+        const QString placed =
+            BlockingWait::wait(m_service->download(page, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s,
+                                                   u"/usr/bin/ffmpeg"_s, m_dir.filePath(u"Proxy"_s), {}, options));
+        m_service->setNetwork({});
+        QCOMPARE(MediaFixtures::streamTypes(placed), u"video,audio"_s);
+        const QStringList seen = proxy.requests();
+        QVERIFY2(seen.contains(u"GET "_s + page.toString()) &&
+                     seen.contains(u"GET "_s + m_server->url(u"/one.mp4"_s).toString()),
+                 qPrintable(seen.join(u", "_s)));
+
+        // A wrong password is the proxy's refusal, shown without the password.
+        ForwardProxy strict("ana:otra");
+        const QString wrong = strict.address().replace(u"ana:otra"_s, u"ana:s3cr3t"_s);
+        m_service->setNetwork({{NetworkOptions::Proxy::Kind::address, wrong}, std::nullopt});
+        const QString failure = failureOf(m_service->analyze(page, u"/usr/bin/yt-dlp"_s));
+        m_service->setNetwork({});
+        QVERIFY2(failure.contains(u"407"_s) && !failure.contains(u"s3cr3t"_s), qPrintable(failure));
+        QVERIFY(strict.refusals() > 0 && strict.requests().isEmpty());
     }
 
     void audioOnlyAsMP3() {

@@ -1,5 +1,6 @@
 #include "archivefixtures.h"
 #include "common/blockingwait.h"
+#include "forwardproxy.h"
 #include "platform/toolassets.h"
 #include "process/processtree.h"
 #include "scriptedhttpserver.h"
@@ -446,6 +447,14 @@ private Q_SLOTS:
         QCOMPARE(BlockingWait::wait(m_service->check(ytDLP, ffmpeg)),
                  (QList<ToolUpdateStatus>{{Tool::ytDLP, u"2025.09.26"_s, u"2025.10.22"_s, true},
                                           {Tool::ffmpeg, u"8.0"_s, u"8.0"_s, false}}));
+        // Through the proxy of the settings, with its user and password.
+        ForwardProxy proxy("ana:s3cr3t");
+        m_service->setProxy({NetworkOptions::Proxy::Kind::address, proxy.address()});
+        QCOMPARE(BlockingWait::wait(m_service->check(ytDLP, ffmpeg)).size(), 2);
+        QVERIFY2(
+            proxy.requests().contains(u"GET "_s + m_server->url(u"/repos/yt-dlp/yt-dlp/releases/latest"_s).toString()),
+            qPrintable(proxy.requests().join(u", "_s)));
+        m_service->setProxy({});
         // A Homebrew copy is compared with its formula, not with the project's release.
         ytDLP.installSource = ToolInstallSource::homebrew(u"/bin/false"_s);
         QCOMPARE(BlockingWait::wait(m_service->check(ytDLP, std::nullopt)),
@@ -475,7 +484,7 @@ private Q_SLOTS:
             "upgrade yt-dlp ffmpeg ");
         row("managed yt-dlp", "managed", "", -1, "Se instaló yt-dlp 2025.10.22 con el ejecutable oficial verificado.");
         row("stand-alone yt-dlp", "standalone", "", -1, "yt-dlp se actualizó con su actualizador integrado.",
-            "yt-dlp -U");
+            "yt-dlp --proxy PROXY -U");
         row("pip yt-dlp", "pip", "", -1, "yt-dlp fue instalado con pip.");
         row("MacPorts yt-dlp", "macPorts", "", -1, "yt-dlp pertenece a MacPorts.");
         row("system yt-dlp", "systemPackage", "", -1, "yt-dlp pertenece al gestor de paquetes del sistema.");
@@ -512,10 +521,19 @@ private Q_SLOTS:
         }
         const std::optional<ToolKind> tool =
             only < 0 ? std::nullopt : std::optional<ToolKind>(only == 0 ? ToolKind::ytDLP : ToolKind::ffmpeg);
+        // yt-dlp's own updater goes through the proxy too, which the live log shows without its
+        // password.
+        ForwardProxy proxy("ana:s3cr3t");
+        m_service->setProxy({NetworkOptions::Proxy::Kind::address, proxy.address()});
+        expectedCalls.replaceInStrings(u"PROXY"_s, proxy.address());
         QString message;
         const QString failure = failureOf([&]() -> QCoro::Task<> {
             message = co_await m_service->update(statuses, ytDLP, ffmpeg, tool, m_record);
         }());
+        QVERIFY(std::none_of(m_events.cbegin(), m_events.cend(),
+                             [](const ToolUpdateEvent &event) { return event.text.contains(u"s3cr3t"_s); }));
+        QCOMPARE(logged(standalone + u" --proxy "_s + NetworkOptions::maskedAddress(proxy.address()) + u" -U"_s),
+                 ytDLPSource == u"standalone"_s);
         const QString result = failure.isEmpty() ? message : failure;
         QVERIFY2(result.startsWith(outcome), qPrintable(result));
         QCOMPARE(calls(), expectedCalls);

@@ -36,10 +36,10 @@ bool encodeTestSignal(const QString &size, int seconds, const QString &options, 
     return true;
 }
 
-QString streamEntries(const QString &file, const QString &entry) {
+QString probed(const QString &file, const QString &entry) {
     QProcess ffprobe;
     ffprobe.start(u"/usr/bin/ffprobe"_s,
-                  {u"-v"_s, u"error"_s, u"-show_entries"_s, u"stream="_s + entry, u"-of"_s, u"csv=p=0"_s, file});
+                  {u"-v"_s, u"error"_s, u"-show_entries"_s, entry, u"-of"_s, u"csv=p=0"_s, file});
     if (!ffprobe.waitForFinished(30'000) || ffprobe.exitCode() != 0)
         return {};
     return QString::fromUtf8(ffprobe.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts).join(u',');
@@ -65,11 +65,15 @@ bool makeWebM(const QString &file, int seconds) {
 }
 
 QString streamTypes(const QString &file) {
-    return streamEntries(file, u"codec_type"_s);
+    return probed(file, u"stream=codec_type"_s);
 }
 
 QString streamCodecs(const QString &file) {
-    return streamEntries(file, u"codec_name"_s);
+    return probed(file, u"stream=codec_name"_s);
+}
+
+double duration(const QString &file) {
+    return probed(file, u"format=duration"_s).toDouble();
 }
 
 } // namespace MediaFixtures

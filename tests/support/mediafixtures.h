@@ -18,5 +18,7 @@ bool makeWebM(const QString &file, int seconds);
 // The streams ffprobe finds in a file, e.g. "video,audio", or their codecs, e.g. "h264,aac".
 QString streamTypes(const QString &file);
 QString streamCodecs(const QString &file);
+// The file's duration in seconds, as ffprobe reads it; 0 when it cannot.
+double duration(const QString &file);
 
 } // namespace MediaFixtures

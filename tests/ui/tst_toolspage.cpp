@@ -388,7 +388,7 @@ exit 1)");
         // before the confirmed update starts, and the pill turns green afterwards.
         m_machine->write(u"update-script"_s, "echo 2025.10.22 > \"$dir/version\"");
         QTest::mouseClick(ytDLP, Qt::LeftButton);
-        QCOMPARE(window.optionsWindow()->tabs()->currentIndex(), 1);
+        QCOMPARE(window.optionsWindow()->tabs()->currentIndex(), OptionsWindow::tabIndex(AppModel::OptionsTab::tools));
         QCOMPARE(m_model->pendingToolAction(), Action::update(ToolKind::ytDLP));
         QTRY_VERIFY(window.optionsWindow()->actionDialog()->isVisible());
         std::optional<std::optional<Action>> pendingAtStart;

@@ -6,6 +6,7 @@
 #include "ui/main/audioexportformatview.h"
 #include "ui/main/choicetile.h"
 #include "ui/main/subtitlesview.h"
+#include "ui/main/sectionview.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -40,6 +41,7 @@ ChoiceCard::ChoiceCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m
     m_audioFormat = new AudioExportFormatView(m_model, this);
     layout->addWidget(m_audioFormat);
     layout->addWidget(new SubtitlesView(m_model, this));
+    layout->addWidget(new SectionView(m_model, this));
     m_advanced = new AdvancedFormatsView(m_model, this);
     layout->addWidget(m_advanced);
 

@@ -9,8 +9,8 @@ class AppModel;
 class AudioExportFormatView;
 class ChoiceTile;
 
-// How to download: the three standard ways as tiles, the audio container for "Solo audio", and
-// the advanced section with every individual format.
+// How to download: the three standard ways as tiles, the audio container for "Solo audio", the
+// stretch to keep ("Recortar"), and the advanced section with every individual format.
 class ChoiceCard : public TorvelCard {
     Q_OBJECT
 

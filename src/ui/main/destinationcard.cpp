@@ -44,6 +44,7 @@ DestinationCard::DestinationCard(AppModel &model, QWidget *parent) : TorvelCard(
     connect(&m_model.settings(), &AppSettings::downloadDirectoryChanged, this, &DestinationCard::refresh);
     connect(&m_model, &AppModel::playlistChanged, this, &DestinationCard::refreshButton);
     connect(&m_model, &AppModel::playlistCheckedChanged, this, &DestinationCard::refreshButton);
+    connect(&m_model, &AppModel::sectionChanged, this, &DestinationCard::refreshButton);
     connect(&m_model, &AppModel::noticeChanged, this, &DestinationCard::refreshNotice);
     refresh();
     refreshButton();
@@ -54,7 +55,7 @@ void DestinationCard::refreshButton() {
     // A list's button names how many of its videos start.
     if (!m_model.playlist()) {
         m_download->setText(QStringLiteral("Descargar"));
-        m_download->setEnabled(true);
+        m_download->setEnabled(m_model.sectionProblem().isEmpty());
         return;
     }
     const qsizetype checked = m_model.checkedPlaylistEntryCount();

@@ -18,6 +18,9 @@ MediaCard::MediaCard(AppModel &model, QWidget *parent) : TorvelCard(parent), m_m
     auto *row = new QHBoxLayout;
     row->setSpacing(18);
     m_thumbnail = new ThumbnailView(this);
+    const auto useProxy = [this] { m_thumbnail->setProxy(m_model.settings().proxy()); };
+    useProxy();
+    connect(&m_model.settings(), &AppSettings::proxyChanged, this, useProxy);
     row->addWidget(m_thumbnail, 0, Qt::AlignTop);
 
     auto *texts = new QVBoxLayout;

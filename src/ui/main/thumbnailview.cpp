@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QImageReader>
 #include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QPainter>
 #include <QPainterPath>
@@ -71,6 +72,11 @@ void ThumbnailView::setUrlString(const std::optional<QString> &urlString) {
 void ThumbnailView::start(const QUrl &url) {
     if (!m_network)
         m_network = new QNetworkAccessManager(this);
+    // The system's: the environment's proxy variables, as yt-dlp reads them.
+    if (m_proxy.kind == NetworkOptions::Proxy::Kind::system)
+        m_network->setProxy(QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(url)).value(0));
+    else
+        m_network->setProxy(m_proxy.qtProxy());
     const quint64 generation = ++m_generation;
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/networkoptions.h"
+
 #include <QFutureWatcher>
 #include <QImage>
 #include <QPointer>
@@ -37,6 +39,9 @@ public:
     void setUrlString(const std::optional<QString> &urlString);
     State state() const { return m_state; }
     const QImage &image() const { return m_image; }
+    // The proxy of the next fetches: the picture comes from the analysed site, reached the way
+    // yt-dlp reaches it.
+    void setProxy(const NetworkOptions::Proxy &proxy) { m_proxy = proxy; }
 
     QSize sizeHint() const override { return {frameWidth, frameHeight}; }
 
@@ -58,6 +63,7 @@ private:
     QImage m_image;
     quint64 m_generation = 0;
     QNetworkAccessManager *m_network = nullptr;
+    NetworkOptions::Proxy m_proxy;
     QPointer<QNetworkReply> m_reply;
     QTimer m_deadline;
     ActivityIndicator *m_indicator;

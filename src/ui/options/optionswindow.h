@@ -12,7 +12,8 @@ class SwitchButton;
 class ToolActionDialog;
 
 // The options window: a General tab (download folder, reveal switch, cookies for yt-dlp,
-// privacy, the tdl: link scheme), the tools page and the compact about view. The selected tab lives in the model, so
+// privacy, the tdl: link scheme), a Red tab (fragments fetched at once, speed limit, proxy), the
+// tools page and the compact about view. The selected tab lives in the model, so
 // other windows can open the options on a given tab. Everything shown is read from the model
 // and its settings when they announce a change; nothing is copied. While the model proposes a
 // tool operation and the window is shown, a dialog asks to confirm it.
@@ -37,6 +38,7 @@ protected:
 
 private:
     QWidget *buildGeneralPage();
+    QWidget *buildNetworkPage();
     QWidget *buildToolsPage();
     QWidget *buildAboutPage();
     void showSelectedTab();
