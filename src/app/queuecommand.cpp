@@ -292,6 +292,9 @@ QCoro::Task<int> runQueue(QStringList arguments) {
                        {ytDLP->path, ytDLP->version, ffmpeg ? std::optional<QString>(ffmpeg->path) : std::nullopt});
     runner.setMaximumJobs(jobs);
     runner.setConcurrentFragments(settings.concurrentFragments());
+    const QString rate = settings.limitRate();
+    runner.setNetwork({settings.proxy(), rate.isEmpty() ? std::nullopt : std::optional<QString>(rate)});
+    runner.setFileContents(settings.embedMetadata(), settings.preferredSubtitles());
     InterruptWatcher watcher;
     bool interrupted = false;
     QObject::connect(&watcher, &InterruptWatcher::interrupted, &runner, [&] {

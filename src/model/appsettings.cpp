@@ -213,6 +213,8 @@ void AppSettings::setEmbedMetadata(bool embed) {
     store(embedMetadataKey(), embed);
     if (changed)
         Q_EMIT embedMetadataChanged();
+}
+
 void AppSettings::setLimitRate(const QString &rate) {
     QString problem;
     const QString limit = NetworkOptions::parseRate(rate, &problem).value_or(QString());

@@ -179,6 +179,7 @@ void QueueRunner::fillPlaces() {
             return;
         auto running = std::make_shared<Running>();
         running->service = std::make_unique<YTDLPService>(DependencyLocator(), m_jobFolders);
+        running->service->setNetwork(m_network);
         m_running.insert(item->id, running);
         runItem(*item, running);
     }
@@ -209,6 +210,10 @@ QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> runn
         m_store.saveAnalysis(item.id, media.title, media.thumbnail.value_or(QString()),
                              media.extractor.value_or(QString()), media.id);
         const DownloadChoice choice = chosenWay(selection, item);
+        if (selection.selectedChoiceHasVideo()) {
+            if (const std::optional<QString> subtitles = SubtitleRequests::preferred(m_preferredSubtitles, media))
+                selection.selectedSubtitles = {*subtitles};
+        }
         // The item's own folder, kept across pauses and restarts.
         if (item.jobFolder.isEmpty() || !QFileInfo(item.jobFolder).isDir()) {
             item.jobFolder = m_jobFolders.createQueuedJobFolder();
@@ -219,6 +224,7 @@ QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> runn
         options.conversion = selection.compatibleMP4Outlook();
         options.document = media.document;
         options.jobFolder = item.jobFolder;
+        options.contents = selection.fileContents(m_embedMetadata);
         if (m_concurrentFragments > 0)
             options.concurrentFragments = m_concurrentFragments;
         const qint64 id = item.id;

@@ -2,6 +2,7 @@
 
 #include "media/downloadprogresstracker.h"
 #include "media/jobfolders.h"
+#include "media/ytdlpservice.h"
 #include "platform/platformpaths.h"
 #include "queue/queuestore.h"
 
@@ -14,8 +15,6 @@
 #include <chrono>
 #include <memory>
 #include <optional>
-
-class YTDLPService;
 
 // The programs a QueueRunner starts.
 struct QueueRunnerTools {
@@ -66,6 +65,14 @@ public:
     // 1 to 8; takes effect at once: more places start waiting items, fewer let running ones end.
     void setMaximumJobs(int jobs);
     void setConcurrentFragments(int fragments) { m_concurrentFragments = fragments; }
+    // The proxy and speed limit every item's yt-dlp uses.
+    void setNetwork(YTDLPNetwork network) { m_network = std::move(network); }
+    // What goes into each file besides its streams: title, chapters and cover, and the first of
+    // the preferred subtitle languages ("es, en") that a video has.
+    void setFileContents(bool embedMetadata, QString preferredSubtitles) {
+        m_embedMetadata = embedMetadata;
+        m_preferredSubtitles = std::move(preferredSubtitles);
+    }
 
     // Starts taking waiting items, until stop().
     void start();
@@ -106,6 +113,9 @@ private:
     qint64 m_pid;
     int m_maximumJobs = defaultJobs;
     int m_concurrentFragments = 0; // 0: YTDLPService's default
+    YTDLPNetwork m_network;
+    bool m_embedMetadata = true;
+    QString m_preferredSubtitles;
     bool m_active = false;
     QueueState m_interruptedState = QueueState::waiting;
     QHash<qint64, std::shared_ptr<Running>> m_running;

@@ -347,6 +347,8 @@ private Q_SLOTS:
             page, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s, folder, {}, options));
         QCOMPARE(contentsOf(file), QString(contents).replace(u"PAGE"_s, page.toString()));
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
+    }
+
     // "Recortar": only the stretch asked for, cut by FFmpeg while it downloads from the
     // analysis's document, within a second of its length, the bar only moving forward.
     void sectionOfAVideo() {

@@ -143,6 +143,8 @@ void addFileContentRows(AppModel &model, TorvelCard *card, QObject *context) {
     showEmbedMetadata();
     QObject::connect(&model.settings(), &AppSettings::embedMetadataChanged, context, showEmbedMetadata);
     QObject::connect(&model, &AppModel::toolsChanged, context, showEmbedMetadata);
+}
+
 // Why the typed value is refused, under its field; hidden while there is nothing to say.
 QLabel *problemLabel(const QString &objectName, QWidget *parent) {
     QLabel *result = label(QString(), objectName, parent);
