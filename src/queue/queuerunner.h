@@ -114,7 +114,7 @@ private:
     int m_maximumJobs = defaultJobs;
     int m_concurrentFragments = 0; // 0: YTDLPService's default
     YTDLPNetwork m_network;
-    bool m_embedMetadata = true;
+    bool m_embedMetadata = false;
     QString m_preferredSubtitles;
     bool m_active = false;
     QueueState m_interruptedState = QueueState::waiting;

@@ -168,6 +168,8 @@ private Q_SLOTS:
         };
         const QString url = m_server->url(u"/slower.webm"_s).toString();
         const QString folder = m_dir.filePath(u"Cola"_s);
+        // The served bytes as they are, without a title written into them.
+        TestSupport::writeFile(home + u"/.config/Torvel/Torvel Downloader.conf"_s, "[General]\nembedMetadata=false\n");
         const ProcessResult added = app({u"queue"_s, u"add"_s, url, u"--to"_s, folder});
         QCOMPARE(added.status, 0);
         QCOMPARE(added.standardOutput, (u"En cola #1: "_s + url + u'\n').toUtf8());
