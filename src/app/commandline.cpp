@@ -627,6 +627,61 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
     co_return outcome.failures.isEmpty() ? 0 : 1;
 }
 
+// What the download of one item needs besides the choice.
+struct ItemDownload {
+    YTDLPService &service;
+    QUrl url;
+    const LocatedTools &tools;
+    QString destination;
+    CookieSource cookies;
+    int concurrentFragments;
+};
+
+// Downloads the selected choice of one item and prints where it was placed; the exit status.
+// Without an analysis (selection without mediaInfo), nothing when yt-dlp's document showed that
+// the address needs one first (see YTDLPDownloadOptions::withoutAnalysis).
+QCoro::Task<std::optional<int>> downloadItem(const ItemDownload &item, ChoiceSelection selection, bool withoutAnalysis,
+                                             QString cancelMessage) {
+    ProgressLine line;
+    const DownloadChoice choice = selection.selectedChoice();
+    const std::optional<ToolInfo> &ffmpeg = item.tools.ffmpeg;
+    const std::optional<QString> ffmpegPath = ffmpeg ? std::optional<QString>(ffmpeg->path) : std::nullopt;
+    const YTDLPService::ProgressCallback showProgress = [&line](const DownloadProgress &progress) {
+        line.show(progress);
+    };
+    item.service.rememberVersion(item.tools.ytDLP->path, item.tools.ytDLP->version);
+    YTDLPService::DownloadOptions downloadOptions;
+    downloadOptions.cookies = item.cookies;
+    downloadOptions.conversion = selection.compatibleMP4Outlook();
+    downloadOptions.onNotice = [&line](const QString &notice) {
+        line.finish();
+        err() << notice << '\n';
+        err().flush();
+    };
+    downloadOptions.concurrentFragments = item.concurrentFragments;
+    downloadOptions.withoutAnalysis = withoutAnalysis;
+    // From the analysis's document, when there was one: one extraction in all.
+    if (selection.mediaInfo)
+        downloadOptions.document = selection.mediaInfo->document;
+    QString placed;
+    try {
+        placed = co_await item.service.download(item.url, choice, item.tools.ytDLP->path, ffmpegPath, item.destination,
+                                                showProgress, downloadOptions);
+    } catch (const CancellationError &) {
+        line.finish();
+        co_return cancelled(cancelMessage);
+    } catch (const TorvelError &error) {
+        line.finish();
+        co_return fail(error.errorDescription());
+    }
+    line.finish();
+    if (placed.isEmpty())
+        co_return std::nullopt;
+    out() << Console::printable(placed) << '\n';
+    out().flush();
+    co_return 0;
+}
+
 QCoro::Task<int> downloadCommand(QStringList arguments) {
     const Options options =
         parseOptions(arguments,
@@ -665,13 +720,31 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     if (!tools.ytDLP)
         co_return fail(missingYTDLP);
 
-    // Every address is analyzed first, even for the standard ways: a list must be refused, or
-    // taken entry by entry, before yt-dlp downloads anything.
+    const QString destination = options.values.value(QStringLiteral("--to"), settings.downloadDirectoryPath());
+    const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
+    const bool pairsAudio = options.values.contains(QStringLiteral("--audio"));
+    const ItemDownload item{service, *url, tools, destination, cookies.source, settings.concurrentFragments()};
+
+    // A standard way names no format of the item, so one yt-dlp extracts the address and
+    // downloads it, as when it is run by hand. Its document tells a list from a video before
+    // anything is fetched; a list, or a document that cannot be read, is analyzed as below.
+    const QList<DownloadChoice> standard = selection.standardChoices();
+    const auto standardChoice = std::find_if(standard.cbegin(), standard.cend(),
+                                             [&](const DownloadChoice &choice) { return choice.id == choiceID; });
+    if (!wantsList && !pairsAudio && standardChoice != standard.cend()) {
+        selection.selectChoice(*standardChoice);
+        if (const std::optional<int> status = co_await downloadItem(item, selection, true, cancelMessage))
+            co_return *status;
+        if (interruption.requested())
+            co_return cancelled(cancelMessage);
+    }
+
+    // Otherwise the address is analyzed first: a list must be refused, or taken entry by entry,
+    // and a format or an audio track named must exist, before yt-dlp downloads anything.
     std::optional<PlaylistInfo> list;
     if (const auto status =
             co_await analyzeInto(*url, service, *tools.ytDLP, cookies.source, selection, list, cancelMessage))
         co_return *status;
-    const QString destination = options.values.value(QStringLiteral("--to"), settings.downloadDirectoryPath());
     if (list) {
         if (!wantsList)
             co_return fail(
@@ -684,8 +757,6 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     if (options.values.contains(QStringLiteral("--items")))
         co_return fail(QStringLiteral("Esta dirección no es una lista: --items no se aplica."));
 
-    const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
-    const bool pairsAudio = options.values.contains(QStringLiteral("--audio"));
     QList<DownloadChoice> offered = selection.standardChoices();
     offered.append(selection.exactChoices());
     const auto chosen = std::find_if(offered.cbegin(), offered.cend(),
@@ -712,42 +783,7 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     }
     if (interruption.requested())
         co_return cancelled(cancelMessage);
-
-    ProgressLine line;
-    const DownloadChoice choice = selection.selectedChoice();
-    const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
-    const YTDLPService::ProgressCallback showProgress = [&line](const DownloadProgress &progress) {
-        line.show(progress);
-    };
-    service.rememberVersion(tools.ytDLP->path, tools.ytDLP->version);
-    const QUrl address = *url;
-    const QString ytDLPPath = tools.ytDLP->path;
-    YTDLPService::DownloadOptions downloadOptions;
-    downloadOptions.cookies = cookies.source;
-    downloadOptions.conversion = selection.compatibleMP4Outlook();
-    downloadOptions.onNotice = [&line](const QString &notice) {
-        line.finish();
-        err() << notice << '\n';
-        err().flush();
-    };
-    downloadOptions.concurrentFragments = settings.concurrentFragments();
-    // From the analysis's document: one extraction in all, as when yt-dlp is run by hand.
-    downloadOptions.document = selection.mediaInfo->document;
-    QString placed;
-    try {
-        placed = co_await service.download(address, choice, ytDLPPath, ffmpegPath, destination, showProgress,
-                                           downloadOptions);
-    } catch (const CancellationError &) {
-        line.finish();
-        co_return cancelled(cancelMessage);
-    } catch (const TorvelError &error) {
-        line.finish();
-        co_return fail(error.errorDescription());
-    }
-    line.finish();
-    out() << Console::printable(placed) << '\n';
-    out().flush();
-    co_return 0;
+    co_return (co_await downloadItem(item, selection, false, cancelMessage)).value_or(1);
 }
 
 QCoro::Task<int> dispatch(QStringList arguments, StartupConfiguration configuration) {

@@ -59,6 +59,8 @@ QStringList download(const DownloadSource &source, const DownloadChoice &choice,
     if (ffmpegPath && !ffmpegPath->isEmpty())
         arguments << QStringLiteral("--ffmpeg-location") << *ffmpegPath;
     arguments << choice.extraArguments;
+    if (source.printsDocument)
+        arguments << QStringLiteral("--dump-json") << QStringLiteral("--no-simulate");
     if (source.document)
         arguments << QStringLiteral("--load-info-json") << *source.document;
     else

@@ -37,6 +37,9 @@ struct DownloadSource {
     // yt-dlp's document of the item: downloaded from it (--load-info-json), the page is not
     // fetched again.
     std::optional<QString> document;
+    // No analysis came first: yt-dlp also prints its document of the item (one JSON line) after
+    // extracting the address and before fetching anything.
+    bool printsDocument = false;
 };
 QStringList download(const DownloadSource &source, const DownloadChoice &choice, const QString &jobFolder,
                      const std::optional<QString> &ffmpegPath, const YTDLPInvocation &invocation);

@@ -136,6 +136,7 @@ QCoro::Task<> AppModel::startDownload() {
     QString unconverted;
     options.onNotice = [&unconverted](const QString &notice) { unconverted = notice; };
     options.concurrentFragments = m_settings.concurrentFragments();
+    options.onLog = freshDownloadLog();
     // The analysis's document: "Descargar" fetches no page while it is usable.
     options.document = m_selection.mediaInfo ? m_selection.mediaInfo->document : nullptr;
     try {

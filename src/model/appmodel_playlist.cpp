@@ -86,6 +86,7 @@ QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
     YTDLPService::DownloadOptions options;
     options.cookies = m_settings.cookieSource();
     options.concurrentFragments = m_settings.concurrentFragments();
+    options.onLog = freshDownloadLog();
     const auto downloader = std::make_shared<PlaylistDownloader>(m_service);
     m_playlistDownloader = downloader;
 
