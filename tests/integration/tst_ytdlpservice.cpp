@@ -189,6 +189,17 @@ private Q_SLOTS:
                 QString());
             QVERIFY(timer.elapsed() < 4000);
         }
+        // A failure before the document is the extraction's, explained as an analysis's.
+        try {
+            BlockingWait::wait(m_service->download(
+                address, DownloadChoice::recommended(),
+                fakeYTDLP(u"echo 'ERROR: [generic] abc: Requested format is not available' >&2; exit 1"_s), QString(),
+                destination(), {}, options));
+            QFAIL("the download should fail");
+        } catch (const ProcessRunnerError &error) {
+            QVERIFY2(error.errorDescription().startsWith(u"yt-dlp no encontró ningún formato"_s),
+                     qPrintable(error.errorDescription()));
+        }
         QVERIFY(jobFolders().isEmpty());
 
         // Builds before 2021.03.15 fetch one fragment at a time whatever is asked.
