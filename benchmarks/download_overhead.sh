@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measures what torvel-downloader adds to a download: the same local DASH presentation is
 # downloaded with the whole `torvel-downloader download` command (start-up, tool search, the
-# analysis, the download from its document, placement) and with the identical yt-dlp command
-# line run directly on the address (which extracts it once, as the application does in all).
+# yt-dlp run that extracts the address and downloads, placement) and with the identical yt-dlp
+# command line run directly on the address, without the options that make yt-dlp print its
+# document for the application (it extracts the address once, as the application does in all).
 # Which of the two runs first alternates from round to round; both use the same HOME. Reports
 # each time and the ratio of the medians.
 #
@@ -78,6 +79,7 @@ for ((i = 0; i < ${#recorded[@]}; i++)); do
     case "${recorded[$i]}" in
     --paths) arguments+=(--paths "$work/direct"); i=$((i + 1)) ;;
     --load-info-json) i=$((i + 1)) ;;
+    --dump-json | --no-simulate) ;; # the application reads the document printed before the download
     *) arguments+=("${recorded[$i]}") ;;
     esac
 done

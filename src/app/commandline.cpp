@@ -712,13 +712,102 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
     co_return outcome.failures.isEmpty() ? 0 : 1;
 }
 
+// What the download of one item needs besides the choice.
+struct ItemDownload {
+    YTDLPService &service;
+    QUrl url;
+    const LocatedTools &tools;
+    QString destination;
+    CookieSource cookies;
+    int concurrentFragments;
+    bool embedMetadata;
+    std::optional<MediaSection> section;
+    // Where completed downloads are remembered; none when the store cannot be opened.
+    QueueStore *history;
+};
+
+// Downloads the selected choice of one item, records it in the history and prints where it was
+// placed; the exit status. Without an analysis (selection without mediaInfo), nothing when
+// yt-dlp's document showed that the address needs one first (see
+// YTDLPDownloadOptions::withoutAnalysis).
+QCoro::Task<std::optional<int>> downloadItem(const ItemDownload &item, ChoiceSelection selection, bool withoutAnalysis,
+                                             QString cancelMessage) {
+    // A direct order always downloads; the history only notes a video downloaded before (by its
+    // address alone while nothing is known of it yet).
+    std::optional<MediaInfo> media = selection.mediaInfo;
+    try {
+        if (const auto before =
+                item.history ? item.history->alreadyDownloaded(item.url.toString(),
+                                                               media ? media->extractor.value_or(QString()) : QString(),
+                                                               media ? media->id : QString())
+                             : std::nullopt)
+            err() << QueueCommand::downloadedBefore(before->completedAt, before->path) << "; se descarga de nuevo.\n";
+    } catch (const TorvelError &) {
+    }
+
+    ProgressLine line;
+    const DownloadChoice choice = selection.selectedChoice();
+    const std::optional<ToolInfo> &ffmpeg = item.tools.ffmpeg;
+    const std::optional<QString> ffmpegPath = ffmpeg ? std::optional<QString>(ffmpeg->path) : std::nullopt;
+    const YTDLPService::ProgressCallback showProgress = [&line](const DownloadProgress &progress) {
+        line.show(progress);
+    };
+    item.service.rememberVersion(item.tools.ytDLP->path, item.tools.ytDLP->version);
+    YTDLPService::DownloadOptions downloadOptions;
+    downloadOptions.cookies = item.cookies;
+    downloadOptions.conversion = selection.compatibleMP4Outlook();
+    downloadOptions.onNotice = [&line](const QString &notice) {
+        line.finish();
+        err() << notice << '\n';
+        err().flush();
+    };
+    downloadOptions.concurrentFragments = item.concurrentFragments;
+    downloadOptions.contents = selection.fileContents(item.embedMetadata);
+    downloadOptions.section = item.section;
+    downloadOptions.withoutAnalysis = withoutAnalysis;
+    downloadOptions.onDocument = [&media](const MediaInfo &printed) { media = printed; };
+    // From the analysis's document, when there was one: one extraction in all.
+    if (selection.mediaInfo)
+        downloadOptions.document = selection.mediaInfo->document;
+    QString placed;
+    try {
+        placed = co_await item.service.download(item.url, choice, item.tools.ytDLP->path, ffmpegPath, item.destination,
+                                                showProgress, downloadOptions);
+    } catch (const CancellationError &) {
+        line.finish();
+        co_return cancelled(cancelMessage);
+    } catch (const TorvelError &error) {
+        line.finish();
+        co_return fail(error.errorDescription());
+    }
+    line.finish();
+    if (placed.isEmpty())
+        co_return std::nullopt;
+    try {
+        if (item.history)
+            item.history->recordHistory({0,
+                                         item.url.toString(),
+                                         media ? media->title : QString(),
+                                         media ? media->extractor.value_or(QString()) : QString(),
+                                         media ? media->id : QString(),
+                                         placed,
+                                         QFileInfo(placed).size(),
+                                         {}});
+    } catch (const TorvelError &) {
+        // The file is placed; a history that cannot be written loses only its note.
+    }
+    out() << Console::printable(placed) << '\n';
+    out().flush();
+    co_return 0;
+}
+
 QCoro::Task<int> downloadCommand(QStringList arguments) {
-    const Options options = parseOptions(arguments,
-                                         {QStringLiteral("--choice"), QStringLiteral("--audio-format"),
-                                          QStringLiteral("--audio"), QStringLiteral("--to"), QStringLiteral("--items"),
-                                          QStringLiteral("--subtitles"), cookiesFromBrowserOption, cookiesOption,
-                                          proxyOption, limitRateOption, sectionOption},
-                                         {QStringLiteral("--playlist")});
+    const Options options =
+        parseOptions(arguments,
+                     {QStringLiteral("--choice"), QStringLiteral("--audio-format"), QStringLiteral("--audio"),
+                      QStringLiteral("--to"), QStringLiteral("--items"), QStringLiteral("--subtitles"),
+                      cookiesFromBrowserOption, cookiesOption, proxyOption, limitRateOption, sectionOption},
+                     {QStringLiteral("--playlist")});
     if (!options.problem.isEmpty())
         co_return usageError(options.problem);
     const bool wantsList = options.flags.contains(QStringLiteral("--playlist"));
@@ -762,13 +851,46 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     if (!tools.ytDLP)
         co_return fail(missingYTDLP);
 
-    // Every address is analyzed first, even for the standard ways: a list must be refused, or
-    // taken entry by entry, before yt-dlp downloads anything.
+    const QString destination = options.values.value(QStringLiteral("--to"), settings.downloadDirectoryPath());
+    const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
+    const bool pairsAudio = options.values.contains(QStringLiteral("--audio"));
+    const std::unique_ptr<QueueStore> history = QueueCommand::openStore();
+    ItemDownload item{service,
+                      *url,
+                      tools,
+                      destination,
+                      cookies.source,
+                      settings.concurrentFragments(),
+                      settings.embedMetadata(),
+                      std::nullopt,
+                      history.get()};
+
+    // A standard way names no format of the item, so one yt-dlp extracts the address and
+    // downloads it, as when it is run by hand. Its document tells a list from a video before
+    // anything is fetched; a list, or a document that cannot be read, is analyzed as below. What
+    // only the analysis can tell needs it first: whether a stretch fits, which subtitles the page
+    // has, and whether the video's container can hold a cover.
+    const QList<DownloadChoice> standard = selection.standardChoices();
+    const auto standardChoice = std::find_if(standard.cbegin(), standard.cend(),
+                                             [&](const DownloadChoice &choice) { return choice.id == choiceID; });
+    const bool needsAnalysis = options.values.contains(sectionOption) ||
+                               options.values.contains(QStringLiteral("--subtitles")) ||
+                               !settings.preferredSubtitles().trimmed().isEmpty();
+    if (!wantsList && !pairsAudio && !needsAnalysis && standardChoice != standard.cend() &&
+        (!settings.embedMetadata() || standardChoice->kind.value == DownloadChoice::Kind::Case::audio)) {
+        selection.selectChoice(*standardChoice);
+        if (const std::optional<int> status = co_await downloadItem(item, selection, true, cancelMessage))
+            co_return *status;
+        if (interruption.requested())
+            co_return cancelled(cancelMessage);
+    }
+
+    // Otherwise the address is analyzed first: a list must be refused, or taken entry by entry,
+    // and a format or an audio track named must exist, before yt-dlp downloads anything.
     std::optional<PlaylistInfo> list;
     if (const auto status =
             co_await analyzeInto(*url, service, *tools.ytDLP, cookies.source, selection, list, cancelMessage))
         co_return *status;
-    const QString destination = options.values.value(QStringLiteral("--to"), settings.downloadDirectoryPath());
     if (list) {
         if (!wantsList)
             co_return fail(
@@ -782,8 +904,6 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     if (options.values.contains(QStringLiteral("--items")))
         co_return fail(QStringLiteral("Esta dirección no es una lista: --items no se aplica."));
 
-    const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
-    const bool pairsAudio = options.values.contains(QStringLiteral("--audio"));
     QList<DownloadChoice> offered = selection.standardChoices();
     offered.append(selection.exactChoices());
     const auto chosen = std::find_if(offered.cbegin(), offered.cend(),
@@ -832,68 +952,8 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     }
     if (interruption.requested())
         co_return cancelled(cancelMessage);
-
-    // A direct order always downloads; the history only notes a video downloaded before.
-    const MediaInfo &media = *selection.mediaInfo;
-    const std::unique_ptr<QueueStore> history = QueueCommand::openStore();
-    try {
-        if (const auto before =
-                history ? history->alreadyDownloaded(url->toString(), media.extractor.value_or(QString()), media.id)
-                        : std::nullopt)
-            err() << QueueCommand::downloadedBefore(before->completedAt, before->path) << "; se descarga de nuevo.\n";
-    } catch (const TorvelError &) {
-    }
-
-    ProgressLine line;
-    const DownloadChoice choice = selection.selectedChoice();
-    const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
-    const YTDLPService::ProgressCallback showProgress = [&line](const DownloadProgress &progress) {
-        line.show(progress);
-    };
-    service.rememberVersion(tools.ytDLP->path, tools.ytDLP->version);
-    const QUrl address = *url;
-    const QString ytDLPPath = tools.ytDLP->path;
-    YTDLPService::DownloadOptions downloadOptions;
-    downloadOptions.cookies = cookies.source;
-    downloadOptions.conversion = selection.compatibleMP4Outlook();
-    downloadOptions.onNotice = [&line](const QString &notice) {
-        line.finish();
-        err() << notice << '\n';
-        err().flush();
-    };
-    downloadOptions.concurrentFragments = settings.concurrentFragments();
-    downloadOptions.contents = selection.fileContents(settings.embedMetadata());
-    downloadOptions.section = section;
-    // From the analysis's document: one extraction in all, as when yt-dlp is run by hand.
-    downloadOptions.document = selection.mediaInfo->document;
-    QString placed;
-    try {
-        placed = co_await service.download(address, choice, ytDLPPath, ffmpegPath, destination, showProgress,
-                                           downloadOptions);
-    } catch (const CancellationError &) {
-        line.finish();
-        co_return cancelled(cancelMessage);
-    } catch (const TorvelError &error) {
-        line.finish();
-        co_return fail(error.errorDescription());
-    }
-    line.finish();
-    try {
-        if (history)
-            history->recordHistory({0,
-                                    url->toString(),
-                                    media.title,
-                                    media.extractor.value_or(QString()),
-                                    media.id,
-                                    placed,
-                                    QFileInfo(placed).size(),
-                                    {}});
-    } catch (const TorvelError &) {
-        // The file is placed; a history that cannot be written loses only its note.
-    }
-    out() << Console::printable(placed) << '\n';
-    out().flush();
-    co_return 0;
+    item.section = section;
+    co_return (co_await downloadItem(item, selection, false, cancelMessage)).value_or(1);
 }
 
 QCoro::Task<int> dispatch(QStringList arguments, StartupConfiguration configuration) {

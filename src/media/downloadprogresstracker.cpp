@@ -76,6 +76,11 @@ DownloadProgressTracker::DownloadProgressTracker(int expectedDownloadCount, bool
     : m_expectedDownloadCount(expectedDownloadCount), m_reservesPostProcessing(reservesPostProcessing),
       m_emit(std::move(emitter)), m_conversionShare(std::clamp(conversionShare, 0.0, 0.9)) {}
 
+void DownloadProgressTracker::setConversionShare(double conversionShare) {
+    const QMutexLocker locker(&m_lock);
+    m_conversionShare = std::clamp(conversionShare, 0.0, 0.9);
+}
+
 bool DownloadProgressTracker::consume(const QString &line) {
     using namespace DownloadOutputProtocol;
     // A record begins with its marker; one elsewhere in a line is text a site controls.

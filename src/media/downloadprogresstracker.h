@@ -34,6 +34,9 @@ public:
     DownloadProgressTracker(int expectedDownloadCount, bool reservesPostProcessing, Emitter emitter,
                             double conversionShare = 0);
 
+    // Before yt-dlp's first line: a conversion foreseen only once the download has begun.
+    void setConversionShare(double conversionShare);
+
     // Handles a plan, progress or post-processing line, recognised by the marker that occurs
     // first in it; false for any other line.
     bool consume(const QString &line);
@@ -78,7 +81,7 @@ private:
     const int m_expectedDownloadCount;
     const bool m_reservesPostProcessing;
     const Emitter m_emit;
-    const double m_conversionShare;
+    double m_conversionShare;
     double m_lastFraction = 0;
     double m_lastRawDownloadFraction = 0;
     qint64 m_fallbackDownloadIndex = 1;

@@ -116,6 +116,8 @@ QStringList download(const DownloadSource &source, const DownloadChoice &choice,
     // before the start and the file's duration stays within a second of what was asked.
     if (source.section && supportsSections(invocation.version))
         arguments << QStringLiteral("--download-sections") << source.section->ytDLPValue();
+    if (source.printsDocument)
+        arguments << QStringLiteral("--dump-json") << QStringLiteral("--no-simulate");
     if (source.document)
         arguments << QStringLiteral("--load-info-json") << *source.document;
     else

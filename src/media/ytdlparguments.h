@@ -47,6 +47,9 @@ struct DownloadSource {
     std::optional<QString> document;
     // Only this stretch of the video is kept.
     std::optional<MediaSection> section;
+    // No analysis came first: yt-dlp also prints its document of the item (one JSON line) after
+    // extracting the address and before fetching anything.
+    bool printsDocument = false;
 };
 // `contents` reaches the file only through FFmpeg: without it (or with a yt-dlp older than
 // 2021.09.01) the file carries its streams alone.

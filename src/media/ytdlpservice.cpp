@@ -1,6 +1,7 @@
 #include "ytdlpservice.h"
 
 #include "common/background.h"
+#include "media/commandtext.h"
 #include "media/compatiblemp4.h"
 #include "media/downloadoutputprotocol.h"
 #include "media/ytdlpexplanations.h"
@@ -9,6 +10,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -30,9 +33,40 @@ bool mediaAddressesExpired(const QString &message) {
     return expired.match(message).hasMatch();
 }
 
+// The item of a download without analysis, from the document yt-dlp printed before fetching
+// anything: nothing when it is an entry of a list (yt-dlp numbers those) or not an item at all.
+std::optional<MediaInfo> itemOfDocument(const QString &line) {
+    const QJsonObject document = QJsonDocument::fromJson(line.toUtf8()).object();
+    for (const QLatin1String key : {QLatin1String("playlist"), QLatin1String("playlist_index")})
+        if (!document.value(key).isNull() && !document.value(key).isUndefined())
+            return std::nullopt;
+    try {
+        return MediaInfo::decode(document);
+    } catch (const MediaDecodingError &) {
+        return std::nullopt;
+    }
+}
+
+// The folders that creating `folder` would create, deepest first.
+QStringList missingFolders(const QString &folder) {
+    QStringList missing;
+    QString path = QDir::cleanPath(QDir(folder).absolutePath());
+    while (!QFileInfo::exists(path)) {
+        missing.append(path);
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    return missing;
+}
+
 // At most this much of each output stream is kept once its lines have been read: enough for
 // the closing lines, flat however long a download prints progress.
 constexpr qsizetype retainedDownloadOutput = 64 * 1024;
+// yt-dlp prints its document of an item on one line: a few megabytes for a large site's item
+// (every format, every caption), which must arrive whole to be read.
+constexpr qsizetype longestDocumentLine = 32 * 1024 * 1024;
 constexpr int messageLines = 6;
 // FFprobe reads a file's header; one that takes longer is stuck.
 constexpr std::chrono::seconds probeLimit(60);
@@ -69,9 +103,11 @@ const QRegularExpression fileNameTooLong(QStringLiteral("File name too long|Errn
 struct DownloadOutputState {
     std::optional<QString> finalPath;
     QString latestError;
-    QStringList recentLines;    // the last lines that are neither progress nor protocol
-    QStringList warnings;       // the last distinct warnings
-    bool severalVideos = false; // the address was a list: a second final file was reported
+    QStringList recentLines;      // the last lines that are neither progress nor protocol
+    QStringList warnings;         // the last distinct warnings
+    bool severalVideos = false;   // the address was a list: a second final file was reported
+    bool documentSeen = false;    // yt-dlp printed its document of the item (without analysis)
+    bool documentRefused = false; // that document was no item to download alone
 };
 
 } // namespace
@@ -377,7 +413,10 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     state->begin(Operation::download);
     const OperationEnd ending{[state] { state->end(); }};
 
-    // A destination that cannot take the file fails now, not after the whole download.
+    // A destination that cannot take the file fails now, not after the whole download. A
+    // download that turns out to need an analysis first leaves no folder behind that it created.
+    const QStringList createdFolders =
+        downloadOptions.withoutAnalysis ? missingFolders(destinationDirectory) : QStringList();
     JobFolders::prepareDestination(destinationDirectory);
     const QString version = co_await versionOf(ytDLPPath);
     const CookieSource cookies = downloadOptions.cookies;
@@ -404,8 +443,10 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
     };
     const QString fileMarker = DownloadOutputProtocol::fileMarker();
 
-    YTDLPArguments::DownloadSource source{url, downloadOptions.playlistItem, std::nullopt, downloadOptions.section};
-    if (const std::shared_ptr<const AnalysisDocument> &document = downloadOptions.document) {
+    YTDLPArguments::DownloadSource source{url, downloadOptions.playlistItem, std::nullopt, downloadOptions.section,
+                                          downloadOptions.withoutAnalysis};
+    if (const std::shared_ptr<const AnalysisDocument> &document = downloadOptions.document;
+        document && !source.printsDocument) {
         if (document->isUsable())
             source.document = document->path();
         else
@@ -426,6 +467,31 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
         // Each line is one record: the runner divides records that yt-dlp glues together, and
         // hands over an unterminated post-processing report as soon as it arrives.
         const LineCallback onLine = [&](const QString &line) {
+            // A refused download shows nothing of what it still prints while it stops.
+            if (output.documentRefused)
+                return;
+            // The document comes before anything is fetched, so "MP4 compatible" can still share
+            // out the bar as an analysis would have.
+            if (source.printsDocument && !output.documentSeen && line.startsWith(QLatin1Char('{'))) {
+                output.documentSeen = true;
+                const std::optional<MediaInfo> item = itemOfDocument(line);
+                if (!item) {
+                    output.documentRefused = true;
+                    state->stopActiveProcess();
+                } else {
+                    if (downloadOptions.onDocument)
+                        downloadOptions.onDocument(*item);
+                    if (convertsToMP4) {
+                        ChoiceSelection analyzed;
+                        analyzed.mediaInfo = item;
+                        tracker.setConversionShare(conversionShare(analyzed.compatibleMP4Outlook()));
+                    }
+                }
+                return;
+            }
+            if (downloadOptions.onLog &&
+                DownloadOutputProtocol::leadingMarker(line) != DownloadOutputProtocol::Marker::progress)
+                downloadOptions.onLog(line);
             if (tracker.consume(line))
                 return;
             if (const auto path = DownloadOutputProtocol::payload(line, fileMarker)) {
@@ -458,9 +524,13 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
         const qsizetype name = arguments.indexOf(longFileName);
         if (shortened && name >= 0)
             arguments[name] = shortFileName;
+        if (downloadOptions.onLog)
+            downloadOptions.onLog(QStringLiteral("$ ") + CommandText::forDisplay(ytDLPPath, arguments));
         ProcessOptions options = childOptions();
         options.retainedOutputTail = retainedDownloadOutput;
         options.recordEnd = &DownloadOutputProtocol::recordEnd;
+        if (source.printsDocument)
+            options.longestLine = longestDocumentLine;
         const std::optional<std::chrono::milliseconds> noLimit;
         ProcessResult result;
         try {
@@ -469,17 +539,22 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
             discardJobFolder();
             throw;
         }
-        if (result.status == 0 && !output.severalVideos)
+        if (result.status == 0 && !output.severalVideos && !output.documentRefused)
             break;
 
         // Only the application's own cancel is a cancel; a signal from elsewhere is a failure.
         const bool cancelled = state->cancelled();
         // What the cancel stopped (FFmpeg among it) must be gone before its folder goes.
-        if (cancelled || output.severalVideos)
+        if (cancelled || output.severalVideos || output.documentRefused)
             co_await state->awaitStoppedProcesses();
         discardJobFolder();
         if (cancelled)
             throw CancellationError();
+        if (output.documentRefused) {
+            for (const QString &folder : createdFolders)
+                QDir().rmdir(folder);
+            co_return QString();
+        }
         if (output.severalVideos)
             throw ProcessRunnerError::failed(result.status,
                                              QStringLiteral("Esta dirección es a su vez una lista de varios videos: "
@@ -507,8 +582,11 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
             announce(QStringLiteral("El sitio rechazó las direcciones del análisis: se vuelve a leer la página…"));
             continue;
         }
-        throw ytDLPFailure(result.status, message, cookies, cookiesFile.get(), YTDLPExplanations::Context::download,
-                           m_network.proxy);
+        // Without analysis, a failure before the document is the extraction's, as an analysis's.
+        const YTDLPExplanations::Context context = source.printsDocument && !output.documentSeen
+                                                       ? YTDLPExplanations::Context::analysis
+                                                       : YTDLPExplanations::Context::download;
+        throw ytDLPFailure(result.status, message, cookies, cookiesFile.get(), context, m_network.proxy);
     }
 
     const std::optional<QString> produced = JobFolders::locateResult(jobFolder, output.finalPath);

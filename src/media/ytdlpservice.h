@@ -37,6 +37,17 @@ struct YTDLPDownloadOptions {
     // What the analysis kept of the item: the download starts from it while it is usable, and
     // extracts the address once more when the site refuses its expired media addresses.
     std::shared_ptr<const AnalysisDocument> document = nullptr;
+    // No analysis came first: one yt-dlp extracts the address and downloads, as when it is run by
+    // hand, printing its document of the item before it fetches anything. A document that is an
+    // entry of a list, or that cannot be read as an item, stops it before anything is kept, and
+    // the download returns an empty path: the caller analyzes the address instead. Only for
+    // choices whose selector names no format of the item.
+    bool withoutAnalysis = false;
+    // Without analysis: told the item that yt-dlp's document describes, once it is printed.
+    std::function<void(const MediaInfo &)> onDocument = nullptr;
+    // Told each yt-dlp command as it starts ("$ " and CommandText's form of it, secrets masked),
+    // then every line it prints but its progress records and its document: the live log.
+    std::function<void(const QString &)> onLog = nullptr;
     // Fragments of a DASH or HLS format fetched at once, 1 to 16.
     int concurrentFragments = YTDLPArguments::defaultConcurrentFragments;
     // Subtitles, metadata and cover to put into the file (with FFmpeg).
@@ -81,7 +92,8 @@ public:
     // yt-dlp's last lines, the decoding failure or a list without a video to download).
     QCoro::Task<MediaAnalysis> analyze(QUrl url, QString ytDLPPath, CookieSource cookies = CookieSource::none());
 
-    // Returns the placed file's path. Throws CancellationError after cancel(), ProcessRunnerError
+    // Returns the placed file's path (empty when a download without analysis was refused, see
+    // YTDLPDownloadOptions::withoutAnalysis). Throws CancellationError after cancel(), ProcessRunnerError
     // (also when yt-dlp was ended by a signal from elsewhere) for a failure (couldNotStart while another yt-dlp runs),
     // PlatformError when the destination cannot be written or the result cannot be placed.
     QCoro::Task<QString> download(QUrl url, DownloadChoice choice, QString ytDLPPath, std::optional<QString> ffmpegPath,

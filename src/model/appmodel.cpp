@@ -182,6 +182,18 @@ void AppModel::fail(const QString &message) {
     setPhase(Phase::failed);
 }
 
+std::function<void(const QString &)> AppModel::freshDownloadLog() {
+    m_downloadLog.clear();
+    Q_EMIT downloadLogChanged();
+    QPointer<AppModel> self(this);
+    return [self](const QString &text) {
+        QMetaObject::invokeMethod(self, [self, text] {
+            if (self && self->m_downloadLog.append(text))
+                Q_EMIT self->downloadLogChanged();
+        });
+    };
+}
+
 void AppModel::deliverProgress(const DownloadProgress &progress) {
     {
         // The engine may report from any thread; only the latest snapshot matters.

@@ -106,6 +106,9 @@ public:
     const ChoiceSelection &choiceSelection() const { return m_selection; }
     const DownloadProgress &progress() const { return m_progress; }
     const QString &errorMessage() const { return m_errorMessage; }
+    // The live log of the running or last download: each yt-dlp command as it ran, secrets
+    // masked, and what it printed but its progress.
+    const QString &downloadLog() const { return m_downloadLog.text(); }
     // A neutral line about how the last download ended ("Descarga cancelada."), until the phase
     // changes again.
     const QString &notice() const { return m_notice; }
@@ -257,6 +260,7 @@ Q_SIGNALS:
     void selectionChanged();
     void progressChanged();
     void errorMessageChanged();
+    void downloadLogChanged();
     void noticeChanged();
     void addressNoteChanged();
     void completedFileChanged();
@@ -314,6 +318,8 @@ private:
     // than the interface draws are folded into the latest one.
     void deliverProgress(const DownloadProgress &progress);
     void dropPendingProgress();
+    // Starts the download log afresh; what the service's onLog hands it, on the interface thread.
+    std::function<void(const QString &)> freshDownloadLog();
     void setAppUpdateAlert(const std::optional<AppUpdateAlert> &alert);
     void setPlaylist(const std::optional<PlaylistInfo> &list);
     void setPlaylistPosition(const std::optional<PlaylistDownloader::Position> &position);
@@ -375,6 +381,7 @@ private:
     QString m_sectionEnd;
     DownloadProgress m_progress = DownloadProgress::initial();
     QString m_errorMessage;
+    ToolUpdateLog m_downloadLog;
     QString m_notice;
     // The address of the latest analysis, which the shown media and choices belong to.
     std::optional<QUrl> m_analyzedURL;

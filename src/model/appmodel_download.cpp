@@ -145,6 +145,7 @@ QCoro::Task<> AppModel::startDownload() {
     options.concurrentFragments = m_settings.concurrentFragments();
     options.contents = fileContents();
     options.section = section();
+    options.onLog = freshDownloadLog();
     // The analysis's document: "Descargar" fetches no page while it is usable.
     options.document = m_selection.mediaInfo ? m_selection.mediaInfo->document : nullptr;
     try {

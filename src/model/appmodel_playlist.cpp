@@ -88,6 +88,7 @@ QCoro::Task<> AppModel::startPlaylistDownload(QString ytDLPPath) {
     options.concurrentFragments = m_settings.concurrentFragments();
     // A list's entries are not analyzed one by one: their container is unknown, so no cover.
     options.contents.metadata = m_settings.embedMetadata();
+    options.onLog = freshDownloadLog();
     const auto downloader = std::make_shared<PlaylistDownloader>(m_service);
     m_playlistDownloader = downloader;
 

@@ -59,9 +59,9 @@ void LineAccumulator::append(const QByteArray &chunk, const LineCallback &emitLi
     }
     m_remainder += QStringView(added).mid(start);
     releaseCompleteRecords(emitLine);
-    while (m_remainder.size() > maximumLineLength) {
-        this->emitLine(m_remainder.left(maximumLineLength), emitLine);
-        m_remainder.remove(0, maximumLineLength);
+    while (m_remainder.size() > m_longestLine) {
+        this->emitLine(m_remainder.left(m_longestLine), emitLine);
+        m_remainder.remove(0, m_longestLine);
     }
 }
 

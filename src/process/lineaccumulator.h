@@ -18,14 +18,15 @@ using RecordEnd = std::function<qsizetype(QStringView text)>;
 // until its remaining bytes arrive, so characters are never corrupted at a chunk boundary.
 class LineAccumulator {
 public:
-    // An unterminated line longer than this is emitted in pieces, so that a child that never
-    // ends a line cannot make the remainder grow without bound.
+    // An unterminated line longer than this (unless told otherwise) is emitted in pieces, so
+    // that a child that never ends a line cannot make the remainder grow without bound.
     static constexpr qsizetype maximumLineLength = 1024 * 1024;
 
     LineAccumulator() = default;
     // recordEnd also divides lines, and releases records from the unterminated remainder as
     // soon as they are known to be complete.
-    explicit LineAccumulator(RecordEnd recordEnd) : m_recordEnd(std::move(recordEnd)) {}
+    explicit LineAccumulator(RecordEnd recordEnd, qsizetype longestLine = maximumLineLength)
+        : m_recordEnd(std::move(recordEnd)), m_longestLine(longestLine) {}
 
     void append(const QByteArray &chunk, const LineCallback &emitLine);
     // Emits the text after the last separator, if any; called once when the stream ends.
@@ -40,6 +41,7 @@ private:
     void releaseCompleteRecords(const LineCallback &emitLine);
 
     RecordEnd m_recordEnd;
+    qsizetype m_longestLine = maximumLineLength;
     QByteArray m_pendingBytes;
     QString m_remainder;
 };

@@ -93,8 +93,8 @@ QCoro::Task<ProcessResult> ProcessRunner::run(QString executable, QStringList ar
 
     ProcessResult result;
     const qsizetype tail = options.retainedOutputTail;
-    LineAccumulator outputLines(options.recordEnd);
-    LineAccumulator errorLines(options.recordEnd);
+    LineAccumulator outputLines(options.recordEnd, options.longestLine);
+    LineAccumulator errorLines(options.recordEnd, options.longestLine);
     QObject::connect(&process, &QProcess::readyReadStandardOutput, &process, [&] {
         const QByteArray chunk = process.readAllStandardOutput();
         keep(result.standardOutput, chunk, tail);

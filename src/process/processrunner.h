@@ -59,6 +59,8 @@ struct ProcessOptions {
     qsizetype retainedOutputTail = 0;
     // Ends records inside lines as well (see LineAccumulator).
     RecordEnd recordEnd;
+    // Longer lines are handed over in pieces of this many characters.
+    qsizetype longestLine = LineAccumulator::maximumLineLength;
 };
 
 // Starts outside programs directly by path (no shell, no PATH search), collects both output

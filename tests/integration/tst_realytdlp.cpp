@@ -568,7 +568,7 @@ private Q_SLOTS:
         const ProcessResult done =
             runApplication({u"download"_s, manifest().toString(), u"--choice"_s, u"audio-only"_s, u"--to"_s, folder});
         QCOMPARE(done.status, 0);
-        // One extraction in all: the download starts from the analysis's document.
+        // One extraction in all: a standard way runs one yt-dlp, as by hand.
         QCOMPARE(fetches(u"/manifest.mpd"_s) - before, 1);
         const QString placed = QString::fromUtf8(done.standardOutput).trimmed();
         QCOMPARE(placed, folder + u"/manifest [manifest].m4a"_s);
@@ -588,6 +588,18 @@ private Q_SLOTS:
         // The first download went into the history; a direct order downloads again all the same.
         QVERIFY(interrupted.standardError.contains("Ya descargado el "));
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
+
+        // yt-dlp's document says "a list" before anything is fetched: refused, nothing kept.
+        TestSupport::writeFile(m_dir.filePath(u"site/pair.html"_s),
+                               "<html><head><title>Par</title></head><body><video src=\"a.mp4\"></video>"
+                               "<video src=\"b.mp4\"></video></body></html>");
+        const QString refused = m_dir.filePath(u"Rechazada"_s);
+        const ProcessResult list =
+            runApplication({u"download"_s, m_server->url(u"/pair.html"_s).toString(), u"--to"_s, refused});
+        QCOMPARE(list.status, 1);
+        QCOMPARE(QString::fromUtf8(list.standardError),
+                 u"Esta dirección es una lista con 2 videos. Usa --playlist para descargarla.\n"_s);
+        QVERIFY(!QFileInfo::exists(refused));
         QVERIFY(QDir(m_dir.filePath(u"home/.cache/TorvelDownloader/Jobs"_s)).isEmpty());
     }
 

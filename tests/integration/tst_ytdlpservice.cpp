@@ -1,4 +1,5 @@
 #include "common/blockingwait.h"
+#include "media/commandtext.h"
 #include "media/playlistdownloader.h"
 #include "media/ytdlpexplanations.h"
 #include "media/ytdlpservice.h"
@@ -155,6 +156,52 @@ private Q_SLOTS:
         QCOMPARE(recordedArguments().mid(recordedArguments().size() - 2),
                  QStringList({u"--load-info-json"_s, document}));
         QCOMPARE(recordedArguments().value(recordedArguments().indexOf(u"--concurrent-fragments"_s) + 1), u"7"_s);
+        // Without an analysis yt-dlp prints its document first; the live log shows the command
+        // and yt-dlp's lines but not the document, which arrives whole however long (a large
+        // site's runs to megabytes). A list's entry stops it, and nothing is kept.
+        QStringList log;
+        options = YTDLPService::DownloadOptions();
+        options.withoutAnalysis = true;
+        options.onLog = [&log](const QString &line) { log.append(line); };
+        const auto printedDocument = [](const QString &fields) {
+            return u"echo '{\"id\": \"abc\", \"title\": \"Clip\", %1}'\n"_s.arg(fields);
+        };
+        const QString ytDLP = fakeYTDLP(u"d=$(head -c 3000000 /dev/zero | tr '\\0' x)\n"_s +
+                                        printedDocument(u"\"description\": \"'\"$d\"'\", \"formats\": []"_s) +
+                                        u"echo 'WARNING: slow'\n"_s + script);
+        QVERIFY(!BlockingWait::wait(m_service->download(address, DownloadChoice::recommended(), ytDLP, QString(),
+                                                        destination(), {}, options))
+                     .isEmpty());
+        QCOMPARE(recordedArguments().mid(recordedArguments().size() - 4),
+                 QStringList({u"--dump-json"_s, u"--no-simulate"_s, u"--"_s, address.toString()}));
+        QCOMPARE(log.size(), 2);
+        QVERIFY2(log.first().startsWith(u"$ "_s + ytDLP + u" --newline "_s) &&
+                     log.first().endsWith(u" --dump-json --no-simulate -- 'https://example.invalid/watch?v=1'"_s),
+                 qPrintable(log.first()));
+        QCOMPARE(log.last(), u"WARNING: slow"_s);
+        for (const QString &fields : {u"\"formats\": [], \"playlist_index\": 1"_s, u"\"formats\": 3"_s}) {
+            QElapsedTimer timer;
+            timer.start();
+            QCOMPARE(
+                BlockingWait::wait(m_service->download(address, DownloadChoice::recommended(),
+                                                       fakeYTDLP(printedDocument(fields) + u"sleep 5\n"_s + script),
+                                                       QString(), destination(), {}, options)),
+                QString());
+            QVERIFY(timer.elapsed() < 4000);
+        }
+        // A failure before the document is the extraction's, explained as an analysis's.
+        try {
+            BlockingWait::wait(m_service->download(
+                address, DownloadChoice::recommended(),
+                fakeYTDLP(u"echo 'ERROR: [generic] abc: Requested format is not available' >&2; exit 1"_s), QString(),
+                destination(), {}, options));
+            QFAIL("the download should fail");
+        } catch (const ProcessRunnerError &error) {
+            QVERIFY2(error.errorDescription().startsWith(u"yt-dlp no encontró ningún formato"_s),
+                     qPrintable(error.errorDescription()));
+        }
+        QVERIFY(jobFolders().isEmpty());
+
         // Builds before 2021.03.15 fetch one fragment at a time whatever is asked.
         BlockingWait::wait(download(fakeYTDLP(script, u"2021.02.24"_s)));
         QVERIFY(!recordedArguments().contains(u"--concurrent-fragments"_s));
@@ -217,6 +264,25 @@ private Q_SLOTS:
                                               "[Errno 36] File name too long: x' >&2; exit 1 ;; esac\n"_s +
                                               script)));
         QVERIFY(recordedArguments().contains(u"%(title).60B [%(id)s].%(ext)s"_s));
+    }
+
+    // A command is shown as a shell would read it back, without a password or a URL's
+    // user:password part, whichever way the option is written.
+    void commandsShownWithoutSecrets() {
+        const QList<std::pair<QStringList, QString>> cases{
+            {{u"--proxy"_s, u"http://ana:s3cr@t@proxy.example:3128/"_s}, u"--proxy 'http://***@proxy.example:3128/'"_s},
+            {{u"--proxy=socks5://ana:x@h"_s}, u"'--proxy=socks5://***@h'"_s},
+            {{u"--password"_s, u"pw"_s, u"-p"_s, u"pw"_s, u"--video-password"_s, u"pw"_s, u"--ap-password"_s, u"pw"_s},
+             u"--password '***' -p '***' --video-password '***' --ap-password '***'"_s},
+            {{u"--ap-password=pw"_s, u"--username"_s, u"ana"_s}, u"'--ap-password=***' --username ana"_s},
+            {{u"--paths"_s, u"/tmp/a b"_s, u"--output"_s, u"%(title)s [%(id)s].%(ext)s"_s},
+             u"--paths '/tmp/a b' --output '%(title)s [%(id)s].%(ext)s'"_s},
+            // After "--" an address is never an option's value; its own credentials still go.
+            {{u"--"_s, u"-p"_s, u"https://ana:pw@e.example/v?id=1"_s}, u"-- -p 'https://***@e.example/v?id=1'"_s},
+            {{u"--load-info-json"_s, u"/home/ana/it's.json"_s}, u"--load-info-json '/home/ana/it'\\''s.json'"_s},
+        };
+        for (const auto &[arguments, shown] : cases)
+            QCOMPARE(CommandText::forDisplay(u"/usr/bin/yt-dlp"_s, arguments), u"/usr/bin/yt-dlp "_s + shown);
     }
 
     // What current yt-dlp prints (the warnings before its error line too), and the kind that must

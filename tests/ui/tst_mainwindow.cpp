@@ -45,6 +45,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
@@ -1393,6 +1394,13 @@ private Q_SLOTS:
         const QString document = m_model->mediaInfo()->document->path();
         CHECKED(click(u"downloadButton"_s));
         QTRY_COMPARE(downloadRuns(), 1);
+        // "Registro" shows the real command while it runs.
+        QVERIFY(!shown(u"downloadLogView"_s));
+        CHECKED(click(u"downloadLogButton"_s));
+        QTRY_VERIFY(
+            find<QPlainTextEdit>(u"downloadLogView"_s)->toPlainText().contains(u" --load-info-json "_s + document));
+        QVERIFY(shown(u"downloadLogView"_s));
+        CHECKED(screenshot(u"downloadingcard-log"_s));
         m_desktop->clipboard = u"mira https://pegada.example/v"_s;
         action("pasteLinkAction")->trigger();
         m_model->handleIncomingURL(QUrl(u"tdl://analyze?url="_s + QString::fromLatin1(QUrl::toPercentEncoding(other))));

@@ -1,6 +1,7 @@
 #include "downloadingcard.h"
 
 #include "model/appmodel.h"
+#include "ui/components/logview.h"
 #include "ui/components/secondarytext.h"
 #include "ui/components/uiparts.h"
 #include "ui/components/wrappinglabel.h"
@@ -96,6 +97,10 @@ DownloadingCard::DownloadingCard(AppModel &model, QWidget *parent) : TorvelCard(
     footer->addWidget(m_speed);
     m_eta = UiParts::secondaryLabel(QString(), TextStyle::callout, this, QStringLiteral("progressEtaLabel"));
     footer->addWidget(m_eta);
+    m_showLog = UiParts::borderedButton(QStringLiteral("Registro"), QStringLiteral("terminal.fill"), this,
+                                        QStringLiteral("downloadLogButton"));
+    m_showLog->setCheckable(true);
+    footer->addWidget(m_showLog);
     m_cancel = UiParts::borderedButton(QStringLiteral("Cancelar"), QString(), this, QStringLiteral("cancelButton"));
     // A button that stops something reads in the danger color.
     QPalette cancelPalette = m_cancel->palette();
@@ -104,13 +109,20 @@ DownloadingCard::DownloadingCard(AppModel &model, QWidget *parent) : TorvelCard(
     footer->addWidget(m_cancel);
     layout->addLayout(footer);
 
+    m_log = new LogView(QStringLiteral("downloadLogView"), this);
+    m_log->hide();
+    layout->addWidget(m_log);
+
     connect(m_cancel, &QPushButton::clicked, this, [this] { m_model.cancelDownload(); });
     connect(&m_model, &AppModel::progressChanged, this, &DownloadingCard::refreshProgress);
     connect(&m_model, &AppModel::mediaInfoChanged, this, &DownloadingCard::refreshTitle);
     connect(&m_model, &AppModel::playlistPositionChanged, this, &DownloadingCard::refreshTitle);
     connect(&m_model, &AppModel::playlistPositionChanged, this, &DownloadingCard::refreshProgress);
+    connect(m_showLog, &QPushButton::toggled, m_log, &QWidget::setVisible);
+    connect(&m_model, &AppModel::downloadLogChanged, this, &DownloadingCard::refreshLog);
     refreshProgress();
     refreshTitle();
+    refreshLog();
 }
 
 void DownloadingCard::refreshProgress() {
@@ -131,4 +143,8 @@ void DownloadingCard::refreshTitle() {
     const std::optional<MediaInfo> &media = m_model.mediaInfo();
     const std::optional<PlaylistDownloader::Position> &position = m_model.playlistPosition();
     m_title->setText(position ? position->title : media ? media->title : QStringLiteral("Contenido"));
+}
+
+void DownloadingCard::refreshLog() {
+    m_log->showLog(m_model.downloadLog());
 }

@@ -4,21 +4,18 @@
 #include "ui/components/iconlabel.h"
 #include "ui/components/icons.h"
 #include "ui/components/labeledicon.h"
+#include "ui/components/logview.h"
 #include "ui/components/uiparts.h"
 #include "ui/options/updatespanel.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QTextCursor>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
 
-constexpr int logHeight = 118;
 constexpr qint64 quietSeconds = 10;
 constexpr qint64 longSilenceSeconds = 60;
 
@@ -73,17 +70,7 @@ UpdateActivityPanel::UpdateActivityPanel(AppModel &model, QWidget *parent) : Tin
     m_notice->setColor(TorvelTheme::warning());
     layout->addWidget(m_notice);
 
-    m_log = new QPlainTextEdit(this);
-    m_log->setObjectName(QStringLiteral("updateLogView"));
-    m_log->setReadOnly(true);
-    m_log->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    m_log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    m_log->setFixedHeight(logHeight);
-    m_log->setFont(monospacedFont(TextStyle::caption2));
-    m_log->setFrameShape(QFrame::NoFrame);
-    // Light text on a dark translucent ground, in light and dark palettes alike.
-    m_log->setStyleSheet(QStringLiteral("QPlainTextEdit { background: rgba(0, 0, 0, 0.78); color: #e8e8e8; "
-                                        "border-radius: 8px; padding: 4px; }"));
+    m_log = new LogView(QStringLiteral("updateLogView"), this);
     layout->addWidget(m_log);
 
     connect(copy, &QToolButton::clicked, this, [this] { m_model.copyToolUpdateLog(); });
@@ -166,17 +153,5 @@ void UpdateActivityPanel::refreshNotice() {
 }
 
 void UpdateActivityPanel::refreshLog() {
-    const QString &log = m_model.updateLog();
-    // Output arrives at the end; a cut or a new operation changes the beginning.
-    if (!m_shownLog.isEmpty() && log.size() > m_shownLog.size() && log.startsWith(m_shownLog)) {
-        QTextCursor cursor(m_log->document());
-        cursor.movePosition(QTextCursor::End);
-        cursor.insertText(QStringView(log).mid(m_shownLog.size()).toString());
-    } else {
-        m_log->setPlainText(log);
-    }
-    // A copy of its own: sharing the model's text would make every later append copy it whole.
-    m_shownLog = QString(log.constData(), log.size());
-    QScrollBar *bar = m_log->verticalScrollBar();
-    bar->setValue(bar->maximum());
+    m_log->showLog(m_model.updateLog());
 }

@@ -9,7 +9,7 @@ class ActivityIndicator;
 class IconLabel;
 class LabeledIcon;
 class QLabel;
-class QPlainTextEdit;
+class LogView;
 
 // The live view of the current or last tool operation: its stage, how long it has been silent
 // and running, the process it waits on, Homebrew's notice and the log, which always shows its
@@ -43,8 +43,6 @@ private:
     QLabel *m_elapsed = nullptr;
     LabeledIcon *m_process = nullptr;
     LabeledIcon *m_notice = nullptr;
-    QPlainTextEdit *m_log = nullptr;
-    // A copy of what the log view holds, so that a new batch is appended rather than redrawn.
-    QString m_shownLog;
+    LogView *m_log = nullptr;
     QTimer m_clock;
 };
