@@ -1,5 +1,6 @@
 #include "queuecommand.h"
 
+#include "common/plural.h"
 #include "common/weburl.h"
 #include "console.h"
 #include "interruptwatcher.h"
@@ -251,12 +252,14 @@ int change(const QString &action, const QStringList &arguments) {
     if (id && changed == 0)
         return fail(store->item(*id) ? QStringLiteral("El elemento #%1 no está en un estado que lo permita.").arg(*id)
                                      : QStringLiteral("No hay ningún elemento #%1 en la cola.").arg(*id));
-    static const QHash<QString, QString> done{{QStringLiteral("retry"), QStringLiteral("vuelven a la cola")},
-                                              {QStringLiteral("pause"), QStringLiteral("en pausa")},
-                                              {QStringLiteral("resume"), QStringLiteral("reanudados")},
-                                              {QStringLiteral("remove"), QStringLiteral("quitados de la cola")}};
-    out() << (changed == 1 ? QStringLiteral("1 elemento") : QStringLiteral("%1 elementos").arg(changed)) << ' '
-          << done.value(action) << ".\n";
+    // What happened, for one element and for several.
+    static const QHash<QString, QStringList> done{
+        {QStringLiteral("retry"), {QStringLiteral("vuelve a la cola"), QStringLiteral("vuelven a la cola")}},
+        {QStringLiteral("pause"), {QStringLiteral("en pausa"), QStringLiteral("en pausa")}},
+        {QStringLiteral("resume"), {QStringLiteral("reanudado"), QStringLiteral("reanudados")}},
+        {QStringLiteral("remove"), {QStringLiteral("quitado de la cola"), QStringLiteral("quitados de la cola")}}};
+    out() << countedText(changed, QStringLiteral("elemento"), QStringLiteral("elementos")) << ' '
+          << done.value(action).value(changed == 1 ? 0 : 1) << ".\n";
     out().flush();
     return 0;
 }
