@@ -868,16 +868,15 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     // A standard way names no format of the item, so one yt-dlp extracts the address and
     // downloads it, as when it is run by hand. Its document tells a list from a video before
     // anything is fetched; a list, or a document that cannot be read, is analyzed as below. What
-    // only the analysis can tell needs it first: whether a stretch fits, which subtitles the page
-    // has, and whether the video's container can hold a cover.
+    // only the analysis can tell needs it first: whether a stretch fits and which subtitles the
+    // page has. A cover goes in after the download, once the file shows it can keep one.
     const QList<DownloadChoice> standard = selection.standardChoices();
     const auto standardChoice = std::find_if(standard.cbegin(), standard.cend(),
                                              [&](const DownloadChoice &choice) { return choice.id == choiceID; });
     const bool needsAnalysis = options.values.contains(sectionOption) ||
                                options.values.contains(QStringLiteral("--subtitles")) ||
                                !settings.preferredSubtitles().trimmed().isEmpty();
-    if (!wantsList && !pairsAudio && !needsAnalysis && standardChoice != standard.cend() &&
-        (!settings.embedMetadata() || standardChoice->kind.value == DownloadChoice::Kind::Case::audio)) {
+    if (!wantsList && !pairsAudio && !needsAnalysis && standardChoice != standard.cend()) {
         selection.selectChoice(*standardChoice);
         if (const std::optional<int> status = co_await downloadItem(item, selection, true, cancelMessage))
             co_return *status;

@@ -60,8 +60,10 @@ Probe decodeProbe(const QByteArray &json) {
         if (!pixels.isEmpty() && pixels != QLatin1String("yuv420p") && pixels != QLatin1String("yuvj420p"))
             codec += QLatin1Char('/') + pixels;
         // A cover picture travels as a video stream; it is no video.
-        if (stream.value(QLatin1String("disposition")).toObject().value(QLatin1String("attached_pic")).toInt() == 1)
+        if (stream.value(QLatin1String("disposition")).toObject().value(QLatin1String("attached_pic")).toInt() == 1) {
+            ++probe.coverPictures;
             continue;
+        }
         if (type == QLatin1String("video"))
             probe.videoCodecs.append(codec);
         else if (type == QLatin1String("audio"))

@@ -17,6 +17,7 @@ struct Probe {
     QStringList videoCodecs;        // one per video stream: "h264", "vp9", …
     QStringList audioCodecs;        // one per audio stream: "aac", "opus", …
     std::optional<double> duration; // seconds
+    int coverPictures = 0;          // video streams that are a cover picture, in none of the above
 };
 
 // FFprobe's command line for a file, and its JSON answer. Throws MediaDecodingError.

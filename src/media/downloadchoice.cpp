@@ -1,5 +1,7 @@
 #include "downloadchoice.h"
 
+#include "media/coverart.h"
+
 #include <algorithm>
 
 namespace AudioExportFormats {
@@ -47,15 +49,6 @@ const QString exactPrefix = QStringLiteral("format-");
 
 DownloadChoice::Kind exactKind(const QString &formatID) {
     return {DownloadChoice::Kind::Case::exactFormat, formatID};
-}
-
-// Containers yt-dlp embeds a cover in without more than FFmpeg (Ogg and FLAC need mutagen,
-// WebM takes none).
-bool holdsCover(const QString &container) {
-    static const QStringList containers{QStringLiteral("mp4"), QStringLiteral("m4a"), QStringLiteral("m4v"),
-                                        QStringLiteral("mov"), QStringLiteral("mp3"), QStringLiteral("mkv"),
-                                        QStringLiteral("mka")};
-    return containers.contains(container);
 }
 
 // Extensions yt-dlp merges into the video's own container: the MP4 family, and WebM with WebM.
@@ -347,7 +340,10 @@ FileContents ChoiceSelection::fileContents(bool embedMetadata) const {
     contents.metadata = embedMetadata;
     if (embedMetadata) {
         const std::optional<QString> container = expectedContainer();
-        contents.cover = container && holdsCover(*container);
+        contents.cover = container && CoverArt::holdsCover(*container);
+        // Unknown before yt-dlp has run: the thumbnail is written beside the file and becomes
+        // its cover afterwards when the file can keep one.
+        contents.coverIfHeld = !container;
     }
     return contents;
 }

@@ -54,6 +54,9 @@ struct FileContents {
     QStringList automaticCaptions; // codes of its automatic captions, likewise
     bool metadata = false;         // title, artist, date, description, page address and chapters
     bool cover = false;            // the thumbnail as cover art
+    // The thumbnail as cover art if the file's container, unknown before the download, keeps one:
+    // yt-dlp writes it beside the file and FFmpeg puts it in afterwards.
+    bool coverIfHeld = false;
 
     bool operator==(const FileContents &) const = default;
 };

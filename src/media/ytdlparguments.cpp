@@ -62,6 +62,11 @@ QStringList fileContentArguments(const FileContents &contents) {
     if (contents.cover)
         arguments << QStringLiteral("--embed-thumbnail") << QStringLiteral("--convert-thumbnails")
                   << QStringLiteral("jpg");
+    // Whether the container keeps a cover shows only once the file is there: yt-dlp (which fails
+    // the whole run on a cover for WebM) only writes the picture beside it.
+    else if (contents.coverIfHeld)
+        arguments << QStringLiteral("--write-thumbnail") << QStringLiteral("--convert-thumbnails")
+                  << QStringLiteral("jpg");
     return arguments;
 }
 

@@ -3,6 +3,7 @@
 #include "common/background.h"
 #include "media/commandtext.h"
 #include "media/compatiblemp4.h"
+#include "media/coverart.h"
 #include "media/downloadoutputprotocol.h"
 #include "media/ytdlpexplanations.h"
 #include "process/processtree.h"
@@ -18,6 +19,7 @@
 #include <QCoroTimer>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -607,6 +609,17 @@ QCoro::Task<QString> YTDLPService::download(QUrl url, DownloadChoice choice, QSt
         if (!unconverted.isEmpty() && downloadOptions.onNotice)
             downloadOptions.onNotice(unconverted);
     }
+    if (downloadOptions.contents.coverIfHeld && ffmpegPath && !ffmpegPath->isEmpty()) {
+        QString coverless;
+        try {
+            co_await embedCover(state, producedFile, *produced, *ffmpegPath, coverless);
+        } catch (...) {
+            discardJobFolder();
+            throw;
+        }
+        if (!coverless.isEmpty() && downloadOptions.onNotice)
+            downloadOptions.onNotice(coverless);
+    }
     // Across disks the move is a copy of the whole file: it runs on a worker so that a large
     // result never stalls the window.
     auto placing = [producedFile, jobFolder, destinationDirectory] {
@@ -707,6 +720,75 @@ QCoro::Task<QString> YTDLPService::compatibleMP4(SharedRunState state, QString p
         co_return produced;
     }
     co_return output;
+}
+
+QCoro::Task<void> YTDLPService::embedCover(SharedRunState state, QString produced, QString thumbnailOf, QString ffmpeg,
+                                           QString &coverless) {
+    const QString cover = CoverArt::thumbnailBeside(thumbnailOf);
+    const QFileInfo input(produced);
+    if (!CoverArt::holdsCover(input.suffix()) || cover == input.absoluteFilePath() || !QFileInfo(cover).isFile())
+        co_return;
+    const QString kept = QStringLiteral(" Se guardó el archivo sin portada.");
+    // The cover becomes the video stream after the file's own ones.
+    const LineCallback noLines;
+    ProcessOptions options = childOptions();
+    std::optional<CompatibleMP4::Probe> probe;
+    QString failure;
+    try {
+        const ProcessResult probed =
+            co_await runCancellable(state, ffprobeBeside(ffmpeg), CompatibleMP4::probeArguments(produced), noLines,
+                                    options, std::optional<std::chrono::milliseconds>(probeLimit));
+        if (probed.status == 0)
+            probe = CompatibleMP4::decodeProbe(probed.standardOutput);
+        else
+            failure = QStringLiteral("FFprobe: ") + readableError(probed.standardError).simplified();
+    } catch (const CancellationError &) {
+        throw;
+    } catch (const TorvelError &error) {
+        failure = QStringLiteral("FFprobe: ") + error.errorDescription();
+    }
+    if (state->cancelled()) {
+        co_await state->awaitStoppedProcesses();
+        throw CancellationError();
+    }
+    if (!probe) {
+        coverless = QStringLiteral("No se pudo poner la portada en el archivo (%1).").arg(failure) + kept;
+        co_return;
+    }
+
+    // Beside the download, inside the job folder, so that every way out removes it too.
+    const QString output = input.absolutePath() + QStringLiteral("/.cover.") + input.suffix();
+    const std::optional<QStringList> arguments =
+        CoverArt::embeddingArguments(produced, cover, output, int(probe->videoCodecs.size()) + probe->coverPictures);
+    if (!arguments)
+        co_return;
+    options.retainedOutputTail = retainedDownloadOutput;
+    const std::optional<std::chrono::milliseconds> noLimit;
+    try {
+        const ProcessResult embedded = co_await runCancellable(state, ffmpeg, *arguments, noLines, options, noLimit);
+        if (embedded.status != 0)
+            failure = QStringLiteral("FFmpeg: ") + readableError(embedded.standardError).simplified();
+    } catch (const CancellationError &) {
+        throw;
+    } catch (const TorvelError &error) {
+        failure = QStringLiteral("FFmpeg: ") + error.errorDescription();
+    }
+    if (state->cancelled()) {
+        co_await state->awaitStoppedProcesses();
+        throw CancellationError();
+    }
+    // In one step: the file is whole, with or without its cover, at every moment.
+    std::error_code renamed;
+    if (failure.isEmpty()) {
+        std::filesystem::rename(QFile::encodeName(output).toStdString(), QFile::encodeName(produced).toStdString(),
+                                renamed);
+        if (renamed)
+            failure = QString::fromStdString(renamed.message());
+    }
+    if (!failure.isEmpty()) {
+        QFile::remove(output);
+        coverless = QStringLiteral("No se pudo poner la portada en el archivo (%1).").arg(failure) + kept;
+    }
 }
 
 QCoro::Task<ProcessResult> YTDLPService::runCancellable(SharedRunState state, QString program, QStringList arguments,

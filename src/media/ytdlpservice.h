@@ -148,6 +148,12 @@ private:
     // cannot be checked or converted, the produced file with the reason in unconverted.
     QCoro::Task<QString> compatibleMP4(SharedRunState state, QString produced, std::optional<QString> ffmpegPath,
                                        DownloadProgressTracker &tracker, QString &unconverted);
+    // The cover a download could not take before yt-dlp ran (FileContents::coverIfHeld): FFmpeg's
+    // copy of the produced file with the thumbnail yt-dlp wrote beside `thumbnailOf`, put in its
+    // place. A file that keeps no cover, a missing thumbnail or a failure (said in coverless)
+    // leave the produced file as it is.
+    QCoro::Task<void> embedCover(SharedRunState state, QString produced, QString thumbnailOf, QString ffmpeg,
+                                 QString &coverless);
 
     DependencyLocator m_locator;
     JobFolders m_jobFolders;

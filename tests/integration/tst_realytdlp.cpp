@@ -195,6 +195,10 @@ private Q_SLOTS:
                                "<source src=\"b.mp4\" type=\"video/mp4\">"
                                "<track kind=\"subtitles\" src=\"es.vtt\" srclang=\"es\">"
                                "<track kind=\"captions\" src=\"en.vtt\" srclang=\"en\"></video></body></html>");
+        QVERIFY(MediaFixtures::makeWebM(m_dir.filePath(u"site/clip.webm"_s), 1));
+        TestSupport::writeFile(m_dir.filePath(u"site/webm.html"_s),
+                               "<html><head><title>WebM</title></head><body><video poster=\"poster.jpg\">"
+                               "<source src=\"clip.webm\" type=\"video/webm\"></video></body></html>");
         const QByteArray one = TestSupport::readFile(m_dir.filePath(u"site/a.mp4"_s));
         m_server->route(u"/one.mp4"_s, [this, one](const ScriptedHttpServer::Request &request) {
             if (request.method == "GET" && m_refusals > 0) {
@@ -310,38 +314,54 @@ private Q_SLOTS:
 
     // From the analysis's document, as every download: only the chosen subtitles, tagged with
     // their language (MP4's mov_text), and by default the title, the page address and the cover;
-    // with the switch off none of these. Nothing else is left beside the file.
+    // with the switch off none of these. Without an analysis the cover goes in after the download
+    // when the file can keep one, and WebM gets none. Nothing else is left beside the file.
     void fileCarriesTheChosenSubtitlesAndMetadata_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("analyzed");
         QTest::addColumn<QStringList>("subtitles");
         QTest::addColumn<bool>("embed");
         QTest::addColumn<QString>("contents"); // PAGE stands for the page's address
         QTest::newRow("Spanish, with metadata")
-            << QStringList{u"es"_s} << true
+            << u"/subs.html"_s << true << QStringList{u"es"_s} << true
             << u"video:h264 audio:aac subtitle:mov_text:spa cover:mjpeg title=Subtitulado (1) comment=PAGE"_s;
-        QTest::newRow("English, switch off")
-            << QStringList{u"en"_s} << false << u"video:h264 audio:aac subtitle:mov_text:eng title= comment="_s;
-        QTest::newRow("none, switch off") << QStringList() << false << u"video:h264 audio:aac title= comment="_s;
+        QTest::newRow("English, switch off") << u"/subs.html"_s << true << QStringList{u"en"_s} << false
+                                             << u"video:h264 audio:aac subtitle:mov_text:eng title= comment="_s;
+        QTest::newRow("none, switch off")
+            << u"/subs.html"_s << true << QStringList() << false << u"video:h264 audio:aac title= comment="_s;
+        QTest::newRow("MP4 without analysis")
+            << u"/subs.html"_s << false << QStringList() << true
+            << u"video:h264 audio:aac cover:mjpeg title=Subtitulado (1) comment=PAGE"_s;
+        QTest::newRow("WebM without analysis")
+            << u"/webm.html"_s << false << QStringList() << true << u"video:vp9 audio:opus title=WebM (1) comment="_s;
     }
     void fileCarriesTheChosenSubtitlesAndMetadata() {
+        QFETCH(QString, path);
+        QFETCH(bool, analyzed);
         QFETCH(QStringList, subtitles);
         QFETCH(bool, embed);
         QFETCH(QString, contents);
-        const QUrl page = m_server->url(u"/subs.html"_s);
+        const QUrl page = m_server->url(path);
         ChoiceSelection selection;
-        selection.mediaInfo = std::get<MediaInfo>(BlockingWait::wait(m_service->analyze(page, u"/usr/bin/yt-dlp"_s)));
-        const auto codes = [](const QList<SubtitleLanguage> &languages) {
-            QStringList list;
-            for (const SubtitleLanguage &language : languages)
-                list.append(language.label());
-            return list;
-        };
-        QCOMPARE(codes(selection.mediaInfo->subtitles), (QStringList{u"en"_s, u"es"_s}));
-        QVERIFY(selection.mediaInfo->automaticCaptions.isEmpty());
-        selection.selectedSubtitles = subtitles;
+        selection.selectChoice(DownloadChoice::recommended());
         YTDLPService::DownloadOptions options;
-        options.document = selection.mediaInfo->document;
+        if (analyzed) {
+            selection.mediaInfo =
+                std::get<MediaInfo>(BlockingWait::wait(m_service->analyze(page, u"/usr/bin/yt-dlp"_s)));
+            const auto codes = [](const QList<SubtitleLanguage> &languages) {
+                QStringList list;
+                for (const SubtitleLanguage &language : languages)
+                    list.append(language.label());
+                return list;
+            };
+            QCOMPARE(codes(selection.mediaInfo->subtitles), (QStringList{u"en"_s, u"es"_s}));
+            QVERIFY(selection.mediaInfo->automaticCaptions.isEmpty());
+            selection.selectedSubtitles = subtitles;
+            options.document = selection.mediaInfo->document;
+        }
+        options.withoutAnalysis = !analyzed;
         options.contents = selection.fileContents(embed);
-        QCOMPARE(options.contents.cover, embed);
+        QCOMPARE(analyzed ? options.contents.cover : options.contents.coverIfHeld, embed);
         const QString folder = m_dir.filePath(u"Subtítulos/"_s + QString::fromUtf8(QTest::currentDataTag()));
         const QString file = BlockingWait::wait(m_service->download(
             page, DownloadChoice::recommended(), u"/usr/bin/yt-dlp"_s, u"/usr/bin/ffmpeg"_s, folder, {}, options));

@@ -222,6 +222,11 @@ private Q_SLOTS:
         QCOMPARE(contentArguments(u"2023.03.04"_s, u"/usr/bin/ffmpeg"_s),
                  u"--write-auto-subs --write-subs --sub-langs es\\-419,en --embed-subs --embed-metadata "
                  "--embed-chapters --embed-thumbnail --convert-thumbnails jpg"_s);
+        // A container not known before the run: the cover only written beside the file.
+        options.contents.cover = false;
+        options.contents.coverIfHeld = true;
+        QVERIFY(contentArguments(u"2023.03.04"_s, u"/usr/bin/ffmpeg"_s)
+                    .endsWith(u"--embed-chapters --write-thumbnail --convert-thumbnails jpg"_s));
         QCOMPARE(contentArguments(u"2021.08.25"_s, u"/usr/bin/ffmpeg"_s), QString());
         QCOMPARE(contentArguments(u"2023.03.04"_s, QString()), QString());
         QVERIFY(!recordedArguments().contains(u"--embed-metadata"_s));
@@ -569,29 +574,41 @@ private Q_SLOTS:
         QVERIFY(jobFolders().isEmpty());
     }
 
-    // "MP4 compatible" that cannot check or convert the result keeps it, places it and says why.
+    // "MP4 compatible" that cannot check or convert the result keeps it, places it and says why;
+    // so does a cover that cannot be put in after the download, and its picture stays behind.
     void unconvertibleResultIsKept_data() {
-        QTest::addColumn<QString>("ffmpeg"); // empty: none
+        QTest::addColumn<QString>("ffmpeg"); // empty: none; relative: a fake that does nothing
+        QTest::addColumn<QString>("extension");
         QTest::addColumn<QString>("notice");
+        const QString kept = u"Se guardó el archivo tal como se descargó."_s;
         QTest::newRow("no FFprobe beside FFmpeg")
-            << u"lone/ffmpeg"_s << u"No se pudo comprobar si el video es compatible"_s;
-        QTest::newRow("no FFmpeg") << QString() << u"No se pudo convertir a MP4 compatible: hace falta FFmpeg"_s;
+            << u"lone/ffmpeg"_s << u"webm"_s << u"No se pudo comprobar si el video es compatible … "_s + kept;
+        QTest::newRow("no FFmpeg") << QString() << u"webm"_s
+                                   << u"No se pudo convertir a MP4 compatible: hace falta FFmpeg … "_s + kept;
+        QTest::newRow("cover FFmpeg cannot add")
+            << u"/usr/bin/ffmpeg"_s << u"mp4"_s
+            << u"No se pudo poner la portada en el archivo (FFprobe: … Se guardó el archivo sin portada."_s;
     }
     void unconvertibleResultIsKept() {
         QFETCH(QString, ffmpeg);
+        QFETCH(QString, extension);
         QFETCH(QString, notice);
-        if (!ffmpeg.isEmpty())
+        if (!ffmpeg.isEmpty() && !ffmpeg.startsWith(u'/'))
             ffmpeg = TestSupport::writeScript(path(ffmpeg), u"exit 0"_s);
         YTDLPService::DownloadOptions options;
+        options.contents.coverIfHeld = true;
         QString told;
         options.onNotice = [&told](const QString &text) { told = text; };
-        const QString ytDLP = fakeYTDLP(u"echo x > \"$job/Clip [abc].webm\""_s);
+        const QString ytDLP = fakeYTDLP(u"echo x > \"$job/Clip [abc].%1\"; echo x > \"$job/Clip [abc].jpg\"\n"
+                                        "echo \"__TORVEL_FILE__$job/Clip [abc].%1\""_s.arg(extension));
         const QString placed = BlockingWait::wait(
             m_service->download(address, DownloadChoice::compatibleMP4(), ytDLP,
                                 ffmpeg.isEmpty() ? std::nullopt : std::optional(ffmpeg), destination(), {}, options));
-        QCOMPARE(placed, destination() + u"/Clip [abc].webm"_s);
-        QVERIFY2(told.startsWith(notice) && told.endsWith(u"Se guardó el archivo tal como se descargó."_s),
-                 qPrintable(told));
+        QCOMPARE(placed, destination() + u"/Clip [abc]."_s + extension);
+        const QStringList ends = notice.split(u" … "_s);
+        QVERIFY2(told.startsWith(ends.first()) && told.endsWith(ends.last()), qPrintable(told));
+        QVERIFY(!QFileInfo::exists(destination() + u"/Clip [abc].jpg"_s));
+        QVERIFY(jobFolders().isEmpty());
     }
 
     void resultIsFoundAndPlacedUnderAUniqueName() {

@@ -255,7 +255,7 @@ private Q_SLOTS:
             selection.selectedAudioFormatID = c.audio;
             QCOMPARE(selection.expectedContainer(), c.container);
             const bool cover = c.container && *c.container != u"webm"_s;
-            QVERIFY2(selection.fileContents(true) == (FileContents{{}, {}, true, cover}), c.what);
+            QVERIFY2(selection.fileContents(true) == (FileContents{{}, {}, true, cover, !c.container}), c.what);
             QVERIFY2(selection.fileContents(false) == FileContents(), c.what);
         }
     }
