@@ -9,6 +9,7 @@
 #include <QTemporaryFile>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -120,10 +121,18 @@ std::optional<QString> JobFolders::locateResult(const QString &jobFolder, const 
         if (reported.isFile() && canonical.startsWith(root + QLatin1Char('/')))
             return canonical;
     }
-    const QFileInfoList files = QDir(jobFolder).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Name);
-    for (const QFileInfo &file : files) {
-        const QString extension = file.suffix();
-        if (extension != QLatin1String("part") && extension != QLatin1String("ytdl"))
+    QFileInfoList files = QDir(jobFolder).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Name);
+    files.removeIf([](const QFileInfo &file) {
+        return file.suffix() == QLatin1String("part") || file.suffix() == QLatin1String("ytdl");
+    });
+    // A cover written beside its video ("Clip.jpg" next to "Clip.mp4") is never the result.
+    for (const QFileInfo &file : std::as_const(files)) {
+        const bool coverOfAnother =
+            file.suffix() == QLatin1String("jpg") &&
+            std::any_of(files.cbegin(), files.cend(), [&file](const QFileInfo &other) {
+                return other.suffix() != file.suffix() && other.completeBaseName() == file.completeBaseName();
+            });
+        if (!coverOfAnother)
             return file.filePath();
     }
     return std::nullopt;

@@ -113,7 +113,9 @@ private Q_SLOTS:
                  {{u8("Clip.mp4.part")}, QString(), QString()},
                  {{u8(".a.m4a"), u8("b.m4a")}, QString(), u8("b.m4a")}, // hidden files skipped
                  {{u8(".Clip.mp4")}, QString(), QString()},
-                 {{u8("b.webm"), u8("a.webm")}, QString(), u8("a.webm")}, // name order
+                 {{u8("b.webm"), u8("a.webm")}, QString(), u8("a.webm")},       // name order
+                 {{u8("Clip.jpg"), u8("Clip.mp4")}, QString(), u8("Clip.mp4")}, // its cover beside it
+                 {{u8("Cover.jpg")}, QString(), u8("Cover.jpg")},
                  {{}, QString(), QString()}}) {
             const QTemporaryDir folder;
             const QString job = folder.filePath(u8("job"));
