@@ -225,18 +225,19 @@ private Q_SLOTS:
                                "{\"url\": \"https:\\/\\/e.example/v/3\", \"title\": \"Tres\\u001b]0;x\\u0007\"},"
                                R"({"title": "Sin dirección"}]})");
         // Like yt-dlp given --dump-json, the document of the list's first entry before its download.
-        configureYTDLP(home,
-                       u"for a in \"$@\"; do url=\"$a\"; done\n"
-                       "case \"$url $*\" in *single*--dump-single-json*)\n"
-                       "  echo '{\"id\": \"s\", \"title\": \"Clip\", \"duration\": 61, \"formats\": [{\"format_id\": \"18\", "
-                       "\"ext\": \"mp4\", \"vcodec\": \"avc1\", \"acodec\": \"mp4a\"}]}'; exit 0 ;; esac\n"
-                       "case \" $* \" in *\" --dump-single-json \"*) cat '%1'; exit 0 ;; esac\n"
-                       "job=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"
-                       "n=$(basename \"$url\")\n"
-                       "case \"$n $*\" in list*--dump-json*) echo '{\"id\": \"1\", \"title\": \"Uno\", "
-                       "\"playlist\": \"Mi lista\", \"playlist_index\": 1, \"formats\": []}' ;; esac\n"
-                       "[ \"$n\" = fail ] && { echo 'ERROR: [generic] fail: Video unavailable' >&2; exit 1; }\n"
-                       "echo x > \"$job/Video $n [$n].mp4\""_s.arg(home.filePath(u"list.json"_s)));
+        configureYTDLP(
+            home,
+            u"for a in \"$@\"; do url=\"$a\"; done\n"
+            "case \"$url $*\" in *single*--dump-single-json*)\n"
+            "  echo '{\"id\": \"s\", \"title\": \"Clip\", \"duration\": 61, \"formats\": [{\"format_id\": \"18\", "
+            "\"ext\": \"mp4\", \"vcodec\": \"avc1\", \"acodec\": \"mp4a\"}]}'; exit 0 ;; esac\n"
+            "case \" $* \" in *\" --dump-single-json \"*) cat '%1'; exit 0 ;; esac\n"
+            "job=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"
+            "n=$(basename \"$url\")\n"
+            "case \"$n $*\" in list*--dump-json*) echo '{\"id\": \"1\", \"title\": \"Uno\", "
+            "\"playlist\": \"Mi lista\", \"playlist_index\": 1, \"formats\": []}' ;; esac\n"
+            "[ \"$n\" = fail ] && { echo 'ERROR: [generic] fail: Video unavailable' >&2; exit 1; }\n"
+            "echo x > \"$job/Video $n [$n].mp4\""_s.arg(home.filePath(u"list.json"_s)));
         const QString address = u"https://e.example/list"_s;
         const QString out = home.filePath(u"out"_s);
         const auto run = [&](const QStringList &arguments) {

@@ -5,8 +5,8 @@
 #include "ui/main/advancedformatsview.h"
 #include "ui/main/audioexportformatview.h"
 #include "ui/main/choicetile.h"
-#include "ui/main/subtitlesview.h"
 #include "ui/main/sectionview.h"
+#include "ui/main/subtitlesview.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
