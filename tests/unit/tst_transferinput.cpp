@@ -28,6 +28,8 @@ private Q_SLOTS:
             << u"0"_s << u"10:01"_s << u"El recorte pasa del final del video, que dura 10:00."_s;
         QTest::newRow("start past the duration")
             << u"10:00"_s << QString() << u"El recorte pasa del final del video, que dura 10:00."_s;
+        QTest::newRow("minutes without hours") // any number of them: only the duration refuses
+            << u"0"_s << u"75:30"_s << u"El recorte pasa del final del video, que dura 10:00."_s;
         QTest::newRow("seconds of a minute") << u"1:60"_s << QString() << u"El inicio «1:60» no es un tiempo válido"_s;
         QTest::newRow("minutes of an hour") << u"0"_s << u"1:75:00"_s << u"El final «1:75:00» no es un tiempo válido"_s;
         QTest::newRow("words") << u"uno"_s << QString() << u"El inicio «uno» no es un tiempo válido"_s;
