@@ -60,6 +60,21 @@ QWidget *separator(QWidget *parent) {
     return line;
 }
 
+// A setting's text with its switch at the end of the row; names "<name>Label" and "<name>Switch".
+SwitchButton *switchRow(const QString &text, const QString &name, TorvelCard *card) {
+    auto *row = new QHBoxLayout;
+    QLabel *rowLabel = label(text, name + QStringLiteral("Label"), card);
+    rowLabel->setWordWrap(true);
+    row->addWidget(rowLabel, 1);
+    auto *button = new SwitchButton(card);
+    button->setObjectName(name + QStringLiteral("Switch"));
+    button->setAccessibleName(text);
+    rowLabel->setBuddy(button);
+    row->addWidget(button);
+    card->contentLayout()->addLayout(row);
+    return button;
+}
+
 // A grouped-form section: a small heading over a card that holds the section's rows.
 TorvelCard *addSection(QVBoxLayout *page, const QString &title, const QString &objectName) {
     QWidget *parent = page->parentWidget();
@@ -118,17 +133,8 @@ void addFileContentRows(AppModel &model, TorvelCard *card, QObject *context) {
     QObject::connect(&model.settings(), &AppSettings::preferredSubtitlesChanged, context, showPreferredSubtitles);
 
     card->contentLayout()->addWidget(separator(card));
-    auto *embedRow = new QHBoxLayout;
-    const QString embedText = QStringLiteral("Guardar título, capítulos y portada en el archivo");
-    QLabel *embedLabel = label(embedText, QStringLiteral("embedMetadataLabel"), card);
-    embedLabel->setWordWrap(true);
-    embedRow->addWidget(embedLabel, 1);
-    auto *embed = new SwitchButton(card);
-    embed->setObjectName(QStringLiteral("embedMetadataSwitch"));
-    embed->setAccessibleName(embedText);
-    embedLabel->setBuddy(embed);
-    embedRow->addWidget(embed);
-    card->contentLayout()->addLayout(embedRow);
+    SwitchButton *embed = switchRow(QStringLiteral("Guardar título, capítulos y portada en el archivo"),
+                                    QStringLiteral("embedMetadata"), card);
     QLabel *missing = caption(QStringLiteral("Necesita FFmpeg: sin él, las descargas se guardan sin título, capítulos, "
                                              "portada ni subtítulos. Instálalo en Herramientas."),
                               QStringLiteral("embedMetadataMissingLabel"), card);
@@ -291,33 +297,15 @@ QWidget *OptionsWindow::buildGeneralPage() {
     downloads->contentLayout()->addLayout(folderRow);
     downloads->contentLayout()->addWidget(separator(downloads));
 
-    auto *revealRow = new QHBoxLayout;
-    const QString revealText = QStringLiteral("Mostrar el archivo en su carpeta al terminar");
-    QLabel *revealLabel = label(revealText, QStringLiteral("revealWhenFinishedLabel"), downloads);
-    revealLabel->setWordWrap(true);
-    revealRow->addWidget(revealLabel, 1);
-    m_revealSwitch = new SwitchButton(downloads);
-    m_revealSwitch->setObjectName(QStringLiteral("revealWhenFinishedSwitch"));
-    m_revealSwitch->setAccessibleName(revealText);
-    revealLabel->setBuddy(m_revealSwitch);
-    revealRow->addWidget(m_revealSwitch);
-    downloads->contentLayout()->addLayout(revealRow);
+    m_revealSwitch = switchRow(QStringLiteral("Mostrar el archivo en su carpeta al terminar"),
+                               QStringLiteral("revealWhenFinished"), downloads);
     connect(m_revealSwitch, &SwitchButton::toggled, this,
             [this](bool on) { m_model.settings().setRevealWhenFinished(on); });
 
     // The notification when a download ends while the window is in the background.
     downloads->contentLayout()->addWidget(separator(downloads));
-    auto *notifyRow = new QHBoxLayout;
-    const QString notifyText = QStringLiteral("Avisar al terminar una descarga");
-    QLabel *notifyLabel = label(notifyText, QStringLiteral("notifyWhenFinishedLabel"), downloads);
-    notifyLabel->setWordWrap(true);
-    notifyRow->addWidget(notifyLabel, 1);
-    auto *notifySwitch = new SwitchButton(downloads);
-    notifySwitch->setObjectName(QStringLiteral("notifyWhenFinishedSwitch"));
-    notifySwitch->setAccessibleName(notifyText);
-    notifyLabel->setBuddy(notifySwitch);
-    notifyRow->addWidget(notifySwitch);
-    downloads->contentLayout()->addLayout(notifyRow);
+    SwitchButton *notifySwitch =
+        switchRow(QStringLiteral("Avisar al terminar una descarga"), QStringLiteral("notifyWhenFinished"), downloads);
     connect(notifySwitch, &SwitchButton::toggled, this,
             [this](bool on) { m_model.settings().setNotifyWhenFinished(on); });
     const auto showNotifyWhenFinished = [this, notifySwitch] {
