@@ -83,7 +83,8 @@ private Q_SLOTS:
         m_settings = std::make_unique<AppSettings>(m_store.get(), folder, folder);
         m_model = std::make_unique<AppModel>(*m_settings, m_desktop, TestSupport::unreachableToolHosts(),
                                              DependencyLocator(TestSupport::sandboxedTools(folder)),
-                                             JobFolders(folder + QStringLiteral("/jobs")));
+                                             JobFolders(folder + QStringLiteral("/jobs")),
+                                             folder + QStringLiteral("/Queue.sqlite"));
         QTRY_VERIFY_WITH_TIMEOUT(!m_model->isCheckingTools() && m_model->ytDLP(), 10000);
         m_window = std::make_unique<MainWindow>(*m_model, m_desktop);
         m_window->show();

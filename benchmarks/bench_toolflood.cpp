@@ -44,8 +44,8 @@ int main(int argc, char *argv[]) {
     FakeDesktopServices desktop;
     const QUrl origin = server.origin();
     AppModel model(settings, desktop, ToolHosts{origin, origin, origin, origin},
-                   DependencyLocator(TestSupport::sandboxedTools(folder)),
-                   JobFolders(folder + QStringLiteral("/jobs")));
+                   DependencyLocator(TestSupport::sandboxedTools(folder)), JobFolders(folder + QStringLiteral("/jobs")),
+                   folder + QStringLiteral("/Queue.sqlite"));
     while (model.isCheckingTools() || model.isCheckingUpdates())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     model.setSelectedOptionsTab(AppModel::OptionsTab::tools);

@@ -128,7 +128,8 @@ int runWindows(int argc, char *argv[]) {
     AppSettings settings(&store);
     LinuxDesktopServices desktop;
     AppModel model(settings, desktop, configuration->toolHosts, DependencyLocator(),
-                   JobFolders(PlatformPaths::jobsRoot()), AppUpdateService(configuration->updates));
+                   JobFolders(PlatformPaths::jobsRoot()), PlatformPaths::queueStoreFile(),
+                   AppUpdateService(configuration->updates));
 
     MainWindow window(model, desktop);
     window.show();
@@ -149,6 +150,8 @@ int runWindows(int argc, char *argv[]) {
     // The window closes during a download only after the closing question's grace period;
     // whatever yt-dlp still runs then, FFmpeg included, ends with the application.
     model.service().killProcessTree();
+    // The queue's running items stop paused, to go on at the next start.
+    model.queue().quit();
     return status;
 }
 

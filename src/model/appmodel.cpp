@@ -8,10 +8,12 @@
 #include <QPointer>
 
 AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, ToolHosts toolHosts, DependencyLocator locator,
-                   JobFolders jobFolders, AppUpdateService appUpdateService, Clock clock, QObject *parent)
-    : QObject(parent), m_settings(settings), m_desktop(desktop), m_locator(locator),
-      m_service(locator, std::move(jobFolders)), m_clock(std::move(clock)),
+                   JobFolders jobFolders, const QString &queueStoreFile, AppUpdateService appUpdateService, Clock clock,
+                   QObject *parent)
+    : QObject(parent), m_settings(settings), m_desktop(desktop), m_locator(locator), m_service(locator, jobFolders),
+      m_clock(std::move(clock)),
       m_toolUpdateService(std::make_shared<ToolUpdateService>(std::move(toolHosts), std::move(locator))),
+      m_queue(std::make_unique<DownloadQueue>(settings, queueStoreFile, std::move(jobFolders))),
       m_appUpdateService(std::move(appUpdateService)) {
     m_service.cleanAbandonedJobs();
     applyNetworkSettings();
@@ -245,6 +247,7 @@ QCoro::Task<> AppModel::refreshDependencies() {
     }
     if (ffmpeg)
         m_settings.setFfmpegPath(ffmpeg->path);
+    m_queue->setTools(ytDLP, ffmpeg);
     m_isCheckingTools = false;
     Q_EMIT toolsChanged();
     if (m_analysisAwaitsTools) {

@@ -8,6 +8,7 @@
 #include "media/ytdlpservice.h"
 #include "model/appsettings.h"
 #include "model/appupdatealert.h"
+#include "model/downloadqueue.h"
 #include "model/finisheddownload.h"
 #include "model/toolindicatorstate.h"
 #include "platform/desktopservices.h"
@@ -73,10 +74,11 @@ public:
     // The settings and the desktop services must outlive the model. toolHosts: where tool
     // management finds its catalogs and downloads. The default update service has no update
     // host: the application passes AppUpdateService::Configuration::system(). clock: "now" for
-    // the tool operations' times.
+    // the tool operations' times. queueStoreFile: where the download queue and its history are kept.
     AppModel(AppSettings &settings, DesktopServices &desktop, ToolHosts toolHosts,
              DependencyLocator locator = DependencyLocator(),
              JobFolders jobFolders = JobFolders(PlatformPaths::jobsRoot()),
+             const QString &queueStoreFile = PlatformPaths::queueStoreFile(),
              AppUpdateService appUpdateService = AppUpdateService(), Clock clock = &QDateTime::currentDateTimeUtc,
              QObject *parent = nullptr);
     ~AppModel() override;
@@ -84,6 +86,7 @@ public:
     AppSettings &settings() const { return m_settings; }
     DesktopServices &desktop() const { return m_desktop; }
     YTDLPService &service() { return m_service; }
+    DownloadQueue &queue() { return *m_queue; }
     QDateTime now() const { return m_clock(); }
 
     // Published state of the download side.
@@ -373,6 +376,7 @@ private:
     // Shared with the coroutines that use it, so a call still under way when the model goes
     // away finishes on a live service.
     std::shared_ptr<ToolUpdateService> m_toolUpdateService;
+    std::unique_ptr<DownloadQueue> m_queue;
 
     QString m_urlInput;
     Phase m_phase = Phase::idle;

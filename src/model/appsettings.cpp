@@ -45,6 +45,12 @@ QString preferredSubtitlesKey() {
 QString embedMetadataKey() {
     return QStringLiteral("embedMetadata");
 }
+QString concurrentDownloadsKey() {
+    return QStringLiteral("concurrentDownloads");
+}
+QString resumeQueueAtStartKey() {
+    return QStringLiteral("resumeQueueAtStart");
+}
 
 // A whole number, stored as one or (in an INI file, which has no types) as its decimal text.
 std::optional<qint64> storedInteger(const QSettings &store, const QString &key) {
@@ -129,6 +135,10 @@ AppSettings::AppSettings(QSettings *defaults, QString downloadsFolder, QString h
             int(std::clamp<qint64>(*fragments, minimumConcurrentFragments, maximumConcurrentFragments));
     m_preferredSubtitles = storedString(*m_defaults, preferredSubtitlesKey()).value_or(QString());
     m_embedMetadata = storedBoolean(*m_defaults, embedMetadataKey()).value_or(true);
+    if (const std::optional<qint64> downloads = storedInteger(*m_defaults, concurrentDownloadsKey()))
+        m_concurrentDownloads =
+            int(std::clamp<qint64>(*downloads, minimumConcurrentDownloads, maximumConcurrentDownloads));
+    m_resumeQueueAtStart = storedBoolean(*m_defaults, resumeQueueAtStartKey()).value_or(true);
     m_limitRate =
         NetworkOptions::parseRate(storedString(*m_defaults, limitRateKey()).value_or(QString())).value_or(QString());
     m_proxy = NetworkOptions::Proxy::fromSetting(storedString(*m_defaults, proxyKey()).value_or(QString()));
@@ -213,6 +223,23 @@ void AppSettings::setEmbedMetadata(bool embed) {
     store(embedMetadataKey(), embed);
     if (changed)
         Q_EMIT embedMetadataChanged();
+}
+
+void AppSettings::setConcurrentDownloads(int downloads) {
+    downloads = std::clamp(downloads, minimumConcurrentDownloads, maximumConcurrentDownloads);
+    const bool changed = downloads != m_concurrentDownloads;
+    m_concurrentDownloads = downloads;
+    store(concurrentDownloadsKey(), downloads);
+    if (changed)
+        Q_EMIT concurrentDownloadsChanged();
+}
+
+void AppSettings::setResumeQueueAtStart(bool resume) {
+    const bool changed = resume != m_resumeQueueAtStart;
+    m_resumeQueueAtStart = resume;
+    store(resumeQueueAtStartKey(), resume);
+    if (changed)
+        Q_EMIT resumeQueueAtStartChanged();
 }
 
 void AppSettings::setLimitRate(const QString &rate) {

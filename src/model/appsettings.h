@@ -44,6 +44,10 @@ class AppSettings : public QObject {
         QString preferredSubtitles READ preferredSubtitles WRITE setPreferredSubtitles NOTIFY preferredSubtitlesChanged)
     Q_PROPERTY(bool embedMetadata READ embedMetadata WRITE setEmbedMetadata NOTIFY embedMetadataChanged)
     Q_PROPERTY(QString limitRate READ limitRate WRITE setLimitRate NOTIFY limitRateChanged)
+    Q_PROPERTY(
+        int concurrentDownloads READ concurrentDownloads WRITE setConcurrentDownloads NOTIFY concurrentDownloadsChanged)
+    Q_PROPERTY(
+        bool resumeQueueAtStart READ resumeQueueAtStart WRITE setResumeQueueAtStart NOTIFY resumeQueueAtStartChanged)
 
 public:
     // The store must outlive this object. Loading reads the keys and writes nothing.
@@ -76,6 +80,15 @@ public:
     // "Guardar título, capítulos y portada en el archivo": true unless stored false, read like
     // revealWhenFinished.
     bool embedMetadata() const { return m_embedMetadata; }
+    // "Descargas simultáneas": how many items of the queue download at once, 1 to 8, 3 when unset;
+    // read like concurrentFragments.
+    static constexpr int minimumConcurrentDownloads = 1;
+    static constexpr int maximumConcurrentDownloads = 8;
+    static constexpr int defaultConcurrentDownloads = 3;
+    int concurrentDownloads() const { return m_concurrentDownloads; }
+    // "Reanudar la cola al iniciar": whether the items that were downloading when the application
+    // quit go on at the next start; true unless stored false.
+    bool resumeQueueAtStart() const { return m_resumeQueueAtStart; }
     // "Limitar velocidad": yt-dlp's form of the limit ("500K", "2M"), or empty for none. A stored
     // text that is not a speed is none.
     QString limitRate() const { return m_limitRate; }
@@ -100,6 +113,9 @@ public:
     void setConcurrentFragments(int fragments);
     void setPreferredSubtitles(const QString &languages);
     void setEmbedMetadata(bool embed);
+    // Brought into 1…8.
+    void setConcurrentDownloads(int downloads);
+    void setResumeQueueAtStart(bool resume);
     // A text that parseRate refuses is ignored; an empty one is no limit.
     void setLimitRate(const QString &rate);
     // An address that proxyAddressProblem refuses is ignored.
@@ -115,6 +131,8 @@ Q_SIGNALS:
     void concurrentFragmentsChanged();
     void preferredSubtitlesChanged();
     void embedMetadataChanged();
+    void concurrentDownloadsChanged();
+    void resumeQueueAtStartChanged();
     void limitRateChanged();
     void proxyChanged();
 
@@ -142,6 +160,8 @@ private:
     int m_concurrentFragments = YTDLPArguments::defaultConcurrentFragments;
     QString m_preferredSubtitles;
     bool m_embedMetadata = true;
+    int m_concurrentDownloads = defaultConcurrentDownloads;
+    bool m_resumeQueueAtStart = true;
     QString m_limitRate;
     NetworkOptions::Proxy m_proxy;
     bool m_warnedAboutStore = false;

@@ -45,6 +45,16 @@ struct QueueItem {
     QString extractor;   // yt-dlp's extractor and id, once known
     QString videoID;
     QString jobFolder; // kept until the item is completed or removed: yt-dlp continues its partial data
+    // The analysis's yt-dlp document, kept in the job folder, when the item was queued after an
+    // analysis: its download starts from it while it is fresh instead of extracting the page again.
+    QString document;
+    QStringList subtitles; // codes of the subtitles to embed; empty: the preferred ones, if any
+    QString section;       // "START-END" as typed ("Recortar"); empty: the whole video
+    // The items queued together from one list of videos share its name; empty otherwise.
+    QString batch;
+    // Paused because the application quit while it ran: it goes on at the next start when the
+    // settings say so.
+    bool resumeAtStart = false;
     qint64 runnerPID = 0;
     QDateTime leaseUntil;
 

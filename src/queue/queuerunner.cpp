@@ -177,12 +177,31 @@ void QueueRunner::fillPlaces() {
         }
         if (!item)
             return;
-        auto running = std::make_shared<Running>();
-        running->service = std::make_unique<YTDLPService>(DependencyLocator(), m_jobFolders);
-        running->service->setNetwork(m_network);
-        m_running.insert(item->id, running);
-        runItem(*item, running);
+        launch(*item);
     }
+}
+
+bool QueueRunner::startNow(qint64 id) {
+    std::optional<QueueItem> item;
+    try {
+        item = m_store.claim(id, m_pid, m_timing.lease);
+    } catch (const TorvelError &) {
+        return false;
+    }
+    if (!item)
+        return false;
+    // Its lease is renewed like any other's.
+    m_ticker.start();
+    launch(*item);
+    return true;
+}
+
+void QueueRunner::launch(const QueueItem &item) {
+    auto running = std::make_shared<Running>();
+    running->service = std::make_unique<YTDLPService>(DependencyLocator(), m_jobFolders);
+    running->service->setNetwork(m_network);
+    m_running.insert(item.id, running);
+    runItem(item, running);
 }
 
 QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> running) {

@@ -61,6 +61,9 @@ public:
     // Stops what still runs (its items wait again, their partial data kept).
     ~QueueRunner() override;
 
+    const Tools &tools() const { return m_tools; }
+    // Items started later use these.
+    void setTools(Tools tools) { m_tools = std::move(tools); }
     int maximumJobs() const { return m_maximumJobs; }
     // 1 to 8; takes effect at once: more places start waiting items, fewer let running ones end.
     void setMaximumJobs(int jobs);
@@ -76,6 +79,9 @@ public:
 
     // Starts taking waiting items, until stop().
     void start();
+    // Runs a waiting item at once, beyond maximumJobs() and whether or not the runner was started
+    // (a download the person asked for now). False when the item is not waiting any more.
+    bool startNow(qint64 id);
     // Stops every running item; each goes to `state` — waiting after an interruption, paused when
     // the application quits — keeping its partial data.
     void stop(QueueState state = QueueState::waiting);
@@ -102,6 +108,7 @@ private:
     struct Running;
     void tick();
     void fillPlaces();
+    void launch(const QueueItem &item);
     QCoro::Task<> runItem(QueueItem item, std::shared_ptr<Running> running);
     bool isIdle() const;
     void checkIdle();

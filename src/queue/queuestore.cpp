@@ -37,12 +37,20 @@ const QList<QStringList> migrations{
         QStringLiteral("CREATE INDEX history_by_video ON history (extractor, video_id)"),
         QStringLiteral("CREATE INDEX history_by_url ON history (url)"),
     },
+    {
+        QStringLiteral("ALTER TABLE items ADD COLUMN document TEXT NOT NULL DEFAULT ''"),
+        QStringLiteral("ALTER TABLE items ADD COLUMN subtitles TEXT NOT NULL DEFAULT ''"),
+        QStringLiteral("ALTER TABLE items ADD COLUMN section TEXT NOT NULL DEFAULT ''"),
+        QStringLiteral("ALTER TABLE items ADD COLUMN batch TEXT NOT NULL DEFAULT ''"),
+        QStringLiteral("ALTER TABLE items ADD COLUMN resume_at_start INTEGER NOT NULL DEFAULT 0"),
+    },
 };
 
-const QString itemColumns =
-    QStringLiteral("id, position, url, title, thumbnail, choice, audio_format, paired_audio, destination, cookies, "
-                   "state, progress, progress_text, path, error, attempts, added_at, started_at, finished_at, "
-                   "not_before, extractor, video_id, job_folder, runner_pid, lease_until");
+const QString itemColumns = QStringLiteral(
+    "id, position, url, title, thumbnail, choice, audio_format, paired_audio, destination, cookies, "
+    "state, progress, progress_text, path, error, attempts, added_at, started_at, finished_at, "
+    "not_before, extractor, video_id, job_folder, runner_pid, lease_until, document, subtitles, section, "
+    "batch, resume_at_start");
 const QString historyColumns = QStringLiteral("id, url, title, extractor, video_id, path, size, completed_at");
 
 // How long a statement waits for another process's write before the store counts as locked.
@@ -120,6 +128,11 @@ QueueItem itemFrom(const QSqlQuery &query) {
     item.jobFolder = query.value(22).toString();
     item.runnerPID = query.value(23).toLongLong();
     item.leaseUntil = timeFrom(query.value(24));
+    item.document = query.value(25).toString();
+    item.subtitles = query.value(26).toString().split(QLatin1Char(','), Qt::SkipEmptyParts);
+    item.section = query.value(27).toString();
+    item.batch = query.value(28).toString();
+    item.resumeAtStart = query.value(29).toInt() != 0;
     return item;
 }
 
@@ -267,11 +280,12 @@ qint64 QueueStore::add(QueueItem item) {
         const QSqlQuery inserted = prepared(
             database,
             QStringLiteral("INSERT INTO items (position, url, title, thumbnail, choice, audio_format, paired_audio, "
-                           "destination, cookies, state, added_at, extractor, video_id) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                           "destination, cookies, state, added_at, extractor, video_id, job_folder, document, "
+                           "subtitles, section, batch) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
             {position, item.url, item.title, item.thumbnail, item.choiceID,
              AudioExportFormats::rawValue(item.audioFormat), item.pairedAudioID, item.destination, item.cookies,
-             rawState(item.state), nowMilliseconds(), item.extractor, item.videoID});
+             rawState(item.state), nowMilliseconds(), item.extractor, item.videoID, item.jobFolder, item.document,
+             item.subtitles.join(QLatin1Char(',')), item.section, item.batch});
         return inserted.lastInsertId().toLongLong();
     });
     Q_EMIT itemsChanged();
@@ -333,6 +347,31 @@ int QueueStore::reclaimAbandoned() {
     return taken;
 }
 
+namespace {
+
+// Marks a waiting item found by `query` as running for the runner; nothing when none was found.
+std::optional<QueueItem> claimFound(const QSqlDatabase &database, QSqlQuery &query, qint64 runnerPID,
+                                    std::chrono::milliseconds lease, qint64 now) {
+    if (!query.next())
+        return std::nullopt;
+    QueueItem item = itemFrom(query);
+    query.finish();
+    item.state = QueueState::running;
+    item.runnerPID = runnerPID;
+    item.leaseUntil = QDateTime::fromMSecsSinceEpoch(now + lease.count(), Qt::UTC);
+    item.startedAt = QDateTime::fromMSecsSinceEpoch(now, Qt::UTC);
+    item.attempts += 1;
+    item.notBefore = QDateTime();
+    item.resumeAtStart = false;
+    prepared(database,
+             QStringLiteral("UPDATE items SET state = 'running', runner_pid = ?, lease_until = ?, started_at = ?, "
+                            "attempts = ?, not_before = NULL, resume_at_start = 0 WHERE id = ?"),
+             {runnerPID, timeValue(item.leaseUntil), now, item.attempts, item.id});
+    return item;
+}
+
+} // namespace
+
 std::optional<QueueItem> QueueStore::claimNext(qint64 runnerPID, std::chrono::milliseconds lease) {
     bool reclaimed = false;
     const std::optional<QueueItem> claimed = inTransaction([&](const QSqlDatabase &database) {
@@ -343,26 +382,23 @@ std::optional<QueueItem> QueueStore::claimNext(qint64 runnerPID, std::chrono::mi
                                                  "OR not_before <= ?) ORDER BY position LIMIT 1")
                                       .arg(itemColumns),
                                   {now});
-        if (!next.next())
-            return std::optional<QueueItem>();
-        QueueItem item = itemFrom(next);
-        next.finish();
-        item.state = QueueState::running;
-        item.runnerPID = runnerPID;
-        item.leaseUntil = QDateTime::fromMSecsSinceEpoch(now + lease.count(), Qt::UTC);
-        item.startedAt = QDateTime::fromMSecsSinceEpoch(now, Qt::UTC);
-        item.attempts += 1;
-        item.notBefore = QDateTime();
-        prepared(database,
-                 QStringLiteral("UPDATE items SET state = 'running', runner_pid = ?, lease_until = ?, started_at = ?, "
-                                "attempts = ?, not_before = NULL WHERE id = ?"),
-                 {runnerPID, timeValue(item.leaseUntil), now, item.attempts, item.id});
-        return std::optional<QueueItem>(item);
+        return claimFound(database, next, runnerPID, lease, now);
     });
     if (reclaimed)
         Q_EMIT itemsChanged();
     if (claimed)
         Q_EMIT itemChanged(claimed->id);
+    return claimed;
+}
+
+std::optional<QueueItem> QueueStore::claim(qint64 id, qint64 runnerPID, std::chrono::milliseconds lease) {
+    const std::optional<QueueItem> claimed = inTransaction([&](const QSqlDatabase &database) {
+        QSqlQuery found = prepared(
+            database, QStringLiteral("SELECT %1 FROM items WHERE id = ? AND state = 'waiting'").arg(itemColumns), {id});
+        return claimFound(database, found, runnerPID, lease, nowMilliseconds());
+    });
+    if (claimed)
+        Q_EMIT itemChanged(id);
     return claimed;
 }
 
@@ -443,9 +479,9 @@ void QueueStore::retryLater(qint64 id, const QString &error, std::chrono::millis
 void QueueStore::release(qint64 id, qint64 runnerPID, QueueState state) {
     inTransaction([&](const QSqlDatabase &database) {
         prepared(database,
-                 QStringLiteral("UPDATE items SET state = ?, runner_pid = 0, lease_until = NULL WHERE id = ? AND "
-                                "runner_pid = ? AND state = 'running'"),
-                 {rawState(state), id, runnerPID});
+                 QStringLiteral("UPDATE items SET state = ?, resume_at_start = ?, runner_pid = 0, lease_until = NULL "
+                                "WHERE id = ? AND runner_pid = ? AND state = 'running'"),
+                 {rawState(state), state == QueueState::paused ? 1 : 0, id, runnerPID});
     });
     Q_EMIT itemChanged(id);
 }
@@ -462,8 +498,8 @@ std::optional<QDateTime> QueueStore::nextWaitingTime() const {
 int QueueStore::pause(std::optional<qint64> id) {
     const int changed = inTransaction([&](const QSqlDatabase &database) {
         const QString statement =
-            QStringLiteral("UPDATE items SET state = 'paused', runner_pid = 0, lease_until = NULL WHERE state IN "
-                           "('waiting', 'running')");
+            QStringLiteral("UPDATE items SET state = 'paused', resume_at_start = 0, runner_pid = 0, lease_until = "
+                           "NULL WHERE state IN ('waiting', 'running')");
         QSqlQuery query =
             id ? prepared(database, statement + QStringLiteral(" AND id = ?"), {*id}) : prepared(database, statement);
         return query.numRowsAffected();
@@ -475,7 +511,8 @@ int QueueStore::pause(std::optional<qint64> id) {
 int QueueStore::resume(std::optional<qint64> id) {
     const int changed = inTransaction([&](const QSqlDatabase &database) {
         const QString statement =
-            QStringLiteral("UPDATE items SET state = 'waiting', not_before = NULL WHERE state = 'paused'");
+            QStringLiteral("UPDATE items SET state = 'waiting', not_before = NULL, resume_at_start = 0 WHERE state = "
+                           "'paused'");
         QSqlQuery query =
             id ? prepared(database, statement + QStringLiteral(" AND id = ?"), {*id}) : prepared(database, statement);
         return query.numRowsAffected();
@@ -531,6 +568,18 @@ int QueueStore::removeCompleted() {
         return prepared(database, QStringLiteral("DELETE FROM items WHERE state = 'completed'")).numRowsAffected();
     });
     Q_EMIT itemsChanged();
+    return changed;
+}
+
+int QueueStore::resumeInterrupted() {
+    const int changed = inTransaction([&](const QSqlDatabase &database) {
+        return prepared(database,
+                        QStringLiteral("UPDATE items SET state = 'waiting', resume_at_start = 0 WHERE state = "
+                                       "'paused' AND resume_at_start = 1"))
+            .numRowsAffected();
+    });
+    if (changed > 0)
+        Q_EMIT itemsChanged();
     return changed;
 }
 

@@ -26,7 +26,7 @@ class QueueStore : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
 
     // file: PlatformPaths::queueStoreFile() in production. Throws PlatformError when even a new
     // store cannot be started there.
@@ -47,6 +47,9 @@ public:
     // The runner's side. claimNext takes the first waiting item whose wait is over, after taking
     // back the items of dead runners; it counts the attempt.
     std::optional<QueueItem> claimNext(qint64 runnerPID, std::chrono::milliseconds lease);
+    // Takes one waiting item at once, wherever it stands in the queue (a download the person
+    // started); nothing when it is not waiting (another runner took it, or it changed).
+    std::optional<QueueItem> claim(qint64 id, qint64 runnerPID, std::chrono::milliseconds lease);
     // Extends the leases of the runner's running items and returns the ids still running for it
     // (an item paused, cancelled or removed elsewhere is no longer among them).
     QList<qint64> renewLeases(qint64 runnerPID, std::chrono::milliseconds lease);
@@ -61,7 +64,8 @@ public:
     void fail(qint64 id, const QString &error);
     // A failure of the network kind: waiting again, not before `after` from now.
     void retryLater(qint64 id, const QString &error, std::chrono::milliseconds after);
-    // A running item of this runner stops without an outcome (interrupted): to `state`.
+    // A running item of this runner stops without an outcome (interrupted): to `state`. Paused
+    // this way (the application quits) it is marked to go on at the next start.
     void release(qint64 id, qint64 runnerPID, QueueState state);
     // The earliest time a waiting item may start, when any waits; nothing otherwise.
     std::optional<QDateTime> nextWaitingTime() const;
@@ -75,6 +79,8 @@ public:
     // Removes an item, its partial data too unless it is running (its runner removes that).
     int remove(qint64 id);
     int removeCompleted();
+    // The items paused because the application quit while they ran wait again; returns how many.
+    int resumeInterrupted();
 
     // History.
     void recordHistory(HistoryEntry entry);

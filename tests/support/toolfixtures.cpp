@@ -89,11 +89,12 @@ std::unique_ptr<AppModel> ToolMachine::makeModel(AppModel::Clock clock) {
     LocatorEnvironment environment = TestSupport::sandboxedTools(dir.path());
     environment.homebrewExecutables = {path(u"brew"_s)};
     const QUrl origin = server.origin();
-    auto model = std::make_unique<AppModel>(
-        settings, desktop,
-        offline ? TestSupport::unreachableToolHosts()
-                : ToolHosts{origin, origin, origin, origin, SigningKeys::trustedPublicKey()},
-        DependencyLocator(environment), JobFolders(path(u"jobs"_s)), AppUpdateService(), std::move(clock));
+    auto model =
+        std::make_unique<AppModel>(settings, desktop,
+                                   offline ? TestSupport::unreachableToolHosts()
+                                           : ToolHosts{origin, origin, origin, origin, SigningKeys::trustedPublicKey()},
+                                   DependencyLocator(environment), JobFolders(path(u"jobs"_s)), path(u"Queue.sqlite"_s),
+                                   AppUpdateService(), std::move(clock));
     const QDeadlineTimer deadline(10'000);
     while ((model->isCheckingTools() || model->isCheckingUpdates() || model->isCheckingHomebrewSupport()) &&
            !deadline.hasExpired())

@@ -76,7 +76,7 @@ ModelHarness::ModelHarness(const QString &folder, const AppUpdateService::Config
     : store(folder + u"/settings.ini"_s, QSettings::IniFormat), settings(&store, folder + u"/Descargas"_s, folder),
       model(settings, desktop, TestSupport::unreachableToolHosts(),
             DependencyLocator(TestSupport::sandboxedTools(folder)), JobFolders(folder + u"/jobs"_s),
-            AppUpdateService(updates)) {
+            folder + u"/Queue.sqlite"_s, AppUpdateService(updates)) {
     static_cast<void>(QTest::qWaitFor([this] { return !model.isCheckingApplicationUpdate(); }));
 }
 

@@ -147,7 +147,8 @@ echo data > "$job/%2")"_s.arg(m_dir.path(), resultName));
         AppSettings settings(&store, path(u"Descargas"_s), path(u"home"_s));
         FakeDesktopServices fake;
         AppModel model(settings, fake, TestSupport::unreachableToolHosts(),
-                       DependencyLocator(TestSupport::sandboxedTools(m_dir.path())), JobFolders(path(u"jobs"_s)));
+                       DependencyLocator(TestSupport::sandboxedTools(m_dir.path())), JobFolders(path(u"jobs"_s)),
+                       path(u"Queue.sqlite"_s));
         bool windowActive = false;
         const DownloadAttention attention(model, notifications, launcher, [&windowActive] { return windowActive; });
         QTRY_VERIFY(model.ytDLP());

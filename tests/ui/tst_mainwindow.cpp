@@ -265,7 +265,7 @@ echo data > "$job/%2")"_s.arg(m_dir->path(), resultName));
         m_desktop = std::make_unique<FakeDesktopServices>();
         m_model = std::make_unique<AppModel>(*m_settings, *m_desktop, TestSupport::unreachableToolHosts(),
                                              DependencyLocator(TestSupport::sandboxedTools(m_dir->path())),
-                                             JobFolders(path(u"jobs"_s)));
+                                             JobFolders(path(u"jobs"_s)), path(u"Queue.sqlite"_s));
     }
 
     // The window at its minimum size, where anything that does not fit shows first.

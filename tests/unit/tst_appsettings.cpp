@@ -48,6 +48,7 @@ private Q_SLOTS:
                  (QStringList{QString(), QString(), downloads}));
         QVERIFY(settings.revealWhenFinished() && settings.notifyWhenFinished() && settings.embedMetadata());
         QCOMPARE(settings.concurrentFragments(), 4);
+        QVERIFY(settings.concurrentDownloads() == 3 && settings.resumeQueueAtStart());
         QCOMPARE(settings.preferredSubtitles(), QString());
         QVERIFY(settings.limitRate().isEmpty() && settings.proxy() == NetworkOptions::Proxy());
         QCOMPARE(AppSettings(&store).downloadDirectory(), PlatformPaths::downloadsFolder());
@@ -75,6 +76,10 @@ private Q_SLOTS:
         settings.setConcurrentFragments(2);
         settings.setPreferredSubtitles(u"es, en"_s);
         settings.setEmbedMetadata(false);
+        settings.setConcurrentDownloads(0); // brought into 1…8
+        QCOMPARE(settings.concurrentDownloads(), 1);
+        settings.setConcurrentDownloads(5);
+        settings.setResumeQueueAtStart(false);
         // A speed or proxy that cannot be used changes nothing.
         settings.setLimitRate(u"1,5m"_s);
         settings.setLimitRate(u"mucho"_s);
@@ -92,7 +97,8 @@ private Q_SLOTS:
         QCOMPARE(restarted.cookies(), u"brave"_s);
         QCOMPARE(restarted.concurrentFragments(), 2);
         QCOMPARE(restarted.preferredSubtitles(), u"es, en"_s);
-        QVERIFY(!restarted.embedMetadata());
+        QVERIFY(!restarted.embedMetadata() && !restarted.resumeQueueAtStart());
+        QCOMPARE(restarted.concurrentDownloads(), 5);
         QCOMPARE(restarted.limitRate(), u"1.5M"_s);
         QCOMPARE(restarted.proxy(), proxy);
         settings.setDownloadDirectory(u"~"_s);
@@ -102,12 +108,13 @@ private Q_SLOTS:
     void onlyAStoredBooleanCounts() {
         for (const QByteArray value : {"false", "true", "False", "0", "false, false", "@ByteArray(false)", ""}) {
             QSettings store(storeWith("[General]\nrevealWhenFinished=" + value + "\nnotifyWhenFinished=" + value +
-                                      "\nembedMetadata=" + value + '\n'),
+                                      "\nembedMetadata=" + value + "\nresumeQueueAtStart=" + value + '\n'),
                             QSettings::IniFormat);
             const AppSettings settings(&store, downloads, home);
             QCOMPARE(settings.revealWhenFinished(), value != "false");
             QCOMPARE(settings.notifyWhenFinished(), value != "false");
             QCOMPARE(settings.embedMetadata(), value != "false");
+            QCOMPARE(settings.resumeQueueAtStart(), value != "false");
         }
     }
 
@@ -123,8 +130,12 @@ private Q_SLOTS:
     void concurrentFragmentsIsAWholeNumberFrom1To16() {
         QFETCH(QByteArray, value);
         QFETCH(int, expected);
-        QSettings store(storeWith("[General]\nconcurrentFragments=" + value + '\n'), QSettings::IniFormat);
-        QCOMPARE(AppSettings(&store, downloads, home).concurrentFragments(), expected);
+        QSettings store(storeWith("[General]\nconcurrentFragments=" + value + "\nconcurrentDownloads=" + value + '\n'),
+                        QSettings::IniFormat);
+        const AppSettings settings(&store, downloads, home);
+        QCOMPARE(settings.concurrentFragments(), expected);
+        // The same reading, brought into 1…8 with 3 for anything that is not a whole number.
+        QCOMPARE(settings.concurrentDownloads(), expected == 4 ? 3 : std::min(expected, 8));
     }
 
     // The cookies setting names a known browser or a readable file; anything else means none,
