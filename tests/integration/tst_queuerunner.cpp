@@ -3,6 +3,7 @@
 // success, and a paused item resumed from its partial data into a byte-identical file.
 #include "common/blockingwait.h"
 #include "mediafixtures.h"
+#include "model/downloadqueue.h"
 #include "queue/queuerunner.h"
 #include "scriptedhttpserver.h"
 #include "testsupport.h"
@@ -13,10 +14,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -120,6 +124,46 @@ private Q_SLOTS:
         QCOMPARE(store.history().size(), 4);
         QVERIFY(store.alreadyDownloaded(items.at(2).url));
         QVERIFY(QDir(m_dir.filePath(u"Jobs"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    }
+
+    // The window's queue: a download asked for now runs beyond the limit; at launch the items a
+    // quit paused go on only when the settings say so.
+    void windowQueueFollowsItsSettings() {
+        const QString file = m_dir.filePath(u"window.sqlite"_s);
+        qint64 interrupted = 0;
+        {
+            QueueStore store(file);
+            interrupted = store.add(itemFor(u"/c.webm"_s));
+            QVERIFY(store.claim(interrupted, ::getpid(), 30s));
+            store.release(interrupted, ::getpid(), QueueState::paused);
+            store.add(itemFor(u"/a.webm"_s));
+        }
+        QSettings ini(m_dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
+        AppSettings settings(&ini, m_dir.filePath(u"Descargas"_s), m_dir.path());
+        settings.setResumeQueueAtStart(false);
+        settings.setConcurrentDownloads(1);
+        const ToolInfo ytDLP{u"/usr/bin/yt-dlp"_s, m_version,
+                             ToolInstallSource::of(ToolInstallSource::Kind::systemPackage)};
+        const ToolInfo ffmpeg{u"/usr/bin/ffmpeg"_s, u"5"_s,
+                              ToolInstallSource::of(ToolInstallSource::Kind::systemPackage)};
+        QueueRunnerTiming timing;
+        timing.tick = 100ms;
+        for (const bool resume : {false, true}) {
+            settings.setResumeQueueAtStart(resume);
+            DownloadQueue queue(settings, file, JobFolders(m_dir.filePath(u"Jobs"_s)), timing);
+            queue.setTools(ytDLP, ffmpeg);
+            QCOMPARE(queue.runner().isActive(), resume);
+            if (!resume) {
+                const qint64 now = queue.downloadNow(itemFor(u"/b.webm"_s));
+                QCOMPARE(queue.store().item(now)->state, QueueState::running);
+                queue.enqueue(itemFor(u"/c.webm"_s));
+                QVERIFY(queue.runner().isActive());
+                QCOMPARE(queue.runner().runningCount(), 1); // the limit, reached by the one asked for now
+            }
+            BlockingWait::wait(queue.runner().untilIdle());
+            QCOMPARE(queue.store().item(interrupted)->state, resume ? QueueState::completed : QueueState::paused);
+            QCOMPARE(queue.store().counts().value(QueueState::completed), resume ? 4 : 3);
+        }
     }
 
     // A pause stops yt-dlp and keeps its partial data; the resumed item continues it with a range

@@ -114,6 +114,53 @@ private Q_SLOTS:
         QCOMPARE(store.item(alive)->state, QueueState::running);
     }
 
+    // A download started at once is taken out of turn; a quit pauses what ran, and only those items
+    // go on at the next start, whatever the person paused staying paused.
+    void itemsTakenAtOnceAndPausedByAQuit() {
+        QueueStore store(file());
+        const qint64 first = store.add(itemFor(u"https://a.example/1"_s));
+        const qint64 now = store.add(itemFor(u"https://a.example/2"_s));
+        QCOMPARE(store.claim(now, ::getpid(), 30s)->id, now);
+        QVERIFY(!store.claim(now, ::getpid(), 30s)); // no longer waiting
+        QCOMPARE(store.claimNext(::getpid(), 30s)->id, first);
+        const qint64 byPerson = store.add(itemFor(u"https://a.example/3"_s));
+        store.pause(byPerson);
+        store.release(now, ::getpid(), QueueState::paused);
+        store.release(first, ::getpid(), QueueState::waiting);
+        QVERIFY(store.item(now)->resumeAtStart && !store.item(byPerson)->resumeAtStart);
+        QCOMPARE(store.resumeInterrupted(), 1);
+        QCOMPARE(store.item(now)->state, QueueState::waiting);
+        QCOMPARE(store.item(byPerson)->state, QueueState::paused);
+        QCOMPARE(store.resumeInterrupted(), 0);
+    }
+
+    // A store of the first version gains the later columns and keeps its items.
+    void firstVersionIsMigrated() {
+        {
+            QueueItem item = itemFor(u"https://a.example/1"_s);
+            item.subtitles = {u"es"_s, u"en"_s};
+            QueueStore(file()).add(item);
+        }
+        {
+            QSqlDatabase database = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"direct"_s);
+            database.setDatabaseName(file());
+            QVERIFY(database.open());
+            for (const QString &column :
+                 {u"document"_s, u"subtitles"_s, u"section"_s, u"batch"_s, u"resume_at_start"_s})
+                QVERIFY(QSqlQuery(database).exec(u"ALTER TABLE items DROP COLUMN "_s + column));
+            QVERIFY(QSqlQuery(database).exec(u"PRAGMA user_version = 1"_s));
+        }
+        QSqlDatabase::removeDatabase(u"direct"_s);
+        QueueStore store(file());
+        QVERIFY(store.notice().isEmpty());
+        QCOMPARE(store.items().size(), 1);
+        QVERIFY(store.items().first().subtitles.isEmpty());
+        QueueItem again = itemFor(u"https://a.example/2"_s);
+        again.subtitles = {u"es"_s, u"en"_s};
+        again.section = u"1:00-2:00"_s;
+        QCOMPARE(store.item(store.add(again))->subtitles, again.subtitles);
+    }
+
     void completionIsRecordedInTheHistory() {
         QueueStore store(file());
         const qint64 id = store.add(itemFor(u"https://v.example/watch?v=abc"_s));
