@@ -215,7 +215,7 @@ private:
     void touch(const QString &name) { TestSupport::writeFile(path(name), QByteArray()); }
     void release(const QString &name) { QFile::remove(path(name)); }
     QString destination() const { return path(u"Descargas"_s); }
-    ContentView *content() const { return qobject_cast<ContentView *>(m_window->centralWidget()); }
+    ContentView *content() const { return m_window->findChild<ContentView *>(); }
     int downloadRuns() const { return int(logLines(path(u"downloads.log"_s)).size()); }
     // No download left a job folder; only the analysis's kept document may be there.
     bool noDownloadJobLeft() const {
