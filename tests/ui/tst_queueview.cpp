@@ -3,9 +3,12 @@
 #include "scriptedhttpserver.h"
 #include "testsupport.h"
 
+#include "model/appmodel.h"
 #include "model/appsettings.h"
 #include "model/downloadqueue.h"
 #include "queue/queuelistmodel.h"
+#include "ui/main/contentview.h"
+#include "ui/main/mainwindow.h"
 #include "ui/queue/queuethumbnails.h"
 #include "ui/queue/queueview.h"
 
@@ -14,6 +17,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QListView>
+#include <QMenuBar>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -290,6 +295,42 @@ private Q_SLOTS:
         // The rows shown at the top and at the end, not the thousand.
         QTRY_VERIFY(m_view->thumbnails()->cachedCount() >= 6);
         QVERIFY2(m_server->requests().size() < 40, qPrintable(QString::number(m_server->requests().size())));
+    }
+
+    // In the window: below the download view while the queue has items, hidden by "Cola".
+    void inTheWindow() {
+        m_queue.reset(); // the window's model opens the store
+        const QString file = m_dir->filePath(u"Window.sqlite"_s);
+        AppModel model(*m_settings, *m_desktop, TestSupport::unreachableToolHosts(),
+                       DependencyLocator(TestSupport::sandboxedTools(m_dir->path())),
+                       JobFolders(m_dir->filePath(u"jobs"_s)), file);
+        MainWindow window(model, *m_desktop);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *queueView = window.findChild<QueueView *>(u"queueView"_s);
+        QAction *shown = window.findChild<QAction *>(u"queueAction"_s);
+        QVERIFY(queueView && shown && shown->isChecked());
+        QVERIFY(!queueView->isVisible());
+
+        for (const QString &title : {u"Primer video de la cola"_s, u"Segundo video"_s, u"Tercero"_s}) {
+            QueueItem item;
+            item.url = u"https://video.example/"_s + title;
+            item.title = title;
+            item.destination = m_dir->filePath(u"Descargas"_s);
+            model.queue().enqueue(item);
+        }
+        QTRY_VERIFY(queueView->isVisible());
+        QVERIFY(queueView->height() >= MainWindow::queuePanelMinimumHeight);
+        QVERIFY(window.findChild<ContentView *>()->height() > queueView->height());
+        QVERIFY(TestSupport::saveScreenshot(&window, u"mainwindow-queue"_s));
+        shown->trigger();
+        QVERIFY(!queueView->isVisible());
+        shown->trigger();
+        QVERIFY(queueView->isVisible());
+        model.queue().pauseAll();
+        for (const QueueItem &item : model.queue().store().items())
+            model.queue().remove(item.id);
+        QTRY_VERIFY(!queueView->isVisible());
     }
 };
 
