@@ -266,6 +266,18 @@ private Q_SLOTS:
         QCOMPARE(inserted.size(), 1);
         QCOMPARE(reset.size(), 0);
         QCOMPARE(m_view->selectedID(), ids.at(4));
+
+        // What another process added shows when the window is active again.
+        QWidget elsewhere;
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QTRY_VERIFY(!m_view->isActiveWindow());
+        QueueItem other;
+        other.url = u"https://video.example/otro"_s;
+        QueueStore(m_queue->store().file()).add(other);
+        m_view->activateWindow();
+        QTRY_COMPARE(model().rowCount(), 8);
+        QCOMPARE(m_view->selectedID(), ids.at(4));
     }
 
     // 1,000 items: on screen, scrolling to the end, thumbnails fetched for the rows shown only.

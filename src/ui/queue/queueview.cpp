@@ -325,6 +325,10 @@ QueueView::QueueView(DownloadQueue &queue, DesktopServices &desktop, QNetworkAcc
         *m_thumbnails, [this](qint64 id) { m_queue.retry(id); }, m_list));
     m_list->setAccessibleName(QStringLiteral("Cola de descargas"));
     connect(m_list, &QWidget::customContextMenuRequested, this, &QueueView::showContextMenu);
+    // Delete removes the selected item while the list has the focus.
+    m_remove->setShortcut(QKeySequence::Delete);
+    m_remove->setShortcutContext(Qt::WidgetShortcut);
+    m_list->addAction(m_remove);
     connect(m_list, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
         if (stateOf(index) == QueueState::completed)
             reveal();
@@ -358,6 +362,13 @@ QueueView::QueueView(DownloadQueue &queue, DesktopServices &desktop, QNetworkAcc
 }
 
 QueueView::~QueueView() = default;
+
+void QueueView::changeEvent(QEvent *event) {
+    // A command line may have changed the shared queue while the window was elsewhere.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        m_model->refresh();
+    QWidget::changeEvent(event);
+}
 
 void QueueView::setProxy(const NetworkOptions::Proxy &proxy) {
     m_thumbnails->setProxy(proxy);

@@ -50,6 +50,9 @@ public:
 Q_SIGNALS:
     void hasItemsChanged(bool hasItems);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void refreshCounts();
     void refreshActions();
