@@ -6,6 +6,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 namespace {
 
 // Moving rows one by one costs a search each; beyond this many a reset is cheaper.

@@ -343,6 +343,10 @@ private Q_SLOTS:
         for (const QueueItem &item : model.queue().store().items())
             model.queue().remove(item.id);
         QTRY_VERIFY(!queueView->isVisible());
+        // A problem of the queue shows even when it is empty.
+        Q_EMIT model.queue().problemOccurred(u"No se pudo usar la cola de descargas: disco lleno"_s);
+        QVERIFY(queueView->isVisible());
+        QCOMPARE(queueView->message(), u"No se pudo usar la cola de descargas: disco lleno"_s);
     }
 };
 

@@ -70,7 +70,7 @@ QWidget *MainWindow::createContent() {
     // "Abrir opciones" shows the options on whatever tab they were left.
     connect(content, &ContentView::openOptionsRequested, this, &MainWindow::showOptionsWindow);
 
-    // The queue below the download view, while it has items and "Cola" is on.
+    // The queue below the download view, while it has items (or a message) and "Cola" is on.
     auto *splitter = new QSplitter(Qt::Vertical, this);
     splitter->setObjectName(QStringLiteral("contentSplitter"));
     splitter->setChildrenCollapsible(false);
@@ -83,13 +83,13 @@ QWidget *MainWindow::createContent() {
     splitter->addWidget(m_queueView);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
-    m_queueView->setVisible(m_queueView->hasItems());
-    connect(m_queueView, &QueueView::hasItemsChanged, this, &MainWindow::refreshQueuePanel);
+    m_queueView->setVisible(m_queueView->hasContent());
+    connect(m_queueView, &QueueView::hasContentChanged, this, &MainWindow::refreshQueuePanel);
     return splitter;
 }
 
 void MainWindow::refreshQueuePanel() {
-    const bool shown = m_queueAction->isChecked() && m_queueView->hasItems();
+    const bool shown = m_queueAction->isChecked() && m_queueView->hasContent();
     if (shown == !m_queueView->isHidden())
         return;
     m_queueView->setVisible(shown);

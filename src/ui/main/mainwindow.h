@@ -61,7 +61,7 @@ private:
     void createActions();
     void createMenus();
     void createToolBar();
-    // Shows the queue's panel while it has items and "Cola" is on.
+    // Shows the queue's panel while it has items (or a message) and "Cola" is on.
     void refreshQueuePanel();
     void refreshActions();
     void refreshToolPills();

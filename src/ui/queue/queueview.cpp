@@ -22,6 +22,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <functional>
+
 namespace {
 
 using Role = QueueListModel::Role;
@@ -161,7 +164,7 @@ public:
         case QueueState::failed:
             detail = index.data(Role::errorRole).toString();
             detailColor = TorvelTheme::danger();
-            paintRetry(painter, layout.retry, palette, option.state & QStyle::State_MouseOver);
+            paintRetry(painter, layout.retry, option.state & QStyle::State_MouseOver);
             break;
         case QueueState::completed:
             detail = QDir::toNativeSeparators(index.data(Role::pathRole).toString());
@@ -217,16 +220,14 @@ private:
         painter->restore();
     }
 
-    static void paintRetry(QPainter *painter, const QRect &rect, const QPalette &palette, bool hovered) {
+    static void paintRetry(QPainter *painter, const QRect &rect, bool hovered) {
         painter->save();
         QColor fill = TorvelTheme::accent();
         fill.setAlphaF(hovered ? 0.16 : 0.08);
         painter->setBrush(fill);
         painter->setPen(TorvelTheme::accent());
         painter->drawRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), 5, 5);
-        painter->setPen(TorvelTheme::accent());
         painter->drawText(rect, Qt::AlignCenter, QStringLiteral("Reintentar"));
-        Q_UNUSED(palette);
         painter->restore();
     }
 
@@ -417,10 +418,14 @@ void QueueView::refreshCounts() {
     m_retryFailed->setEnabled(count(QueueState::failed) > 0);
     m_removeCompleted->setEnabled(count(QueueState::completed) > 0);
     refreshActions();
-    const bool hasItems = m_model->rowCount() > 0;
-    if (hasItems != m_hasItems) {
-        m_hasItems = hasItems;
-        Q_EMIT hasItemsChanged(hasItems);
+    refreshContent();
+}
+
+void QueueView::refreshContent() {
+    const bool now = m_model->rowCount() > 0 || !m_messageBar->isHidden();
+    if (now != m_hasContent) {
+        m_hasContent = now;
+        Q_EMIT hasContentChanged(now);
     }
 }
 
@@ -443,6 +448,7 @@ void QueueView::refreshActions() {
 void QueueView::showMessage(const QString &text) {
     m_message->setText(text);
     m_messageBar->setVisible(!text.isEmpty());
+    refreshContent();
 }
 
 void QueueView::showContextMenu(const QPoint &position) {

@@ -37,7 +37,8 @@ public:
     QListView *list() const { return m_list; }
     QueueThumbnails *thumbnails() const { return m_thumbnails; }
     void setProxy(const NetworkOptions::Proxy &proxy);
-    bool hasItems() const { return m_hasItems; }
+    // Items, or a message about the queue: something to show.
+    bool hasContent() const { return m_hasContent; }
     // The selected item's id.
     std::optional<qint64> selectedID() const;
     // "2 descargando · 5 en espera · 1 fallida", or that the queue is empty.
@@ -48,7 +49,7 @@ public:
     QRect retryButtonRect(int row) const;
 
 Q_SIGNALS:
-    void hasItemsChanged(bool hasItems);
+    void hasContentChanged(bool hasContent);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -56,6 +57,7 @@ protected:
 private:
     void refreshCounts();
     void refreshActions();
+    void refreshContent();
     void showMessage(const QString &text);
     void showContextMenu(const QPoint &position);
     void act(void (DownloadQueue::*action)(qint64));
@@ -79,5 +81,5 @@ private:
     QAction *m_cancel;
     QAction *m_remove;
     QAction *m_reveal;
-    bool m_hasItems = false;
+    bool m_hasContent = false;
 };
