@@ -98,6 +98,9 @@ QVariant QueueListModel::data(const QModelIndex &index, int role) const {
     case phaseRole:
         if (const DownloadProgress *progress = live())
             return progress->phaseText;
+        // Running, not yet downloading (its address is being analysed).
+        if (item.state == QueueState::running && item.progress == 0 && item.progressText.isEmpty())
+            return DownloadProgress::initial().phaseText;
         return QString();
     case speedRole:
         if (const DownloadProgress *progress = live())

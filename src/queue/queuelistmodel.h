@@ -31,7 +31,7 @@ public:
         stateRole,      // QueueState as an int
         stateLabelRole, // "En espera", "Descargando", …
         progressRole,   // 0…1: the live fraction while it runs here, else the stored one
-        phaseRole,      // the live phase text, else empty
+        phaseRole,      // the live phase text; "Preparando…" before the first progress; else empty
         speedRole,
         timeLeftRole,
         errorRole, // the failure's explanation

@@ -157,6 +157,10 @@ private Q_SLOTS:
         QCOMPARE(runningRow.data(QueueListModel::speedRole).toString(), u"2,4 MiB/s"_s);
         QCOMPARE(runningRow.data(QueueListModel::timeLeftRole).toString(), u"00:35"_s);
         QCOMPARE(model().index(rowOf(failed)).data(QueueListModel::attemptsRole).toInt(), 3);
+        // Claimed, before its first progress.
+        const qint64 starting = add(QueueState::running, u"Empezando"_s);
+        QTRY_COMPARE(model().index(rowOf(starting)).data(QueueListModel::phaseRole).toString(), u"Preparando…"_s);
+        store().remove(starting);
         QTRY_VERIFY(m_view->thumbnails()->cachedCount() == 1);
         QVERIFY(TestSupport::saveScreenshot(m_view.get(), u"queueview-mixed"_s));
 
@@ -332,6 +336,9 @@ private Q_SLOTS:
             model.queue().enqueue(item);
         }
         QTRY_VERIFY(queueView->isVisible());
+        // At the window's minimum size, where anything that does not fit shows first.
+        window.resize(window.size() - window.centralWidget()->size() + MainWindow::minimumContentSize);
+        QTRY_COMPARE(window.centralWidget()->size(), MainWindow::minimumContentSize);
         QVERIFY(queueView->height() >= MainWindow::queuePanelMinimumHeight);
         QVERIFY(window.findChild<ContentView *>()->height() > queueView->height());
         QVERIFY(TestSupport::saveScreenshot(&window, u"mainwindow-queue"_s));

@@ -81,8 +81,9 @@ QWidget *MainWindow::createContent() {
     connect(&m_model.settings(), &AppSettings::proxyChanged, m_queueView, useProxy);
     splitter->addWidget(content);
     splitter->addWidget(m_queueView);
-    splitter->setStretchFactor(0, 1);
-    splitter->setStretchFactor(1, 0);
+    // A smaller window takes room from both.
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
     m_queueView->setVisible(m_queueView->hasContent());
     connect(m_queueView, &QueueView::hasContentChanged, this, &MainWindow::refreshQueuePanel);
     return splitter;
