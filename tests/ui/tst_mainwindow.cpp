@@ -215,7 +215,7 @@ private:
     void touch(const QString &name) { TestSupport::writeFile(path(name), QByteArray()); }
     void release(const QString &name) { QFile::remove(path(name)); }
     QString destination() const { return path(u"Descargas"_s); }
-    ContentView *content() const { return qobject_cast<ContentView *>(m_window->centralWidget()); }
+    ContentView *content() const { return m_window->findChild<ContentView *>(); }
     int downloadRuns() const { return int(logLines(path(u"downloads.log"_s)).size()); }
     // No download left a job folder; only the analysis's kept document may be there.
     bool noDownloadJobLeft() const {
@@ -576,10 +576,11 @@ private Q_SLOTS:
             menus.append(menu->text().remove(u'&') + u": "_s + items.join(u" | "_s));
         }
         QCOMPARE(menus,
-                 QStringList({u"Archivo: Nueva descarga Ctrl+N | - | Salir Ctrl+Q"_s,
-                              u"Editar: Pegar enlace Ctrl+Shift+V | - | Preferencias… Ctrl+,"_s,
-                              u"Descarga: Analizar Ctrl+Return | - | Cancelar Esc | Mostrar archivo en su carpeta"_s,
-                              u"Ayuda: Buscar actualizaciones… | - | Acerca de Torvel Downloader"_s}));
+                 QStringList(
+                     {u"Archivo: Nueva descarga Ctrl+N | - | Salir Ctrl+Q"_s,
+                      u"Editar: Pegar enlace Ctrl+Shift+V | - | Preferencias… Ctrl+,"_s,
+                      u"Descarga: Analizar Ctrl+Return | - | Cancelar Esc | Mostrar archivo en su carpeta | - | Cola"_s,
+                      u"Ayuda: Buscar actualizaciones… | - | Acerca de Torvel Downloader"_s}));
         m_window->menuBar()->actions().at(1)->menu()->popup(m_window->mapToGlobal(QPoint(60, 30)));
         QTest::qWait(100);
         QVERIFY(TestSupport::saveScreenshot(m_window->menuBar()->actions().at(1)->menu(), u"menu-editar"_s));

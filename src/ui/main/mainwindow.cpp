@@ -5,6 +5,7 @@
 #include "ui/components/toolstatuspill.h"
 #include "ui/main/contentview.h"
 #include "ui/options/optionswindow.h"
+#include "ui/queue/queueview.h"
 
 #include "platform/linuxdesktopservices.h"
 #include <QAction>
@@ -16,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -67,7 +69,38 @@ QWidget *MainWindow::createContent() {
     auto *content = new ContentView(m_model, m_desktop, this);
     // "Abrir opciones" shows the options on whatever tab they were left.
     connect(content, &ContentView::openOptionsRequested, this, &MainWindow::showOptionsWindow);
-    return content;
+
+    // The queue below the download view, while it has items (or a message) and "Cola" is on.
+    auto *splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setObjectName(QStringLiteral("contentSplitter"));
+    splitter->setChildrenCollapsible(false);
+    m_queueView = new QueueView(m_model.queue(), m_desktop, nullptr, splitter);
+    m_queueView->setMinimumHeight(queuePanelMinimumHeight);
+    const auto useProxy = [this] { m_queueView->setProxy(m_model.settings().proxy()); };
+    useProxy();
+    connect(&m_model.settings(), &AppSettings::proxyChanged, m_queueView, useProxy);
+    splitter->addWidget(content);
+    splitter->addWidget(m_queueView);
+    // A smaller window takes room from both.
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
+    m_queueView->setVisible(m_queueView->hasContent());
+    connect(m_queueView, &QueueView::hasContentChanged, this, &MainWindow::refreshQueuePanel);
+    return splitter;
+}
+
+void MainWindow::refreshQueuePanel() {
+    const bool shown = m_queueAction->isChecked() && m_queueView->hasContent();
+    if (shown == !m_queueView->isHidden())
+        return;
+    m_queueView->setVisible(shown);
+    if (shown) {
+        // The download view keeps the larger share.
+        auto *splitter = static_cast<QSplitter *>(centralWidget());
+        const int total = splitter->height() - splitter->handleWidth();
+        const int queue = std::max(queuePanelMinimumHeight, total * 2 / 5);
+        splitter->setSizes({total - queue, queue});
+    }
 }
 
 void MainWindow::createActions() {
@@ -116,6 +149,11 @@ void MainWindow::createActions() {
 
     m_revealAction = action(QStringLiteral("Mostrar archivo en su carpeta"), QStringLiteral("revealAction"));
     connect(m_revealAction, &QAction::triggered, this, [this] { m_model.revealCompletedFile(); });
+
+    m_queueAction = action(QStringLiteral("Cola"), QStringLiteral("queueAction"));
+    m_queueAction->setCheckable(true);
+    m_queueAction->setChecked(true);
+    connect(m_queueAction, &QAction::toggled, this, &MainWindow::refreshQueuePanel);
 }
 
 // As a Linux desktop lays out its menus: Archivo, Editar, the application's own, Ayuda.
@@ -140,6 +178,8 @@ void MainWindow::createMenus() {
     download->addSeparator();
     download->addAction(m_cancelAction);
     download->addAction(m_revealAction);
+    download->addSeparator();
+    download->addAction(m_queueAction);
 
     QMenu *help = bar->addMenu(QStringLiteral("A&yuda"));
     help->setObjectName(QStringLiteral("helpMenu"));

@@ -11,6 +11,7 @@
 #include <QPointer>
 
 class QAction;
+class QueueView;
 class QTimer;
 class ToolStatusPill;
 
@@ -29,6 +30,8 @@ public:
     static constexpr int cancellationGraceMs = 10'000;
     // Room a title bar takes beside the title: the window manager's buttons and margins.
     static constexpr int titleBarAllowance = 160;
+    // The download queue's panel below the download view.
+    static constexpr int queuePanelMinimumHeight = 220;
 
     // The model and the desktop services must outlive the window.
     MainWindow(AppModel &model, DesktopServices &desktop, QWidget *parent = nullptr);
@@ -58,6 +61,8 @@ private:
     void createActions();
     void createMenus();
     void createToolBar();
+    // Shows the queue's panel while it has items (or a message) and "Cola" is on.
+    void refreshQueuePanel();
     void refreshActions();
     void refreshToolPills();
     void showAppUpdateAlert();
@@ -82,6 +87,9 @@ private:
     QAction *m_analyzeAction = nullptr;
     QAction *m_cancelAction = nullptr;
     QAction *m_revealAction = nullptr;
+    QAction *m_queueAction = nullptr;
+
+    QueueView *m_queueView = nullptr;
 
     ToolStatusPill *m_ytDLPPill = nullptr;
     ToolStatusPill *m_ffmpegPill = nullptr;

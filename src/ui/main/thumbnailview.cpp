@@ -2,12 +2,10 @@
 
 #include "ui/components/activityindicator.h"
 #include "ui/components/icons.h"
+#include "ui/components/thumbnailfetch.h"
 #include "ui/components/torveltheme.h"
 
-#include <QBuffer>
-#include <QImageReader>
 #include <QNetworkAccessManager>
-#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QPainter>
 #include <QPainterPath>
@@ -16,22 +14,6 @@
 namespace {
 
 constexpr qreal cornerRadius = 10;
-
-// Decodes and scales to cover `target` (device pixels), cut to the frame's shape, so painting
-// never scales a large picture on the interface thread.
-QImage decodeCovering(const QByteArray &data, const QSize &target) {
-    QBuffer buffer;
-    buffer.setData(data);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    const QImage image = reader.read();
-    if (image.isNull() || target.isEmpty())
-        return {};
-    const QImage scaled = image.scaled(target, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
-    QRect crop(QPoint(), target);
-    crop.moveCenter(scaled.rect().center());
-    return scaled.copy(crop);
-}
 
 } // namespace
 
@@ -61,9 +43,8 @@ void ThumbnailView::setUrlString(const std::optional<QString> &urlString) {
     m_urlString = urlString;
     stop();
     m_image = {};
-    const QUrl url = urlString ? QUrl(*urlString, QUrl::StrictMode) : QUrl();
-    const QString scheme = url.scheme().toLower();
-    if (url.isValid() && !url.host().isEmpty() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
+    const QUrl url = urlString ? ThumbnailFetch::fetchableURL(*urlString) : QUrl();
+    if (url.isValid())
         start(url);
     else
         setState(State::placeholder);
@@ -72,33 +53,10 @@ void ThumbnailView::setUrlString(const std::optional<QString> &urlString) {
 void ThumbnailView::start(const QUrl &url) {
     if (!m_network)
         m_network = new QNetworkAccessManager(this);
-    // The system's: the environment's proxy variables, as yt-dlp reads them.
-    if (m_proxy.kind == NetworkOptions::Proxy::Kind::system)
-        m_network->setProxy(QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(url)).value(0));
-    else
-        m_network->setProxy(m_proxy.qtProxy());
     const quint64 generation = ++m_generation;
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
-    // The picture is fetched without any cookie: none is sent, and none a server sets is kept.
-    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    request.setTransferTimeout(stallTimeout);
-    QNetworkReply *reply = m_network->get(request);
+    QNetworkReply *reply = ThumbnailFetch::get(*m_network, url, m_proxy);
     m_reply = reply;
     m_deadline.start();
-    connect(reply, &QNetworkReply::metaDataChanged, this, [reply] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > maximumBytes)
-            reply->abort();
-    });
-    // What has arrived so far, not the progress signal: that one is throttled and may report a
-    // burst only once the transfer ends.
-    connect(reply, &QNetworkReply::readyRead, this, [reply] {
-        if (reply->bytesAvailable() > maximumBytes)
-            reply->abort();
-    });
     connect(reply, &QNetworkReply::finished, this, [this, reply, generation] {
         reply->deleteLater();
         if (generation == m_generation)
@@ -120,13 +78,8 @@ void ThumbnailView::stop() {
 void ThumbnailView::finished(QNetworkReply *reply) {
     m_deadline.stop();
     m_reply = nullptr;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() != QNetworkReply::NoError || (status != 0 && (status < 200 || status >= 300))) {
-        setState(State::placeholder);
-        return;
-    }
-    const QByteArray bytes = reply->read(maximumBytes + 1);
-    if (bytes.isEmpty() || bytes.size() > maximumBytes) {
+    const QByteArray bytes = ThumbnailFetch::body(reply);
+    if (bytes.isEmpty()) {
         setState(State::placeholder);
         return;
     }
@@ -140,7 +93,7 @@ void ThumbnailView::finished(QNetworkReply *reply) {
         image.setDevicePixelRatio(ratio);
         decoded(generation, image);
     });
-    watcher->setFuture(QtConcurrent::run(decodeCovering, bytes, target));
+    watcher->setFuture(QtConcurrent::run(ThumbnailFetch::decodeCovering, bytes, target));
 }
 
 void ThumbnailView::decoded(quint64 generation, const QImage &image) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/networkoptions.h"
+#include "ui/components/thumbnailfetch.h"
 
 #include <QFutureWatcher>
 #include <QImage>
@@ -26,9 +27,7 @@ public:
 
     static constexpr int frameWidth = 178;
     static constexpr int frameHeight = 100;
-    // A thumbnail is a few hundred kilobytes; anything far beyond that is not one.
-    static constexpr qint64 maximumBytes = 10 * 1000 * 1000;
-    static constexpr int stallTimeout = 15'000; // ms without data
+    static constexpr qint64 maximumBytes = ThumbnailFetch::maximumBytes;
     static constexpr int overallTimeout = 30'000;
 
     explicit ThumbnailView(QWidget *parent = nullptr);
