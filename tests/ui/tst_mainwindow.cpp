@@ -579,11 +579,13 @@ private Q_SLOTS:
                                        .trimmed());
             menus.append(menu->text().remove(u'&') + u": "_s + items.join(u" | "_s));
         }
-        QCOMPARE(menus,
-                 QStringList({u"Archivo: Nueva descarga Ctrl+N | - | Salir Ctrl+Q"_s,
-                              u"Editar: Pegar enlace Ctrl+Shift+V | - | Preferencias… Ctrl+,"_s,
-                              u"Descarga: Analizar Ctrl+Return | - | Cancelar Esc | Mostrar archivo en su carpeta"_s,
-                              u"Ayuda: Buscar actualizaciones… | - | Acerca de Torvel Downloader"_s}));
+        QCOMPARE(
+            menus,
+            QStringList(
+                {u"Archivo: Nueva descarga Ctrl+N | - | Salir Ctrl+Q"_s,
+                 u"Editar: Pegar enlace Ctrl+Shift+V | - | Preferencias… Ctrl+,"_s,
+                 u"Descarga: Analizar Ctrl+Return | - | Cancelar Esc | Mostrar archivo en su carpeta | - | Historial Ctrl+H"_s,
+                 u"Ayuda: Buscar actualizaciones… | - | Acerca de Torvel Downloader"_s}));
         m_window->menuBar()->actions().at(1)->menu()->popup(m_window->mapToGlobal(QPoint(60, 30)));
         QTest::qWait(100);
         QVERIFY(TestSupport::saveScreenshot(m_window->menuBar()->actions().at(1)->menu(), u"menu-editar"_s));

@@ -147,8 +147,13 @@ void HistoryView::downloadSelectedAgain() {
     item.title = entry.title;
     item.destination = m_model.downloadDirectoryURL();
     item.cookies = m_model.settings().cookies();
-    // A store that cannot be written says why through the queue's own signal.
-    if (m_model.queue().enqueue(item) != 0)
+    // A store that cannot be written says why through the queue's signal, shown here.
+    DownloadQueue &queue = m_model.queue();
+    const QMetaObject::Connection problem =
+        connect(&queue, &DownloadQueue::problemOccurred, this, &HistoryView::showStatus);
+    const qint64 id = queue.enqueue(item);
+    disconnect(problem);
+    if (id != 0)
         showStatus(QStringLiteral("«%1» está en la cola, con la forma recomendada, para %2.")
                        .arg(entry.title.isEmpty() ? entry.url : entry.title, item.destination));
 }
