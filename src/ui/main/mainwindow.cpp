@@ -9,9 +9,9 @@
 #include "ui/queue/historyview.h"
 
 #include "common/plural.h"
+#include "platform/linuxdesktopservices.h"
 #include "platform/singleinstance.h"
 
-#include "platform/linuxdesktopservices.h"
 #include <QAction>
 
 #include <QApplication>
@@ -25,6 +25,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <utility>
 
 MainWindow::MainWindow(AppModel &model, DesktopServices &desktop, QWidget *parent)
     : QMainWindow(parent), m_model(model), m_desktop(desktop) {
@@ -326,11 +328,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
             return;
         }
     }
-    for (QWidget *window : {static_cast<QWidget *>(m_optionsWindow), static_cast<QWidget *>(m_aboutWindow),
-                            static_cast<QWidget *>(m_historyView)}) {
-        if (window)
-            window->close();
-    }
+    closeSecondaryWindows();
     QMainWindow::closeEvent(event);
     // A hidden window's closing ends nothing by itself: the application quits as it would have
     // when its last window closed.
@@ -354,10 +352,22 @@ bool MainWindow::isDownloadingOutsideQueue() const {
 }
 
 bool MainWindow::queueWorkGoesOn() const {
-    DownloadQueue &queue = m_model.queue();
-    // Waiting items wait for nothing while the runner is stopped (tools missing, or the queue
-    // not resumed at this start).
-    return queue.hasPendingWork() && (queue.runner().isActive() || queue.runner().runningCount() > 0);
+    return queuePendingCount() > 0;
+}
+
+int MainWindow::queuePendingCount() const {
+    // Items that another process runs are not this window's to keep or pause; waiting items wait
+    // for nothing while the runner is stopped (tools missing, or the queue not resumed at start).
+    const QueueRunner &runner = m_model.queue().runner();
+    int waiting = 0;
+    if (runner.isActive()) {
+        try {
+            waiting = m_model.queue().store().counts().value(QueueState::waiting);
+        } catch (const TorvelError &) {
+            // Counted as none: the running ones are known without the store.
+        }
+    }
+    return runner.runningCount() + waiting;
 }
 
 QString MainWindow::quitExplanation(bool offerBackground) const {
@@ -369,14 +379,7 @@ QString MainWindow::quitExplanation(bool offerBackground) const {
                                           "abrirla.")
                          : QStringLiteral("La cola puede seguir descargando con la ventana cerrada: Torvel Downloader "
                                           "sigue en marcha sin ventana. Para volver a ella, ábrelo de nuevo."));
-    if (queueWorkGoesOn()) {
-        int pending = 0;
-        try {
-            const QHash<QueueState, int> counts = m_model.queue().store().counts();
-            pending = counts.value(QueueState::running) + counts.value(QueueState::waiting);
-        } catch (const TorvelError &) {
-            pending = m_model.queue().runner().runningCount();
-        }
+    if (const int pending = queuePendingCount(); pending > 0) {
         const bool one = pending == 1;
         const QString after = m_model.settings().resumeQueueAtStart()
                                   ? (one ? QStringLiteral("se pausará y seguirá cuando vuelvas a abrir Torvel "
@@ -535,11 +538,7 @@ void MainWindow::goToBackground() {
     if (m_inBackground)
         return;
     m_inBackground = true;
-    for (QWidget *window : {static_cast<QWidget *>(m_optionsWindow), static_cast<QWidget *>(m_aboutWindow),
-                            static_cast<QWidget *>(m_historyView)}) {
-        if (window)
-            window->close();
-    }
+    closeSecondaryWindows();
     // The application goes on without a window until it is quit.
     m_quitOnLastWindowClosed = QGuiApplication::quitOnLastWindowClosed();
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -560,4 +559,12 @@ void MainWindow::leaveBackground() {
 void MainWindow::showEvent(QShowEvent *event) {
     QMainWindow::showEvent(event);
     leaveBackground();
+}
+
+void MainWindow::closeSecondaryWindows() {
+    for (QWidget *window : {static_cast<QWidget *>(m_optionsWindow), static_cast<QWidget *>(m_aboutWindow),
+                            static_cast<QWidget *>(m_historyView)}) {
+        if (window)
+            window->close();
+    }
 }

@@ -90,6 +90,7 @@ private:
     // offerBackground: closing the window, with work in the queue.
     void askBeforeQuitting(bool offerBackground = false);
     QString quitExplanation(bool offerBackground) const;
+    void closeSecondaryWindows();
     void goToBackground();
     void leaveBackground();
     void rejectQuestionWhenIdle();
@@ -101,8 +102,9 @@ private:
     bool isBusy() const;
     // The window's own download, which quitting cancels (not an item of the queue).
     bool isDownloadingOutsideQueue() const;
-    // The queue has items running, or waiting while its runner goes on.
+    // The queue has items running here, or waiting while this runner goes on; how many.
     bool queueWorkGoesOn() const;
+    int queuePendingCount() const;
 
     AppModel &m_model;
     DesktopServices &m_desktop;

@@ -96,6 +96,12 @@ HistoryView::HistoryView(AppModel &model, QWidget *parent) : QWidget(parent, Qt:
     resize(defaultWidth, defaultHeight);
 }
 
+void HistoryView::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    // A command line sharing the store may have completed downloads meanwhile.
+    m_list->refresh();
+}
+
 int HistoryView::selectedRow() const {
     const QModelIndexList rows = m_view->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();

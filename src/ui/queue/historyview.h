@@ -29,6 +29,9 @@ public:
     // The question before "Borrar historial", while it is shown.
     QMessageBox *clearQuestion() const { return m_clearQuestion; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     // The selected entry's row, or -1.
     int selectedRow() const;
