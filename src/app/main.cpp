@@ -135,7 +135,9 @@ int runWindows(int argc, char *argv[]) {
     window.show();
     DesktopNotifications notifications(desktopEntry);
     LauncherEntry launcher(desktopEntry + QStringLiteral(".desktop"));
-    const DownloadAttention attention(model, notifications, launcher, [&window] { return window.isActiveWindow(); });
+    DownloadAttention attention(model, notifications, launcher, [&window] { return window.isActiveWindow(); });
+    // In the background the queue's items are told one by one, and the queue's end.
+    QObject::connect(&window, &MainWindow::backgroundChanged, &attention, &DownloadAttention::setInBackground);
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,
                      [&desktop] { desktop.activateApplication(); });
 

@@ -49,18 +49,53 @@ bool onSameFileSystem(const QString &first, const QString &second) {
     return a.isValid() && b.isValid() && a.rootPath() == b.rootPath() && a.device() == b.device();
 }
 
+// How many free names a placement tries while other placements take them first.
+constexpr int maximumPlacementAttempts = 20;
+
+// Takes a free name in the folder at once, as an empty file that the result then replaces: two
+// downloads ending together (the queue runs several) never choose the same name, and a name
+// taken meanwhile by anything else is never overwritten.
+QString claimDestination(const QString &fileName, const QString &folder) {
+    for (int attempt = 1;; ++attempt) {
+        const QString target = JobFolders::uniqueDestination(fileName, folder);
+        QFile claim(target);
+        if (claim.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return target;
+        if (attempt == maximumPlacementAttempts || !occupied(target))
+            throw PlatformError(claim.errorString());
+    }
+}
+
+void renameOver(const QString &source, const QString &target) {
+    std::error_code error;
+    std::filesystem::rename(std::filesystem::path(QFile::encodeName(source).toStdString()),
+                            std::filesystem::path(QFile::encodeName(target).toStdString()), error);
+    if (error)
+        throw PlatformError(qt_error_string(error.value()));
+}
+
+// Moves the result over its claimed, empty target.
 void moveFile(const QString &source, const QString &target) {
-    QFile file(source);
     if (onSameFileSystem(QFileInfo(source).absolutePath(), QFileInfo(target).absolutePath())) {
-        if (!file.rename(target))
-            throw PlatformError(file.errorString());
+        renameOver(source, target);
         return;
     }
     // Across disks QFile::rename copies on its own, but it deletes the source before the last
     // buffered block reaches the destination, so a full disk would lose the file while still
-    // reporting success. QFile::copy writes a temporary file and only names it once complete.
-    if (!file.copy(target))
+    // reporting success. The copy is written under a hidden name beside the target and named
+    // only once complete.
+    const QString partial = QFileInfo(target).dir().filePath(QStringLiteral(".torvel-") + newUuidText());
+    QFile file(source);
+    if (!file.copy(partial)) {
+        QFile::remove(partial);
         throw PlatformError(file.errorString());
+    }
+    try {
+        renameOver(partial, target);
+    } catch (const PlatformError &) {
+        QFile::remove(partial);
+        throw;
+    }
     // The placed copy is whole; a source that cannot be deleted goes with its job folder later.
     QFile::remove(source);
 }
@@ -174,8 +209,13 @@ QString JobFolders::placeResult(const QString &resultPath, const QString &jobFol
     QString target;
     try {
         createFolder(destinationFolder);
-        target = uniqueDestination(QFileInfo(resultPath).fileName(), destinationFolder);
-        moveFile(resultPath, target);
+        target = claimDestination(QFileInfo(resultPath).fileName(), destinationFolder);
+        try {
+            moveFile(resultPath, target);
+        } catch (const PlatformError &) {
+            QFile::remove(target); // the claim, still empty
+            throw;
+        }
     } catch (const PlatformError &error) {
         // The file is all the user has of the download: the job folder keeps it, out of the
         // clean-up's reach, and the message says where.

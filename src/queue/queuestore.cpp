@@ -620,20 +620,17 @@ std::optional<HistoryEntry> QueueStore::alreadyDownloaded(const QString &url, co
 
 QList<HistoryEntry> QueueStore::history(const QString &search) const {
     const QSqlDatabase database = QSqlDatabase::database(m_connection, false);
-    QString pattern = search;
-    pattern.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
-        .replace(QLatin1Char('%'), QStringLiteral("\\%"))
-        .replace(QLatin1Char('_'), QStringLiteral("\\_"));
-    pattern = QLatin1Char('%') + pattern + QLatin1Char('%');
-    QSqlQuery query = prepared(database,
-                               QStringLiteral("SELECT %1 FROM history WHERE title LIKE ? ESCAPE '\\' OR url LIKE ? "
-                                              "ESCAPE '\\' OR path LIKE ? ESCAPE '\\' ORDER BY completed_at DESC, "
-                                              "id DESC")
-                                   .arg(historyColumns),
-                               {pattern, pattern, pattern});
+    QSqlQuery query = prepared(
+        database, QStringLiteral("SELECT %1 FROM history ORDER BY completed_at DESC, id DESC").arg(historyColumns));
+    // SQLite's LIKE folds the case of ASCII letters only: the search is matched here, with
+    // Unicode's case folding, so "vídeo" finds "VÍDEO".
     QList<HistoryEntry> entries;
-    while (query.next())
-        entries.append(historyFrom(query));
+    while (query.next()) {
+        HistoryEntry entry = historyFrom(query);
+        if (search.isEmpty() || entry.title.contains(search, Qt::CaseInsensitive) ||
+            entry.url.contains(search, Qt::CaseInsensitive) || entry.path.contains(search, Qt::CaseInsensitive))
+            entries.append(std::move(entry));
+    }
     return entries;
 }
 

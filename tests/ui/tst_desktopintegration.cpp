@@ -117,7 +117,8 @@ private Q_SLOTS:
     }
 
     // Downloads end while the window is active or not, with the switch on or off, completed,
-    // failed or cancelled; the launcher follows the running one.
+    // failed or cancelled; the launcher follows the running one. In the background each item of
+    // the queue is told, and the queue's end sums them up.
     void notificationsAndLauncherProgress() {
         QDBusConnection desktopBus = connection();
         DesktopSide desktop;
@@ -133,6 +134,7 @@ private Q_SLOTS:
         TestSupport::writeScript(path(u"bin/yt-dlp"_s), uR"(d='%1'
 [ "$1" = --version ] && { echo 2023.03.04; exit 0; }
 case " $* " in *" --dump-single-json "*)
+  case "$*" in *fail) printf 'ERROR: [youtube] abc: No disponible\n' >&2; exit 1 ;; esac
   echo '{"id": "abc", "title": "Clip", "formats": [{"format_id": "18", "ext": "mp4", "vcodec": "avc1", "acodec": "mp4a"}]}'
   exit 0 ;;
 esac
@@ -150,7 +152,7 @@ echo data > "$job/%2")"_s.arg(m_dir.path(), resultName));
                        DependencyLocator(TestSupport::sandboxedTools(m_dir.path())), JobFolders(path(u"jobs"_s)),
                        path(u"Queue.sqlite"_s));
         bool windowActive = false;
-        const DownloadAttention attention(model, notifications, launcher, [&windowActive] { return windowActive; });
+        DownloadAttention attention(model, notifications, launcher, [&windowActive] { return windowActive; });
         QTRY_VERIFY(model.ytDLP());
         model.setUrlInput(pageAddress);
         model.analyze();
@@ -228,6 +230,33 @@ echo data > "$job/%2")"_s.arg(m_dir.path(), resultName));
         QTRY_COMPARE(desktop.notifications.size(), 4);
         QCOMPARE(desktop.notifications.last().body,
                  u"&lt;a href=\"https://x.test\"&gt;Forbidden&lt;/a&gt; &amp; &lt;b&gt;"_s);
+
+        DownloadQueue &queue = model.queue();
+        const auto enqueue = [&](const QString &url) {
+            QueueItem item;
+            item.url = url;
+            item.destination = path(u"Descargas"_s);
+            return queue.enqueue(item);
+        };
+        // Not in the background, a queue item's end is not told.
+        const qint64 first = enqueue(pageAddress);
+        QTRY_COMPARE(queue.store().item(first)->state, QueueState::completed);
+        QTest::qWait(100);
+        QCOMPARE(desktop.notifications.size(), 4);
+        desktop.notifications.clear();
+        attention.setInBackground(true);
+        for (const QString &url : QStringList{pageAddress, pageAddress + u"/fail"_s, pageAddress})
+            enqueue(url);
+        QTRY_COMPARE(desktop.notifications.size(), 4);
+        QStringList summaries;
+        for (const DesktopSide::Notification &notification : std::as_const(desktop.notifications))
+            summaries.append(notification.summary);
+        QCOMPARE(summaries.count(u"Descarga completada"_s), 2);
+        QVERIFY(summaries.contains(u"La descarga falló"_s));
+        const DesktopSide::Notification failed = desktop.notifications.at(summaries.indexOf(u"La descarga falló"_s));
+        QCOMPARE(failed.body, pageAddress + u"/fail\nERROR: [youtube] abc: No disponible"_s);
+        QCOMPARE((QStringList{summaries.last(), desktop.notifications.last().body}),
+                 (QStringList{u"Se descargaron 2 de 3"_s, u"La cola ha terminado; 1 descarga falló."_s}));
     }
 
     // The file manager shows the file; without one the opener opens its folder; when that fails

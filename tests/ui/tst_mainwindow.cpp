@@ -8,6 +8,7 @@
 #include "platform/linuxdesktopservices.h"
 #include "platform/singleinstance.h"
 #include "process/processtree.h"
+#include "queue/historylistmodel.h"
 #include "ui/about/aboutview.h"
 #include "ui/about/aboutwindow.h"
 #include "ui/components/elidedpathfield.h"
@@ -21,6 +22,7 @@
 #include "ui/components/wrappinglabel.h"
 #include "ui/main/advancedformatsview.h"
 #include "ui/main/audiopairingview.h"
+#include "ui/main/backgroundtray.h"
 #include "ui/main/contentview.h"
 #include "ui/main/exactformatcard.h"
 #include "ui/main/formattexts.h"
@@ -29,6 +31,7 @@
 #include "ui/main/thumbnailview.h"
 #include "ui/main/urltextfield.h"
 #include "ui/options/optionswindow.h"
+#include "ui/queue/historyview.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -63,6 +66,7 @@
 #include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 
 #include <memory>
 
@@ -575,12 +579,13 @@ private Q_SLOTS:
                                        .trimmed());
             menus.append(menu->text().remove(u'&') + u": "_s + items.join(u" | "_s));
         }
-        QCOMPARE(menus,
-                 QStringList(
-                     {u"Archivo: Nueva descarga Ctrl+N | - | Salir Ctrl+Q"_s,
-                      u"Editar: Pegar enlace Ctrl+Shift+V | - | Preferencias… Ctrl+,"_s,
-                      u"Descarga: Analizar Ctrl+Return | - | Cancelar Esc | Mostrar archivo en su carpeta | - | Cola"_s,
-                      u"Ayuda: Buscar actualizaciones… | - | Acerca de Torvel Downloader"_s}));
+        QCOMPARE(
+            menus,
+            QStringList(
+                {u"Archivo: Nueva descarga Ctrl+N | - | Salir Ctrl+Q"_s,
+                 u"Editar: Pegar enlace Ctrl+Shift+V | - | Preferencias… Ctrl+,"_s,
+                 u"Descarga: Analizar Ctrl+Return | - | Cancelar Esc | Mostrar archivo en su carpeta | - | Cola | Historial Ctrl+H"_s,
+                 u"Ayuda: Buscar actualizaciones… | - | Acerca de Torvel Downloader"_s}));
         m_window->menuBar()->actions().at(1)->menu()->popup(m_window->mapToGlobal(QPoint(60, 30)));
         QTest::qWait(100);
         QVERIFY(TestSupport::saveScreenshot(m_window->menuBar()->actions().at(1)->menu(), u"menu-editar"_s));
@@ -734,7 +739,8 @@ private Q_SLOTS:
         const std::pair<const char *, bool (AppSettings::*)() const> switches[] = {
             {"revealWhenFinished", &AppSettings::revealWhenFinished},
             {"notifyWhenFinished", &AppSettings::notifyWhenFinished},
-            {"embedMetadata", &AppSettings::embedMetadata}};
+            {"embedMetadata", &AppSettings::embedMetadata},
+            {"resumeQueueAtStart", &AppSettings::resumeQueueAtStart}};
         for (const auto &[name, read] : switches) {
             auto *toggle = find<SwitchButton>(QString::fromLatin1(name) + u"Switch"_s, options);
             QVERIFY(toggle->isChecked());
@@ -744,6 +750,16 @@ private Q_SLOTS:
             QVERIFY(toggle->isChecked());
         }
         QCOMPARE(textOf(u"notifyWhenFinishedLabel"_s, options), u"Avisar al terminar una descarga"_s);
+        QCOMPARE(textOf(u"resumeQueueAtStartLabel"_s, options), u"Reanudar la cola al iniciar"_s);
+        // "Descargas simultáneas" reaches the running queue at once.
+        auto *jobs = find<QSpinBox>(u"concurrentDownloadsSpinBox"_s, options);
+        QCOMPARE(textOf(u"concurrentDownloadsLabel"_s, options), u"Descargas simultáneas"_s);
+        QCOMPARE((QList<int>{jobs->value(), jobs->minimum(), jobs->maximum()}), (QList<int>{3, 1, 8}));
+        jobs->stepBy(2);
+        QCOMPARE(m_settings->concurrentDownloads(), 5);
+        QCOMPARE(m_model->queue().runner().maximumJobs(), 5);
+        m_settings->setConcurrentDownloads(1);
+        QCOMPARE(jobs->value(), 1);
 
         // Red: the fragments fetched at once, the speed limit and the proxy. What cannot be used
         // stays in its field with the reason under it, and the setting keeps its value.
@@ -1329,6 +1345,161 @@ private Q_SLOTS:
         m_window->show();
         QVERIFY(m_window->close());
         QVERIFY(!m_window->quitQuestion());
+    }
+
+    // The history: newest first, searched as one types (accented capitals too), an entry
+    // revealed, downloaded again (queued, and recorded anew once done), removed, and the whole
+    // history cleared after the question.
+    void historyWindow() {
+        CHECKED(startWithTools());
+        QueueStore &store = m_model->queue().store();
+        const QString video = TestSupport::writeFile(path(u"Descargas/Vídeo de prueba.mp4"_s), "data");
+        const auto at = [](int day) { return QDateTime(QDate(2026, 1, day), QTime(10, 30), Qt::UTC); };
+        store.recordHistory({0, pageAddress, u"Vídeo de prueba"_s, u"Example"_s, u"abc"_s, video, 2'500'000, at(2)});
+        store.recordHistory({0,
+                             u"https://other.example/concierto"_s,
+                             u"Concierto en directo"_s,
+                             {},
+                             {},
+                             path(u"Descargas/Concierto.mp4"_s),
+                             0,
+                             at(3)});
+        store.recordHistory({0, u"https://x.example/3"_s, {}, {}, {}, path(u"Descargas/tercero.webm"_s), 1'000, at(1)});
+        action("historyAction")->trigger();
+        HistoryView *view = m_window->historyView();
+        QVERIFY(view && QTest::qWaitForWindowExposed(view));
+        QCOMPARE(view->windowTitle(), u"Historial"_s);
+        HistoryListModel *list = view->listModel();
+        auto *tree = find<QTreeView>(u"historyList"_s, view);
+        const auto titles = [list] {
+            QStringList result;
+            for (int row = 0; row < list->rowCount(); ++row)
+                result.append(list->index(row, HistoryListModel::titleColumn).data().toString());
+            return result;
+        };
+        QCOMPARE(titles(), QStringList({u"Concierto en directo"_s, u"Vídeo de prueba"_s, u"tercero.webm"_s}));
+        CHECKED(verifyNothingClipped(view));
+        QVERIFY(TestSupport::saveScreenshot(view, u"history"_s));
+
+        auto *search = find<QLineEdit>(u"historySearchField"_s, view);
+        QTest::keyClicks(search, u"VÍDEO"_s);
+        QCOMPARE(titles(), QStringList({u"Vídeo de prueba"_s}));
+        search->setText(u"nada"_s);
+        QCOMPARE(textOf(u"historyEmptyLabel"_s, view), u"Ninguna descarga del historial coincide con «nada»."_s);
+        QVERIFY(!tree->isVisible());
+        search->clear();
+
+        const auto select = [&](int row) { tree->setCurrentIndex(list->index(row, 0)); };
+        const auto press = [&](const QString &name) {
+            auto *button = find<QPushButton>(name, view);
+            QVERIFY2(button->isEnabled(), qPrintable(name));
+            QTest::mouseClick(button, Qt::LeftButton);
+        };
+        QVERIFY(!find<QPushButton>(u"historyRevealButton"_s, view)->isEnabled());
+        select(1);
+        CHECKED(press(u"historyRevealButton"_s));
+        QCOMPARE(m_desktop->revealedFiles, QStringList({video}));
+        // A file moved away since is said so, not shown.
+        select(0);
+        CHECKED(press(u"historyRevealButton"_s));
+        QCOMPARE(m_desktop->revealedFiles.size(), 1);
+        QCOMPARE(textOf(u"historyStatusLabel"_s, view),
+                 u"El archivo ya no está en %1."_s.arg(path(u"Descargas/Concierto.mp4"_s)));
+        CHECKED(press(u"historyRemoveButton"_s));
+        QCOMPARE(titles(), QStringList({u"Vídeo de prueba"_s, u"tercero.webm"_s}));
+        QCOMPARE(store.history().size(), 2);
+
+        // Again: queued into the current folder the recommended way, and once done recorded again.
+        QDir().mkpath(path(u"Otra"_s));
+        m_settings->setDownloadDirectory(path(u"Otra"_s));
+        select(0);
+        CHECKED(press(u"historyAgainButton"_s));
+        const QList<QueueItem> items = store.items();
+        QCOMPARE(items.size(), 1);
+        QCOMPARE((QStringList{items.first().url, items.first().destination, items.first().choiceID}),
+                 (QStringList{pageAddress, path(u"Otra"_s), u"recommended"_s}));
+        QTRY_COMPARE(titles().size(), 3);
+        QCOMPARE(store.item(items.first().id)->state, QueueState::completed);
+        QCOMPARE(list->entry(0).path, path(u"Otra/"_s) + resultName);
+
+        // "Borrar historial" asks first; only its confirmation clears.
+        CHECKED(press(u"historyClearButton"_s));
+        QPointer<QMessageBox> question = view->clearQuestion();
+        QTRY_VERIFY(question && question->isVisible());
+        QCOMPARE(store.history().size(), 3);
+        question->findChild<QPushButton *>(u"confirmClearHistoryButton"_s)->click();
+        QVERIFY(store.history().isEmpty());
+        QCOMPARE(textOf(u"historyEmptyLabel"_s, view), u"Aún no hay descargas completadas."_s);
+        QVERIFY(!find<QPushButton>(u"historyClearButton"_s, view)->isEnabled());
+        QVERIFY(QFileInfo::exists(video)); // the files stay
+    }
+
+    // Closing with items in the queue offers the background: the window hides and the queue
+    // goes on; a later start or a link shows it again; quitting pauses the running item, to go
+    // on at the next start, and says so instead of cancelling.
+    void backgroundAndQuittingWithAQueue() {
+        CHECKED(startWithTools());
+        m_settings->setConcurrentDownloads(1);
+        touch(u"hold-download"_s);
+        DownloadQueue &queue = m_model->queue();
+        QueueItem item;
+        item.destination = destination();
+        item.url = pageAddress;
+        const qint64 running = queue.enqueue(item);
+        item.url = u"https://video.example/watch?v=def"_s;
+        const qint64 waiting = queue.enqueue(item);
+        QTRY_COMPARE(downloadRuns(), 1);
+
+        const QString noTray = u"La cola puede seguir descargando con la ventana cerrada: Torvel Downloader sigue en "
+                               u"marcha sin ventana. Para volver a ella, ábrelo de nuevo. Hay 2 descargas en la "
+                               u"cola. Si sales, se pausarán y seguirán cuando vuelvas a abrir Torvel Downloader."_s;
+        QVERIFY(!BackgroundTray::isAvailable()); // offscreen
+        QVERIFY(!m_window->close());
+        QPointer<QMessageBox> question = m_window->quitQuestion();
+        QTRY_VERIFY(question && question->isVisible());
+        QCOMPARE((QStringList{question->objectName(), question->text(), question->informativeText()}),
+                 (QStringList{u"backgroundQuestion"_s, u"¿Seguir descargando en segundo plano?"_s, noTray}));
+        QVERIFY(TestSupport::saveScreenshot(question, u"background-question"_s));
+        question->findChild<QPushButton *>(u"keepDownloadingButton"_s)->click();
+        QTRY_VERIFY(!m_window->quitQuestion());
+        QVERIFY(m_window->isVisible());
+
+        const auto toBackground = [&] {
+            QVERIFY(!m_window->close());
+            QTRY_VERIFY(m_window->quitQuestion());
+            QCOMPARE(m_window->quitQuestion()->defaultButton()->objectName(), u"backgroundButton"_s);
+            m_window->quitQuestion()->defaultButton()->click();
+            QTRY_VERIFY(!m_window->isVisible());
+            QVERIFY(m_window->isInBackground());
+        };
+        CHECKED(toBackground());
+        QTest::qWait(200);
+        QCOMPARE(queue.runner().runningItems(), QList<qint64>{running});
+        QCOMPARE(m_window->backgroundTray()->toolTip(), u"Torvel Downloader\n1 descargando (0 %) · 1 en espera"_s);
+        // A later start shows the window; so does a link from outside, even one refused.
+        LinuxDesktopServices().activateApplication();
+        QTRY_VERIFY(m_window->isVisible());
+        QVERIFY(!m_window->isInBackground());
+        CHECKED(toBackground());
+        IncomingLinks::instance().post(QUrl(u"tdl://analyze"_s));
+        QTRY_VERIFY(m_window->isVisible());
+        CHECKED(toBackground());
+
+        // The tray's "Salir" shows the window to ask; quitting pauses, never cancels.
+        QAction *trayQuit = m_window->backgroundTray()->menu()->findChild<QAction *>(u"trayQuitAction"_s);
+        trayQuit->trigger();
+        QTRY_VERIFY(m_window->isVisible() && m_window->quitQuestion());
+        question = m_window->quitQuestion();
+        QCOMPARE(question->objectName(), u"quitWhileDownloadingQuestion"_s);
+        QCOMPARE(question->informativeText(), u"Hay 2 descargas en la cola. Si sales, se pausarán y seguirán cuando "
+                                              u"vuelvas a abrir Torvel Downloader."_s);
+        question->findChild<QPushButton *>(u"quitButton"_s)->click();
+        QTRY_VERIFY(!m_window->isVisible());
+        QCOMPARE(queue.runner().runningCount(), 0);
+        const std::optional<QueueItem> paused = queue.store().item(running);
+        QCOMPARE(paused->state, QueueState::paused);
+        QVERIFY(paused->resumeAtStart);
+        QCOMPARE(queue.store().item(waiting)->state, QueueState::waiting);
     }
 
     // A result always belongs to what the user asked for last: a reset or "Cancelar" stops a

@@ -10,8 +10,12 @@
 #include <QTest>
 
 #include <filesystem>
+#include <latch>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -141,6 +145,36 @@ private Q_SLOTS:
             QCOMPARE(placed, path(destination + u8("/") + expected));
             QCOMPARE(TestSupport::readFile(placed), name.toUtf8());
             QVERIFY(!QFileInfo::exists(job));
+        }
+    }
+
+    // Items of the queue that end together with the same name each get a name of their own.
+    void placeResultsAtOnce() {
+        constexpr int places = 8;
+        for (int round = 0; round < 20; ++round) {
+            const QString destination = path(u8("out-%1").arg(round));
+            std::latch start(places);
+            std::vector<std::thread> threads;
+            QStringList placed(places);
+            QStringList failures;
+            std::mutex failuresLock;
+            for (int i = 0; i < places; ++i) {
+                const QString job = path(u8("job-%1-%2").arg(round).arg(i));
+                createEntries(job, {u8("Clip.mp4")});
+                threads.emplace_back([&, i, job] {
+                    start.arrive_and_wait();
+                    try {
+                        placed[i] = JobFolders::placeResult(job + u8("/Clip.mp4"), job, destination);
+                    } catch (const TorvelError &error) {
+                        const std::lock_guard guard(failuresLock);
+                        failures.append(error.errorDescription());
+                    }
+                });
+            }
+            for (std::thread &thread : threads)
+                thread.join();
+            QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
+            QCOMPARE(QDir(destination).entryList(QDir::Files).size(), places);
         }
     }
 

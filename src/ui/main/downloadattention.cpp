@@ -4,6 +4,8 @@
 #include "platform/desktopnotifications.h"
 #include "platform/launcherentry.h"
 
+#include "common/torvelerror.h"
+
 #include <QFileInfo>
 
 DownloadAttention::DownloadAttention(AppModel &model, DesktopNotifications &notifications, LauncherEntry &launcher,
@@ -13,6 +15,13 @@ DownloadAttention::DownloadAttention(AppModel &model, DesktopNotifications &noti
     connect(&m_model, &AppModel::downloadFinished, this, &DownloadAttention::announce);
     connect(&m_model, &AppModel::phaseChanged, this, &DownloadAttention::scheduleProgress);
     connect(&m_model, &AppModel::progressChanged, this, &DownloadAttention::scheduleProgress);
+    connect(&m_model.queue().runner(), &QueueRunner::itemFinished, this, &DownloadAttention::announceQueueItem);
+}
+
+void DownloadAttention::setInBackground(bool inBackground) {
+    m_inBackground = inBackground;
+    m_endedInBackground = 0;
+    m_completedInBackground = 0;
 }
 
 // A download that starts changes its phase before it resets its progress: the launcher hears
@@ -39,6 +48,56 @@ void DownloadAttention::announce(const FinishedDownload &finished) {
         m_notifications.show(QStringLiteral("La descarga falló"), finished.message.section(QLatin1Char('\n'), 0, 0),
                              actions);
     }
+}
+
+void DownloadAttention::announceQueueItem(qint64 id, QueueState state) {
+    if (!m_inBackground || (state != QueueState::completed && state != QueueState::failed))
+        return;
+    ++m_endedInBackground;
+    if (state == QueueState::completed)
+        ++m_completedInBackground;
+    const bool notify = m_model.settings().notifyWhenFinished();
+    DesktopServices &desktop = m_model.desktop();
+    const DesktopNotifications::Action open{QStringLiteral("default"), QStringLiteral("Abrir"),
+                                            [&desktop] { desktop.activateApplication(); }};
+    if (notify) {
+        std::optional<QueueItem> item;
+        try {
+            item = m_model.queue().store().item(id);
+        } catch (const TorvelError &) {
+            // Told without its details.
+        }
+        if (state == QueueState::completed && item) {
+            const QString path = item->path;
+            m_notifications.show(QStringLiteral("Descarga completada"), QFileInfo(path).fileName(),
+                                 {open,
+                                  {QStringLiteral("reveal"), QStringLiteral("Mostrar en carpeta"),
+                                   [&desktop, path] { desktop.revealFile(path, DesktopServices::Reveal::asked); }}});
+        } else if (state == QueueState::completed) {
+            m_notifications.show(QStringLiteral("Descarga completada"), QString(), {open});
+        } else {
+            QString body;
+            if (item)
+                body = (item->title.isEmpty() ? item->url : item->title) + QLatin1Char('\n') +
+                       item->error.section(QLatin1Char('\n'), 0, 0);
+            m_notifications.show(QStringLiteral("La descarga falló"), body, {open});
+        }
+    }
+    if (m_model.queue().hasPendingWork())
+        return;
+    // The queue is done: one notification sums it up, and the next round counts afresh.
+    if (notify) {
+        const int failed = m_endedInBackground - m_completedInBackground;
+        m_notifications.show(
+            QStringLiteral("Se descargaron %1 de %2").arg(m_completedInBackground).arg(m_endedInBackground),
+            failed == 0 ? QStringLiteral("La cola ha terminado.")
+                        : QStringLiteral("La cola ha terminado; %1.")
+                              .arg(failed == 1 ? QStringLiteral("1 descarga falló")
+                                               : QStringLiteral("%1 descargas fallaron").arg(failed)),
+            {open});
+    }
+    m_endedInBackground = 0;
+    m_completedInBackground = 0;
 }
 
 void DownloadAttention::showProgress() {

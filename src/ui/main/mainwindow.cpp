@@ -3,13 +3,19 @@
 #include "ui/about/aboutwindow.h"
 #include "ui/components/icons.h"
 #include "ui/components/toolstatuspill.h"
+#include "ui/main/backgroundtray.h"
 #include "ui/main/contentview.h"
 #include "ui/options/optionswindow.h"
+#include "ui/queue/historyview.h"
 #include "ui/queue/queueview.h"
 
+#include "common/plural.h"
 #include "platform/linuxdesktopservices.h"
+#include "platform/singleinstance.h"
+
 #include <QAction>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -22,6 +28,8 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <utility>
+
 MainWindow::MainWindow(AppModel &model, DesktopServices &desktop, QWidget *parent)
     : QMainWindow(parent), m_model(model), m_desktop(desktop) {
     setObjectName(QStringLiteral("mainWindow"));
@@ -31,6 +39,7 @@ MainWindow::MainWindow(AppModel &model, DesktopServices &desktop, QWidget *paren
     createActions();
     createMenus();
     createToolBar();
+    createQueueParts();
 
     // The window's own minimum follows from the content's plus the menu bar and the toolbar.
     centralWidget()->setMinimumSize(minimumContentSize);
@@ -51,13 +60,10 @@ MainWindow::MainWindow(AppModel &model, DesktopServices &desktop, QWidget *paren
     connect(&m_model, &AppModel::updateStatusesChanged, this, &MainWindow::refreshToolPills);
     // Work that ends by itself while the closing question is shown leaves nothing to ask.
     for (const auto signal : {&AppModel::phaseChanged, &AppModel::isUpdatingToolsChanged})
-        connect(&m_model, signal, this, [this] {
-            if (m_quitQuestion && !isBusy())
-                m_quitQuestion->reject();
-        });
+        connect(&m_model, signal, this, &MainWindow::rejectQuestionWhenIdle);
     connect(&m_model, &AppModel::appUpdateAlertChanged, this, &MainWindow::showAppUpdateAlert);
     // The installer waits for this process: quit the way the user would.
-    connect(&m_model, &AppModel::applicationTerminationRequested, this, &QWidget::close, Qt::QueuedConnection);
+    connect(&m_model, &AppModel::applicationTerminationRequested, this, &MainWindow::requestQuit, Qt::QueuedConnection);
     refreshActions();
     refreshToolPills();
     showAppUpdateAlert();
@@ -127,7 +133,7 @@ void MainWindow::createActions() {
     m_quitAction = action(QStringLiteral("Salir"), QStringLiteral("quitAction"));
     m_quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     m_quitAction->setMenuRole(QAction::QuitRole);
-    connect(m_quitAction, &QAction::triggered, this, &QWidget::close);
+    connect(m_quitAction, &QAction::triggered, this, &MainWindow::requestQuit);
 
     m_newDownloadAction = action(QStringLiteral("Nueva descarga"), QStringLiteral("newDownloadAction"));
     m_newDownloadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
@@ -351,45 +357,126 @@ void MainWindow::showAboutWindow() {
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
-    if (isBusy() && !m_closeDespiteWork) {
-        event->ignore();
-        // Once the user chose to quit, the window closes by itself when the work has stopped.
-        if (!m_quitting)
-            askBeforeQuitting();
-        return;
+    const bool quitRequested = std::exchange(m_quitRequested, false);
+    if (!m_closeDespiteWork) {
+        const bool queueWork = queueWorkGoesOn();
+        if (isBusy() || queueWork) {
+            event->ignore();
+            // Once the user chose to quit, the window closes by itself when the work has stopped.
+            if (!m_quitting)
+                askBeforeQuitting(queueWork && !quitRequested);
+            return;
+        }
     }
-    if (m_optionsWindow)
-        m_optionsWindow->close();
-    if (m_aboutWindow)
-        m_aboutWindow->close();
+    closeSecondaryWindows();
     QMainWindow::closeEvent(event);
+    // A hidden window's closing ends nothing by itself: the application quits as it would have
+    // when its last window closed.
+    if (m_inBackground) {
+        leaveBackground();
+        if (QGuiApplication::quitOnLastWindowClosed())
+            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    }
 }
 
-void MainWindow::askBeforeQuitting() {
+void MainWindow::requestQuit() {
+    m_quitRequested = true;
+    // The question is asked over the window.
+    if (m_inBackground && (isBusy() || queueWorkGoesOn()))
+        showFromBackground();
+    close();
+}
+
+bool MainWindow::isDownloadingOutsideQueue() const {
+    return m_model.phase() == AppModel::Phase::downloading;
+}
+
+bool MainWindow::queueWorkGoesOn() const {
+    return queuePendingCount() > 0;
+}
+
+int MainWindow::queuePendingCount() const {
+    // Items that another process runs are not this window's to keep or pause; waiting items wait
+    // for nothing while the runner is stopped (tools missing, or the queue not resumed at start).
+    const QueueRunner &runner = m_model.queue().runner();
+    int waiting = 0;
+    if (runner.isActive()) {
+        try {
+            waiting = m_model.queue().store().counts().value(QueueState::waiting);
+        } catch (const TorvelError &) {
+            // Counted as none: the running ones are known without the store.
+        }
+    }
+    return runner.runningCount() + waiting;
+}
+
+QString MainWindow::quitExplanation(bool offerBackground) const {
+    QStringList parts;
+    if (offerBackground)
+        parts.append(BackgroundTray::isAvailable()
+                         ? QStringLiteral("La cola puede seguir descargando con la ventana cerrada; el icono de "
+                                          "Torvel Downloader en la bandeja del sistema muestra el avance y vuelve a "
+                                          "abrirla.")
+                         : QStringLiteral("La cola puede seguir descargando con la ventana cerrada: Torvel Downloader "
+                                          "sigue en marcha sin ventana. Para volver a ella, ábrelo de nuevo."));
+    if (const int pending = queuePendingCount(); pending > 0) {
+        const bool one = pending == 1;
+        const QString after = m_model.settings().resumeQueueAtStart()
+                                  ? (one ? QStringLiteral("se pausará y seguirá cuando vuelvas a abrir Torvel "
+                                                          "Downloader.")
+                                         : QStringLiteral("se pausarán y seguirán cuando vuelvas a abrir Torvel "
+                                                          "Downloader."))
+                                  : (one ? QStringLiteral("se pausará hasta que la reanudes.")
+                                         : QStringLiteral("se pausarán hasta que las reanudes."));
+        parts.append(QStringLiteral("Hay %1 en la cola. Si sales, %2")
+                         .arg(countedText(pending, QStringLiteral("descarga"), QStringLiteral("descargas")), after));
+    }
+    if (isDownloadingOutsideQueue())
+        parts.append(QStringLiteral("Hay una descarga en curso. Si sales, se cancelará."));
+    if (m_model.isUpdatingTools())
+        parts.append(QStringLiteral("Hay una operación de herramientas en curso. Si sales, se cancelará."));
+    return parts.join(QLatin1Char(' '));
+}
+
+void MainWindow::askBeforeQuitting(bool offerBackground) {
     if (m_quitQuestion) {
         bringWindowForward(m_quitQuestion);
         return;
     }
     auto *question = new QMessageBox(this);
-    question->setObjectName(QStringLiteral("quitWhileDownloadingQuestion"));
+    question->setObjectName(offerBackground ? QStringLiteral("backgroundQuestion")
+                                            : QStringLiteral("quitWhileDownloadingQuestion"));
     question->setAttribute(Qt::WA_DeleteOnClose);
-    question->setIcon(QMessageBox::Warning);
-    const QString title = QStringLiteral("¿Salir de Torvel Downloader?");
+    question->setIcon(offerBackground ? QMessageBox::Question : QMessageBox::Warning);
+    const QString title = offerBackground ? QStringLiteral("¿Seguir descargando en segundo plano?")
+                                          : QStringLiteral("¿Salir de Torvel Downloader?");
     question->setWindowTitle(title);
     question->setText(title);
-    const bool downloading = m_model.phase() == AppModel::Phase::downloading;
-    question->setInformativeText(downloading
-                                     ? QStringLiteral("Hay una descarga en curso. Si sales, se cancelará.")
-                                     : QStringLiteral("Hay una operación de herramientas en curso. Si sales, se "
-                                                      "cancelará."));
-    QPushButton *keep = question->addButton(
-        downloading ? QStringLiteral("Seguir descargando") : QStringLiteral("Continuar"), QMessageBox::RejectRole);
+    question->setInformativeText(quitExplanation(offerBackground));
+    QPushButton *keep = nullptr;
+    if (offerBackground) {
+        QPushButton *background =
+            question->addButton(QStringLiteral("Seguir en segundo plano"), QMessageBox::AcceptRole);
+        background->setObjectName(QStringLiteral("backgroundButton"));
+        connect(background, &QPushButton::clicked, this, &MainWindow::goToBackground);
+        question->setDefaultButton(background);
+        keep = question->addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
+    } else {
+        const bool downloading = isDownloadingOutsideQueue() || queueWorkGoesOn();
+        keep = question->addButton(downloading ? QStringLiteral("Seguir descargando") : QStringLiteral("Continuar"),
+                                   QMessageBox::RejectRole);
+        question->setDefaultButton(keep);
+    }
     keep->setObjectName(QStringLiteral("keepDownloadingButton"));
     QPushButton *quit = question->addButton(QStringLiteral("Salir"), QMessageBox::DestructiveRole);
     quit->setObjectName(QStringLiteral("quitButton"));
-    question->setDefaultButton(keep);
     question->setEscapeButton(keep);
     connect(quit, &QPushButton::clicked, this, &MainWindow::quitAfterCancelling);
+    // Answered, it is gone, even before its deletion: the next closing asks again.
+    connect(question, &QDialog::finished, this, [this, question] {
+        if (m_quitQuestion == question)
+            m_quitQuestion = nullptr;
+    });
     // Kept open while it quit for an update, whichever way the question went without "Salir"
     // (a button, Escape, or the window manager closing it): the update is called off. Queued, so
     // that "Salir" has been handled first.
@@ -414,31 +501,109 @@ void MainWindow::askBeforeQuitting() {
     question->open();
 }
 
+void MainWindow::rejectQuestionWhenIdle() {
+    // Work that ends by itself while the closing question is shown leaves nothing to ask.
+    if (m_quitQuestion && !isBusy() && !queueWorkGoesOn())
+        m_quitQuestion->reject();
+}
+
 void MainWindow::quitAfterCancelling() {
     if (m_quitting)
         return;
     m_quitting = true;
     // The phase leaves downloading only after yt-dlp has ended and its job folder is gone; a tool
     // operation ends only after its processes and work folders are gone.
-    const auto quitWhenStopped = [this] {
-        if (!isBusy())
+    // The queue's running items stop paused, their partial data kept, to go on at the next start.
+    QueueRunner &runner = m_model.queue().runner();
+    const auto quitWhenStopped = [this, &runner] {
+        if (!isBusy() && runner.runningCount() == 0)
             finishQuitting();
     };
     m_quitWhenStopped = connect(&m_model, &AppModel::phaseChanged, this, quitWhenStopped);
     m_quitWhenToolsStopped = connect(&m_model, &AppModel::isUpdatingToolsChanged, this, quitWhenStopped);
+    m_quitWhenQueueStopped = connect(&runner, &QueueRunner::itemFinished, this, quitWhenStopped);
     m_quitDeadline->start();
     m_model.cancelDownload();
     m_model.cancelToolOperation();
+    m_model.queue().quit();
     quitWhenStopped();
 }
 
 void MainWindow::finishQuitting() {
     disconnect(m_quitWhenStopped);
     disconnect(m_quitWhenToolsStopped);
+    disconnect(m_quitWhenQueueStopped);
     m_quitDeadline->stop();
     // Reached through the deadline, the work still runs: a program that ignores the request is
     // not waited for any longer.
     m_closeDespiteWork = true;
     // After the model has finished publishing the change that got us here.
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void MainWindow::createQueueParts() {
+    m_historyAction = new QAction(QStringLiteral("Historial"), this);
+    m_historyAction->setObjectName(QStringLiteral("historyAction"));
+    m_historyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    connect(m_historyAction, &QAction::triggered, this, &MainWindow::showHistory);
+    // Beside "Cola", the other view of the queue.
+    if (auto *download = menuBar()->findChild<QMenu *>(QStringLiteral("downloadMenu")))
+        download->addAction(m_historyAction);
+
+    m_tray = new BackgroundTray(m_model.queue(), this);
+    connect(m_tray, &BackgroundTray::showRequested, this, &MainWindow::showFromBackground);
+    connect(m_tray, &BackgroundTray::quitRequested, this, &MainWindow::requestQuit);
+    connect(&m_model.queue().runner(), &QueueRunner::itemFinished, this, &MainWindow::rejectQuestionWhenIdle);
+    // A link from outside shows the window, even one that is refused.
+    connect(&IncomingLinks::instance(), &IncomingLinks::urlReceived, this, [this] {
+        if (m_inBackground)
+            showFromBackground();
+    });
+}
+
+void MainWindow::showHistory() {
+    if (!m_historyView) {
+        m_historyView = new HistoryView(m_model, this);
+        closeOnEscape(m_historyView);
+    }
+    showSecondaryWindow(m_historyView);
+}
+
+void MainWindow::showFromBackground() {
+    bringWindowForward(this);
+}
+
+void MainWindow::goToBackground() {
+    if (m_inBackground)
+        return;
+    m_inBackground = true;
+    closeSecondaryWindows();
+    // The application goes on without a window until it is quit.
+    m_quitOnLastWindowClosed = QGuiApplication::quitOnLastWindowClosed();
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    hide();
+    m_tray->setActive(true);
+    Q_EMIT backgroundChanged(true);
+}
+
+void MainWindow::leaveBackground() {
+    if (!m_inBackground)
+        return;
+    m_inBackground = false;
+    QGuiApplication::setQuitOnLastWindowClosed(m_quitOnLastWindowClosed);
+    m_tray->setActive(false);
+    Q_EMIT backgroundChanged(false);
+}
+
+void MainWindow::showEvent(QShowEvent *event) {
+    QMainWindow::showEvent(event);
+    leaveBackground();
+}
+
+void MainWindow::closeSecondaryWindows() {
+    for (QWidget *window : {static_cast<QWidget *>(m_optionsWindow), static_cast<QWidget *>(m_aboutWindow),
+                            static_cast<QWidget *>(m_historyView)}) {
+        if (window)
+            window->close();
+    }
 }

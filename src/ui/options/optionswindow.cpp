@@ -151,6 +151,50 @@ void addFileContentRows(AppModel &model, TorvelCard *card, QObject *context) {
     QObject::connect(&model, &AppModel::toolsChanged, context, showEmbedMetadata);
 }
 
+// The download queue: how many items run at once (taking effect at once) and whether the queue
+// goes on by itself when the application starts.
+void addQueueSection(AppModel &model, QVBoxLayout *page, QObject *context) {
+    TorvelCard *card = addSection(page, QStringLiteral("Cola de descargas"), QStringLiteral("queueSection"));
+    auto *jobsRow = new QHBoxLayout;
+    const QString jobsText = QStringLiteral("Descargas simultáneas");
+    QLabel *jobsLabel = label(jobsText, QStringLiteral("concurrentDownloadsLabel"), card);
+    jobsRow->addWidget(jobsLabel, 1);
+    auto *jobs = new QSpinBox(card);
+    jobs->setObjectName(QStringLiteral("concurrentDownloadsSpinBox"));
+    jobs->setAccessibleName(jobsText);
+    jobs->setRange(AppSettings::minimumConcurrentDownloads, AppSettings::maximumConcurrentDownloads);
+    jobsLabel->setBuddy(jobs);
+    jobsRow->addWidget(jobs);
+    card->contentLayout()->addLayout(jobsRow);
+    card->contentLayout()->addWidget(caption(QStringLiteral("Cuántos elementos de la cola se descargan a la vez. Un "
+                                                            "cambio vale también para la cola en marcha."),
+                                             QStringLiteral("concurrentDownloadsCaption"), card));
+    QObject::connect(jobs, &QSpinBox::valueChanged, context,
+                     [&model](int value) { model.settings().setConcurrentDownloads(value); });
+    const auto showConcurrentDownloads = [&model, jobs] {
+        const QSignalBlocker blocker(jobs);
+        jobs->setValue(model.settings().concurrentDownloads());
+    };
+    showConcurrentDownloads();
+    QObject::connect(&model.settings(), &AppSettings::concurrentDownloadsChanged, context, showConcurrentDownloads);
+
+    card->contentLayout()->addWidget(separator(card));
+    SwitchButton *resume =
+        switchRow(QStringLiteral("Reanudar la cola al iniciar"), QStringLiteral("resumeQueueAtStart"), card);
+    card->contentLayout()->addWidget(caption(QStringLiteral("Al abrir Torvel Downloader, la cola sigue con lo que "
+                                                            "esperaba y con lo que se pausó al salir. Si no, espera "
+                                                            "a que la reanudes."),
+                                             QStringLiteral("resumeQueueAtStartCaption"), card));
+    QObject::connect(resume, &SwitchButton::toggled, context,
+                     [&model](bool on) { model.settings().setResumeQueueAtStart(on); });
+    const auto showResumeQueueAtStart = [&model, resume] {
+        const QSignalBlocker blocker(resume);
+        resume->setChecked(model.settings().resumeQueueAtStart());
+    };
+    showResumeQueueAtStart();
+    QObject::connect(&model.settings(), &AppSettings::resumeQueueAtStartChanged, context, showResumeQueueAtStart);
+}
+
 // Why the typed value is refused, under its field; hidden while there is nothing to say.
 QLabel *problemLabel(const QString &objectName, QWidget *parent) {
     QLabel *result = label(QString(), objectName, parent);
@@ -321,6 +365,8 @@ QWidget *OptionsWindow::buildGeneralPage() {
     showRevealWhenFinished();
     connect(&m_model.settings(), &AppSettings::downloadDirectoryChanged, this, &OptionsWindow::showDownloadDirectory);
     connect(&m_model.settings(), &AppSettings::revealWhenFinishedChanged, this, &OptionsWindow::showRevealWhenFinished);
+
+    addQueueSection(m_model, layout, this);
 
     // Cookies: how yt-dlp gets past sites that ask to sign in.
     TorvelCard *cookies = addSection(layout, QStringLiteral("Cookies"), QStringLiteral("cookiesSection"));
