@@ -61,14 +61,30 @@ private Q_SLOTS:
             QCOMPARE(changes.size(), 3);
             paused = store.items().at(1).id;
             QCOMPARE(store.pause(paused), 1);
+            QueueItem entry = itemFor(u"https://a.example/page"_s);
+            entry.playlistItem = 2;
+            store.add(entry);
         }
+        QCOMPARE(QueueStore(file()).items().at(3).playlistItem, 2);
+        // A store of the version before list entries had their number takes the step up.
+        {
+            QSqlDatabase database = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"older"_s);
+            database.setDatabaseName(file());
+            QVERIFY(database.open());
+            QSqlQuery query(database);
+            QVERIFY(query.exec(u"ALTER TABLE items DROP COLUMN playlist_item"_s));
+            QVERIFY(query.exec(u"PRAGMA user_version = 2"_s));
+        }
+        QSqlDatabase::removeDatabase(u"older"_s);
         const QueueStore store(file());
-        const QList<QueueItem> items = store.items();
+        QVERIFY(store.notice().isEmpty());
+        QList<QueueItem> items = store.items();
+        QCOMPARE(items.takeLast().playlistItem, 0);
         QCOMPARE(items.size(), 3);
         QCOMPARE(items.at(0).url, u"https://a.example/1"_s);
         QCOMPARE(items.at(2).url, u"https://a.example/3"_s);
         QCOMPARE(items.at(1).state, QueueState::paused);
-        QCOMPARE(store.counts().value(QueueState::waiting), 2);
+        QCOMPARE(store.counts().value(QueueState::waiting), 3);
         QCOMPARE(store.counts().value(QueueState::paused), 1);
     }
 
