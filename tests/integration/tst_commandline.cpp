@@ -172,6 +172,11 @@ private Q_SLOTS:
         QTest::newRow("Ctrl-C during the analysis") << u"analyze"_s << int(SIGINT) << 130 << u"Análisis cancelado.\n"_s;
         QTest::newRow("SIGTERM during the analysis")
             << u"analyze"_s << int(SIGTERM) << 130 << u"Análisis cancelado.\n"_s;
+        // The download is a queue item of its own: it stays there in pause, to be resumed.
+        QTest::newRow("Ctrl-C during the download")
+            << u"download"_s << int(SIGINT) << 130
+            << u"Descarga cancelada.\nQueda en pausa en la cola (#1) con lo ya descargado: «queue resume 1» la "
+               "reanuda.\n"_s;
         QTest::newRow("application killed during the download") << u"download"_s << int(SIGKILL) << 9 << QString();
         QTest::newRow("yt-dlp killed from outside")
             << u"download"_s << -int(SIGTERM) << 1 << u"yt-dlp terminó de forma inesperada (señal 15).\n"_s;
@@ -212,6 +217,14 @@ private Q_SLOTS:
             QCOMPARE(QDir(home.filePath(u".cache/TorvelDownloader/Jobs"_s))
                          .entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                      QStringList());
+        if (command == QLatin1String("download") && signal != SIGKILL) {
+            const QJsonArray items =
+                QJsonDocument::fromJson(TestSupport::runApplication({u"queue"_s, u"list"_s, u"--json"_s}, home.path())
+                                            .standardOutput)[u"items"_s]
+                    .toArray();
+            QCOMPARE(items.size(), 1);
+            QCOMPARE(items.first()[u"state"_s].toString(), status == 130 ? u"paused"_s : u"failed"_s);
+        }
     }
 
     // A list is printed with its numbered entries, refused by a plain download, and downloaded
@@ -277,6 +290,25 @@ private Q_SLOTS:
                  u"Esta dirección es una lista con 4 videos. Usa --playlist para descargarla.\n"_s);
         QVERIFY(!QFileInfo::exists(out));
 
+        // A direct order is a queue item, completed and in the history; asked again, it downloads
+        // again, saying so.
+        for (const bool again : {false, true}) {
+            result = run({u"download"_s, u"https://e.example/v/1"_s, u"--to"_s, out});
+            QCOMPARE(result.status, 0);
+            QCOMPARE(QString::fromUtf8(result.standardOutput).startsWith(out + u"/Video 1 [1]"_s), true);
+            QCOMPARE(result.standardError.contains("; se descarga de nuevo.\n"), again);
+        }
+        const auto listed = [&](const QStringList &command, const QString &key) {
+            return QJsonDocument::fromJson(run(command + QStringList{u"--json"_s}).standardOutput)[key].toArray();
+        };
+        const auto completed = [&] {
+            const QJsonArray items = listed({u"queue"_s, u"list"_s}, u"items"_s);
+            return std::count_if(items.begin(), items.end(),
+                                 [](const QJsonValue &item) { return item[u"state"_s].toString() == u"completed"_s; });
+        };
+        QCOMPARE(listed({u"history"_s}, u"entries"_s).size(), 2);
+        QCOMPARE(completed(), 2);
+
         // An item that cannot be downloaded is a failure of the run, named in the summary.
         result = run({u"download"_s, address, u"--playlist"_s, u"--items"_s, u"3,4,1"_s, u"--to"_s, out});
         QCOMPARE(result.status, 1);
@@ -287,6 +319,12 @@ private Q_SLOTS:
                  folder + u"/Video 3 [3].mp4\n"_s + folder + u"/Video 1 [1].mp4\n"_s);
         QVERIFY(result.standardError.startsWith("Video 1 de 2: Tres]0;x\n"));
         QVERIFY(result.standardError.contains("Video 2 de 2: Uno\n"));
+        // Each entry is an item of the list's folder, in the history once downloaded.
+        QCOMPARE(listed({u"history"_s}, u"entries"_s).size(), 4);
+        QCOMPARE(completed(), 4);
+        const QJsonArray items = listed({u"queue"_s, u"list"_s}, u"items"_s);
+        QCOMPARE(items.last()[u"destination"_s].toString(), folder);
+        QCOMPARE(items.last()[u"path"_s].toString(), folder + u"/Video 1 [1].mp4"_s);
 
         result = run({u"download"_s, address, u"--playlist"_s, u"--to"_s, out});
         QCOMPARE(result.status, 1);
