@@ -231,7 +231,9 @@ QString commandHelp(const QString &command) {
                    "                                    [COOKIES] [--proxy URL] [--limit-rate VELOCIDAD]\n"
                    "     torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID]\n"
                    "                                    [--audio-format m4a|mp3] [--to CARPETA] [COOKIES]\n\n"
-                   "Descarga la dirección en la carpeta de descargas y escribe la ruta del archivo guardado.\n\n"
+                   "Descarga la dirección en la carpeta de descargas y escribe la ruta del archivo guardado.\n"
+                   "La descarga es un elemento de la cola de descargas (la de la ventana) que empieza en el\n"
+                   "acto y queda en el historial; Ctrl-C la deja en pausa en la cola con lo ya descargado.\n\n"
                    "Opciones:\n"
                    "  --choice ID      cómo descargar; si no se indica, recommended:\n"
                    "                     recommended     Mejor calidad: el mejor video con el mejor audio\n"
@@ -658,8 +660,7 @@ public:
 
     ProgressLine line;
 
-    // Whether the running item, once yt-dlp's extractor and id are known, is noted on standard
-    // error when it was downloaded before.
+    // Whether the running item is noted on standard error when it was downloaded before.
     void setNotesDownloadedBefore(bool notes) { m_notesBefore = notes; }
     void setOnProgress(std::function<void(const DownloadProgress &)> onProgress) {
         m_onProgress = std::move(onProgress);
@@ -671,8 +672,6 @@ public:
     QCoro::Task<std::optional<QueueItem>> run(qint64 id, QueueItemStart known) {
         m_current = id;
         m_noted = false;
-        // By its address alone while nothing is known of the video yet.
-        noteDownloadedBefore(id);
         while (!m_interrupted) {
             if (m_runner.startNow(id, std::exchange(known, {}))) {
                 while (!m_outcomes.contains(id))
@@ -731,14 +730,14 @@ private:
             return;
         try {
             const std::optional<QueueItem> item = m_store.item(id);
-            // Once completed, the item is in the history itself.
-            if (!item || (item->state != QueueState::waiting && item->state != QueueState::running))
+            // Once yt-dlp names the video (before anything is fetched), never by the address
+            // alone: the entries of a page of several videos share it. Once completed, the item
+            // is in the history itself.
+            if (!item || item->videoID.isEmpty() || item->state != QueueState::running)
                 return;
-            const std::optional<HistoryEntry> before =
-                m_store.alreadyDownloaded(item->url, item->extractor, item->videoID);
-            // Asked once more when yt-dlp names the video.
-            m_noted = before || !item->videoID.isEmpty();
-            if (before) {
+            m_noted = true;
+            if (const std::optional<HistoryEntry> before =
+                    m_store.alreadyDownloaded(item->url, item->extractor, item->videoID)) {
                 line.finish();
                 err() << QueueCommand::downloadedBefore(before->completedAt, before->path)
                       << "; se descarga de nuevo.\n";
@@ -853,7 +852,10 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
             preparing.fraction = shown;
             runner.line.show(preparing);
         }
-        const std::optional<QueueItem> ended = co_await runner.run(ids.at(index), {std::nullopt, entry.document});
+        // Named, not a braced temporary in the co_await: GCC 12 destroys such a temporary twice.
+        QueueItemStart start;
+        start.entryDocument = entry.document;
+        const std::optional<QueueItem> ended = co_await runner.run(ids.at(index), std::move(start));
         if (ended && ended->state == QueueState::completed)
             outcome.placedFiles.append(ended->path);
         else if (ended && ended->state == QueueState::failed)

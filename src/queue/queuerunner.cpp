@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -284,7 +285,8 @@ QCoro::Task<QString> QueueRunner::downloadItem(QueueItem &item, YTDLPService &se
     const QString ytDLP = m_tools.ytDLP;
     if (known.entryDocument || item.playlistItem > 0) {
         prepareJobFolder(item);
-        co_return co_await downloadListEntry(item, service, known.entryDocument, downloadOptions(item, alive));
+        YTDLPService::DownloadOptions options = downloadOptions(item, alive);
+        co_return co_await downloadListEntry(item, service, known.entryDocument, std::move(options));
     }
     // A standard way names no format of the item: one yt-dlp extracts the address and downloads
     // it. What only an analysis tells needs it first: whether a stretch fits, which subtitles the
@@ -293,7 +295,8 @@ QCoro::Task<QString> QueueRunner::downloadItem(QueueItem &item, YTDLPService &se
     if (!known.analysis && standard && item.pairedAudioID.isEmpty() && item.subtitles.isEmpty() &&
         item.section.isEmpty() && m_preferredSubtitles.trimmed().isEmpty()) {
         prepareJobFolder(item);
-        const QString placed = co_await downloadWithoutAnalysis(item, service, *standard, downloadOptions(item, alive));
+        YTDLPService::DownloadOptions options = downloadOptions(item, alive);
+        const QString placed = co_await downloadWithoutAnalysis(item, service, *standard, std::move(options));
         if (!*alive)
             throw CancellationError();
         if (!placed.isEmpty())
@@ -314,7 +317,8 @@ QCoro::Task<QString> QueueRunner::downloadItem(QueueItem &item, YTDLPService &se
     }
     saveAnalysis(item.id, *media);
     prepareJobFolder(item);
-    co_return co_await downloadAnalyzed(item, service, *media, downloadOptions(item, alive));
+    YTDLPService::DownloadOptions options = downloadOptions(item, alive);
+    co_return co_await downloadAnalyzed(item, service, *media, std::move(options));
 }
 
 QCoro::Task<QString> QueueRunner::downloadWithoutAnalysis(const QueueItem &item, YTDLPService &service,
@@ -384,6 +388,26 @@ QCoro::Task<QString> QueueRunner::downloadListEntry(const QueueItem &item, YTDLP
     // one: their containers are unknown, so no cover.
     if (item.playlistItem > 0)
         options.playlistItem = item.playlistItem;
+    // The document names the video for the history: entries of one page share its address.
+    if (document && document->isUsable()) {
+        const std::shared_ptr<bool> alive = m_alive;
+        QFile file(document->path());
+        const QByteArray json = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        std::optional<MediaAnalysis> named;
+        try {
+            named = co_await MediaAnalyses::decodeInBackground(json);
+        } catch (const TorvelError &) {
+            // Unnamed, the entry is remembered by its address.
+        }
+        if (!*alive)
+            throw CancellationError();
+        try {
+            if (const auto *media = named ? std::get_if<MediaInfo>(&*named) : nullptr)
+                saveAnalysis(item.id, *media);
+        } catch (const TorvelError &) {
+            // Only the item's title and name wait.
+        }
+    }
     options.document = std::move(document);
     options.contents.metadata = m_embedMetadata;
     co_return co_await service.download(QUrl(item.url), *way, m_tools.ytDLP, m_tools.ffmpeg, item.destination,

@@ -237,7 +237,8 @@ private Q_SLOTS:
                                R"({"url": "https:\/\/e.example/v/fail", "title": "Falla"},)"
                                "{\"url\": \"https:\\/\\/e.example/v/3\", \"title\": \"Tres\\u001b]0;x\\u0007\"},"
                                R"({"title": "Sin dirección"}]})");
-        // Like yt-dlp given --dump-json, the document of the list's first entry before its download.
+        // Like yt-dlp given --dump-json, the document of the item (or of the list's first entry)
+        // before its download.
         configureYTDLP(
             home,
             u"for a in \"$@\"; do url=\"$a\"; done\n"
@@ -248,7 +249,9 @@ private Q_SLOTS:
             "job=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"
             "n=$(basename \"$url\")\n"
             "case \"$n $*\" in list*--dump-json*) echo '{\"id\": \"1\", \"title\": \"Uno\", "
-            "\"playlist\": \"Mi lista\", \"playlist_index\": 1, \"formats\": []}' ;; esac\n"
+            "\"playlist\": \"Mi lista\", \"playlist_index\": 1, \"formats\": []}' ;;\n"
+            "  [0-9]*--dump-json*) echo \"{\\\"id\\\": \\\"$n\\\", \\\"extractor_key\\\": \\\"Fake\\\", "
+            "\\\"title\\\": \\\"Video $n\\\", \\\"formats\\\": []}\" ;; esac\n"
             "[ \"$n\" = fail ] && { echo 'ERROR: [generic] fail: Video unavailable' >&2; exit 1; }\n"
             "echo x > \"$job/Video $n [$n].mp4\""_s.arg(home.filePath(u"list.json"_s)));
         const QString address = u"https://e.example/list"_s;
