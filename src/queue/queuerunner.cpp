@@ -301,6 +301,10 @@ QCoro::Task<QString> QueueRunner::downloadItem(QueueItem &item, YTDLPService &se
             throw CancellationError();
         if (!placed.isEmpty())
             co_return placed;
+        // Refused: what yt-dlp began before it was stopped is no partial data of this item.
+        JobFolders::removeQuietly(item.jobFolder);
+        item.jobFolder.clear();
+        m_store.saveJobFolder(item.id, item.jobFolder);
     }
     std::optional<MediaInfo> media = std::move(known.analysis);
     if (!media) {
