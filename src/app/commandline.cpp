@@ -12,17 +12,22 @@
 #include "platform/cookiebrowsers.h"
 #include "platform/platformpaths.h"
 #include "playlistcommand.h"
+#include "queue/queuerunner.h"
 #include "queue/queuestore.h"
 #include "queuecommand.h"
 #include "selfupdatecommand.h"
 #include "tools/dependencylocator.h"
 #include "toolscommand.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
+
+#include <QCoroSignal>
+#include <QCoroTimer>
 
 #include <unistd.h>
 
@@ -226,7 +231,9 @@ QString commandHelp(const QString &command) {
                    "                                    [COOKIES] [--proxy URL] [--limit-rate VELOCIDAD]\n"
                    "     torvel-downloader download URL --playlist [--items 1,3,5-7] [--choice ID]\n"
                    "                                    [--audio-format m4a|mp3] [--to CARPETA] [COOKIES]\n\n"
-                   "Descarga la dirección en la carpeta de descargas y escribe la ruta del archivo guardado.\n\n"
+                   "Descarga la dirección en la carpeta de descargas y escribe la ruta del archivo guardado.\n"
+                   "La descarga es un elemento de la cola de descargas (la de la ventana) que empieza en el\n"
+                   "acto y queda en el historial; Ctrl-C la deja en pausa en la cola con lo ya descargado.\n\n"
                    "Opciones:\n"
                    "  --choice ID      cómo descargar; si no se indica, recommended:\n"
                    "                     recommended     Mejor calidad: el mejor video con el mejor audio\n"
@@ -357,13 +364,14 @@ struct RunCookies {
     CookieSource source;
     QString usageProblem;
     QString failure;
+    QString setting; // what a queue item keeps: the browser's name or the file's path
 };
 
 RunCookies runCookies(const Options &options, const AppSettings &settings) {
     const bool fromBrowser = options.values.contains(cookiesFromBrowserOption);
     const bool fromFile = options.values.contains(cookiesOption);
     if (fromBrowser && fromFile)
-        return {{}, QStringLiteral("Usa --cookies-from-browser o --cookies, no los dos."), {}};
+        return {{}, QStringLiteral("Usa --cookies-from-browser o --cookies, no los dos."), {}, {}};
     if (fromBrowser) {
         const QString name = options.values.value(cookiesFromBrowserOption);
         if (!CookieBrowsers::named(name)) {
@@ -373,17 +381,19 @@ RunCookies runCookies(const Options &options, const AppSettings &settings) {
             return {{},
                     QStringLiteral("Navegador desconocido: %1. Usa uno de estos: %2.")
                         .arg(name, names.join(QStringLiteral(", "))),
+                    {},
                     {}};
         }
-        return {CookieSource::fromBrowser(name, settings.homeFolder()), {}, {}};
+        return {CookieSource::fromBrowser(name, settings.homeFolder()), {}, {}, name};
     }
     if (fromFile) {
         const QFileInfo file(options.values.value(cookiesOption));
         if (!file.isFile() || !file.isReadable())
-            return {{}, {}, QStringLiteral("No se puede leer el archivo de cookies %1.").arg(file.absoluteFilePath())};
-        return {CookieSource::fromFile(file.absoluteFilePath()), {}, {}};
+            return {
+                {}, {}, QStringLiteral("No se puede leer el archivo de cookies %1.").arg(file.absoluteFilePath()), {}};
+        return {CookieSource::fromFile(file.absoluteFilePath()), {}, {}, file.absoluteFilePath()};
     }
-    return {settings.cookieSource(), {}, {}};
+    return {settings.cookieSource(), {}, {}, settings.cookies()};
 }
 
 const QString proxyOption = QStringLiteral("--proxy");
@@ -619,24 +629,162 @@ private:
     QString m_last;
 };
 
-// The chosen entries of a list, one after another, into a folder named after it. Exit 0 when
-// every one was placed, 1 when any failed, 130 on Ctrl-C.
-QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, const ChoiceSelection &selection,
-                              YTDLPService &service, Interruption &interruption, const LocatedTools &tools,
-                              const QString &destination, const QString &cancelMessage, CookieSource cookies,
-                              int concurrentFragments, bool embedMetadata) {
+// The command's own runner over the shared store: an item added here is claimed at once and runs
+// in this process, recorded in the history and shown in the window's queue like any other; its
+// progress and notices go to standard error. A direct order waits for nobody: a network failure
+// ends it at once (the item stays failed in the queue, where «queue retry» takes it again).
+class CommandRunner : public QObject {
+public:
+    CommandRunner(QueueStore &store, const LocatedTools &tools, const AppSettings &settings, YTDLPNetwork network)
+        : m_store(store), m_runner(store,
+                                   {tools.ytDLP->path, tools.ytDLP->version,
+                                    tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt},
+                                   JobFolders(PlatformPaths::jobsRoot()), directTiming()) {
+        m_runner.setConcurrentFragments(settings.concurrentFragments());
+        m_runner.setNetwork(std::move(network));
+        m_runner.setFileContents(settings.embedMetadata(), settings.preferredSubtitles());
+        m_runner.setListAdvice(QStringLiteral("Usa --playlist para descargarla."));
+        connect(&m_runner, &QueueRunner::itemFinished, this,
+                [this](qint64 id, QueueState state) { m_outcomes.insert(id, state); });
+        connect(&m_runner, &QueueRunner::itemProgress, this, [this](qint64 id, const DownloadProgress &progress) {
+            if (id == m_current && m_onProgress)
+                m_onProgress(progress);
+        });
+        connect(&m_runner, &QueueRunner::itemNotice, this, [this](qint64, const QString &notice) {
+            line.finish();
+            err() << notice << '\n';
+            err().flush();
+        });
+        connect(&m_store, &QueueStore::itemChanged, this, &CommandRunner::noteDownloadedBefore);
+    }
+
+    ProgressLine line;
+
+    // Whether the running item is noted on standard error when it was downloaded before.
+    void setNotesDownloadedBefore(bool notes) { m_notesBefore = notes; }
+    void setOnProgress(std::function<void(const DownloadProgress &)> onProgress) {
+        m_onProgress = std::move(onProgress);
+    }
+    bool interrupted() const { return m_interrupted; }
+
+    // Runs the waiting item here, or waits for the runner (the window's, another command's) that
+    // took it first; the item as it ended, nothing when it was removed meanwhile.
+    QCoro::Task<std::optional<QueueItem>> run(qint64 id, QueueItemStart known) {
+        m_current = id;
+        m_noted = false;
+        while (!m_interrupted) {
+            if (m_runner.startNow(id, std::exchange(known, {}))) {
+                while (!m_outcomes.contains(id))
+                    co_await qCoro(&m_runner, &QueueRunner::itemFinished);
+                break;
+            }
+            try {
+                const std::optional<QueueItem> item = m_store.item(id);
+                if (!item || (item->state != QueueState::waiting && item->state != QueueState::running))
+                    break;
+            } catch (const TorvelError &) {
+                // The store is busy beyond its wait: asked again below.
+            }
+            co_await QCoro::sleepFor(std::chrono::milliseconds(500));
+        }
+        line.finish();
+        co_return storedItem(id);
+    }
+
+    // Ctrl-C: the running item stops paused, keeping what it downloaded.
+    void interrupt() {
+        m_interrupted = true;
+        if (m_current != 0)
+            pause({m_current});
+        m_runner.stop(QueueState::paused);
+    }
+
+    // Paused by the person (never taken up again at the window's next start on its own).
+    void pause(const QList<qint64> &ids) {
+        for (const qint64 id : ids) {
+            try {
+                m_store.pause(id);
+            } catch (const TorvelError &) {
+                // Its runner's stop leaves it paused all the same.
+            }
+        }
+    }
+
+    std::optional<QueueItem> storedItem(qint64 id) const {
+        try {
+            return m_store.item(id);
+        } catch (const TorvelError &) {
+            return std::nullopt;
+        }
+    }
+
+private:
+    static QueueRunner::Timing directTiming() {
+        QueueRunner::Timing timing;
+        timing.retryWaits.clear();
+        return timing;
+    }
+
+    void noteDownloadedBefore(qint64 id) {
+        if (!m_notesBefore || m_noted || id != m_current)
+            return;
+        try {
+            const std::optional<QueueItem> item = m_store.item(id);
+            // Once yt-dlp names the video (before anything is fetched), never by the address
+            // alone: the entries of a page of several videos share it. Once completed, the item
+            // is in the history itself.
+            if (!item || item->videoID.isEmpty() || item->state != QueueState::running)
+                return;
+            m_noted = true;
+            if (const std::optional<HistoryEntry> before =
+                    m_store.alreadyDownloaded(item->url, item->extractor, item->videoID)) {
+                line.finish();
+                err() << QueueCommand::downloadedBefore(before->completedAt, before->path)
+                      << "; se descarga de nuevo.\n";
+                err().flush();
+            }
+        } catch (const TorvelError &) {
+            // Only the note is lost.
+        }
+    }
+
+    QueueStore &m_store;
+    QueueRunner m_runner;
+    QHash<qint64, QueueState> m_outcomes;
+    std::function<void(const DownloadProgress &)> m_onProgress;
+    qint64 m_current = 0;
+    bool m_interrupted = false;
+    bool m_notesBefore = false;
+    bool m_noted = false;
+};
+
+// What a download that ended without its file says; the exit status.
+int unfinished(const std::optional<QueueItem> &item, const QString &cancelMessage) {
+    if (item && item->state == QueueState::failed)
+        return fail(item->error);
+    if (item && item->state == QueueState::waiting)
+        return fail(item->error.isEmpty() ? QStringLiteral("La descarga quedó en la cola sin terminar.") : item->error);
+    err() << cancelMessage << '\n';
+    if (item && item->state == QueueState::paused)
+        err() << "Queda en pausa en la cola (#" << item->id << ") con lo ya descargado: «queue resume " << item->id
+              << "» la reanuda.\n";
+    err().flush();
+    return 130;
+}
+
+// The chosen entries of a list, queued into a folder named after it and run one after another.
+// Exit 0 when every one was placed, 1 when any failed, 130 on Ctrl-C.
+QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, QueueItem way, QueueStore &store,
+                              CommandRunner &runner, Interruption &interruption, const QString &cancelMessage) {
     if (options.values.contains(QStringLiteral("--audio")))
         co_return usageError(QStringLiteral("--audio no se aplica a una lista."));
     if (options.values.contains(QStringLiteral("--subtitles")))
         co_return usageError(QStringLiteral("--subtitles no se aplica a una lista."));
-    const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
-    const QList<DownloadChoice> offered = selection.standardChoices();
-    const auto chosenWay = std::find_if(offered.cbegin(), offered.cend(),
-                                        [&](const DownloadChoice &choice) { return choice.id == choiceID; });
-    if (chosenWay == offered.cend())
+    if (!QStringList{QStringLiteral("recommended"), QStringLiteral("compatible-mp4"), QStringLiteral("audio-only")}
+             .contains(way.choiceID))
         co_return fail(QStringLiteral("Una lista se descarga de una de las formas recommended, compatible-mp4 o "
                                       "audio-only; %1 no es una de ellas.")
-                           .arg(choiceID));
+                           .arg(way.choiceID));
 
     QList<PlaylistEntry> entries = list.entries;
     // Entries that --items names but that cannot be downloaded: each a failure of the run.
@@ -656,51 +804,82 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
                 refused.append({entry.title, QStringLiteral("la lista no da una dirección para descargarlo.")});
         }
     }
-    if (std::none_of(entries.cbegin(), entries.cend(),
-                     [](const PlaylistEntry &entry) { return entry.isDownloadable(); }))
+    entries.removeIf([](const PlaylistEntry &entry) { return !entry.isDownloadable(); });
+    if (entries.isEmpty())
         co_return fail(QStringLiteral("Ninguno de los videos elegidos se puede descargar."));
     if (interruption.requested())
         co_return cancelled(cancelMessage);
 
-    QString folder;
+    PlaylistDownloader::Outcome outcome;
+    QList<qint64> ids;
     try {
-        folder = PlaylistDownloader::createListFolder(list.title, destination);
+        outcome.folder = PlaylistDownloader::createListFolder(list.title, way.destination);
+        way.destination = outcome.folder;
+        way.batch = list.title;
+        for (const PlaylistEntry &entry : std::as_const(entries)) {
+            QueueItem item = way;
+            item.url = entry.url->toString();
+            item.title = entry.title;
+            item.thumbnail = entry.thumbnail.value_or(QString());
+            item.playlistItem = entry.item.value_or(0);
+            ids.append(store.add(item));
+        }
     } catch (const TorvelError &error) {
         co_return fail(error.errorDescription());
     }
-    PlaylistDownloader downloader(service);
-    interruption.stopWith([&downloader] { downloader.cancel(); });
-    ProgressLine line;
-    const PlaylistDownloader::PositionCallback onPosition = [&line](const PlaylistDownloader::Position &position) {
-        line.finish();
-        err() << position.headline() << ": " << Console::printable(position.title) << '\n';
+    interruption.stopWith([&runner] { runner.interrupt(); });
+
+    // The whole list's progress, never backwards: (finished + the running one's fraction) ÷ N.
+    const qsizetype count = entries.size();
+    outcome.total = count;
+    double shown = 0;
+    qsizetype index = 0;
+    runner.setOnProgress([&](const DownloadProgress &progress) {
+        DownloadProgress overall = progress;
+        shown = std::max(shown, std::min(1.0, (double(index) + progress.fraction) / double(count)));
+        overall.fraction = shown;
+        runner.line.show(overall);
+    });
+    for (; index < count && !runner.interrupted(); ++index) {
+        const PlaylistEntry &entry = entries.at(index);
+        runner.line.finish();
+        err() << PlaylistDownloader::Position{index + 1, count, entry.title}.headline() << ": "
+              << Console::printable(entry.title) << '\n';
         err().flush();
-    };
-    const PlaylistDownloader::ProgressCallback onProgress = [&line](const DownloadProgress &progress) {
-        line.show(progress);
-    };
-    const DownloadChoice choice = *chosenWay;
-    YTDLPService::DownloadOptions downloadOptions;
-    downloadOptions.cookies = cookies;
-    downloadOptions.concurrentFragments = concurrentFragments;
-    // Entries are not analyzed one by one: their containers are unknown, so no cover.
-    downloadOptions.contents.metadata = embedMetadata;
-    const QString ytDLPPath = tools.ytDLP->path;
-    const std::optional<QString> ffmpegPath = tools.ffmpeg ? std::optional<QString>(tools.ffmpeg->path) : std::nullopt;
-    PlaylistDownloader::Outcome outcome = co_await downloader.run(entries, choice, ytDLPPath, ffmpegPath, folder,
-                                                                  downloadOptions, onPosition, onProgress);
+        // The entry before has said "Descarga completada"; this one is being prepared.
+        if (index > 0) {
+            DownloadProgress preparing = DownloadProgress::initial();
+            preparing.fraction = shown;
+            runner.line.show(preparing);
+        }
+        // Named, not a braced temporary in the co_await: GCC 12 destroys such a temporary twice.
+        QueueItemStart start;
+        start.entryDocument = entry.document;
+        const std::optional<QueueItem> ended = co_await runner.run(ids.at(index), std::move(start));
+        if (ended && ended->state == QueueState::completed)
+            outcome.placedFiles.append(ended->path);
+        else if (ended && ended->state == QueueState::failed)
+            outcome.failures.append({entry.title, ended->error});
+        else if (!runner.interrupted())
+            outcome.failures.append({entry.title, QStringLiteral("se quitó de la cola o se detuvo.")});
+    }
+    runner.setOnProgress(nullptr);
+    // What Ctrl-C left waits in pause, kept for «queue resume».
+    if (runner.interrupted())
+        runner.pause(ids.mid(index));
+    outcome.cancelled = runner.interrupted();
     outcome.total += refused.size();
     outcome.failures = refused + outcome.failures;
-    // The downloader ends with this function; a late Ctrl-C stops only what the service runs.
-    interruption.stopWith([&service] { service.cancel(); });
-    line.finish();
-    for (const QString &placed : outcome.placedFiles)
+    // A folder that received nothing is not left behind.
+    if (outcome.placedFiles.isEmpty())
+        QDir().rmdir(outcome.folder);
+    for (const QString &placed : std::as_const(outcome.placedFiles))
         out() << Console::printable(placed) << '\n';
     out().flush();
     if (outcome.cancelled)
         co_return cancelled(cancelMessage);
     err() << outcome.summaryText() << '\n';
-    for (const PlaylistDownloader::Failure &failure : outcome.failures) {
+    for (const PlaylistDownloader::Failure &failure : std::as_const(outcome.failures)) {
         err() << "  • " << Console::printable(failure.summaryLine()) << '\n';
         // Under an explanation, yt-dlp's own words.
         const YTDLPExplanations::Parts parts = YTDLPExplanations::split(failure.message);
@@ -712,95 +891,10 @@ QCoro::Task<int> downloadList(const PlaylistInfo &list, const Options &options, 
     co_return outcome.failures.isEmpty() ? 0 : 1;
 }
 
-// What the download of one item needs besides the choice.
-struct ItemDownload {
-    YTDLPService &service;
-    QUrl url;
-    const LocatedTools &tools;
-    QString destination;
-    CookieSource cookies;
-    int concurrentFragments;
-    bool embedMetadata;
-    std::optional<MediaSection> section;
-    // Where completed downloads are remembered; none when the store cannot be opened.
-    QueueStore *history;
-};
-
-// Downloads the selected choice of one item, records it in the history and prints where it was
-// placed; the exit status. Without an analysis (selection without mediaInfo), nothing when
-// yt-dlp's document showed that the address needs one first (see
-// YTDLPDownloadOptions::withoutAnalysis).
-QCoro::Task<std::optional<int>> downloadItem(const ItemDownload &item, ChoiceSelection selection, bool withoutAnalysis,
-                                             QString cancelMessage) {
-    // A direct order always downloads; the history only notes a video downloaded before (by its
-    // address alone while nothing is known of it yet).
-    std::optional<MediaInfo> media = selection.mediaInfo;
-    try {
-        if (const auto before =
-                item.history ? item.history->alreadyDownloaded(item.url.toString(),
-                                                               media ? media->extractor.value_or(QString()) : QString(),
-                                                               media ? media->id : QString())
-                             : std::nullopt)
-            err() << QueueCommand::downloadedBefore(before->completedAt, before->path) << "; se descarga de nuevo.\n";
-    } catch (const TorvelError &) {
-    }
-
-    ProgressLine line;
-    const DownloadChoice choice = selection.selectedChoice();
-    const std::optional<ToolInfo> &ffmpeg = item.tools.ffmpeg;
-    const std::optional<QString> ffmpegPath = ffmpeg ? std::optional<QString>(ffmpeg->path) : std::nullopt;
-    const YTDLPService::ProgressCallback showProgress = [&line](const DownloadProgress &progress) {
-        line.show(progress);
-    };
-    item.service.rememberVersion(item.tools.ytDLP->path, item.tools.ytDLP->version);
-    YTDLPService::DownloadOptions downloadOptions;
-    downloadOptions.cookies = item.cookies;
-    downloadOptions.conversion = selection.compatibleMP4Outlook();
-    downloadOptions.onNotice = [&line](const QString &notice) {
-        line.finish();
-        err() << notice << '\n';
-        err().flush();
-    };
-    downloadOptions.concurrentFragments = item.concurrentFragments;
-    downloadOptions.contents = selection.fileContents(item.embedMetadata);
-    downloadOptions.section = item.section;
-    downloadOptions.withoutAnalysis = withoutAnalysis;
-    downloadOptions.onDocument = [&media](const MediaInfo &printed) { media = printed; };
-    // From the analysis's document, when there was one: one extraction in all.
-    if (selection.mediaInfo)
-        downloadOptions.document = selection.mediaInfo->document;
-    QString placed;
-    try {
-        placed = co_await item.service.download(item.url, choice, item.tools.ytDLP->path, ffmpegPath, item.destination,
-                                                showProgress, downloadOptions);
-    } catch (const CancellationError &) {
-        line.finish();
-        co_return cancelled(cancelMessage);
-    } catch (const TorvelError &error) {
-        line.finish();
-        co_return fail(error.errorDescription());
-    }
-    line.finish();
-    if (placed.isEmpty())
-        co_return std::nullopt;
-    try {
-        if (item.history)
-            item.history->recordHistory({0,
-                                         item.url.toString(),
-                                         media ? media->title : QString(),
-                                         media ? media->extractor.value_or(QString()) : QString(),
-                                         media ? media->id : QString(),
-                                         placed,
-                                         QFileInfo(placed).size(),
-                                         {}});
-    } catch (const TorvelError &) {
-        // The file is placed; a history that cannot be written loses only its note.
-    }
-    out() << Console::printable(placed) << '\n';
-    out().flush();
-    co_return 0;
-}
-
+// `download URL`: a direct order, always downloaded (noting a video downloaded before), as a
+// queue item that this process's runner claims at once. With --playlist the address is analyzed
+// here first: a list's chosen entries become items of their own, and a video starts from that
+// analysis.
 QCoro::Task<int> downloadCommand(QStringList arguments) {
     const Options options =
         parseOptions(arguments,
@@ -815,8 +909,8 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
         co_return usageError(QStringLiteral("--items solo se usa con --playlist."));
     if (options.values.contains(sectionOption) && wantsList)
         co_return usageError(QStringLiteral("--section no se aplica a una lista."));
-    QSettings store;
-    const AppSettings settings(&store);
+    QSettings stored;
+    const AppSettings settings(&stored);
     const RunCookies cookies = runCookies(options, settings);
     if (!cookies.usageProblem.isEmpty())
         co_return usageError(cookies.usageProblem);
@@ -828,12 +922,12 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
     if (options.values.contains(sectionOption) &&
         !MediaSection::fromRange(options.values.value(sectionOption), std::nullopt, sectionProblem))
         co_return usageError(sectionProblem);
-    ChoiceSelection selection;
+    QueueItem way;
     if (options.values.contains(QStringLiteral("--audio-format"))) {
         const auto format = AudioExportFormats::fromRawValue(options.values.value(QStringLiteral("--audio-format")));
         if (!format)
             co_return usageError(QStringLiteral("El formato de audio debe ser m4a o mp3."));
-        selection.audioExportFormat = *format;
+        way.audioFormat = *format;
     }
     const std::optional<QUrl> url = WebURL::validatedWebURL(options.url);
     if (!url)
@@ -850,109 +944,55 @@ QCoro::Task<int> downloadCommand(QStringList arguments) {
         co_return cancelled(cancelMessage);
     if (!tools.ytDLP)
         co_return fail(missingYTDLP);
+    const std::unique_ptr<QueueStore> store = QueueCommand::openStore();
+    if (!store)
+        co_return 1;
 
-    const QString destination = options.values.value(QStringLiteral("--to"), settings.downloadDirectoryPath());
-    const QString choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
-    const bool pairsAudio = options.values.contains(QStringLiteral("--audio"));
-    const std::unique_ptr<QueueStore> history = QueueCommand::openStore();
-    ItemDownload item{service,
-                      *url,
-                      tools,
-                      destination,
-                      cookies.source,
-                      settings.concurrentFragments(),
-                      settings.embedMetadata(),
-                      std::nullopt,
-                      history.get()};
+    way.url = url->toString();
+    way.choiceID = options.values.value(QStringLiteral("--choice"), QStringLiteral("recommended"));
+    way.pairedAudioID = options.values.value(QStringLiteral("--audio"));
+    way.destination =
+        QFileInfo(options.values.value(QStringLiteral("--to"), settings.downloadDirectoryPath())).absoluteFilePath();
+    way.cookies = cookies.setting;
+    way.subtitles = options.values.value(QStringLiteral("--subtitles")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    way.section = options.values.value(sectionOption);
+    CommandRunner runner(*store, tools, settings, network.network);
 
-    // A standard way names no format of the item, so one yt-dlp extracts the address and
-    // downloads it, as when it is run by hand. Its document tells a list from a video before
-    // anything is fetched; a list, or a document that cannot be read, is analyzed as below. What
-    // only the analysis can tell needs it first: whether a stretch fits and which subtitles the
-    // page has. A cover goes in after the download, once the file shows it can keep one.
-    const QList<DownloadChoice> standard = selection.standardChoices();
-    const auto standardChoice = std::find_if(standard.cbegin(), standard.cend(),
-                                             [&](const DownloadChoice &choice) { return choice.id == choiceID; });
-    const bool needsAnalysis = options.values.contains(sectionOption) ||
-                               options.values.contains(QStringLiteral("--subtitles")) ||
-                               !settings.preferredSubtitles().trimmed().isEmpty();
-    if (!wantsList && !pairsAudio && !needsAnalysis && standardChoice != standard.cend()) {
-        selection.selectChoice(*standardChoice);
-        if (const std::optional<int> status = co_await downloadItem(item, selection, true, cancelMessage))
+    // A list must be taken entry by entry, so --playlist analyzes the address first.
+    QueueItemStart known;
+    if (wantsList) {
+        ChoiceSelection selection;
+        std::optional<PlaylistInfo> list;
+        if (const auto status =
+                co_await analyzeInto(*url, service, *tools.ytDLP, cookies.source, selection, list, cancelMessage))
             co_return *status;
-        if (interruption.requested())
-            co_return cancelled(cancelMessage);
-    }
-
-    // Otherwise the address is analyzed first: a list must be refused, or taken entry by entry,
-    // and a format or an audio track named must exist, before yt-dlp downloads anything.
-    std::optional<PlaylistInfo> list;
-    if (const auto status =
-            co_await analyzeInto(*url, service, *tools.ytDLP, cookies.source, selection, list, cancelMessage))
-        co_return *status;
-    if (list) {
-        if (!wantsList)
-            co_return fail(
-                QStringLiteral("Esta dirección es una lista con %1. Usa --playlist para descargarla.")
-                    .arg(countedText(list->entryCount(), QStringLiteral("video"), QStringLiteral("videos"))));
-        const PlaylistInfo &found = *list;
-        co_return co_await downloadList(found, options, selection, service, interruption, tools, destination,
-                                        cancelMessage, cookies.source, settings.concurrentFragments(),
-                                        settings.embedMetadata());
-    }
-    if (options.values.contains(QStringLiteral("--items")))
-        co_return fail(QStringLiteral("Esta dirección no es una lista: --items no se aplica."));
-
-    QList<DownloadChoice> offered = selection.standardChoices();
-    offered.append(selection.exactChoices());
-    const auto chosen = std::find_if(offered.cbegin(), offered.cend(),
-                                     [&](const DownloadChoice &choice) { return choice.id == choiceID; });
-    if (chosen == offered.cend()) {
-        QStringList valid;
-        for (const DownloadChoice &choice : std::as_const(offered))
-            valid.append(choice.id);
-        co_return fail(QStringLiteral("Esta forma de descarga no existe para este enlace: %1. Usa una de estas: %2.")
-                           .arg(choiceID, valid.join(QStringLiteral(", "))));
-    }
-    selection.selectChoice(*chosen);
-    if (pairsAudio) {
-        const QString audioID = options.values.value(QStringLiteral("--audio"));
-        const QList<MediaFormat> audioOnly = selection.audioOnlyFormats();
-        const bool listed = std::any_of(audioOnly.cbegin(), audioOnly.cend(),
-                                        [&](const MediaFormat &format) { return format.formatID == audioID; });
-        if (!listed)
-            co_return fail(QStringLiteral("La pista de audio %1 no existe para este enlace.").arg(audioID));
-        if (!selection.selectedVideoOnlyFormat())
-            co_return fail(
-                QStringLiteral("Solo un formato de video sin audio puede combinarse con una pista de audio."));
-        selection.selectedAudioFormatID = audioID;
-    }
-    // Subtitles the page does not have fail here, before anything is downloaded.
-    if (options.values.contains(QStringLiteral("--subtitles"))) {
-        if (!selection.selectedChoiceHasVideo())
-            co_return fail(QStringLiteral("Los subtítulos se guardan solo con video: --subtitles no se aplica a %1.")
-                               .arg(choiceID));
-        try {
-            selection.selectedSubtitles =
-                SubtitleRequests::resolve(options.values.value(QStringLiteral("--subtitles")), *selection.mediaInfo);
-        } catch (const SubtitleRequestError &error) {
-            co_return fail(Console::printable(error.errorDescription()));
+        if (list) {
+            const PlaylistInfo &found = *list;
+            co_return co_await downloadList(found, options, way, *store, runner, interruption, cancelMessage);
         }
-    } else if (const std::optional<QString> preferred =
-                   SubtitleRequests::preferred(settings.preferredSubtitles(), *selection.mediaInfo)) {
-        selection.selectedSubtitles = {*preferred};
-    }
-    std::optional<MediaSection> section;
-    if (options.values.contains(sectionOption)) {
-        section =
-            MediaSection::fromRange(options.values.value(sectionOption), selection.mediaInfo->duration, sectionProblem);
-        if (!section)
-            co_return fail(sectionProblem);
+        if (options.values.contains(QStringLiteral("--items")))
+            co_return fail(QStringLiteral("Esta dirección no es una lista: --items no se aplica."));
+        known.analysis = selection.mediaInfo;
     }
     if (interruption.requested())
         co_return cancelled(cancelMessage);
-    item.section = section;
-    co_return (co_await downloadItem(item, selection, false, cancelMessage)).value_or(1);
+    qint64 id = 0;
+    try {
+        id = store->add(way);
+    } catch (const TorvelError &error) {
+        co_return fail(error.errorDescription());
+    }
+    interruption.stopWith([&runner] { runner.interrupt(); });
+    runner.setNotesDownloadedBefore(true);
+    runner.setOnProgress([&runner](const DownloadProgress &progress) { runner.line.show(progress); });
+    const std::optional<QueueItem> ended = co_await runner.run(id, std::move(known));
+    if (runner.interrupted())
+        runner.pause({id});
+    if (!ended || ended->state != QueueState::completed)
+        co_return unfinished(runner.interrupted() ? runner.storedItem(id) : ended, cancelMessage);
+    out() << Console::printable(ended->path) << '\n';
+    out().flush();
+    co_return 0;
 }
 
 QCoro::Task<int> dispatch(QStringList arguments, StartupConfiguration configuration) {

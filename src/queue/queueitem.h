@@ -52,6 +52,9 @@ struct QueueItem {
     QString section;       // "START-END" as typed ("Recortar"); empty: the whole video
     // The items queued together from one list of videos share its name; empty otherwise.
     QString batch;
+    // An entry without a page of its own (several videos embedded in one page): its number in the
+    // list at url, counted from 1; 0 for an address of one video.
+    qsizetype playlistItem = 0;
     // Paused because the application quit while it ran: it goes on at the next start when the
     // settings say so.
     bool resumeAtStart = false;

@@ -1,5 +1,6 @@
 #include "queuerunner.h"
 
+#include "common/plural.h"
 #include "media/cookiesource.h"
 #include "media/downloadchoice.h"
 #include "media/ytdlpexplanations.h"
@@ -7,6 +8,8 @@
 #include "process/processrunnererror.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -50,12 +53,25 @@ DownloadChoice chosenWay(ChoiceSelection &selection, const QueueItem &item) {
         const bool listed = std::any_of(audioOnly.cbegin(), audioOnly.cend(), [&](const MediaFormat &format) {
             return format.formatID == item.pairedAudioID;
         });
-        if (!listed || !selection.selectedVideoOnlyFormat())
+        if (!listed)
             throw ProcessRunnerError::failed(
                 0, QStringLiteral("La pista de audio %1 no existe para este enlace.").arg(item.pairedAudioID));
+        if (!selection.selectedVideoOnlyFormat())
+            throw ProcessRunnerError::failed(
+                0, QStringLiteral("Solo un formato de video sin audio puede combinarse con una pista de audio."));
         selection.selectedAudioFormatID = item.pairedAudioID;
     }
     return selection.selectedChoice();
+}
+
+// The item's way when it is a standard one, which an analysis need not offer first.
+std::optional<DownloadChoice> standardWay(const QueueItem &item) {
+    ChoiceSelection selection;
+    selection.audioExportFormat = item.audioFormat;
+    const QList<DownloadChoice> standard = selection.standardChoices();
+    const auto found = std::find_if(standard.cbegin(), standard.cend(),
+                                    [&](const DownloadChoice &choice) { return choice.id == item.choiceID; });
+    return found == standard.cend() ? std::nullopt : std::optional<DownloadChoice>(*found);
 }
 
 } // namespace
@@ -181,7 +197,7 @@ void QueueRunner::fillPlaces() {
     }
 }
 
-bool QueueRunner::startNow(qint64 id) {
+bool QueueRunner::startNow(qint64 id, QueueItemStart known) {
     std::optional<QueueItem> item;
     try {
         item = m_store.claim(id, m_pid, m_timing.lease);
@@ -192,19 +208,217 @@ bool QueueRunner::startNow(qint64 id) {
         return false;
     // Its lease is renewed like any other's.
     m_ticker.start();
-    launch(*item);
+    launch(*item, std::move(known));
     return true;
 }
 
-void QueueRunner::launch(const QueueItem &item) {
+void QueueRunner::launch(const QueueItem &item, QueueItemStart known) {
     auto running = std::make_shared<Running>();
     running->service = std::make_unique<YTDLPService>(DependencyLocator(), m_jobFolders);
     running->service->setNetwork(m_network);
     m_running.insert(item.id, running);
-    runItem(item, running);
+    runItem(item, running, std::move(known));
 }
 
-QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> running) {
+YTDLPService::ProgressCallback QueueRunner::progressCallback(qint64 id) {
+    auto lastSaved = std::make_shared<std::chrono::steady_clock::time_point>();
+    return [this, alive = m_alive, id, lastSaved](const DownloadProgress &progress) {
+        if (!*alive)
+            return;
+        Q_EMIT itemProgress(id, progress);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - *lastSaved >= m_timing.progressSaving) {
+            *lastSaved = now;
+            try {
+                m_store.saveProgress(id, progress.fraction, progressText(progress));
+            } catch (const TorvelError &) {
+                // Only the shown progress is late; the download goes on.
+            }
+        }
+    };
+}
+
+void QueueRunner::saveAnalysis(qint64 id, const MediaInfo &media) {
+    m_store.saveAnalysis(id, media.title, media.thumbnail.value_or(QString()), media.extractor.value_or(QString()),
+                         media.id);
+}
+
+void QueueRunner::prepareJobFolder(QueueItem &item) {
+    // The item's own folder, kept across pauses and restarts.
+    if (item.jobFolder.isEmpty() || !QFileInfo(item.jobFolder).isDir()) {
+        item.jobFolder = m_jobFolders.createQueuedJobFolder();
+        m_store.saveJobFolder(item.id, item.jobFolder);
+    }
+}
+
+void QueueRunner::forgetEmptyJobFolder(const QueueItem &item) {
+    if (item.jobFolder.isEmpty())
+        return;
+    const QStringList held =
+        QDir(item.jobFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    if (held != QStringList{QStringLiteral(".queued")})
+        return;
+    try {
+        m_store.saveJobFolder(item.id, QString());
+        JobFolders::removeQuietly(item.jobFolder);
+    } catch (const TorvelError &) {
+        // Kept: the item's next run uses it.
+    }
+}
+
+YTDLPService::DownloadOptions QueueRunner::downloadOptions(const QueueItem &item, const std::shared_ptr<bool> &alive) {
+    YTDLPService::DownloadOptions options;
+    options.cookies = CookieSource::fromSetting(item.cookies, PlatformPaths::homeFolder());
+    options.jobFolder = item.jobFolder;
+    if (m_concurrentFragments > 0)
+        options.concurrentFragments = m_concurrentFragments;
+    const qint64 id = item.id;
+    options.onNotice = [this, alive, id](const QString &notice) {
+        if (*alive)
+            Q_EMIT itemNotice(id, notice);
+    };
+    return options;
+}
+
+QCoro::Task<QString> QueueRunner::downloadItem(QueueItem &item, YTDLPService &service, QueueItemStart known,
+                                               std::shared_ptr<bool> alive) {
+    const QString ytDLP = m_tools.ytDLP;
+    if (known.entryDocument || item.playlistItem > 0) {
+        prepareJobFolder(item);
+        YTDLPService::DownloadOptions options = downloadOptions(item, alive);
+        co_return co_await downloadListEntry(item, service, known.entryDocument, std::move(options));
+    }
+    // A standard way names no format of the item: one yt-dlp extracts the address and downloads
+    // it. What only an analysis tells needs it first: whether a stretch fits, which subtitles the
+    // page has, whether a format or an audio track exists.
+    const std::optional<DownloadChoice> standard = standardWay(item);
+    if (!known.analysis && standard && item.pairedAudioID.isEmpty() && item.subtitles.isEmpty() &&
+        item.section.isEmpty() && m_preferredSubtitles.trimmed().isEmpty()) {
+        prepareJobFolder(item);
+        YTDLPService::DownloadOptions options = downloadOptions(item, alive);
+        const QString placed = co_await downloadWithoutAnalysis(item, service, *standard, std::move(options));
+        if (!*alive)
+            throw CancellationError();
+        if (!placed.isEmpty())
+            co_return placed;
+        // Refused: what yt-dlp began before it was stopped is no partial data of this item.
+        JobFolders::removeQuietly(item.jobFolder);
+        item.jobFolder.clear();
+        m_store.saveJobFolder(item.id, item.jobFolder);
+    }
+    std::optional<MediaInfo> media = std::move(known.analysis);
+    if (!media) {
+        const CookieSource cookies = CookieSource::fromSetting(item.cookies, PlatformPaths::homeFolder());
+        MediaAnalysis analysis = co_await service.analyze(QUrl(item.url), ytDLP, cookies);
+        if (!*alive)
+            throw CancellationError();
+        if (const auto *list = std::get_if<PlaylistInfo>(&analysis))
+            throw ProcessRunnerError::failed(
+                0, QStringLiteral("Esta dirección es una lista con %1. %2")
+                       .arg(countedText(list->entryCount(), QStringLiteral("video"), QStringLiteral("videos")),
+                            m_listAdvice));
+        media = std::get<MediaInfo>(std::move(analysis));
+    }
+    saveAnalysis(item.id, *media);
+    prepareJobFolder(item);
+    YTDLPService::DownloadOptions options = downloadOptions(item, alive);
+    co_return co_await downloadAnalyzed(item, service, *media, std::move(options));
+}
+
+QCoro::Task<QString> QueueRunner::downloadWithoutAnalysis(const QueueItem &item, YTDLPService &service,
+                                                          const DownloadChoice &way,
+                                                          YTDLPService::DownloadOptions options) {
+    ChoiceSelection selection;
+    selection.audioExportFormat = item.audioFormat;
+    selection.selectChoice(way);
+    options.conversion = selection.compatibleMP4Outlook();
+    // A cover goes in after the download, once the file shows it can keep one.
+    options.contents = selection.fileContents(m_embedMetadata);
+    options.withoutAnalysis = true;
+    const std::shared_ptr<bool> alive = m_alive;
+    const qint64 id = item.id;
+    options.onDocument = [this, alive, id](const MediaInfo &media) {
+        if (!*alive)
+            return;
+        try {
+            saveAnalysis(id, media);
+        } catch (const TorvelError &) {
+            // Only the item's title waits for its end.
+        }
+    };
+    co_return co_await service.download(QUrl(item.url), selection.selectedChoice(), m_tools.ytDLP, m_tools.ffmpeg,
+                                        item.destination, progressCallback(id), options);
+}
+
+QCoro::Task<QString> QueueRunner::downloadAnalyzed(const QueueItem &item, YTDLPService &service, const MediaInfo &media,
+                                                   YTDLPService::DownloadOptions options) {
+    ChoiceSelection selection;
+    selection.mediaInfo = media;
+    chosenWay(selection, item);
+    // Subtitles the page does not have fail here, before anything is downloaded.
+    if (!item.subtitles.isEmpty()) {
+        if (!selection.selectedChoiceHasVideo())
+            throw ProcessRunnerError::failed(
+                0, QStringLiteral("Los subtítulos se guardan solo con video: --subtitles no se aplica a %1.")
+                       .arg(item.choiceID));
+        selection.selectedSubtitles = SubtitleRequests::resolve(item.subtitles.join(QLatin1Char(',')), media);
+    } else if (selection.selectedChoiceHasVideo()) {
+        if (const std::optional<QString> subtitles = SubtitleRequests::preferred(m_preferredSubtitles, media))
+            selection.selectedSubtitles = {*subtitles};
+    }
+    if (!item.section.isEmpty()) {
+        QString problem;
+        options.section = MediaSection::fromRange(item.section, media.duration, problem);
+        if (!options.section)
+            throw ProcessRunnerError::failed(0, problem);
+    }
+    options.conversion = selection.compatibleMP4Outlook();
+    options.document = media.document;
+    options.contents = selection.fileContents(m_embedMetadata);
+    co_return co_await service.download(QUrl(item.url), selection.selectedChoice(), m_tools.ytDLP, m_tools.ffmpeg,
+                                        item.destination, progressCallback(item.id), options);
+}
+
+QCoro::Task<QString> QueueRunner::downloadListEntry(const QueueItem &item, YTDLPService &service,
+                                                    std::shared_ptr<const AnalysisDocument> document,
+                                                    YTDLPService::DownloadOptions options) {
+    const std::optional<DownloadChoice> way = standardWay(item);
+    if (!way)
+        throw ProcessRunnerError::failed(0, QStringLiteral("Una lista se descarga de una de las formas recommended, "
+                                                           "compatible-mp4 o audio-only; %1 no es una de ellas.")
+                                                .arg(item.choiceID));
+    // An entry the list's document carried whole downloads from its own document; one without a
+    // page of its own is otherwise its number in the list's page. Entries are not analyzed one by
+    // one: their containers are unknown, so no cover.
+    if (item.playlistItem > 0)
+        options.playlistItem = item.playlistItem;
+    // The document names the video for the history: entries of one page share its address.
+    if (document && document->isUsable()) {
+        const std::shared_ptr<bool> alive = m_alive;
+        QFile file(document->path());
+        const QByteArray json = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        std::optional<MediaAnalysis> named;
+        try {
+            named = co_await MediaAnalyses::decodeInBackground(json);
+        } catch (const TorvelError &) {
+            // Unnamed, the entry is remembered by its address.
+        }
+        if (!*alive)
+            throw CancellationError();
+        try {
+            if (const auto *media = named ? std::get_if<MediaInfo>(&*named) : nullptr)
+                saveAnalysis(item.id, *media);
+        } catch (const TorvelError &) {
+            // Only the item's title and name wait.
+        }
+    }
+    options.document = std::move(document);
+    options.contents.metadata = m_embedMetadata;
+    co_return co_await service.download(QUrl(item.url), *way, m_tools.ytDLP, m_tools.ffmpeg, item.destination,
+                                        progressCallback(item.id), options);
+}
+
+QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> running, QueueItemStart known) {
     const std::shared_ptr<bool> alive = m_alive;
     YTDLPService &service = *running->service;
     if (!m_tools.ytDLPVersion.isEmpty())
@@ -215,60 +429,7 @@ QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> runn
     QString failure;
     bool cancelled = false;
     try {
-        const CookieSource cookies = CookieSource::fromSetting(item.cookies, PlatformPaths::homeFolder());
-        MediaAnalysis analysis = co_await service.analyze(QUrl(item.url), m_tools.ytDLP, cookies);
-        if (!*alive)
-            co_return;
-        if (std::holds_alternative<PlaylistInfo>(analysis))
-            throw ProcessRunnerError::failed(
-                0, QStringLiteral("Esta dirección es una lista de videos: añade sus videos a la cola uno por uno, o "
-                                  "descárgala con «download --playlist»."));
-        ChoiceSelection selection;
-        selection.mediaInfo = std::get<MediaInfo>(std::move(analysis));
-        const MediaInfo &media = *selection.mediaInfo;
-        m_store.saveAnalysis(item.id, media.title, media.thumbnail.value_or(QString()),
-                             media.extractor.value_or(QString()), media.id);
-        const DownloadChoice choice = chosenWay(selection, item);
-        if (selection.selectedChoiceHasVideo()) {
-            if (const std::optional<QString> subtitles = SubtitleRequests::preferred(m_preferredSubtitles, media))
-                selection.selectedSubtitles = {*subtitles};
-        }
-        // The item's own folder, kept across pauses and restarts.
-        if (item.jobFolder.isEmpty() || !QFileInfo(item.jobFolder).isDir()) {
-            item.jobFolder = m_jobFolders.createQueuedJobFolder();
-            m_store.saveJobFolder(item.id, item.jobFolder);
-        }
-        YTDLPService::DownloadOptions options;
-        options.cookies = cookies;
-        options.conversion = selection.compatibleMP4Outlook();
-        options.document = media.document;
-        options.jobFolder = item.jobFolder;
-        options.contents = selection.fileContents(m_embedMetadata);
-        if (m_concurrentFragments > 0)
-            options.concurrentFragments = m_concurrentFragments;
-        const qint64 id = item.id;
-        options.onNotice = [this, alive, id](const QString &notice) {
-            if (*alive)
-                Q_EMIT itemNotice(id, notice);
-        };
-        auto lastSaved = std::make_shared<std::chrono::steady_clock::time_point>();
-        const YTDLPService::ProgressCallback onProgress = [this, alive, id,
-                                                           lastSaved](const DownloadProgress &progress) {
-            if (!*alive)
-                return;
-            Q_EMIT itemProgress(id, progress);
-            const auto now = std::chrono::steady_clock::now();
-            if (now - *lastSaved >= m_timing.progressSaving) {
-                *lastSaved = now;
-                try {
-                    m_store.saveProgress(id, progress.fraction, progressText(progress));
-                } catch (const TorvelError &) {
-                    // Only the shown progress is late; the download goes on.
-                }
-            }
-        };
-        placed = co_await service.download(QUrl(item.url), choice, m_tools.ytDLP, m_tools.ffmpeg, item.destination,
-                                           onProgress, options);
+        placed = co_await downloadItem(item, service, std::move(known), alive);
     } catch (const CancellationError &) {
         cancelled = true;
     } catch (const TorvelError &error) {
@@ -314,6 +475,8 @@ QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> runn
         // The store could not be written: the lease runs out and the item is taken back.
         outcome = QueueState::waiting;
     }
+    if (outcome != QueueState::completed && running->stop != Stop::removed)
+        forgetEmptyJobFolder(item);
     Q_EMIT itemFinished(item.id, outcome);
     fillPlaces();
     checkIdle();

@@ -23,6 +23,14 @@ struct QueueRunnerTools {
     std::optional<QString> ffmpeg;
 };
 
+// What a front end that starts an item at once already holds of it, so that nothing is extracted
+// twice: the analysis it made of the address (to tell a list from a video), or the document that a
+// list's analysis carries whole for one of its entries. Neither outlives the run it is given to.
+struct QueueItemStart {
+    std::optional<MediaInfo> analysis;
+    std::shared_ptr<const AnalysisDocument> entryDocument;
+};
+
 // How a QueueRunner keeps time; tests shorten it.
 struct QueueRunnerTiming {
     std::chrono::milliseconds lease{30'000};
@@ -37,8 +45,11 @@ struct QueueRunnerTiming {
 // YTDLPService of its own — its yt-dlp and FFmpeg processes, its cancel — and a job folder of its
 // own that it keeps until it is completed or removed, so a pause, a crash or a kill leaves partial
 // data that the next run continues with a range request. An item runs as a single download does:
-// the address is analysed, the stored way chosen from the analysis, and the download starts from
-// the analysis's document.
+// a standard way without a stretch or subtitles runs one yt-dlp that extracts the address and
+// downloads it, as when it is run by hand; otherwise (or when that yt-dlp's document shows an
+// entry of a list) the address is analysed, the stored way chosen from the analysis, and the
+// download starts from the analysis's document. An entry of a list is downloaded as the list
+// names it, from the document the list carried when there is one.
 //
 // Every tick the runner renews the leases of its items, stops those that were paused, cancelled
 // or removed meanwhile (by this process or another sharing the store) and takes waiting items
@@ -76,12 +87,16 @@ public:
         m_embedMetadata = embedMetadata;
         m_preferredSubtitles = std::move(preferredSubtitles);
     }
+    // What the failure of an item whose address is a list of videos advises, after "Esta
+    // dirección es una lista con N videos.".
+    void setListAdvice(QString advice) { m_listAdvice = std::move(advice); }
 
     // Starts taking waiting items, until stop().
     void start();
     // Runs a waiting item at once, beyond maximumJobs() and whether or not the runner was started
-    // (a download the person asked for now). False when the item is not waiting any more.
-    bool startNow(qint64 id);
+    // (a download the person asked for now), from what the caller already knows of it. False when
+    // the item is not waiting any more.
+    bool startNow(qint64 id, QueueItemStart known = {});
     // Stops every running item; each goes to `state` — waiting after an interruption, paused when
     // the application quits — keeping its partial data.
     void stop(QueueState state = QueueState::waiting);
@@ -108,8 +123,27 @@ private:
     struct Running;
     void tick();
     void fillPlaces();
-    void launch(const QueueItem &item);
-    QCoro::Task<> runItem(QueueItem item, std::shared_ptr<Running> running);
+    void launch(const QueueItem &item, QueueItemStart known = {});
+    QCoro::Task<> runItem(QueueItem item, std::shared_ptr<Running> running, QueueItemStart known);
+    // The steps of one item's download; each returns the placed file's path and throws as
+    // YTDLPService::download does. The first is the whole sequence, the others its ways.
+    QCoro::Task<QString> downloadItem(QueueItem &item, YTDLPService &service, QueueItemStart known,
+                                      std::shared_ptr<bool> alive);
+    // Empty when yt-dlp's document showed that the address needs an analysis first.
+    QCoro::Task<QString> downloadWithoutAnalysis(const QueueItem &item, YTDLPService &service,
+                                                 const DownloadChoice &way, YTDLPService::DownloadOptions options);
+    QCoro::Task<QString> downloadAnalyzed(const QueueItem &item, YTDLPService &service, const MediaInfo &media,
+                                          YTDLPService::DownloadOptions options);
+    QCoro::Task<QString> downloadListEntry(const QueueItem &item, YTDLPService &service,
+                                           std::shared_ptr<const AnalysisDocument> document,
+                                           YTDLPService::DownloadOptions options);
+    YTDLPService::DownloadOptions downloadOptions(const QueueItem &item, const std::shared_ptr<bool> &alive);
+    void prepareJobFolder(QueueItem &item);
+    // A job folder that received nothing is not kept for the item's next run.
+    void forgetEmptyJobFolder(const QueueItem &item);
+    void saveAnalysis(qint64 id, const MediaInfo &media);
+    // Signals each change and writes it to the store now and then.
+    YTDLPService::ProgressCallback progressCallback(qint64 id);
     bool isIdle() const;
     void checkIdle();
 
@@ -123,6 +157,8 @@ private:
     YTDLPNetwork m_network;
     bool m_embedMetadata = false;
     QString m_preferredSubtitles;
+    QString m_listAdvice =
+        QStringLiteral("Añade sus videos a la cola uno por uno, o descárgala con «download --playlist».");
     bool m_active = false;
     QueueState m_interruptedState = QueueState::waiting;
     QHash<qint64, std::shared_ptr<Running>> m_running;

@@ -44,13 +44,16 @@ const QList<QStringList> migrations{
         QStringLiteral("ALTER TABLE items ADD COLUMN batch TEXT NOT NULL DEFAULT ''"),
         QStringLiteral("ALTER TABLE items ADD COLUMN resume_at_start INTEGER NOT NULL DEFAULT 0"),
     },
+    {
+        QStringLiteral("ALTER TABLE items ADD COLUMN playlist_item INTEGER NOT NULL DEFAULT 0"),
+    },
 };
 
 const QString itemColumns = QStringLiteral(
     "id, position, url, title, thumbnail, choice, audio_format, paired_audio, destination, cookies, "
     "state, progress, progress_text, path, error, attempts, added_at, started_at, finished_at, "
     "not_before, extractor, video_id, job_folder, runner_pid, lease_until, document, subtitles, section, "
-    "batch, resume_at_start");
+    "batch, resume_at_start, playlist_item");
 const QString historyColumns = QStringLiteral("id, url, title, extractor, video_id, path, size, completed_at");
 
 // How long a statement waits for another process's write before the store counts as locked.
@@ -133,6 +136,7 @@ QueueItem itemFrom(const QSqlQuery &query) {
     item.section = query.value(27).toString();
     item.batch = query.value(28).toString();
     item.resumeAtStart = query.value(29).toInt() != 0;
+    item.playlistItem = query.value(30).toLongLong();
     return item;
 }
 
@@ -281,11 +285,13 @@ qint64 QueueStore::add(QueueItem item) {
             database,
             QStringLiteral("INSERT INTO items (position, url, title, thumbnail, choice, audio_format, paired_audio, "
                            "destination, cookies, state, added_at, extractor, video_id, job_folder, document, "
-                           "subtitles, section, batch) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                           "subtitles, section, batch, playlist_item) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                           "?, ?, ?, ?, ?, "
+                           "?)"),
             {position, item.url, item.title, item.thumbnail, item.choiceID,
              AudioExportFormats::rawValue(item.audioFormat), item.pairedAudioID, item.destination, item.cookies,
              rawState(item.state), nowMilliseconds(), item.extractor, item.videoID, item.jobFolder, item.document,
-             item.subtitles.join(QLatin1Char(',')), item.section, item.batch});
+             item.subtitles.join(QLatin1Char(',')), item.section, item.batch, item.playlistItem});
         return inserted.lastInsertId().toLongLong();
     });
     Q_EMIT itemsChanged();

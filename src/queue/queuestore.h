@@ -26,7 +26,7 @@ class QueueStore : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 3;
 
     // file: PlatformPaths::queueStoreFile() in production. Throws PlatformError when even a new
     // store cannot be started there.

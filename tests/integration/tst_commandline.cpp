@@ -172,6 +172,11 @@ private Q_SLOTS:
         QTest::newRow("Ctrl-C during the analysis") << u"analyze"_s << int(SIGINT) << 130 << u"Análisis cancelado.\n"_s;
         QTest::newRow("SIGTERM during the analysis")
             << u"analyze"_s << int(SIGTERM) << 130 << u"Análisis cancelado.\n"_s;
+        // The download is a queue item of its own: it stays there in pause, to be resumed.
+        QTest::newRow("Ctrl-C during the download")
+            << u"download"_s << int(SIGINT) << 130
+            << u"Descarga cancelada.\nQueda en pausa en la cola (#1) con lo ya descargado: «queue resume 1» la "
+               "reanuda.\n"_s;
         QTest::newRow("application killed during the download") << u"download"_s << int(SIGKILL) << 9 << QString();
         QTest::newRow("yt-dlp killed from outside")
             << u"download"_s << -int(SIGTERM) << 1 << u"yt-dlp terminó de forma inesperada (señal 15).\n"_s;
@@ -212,6 +217,14 @@ private Q_SLOTS:
             QCOMPARE(QDir(home.filePath(u".cache/TorvelDownloader/Jobs"_s))
                          .entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                      QStringList());
+        if (command == QLatin1String("download") && signal != SIGKILL) {
+            const QJsonArray items =
+                QJsonDocument::fromJson(TestSupport::runApplication({u"queue"_s, u"list"_s, u"--json"_s}, home.path())
+                                            .standardOutput)[u"items"_s]
+                    .toArray();
+            QCOMPARE(items.size(), 1);
+            QCOMPARE(items.first()[u"state"_s].toString(), status == 130 ? u"paused"_s : u"failed"_s);
+        }
     }
 
     // A list is printed with its numbered entries, refused by a plain download, and downloaded
@@ -224,7 +237,8 @@ private Q_SLOTS:
                                R"({"url": "https:\/\/e.example/v/fail", "title": "Falla"},)"
                                "{\"url\": \"https:\\/\\/e.example/v/3\", \"title\": \"Tres\\u001b]0;x\\u0007\"},"
                                R"({"title": "Sin dirección"}]})");
-        // Like yt-dlp given --dump-json, the document of the list's first entry before its download.
+        // Like yt-dlp given --dump-json, the document of the item (or of the list's first entry)
+        // before its download.
         configureYTDLP(
             home,
             u"for a in \"$@\"; do url=\"$a\"; done\n"
@@ -235,7 +249,9 @@ private Q_SLOTS:
             "job=''; prev=''; for a in \"$@\"; do [ \"$prev\" = --paths ] && job=\"$a\"; prev=\"$a\"; done\n"
             "n=$(basename \"$url\")\n"
             "case \"$n $*\" in list*--dump-json*) echo '{\"id\": \"1\", \"title\": \"Uno\", "
-            "\"playlist\": \"Mi lista\", \"playlist_index\": 1, \"formats\": []}' ;; esac\n"
+            "\"playlist\": \"Mi lista\", \"playlist_index\": 1, \"formats\": []}' ;;\n"
+            "  [0-9]*--dump-json*) echo \"{\\\"id\\\": \\\"$n\\\", \\\"extractor_key\\\": \\\"Fake\\\", "
+            "\\\"title\\\": \\\"Video $n\\\", \\\"formats\\\": []}\" ;; esac\n"
             "[ \"$n\" = fail ] && { echo 'ERROR: [generic] fail: Video unavailable' >&2; exit 1; }\n"
             "echo x > \"$job/Video $n [$n].mp4\""_s.arg(home.filePath(u"list.json"_s)));
         const QString address = u"https://e.example/list"_s;
@@ -277,6 +293,25 @@ private Q_SLOTS:
                  u"Esta dirección es una lista con 4 videos. Usa --playlist para descargarla.\n"_s);
         QVERIFY(!QFileInfo::exists(out));
 
+        // A direct order is a queue item, completed and in the history; asked again, it downloads
+        // again, saying so.
+        for (const bool again : {false, true}) {
+            result = run({u"download"_s, u"https://e.example/v/1"_s, u"--to"_s, out});
+            QCOMPARE(result.status, 0);
+            QCOMPARE(QString::fromUtf8(result.standardOutput).startsWith(out + u"/Video 1 [1]"_s), true);
+            QCOMPARE(result.standardError.contains("; se descarga de nuevo.\n"), again);
+        }
+        const auto listed = [&](const QStringList &command, const QString &key) {
+            return QJsonDocument::fromJson(run(command + QStringList{u"--json"_s}).standardOutput)[key].toArray();
+        };
+        const auto completed = [&] {
+            const QJsonArray items = listed({u"queue"_s, u"list"_s}, u"items"_s);
+            return std::count_if(items.begin(), items.end(),
+                                 [](const QJsonValue &item) { return item[u"state"_s].toString() == u"completed"_s; });
+        };
+        QCOMPARE(listed({u"history"_s}, u"entries"_s).size(), 2);
+        QCOMPARE(completed(), 2);
+
         // An item that cannot be downloaded is a failure of the run, named in the summary.
         result = run({u"download"_s, address, u"--playlist"_s, u"--items"_s, u"3,4,1"_s, u"--to"_s, out});
         QCOMPARE(result.status, 1);
@@ -287,6 +322,12 @@ private Q_SLOTS:
                  folder + u"/Video 3 [3].mp4\n"_s + folder + u"/Video 1 [1].mp4\n"_s);
         QVERIFY(result.standardError.startsWith("Video 1 de 2: Tres]0;x\n"));
         QVERIFY(result.standardError.contains("Video 2 de 2: Uno\n"));
+        // Each entry is an item of the list's folder, in the history once downloaded.
+        QCOMPARE(listed({u"history"_s}, u"entries"_s).size(), 4);
+        QCOMPARE(completed(), 4);
+        const QJsonArray items = listed({u"queue"_s, u"list"_s}, u"items"_s);
+        QCOMPARE(items.last()[u"destination"_s].toString(), folder);
+        QCOMPARE(items.last()[u"path"_s].toString(), folder + u"/Video 1 [1].mp4"_s);
 
         result = run({u"download"_s, address, u"--playlist"_s, u"--to"_s, out});
         QCOMPARE(result.status, 1);

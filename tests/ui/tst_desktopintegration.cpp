@@ -133,8 +133,8 @@ private Q_SLOTS:
         // A yt-dlp that analyzes into one format and downloads as the files in the folder say.
         TestSupport::writeScript(path(u"bin/yt-dlp"_s), uR"(d='%1'
 [ "$1" = --version ] && { echo 2023.03.04; exit 0; }
+case "$*" in *fail) printf 'ERROR: [youtube] abc: No disponible\n' >&2; exit 1 ;; esac
 case " $* " in *" --dump-single-json "*)
-  case "$*" in *fail) printf 'ERROR: [youtube] abc: No disponible\n' >&2; exit 1 ;; esac
   echo '{"id": "abc", "title": "Clip", "formats": [{"format_id": "18", "ext": "mp4", "vcodec": "avc1", "acodec": "mp4a"}]}'
   exit 0 ;;
 esac
