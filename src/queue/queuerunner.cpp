@@ -1,12 +1,15 @@
 #include "queuerunner.h"
 
+#include "common/background.h"
 #include "media/cookiesource.h"
 #include "media/downloadchoice.h"
+#include "media/mediasection.h"
 #include "media/ytdlpexplanations.h"
 #include "media/ytdlpservice.h"
 #include "process/processrunnererror.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -56,6 +59,26 @@ DownloadChoice chosenWay(ChoiceSelection &selection, const QueueItem &item) {
         selection.selectedAudioFormatID = item.pairedAudioID;
     }
     return selection.selectedChoice();
+}
+
+// The item's subtitles (explicit codes, none, or the preferred ones) and its stretch, into the
+// selection and the options. Throws ProcessRunnerError for a stretch the video cannot give.
+void applyContents(ChoiceSelection &selection, YTDLPService::DownloadOptions &options, const QueueItem &item,
+                   const QString &preferredSubtitles) {
+    const MediaInfo &media = *selection.mediaInfo;
+    selection.selectedSubtitles.clear();
+    if (selection.selectedChoiceHasVideo() && item.subtitles != QStringList{QueueItem::noSubtitles}) {
+        if (!item.subtitles.isEmpty())
+            selection.selectedSubtitles = item.subtitles;
+        else if (const std::optional<QString> subtitles = SubtitleRequests::preferred(preferredSubtitles, media))
+            selection.selectedSubtitles = {*subtitles};
+    }
+    if (!item.section.isEmpty()) {
+        QString problem;
+        options.section = MediaSection::fromRange(item.section, media.duration, problem);
+        if (!options.section)
+            throw ProcessRunnerError::failed(0, problem);
+    }
 }
 
 } // namespace
@@ -216,29 +239,21 @@ QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> runn
     bool cancelled = false;
     try {
         const CookieSource cookies = CookieSource::fromSetting(item.cookies, PlatformPaths::homeFolder());
-        MediaAnalysis analysis = co_await service.analyze(QUrl(item.url), m_tools.ytDLP, cookies);
+        ChoiceSelection selection;
+        selection.mediaInfo = co_await mediaOf(item, service, cookies);
         if (!*alive)
             co_return;
-        if (std::holds_alternative<PlaylistInfo>(analysis))
-            throw ProcessRunnerError::failed(
-                0, QStringLiteral("Esta dirección es una lista de videos: añade sus videos a la cola uno por uno, o "
-                                  "descárgala con «download --playlist»."));
-        ChoiceSelection selection;
-        selection.mediaInfo = std::get<MediaInfo>(std::move(analysis));
         const MediaInfo &media = *selection.mediaInfo;
         m_store.saveAnalysis(item.id, media.title, media.thumbnail.value_or(QString()),
                              media.extractor.value_or(QString()), media.id);
         const DownloadChoice choice = chosenWay(selection, item);
-        if (selection.selectedChoiceHasVideo()) {
-            if (const std::optional<QString> subtitles = SubtitleRequests::preferred(m_preferredSubtitles, media))
-                selection.selectedSubtitles = {*subtitles};
-        }
+        YTDLPService::DownloadOptions options;
+        applyContents(selection, options, item, m_preferredSubtitles);
         // The item's own folder, kept across pauses and restarts.
         if (item.jobFolder.isEmpty() || !QFileInfo(item.jobFolder).isDir()) {
             item.jobFolder = m_jobFolders.createQueuedJobFolder();
             m_store.saveJobFolder(item.id, item.jobFolder);
         }
-        YTDLPService::DownloadOptions options;
         options.cookies = cookies;
         options.conversion = selection.compatibleMP4Outlook();
         options.document = media.document;
@@ -250,6 +265,10 @@ QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> runn
         options.onNotice = [this, alive, id](const QString &notice) {
             if (*alive)
                 Q_EMIT itemNotice(id, notice);
+        };
+        options.onLog = [this, alive, id](const QString &text) {
+            if (*alive)
+                Q_EMIT itemLog(id, text);
         };
         auto lastSaved = std::make_shared<std::chrono::steady_clock::time_point>();
         const YTDLPService::ProgressCallback onProgress = [this, alive, id,
@@ -317,4 +336,37 @@ QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> runn
     Q_EMIT itemFinished(item.id, outcome);
     fillPlaces();
     checkIdle();
+}
+
+QCoro::Task<MediaInfo> QueueRunner::mediaOf(const QueueItem &item, YTDLPService &service, const CookieSource &cookies) {
+    const QString ytDLP = m_tools.ytDLP;
+    if (!item.document.isEmpty()) {
+        auto document = std::make_shared<const AnalysisDocument>(item.document, nullptr);
+        if (document->isUsable()) {
+            // A large site's document is megabytes: read and decoded on a worker thread.
+            const QString path = item.document;
+            auto reading = [path] {
+                QFile file(path);
+                if (!file.open(QIODevice::ReadOnly))
+                    throw PlatformError(QStringLiteral("No se pudo leer %1: %2").arg(path, file.errorString()));
+                return MediaInfo::decode(file.readAll());
+            };
+            std::optional<MediaInfo> media;
+            try {
+                media = co_await Background::run(reading);
+            } catch (const TorvelError &) {
+                // Unreadable: the address is analysed instead.
+            }
+            if (media) {
+                media->document = document;
+                co_return *std::move(media);
+            }
+        }
+    }
+    MediaAnalysis analysis = co_await service.analyze(QUrl(item.url), ytDLP, cookies);
+    if (std::holds_alternative<PlaylistInfo>(analysis))
+        throw ProcessRunnerError::failed(
+            0, QStringLiteral("Esta dirección es una lista de videos: añade sus videos a la cola uno por uno, o "
+                              "descárgala con «download --playlist»."));
+    co_return std::get<MediaInfo>(std::move(analysis));
 }

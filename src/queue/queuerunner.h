@@ -37,8 +37,9 @@ struct QueueRunnerTiming {
 // YTDLPService of its own — its yt-dlp and FFmpeg processes, its cancel — and a job folder of its
 // own that it keeps until it is completed or removed, so a pause, a crash or a kill leaves partial
 // data that the next run continues with a range request. An item runs as a single download does:
-// the address is analysed, the stored way chosen from the analysis, and the download starts from
-// the analysis's document.
+// the address is analysed (or, while it is fresh, the analysis document kept with the item is
+// read instead), the stored way chosen from the analysis, and the download starts from the
+// analysis's document.
 //
 // Every tick the runner renews the leases of its items, stops those that were paused, cancelled
 // or removed meanwhile (by this process or another sharing the store) and takes waiting items
@@ -89,6 +90,10 @@ public:
     // Ends once nothing runs and, while active, nothing waits (a retry's wait included).
     QCoro::Task<> untilIdle();
 
+    // Looks at the store now rather than at the next tick: an item paused, cancelled or removed
+    // meanwhile stops at once.
+    void refresh() { tick(); }
+
     int runningCount() const { return int(m_running.size()); }
     QList<qint64> runningItems() const { return m_running.keys(); }
 
@@ -99,6 +104,8 @@ Q_SIGNALS:
     void itemStarted(qint64 id);
     void itemProgress(qint64 id, const DownloadProgress &progress);
     void itemNotice(qint64 id, const QString &notice);
+    // Each yt-dlp command of the item as it starts and what it prints but its progress: its live log.
+    void itemLog(qint64 id, const QString &text);
     // The item's state once this run of it ended: completed, failed, waiting (a retry to come, or
     // interrupted), paused or cancelled.
     void itemFinished(qint64 id, QueueState state);
@@ -110,6 +117,8 @@ private:
     void fillPlaces();
     void launch(const QueueItem &item);
     QCoro::Task<> runItem(QueueItem item, std::shared_ptr<Running> running);
+    // The item's media: its kept analysis document while it is usable, otherwise a new analysis.
+    QCoro::Task<MediaInfo> mediaOf(const QueueItem &item, YTDLPService &service, const CookieSource &cookies);
     bool isIdle() const;
     void checkIdle();
 
