@@ -117,9 +117,10 @@ QCoro::Task<> AppModel::startDownload() {
     if (!sectionProblem().isEmpty())
         co_return;
     // A direct order: downloaded again, saying when it was downloaded before.
-    const MediaInfo &media = *m_selection.mediaInfo;
+    const std::optional<MediaInfo> &media = m_selection.mediaInfo;
     const std::optional<HistoryEntry> before =
-        downloadedBefore(m_analyzedURL->toString(QUrl::FullyEncoded), media.extractor.value_or(QString()), media.id);
+        downloadedBefore(m_analyzedURL->toString(QUrl::FullyEncoded),
+                         media ? media->extractor.value_or(QString()) : QString(), media ? media->id : QString());
     // Always the address that was analyzed: the choices belong to it. The item starts at once,
     // beyond the queue's limit, and the card follows it.
     const std::optional<QList<qint64>> ids = addItems({selectedItem()});

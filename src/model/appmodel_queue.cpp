@@ -78,23 +78,27 @@ void AppModel::keepDocument(QueueItem &item, const std::shared_ptr<const Analysi
 }
 
 QueueItem AppModel::selectedItem() const {
-    const MediaInfo &media = *m_selection.mediaInfo;
     QueueItem item;
     item.url = m_analyzedURL->toString(QUrl::FullyEncoded);
+    item.destination = downloadDirectoryURL();
+    item.cookies = m_settings.cookies();
+    item.audioFormat = m_selection.audioExportFormat;
+    // After a failed analysis: the standard way, the address analyzed when the item runs.
+    item.choiceID = standardChoiceID();
+    if (!m_selection.mediaInfo)
+        return item;
+    const MediaInfo &media = *m_selection.mediaInfo;
     item.title = media.title;
     item.thumbnail = media.thumbnail.value_or(QString());
     item.extractor = media.extractor.value_or(QString());
     item.videoID = media.id;
     item.choiceID = m_selection.selectedChoiceID;
-    item.audioFormat = m_selection.audioExportFormat;
     if (m_selection.selectedVideoOnlyFormat() && m_selection.selectedAudioFormatID)
         item.pairedAudioID = *m_selection.selectedAudioFormatID;
     item.subtitles =
         m_selection.selectedSubtitles.isEmpty() ? QStringList{QueueItem::noSubtitles} : m_selection.selectedSubtitles;
     if (section())
         item.section = m_sectionStart.trimmed() + QLatin1Char('-') + m_sectionEnd.trimmed();
-    item.destination = downloadDirectoryURL();
-    item.cookies = m_settings.cookies();
     keepDocument(item, media.document);
     return item;
 }
@@ -340,7 +344,9 @@ void AppModel::followedItemFinished(qint64 id, QueueState state) {
 void AppModel::endFollowedItem(const QueueItem &item) {
     const QString unconverted = m_followed->unconverted;
     m_followed.reset();
-    dropPendingProgress();
+    // A completed download keeps its last progress ("Completado"); any other end starts afresh.
+    if (item.state != QueueState::completed)
+        dropPendingProgress();
     switch (item.state) {
     case QueueState::completed:
         setCompletedFile(item.path);
