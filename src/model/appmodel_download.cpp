@@ -40,6 +40,8 @@ QCoro::Task<> AppModel::analyze() {
     m_followed.reset();
     m_analyzedURL = url;
     setUrlInput(addresses.first());
+    // What the note said concerned an earlier action.
+    setAddressNote(QString());
     setPhase(Phase::analyzing);
     setErrorMessage(QString());
     setMediaInfo(std::nullopt);

@@ -344,11 +344,15 @@ void AppModel::followedItemFinished(qint64 id, QueueState state) {
 void AppModel::endFollowedItem(const QueueItem &item) {
     const QString unconverted = m_followed->unconverted;
     m_followed.reset();
-    // A completed download keeps its last progress ("Completado"); any other end starts afresh.
-    if (item.state != QueueState::completed)
-        dropPendingProgress();
+    dropPendingProgress();
     switch (item.state) {
-    case QueueState::completed:
+    case QueueState::completed: {
+        // As the engine's last report says, whichever of its reports arrived last.
+        DownloadProgress done;
+        done.fraction = 1;
+        done.phaseText = QStringLiteral("Completado");
+        done.statusText = QStringLiteral("Descarga completada");
+        setProgress(done);
         setCompletedFile(item.path);
         setPhase(Phase::completed);
         setNotice(unconverted);
@@ -356,6 +360,7 @@ void AppModel::endFollowedItem(const QueueItem &item) {
             m_desktop.revealFile(item.path, DesktopServices::Reveal::automatic);
         Q_EMIT downloadFinished({FinishedDownload::Result::completed, item.path, QString()});
         break;
+    }
     case QueueState::failed:
         fail(item.error);
         Q_EMIT downloadFinished({FinishedDownload::Result::failed, QString(), item.error});

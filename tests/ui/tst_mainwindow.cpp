@@ -1,4 +1,5 @@
 #include "fakedesktopservices.h"
+#include "mediafixtures.h"
 #include "screenshot.h"
 #include "scriptedhttpserver.h"
 #include "testsupport.h"
@@ -1486,6 +1487,49 @@ private Q_SLOTS:
         QCOMPARE(queued,
                  QStringList({u"https://uno.example/v recommended"_s, u"https://dos.example/v recommended"_s,
                               u"https://tres.example/v recommended"_s, u"https://uno.example/v recommended"_s}));
+    }
+
+    // "Descargar" with Debian's yt-dlp against a page on 127.0.0.1: the card follows the queue's
+    // item to its end, which is completed and in the history, and the page was fetched once, by
+    // the analysis: the download starts from the document kept with the item.
+    void realDownloadThroughTheQueue() {
+        if (!MediaFixtures::toolsAvailable())
+            QSKIP("Debian's yt-dlp and ffmpeg are not installed");
+        QVERIFY(MediaFixtures::makeWebM(path(u"clip.webm"_s), 4));
+        QFile::remove(path(u"bin/yt-dlp"_s));
+        QVERIFY(QFile::link(u"/usr/bin/yt-dlp"_s, path(u"bin/yt-dlp"_s)));
+        ScriptedHttpServer site;
+        int pageFetches = 0;
+        site.route(u"/page"_s, [&pageFetches](const ScriptedHttpServer::Request &) {
+            ++pageFetches;
+            return ScriptedHttpServer::Response::ok(
+                "<html><head><title>Clip</title></head><body><video src=\"/clip.webm\"></video></body></html>",
+                "text/html");
+        });
+        const QByteArray clip = readFile(path(u"clip.webm"_s));
+        ScriptedHttpServer::Response served = ScriptedHttpServer::Response::throttled(clip, int(clip.size() / 8 + 1));
+        served.headers = {{"Content-Type", "video/webm"}};
+        site.route(u"/clip.webm"_s, served);
+        CHECKED(startWithTools());
+        m_settings->setRevealWhenFinished(false);
+        QTRY_VERIFY_WITH_TIMEOUT(m_model->phase() == Phase::idle, 1000);
+        m_model->setUrlInput(site.url(u"/page"_s).toString());
+        CHECKED(click(u"analyzeButton"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->phase(), Phase::ready, 30'000);
+        CHECKED(click(u"downloadButton"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(m_model->progress().fraction > 0 && m_model->progress().fraction < 1, 30'000);
+        QCOMPARE(shownViews(), u"downloadingCard"_s);
+        QCOMPARE(textOf(u"progressTitleLabel"_s), m_model->mediaInfo()->title);
+        CHECKED(screenshot(u"contentview-downloading-queue-item"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->phase(), Phase::completed, 60'000);
+        const QList<QueueItem> items = m_model->queue().store().items();
+        QCOMPARE(items.size(), 1);
+        QVERIFY2(items.first().state == QueueState::completed, qPrintable(items.first().error));
+        QCOMPARE(items.first().path, m_model->completedFile().value_or(QString()));
+        QVERIFY(QFileInfo(items.first().path).size() > 0);
+        QCOMPARE(m_model->queue().store().history().size(), 1);
+        QCOMPARE(pageFetches, 1);
+        QVERIFY(shown(u"completedCard"_s));
     }
 
     void badInputStaysUsable() {
