@@ -57,7 +57,8 @@ public:
 
     // Items running or waiting: closing the window would leave work behind.
     bool hasPendingWork() const;
-    // Starts the runner, when the tools are known, for items added to the store directly.
+    // Starts the runner, when the tools are known, or has it look at the store at once: for
+    // items added to the store directly.
     void startRunner();
 
 Q_SIGNALS:
