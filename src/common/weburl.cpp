@@ -70,10 +70,18 @@ std::optional<QUrl> validatedWebURL(const QString &text) {
 QStringList addressesIn(const QString &text) {
     QStringList addresses;
     static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n]+"));
+    // Several addresses on one line, separated by spaces.
+    static const QRegularExpression spaceBeforeAddress(QStringLiteral("\\s+(?=https?://|www\\.)"),
+                                                       QRegularExpression::CaseInsensitiveOption);
     for (const QString &line : text.split(lineBreaks, Qt::SkipEmptyParts)) {
-        const QString address = addressInLine(line);
-        if (!address.isEmpty())
-            addresses.append(address);
+        const QString cleaned = normalizedURLText(line);
+        const QStringList parts =
+            beginsLikeAnAddress(cleaned) ? cleaned.split(spaceBeforeAddress, Qt::SkipEmptyParts) : QStringList{line};
+        for (const QString &part : parts) {
+            const QString address = addressInLine(part);
+            if (!address.isEmpty())
+                addresses.append(address);
+        }
     }
     return addresses;
 }

@@ -16,8 +16,9 @@ QString normalizedURLText(const QString &text);
 std::optional<QUrl> validatedWebURL(const QString &text);
 
 // The web addresses in what a person pasted or typed, one per line, as they will be shown. A line
-// that begins with an address is that address whole (a space in it is part of its path); in any
-// other line, the first address inside its text. "www." without a scheme is taken as https.
+// that begins with an address is that address whole (a space in it is part of its path) up to
+// another address after a space; in any other line, the first address inside its text. "www." without a scheme is taken
+// as https.
 QStringList addressesIn(const QString &text);
 // The first of addressesIn(text) as a URL, or nothing.
 std::optional<QUrl> firstWebURL(const QString &text);

@@ -13,12 +13,14 @@ AppModel::AppModel(AppSettings &settings, DesktopServices &desktop, ToolHosts to
     : QObject(parent), m_settings(settings), m_desktop(desktop), m_locator(locator), m_service(locator, jobFolders),
       m_clock(std::move(clock)),
       m_toolUpdateService(std::make_shared<ToolUpdateService>(std::move(toolHosts), std::move(locator))),
+      m_jobFolders(jobFolders),
       m_queue(std::make_unique<DownloadQueue>(settings, queueStoreFile, std::move(jobFolders))),
       m_appUpdateService(std::move(appUpdateService)) {
     m_service.cleanAbandonedJobs();
     applyNetworkSettings();
     connect(&m_settings, &AppSettings::proxyChanged, this, &AppModel::applyNetworkSettings);
     connect(&m_settings, &AppSettings::limitRateChanged, this, &AppModel::applyNetworkSettings);
+    connectQueue();
     // Queued: a link is handled after whatever the interface is doing when it arrives.
     connect(&IncomingLinks::instance(), &IncomingLinks::urlReceived, this, &AppModel::handleIncomingURL,
             Qt::QueuedConnection);
@@ -31,9 +33,6 @@ AppModel::~AppModel() {
     // A tool operation still running stops with its whole process tree; the service lives on
     // until its calls have ended.
     m_toolUpdateService->cancel();
-    // A running list stops before the service it downloads through goes away.
-    if (m_playlistDownloader)
-        m_playlistDownloader->cancel();
 }
 
 void AppModel::applyNetworkSettings() {
@@ -54,9 +53,11 @@ void AppModel::setUrlInput(const QString &text) {
     if (m_urlInput == text)
         return;
     m_urlInput = text;
-    // What was said about the addresses left out of a paste concerns the text that was pasted.
-    if (!m_waitingAddress)
-        setAddressNote(QString());
+    // What was said before concerns another text; several addresses are all queued.
+    m_fieldAddressCount = WebURL::addressesIn(text).size();
+    setAddressNote(m_fieldAddressCount > 1
+                       ? QStringLiteral("%1 direcciones: se añadirán todas a la cola.").arg(m_fieldAddressCount)
+                       : QString());
     Q_EMIT urlInputChanged();
     forgetAnalysisOfOtherAddress();
 }
@@ -77,20 +78,11 @@ void AppModel::setAddressNote(const QString &note) {
     Q_EMIT addressNoteChanged();
 }
 
-void AppModel::setWaitingAddress(const std::optional<QString> &address) {
-    m_waitingAddress = address;
-    if (!address)
-        setAddressNote(QString());
-    else if (m_phase == Phase::downloading)
-        setAddressNote(QStringLiteral("En espera: %1. Se analizará al terminar la descarga.").arg(*address));
-    else
-        setAddressNote(QStringLiteral("En espera: %1").arg(*address));
-}
-
-void AppModel::setNotice(const QString &notice) {
-    if (m_notice == notice)
+void AppModel::setNotice(const QString &notice, bool offersAddingAgain) {
+    if (m_notice == notice && m_offersAddingAgain == offersAddingAgain)
         return;
     m_notice = notice;
+    m_offersAddingAgain = offersAddingAgain;
     Q_EMIT noticeChanged();
 }
 

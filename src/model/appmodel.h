@@ -22,6 +22,7 @@
 #include "update/appupdateservice.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QMutex>
@@ -44,7 +45,8 @@ class ToolUpdateService;
 // appmodel_download.cpp (analysis and download workflow), appmodel_tools.cpp (the tools: version
 // check, Homebrew state and the install, update and removal operations with their live log),
 // appmodel_update.cpp (self-update), appmodel_playlist.cpp (lists of videos: the entries to
-// download and their run one after another).
+// download), appmodel_queue.cpp (downloads as items of the queue: "Descargar" and a list's entries
+// followed on screen, "Añadir a la cola", several addresses at once).
 class AppModel : public QObject {
     Q_OBJECT
 
@@ -115,10 +117,15 @@ public:
     // A neutral line about how the last download ended ("Descarga cancelada."), until the phase
     // changes again.
     const QString &notice() const { return m_notice; }
-    // Beside the address field: an address that waits for the running download, or the pasted
-    // addresses that were left out. Empty when there is nothing to say.
+    // The notice says that the address was downloaded before: "Añadir a la cola" again adds it anyway.
+    bool offersAddingAgain() const { return m_offersAddingAgain; }
+    // Beside the address field: what became of the addresses queued from it, or how many the
+    // field holds. Empty when there is nothing to say.
     const QString &addressNote() const { return m_addressNote; }
-    const std::optional<QString> &waitingAddress() const { return m_waitingAddress; }
+    // How many web addresses the field holds; more than one are queued all at once.
+    qsizetype fieldAddressCount() const { return m_fieldAddressCount; }
+    // The queue's items the downloading card follows: the one "Descargar" started, or a list's.
+    QList<qint64> followedItems() const { return m_followed ? m_followed->ids : QList<qint64>(); }
     const std::optional<QString> &completedFile() const { return m_completedFile; }
     const std::optional<ToolInfo> &ytDLP() const { return m_ytDLP; }
     const std::optional<ToolInfo> &ffmpeg() const { return m_ffmpeg; }
@@ -188,17 +195,27 @@ public:
     QCoro::Task<> retry();
     // For a failure that a newer yt-dlp may mend: its update, then retry() when it succeeded.
     QCoro::Task<> updateYTDLPAndRetry();
-    // Stops the running analysis (back to idle, the address kept) or download (back to ready),
-    // or the running list with every entry still to come.
+    // Stops the running analysis (back to idle, the address kept) or cancels the followed
+    // download (back to ready), or the followed list's items still to come.
     void cancelDownload();
     // Back to idle with an empty field; a running analysis is stopped, a download is left alone.
     void reset();
     void revealCompletedFile();
+    // Analyzed at once, also while downloads run; never downloaded from here.
     void handleIncomingURL(const QUrl &url);
-    // A pasted text: into the field, or, while a download runs, waiting for its end.
+    // A pasted text, into the field.
     void offerAddress(const QString &text);
-    // The waiting address into the field, analyzed; nothing while a download runs.
-    void analyzeWaitingAddress();
+
+    // The queue (appmodel_queue.cpp). "Añadir a la cola": the analyzed item (or a list's chosen
+    // entries) as chosen, to run when its turn comes; the field is then free for the next address.
+    // An item downloaded before is only named, unless `again`.
+    void addToQueue(bool again = false);
+    // Every web address in `text` (several pasted, or a text file's lines), queued with the
+    // chosen standard way ("recommended" when an exact format is chosen); those downloaded before
+    // are left out and counted. The field is cleared for the next address.
+    void queueAddresses(const QString &text);
+    // The same for the addresses in a text file.
+    void queueAddressesFromFile(const QString &path);
     QCoro::Task<> refreshDependencies();
 
     // The tool operations. At most one runs at a time: a call while one runs changes nothing.
@@ -306,12 +323,8 @@ private:
     void setErrorMessage(const QString &message);
     void setCompletedFile(const std::optional<QString> &file);
     void fail(const QString &message);
-    void setNotice(const QString &notice);
+    void setNotice(const QString &notice, bool offersAddingAgain = false);
     void setAddressNote(const QString &note);
-    void setWaitingAddress(const std::optional<QString> &address);
-    // After a download: a completed one hands over to the waiting address at once; a cancel or a
-    // failure stays on screen and the address waits for a click.
-    void afterDownload(bool completed);
     // The media and choices of an address the field no longer holds go away (outside a running
     // analysis or download), so that nothing is downloaded under another address's title.
     void forgetAnalysisOfOtherAddress();
@@ -327,7 +340,33 @@ private:
     void setPlaylist(const std::optional<PlaylistInfo> &list);
     void setPlaylistPosition(const std::optional<PlaylistDownloader::Position> &position);
     void setPlaylistOutcome(const std::optional<PlaylistDownloader::Outcome> &outcome);
-    QCoro::Task<> startPlaylistDownload(QString ytDLPPath);
+
+    // The queue's side (appmodel_queue.cpp).
+    void connectQueue();
+    // The analyzed item as selected. Its analysis document is copied into a job folder of its
+    // own, so that its download fetches no page while the document is fresh.
+    QueueItem selectedItem() const;
+    void keepDocument(QueueItem &item, const std::shared_ptr<const AnalysisDocument> &document) const;
+    // The standard way for items that were not analyzed here.
+    QString standardChoiceID() const;
+    // The chosen entries of the list as items into `folder`; without those downloaded before
+    // (counted in `skipped`) when asked.
+    QList<QueueItem> listItems(const QString &folder, bool skipDownloaded, int &skipped) const;
+    std::optional<HistoryEntry> downloadedBefore(const QString &url, const QString &extractor = QString(),
+                                                 const QString &videoID = QString()) const;
+    static QString downloadedBeforeText(const HistoryEntry &entry);
+    // Adds the items to the store; their ids, or none (the problem shown) when it cannot be written.
+    std::optional<QList<qint64>> addItems(const QList<QueueItem> &items);
+    void followItems(const QList<qint64> &ids, const std::optional<QString> &listFolder);
+    void downloadList();
+    // After a queueing action: the field empty for the next address (a download on screen stays),
+    // and a line saying what happened.
+    void clearFieldAfterQueueing(const QString &note);
+    void followedItemStarted(qint64 id);
+    void followedItemProgress(qint64 id, const DownloadProgress &progress);
+    void followedItemFinished(qint64 id, QueueState state);
+    void endFollowedItem(const QueueItem &item);
+    void endFollowedList();
     void setApplicationUpdateState(bool checking, bool installing, const QString &stage);
 
     // The tool side (appmodel_tools.cpp). Changes made while a batch of events is handled are
@@ -376,6 +415,7 @@ private:
     // Shared with the coroutines that use it, so a call still under way when the model goes
     // away finishes on a live service.
     std::shared_ptr<ToolUpdateService> m_toolUpdateService;
+    JobFolders m_jobFolders;
     std::unique_ptr<DownloadQueue> m_queue;
 
     QString m_urlInput;
@@ -387,13 +427,23 @@ private:
     QString m_errorMessage;
     ToolUpdateLog m_downloadLog;
     QString m_notice;
+    bool m_offersAddingAgain = false;
     // The address of the latest analysis, which the shown media and choices belong to.
     std::optional<QUrl> m_analyzedURL;
     // Counts analysis requests and resets: a result is applied only while its number is current.
     quint64 m_analysisRequest = 0;
-    // An address pasted or received during a download.
-    std::optional<QString> m_waitingAddress;
     QString m_addressNote;
+    qsizetype m_fieldAddressCount = 0;
+    // The items the downloading card follows, until they end or another analysis takes the window.
+    struct Followed {
+        QList<qint64> ids; // in the list's order
+        std::optional<QString> listFolder;
+        QHash<qint64, double> fractions;
+        QHash<qint64, QueueState> ended;
+        double shownFraction = 0; // a list's bar never goes back
+        QString unconverted;
+    };
+    std::optional<Followed> m_followed;
     std::optional<QString> m_completedFile;
     std::optional<ToolInfo> m_ytDLP;
     std::optional<ToolInfo> m_ffmpeg;
@@ -408,8 +458,6 @@ private:
         std::optional<PlaylistDownloader::Position> position;
         std::optional<PlaylistDownloader::Outcome> outcome;
     } m_playlist;
-    // Only while a list runs; its run holds it too.
-    std::shared_ptr<PlaylistDownloader> m_playlistDownloader;
 
     QList<ToolUpdateStatus> m_updateStatuses;
     bool m_isCheckingUpdates = false;

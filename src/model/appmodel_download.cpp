@@ -13,8 +13,6 @@ constexpr qsizetype maximumIncomingLinkLength = 32 * 1024;
 } // namespace
 
 QCoro::Task<> AppModel::analyze() {
-    if (m_phase == Phase::downloading)
-        co_return;
     // A newer request (a link that arrived during an analysis) replaces the running one, whatever
     // becomes of it.
     const quint64 request = ++m_analysisRequest;
@@ -26,20 +24,24 @@ QCoro::Task<> AppModel::analyze() {
     }
     const QStringList addresses = WebURL::addressesIn(m_urlInput);
     if (addresses.isEmpty()) {
+        // A download on screen goes on in the queue; the window says what is wrong with the field.
+        m_followed.reset();
         fail(QStringLiteral("Introduce una URL válida que comience con http:// o https://."));
         co_return;
     }
-    // The field keeps the address as the user wrote it; yt-dlp gets its encoded form. Of several
-    // lines the first is taken, and the others are named so that none is lost silently.
+    // Several addresses are queued, none lost; one is analyzed.
+    if (addresses.size() > 1) {
+        queueAddresses(m_urlInput);
+        co_return;
+    }
+    // The field keeps the address as the user wrote it; yt-dlp gets its encoded form.
     const std::optional<QUrl> url = WebURL::validatedWebURL(addresses.first());
+    // A download on screen goes on in the queue, beside this analysis.
+    m_followed.reset();
     m_analyzedURL = url;
     setUrlInput(addresses.first());
-    if (addresses.size() > 1)
-        setAddressNote((addresses.size() == 2
-                            ? QStringLiteral("Se analiza la primera dirección; la otra queda sin analizar: %1")
-                            : QStringLiteral("Se analiza la primera dirección; las otras %1 quedan sin analizar: %2")
-                                  .arg(addresses.size() - 1))
-                           .arg(addresses.mid(1).join(QStringLiteral(", "))));
+    // What the note said concerned an earlier action.
+    setAddressNote(QString());
     setPhase(Phase::analyzing);
     setErrorMessage(QString());
     setMediaInfo(std::nullopt);
@@ -110,105 +112,32 @@ QCoro::Task<> AppModel::startDownload() {
     if (!m_ytDLP || !m_analyzedURL)
         co_return;
     if (m_playlist.info) {
-        const QString listYTDLPPath = m_ytDLP->path;
-        co_await startPlaylistDownload(listYTDLPPath);
+        downloadList();
         co_return;
     }
     // A stretch that cannot be kept is refused before anything runs; the view shows why.
     if (!sectionProblem().isEmpty())
         co_return;
-    // Always the address that was analyzed: the choices belong to it.
-    const QUrl url = *m_analyzedURL;
-    setPhase(Phase::downloading);
-    setProgress(DownloadProgress::initial());
+    // A direct order: downloaded again, saying when it was downloaded before.
+    const std::optional<MediaInfo> &media = m_selection.mediaInfo;
+    const std::optional<HistoryEntry> before =
+        downloadedBefore(m_analyzedURL->toString(QUrl::FullyEncoded),
+                         media ? media->extractor.value_or(QString()) : QString(), media ? media->id : QString());
+    // Always the address that was analyzed: the choices belong to it. The item starts at once,
+    // beyond the queue's limit, and the card follows it.
+    const std::optional<QList<qint64>> ids = addItems({selectedItem()});
+    if (!ids)
+        co_return;
     setErrorMessage(QString());
     setCompletedFile(std::nullopt);
-
-    const QString destination = downloadDirectoryURL();
-    const DownloadChoice choice = selectedChoice();
-    const std::optional<QString> ffmpegPath = m_ffmpeg ? std::optional<QString>(m_ffmpeg->path) : std::nullopt;
-
-    QPointer<AppModel> self(this);
-    std::optional<QString> placed;
-    bool cancelled = false;
-    QString failure;
-    const YTDLPService::ProgressCallback onProgress = [self](const DownloadProgress &progress) {
-        if (self)
-            self->deliverProgress(progress);
-    };
-    const QString ytDLPPath = m_ytDLP->path;
-    YTDLPService::DownloadOptions options;
-    options.cookies = m_settings.cookieSource();
-    options.conversion = compatibleMP4Outlook();
-    QString unconverted;
-    options.onNotice = [&unconverted](const QString &notice) { unconverted = notice; };
-    options.concurrentFragments = m_settings.concurrentFragments();
-    options.contents = fileContents();
-    options.section = section();
-    options.onLog = freshDownloadLog();
-    // The analysis's document: "Descargar" fetches no page while it is usable.
-    options.document = m_selection.mediaInfo ? m_selection.mediaInfo->document : nullptr;
-    try {
-        placed = co_await m_service.download(url, choice, ytDLPPath, ffmpegPath, destination, onProgress, options);
-    } catch (const CancellationError &) {
-        cancelled = true;
-    } catch (const std::exception &error) {
-        failure = describeError(error);
-    }
-    if (!self)
-        co_return;
-    if (placed) {
-        setCompletedFile(placed);
-        setPhase(Phase::completed);
-        setNotice(unconverted);
-        if (m_settings.revealWhenFinished())
-            m_desktop.revealFile(*placed, DesktopServices::Reveal::automatic);
-        Q_EMIT downloadFinished({FinishedDownload::Result::completed, *placed, QString()});
-    } else if (cancelled) {
-        dropPendingProgress();
-        setPhase(Phase::ready);
-        setProgress(DownloadProgress::initial());
-        setNotice(QStringLiteral("Descarga cancelada."));
-    } else {
-        fail(failure);
-        Q_EMIT downloadFinished({FinishedDownload::Result::failed, QString(), failure});
-    }
-    afterDownload(placed.has_value());
-}
-
-void AppModel::afterDownload(bool completed) {
-    if (!m_waitingAddress)
-        return;
-    if (completed)
-        analyzeWaitingAddress();
-    else
-        setWaitingAddress(m_waitingAddress); // no longer "al terminar la descarga"
-}
-
-void AppModel::analyzeWaitingAddress() {
-    if (!m_waitingAddress || m_phase == Phase::downloading)
-        return;
-    const QString address = *m_waitingAddress;
-    setWaitingAddress(std::nullopt);
-    setUrlInput(address);
-    if (m_isCheckingTools) {
-        m_analysisAwaitsTools = true;
-        return;
-    }
-    analyze();
+    followItems(*ids, std::nullopt);
+    setAddressNote(before ? downloadedBeforeText(*before) : QString());
+    m_queue->runner().startNow(ids->constFirst());
 }
 
 void AppModel::offerAddress(const QString &text) {
-    if (text.isEmpty())
-        return;
-    if (m_phase != Phase::downloading) {
+    if (!text.isEmpty())
         setUrlInput(normalizedURLText(text));
-        return;
-    }
-    // The greyed field still shows what is being downloaded.
-    const QStringList addresses = WebURL::addressesIn(text);
-    if (!addresses.isEmpty())
-        setWaitingAddress(addresses.first());
 }
 
 void AppModel::cancelDownload() {
@@ -217,10 +146,20 @@ void AppModel::cancelDownload() {
         ++m_analysisRequest;
         setPhase(Phase::idle);
     }
-    if (m_playlistDownloader)
-        m_playlistDownloader->cancel();
-    else
+    if (m_phase == Phase::analyzing || !m_followed) {
         m_service.cancel();
+        return;
+    }
+    for (const qint64 id : std::as_const(m_followed->ids))
+        if (!m_followed->ended.contains(id))
+            m_queue->cancel(id);
+    // The running ones stop now rather than at the runner's next look at the store; those that
+    // were still waiting end here.
+    m_queue->runner().refresh();
+    const QList<qint64> running = m_queue->runner().runningItems();
+    for (const qint64 id : followedItems())
+        if (m_followed && !m_followed->ended.contains(id) && !running.contains(id))
+            followedItemFinished(id, QueueState::cancelled);
 }
 
 void AppModel::reset() {
@@ -231,7 +170,6 @@ void AppModel::reset() {
     if (m_phase == Phase::analyzing)
         m_service.cancel();
     m_analyzedURL.reset();
-    setWaitingAddress(std::nullopt);
     setUrlInput(QString());
     setSelectedAudioFormatID(std::nullopt);
     setSelectedSubtitles({});
@@ -282,12 +220,8 @@ void AppModel::handleIncomingURL(const QUrl &url) {
     }
     m_desktop.activateApplication();
     // Only fills in and analyzes: a link from outside never starts a download. During a download
-    // it waits for the download's end, shown as waiting; during a tool search the analysis waits
-    // for its result, which would otherwise report yt-dlp missing.
-    if (m_phase == Phase::downloading) {
-        setWaitingAddress(*address);
-        return;
-    }
+    // it is analyzed beside it (the download goes on in the queue); during a tool search the
+    // analysis waits for its result, which would otherwise report yt-dlp missing.
     setUrlInput(*address);
     if (m_isCheckingTools) {
         m_analysisAwaitsTools = true;

@@ -78,7 +78,12 @@ void DownloadQueue::setTools(const std::optional<ToolInfo> &ytDLP, const std::op
 }
 
 void DownloadQueue::startRunner() {
-    if (hasTools() && !m_runner->isActive())
+    if (!hasTools())
+        return;
+    // A running runner takes what was just added now rather than at its next tick.
+    if (m_runner->isActive())
+        m_runner->refresh();
+    else
         m_runner->start();
 }
 

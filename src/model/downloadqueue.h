@@ -57,6 +57,9 @@ public:
 
     // Items running or waiting: closing the window would leave work behind.
     bool hasPendingWork() const;
+    // Starts the runner, when the tools are known, or has it look at the store at once: for
+    // items added to the store directly.
+    void startRunner();
 
 Q_SIGNALS:
     void problemOccurred(const QString &message);
@@ -65,7 +68,6 @@ private:
     // Runs a change of the store; its failure is told, not thrown.
     template <typename Change> auto act(Change &&change) -> decltype(change());
     void applySettings();
-    void startRunner();
 
     AppSettings &m_settings;
     QString m_notice; // before the store, which opening fills it

@@ -48,8 +48,9 @@ struct QueueItem {
     // The analysis's yt-dlp document, kept in the job folder, when the item was queued after an
     // analysis: its download starts from it while it is fresh instead of extracting the page again.
     QString document;
-    QStringList subtitles; // codes of the subtitles to embed; empty: the preferred ones, if any
-    QString section;       // "START-END" as typed ("Recortar"); empty: the whole video
+    // Codes of the subtitles to embed; empty: the preferred ones, if any; {noSubtitles}: none.
+    QStringList subtitles;
+    QString section; // "START-END" as typed ("Recortar"); empty: the whole video
     // The items queued together from one list of videos share its name; empty otherwise.
     QString batch;
     // An entry without a page of its own (several videos embedded in one page): its number in the
@@ -60,6 +61,8 @@ struct QueueItem {
     bool resumeAtStart = false;
     qint64 runnerPID = 0;
     QDateTime leaseUntil;
+
+    static inline const QString noSubtitles = QStringLiteral("none");
 
     bool compatibleMP4() const { return choiceID == QLatin1String("compatible-mp4"); }
 };

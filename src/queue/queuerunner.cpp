@@ -1,8 +1,10 @@
 #include "queuerunner.h"
 
+#include "common/background.h"
 #include "common/plural.h"
 #include "media/cookiesource.h"
 #include "media/downloadchoice.h"
+#include "media/mediasection.h"
 #include "media/ytdlpexplanations.h"
 #include "media/ytdlpservice.h"
 #include "process/processrunnererror.h"
@@ -277,6 +279,10 @@ YTDLPService::DownloadOptions QueueRunner::downloadOptions(const QueueItem &item
         if (*alive)
             Q_EMIT itemNotice(id, notice);
     };
+    options.onLog = [this, alive, id](const QString &text) {
+        if (*alive)
+            Q_EMIT itemLog(id, text);
+    };
     return options;
 }
 
@@ -291,9 +297,12 @@ QCoro::Task<QString> QueueRunner::downloadItem(QueueItem &item, YTDLPService &se
     // A standard way names no format of the item: one yt-dlp extracts the address and downloads
     // it. What only an analysis tells needs it first: whether a stretch fits, which subtitles the
     // page has, whether a format or an audio track exists.
+    // An item queued after an analysis downloads from the document kept with it.
     const std::optional<DownloadChoice> standard = standardWay(item);
-    if (!known.analysis && standard && item.pairedAudioID.isEmpty() && item.subtitles.isEmpty() &&
-        item.section.isEmpty() && m_preferredSubtitles.trimmed().isEmpty()) {
+    const bool noSubtitles = item.subtitles == QStringList{QueueItem::noSubtitles} ||
+                             (item.subtitles.isEmpty() && m_preferredSubtitles.trimmed().isEmpty());
+    if (!known.analysis && item.document.isEmpty() && standard && item.pairedAudioID.isEmpty() && noSubtitles &&
+        item.section.isEmpty()) {
         prepareJobFolder(item);
         YTDLPService::DownloadOptions options = downloadOptions(item, alive);
         const QString placed = co_await downloadWithoutAnalysis(item, service, *standard, std::move(options));
@@ -307,6 +316,10 @@ QCoro::Task<QString> QueueRunner::downloadItem(QueueItem &item, YTDLPService &se
         m_store.saveJobFolder(item.id, item.jobFolder);
     }
     std::optional<MediaInfo> media = std::move(known.analysis);
+    if (!media)
+        media = co_await keptAnalysis(item);
+    if (!*alive)
+        throw CancellationError();
     if (!media) {
         const CookieSource cookies = CookieSource::fromSetting(item.cookies, PlatformPaths::homeFolder());
         MediaAnalysis analysis = co_await service.analyze(QUrl(item.url), ytDLP, cookies);
@@ -356,7 +369,9 @@ QCoro::Task<QString> QueueRunner::downloadAnalyzed(const QueueItem &item, YTDLPS
     selection.mediaInfo = media;
     chosenWay(selection, item);
     // Subtitles the page does not have fail here, before anything is downloaded.
-    if (!item.subtitles.isEmpty()) {
+    if (item.subtitles == QStringList{QueueItem::noSubtitles}) {
+        // None, whatever the preferred ones.
+    } else if (!item.subtitles.isEmpty()) {
         if (!selection.selectedChoiceHasVideo())
             throw ProcessRunnerError::failed(
                 0, QStringLiteral("Los subtítulos se guardan solo con video: --subtitles no se aplica a %1.")
@@ -480,4 +495,29 @@ QCoro::Task<> QueueRunner::runItem(QueueItem item, std::shared_ptr<Running> runn
     Q_EMIT itemFinished(item.id, outcome);
     fillPlaces();
     checkIdle();
+}
+
+QCoro::Task<std::optional<MediaInfo>> QueueRunner::keptAnalysis(const QueueItem &item) {
+    if (item.document.isEmpty())
+        co_return std::nullopt;
+    auto document = std::make_shared<const AnalysisDocument>(item.document, nullptr);
+    if (!document->isUsable())
+        co_return std::nullopt;
+    // A large site's document is megabytes: read and decoded on a worker thread.
+    const QString path = item.document;
+    auto reading = [path] {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            throw PlatformError(QStringLiteral("No se pudo leer %1: %2").arg(path, file.errorString()));
+        return MediaInfo::decode(file.readAll());
+    };
+    std::optional<MediaInfo> media;
+    try {
+        media = co_await Background::run(reading);
+    } catch (const TorvelError &) {
+        // Unreadable: the address is analysed instead.
+        co_return std::nullopt;
+    }
+    media->document = document;
+    co_return media;
 }

@@ -45,7 +45,8 @@ struct QueueRunnerTiming {
 // YTDLPService of its own — its yt-dlp and FFmpeg processes, its cancel — and a job folder of its
 // own that it keeps until it is completed or removed, so a pause, a crash or a kill leaves partial
 // data that the next run continues with a range request. An item runs as a single download does:
-// a standard way without a stretch or subtitles runs one yt-dlp that extracts the address and
+// an item queued after an analysis downloads from the analysis document kept with it while that is
+// fresh; a standard way without a stretch or subtitles runs one yt-dlp that extracts the address and
 // downloads it, as when it is run by hand; otherwise (or when that yt-dlp's document shows an
 // entry of a list) the address is analysed, the stored way chosen from the analysis, and the
 // download starts from the analysis's document. An entry of a list is downloaded as the list
@@ -104,6 +105,10 @@ public:
     // Ends once nothing runs and, while active, nothing waits (a retry's wait included).
     QCoro::Task<> untilIdle();
 
+    // Looks at the store now rather than at the next tick: an item paused, cancelled or removed
+    // meanwhile stops at once.
+    void refresh() { tick(); }
+
     int runningCount() const { return int(m_running.size()); }
     QList<qint64> runningItems() const { return m_running.keys(); }
 
@@ -114,6 +119,8 @@ Q_SIGNALS:
     void itemStarted(qint64 id);
     void itemProgress(qint64 id, const DownloadProgress &progress);
     void itemNotice(qint64 id, const QString &notice);
+    // Each yt-dlp command of the item as it starts and what it prints but its progress: its live log.
+    void itemLog(qint64 id, const QString &text);
     // The item's state once this run of it ended: completed, failed, waiting (a retry to come, or
     // interrupted), paused or cancelled.
     void itemFinished(qint64 id, QueueState state);
@@ -137,6 +144,8 @@ private:
     QCoro::Task<QString> downloadListEntry(const QueueItem &item, YTDLPService &service,
                                            std::shared_ptr<const AnalysisDocument> document,
                                            YTDLPService::DownloadOptions options);
+    // The analysis document kept with the item, while it is fresh and readable.
+    QCoro::Task<std::optional<MediaInfo>> keptAnalysis(const QueueItem &item);
     YTDLPService::DownloadOptions downloadOptions(const QueueItem &item, const std::shared_ptr<bool> &alive);
     void prepareJobFolder(QueueItem &item);
     // A job folder that received nothing is not kept for the item's next run.

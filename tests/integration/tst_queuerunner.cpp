@@ -201,6 +201,21 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(stopped.jobFolder));
     }
 
+    // An item's stretch ("Recortar", as typed) is checked before anything is downloaded: one that
+    // ends before it starts fails the item with the reason.
+    void stretchEndingBeforeItStartsFails() {
+        QueueStore store(m_dir.filePath(u"stretch.sqlite"_s));
+        QueueItem item = itemFor(u"/c.webm"_s);
+        item.section = u"0:03-0:01"_s;
+        const qint64 id = store.add(item);
+        const auto runner = runnerFor(store);
+        QVERIFY(runner->startNow(id));
+        BlockingWait::wait(runner->untilIdle());
+        const QueueItem failed = *store.item(id);
+        QCOMPARE(failed.state, QueueState::failed);
+        QCOMPARE(failed.error, u"El final del recorte debe ser posterior al inicio."_s);
+    }
+
     // The command line over one store: Ctrl-C leaves the item resumable (130), SIGKILL of the
     // whole program too, and the third run continues by range into the served file. Then the
     // JSON shapes, and an address already downloaded is skipped unless asked again.

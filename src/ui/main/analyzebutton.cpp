@@ -51,7 +51,7 @@ void AnalyzeButton::refresh() {
             setIconName(QStringLiteral("sparkle.magnifyingglass"));
         }
     }
-    setEnabled(!m_model.urlInput().trimmed().isEmpty() && phase != Phase::analyzing && phase != Phase::downloading);
+    setEnabled(!m_model.urlInput().trimmed().isEmpty() && phase != Phase::analyzing);
 }
 
 QSize AnalyzeButton::sizeHint() const {

@@ -31,16 +31,30 @@ DestinationCard::DestinationCard(AppModel &model, QWidget *parent) : TorvelCard(
     QPushButton *change =
         UiParts::borderedButton(QStringLiteral("Cambiar…"), QString(), this, QStringLiteral("changeFolderButton"));
     row->addWidget(change, 0, Qt::AlignVCenter);
+    m_addToQueue =
+        UiParts::borderedButton(QStringLiteral("Añadir a la cola"), QStringLiteral("rectangle.stack.badge.plus"), this,
+                                QStringLiteral("addToQueueButton"));
+    m_addToQueue->setMinimumHeight(PrimaryButton::minimumHeight);
+    row->addWidget(m_addToQueue, 0, Qt::AlignVCenter);
     auto *download = m_download = new PrimaryButton(QStringLiteral("Descargar"), this);
     download->setObjectName(QStringLiteral("downloadButton"));
     download->setIconName(QStringLiteral("arrow.down.circle.fill"));
     row->addWidget(download, 0, Qt::AlignVCenter);
     contentLayout()->addLayout(row);
+    auto *noticeRow = new QHBoxLayout;
+    noticeRow->setSpacing(10);
     m_notice = UiParts::secondaryLabel(QString(), TextStyle::callout, this, QStringLiteral("downloadNoticeLabel"));
-    contentLayout()->addWidget(m_notice);
+    m_notice->setWordWrap(true);
+    noticeRow->addWidget(m_notice, 1);
+    m_addAnyway = UiParts::borderedButton(QStringLiteral("Añadir de todos modos"), QString(), this,
+                                          QStringLiteral("addAnywayButton"));
+    noticeRow->addWidget(m_addAnyway, 0, Qt::AlignVCenter);
+    contentLayout()->addLayout(noticeRow);
 
     connect(change, &QPushButton::clicked, this, [this] { m_model.chooseDownloadDirectory(); });
     connect(download, &QPushButton::clicked, this, [this] { m_model.startDownload(); });
+    connect(m_addToQueue, &QPushButton::clicked, this, [this] { m_model.addToQueue(); });
+    connect(m_addAnyway, &QPushButton::clicked, this, [this] { m_model.addToQueue(true); });
     connect(&m_model.settings(), &AppSettings::downloadDirectoryChanged, this, &DestinationCard::refresh);
     connect(&m_model, &AppModel::playlistChanged, this, &DestinationCard::refreshButton);
     connect(&m_model, &AppModel::playlistCheckedChanged, this, &DestinationCard::refreshButton);
@@ -56,17 +70,20 @@ void DestinationCard::refreshButton() {
     if (!m_model.playlist()) {
         m_download->setText(QStringLiteral("Descargar"));
         m_download->setEnabled(m_model.sectionProblem().isEmpty());
+        m_addToQueue->setEnabled(m_download->isEnabled());
         return;
     }
     const qsizetype checked = m_model.checkedPlaylistEntryCount();
     m_download->setText(checked == 1 ? QStringLiteral("Descargar 1 video")
                                      : QStringLiteral("Descargar %1 videos").arg(checked));
     m_download->setEnabled(checked > 0);
+    m_addToQueue->setEnabled(checked > 0);
 }
 
 void DestinationCard::refreshNotice() {
     m_notice->setText(m_model.notice());
     m_notice->setVisible(!m_model.notice().isEmpty());
+    m_addAnyway->setVisible(m_model.offersAddingAgain());
 }
 
 void DestinationCard::refresh() {

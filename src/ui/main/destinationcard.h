@@ -6,9 +6,11 @@ class AppModel;
 class ElidedLabel;
 class PrimaryButton;
 class QLabel;
+class QPushButton;
 
-// Where the file goes, a way to change it, the button that starts the download and, below, how
-// the last download ended when that is worth a line ("Descarga cancelada.").
+// Where the file goes, a way to change it, "Añadir a la cola" and the button that starts the
+// download and, below, how the last download ended when that is worth a line ("Descarga
+// cancelada."), or that the item was downloaded before, with a way to queue it anyway.
 class DestinationCard : public TorvelCard {
     Q_OBJECT
 
@@ -23,5 +25,7 @@ private:
     AppModel &m_model;
     ElidedLabel *m_path;
     PrimaryButton *m_download;
+    QPushButton *m_addToQueue;
     QLabel *m_notice;
+    QPushButton *m_addAnyway;
 };

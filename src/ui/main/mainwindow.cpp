@@ -233,7 +233,8 @@ void MainWindow::createToolBar() {
 
 void MainWindow::refreshActions() {
     const AppModel::Phase phase = m_model.phase();
-    m_analyzeAction->setEnabled(phase != AppModel::Phase::analyzing && phase != AppModel::Phase::downloading);
+    // Downloads run in the queue: another address can be analyzed beside them.
+    m_analyzeAction->setEnabled(phase != AppModel::Phase::analyzing);
     // A running download keeps the window until it ends or is cancelled.
     m_newDownloadAction->setEnabled(phase != AppModel::Phase::downloading);
     m_cancelAction->setEnabled(phase == AppModel::Phase::analyzing || phase == AppModel::Phase::downloading);

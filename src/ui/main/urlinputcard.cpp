@@ -117,9 +117,9 @@ URLInputCard::URLInputCard(AppModel &model, DesktopServices &desktop, QWidget *p
     m_noteText->setWordWrap(true);
     m_noteText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     noteLayout->addWidget(m_noteText, 1);
-    m_analyzeWaiting = UiParts::borderedButton(QStringLiteral("Analizar"), QString(), m_note,
-                                               QStringLiteral("analyzeWaitingAddressButton"));
-    noteLayout->addWidget(m_analyzeWaiting, 0, Qt::AlignVCenter);
+    m_queueAddresses = UiParts::borderedButton(QString(), QStringLiteral("rectangle.stack.badge.plus"), m_note,
+                                               QStringLiteral("queueAddressesButton"));
+    noteLayout->addWidget(m_queueAddresses, 0, Qt::AlignVCenter);
     layout->addWidget(m_note);
 
     m_warning = new WarningStrip(this);
@@ -147,8 +147,10 @@ URLInputCard::URLInputCard(AppModel &model, DesktopServices &desktop, QWidget *p
             m_analyze->click();
     });
     connect(m_paste, &QPushButton::clicked, this, &URLInputCard::paste);
-    connect(m_analyzeWaiting, &QPushButton::clicked, this, [this] { m_model.analyzeWaitingAddress(); });
-    for (const auto signal : {&AppModel::addressNoteChanged, &AppModel::phaseChanged})
+    connect(m_queueAddresses, &QPushButton::clicked, this, [this] { m_model.queueAddresses(m_model.urlInput()); });
+    connect(m_field, &URLTextField::textFileDropped, this,
+            [this](const QString &path) { m_model.queueAddressesFromFile(path); });
+    for (const auto signal : {&AppModel::addressNoteChanged, &AppModel::urlInputChanged})
         connect(&m_model, signal, this, &URLInputCard::refreshNote);
     connect(openOptions, &QPushButton::clicked, this, &URLInputCard::openOptionsRequested);
 
@@ -170,7 +172,9 @@ URLInputCard::URLInputCard(AppModel &model, DesktopServices &desktop, QWidget *p
 void URLInputCard::refreshNote() {
     m_noteText->setText(m_model.addressNote());
     m_note->setVisible(!m_model.addressNote().isEmpty());
-    m_analyzeWaiting->setVisible(m_model.waitingAddress() && m_model.phase() != AppModel::Phase::downloading);
+    const qsizetype count = m_model.fieldAddressCount();
+    m_queueAddresses->setText(QStringLiteral("Añadir %1 direcciones a la cola").arg(count));
+    m_queueAddresses->setVisible(count > 1);
 }
 
 void URLInputCard::showUrlInput() {
@@ -185,7 +189,7 @@ void URLInputCard::showUrlInput() {
 
 void URLInputCard::refreshEnabled() {
     using Phase = AppModel::Phase;
-    const bool busy = m_model.phase() == Phase::analyzing || m_model.phase() == Phase::downloading;
+    const bool busy = m_model.phase() == Phase::analyzing;
     m_field->setEnabled(!busy);
     m_paste->setEnabled(!busy);
 }

@@ -9,9 +9,10 @@ class QLabel;
 class QPushButton;
 class URLTextField;
 
-// Where the address goes in: the field, "Pegar", "Analizar", a note on an address that waits or
-// was left out (with "Analizar" for one that waits), and a warning with a way to the options when
-// yt-dlp is not available.
+// Where the address goes in: the field (a dropped text file of addresses is queued), "Pegar",
+// "Analizar", a note on what was queued from it (with "Añadir N direcciones a la cola" while it
+// holds several), and a warning with a way to the options when yt-dlp is not available. The field
+// stays usable while downloads run.
 class URLInputCard : public TorvelCard {
     Q_OBJECT
 
@@ -36,6 +37,6 @@ private:
     QWidget *m_warning;
     QWidget *m_note;
     QLabel *m_noteText;
-    QPushButton *m_analyzeWaiting;
+    QPushButton *m_queueAddresses;
     bool m_showingModel = false;
 };

@@ -2,10 +2,21 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QtMath>
 
 namespace {
 constexpr qreal documentMargin = 3;
+
+// The local text file among dropped or pasted data; empty when there is none.
+QString textFileIn(const QMimeData *source) {
+    if (!source || !source->hasUrls())
+        return {};
+    for (const QUrl &url : source->urls())
+        if (url.isLocalFile() && url.toLocalFile().endsWith(QLatin1String(".txt"), Qt::CaseInsensitive))
+            return url.toLocalFile();
+    return {};
+}
 } // namespace
 
 URLTextField::URLTextField(QWidget *parent) : QTextEdit(parent) {
@@ -59,4 +70,17 @@ void URLTextField::keyPressEvent(QKeyEvent *event) {
         return;
     }
     QTextEdit::keyPressEvent(event);
+}
+
+bool URLTextField::canInsertFromMimeData(const QMimeData *source) const {
+    return !textFileIn(source).isEmpty() || QTextEdit::canInsertFromMimeData(source);
+}
+
+void URLTextField::insertFromMimeData(const QMimeData *source) {
+    const QString file = textFileIn(source);
+    if (file.isEmpty()) {
+        QTextEdit::insertFromMimeData(source);
+        return;
+    }
+    Q_EMIT textFileDropped(file);
 }
