@@ -4,12 +4,10 @@
 #include "common/torvelerror.h"
 #include "media/jobfolders.h"
 #include "media/ytdlpexplanations.h"
-#include "media/ytdlpservice.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QUuid>
 
 #include <filesystem>
@@ -20,30 +18,6 @@ namespace {
 
 // As long as yt-dlp lets a title be in a file name.
 constexpr qsizetype longestFolderNameBytes = 180;
-
-// The whole list's progress: never backwards, whatever one entry reports.
-class ListProgress {
-public:
-    ListProgress(qsizetype count, PlaylistDownloader::ProgressCallback emitter)
-        : m_count(count), m_emit(std::move(emitter)) {}
-
-    void report(qsizetype finished, const DownloadProgress &entry) {
-        DownloadProgress overall = entry;
-        {
-            const QMutexLocker locker(&m_lock);
-            m_fraction = std::max(m_fraction, std::min(1.0, (double(finished) + entry.fraction) / double(m_count)));
-            overall.fraction = m_fraction;
-        }
-        if (m_emit)
-            m_emit(overall);
-    }
-
-private:
-    const qsizetype m_count;
-    const PlaylistDownloader::ProgressCallback m_emit;
-    QMutex m_lock; // guards m_fraction; entries may report from any thread
-    double m_fraction = 0;
-};
 
 bool occupied(const QString &path) {
     const QFileInfo info(path);
@@ -113,59 +87,4 @@ QString PlaylistDownloader::createListFolder(const QString &listTitle, const QSt
         throw PlatformError(QStringLiteral("No se pudo crear la carpeta de la lista (%1): %2")
                                 .arg(folder, qt_error_string(error.value())));
     return folder;
-}
-
-QCoro::Task<PlaylistDownloader::Outcome> PlaylistDownloader::run(QList<PlaylistEntry> entries, DownloadChoice choice,
-                                                                 QString ytDLPPath, std::optional<QString> ffmpegPath,
-                                                                 QString folder, YTDLPDownloadOptions options,
-                                                                 PositionCallback onPosition,
-                                                                 ProgressCallback onProgress) {
-    entries.removeIf([](const PlaylistEntry &entry) { return !entry.isDownloadable(); });
-    Outcome outcome;
-    outcome.folder = folder;
-    outcome.total = entries.size();
-    const auto progress = std::make_shared<ListProgress>(outcome.total, std::move(onProgress));
-    for (qsizetype index = 0; index < entries.size(); ++index) {
-        if (m_cancelled)
-            break;
-        const PlaylistEntry &entry = entries.at(index);
-        if (onPosition)
-            onPosition({index + 1, outcome.total, entry.title});
-        const YTDLPService::ProgressCallback onEntryProgress = [progress, index](const DownloadProgress &snapshot) {
-            progress->report(index, snapshot);
-        };
-        // The entry before has said "Descarga completada"; this one is being prepared.
-        if (index > 0)
-            onEntryProgress(DownloadProgress::initial());
-        const QUrl url = *entry.url;
-        // An entry the list's document carries whole downloads from its own document; one without
-        // a page of its own is otherwise its number in the list's page.
-        YTDLPDownloadOptions entryOptions = options;
-        entryOptions.playlistItem = entry.item;
-        entryOptions.document = entry.document;
-        std::optional<QString> placed;
-        std::optional<QString> failure;
-        try {
-            placed =
-                co_await m_service.download(url, choice, ytDLPPath, ffmpegPath, folder, onEntryProgress, entryOptions);
-        } catch (const CancellationError &) {
-            m_cancelled = true;
-        } catch (const std::exception &error) {
-            failure = describeError(error);
-        }
-        if (placed)
-            outcome.placedFiles.append(*placed);
-        else if (failure && !m_cancelled)
-            outcome.failures.append({entry.title, *failure});
-    }
-    outcome.cancelled = m_cancelled;
-    // A folder that received nothing is not left behind.
-    if (outcome.placedFiles.isEmpty())
-        QDir().rmdir(folder);
-    co_return outcome;
-}
-
-void PlaylistDownloader::cancel() {
-    m_cancelled = true;
-    m_service.cancel();
 }

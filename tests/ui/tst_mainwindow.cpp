@@ -633,7 +633,9 @@ private Q_SLOTS:
         CHECKED(screenshot(u"mainwindow-default-size-failed"_s));
         release(u"download-error"_s);
         // The window's minimum size leaves the content its own minimum, where the ready state
-        // shows every way of downloading above the pinned destination, unscrolled.
+        // shows every way of downloading above the pinned destination, unscrolled (the queue's
+        // panel, showing the failed item, shares that height unless it is hidden).
+        m_window->findChild<QAction *>(u"queueAction"_s)->setChecked(false);
         m_window->resize(m_window->minimumSize());
         QTRY_COMPARE(m_window->centralWidget()->size(), MainWindow::minimumContentSize);
         CHECKED(analyze());
@@ -1322,19 +1324,18 @@ private Q_SLOTS:
         QVERIFY(m_model->mediaInfo());
         QCOMPARE(errorChanges.count(), 0);
 
-        // Closing asks first; "Seguir descargando" changes nothing.
+        // Closing offers the background first; "Cancelar" changes nothing.
         QVERIFY(!m_window->close());
         QPointer<QMessageBox> question = m_window->quitQuestion();
         QTRY_VERIFY(question && question->isVisible());
-        QCOMPARE(question->text(), u"¿Salir de Torvel Downloader?"_s);
+        QCOMPARE(question->text(), u"¿Seguir descargando en segundo plano?"_s);
         // Room for the whole title beside the title bar's buttons.
         QFont titleFont = question->font();
         titleFont.setBold(true);
         QVERIFY(question->width() >=
                 QFontMetrics(titleFont).horizontalAdvance(question->windowTitle()) + MainWindow::titleBarAllowance);
-        auto *keep = question->findChild<QPushButton *>(u"keepDownloadingButton"_s);
-        QCOMPARE(question->defaultButton(), keep);
-        keep->click();
+        QCOMPARE(question->defaultButton(), question->findChild<QPushButton *>(u"backgroundButton"_s));
+        question->findChild<QPushButton *>(u"keepDownloadingButton"_s)->click();
         QTRY_VERIFY(!m_window->quitQuestion());
         QVERIFY(m_window->isVisible());
 
@@ -1347,16 +1348,17 @@ private Q_SLOTS:
         QVERIFY(m_window->isVisible());
         QCOMPARE(downloadRuns(), 1);
 
-        // "Salir" cancels, waits for yt-dlp to end, then closes.
+        // "Salir" pauses the download, kept to go on at the next start, then closes.
         touch(u"hold-download"_s);
         m_model->startDownload();
         QTRY_COMPARE(downloadRuns(), 2);
         QVERIFY(!m_window->close());
         QTRY_VERIFY(m_window->quitQuestion());
+        QVERIFY(m_window->quitQuestion()->informativeText().contains(u"se pausará"_s));
         m_window->quitQuestion()->findChild<QPushButton *>(u"quitButton"_s)->click();
         QTRY_VERIFY(!m_window->isVisible());
-        QCOMPARE(m_model->phase(), Phase::ready);
-        QCOMPARE(m_model->queue().store().items().constLast().state, QueueState::cancelled);
+        const QueueItem paused = m_model->queue().store().items().constLast();
+        QVERIFY(paused.state == QueueState::paused && paused.resumeAtStart);
         // Without a download nothing is asked.
         m_window->show();
         QVERIFY(m_window->close());
@@ -1523,6 +1525,8 @@ private Q_SLOTS:
     // the address that was analyzed.
     void resultsBelongToTheLatestRequest() {
         CHECKED(startWithTools());
+        // At the minimum size the download view keeps the whole height; the queue has its tests.
+        m_window->findChild<QAction *>(u"queueAction"_s)->setChecked(false);
         const auto analysisProcess = [&] { return qint32(readFile(path(u"analysis.pid"_s)).trimmed().toLongLong()); };
         const QString other = u"https://other.example/v"_s;
         touch(u"hold-analysis"_s);
@@ -1840,7 +1844,8 @@ private Q_SLOTS:
                                       u"https://video.example/v/unavailable Lista: prueba/5000 ok"_s}));
         release(u"hold-download"_s);
         QTRY_COMPARE(m_model->phase(), Phase::completed);
-        QCOMPARE(downloadRuns(), 2);
+        // The entries named by their address each run one yt-dlp that extracts and downloads.
+        QCOMPARE(downloadRuns(), 3);
         QCOMPARE(readFile(path(u"format.txt"_s)), QByteArray("ba/b"));
 
         // Two saved in the list's folder under unique names, one failure with its reason.
@@ -1863,7 +1868,7 @@ private Q_SLOTS:
         touch(u"hold-download"_s);
         m_model->startDownload();
         QTRY_COMPARE(m_model->phase(), Phase::downloading);
-        QTRY_COMPARE(downloadRuns(), 3);
+        QTRY_COMPARE(downloadRuns(), 4);
         action("cancelAction")->trigger();
         QTRY_COMPARE(m_model->phase(), Phase::ready);
         QVERIFY(m_model->errorMessage().isEmpty() && !m_model->playlistOutcome());
@@ -1871,20 +1876,20 @@ private Q_SLOTS:
         QCOMPARE(textOf(u"downloadNoticeLabel"_s), u"Descarga cancelada."_s);
         QCOMPARE(QDir(destination()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
                  QStringList{u"Lista: prueba⧸5000"_s});
-        QCOMPARE(downloadRuns(), 3);
+        QCOMPARE(downloadRuns(), 4);
         release(u"hold-download"_s);
 
         // "Cancelar" during the second video: the first stays, the summary says that the rest was
         // cancelled, and a run that did not end is not shown in a file manager.
-        touch(u"hold-run-5"_s);
+        touch(u"hold-run-6"_s);
         m_model->startDownload();
-        QTRY_COMPARE(downloadRuns(), 5);
+        QTRY_COMPARE(downloadRuns(), 6);
         action("cancelAction")->trigger();
         QTRY_COMPARE(m_model->phase(), Phase::completed);
         QVERIFY(shown(u"playlistCancelledLabel"_s));
         QCOMPARE(textOf(u"playlistSummaryLabel"_s), u"Se descargó 1 de 3 videos."_s);
         QCOMPARE(m_desktop->revealedFiles.size(), 2);
-        release(u"hold-run-5"_s);
+        release(u"hold-run-6"_s);
 
         // A short list: a box as tall as its rows, with room between its edge and each row.
         TestSupport::writeFile(path(u"media.json"_s), playlistDocument(2));

@@ -346,7 +346,8 @@ void MainWindow::showToolManager(ToolKind tool) {
 }
 
 bool MainWindow::isBusy() const {
-    return m_model.phase() == AppModel::Phase::downloading || m_model.isUpdatingTools();
+    // The window's downloads are items of the queue, counted by queueWorkGoesOn().
+    return m_model.isUpdatingTools();
 }
 
 void MainWindow::showAboutWindow() {
@@ -386,10 +387,6 @@ void MainWindow::requestQuit() {
     if (m_inBackground && (isBusy() || queueWorkGoesOn()))
         showFromBackground();
     close();
-}
-
-bool MainWindow::isDownloadingOutsideQueue() const {
-    return m_model.phase() == AppModel::Phase::downloading;
 }
 
 bool MainWindow::queueWorkGoesOn() const {
@@ -432,8 +429,6 @@ QString MainWindow::quitExplanation(bool offerBackground) const {
         parts.append(QStringLiteral("Hay %1 en la cola. Si sales, %2")
                          .arg(countedText(pending, QStringLiteral("descarga"), QStringLiteral("descargas")), after));
     }
-    if (isDownloadingOutsideQueue())
-        parts.append(QStringLiteral("Hay una descarga en curso. Si sales, se cancelará."));
     if (m_model.isUpdatingTools())
         parts.append(QStringLiteral("Hay una operación de herramientas en curso. Si sales, se cancelará."));
     return parts.join(QLatin1Char(' '));
@@ -463,9 +458,9 @@ void MainWindow::askBeforeQuitting(bool offerBackground) {
         question->setDefaultButton(background);
         keep = question->addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
     } else {
-        const bool downloading = isDownloadingOutsideQueue() || queueWorkGoesOn();
-        keep = question->addButton(downloading ? QStringLiteral("Seguir descargando") : QStringLiteral("Continuar"),
-                                   QMessageBox::RejectRole);
+        keep =
+            question->addButton(queueWorkGoesOn() ? QStringLiteral("Seguir descargando") : QStringLiteral("Continuar"),
+                                QMessageBox::RejectRole);
         question->setDefaultButton(keep);
     }
     keep->setObjectName(QStringLiteral("keepDownloadingButton"));
@@ -512,9 +507,9 @@ void MainWindow::quitAfterCancelling() {
     if (m_quitting)
         return;
     m_quitting = true;
-    // The phase leaves downloading only after yt-dlp has ended and its job folder is gone; a tool
-    // operation ends only after its processes and work folders are gone.
-    // The queue's running items stop paused, their partial data kept, to go on at the next start.
+    // A tool operation ends only after its processes and work folders are gone. The queue's
+    // running items — the download on screen among them — stop paused, their partial data kept, to go on at the next
+    // start.
     QueueRunner &runner = m_model.queue().runner();
     const auto quitWhenStopped = [this, &runner] {
         if (!isBusy() && runner.runningCount() == 0)
@@ -524,7 +519,6 @@ void MainWindow::quitAfterCancelling() {
     m_quitWhenToolsStopped = connect(&m_model, &AppModel::isUpdatingToolsChanged, this, quitWhenStopped);
     m_quitWhenQueueStopped = connect(&runner, &QueueRunner::itemFinished, this, quitWhenStopped);
     m_quitDeadline->start();
-    m_model.cancelDownload();
     m_model.cancelToolOperation();
     m_model.queue().quit();
     quitWhenStopped();

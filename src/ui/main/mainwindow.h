@@ -103,10 +103,8 @@ private:
     static void closeOnEscape(QWidget *window);
     void quitAfterCancelling();
     void finishQuitting();
-    // A download or a tool operation runs.
+    // A tool operation runs (quitting cancels it).
     bool isBusy() const;
-    // The window's own download, which quitting cancels (not an item of the queue).
-    bool isDownloadingOutsideQueue() const;
     // The queue has items running here, or waiting while this runner goes on; how many.
     bool queueWorkGoesOn() const;
     int queuePendingCount() const;
