@@ -352,6 +352,8 @@ private:
     // The chosen entries of the list as items into `folder`; without those downloaded before
     // (counted in `skipped`) when asked.
     QList<QueueItem> listItems(const QString &folder, bool skipDownloaded, int &skipped) const;
+    // A new folder for the list's videos in the download folder; a failure has been shown.
+    std::optional<QString> newListFolder();
     std::optional<HistoryEntry> downloadedBefore(const QString &url, const QString &extractor = QString(),
                                                  const QString &videoID = QString()) const;
     static QString downloadedBeforeText(const HistoryEntry &entry);

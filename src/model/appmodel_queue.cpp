@@ -154,14 +154,20 @@ void AppModel::followItems(const QList<qint64> &ids, const std::optional<QString
     setPhase(Phase::downloading);
 }
 
-void AppModel::downloadList() {
-    QString folder;
+std::optional<QString> AppModel::newListFolder() {
     try {
-        folder = PlaylistDownloader::createListFolder(m_playlist.info->title, downloadDirectoryURL());
+        return PlaylistDownloader::createListFolder(m_playlist.info->title, downloadDirectoryURL());
     } catch (const TorvelError &error) {
         fail(error.errorDescription());
-        return;
+        return std::nullopt;
     }
+}
+
+void AppModel::downloadList() {
+    const std::optional<QString> created = newListFolder();
+    if (!created)
+        return;
+    const QString &folder = *created;
     int skipped = 0;
     const QList<QueueItem> items = listItems(folder, false, skipped);
     const std::optional<QList<qint64>> ids = items.isEmpty() ? std::nullopt : addItems(items);
@@ -182,13 +188,10 @@ void AppModel::addToQueue(bool again) {
         (!m_selection.mediaInfo && !m_playlist.info) || !sectionProblem().isEmpty())
         return;
     if (m_playlist.info) {
-        QString folder;
-        try {
-            folder = PlaylistDownloader::createListFolder(m_playlist.info->title, downloadDirectoryURL());
-        } catch (const TorvelError &error) {
-            fail(error.errorDescription());
+        const std::optional<QString> created = newListFolder();
+        if (!created)
             return;
-        }
+        const QString &folder = *created;
         int skipped = 0;
         const QList<QueueItem> items = listItems(folder, true, skipped);
         if (items.isEmpty() || !addItems(items)) {
