@@ -517,7 +517,8 @@ int QueueStore::pause(std::optional<qint64> id) {
 int QueueStore::resume(std::optional<qint64> id) {
     const int changed = inTransaction([&](const QSqlDatabase &database) {
         const QString statement =
-            QStringLiteral("UPDATE items SET state = 'waiting', not_before = NULL, resume_at_start = 0 WHERE state = "
+            QStringLiteral("UPDATE items SET state = 'waiting', not_before = NULL, resume_at_start = 0, attempts = 0 "
+                           "WHERE state = "
                            "'paused'");
         QSqlQuery query =
             id ? prepared(database, statement + QStringLiteral(" AND id = ?"), {*id}) : prepared(database, statement);
@@ -579,9 +580,10 @@ int QueueStore::removeCompleted() {
 
 int QueueStore::resumeInterrupted() {
     const int changed = inTransaction([&](const QSqlDatabase &database) {
-        return prepared(database,
-                        QStringLiteral("UPDATE items SET state = 'waiting', resume_at_start = 0 WHERE state = "
-                                       "'paused' AND resume_at_start = 1"))
+        return prepared(
+                   database,
+                   QStringLiteral("UPDATE items SET state = 'waiting', resume_at_start = 0, attempts = 0 WHERE state = "
+                                  "'paused' AND resume_at_start = 1"))
             .numRowsAffected();
     });
     if (changed > 0)

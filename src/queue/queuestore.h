@@ -72,7 +72,8 @@ public:
 
     // The person's side; each returns how many items changed. A running item changes state here
     // and its runner stops it at its next lease renewal.
-    int pause(std::optional<qint64> id);  // nothing: all waiting and running items
+    int pause(std::optional<qint64> id); // nothing: all waiting and running items
+    // A resumed item starts its attempts afresh: automatic retries count from there.
     int resume(std::optional<qint64> id); // nothing: all paused items
     int retry(std::optional<qint64> id);  // nothing: all failed items; a cancelled one too by id
     int cancel(qint64 id);

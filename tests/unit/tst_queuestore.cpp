@@ -133,9 +133,13 @@ private Q_SLOTS:
         store.release(now, ::getpid(), QueueState::paused);
         store.release(first, ::getpid(), QueueState::waiting);
         QVERIFY(store.item(now)->resumeAtStart && !store.item(byPerson)->resumeAtStart);
+        QCOMPARE(store.item(now)->attempts, 1);
         QCOMPARE(store.resumeInterrupted(), 1);
         QCOMPARE(store.item(now)->state, QueueState::waiting);
+        QCOMPARE(store.item(now)->attempts, 0); // a pause and resume is no failed attempt
         QCOMPARE(store.item(byPerson)->state, QueueState::paused);
+        store.resume(byPerson);
+        QCOMPARE(store.item(byPerson)->state, QueueState::waiting);
         QCOMPARE(store.resumeInterrupted(), 0);
     }
 
