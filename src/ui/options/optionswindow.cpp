@@ -151,21 +151,27 @@ void addFileContentRows(AppModel &model, TorvelCard *card, QObject *context) {
     QObject::connect(&model, &AppModel::toolsChanged, context, showEmbedMetadata);
 }
 
+// A labelled whole-number field on one row of the card: NAME + "Label" and NAME + "SpinBox".
+QSpinBox *addNumberRow(TorvelCard *card, const QString &text, const QString &name, int minimum, int maximum) {
+    auto *row = new QHBoxLayout;
+    QLabel *rowLabel = label(text, name + QStringLiteral("Label"), card);
+    row->addWidget(rowLabel, 1);
+    auto *spinBox = new QSpinBox(card);
+    spinBox->setObjectName(name + QStringLiteral("SpinBox"));
+    spinBox->setAccessibleName(text);
+    spinBox->setRange(minimum, maximum);
+    rowLabel->setBuddy(spinBox);
+    row->addWidget(spinBox);
+    card->contentLayout()->addLayout(row);
+    return spinBox;
+}
+
 // The download queue: how many items run at once (taking effect at once) and whether the queue
 // goes on by itself when the application starts.
 void addQueueSection(AppModel &model, QVBoxLayout *page, QObject *context) {
     TorvelCard *card = addSection(page, QStringLiteral("Cola de descargas"), QStringLiteral("queueSection"));
-    auto *jobsRow = new QHBoxLayout;
-    const QString jobsText = QStringLiteral("Descargas simultáneas");
-    QLabel *jobsLabel = label(jobsText, QStringLiteral("concurrentDownloadsLabel"), card);
-    jobsRow->addWidget(jobsLabel, 1);
-    auto *jobs = new QSpinBox(card);
-    jobs->setObjectName(QStringLiteral("concurrentDownloadsSpinBox"));
-    jobs->setAccessibleName(jobsText);
-    jobs->setRange(AppSettings::minimumConcurrentDownloads, AppSettings::maximumConcurrentDownloads);
-    jobsLabel->setBuddy(jobs);
-    jobsRow->addWidget(jobs);
-    card->contentLayout()->addLayout(jobsRow);
+    QSpinBox *jobs = addNumberRow(card, QStringLiteral("Descargas simultáneas"), QStringLiteral("concurrentDownloads"),
+                                  AppSettings::minimumConcurrentDownloads, AppSettings::maximumConcurrentDownloads);
     card->contentLayout()->addWidget(caption(QStringLiteral("Cuántos elementos de la cola se descargan a la vez. Un "
                                                             "cambio vale también para la cola en marcha."),
                                              QStringLiteral("concurrentDownloadsCaption"), card));
@@ -417,17 +423,9 @@ QWidget *OptionsWindow::buildNetworkPage() {
 
     TorvelCard *network = addSection(layout, QStringLiteral("Descargas"), QStringLiteral("networkSection"));
     // How many fragments of a DASH or HLS format yt-dlp fetches at once.
-    auto *fragmentsRow = new QHBoxLayout;
-    const QString fragmentsText = QStringLiteral("Fragmentos simultáneos");
-    QLabel *fragmentsLabel = label(fragmentsText, QStringLiteral("concurrentFragmentsLabel"), network);
-    fragmentsRow->addWidget(fragmentsLabel, 1);
-    auto *fragments = new QSpinBox(network);
-    fragments->setObjectName(QStringLiteral("concurrentFragmentsSpinBox"));
-    fragments->setAccessibleName(fragmentsText);
-    fragments->setRange(AppSettings::minimumConcurrentFragments, AppSettings::maximumConcurrentFragments);
-    fragmentsLabel->setBuddy(fragments);
-    fragmentsRow->addWidget(fragments);
-    network->contentLayout()->addLayout(fragmentsRow);
+    QSpinBox *fragments =
+        addNumberRow(network, QStringLiteral("Fragmentos simultáneos"), QStringLiteral("concurrentFragments"),
+                     AppSettings::minimumConcurrentFragments, AppSettings::maximumConcurrentFragments);
     connect(fragments, &QSpinBox::valueChanged, this,
             [this](int value) { m_model.settings().setConcurrentFragments(value); });
     const auto showConcurrentFragments = [this, fragments] {
